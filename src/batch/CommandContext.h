@@ -1,0 +1,26 @@
+#pragma once
+
+#include "engine/ConversionContext.h"
+
+#include <string>
+
+namespace tollavar {
+
+class FileDialog;
+
+// What the window's commands (Convert, Open, Save, Save As, New) work on. The window owns every
+// piece for the program's life; tests build one from fakes.
+struct CommandContext
+{
+    ConversionSettings& settings;
+    std::string& ConfigFile;
+    RunFlags& flags;
+    const FileTools& fileTools;
+    Prompter& prompter;
+    ConversionHost& host;
+    FileDialog& dialog;
+
+    ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
+};
+
+} // namespace tollavar

@@ -1,0 +1,22 @@
+#pragma once
+
+namespace tollavar {
+
+struct ConversionSettings;
+struct RunFlags;
+class FileTools;
+class Prompter;
+class ConversionHost;
+
+// What a conversion run reads and writes of the window that owns it. The settings are read where
+// they are used, so a value edited while the run yields takes effect at its next reading.
+struct ConversionContext
+{
+    ConversionSettings& settings;
+    RunFlags& flags;
+    const FileTools& fileTools;
+    Prompter& prompter;
+    ConversionHost& host;
+};
+
+} // namespace tollavar

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "engine/ConversionContext.h"
+
+#include <string>
+
+namespace tollavar {
+
+// Converts one index file into the datagroup whose DATAGRP.XML is `xmlFile`. True only when the whole
+// index file was converted and the XML file saved; every failure is reported to the user here.
+bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
+                      const std::string& rootName, const std::string& documentName);
+
+} // namespace tollavar

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+namespace tollavar {
+
+enum class MessageIcon
+{
+    None,
+    Error,
+    Warning,
+    Question,
+};
+
+enum class MessageButtons
+{
+    Ok,
+    YesNo,
+    YesNoCancel,
+};
+
+enum class MessageAnswer
+{
+    Ok,
+    Yes,
+    No,
+    Cancel,
+};
+
+// A modal message. Line breaks inside `text` are the single characters the message was written with
+// (a CR, or an LF); the prompter shows them as line breaks.
+struct Message
+{
+    std::string text;
+    std::string caption;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+
+    bool operator==(const Message&) const = default;
+};
+
+// Every question or report to the user goes through here: a message box in the window, the terminal
+// on a server, a script in the tests.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+    virtual MessageAnswer ask(const Message& message) = 0;
+};
+
+} // namespace tollavar

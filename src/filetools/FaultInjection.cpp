@@ -1,0 +1,38 @@
+#include "filetools/FaultInjection.h"
+
+#include "filetools/Failure.h"
+
+namespace tollavar::faults {
+
+namespace {
+Plan g_plan;
+long g_count = 0;
+} // namespace
+
+void arm(const Plan& plan)
+{
+    g_plan = plan;
+    g_count = 0;
+}
+
+void disarm()
+{
+    g_plan = Plan{};
+    g_count = 0;
+}
+
+long operationsSinceArmed()
+{
+    return g_count;
+}
+
+void checkpoint(std::string_view operation, std::string_view path)
+{
+    ++g_count;
+    if (g_plan.failAt <= 0)
+        return;
+    if (g_count == g_plan.failAt || (g_plan.persistent && g_count > g_plan.failAt))
+        throw systemFailure(g_plan.error, operation, path);
+}
+
+} // namespace tollavar::faults

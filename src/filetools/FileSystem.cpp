@@ -1,0 +1,333 @@
+#include "filetools/FileSystem.h"
+
+#include "filetools/FaultInjection.h"
+#include "filetools/Failure.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tollavar::files {
+
+namespace {
+
+[[noreturn]] void fail(std::string_view operation, std::string_view path, int error = errno)
+{
+    throw systemFailure(error, operation, path);
+}
+
+// A descriptor that closes itself on every exit path.
+struct Fd
+{
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int release()
+    {
+        int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+std::string folderOf(const std::string& path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+void writeAllTo(int fd, std::string_view bytes, const std::string& path)
+{
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        faults::checkpoint("Write File", path);
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("Write File", path);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+void syncFd(int fd, const std::string& path)
+{
+    faults::checkpoint("Sync File", path);
+    if (::fsync(fd) != 0)
+        fail("Sync File", path);
+}
+
+void syncFolder(const std::string& folder)
+{
+    faults::checkpoint("Sync Folder", folder);
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0)
+        fail("Sync Folder", folder);
+    // Some file systems refuse to sync a folder; the rename itself has then still happened.
+    if (::fsync(dir.fd) != 0 && errno != EINVAL && errno != EROFS)
+        fail("Sync Folder", folder);
+}
+
+// A new file in `folder` with a unique name; the caller removes or renames it.
+int createTemporary(const std::string& target, std::string& tempPath)
+{
+    const std::string folder = folderOf(target);
+    const std::string name = target.substr(target.find_last_of('/') + 1);
+    tempPath = (folder == "/" ? "" : folder) + "/." + name + ".tmp-XXXXXX";
+    faults::checkpoint("Create File", tempPath);
+    int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    if (fd < 0)
+        fail("Create File", target);
+    // mkostemp makes the file private; give it what a plain create would, or the target's own mode.
+    struct stat st {};
+    mode_t mode;
+    if (::stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    return fd;
+}
+
+void copyInto(int from, int to, const std::string& source, const std::string& target)
+{
+    std::string buffer(1 << 20, '\0');
+    for (;;) {
+        faults::checkpoint("Read File", source);
+        ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("Read File", source);
+        }
+        if (n == 0)
+            break;
+        writeAllTo(to, std::string_view(buffer.data(), static_cast<size_t>(n)), target);
+    }
+}
+
+// Across file systems: copy to a temporary beside the target, sync, link it into place (which never
+// replaces), and only then remove the source.
+void moveAcrossFileSystems(const std::string& from, const std::string& to)
+{
+    faults::checkpoint("Open File", from);
+    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source.fd < 0)
+        fail("Move File", from);
+    std::string tempPath;
+    Fd temp(createTemporary(to, tempPath));
+    try {
+        copyInto(source.fd, temp.fd, from, to);
+        struct stat st {};
+        if (::fstat(source.fd, &st) == 0)
+            ::fchmod(temp.fd, st.st_mode & 07777);
+        syncFd(temp.fd, to);
+        faults::checkpoint("Move File", to);
+        if (::link(tempPath.c_str(), to.c_str()) != 0)
+            fail("Move File", to);
+    } catch (...) {
+        ::unlink(tempPath.c_str());
+        throw;
+    }
+    ::unlink(tempPath.c_str());
+    syncFolder(folderOf(to));
+    faults::checkpoint("Delete File", from);
+    if (::unlink(from.c_str()) != 0)
+        fail("Delete File", from);
+}
+
+} // namespace
+
+std::string nativePath(std::string_view path)
+{
+    std::string out(path);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool folderExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool pathExists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void createFolder(const std::string& path)
+{
+    faults::checkpoint("Create Folder", path);
+    if (::mkdir(path.c_str(), 0777) != 0)
+        fail("Create Folder", path);
+}
+
+std::string readAll(const std::string& path)
+{
+    faults::checkpoint("Open File", path);
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.fd < 0)
+        fail("Open File", path);
+    struct stat st {};
+    if (::fstat(fd.fd, &st) != 0)
+        fail("Read File", path);
+    if (S_ISDIR(st.st_mode))
+        fail("Read File", path, EISDIR);
+    std::string data;
+    data.reserve(static_cast<size_t>(st.st_size));
+    char buffer[1 << 16];
+    for (;;) {
+        faults::checkpoint("Read File", path);
+        ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("Read File", path);
+        }
+        if (n == 0)
+            break;
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    return data;
+}
+
+void writeFileAtomic(const std::string& path, std::string_view bytes)
+{
+    std::string tempPath;
+    Fd temp(createTemporary(path, tempPath));
+    try {
+        writeAllTo(temp.fd, bytes, path);
+        syncFd(temp.fd, path);
+        faults::checkpoint("Close File", path);
+        if (::close(temp.release()) != 0)
+            fail("Close File", path);
+        faults::checkpoint("Replace File", path);
+        if (::rename(tempPath.c_str(), path.c_str()) != 0)
+            fail("Replace File", path);
+    } catch (...) {
+        ::unlink(tempPath.c_str());
+        throw;
+    }
+    syncFolder(folderOf(path));
+}
+
+void createEmptyFile(const std::string& path)
+{
+    faults::checkpoint("Create File", path);
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.fd < 0)
+        fail("Create File", path);
+    faults::checkpoint("Close File", path);
+    if (::close(fd.release()) != 0)
+        fail("Close File", path);
+}
+
+void deleteFile(const std::string& path)
+{
+    faults::checkpoint("Delete File", path);
+    if (::unlink(path.c_str()) != 0)
+        fail("Delete File", path);
+}
+
+void moveFile(const std::string& from, const std::string& to)
+{
+    faults::checkpoint("Move File", from);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return;
+    const int error = errno;
+    if (error == EXDEV) {
+        moveAcrossFileSystems(from, to);
+        return;
+    }
+    if (error == EINVAL || error == ENOSYS) {
+        // No RENAME_NOREPLACE on this file system: a hard link never replaces either.
+        if (::link(from.c_str(), to.c_str()) != 0)
+            fail("Move File", errno == EEXIST ? to : from);
+        if (::unlink(from.c_str()) != 0) {
+            int unlinkError = errno;
+            ::unlink(to.c_str());
+            fail("Move File", from, unlinkError);
+        }
+        return;
+    }
+    fail("Move File", error == EEXIST ? to : from, error);
+}
+
+std::vector<std::string> listFiles(const std::string& folder)
+{
+    faults::checkpoint("List Folder", folder);
+    DIR* dir = ::opendir(folder.empty() ? "" : folder.c_str());
+    if (!dir)
+        fail("List Folder", folder);
+    std::vector<std::string> names;
+    errno = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool isFile = entry->d_type == DT_REG;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st {};
+            isFile = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (isFile)
+            names.push_back(std::move(name));
+    }
+    int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        fail("List Folder", folder, error);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+HeldFile::~HeldFile()
+{
+    close();
+}
+
+void HeldFile::openForAppend(const std::string& path)
+{
+    close();
+    faults::checkpoint("Open File", path);
+    m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (m_fd < 0)
+        fail("Open File", path);
+}
+
+void HeldFile::close() noexcept
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+} // namespace tollavar::files

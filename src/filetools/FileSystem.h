@@ -1,0 +1,57 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The core's file layer: plain POSIX calls, every failure raised as a tollavar::Failure naming the
+// operation and the path, and every fallible call counted by the fault-injection hook.
+namespace tollavar::files {
+
+// Paths from index and configuration files may carry Windows separators; the file system wants "/".
+std::string nativePath(std::string_view path);
+
+bool fileExists(const std::string& path);   // anything but a folder
+bool folderExists(const std::string& path); // a folder (or a link to one)
+bool pathExists(const std::string& path);   // file or folder
+
+void createFolder(const std::string& path); // one level; an existing folder is an error
+
+std::string readAll(const std::string& path);
+
+// Replaces (or creates) `path` so that a failure at any point leaves the previous file whole:
+// temporary file in the same folder, every write checked, fsync, rename over, fsync the folder.
+void writeFileAtomic(const std::string& path, std::string_view bytes);
+
+// Creates an empty file, replacing one that exists.
+void createEmptyFile(const std::string& path);
+
+// Deletes a file even when it is read-only.
+void deleteFile(const std::string& path);
+
+// Moves a file; a taken destination is an error, never overwritten. Across file systems the file is
+// copied, synced and only then removed from its source.
+void moveFile(const std::string& from, const std::string& to);
+
+// Names of the regular files in a folder, in name order.
+std::vector<std::string> listFiles(const std::string& folder);
+
+// An open descriptor held for the length of a run (the conversion keeps DATAGRP.XML open for
+// appending, creating it when missing). Nothing is written through it.
+class HeldFile
+{
+public:
+    HeldFile() = default;
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    void openForAppend(const std::string& path);
+    void close() noexcept;
+    bool isOpen() const noexcept { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace tollavar::files

@@ -1,0 +1,168 @@
+#include "filetools/FileTools.h"
+
+#include "filetools/DocumentOpener.h"
+#include "filetools/FaultInjection.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "filetools/SettingsStore.h"
+
+#include <cerrno>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tollavar {
+
+namespace {
+
+size_t lastSeparator(std::string_view path)
+{
+    return path.find_last_of("/\\");
+}
+
+bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
+// Someone else's descriptor on the file, found by walking /proc. Used where no lease can be taken.
+bool openElsewhereByProc(const struct stat& target)
+{
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return false;
+    const std::string self = std::to_string(::getpid());
+    bool found = false;
+    while (!found) {
+        dirent* entry = ::readdir(proc);
+        if (!entry)
+            break;
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9' || self == entry->d_name)
+            continue;
+        const std::string fdFolder = std::string("/proc/") + entry->d_name + "/fd";
+        DIR* fds = ::opendir(fdFolder.c_str());
+        if (!fds)
+            continue;
+        while (dirent* fd = ::readdir(fds)) {
+            struct stat st {};
+            if (fd->d_name[0] == '.')
+                continue;
+            if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) == 0 && st.st_dev == target.st_dev &&
+                st.st_ino == target.st_ino) {
+                found = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return found;
+}
+
+} // namespace
+
+FileTools::FileTools(SettingsStore& store, DocumentOpener& opener) : m_store(store), m_opener(opener) {}
+
+std::string FileTools::GetFPath(std::string_view path)
+{
+    size_t sep = lastSeparator(path);
+    return sep == std::string_view::npos ? std::string() : std::string(path.substr(0, sep));
+}
+
+std::string FileTools::GetFName(std::string_view path)
+{
+    size_t sep = lastSeparator(path);
+    return std::string(sep == std::string_view::npos ? path : path.substr(sep + 1));
+}
+
+std::string FileTools::GetFExt(std::string_view path)
+{
+    size_t sep = lastSeparator(path);
+    std::string_view name = sep == std::string_view::npos ? path : path.substr(sep + 1);
+    size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
+}
+
+std::string FileTools::L0Pad(long long number, int width)
+{
+    const bool negative = number < 0;
+    // Through unsigned, so that the most negative number has digits too.
+    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(number)
+                                            : static_cast<unsigned long long>(number);
+    std::string digits = std::to_string(magnitude);
+    if (static_cast<int>(digits.size()) < width)
+        digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+    return negative ? "-" + digits : digits;
+}
+
+bool FileTools::IsFullPath(std::string_view path)
+{
+    if (path.empty())
+        return false;
+    if (path[0] == '/')
+        return true;
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]))
+        return true; // \\server\share
+    return path.size() >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' &&
+           isSeparator(path[2]);
+}
+
+void FileTools::CreateAnyFolder(const std::string& folder) const
+{
+    const std::string native = files::nativePath(folder);
+    if (native.empty() || files::folderExists(native))
+        return;
+    // Every prefix that ends before a separator, from the top down.
+    for (size_t pos = native.find('/', 1); ; pos = native.find('/', pos + 1)) {
+        const std::string prefix = pos == std::string::npos ? native : native.substr(0, pos);
+        if (!prefix.empty() && !files::folderExists(prefix)) {
+            try {
+                files::createFolder(prefix);
+            } catch (const Failure&) {
+                // Someone else may have made it meanwhile; only a folder that is still missing fails.
+                if (!files::folderExists(prefix))
+                    throw;
+            }
+        }
+        if (pos == std::string::npos)
+            break;
+    }
+}
+
+bool FileTools::IsFileInUse(const std::string& file) const
+{
+    const std::string native = files::nativePath(file);
+    faults::checkpoint("Test File In Use", native);
+    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false; // a file that cannot be opened is not held by anyone we could wait for
+    struct stat st {};
+    ::fstat(fd, &st);
+    // A write lease is refused with EAGAIN while any other descriptor on the file is open.
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        ::close(fd);
+        return false;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error == EAGAIN || error == EBUSY)
+        return true;
+    return openElsewhereByProc(st);
+}
+
+std::string FileTools::LMGetStringSetting(const std::string& application, const std::string& section,
+                                          const std::string& key, const std::string& defaultValue) const
+{
+    return m_store.read(application, section, key, defaultValue);
+}
+
+void FileTools::StartDoc(const std::string& documentOrAddress) const
+{
+    if (!m_opener.open(documentOrAddress))
+        throw Failure(ErrorCode::FileNotFound, "StartDoc", "Cannot open: " + documentOrAddress);
+}
+
+} // namespace tollavar
