@@ -281,6 +281,33 @@ void moveFile(const std::string& from, const std::string& to)
     fail("Move File", error == EEXIST ? to : from, error);
 }
 
+void moveFileReplacing(const std::string& from, const std::string& to)
+{
+    faults::checkpoint("Move File", from);
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return;
+    if (errno != EXDEV)
+        fail("Move File", from);
+    // Across file systems: a synced copy replaces the target atomically, then the source goes.
+    writeFileAtomic(to, readAll(from));
+    deleteFile(from);
+}
+
+void addNameNoReplace(const std::string& existing, const std::string& newName)
+{
+    faults::checkpoint("Copy File", newName);
+    if (::link(existing.c_str(), newName.c_str()) == 0) {
+        syncFolder(folderOf(newName));
+        return;
+    }
+    const int error = errno;
+    if (error != EPERM && error != EXDEV && error != EMLINK && error != ENOTSUP)
+        fail("Copy File", error == EEXIST ? newName : existing, error);
+    if (pathExists(newName))
+        fail("Copy File", newName, EEXIST);
+    writeFileAtomic(newName, readAll(existing));
+}
+
 std::vector<std::string> listFiles(const std::string& folder)
 {
     faults::checkpoint("List Folder", folder);

@@ -33,6 +33,14 @@ void deleteFile(const std::string& path);
 // copied, synced and only then removed from its source.
 void moveFile(const std::string& from, const std::string& to);
 
+// Moves a file over an existing one in a single step, so that at every moment the target holds
+// either the old file or the new one. Only for a replacement the user asked for.
+void moveFileReplacing(const std::string& from, const std::string& to);
+
+// Gives the file `existing` the second name `newName` as well (a taken name is an error). Where the
+// file system has no hard links, the file is copied.
+void addNameNoReplace(const std::string& existing, const std::string& newName);
+
 // Names of the regular files in a folder, in name order.
 std::vector<std::string> listFiles(const std::string& folder);
 

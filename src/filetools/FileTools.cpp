@@ -118,6 +118,8 @@ void FileTools::CreateAnyFolder(const std::string& folder) const
     for (size_t pos = native.find('/', 1); ; pos = native.find('/', pos + 1)) {
         const std::string prefix = pos == std::string::npos ? native : native.substr(0, pos);
         if (!prefix.empty() && !files::folderExists(prefix)) {
+            if (files::pathExists(prefix))
+                throw systemFailure(ENOTDIR, "Create Folder", native);
             try {
                 files::createFolder(prefix);
             } catch (const Failure&) {

@@ -58,7 +58,8 @@ void decodeAppend(std::string_view bytes, std::string& out)
 {
     const DecodeTable& table = decodeTable();
     size_t start = out.size();
-    out.resize(start + bytes.size() * 3);
+    // One byte of slack: the last character is copied as a whole 4-byte table entry.
+    out.resize(start + bytes.size() * 3 + 1);
     char* dst = out.data() + start;
     for (unsigned char b : bytes) {
         if (b < 0x80) {

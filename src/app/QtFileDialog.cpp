@@ -1,0 +1,110 @@
+#include "app/QtFileDialog.h"
+
+#include "filetools/FileSystem.h"
+#include "filetools/FileTools.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace tollavar {
+
+namespace {
+
+QString patternsFor(const QString& pattern)
+{
+    QStringList patterns;
+    for (const QString& part : pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString trimmed = part.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        // On Linux "*.*" would pass over every name without a dot.
+        patterns << (trimmed == QStringLiteral("*.*") ? QStringLiteral("*") : trimmed);
+    }
+    return patterns.isEmpty() ? QStringLiteral("*") : patterns.join(QLatin1Char(' '));
+}
+
+// Qt reads a filter's patterns from the parentheses at its end, so a description that already shows
+// its patterns loses them and gets the converted ones.
+QString descriptionWithoutPatterns(QString description)
+{
+    description = description.trimmed();
+    if (description.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = description.lastIndexOf(QLatin1Char('('));
+        if (open > 0)
+            description = description.left(open).trimmed();
+    }
+    return description;
+}
+
+bool hasWildcard(const std::string& name)
+{
+    return name.find_first_of("*?") != std::string::npos;
+}
+
+} // namespace
+
+QStringList qtNameFilters(const std::string& filter)
+{
+    const QStringList items = QString::fromStdString(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < items.size(); i += 2)
+        filters << descriptionWithoutPatterns(items[i]) + QStringLiteral(" (") + patternsFor(items[i + 1]) +
+                       QLatin1Char(')');
+    return filters;
+}
+
+QtFileDialog::QtFileDialog(QWidget* parent) : m_parent(parent)
+{
+}
+
+void QtFileDialog::setParentWidget(QWidget* parent)
+{
+    m_parent = parent;
+}
+
+std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
+{
+    QFileDialog dialog(m_parent);
+    if (!request.title.empty())
+        dialog.setWindowTitle(QString::fromStdString(request.title));
+    const bool save = request.kind == FileDialogRequest::Kind::Save;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (save)
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+
+    const QStringList filters = qtNameFilters(request.filter);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+            dialog.selectNameFilter(filters[request.filterIndex - 1]);
+    }
+
+    // The initial name may be a folder, a file, a dummy name in a folder ("Select Folder"), or a
+    // pattern that only says which folder to open.
+    const std::string initial = files::nativePath(request.initialFileName);
+    if (!initial.empty()) {
+        if (files::folderExists(initial)) {
+            dialog.setDirectory(QString::fromStdString(initial));
+        } else {
+            const std::string folder = FileTools::GetFPath(initial);
+            const std::string name = FileTools::GetFName(initial);
+            if (!folder.empty() && files::folderExists(folder))
+                dialog.setDirectory(QString::fromStdString(folder));
+            else if (initial.front() == '/' && folder.empty())
+                dialog.setDirectory(QDir::rootPath());
+            if (!name.empty() && !hasWildcard(name))
+                dialog.selectFile(QString::fromStdString(name));
+        }
+    }
+
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen.front().toStdString();
+}
+
+} // namespace tollavar

@@ -1,0 +1,183 @@
+#include "app/Startup.h"
+
+#include "app/CommandLine.h"
+#include "app/StartupHost.h"
+#include "batch/ConfigFile.h"
+#include "batch/Defaults.h"
+#include "engine/ConversionSettings.h"
+#include "engine/NumberText.h"
+#include "engine/Prompter.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "filetools/SettingsStore.h"
+
+#include <exception>
+#include <string>
+
+namespace tollavar {
+
+namespace {
+
+constexpr const char* kApplication = "Tollavar";
+constexpr const char* kWindowSection = "Window";
+
+struct StartupState
+{
+    std::string configToRun;
+    bool ManualStart = false;
+};
+
+void applySwitch(StartupHost& host, std::string_view argumentText, const CommandArgument& argument,
+                 StartupState& state)
+{
+    CommandContext& ctx = host.commands();
+    ConversionSettings& s = ctx.settings;
+    // Letters are compared exactly: an upper-case letter is no switch.
+    if (argument.letter.size() != 1)
+        return;
+    switch (argument.letter[0]) {
+    case 'c':
+        OpenConfig(ctx, argument.value);
+        state.configToRun = argument.value;
+        break;
+    case 'f':
+        s.txtIDX = argument.value;
+        break;
+    case 'x':
+        s.txtXML = argument.value;
+        break;
+    case 'p':
+        s.txtPROJID = argument.value;
+        break;
+    case 'u':
+        s.txtDGNUMBER = argument.value;
+        break;
+    case 'n':
+        s.txtNAME = argument.value;
+        break;
+    case 'e':
+        s.txtDGCOMPNAME = argument.value;
+        break;
+    case 'i':
+        s.txtDGCOMPID = argument.value;
+        break;
+    case 'm':
+        state.ManualStart = true;
+        break;
+    case 'a':
+        s.txtImageFolder = argument.value;
+        break;
+    case 'd':
+        s.mAllowDupes = true;
+        break;
+    case 'r':
+        s.mRemove = true;
+        break;
+    case 's':
+        s.txtMaxFiles = argument.value;
+        break;
+    case 'w':
+        s.mPrompt = true;
+        break;
+    case 'k':
+        s.mSkipHeader = true;
+        break;
+    case 'l':
+        host.putOnClipboard(std::string(argumentText));
+        break;
+    default:
+        break;
+    }
+}
+
+int readWindowValue(SettingsStore& store, const char* key, const char* defaultValue)
+{
+    const std::string text = store.read(kApplication, kWindowSection, key, defaultValue);
+    const auto value = ParseInt32(text);
+    if (!value)
+        throw Failure(13, kApplication, "Type mismatch");
+    return static_cast<int>(*value);
+}
+
+// Applied as stored, even off the screen: the user's last placement wins.
+void restoreWindowRectangle(StartupHost& host)
+{
+    SettingsStore& store = host.settingsStore();
+    host.setWindowLeft(readWindowValue(store, "left", "105"));
+    host.setWindowTop(readWindowValue(store, "top", "105"));
+    host.setWindowWidth(readWindowValue(store, "width", "5835"));
+    host.setWindowHeight(readWindowValue(store, "height", "7170"));
+}
+
+StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
+{
+    CommandContext& ctx = host.commands();
+    LoadDefaults(ctx.settings);
+    StartupState state;
+
+    const std::vector<std::string> arguments = GetCommandLine(argumentText);
+    if (arguments.size() > 1) {
+        size_t firstSwitch = 1;
+        const std::string first = RemoveQuotes(arguments[1]);
+        if (files::fileExists(first)) {
+            OpenConfig(ctx, first);
+            state.configToRun = first;
+            firstSwitch = 2;
+        }
+        for (size_t i = firstSwitch; i < arguments.size(); ++i)
+            applySwitch(host, argumentText, ReadArgument(arguments[i]), state);
+    }
+    host.showSettings();
+
+    restoreWindowRectangle(host);
+
+    if (state.configToRun.empty()) {
+        OpenConfig(ctx, "");
+        return {StartRoad::Interactive, ExitStatus::Success};
+    }
+    ctx.ConfigFile = state.configToRun;
+    if (state.ManualStart)
+        return {StartRoad::Manual, ExitStatus::Success};
+
+    const ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
+    const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused;
+    return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed};
+}
+
+void reportStartupFailure(StartupHost& host, int code, const std::string& description)
+{
+    host.commands().prompter.ask(
+        Message{std::to_string(code) + " - " + description, "Error Loading Tollavar", MessageIcon::Error});
+}
+
+} // namespace
+
+StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
+{
+    StartupResult result{StartRoad::Failed, ExitStatus::StartupFailed};
+    try {
+        result = loadAndRoute(host, argumentText, convert);
+    } catch (const Failure& failure) {
+        reportStartupFailure(host, failure.code(), failure.description());
+    } catch (const std::exception& error) {
+        // Nothing below start-up should let a non-Failure escape, but one must not end the program
+        // with the window never shown.
+        reportStartupFailure(host, ErrorCode::InvalidCall, error.what());
+    }
+    // The controls show whatever start-up reached, also after a failure.
+    host.showSettings();
+    return result;
+}
+
+void Form_Unload(StartupHost& host)
+{
+    if (!host.isNormalState())
+        return;
+    SettingsStore& store = host.settingsStore();
+    store.write(kApplication, kWindowSection, "left", std::to_string(host.windowLeft()));
+    store.write(kApplication, kWindowSection, "top", std::to_string(host.windowTop()));
+    store.write(kApplication, kWindowSection, "width", std::to_string(host.windowWidth()));
+    store.write(kApplication, kWindowSection, "height", std::to_string(host.windowHeight()));
+}
+
+} // namespace tollavar

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "batch/ConvertCommand.h"
+
+#include <functional>
+#include <string_view>
+
+namespace tollavar {
+
+class StartupHost;
+
+// How start-up ended, and so what the program does next.
+enum class StartRoad
+{
+    Interactive, // no configuration to run: the window is shown
+    Manual,      // a configuration loaded with "m": the window is shown
+    Unattended,  // the Convert command ran: the program ends without showing the window
+    Failed,      // start-up stopped with its message: the window is shown as far as it got
+};
+
+struct StartupResult
+{
+    StartRoad road = StartRoad::Interactive;
+    // The program's exit status after an unattended run (0 every index file converted, 1 otherwise)
+    // or a failed start-up (2). Meaningless for the roads that show the window.
+    int exitStatus = 0;
+};
+
+namespace ExitStatus {
+constexpr int Success = 0;
+constexpr int ConversionFailed = 1;
+constexpr int StartupFailed = 2;
+} // namespace ExitStatus
+
+using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
+
+// Runs once when the main window is loaded, before it is shown: resets the settings, reads the
+// argument text, restores the window rectangle, then asks for a configuration, leaves a named one
+// loaded ("m"), or converts it unattended. Reports its own failures under "Error Loading Tollavar".
+// `convert` stands in for the Convert command (mConvert_Click when empty).
+StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert = {});
+
+// Runs whenever the main window closes: keeps its rectangle for the next start, unless the window is
+// minimised or maximised.
+void Form_Unload(StartupHost& host);
+
+} // namespace tollavar

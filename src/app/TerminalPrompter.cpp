@@ -1,0 +1,131 @@
+#include "app/TerminalPrompter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace tollavar {
+
+namespace {
+
+constexpr std::string_view kXmlInUse = "XML file is in use.  Click OK to try again.";
+
+std::string terminalText(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            out += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+const char* nameOf(MessageAnswer answer)
+{
+    switch (answer) {
+    case MessageAnswer::Ok:
+        return "OK";
+    case MessageAnswer::Yes:
+        return "Yes";
+    case MessageAnswer::No:
+        return "No";
+    case MessageAnswer::Cancel:
+        return "Cancel";
+    }
+    return "";
+}
+
+const char* choicesFor(MessageButtons buttons)
+{
+    return buttons == MessageButtons::YesNoCancel ? "Yes/No/Cancel" : "Yes/No";
+}
+
+std::optional<MessageAnswer> parseAnswer(std::string line, MessageButtons buttons)
+{
+    line.erase(std::remove_if(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); }),
+               line.end());
+    std::transform(line.begin(), line.end(), line.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (line == "y" || line == "yes")
+        return MessageAnswer::Yes;
+    if (line == "n" || line == "no")
+        return MessageAnswer::No;
+    if (buttons == MessageButtons::YesNoCancel && (line == "c" || line == "cancel"))
+        return MessageAnswer::Cancel;
+    return std::nullopt;
+}
+
+} // namespace
+
+MessageAnswer leastChangeAnswer(const Message& message)
+{
+    if (message.buttons == MessageButtons::Ok)
+        return MessageAnswer::Ok;
+    // Yes takes the DATAGRP.XML back to its text before the failed run; every other question known
+    // to a run would move, replace or delete a file on Yes.
+    if (message.caption == "Undo Changes?")
+        return MessageAnswer::Yes;
+    return message.buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
+}
+
+TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause)
+    : m_in(in), m_out(out), m_canAsk(canAsk), m_pause(std::move(pause))
+{
+}
+
+MessageAnswer TerminalPrompter::ask(const Message& message)
+{
+    // The wait for a busy DATAGRP.XML repeats its message until the file is free: say it once and
+    // try again every second instead of filling the log.
+    if (message.text == kXmlInUse && message.buttons == MessageButtons::Ok) {
+        if (!m_waitingForXml)
+            m_out << message.caption << ": " << message.text << " (trying again every second)" << std::endl;
+        m_waitingForXml = true;
+        if (m_pause)
+            m_pause();
+        return MessageAnswer::Ok;
+    }
+    m_waitingForXml = false;
+
+    m_out << message.caption << ": " << terminalText(message.text) << std::endl;
+    if (message.buttons == MessageButtons::Ok)
+        return MessageAnswer::Ok;
+    if (m_canAsk)
+        return askOnTerminal(message);
+    const MessageAnswer answer = leastChangeAnswer(message);
+    m_out << "No terminal to answer: " << nameOf(answer) << std::endl;
+    return answer;
+}
+
+MessageAnswer TerminalPrompter::askOnTerminal(const Message& message)
+{
+    for (;;) {
+        m_out << "[" << choicesFor(message.buttons) << "]? " << std::flush;
+        std::string line;
+        if (!std::getline(m_in, line)) {
+            const MessageAnswer answer = leastChangeAnswer(message);
+            m_out << std::endl << "No answer: " << nameOf(answer) << std::endl;
+            return answer;
+        }
+        if (const auto answer = parseAnswer(line, message.buttons))
+            return *answer;
+    }
+}
+
+std::unique_ptr<TerminalPrompter> makeProcessTerminalPrompter()
+{
+    return std::make_unique<TerminalPrompter>(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1,
+                                              [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+}
+
+} // namespace tollavar

@@ -1,0 +1,290 @@
+#include "batch/ConfigFile.h"
+
+#include "batch/CommandContext.h"
+#include "batch/FileDialog.h"
+#include "engine/ConversionSettings.h"
+#include "engine/NumberText.h"
+#include "engine/Prompter.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "filetools/FileTools.h"
+#include "filetools/Windows1252.h"
+
+#include <optional>
+
+namespace tollavar {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr const char* kFormatVersion = "7";
+
+// The classic numbers for the two ways the fixed part of a file can be wrong.
+constexpr int kTypeMismatch = 13;
+constexpr int kInputPastEndOfFile = 62;
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// "True"/"False" in any case, or a number: zero is off, anything else on. The digits decide rather than
+// a floating-point conversion, which would follow the user's locale once the window has set it.
+std::optional<bool> parseSwitch(std::string_view text)
+{
+    if (equalsIgnoringAsciiCase(text, "true"))
+        return true;
+    if (equalsIgnoringAsciiCase(text, "false"))
+        return false;
+    if (!IsNumeric(text))
+        return std::nullopt;
+    for (char c : text) {
+        if (c == 'e' || c == 'E')
+            break;
+        if (c >= '1' && c <= '9')
+            return true;
+    }
+    return false;
+}
+
+// UTF-8 after a byte-order mark, else windows-1252. A byte that breaks the UTF-8 of a marked file is
+// read as windows-1252, as index files are, so nothing is lost and the settings always hold valid text.
+std::string decodeLine(std::string_view raw, bool utf8)
+{
+    if (!utf8)
+        return cp1252::decode(raw);
+    if (utf8::isValid(raw))
+        return std::string(raw);
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t pos = 0; pos < raw.size();) {
+        const size_t start = pos;
+        char32_t cp = utf8::next(raw, pos);
+        if (cp == 0xFFFFFFFF)
+            cp1252::decodeAppend(raw.substr(start, pos - start), out);
+        else
+            out.append(raw.substr(start, pos - start));
+    }
+    return out;
+}
+
+// Hands out the lines of the file one at a time, decoding only those asked for, so a huge file costs
+// no more than its first lines. A line ends at CR LF, LF or CR; a last line without an end counts.
+class LineReader
+{
+public:
+    explicit LineReader(std::string_view bytes)
+    {
+        m_utf8 = bytes.starts_with(kByteOrderMark);
+        m_bytes = m_utf8 ? bytes.substr(kByteOrderMark.size()) : bytes;
+    }
+
+    std::optional<std::string> next()
+    {
+        if (m_pos >= m_bytes.size())
+            return std::nullopt;
+        const size_t end = m_bytes.find_first_of("\r\n", m_pos);
+        std::string_view raw;
+        if (end == std::string_view::npos) {
+            raw = m_bytes.substr(m_pos);
+            m_pos = m_bytes.size();
+        } else {
+            raw = m_bytes.substr(m_pos, end - m_pos);
+            m_pos = end + 1;
+            if (m_bytes[end] == '\r' && m_pos < m_bytes.size() && m_bytes[m_pos] == '\n')
+                ++m_pos;
+        }
+        ++m_lineNumber;
+        return decodeLine(raw, m_utf8);
+    }
+
+    int lineNumber() const { return m_lineNumber; }
+
+private:
+    std::string_view m_bytes;
+    size_t m_pos = 0;
+    bool m_utf8 = false;
+    int m_lineNumber = 0;
+};
+
+std::string requiredLine(LineReader& lines)
+{
+    auto line = lines.next();
+    if (!line)
+        throw Failure(kInputPastEndOfFile, "OpenConfig",
+                      "Input past end of file: line " + std::to_string(lines.lineNumber() + 1) + " is missing");
+    return std::move(*line);
+}
+
+bool requiredSwitch(LineReader& lines)
+{
+    const std::string line = requiredLine(lines);
+    auto value = parseSwitch(line);
+    if (!value)
+        throw Failure(kTypeMismatch, "OpenConfig",
+                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False");
+    return *value;
+}
+
+// A later, optional line: missing or unreadable, the setting keeps its value.
+void optionalText(LineReader& lines, std::string& setting)
+{
+    if (auto line = lines.next())
+        setting = std::move(*line);
+}
+
+void optionalSwitch(LineReader& lines, bool& setting)
+{
+    if (auto line = lines.next()) {
+        if (auto value = parseSwitch(*line))
+            setting = *value;
+    }
+}
+
+const char* switchText(bool on)
+{
+    return on ? "True" : "False";
+}
+
+void reportFailure(CommandContext& ctx, const Failure& failure, const char* caption)
+{
+    ctx.prompter.ask(Message{std::to_string(failure.code()) + " - " + failure.description(), caption,
+                             MessageIcon::Error, MessageButtons::Ok});
+}
+
+} // namespace
+
+std::string SerializeConfig(const ConversionSettings& s)
+{
+    const std::string_view values[] = {
+        s.txtIDX,        s.txtXML,     s.txtDGNUMBER,          s.txtDGCOMPNAME,          s.txtDGCOMPID,
+        s.txtNAME,       s.txtPROJID,  s.txtFNAMES,            s.txtFTYPES,              switchText(s.mRemove),
+        switchText(s.mAutoSub),        kFormatVersion,         s.txtMaxFiles,            s.txtImageFolder,
+        switchText(s.mAllowDupes),     s.cboDelimiter,         switchText(s.mPrompt),    switchText(s.mSkipHeader),
+    };
+    std::string text;
+    for (std::string_view value : values) {
+        text += value;
+        text += "\r\n";
+    }
+    std::string ansi;
+    // A windows-1252 file that happened to begin with the bytes of a byte-order mark would be read back
+    // as UTF-8, so such a file is written as UTF-8 too.
+    if (cp1252::encode(text, ansi) && !ansi.starts_with(kByteOrderMark))
+        return ansi;
+    return std::string(kByteOrderMark) + text;
+}
+
+void ApplyConfigText(std::string_view bytes, ConversionSettings& s)
+{
+    LineReader lines(bytes);
+    s.txtIDX = requiredLine(lines);
+    s.txtXML = requiredLine(lines);
+    s.txtDGNUMBER = requiredLine(lines);
+    s.txtDGCOMPNAME = requiredLine(lines);
+    s.txtDGCOMPID = requiredLine(lines);
+    s.txtNAME = requiredLine(lines);
+    s.txtPROJID = requiredLine(lines);
+    s.txtFNAMES = requiredLine(lines);
+    s.txtFTYPES = requiredLine(lines);
+    s.mRemove = requiredSwitch(lines);
+    s.mAutoSub = requiredSwitch(lines);
+
+    auto versionLine = lines.next();
+    if (!versionLine)
+        return;
+    const long long version = ParseInt16(*versionLine).value_or(0);
+    optionalText(lines, s.txtMaxFiles);
+    // Each setting the file's version does not carry returns to its default.
+    if (version >= 3)
+        optionalText(lines, s.txtImageFolder);
+    else
+        s.txtImageFolder = "";
+    if (version >= 4)
+        optionalSwitch(lines, s.mAllowDupes);
+    else
+        s.mAllowDupes = false;
+    if (version >= 5)
+        optionalText(lines, s.cboDelimiter);
+    else
+        s.cboDelimiter = ",";
+    if (version >= 6)
+        optionalSwitch(lines, s.mPrompt);
+    else
+        s.mPrompt = false;
+    if (version >= 7)
+        optionalSwitch(lines, s.mSkipHeader);
+    else
+        s.mSkipHeader = false;
+}
+
+void SaveConfig(CommandContext& ctx, const std::string& FileName)
+{
+    // A copy: callers pass ConfigFile itself, which the dialog may change.
+    std::string path = FileName;
+    try {
+        if (path.empty()) {
+            auto chosen = ctx.dialog.show(
+                FileDialogRequest{FileDialogRequest::Kind::Save, "", kConfigFileFilter, 1, ctx.ConfigFile});
+            if (!chosen)
+                throw Failure(ErrorCode::DialogCancelled, "SaveConfig", kDialogCancelledDescription);
+            path = *chosen;
+            ctx.ConfigFile = path;
+        }
+        files::writeFileAtomic(path, SerializeConfig(ctx.settings));
+    } catch (const Failure& failure) {
+        reportFailure(ctx, failure, "Error Saving Config File");
+    }
+}
+
+void OpenConfig(CommandContext& ctx, const std::string& FileName)
+{
+    std::string path = FileName;
+    try {
+        if (path.empty()) {
+            const std::string preset =
+                FileTools::IsFullPath(ctx.ConfigFile)
+                    ? ctx.ConfigFile
+                    : ctx.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Config", "") + "/*.tvr";
+            auto chosen =
+                ctx.dialog.show(FileDialogRequest{FileDialogRequest::Kind::Open, "", kConfigFileFilter, 1, preset});
+            if (!chosen)
+                return;
+            path = *chosen;
+            ctx.ConfigFile = path;
+        }
+        if (!files::fileExists(path)) {
+            ctx.prompter.ask(
+                Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None, MessageButtons::Ok});
+            return;
+        }
+        ApplyConfigText(files::readAll(path), ctx.settings);
+    } catch (const Failure& failure) {
+        reportFailure(ctx, failure, "Error Opening Config File");
+    }
+}
+
+void mOpen_Click(CommandContext& ctx)
+{
+    OpenConfig(ctx, "");
+}
+
+void mSaveConfig_Click(CommandContext& ctx)
+{
+    SaveConfig(ctx, ctx.ConfigFile);
+}
+
+void mSave_Click(CommandContext& ctx)
+{
+    SaveConfig(ctx, "");
+}
+
+} // namespace tollavar

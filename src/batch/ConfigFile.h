@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tollavar {
+
+struct CommandContext;
+struct ConversionSettings;
+
+// The type list both configuration dialogs offer; its first entry is selected.
+inline constexpr const char* kConfigFileFilter = "Tollavar Files (*.tvr)|*.tvr|All Files (*.*)|*.*";
+
+// Writes the settings to `FileName`, asking for a name with the Save dialog when it is "" (the answer
+// becomes ConfigFile). The file is replaced atomically: a failed save leaves the previous file whole.
+// Reports its own failures under "Error Saving Config File".
+void SaveConfig(CommandContext& ctx, const std::string& FileName);
+
+// Reads `FileName` into the settings, asking with the Open dialog when it is "" (the answer becomes
+// ConfigFile; a cancel does nothing). Reports its own failures; settings read before a failure keep
+// their new values.
+void OpenConfig(CommandContext& ctx, const std::string& FileName);
+
+void mOpen_Click(CommandContext& ctx);       // File, Open
+void mSaveConfig_Click(CommandContext& ctx); // File, Save
+void mSave_Click(CommandContext& ctx);       // File, Save As
+
+// The bytes of a configuration file: 18 positional lines ended by CR LF, in windows-1252 when every
+// value fits, else UTF-8 behind a byte-order mark.
+std::string SerializeConfig(const ConversionSettings& settings);
+
+// Applies the bytes of a configuration file to the settings, as opening the file does, without
+// touching the disk. Lines 1 to 11 are stored one by one and a fault there throws Failure (what was
+// stored stays stored); faults in the later, versioned lines are passed over.
+void ApplyConfigText(std::string_view bytes, ConversionSettings& settings);
+
+} // namespace tollavar

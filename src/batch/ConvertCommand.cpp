@@ -1,0 +1,220 @@
+#include "batch/ConvertCommand.h"
+
+#include "batch/ConfigFile.h"
+#include "batch/Wildcard.h"
+#include "engine/ConversionRun.h"
+#include "engine/ConversionSettings.h"
+#include "engine/NumberText.h"
+#include "engine/Prompter.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "filetools/FileTools.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace tollavar {
+
+namespace {
+
+constexpr const char* kProgramName = "Tollavar";
+constexpr int kOverflow = 6;
+constexpr int kTypeMismatch = 13;
+
+std::atomic<bool> g_commandRunning{false};
+
+// Clears the in-progress mark on every way out of the command, exceptions included.
+struct RunningMark
+{
+    ~RunningMark() { g_commandRunning.store(false); }
+};
+
+Failure numberFailure(std::string_view text)
+{
+    return IsNumeric(text) ? Failure(kOverflow, kProgramName, "Overflow")
+                           : Failure(kTypeMismatch, kProgramName, "Type mismatch");
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// Every ".XML", in any case and anywhere in the path (folder names included), becomes ".SUBMIT".
+std::string submitMarkerPath(std::string_view xmlPath)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < xmlPath.size()) {
+        if (i + 4 <= xmlPath.size() && equalsIgnoringAsciiCase(xmlPath.substr(i, 4), ".xml")) {
+            out += ".SUBMIT";
+            i += 4;
+        } else {
+            out += xmlPath[i++];
+        }
+    }
+    return out;
+}
+
+// The full path a folder listing reports for its folder: a relative folder is taken from the current
+// folder. This is why an exact item written as a relative path never matches a listed file.
+std::string fullFolderPath(const std::string& folder)
+{
+    std::filesystem::path path(folder);
+    if (!path.is_absolute()) {
+        std::error_code error;
+        std::filesystem::path current = std::filesystem::current_path(error);
+        if (error)
+            throw systemFailure(error.value(), "List Folder", folder);
+        path = current / path;
+    }
+    std::string full = path.lexically_normal().string();
+    while (full.size() > 1 && full.back() == '/')
+        full.pop_back();
+    return full;
+}
+
+// Whether any file of the folder matches the pattern now. The folder is listed anew because earlier
+// conversions and deletions may have changed it.
+bool anyFileMatches(const std::string& folder, std::string_view pattern)
+{
+    for (const std::string& name : files::listFiles(folder)) {
+        if (MatchesWildcard(pattern, name))
+            return true;
+    }
+    return false;
+}
+
+class ConvertRun
+{
+public:
+    ConvertRun(CommandContext& ctx, const IndexFileConverter& convert, ConvertOutcome& outcome)
+        : m_ctx(ctx), m_convert(convert), m_outcome(outcome)
+    {
+    }
+
+    void run()
+    {
+        ConversionSettings& s = m_ctx.settings;
+        const std::vector<std::string> items = SplitBarList(s.txtIDX);
+        m_ctx.flags = RunFlags{};
+        if (s.txtXML.empty())
+            throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
+        const auto number = ParseInt16(s.txtDGNUMBER);
+        if (!number)
+            throw numberFailure(s.txtDGNUMBER);
+        const std::string datagroupFolder =
+            FileTools::GetFPath(s.txtXML) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+        if (!files::folderExists(files::nativePath(datagroupFolder)))
+            m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
+        m_xmlPath = datagroupFolder + "/DATAGRP.XML";
+
+        for (const std::string& item : items) {
+            if (!convertItem(item))
+                return;
+        }
+
+        files::createEmptyFile(files::nativePath(submitMarkerPath(m_xmlPath)));
+        if (m_ctx.flags.DatagroupFull) {
+            const auto current = ParseInt32(s.txtDGNUMBER);
+            if (!current)
+                throw numberFailure(s.txtDGNUMBER);
+            if (*current == INT32_MAX)
+                throw Failure(kOverflow, kProgramName, "Overflow");
+            s.txtDGNUMBER = std::to_string(*current + 1);
+            SaveConfig(m_ctx, m_ctx.ConfigFile);
+        }
+        m_outcome.ranToEnd = true;
+    }
+
+private:
+    // False when the conversion run cancelled the batch.
+    bool convertItem(const std::string& item)
+    {
+        const bool wildcard = item.find('*') != std::string::npos;
+        const std::string folder = files::nativePath(FileTools::GetFPath(item));
+        const std::vector<std::string> names = files::listFiles(folder);
+        const std::string folderFull = fullFolderPath(folder);
+        const std::string itemPath = files::nativePath(item);
+        const std::string itemExtension = FileTools::GetFExt(item);
+        const std::string pattern = FileTools::GetFName(item);
+        // The pattern test is made for every listed file; its answer can only change when a conversion
+        // or a deletion has touched the disk, so it is kept until then.
+        std::optional<bool> patternMatches;
+
+        for (const std::string& name : names) {
+            const std::string file = (folderFull == "/" ? "" : folderFull) + "/" + name;
+            if (wildcard && itemExtension != "*" && FileTools::GetFExt(name) != itemExtension)
+                continue;
+            bool selected = file == itemPath;
+            if (!selected && wildcard) {
+                if (!patternMatches)
+                    patternMatches = anyFileMatches(folder, pattern);
+                selected = *patternMatches;
+            }
+            if (!selected)
+                continue;
+
+            patternMatches.reset();
+            ConversionContext conversion = m_ctx.conversion();
+            const bool converted =
+                m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
+            if (converted) {
+                SaveConfig(m_ctx, m_ctx.ConfigFile);
+                if (m_ctx.settings.mRemove)
+                    files::deleteFile(file);
+            } else {
+                m_outcome.allConverted = false;
+            }
+            if (m_ctx.flags.BatchCanceled)
+                return false;
+        }
+        return true;
+    }
+
+    CommandContext& m_ctx;
+    const IndexFileConverter& m_convert;
+    ConvertOutcome& m_outcome;
+    std::string m_xmlPath;
+};
+
+} // namespace
+
+ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert)
+{
+    ConvertOutcome outcome;
+    bool idle = false;
+    if (!g_commandRunning.compare_exchange_strong(idle, true)) {
+        outcome.refused = true;
+        return outcome;
+    }
+    RunningMark mark;
+    const IndexFileConverter& converter = convert ? convert : IndexFileConverter(ConvertIndexFile);
+    try {
+        ConvertRun(ctx, converter, outcome).run();
+    } catch (const Failure& failure) {
+        ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
+                                 MessageIcon::Warning, MessageButtons::Ok});
+    } catch (const std::exception& error) {
+        ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
+                                 MessageButtons::Ok});
+    }
+    return outcome;
+}
+
+ConvertOutcome cmdRun_Click(CommandContext& ctx)
+{
+    return mConvert_Click(ctx);
+}
+
+} // namespace tollavar

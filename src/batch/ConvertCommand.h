@@ -1,0 +1,31 @@
+#pragma once
+
+#include "batch/CommandContext.h"
+
+#include <functional>
+#include <string>
+
+namespace tollavar {
+
+struct ConvertOutcome
+{
+    bool ranToEnd = false;     // the submit marker was written and a full datagroup advanced
+    bool allConverted = true;  // no selected index file failed to convert
+    bool refused = false;      // another Convert command was still running
+};
+
+// Converts one index file into a datagroup; ConvertIndexFile unless a test scripts it.
+using IndexFileConverter =
+    std::function<bool(ConversionContext&, const std::string& indexFile, const std::string& xmlFile,
+                       const std::string& rootName, const std::string& documentName)>;
+
+// File, Convert File: converts every index file that txtIDX selects into the current datagroup, saves the
+// configuration after each success, writes the submit marker and advances a full datagroup. Reports its
+// own failures. A start while a command is running (the window keeps taking input during a conversion)
+// is refused and does nothing.
+ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert = {});
+
+// The Run button.
+ConvertOutcome cmdRun_Click(CommandContext& ctx);
+
+} // namespace tollavar

@@ -1,0 +1,175 @@
+#include "filetools/FaultInjection.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tollavar;
+using namespace tollavar::testing;
+
+namespace {
+
+int leftovers(const std::string& folder)
+{
+    int n = 0;
+    for (auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().find(".tmp-") != std::string::npos)
+            ++n;
+    return n;
+}
+
+struct FaultGuard
+{
+    ~FaultGuard() { faults::disarm(); }
+};
+
+} // namespace
+
+TEST(FileSystemTest, AtomicWriteReplacesWholeOrNotAtAll)
+{
+    TempDir dir;
+    FaultGuard guard;
+    const std::string file = dir / "DATAGRP.XML";
+    files::writeFileAtomic(file, "first version");
+    EXPECT_EQ(readFile(file), "first version");
+    chmod(file.c_str(), 0640);
+    files::writeFileAtomic(file, "second version");
+    EXPECT_EQ(readFile(file), "second version");
+    struct stat st {};
+    stat(file.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
+
+    // Every operation of the save fails in turn: the previous file stays whole, no temporary is left.
+    for (long k = 1;; ++k) {
+        faults::arm({k, ENOSPC, false});
+        try {
+            files::writeFileAtomic(file, "third version");
+            faults::disarm();
+            break; // k is past the last operation
+        } catch (const Failure& f) {
+            faults::disarm();
+            EXPECT_EQ(f.code(), ErrorCode::DiskFull);
+            const std::string now = readFile(file);
+            EXPECT_TRUE(now == "second version" || now == "third version") << now;
+            EXPECT_EQ(leftovers(dir.path()), 0) << "operation " << k;
+            files::writeFileAtomic(file, "second version");
+        }
+    }
+    EXPECT_EQ(readFile(file), "third version");
+}
+
+TEST(FileSystemTest, AtomicWriteIntoReadOnlyFolderFailsAndKeepsTheOldFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root ignores folder permissions";
+    TempDir dir;
+    const std::string file = dir / "cfg.tvr";
+    writeFile(file, "old");
+    chmod(dir.path().c_str(), 0555);
+    EXPECT_THROW(files::writeFileAtomic(file, "new"), Failure);
+    chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(readFile(file), "old");
+}
+
+TEST(FileSystemTest, MoveNeverReplacesAndReportsBothPaths)
+{
+    TempDir dir;
+    writeFile(dir / "a.tif", "A");
+    writeFile(dir / "b.tif", "B");
+    try {
+        files::moveFile(dir / "a.tif", dir / "b.tif");
+        FAIL() << "a taken destination must fail";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), ErrorCode::FileAlreadyExists);
+        EXPECT_NE(f.description().find(dir / "b.tif"), std::string::npos);
+    }
+    EXPECT_EQ(readFile(dir / "a.tif"), "A");
+    EXPECT_EQ(readFile(dir / "b.tif"), "B");
+
+    files::moveFile(dir / "a.tif", dir / "c.tif");
+    EXPECT_FALSE(exists(dir / "a.tif"));
+    EXPECT_EQ(readFile(dir / "c.tif"), "A");
+
+    try {
+        files::moveFile(dir / "missing.tif", dir / "d.tif");
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), ErrorCode::FileNotFound);
+    }
+
+    files::moveFileReplacing(dir / "c.tif", dir / "b.tif");
+    EXPECT_EQ(readFile(dir / "b.tif"), "A");
+    EXPECT_FALSE(exists(dir / "c.tif"));
+}
+
+TEST(FileSystemTest, MoveAcrossFileSystemsKeepsTheSourceUntilTheCopyIsSafe)
+{
+    // /dev/shm is a different file system from the temporary folder on most machines.
+    struct stat shm {};
+    struct stat tmp {};
+    TempDir dir;
+    if (stat("/dev/shm", &shm) != 0 || stat(dir.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        GTEST_SKIP() << "no second file system here";
+    const std::string source = "/dev/shm/tollavar-move-test-" + std::to_string(getpid());
+    writeFile(source, std::string(3 << 20, 'x'));
+    FaultGuard guard;
+    for (long k = 1; k < 40; ++k) {
+        faults::arm({k, EIO, false});
+        try {
+            files::moveFile(source, dir / "moved.tif");
+            faults::disarm();
+            break;
+        } catch (const Failure&) {
+            faults::disarm();
+            const bool atSource = exists(source);
+            const bool atTarget = exists(dir / "moved.tif");
+            EXPECT_TRUE(atSource || atTarget) << "operation " << k;
+            if (atTarget && atSource)
+                std::filesystem::remove(dir / "moved.tif"); // copied but source not yet removed: start again
+            EXPECT_EQ(leftovers(dir.path()), 0);
+            ASSERT_TRUE(exists(source)) << "operation " << k;
+        }
+    }
+    EXPECT_FALSE(exists(source));
+    EXPECT_EQ(readFile(dir / "moved.tif").size(), size_t(3 << 20));
+}
+
+TEST(FileSystemTest, ListingIsFilesOnlyInNameOrder)
+{
+    TempDir dir;
+    for (const char* name : {"b.idx", "a.idx", "C.idx", "10.idx", "9.idx"})
+        writeFile(dir / name, "");
+    std::filesystem::create_directory(dir / "folder.idx");
+    EXPECT_EQ(files::listFiles(dir.path()), (std::vector<std::string>{"10.idx", "9.idx", "C.idx", "a.idx", "b.idx"}));
+    EXPECT_THROW(files::listFiles(dir / "missing"), Failure);
+    EXPECT_THROW(files::listFiles(""), Failure);
+}
+
+TEST(FileSystemTest, FailuresCarryClassicCodesAndThePath)
+{
+    const struct
+    {
+        int error;
+        int code;
+        const char* reason;
+    } cases[] = {
+        {ENOENT, 53, "File not found"},   {ENOTDIR, 76, "Path not found"},      {EACCES, 70, "Permission denied"},
+        {EEXIST, 58, "File already exists"}, {ENOSPC, 61, "Disk full"},       {EIO, 75, "Path/File access error"},
+        {EMFILE, 5, nullptr},
+    };
+    for (const auto& c : cases) {
+        Failure f = systemFailure(c.error, "Save File", "/data/x/DATAGRP.XML");
+        EXPECT_EQ(f.code(), c.code);
+        EXPECT_EQ(f.source(), "Save File");
+        if (c.reason) {
+            EXPECT_EQ(f.description(), std::string(c.reason) + ": /data/x/DATAGRP.XML");
+        }
+        EXPECT_NE(f.description().find("/data/x/DATAGRP.XML"), std::string::npos);
+    }
+}

@@ -1,0 +1,133 @@
+#include "filetools/Failure.h"
+#include "filetools/FileTools.h"
+#include "support/FakeServices.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tollavar;
+using namespace tollavar::testing;
+
+TEST(FileToolsTest, PathPartsAcceptBothSeparators)
+{
+    struct Case
+    {
+        const char* path;
+        const char* folder;
+        const char* name;
+        const char* ext;
+    };
+    const Case cases[] = {
+        {"/data/scan/batch1.csv", "/data/scan", "batch1.csv", "csv"},
+        {"C:\\Scans\\B1\\0001.TIF", "C:\\Scans\\B1", "0001.TIF", "TIF"},
+        {"\\B1/mixed\\0001.tif", "\\B1/mixed", "0001.tif", "tif"},
+        {"batch.csv", "", "batch.csv", "csv"},
+        {"/data/x.d/noext", "/data/x.d", "noext", ""},
+        {"/data/*.*", "/data", "*.*", "*"},
+        {"/data/archive.tar.gz", "/data", "archive.tar.gz", "gz"},
+        {"/file", "", "file", ""},
+        {"", "", "", ""},
+        {"/data/trailing/", "/data/trailing", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(FileTools::GetFPath(c.path), c.folder);
+        EXPECT_EQ(FileTools::GetFName(c.path), c.name);
+        EXPECT_EQ(FileTools::GetFExt(c.path), c.ext);
+    }
+}
+
+TEST(FileToolsTest, L0PadPadsKeepsWideNumbersAndSigns)
+{
+    EXPECT_EQ(FileTools::L0Pad(7, 4), "0007");
+    EXPECT_EQ(FileTools::L0Pad(0, 4), "0000");
+    EXPECT_EQ(FileTools::L0Pad(9999, 4), "9999");
+    EXPECT_EQ(FileTools::L0Pad(32767, 4), "32767");
+    EXPECT_EQ(FileTools::L0Pad(-5, 4), "-0005");
+    EXPECT_EQ(FileTools::L0Pad(-32768, 4), "-32768");
+    EXPECT_EQ(FileTools::L0Pad(-9223372036854775807LL - 1, 4), "-9223372036854775808");
+}
+
+TEST(FileToolsTest, IsFullPathKnowsRootsOfBothPlatforms)
+{
+    EXPECT_TRUE(FileTools::IsFullPath("/home/user/a.tvr"));
+    EXPECT_TRUE(FileTools::IsFullPath("C:\\Config\\a.tvr"));
+    EXPECT_TRUE(FileTools::IsFullPath("\\\\server\\share\\a.tvr"));
+    EXPECT_FALSE(FileTools::IsFullPath(""));
+    EXPECT_FALSE(FileTools::IsFullPath("a.tvr"));
+    EXPECT_FALSE(FileTools::IsFullPath("config/a.tvr"));
+    EXPECT_FALSE(FileTools::IsFullPath("C:a.tvr"));
+}
+
+TEST(FileToolsTest, CreateAnyFolderMakesEveryMissingParent)
+{
+    TempDir dir;
+    FakeServices services;
+    services.fileTools.CreateAnyFolder(dir / "a/b/c");
+    EXPECT_TRUE(exists(dir / "a/b/c"));
+    services.fileTools.CreateAnyFolder(dir / "a\\b\\d"); // Windows separators from a configuration file
+    EXPECT_TRUE(exists(dir / "a/b/d"));
+    services.fileTools.CreateAnyFolder(dir / "a/b/c"); // already there: nothing to do
+
+    writeFile(dir / "file", "x");
+    try {
+        services.fileTools.CreateAnyFolder(dir / "file/sub");
+        FAIL() << "a file in the way must fail";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), ErrorCode::PathNotFound);
+        EXPECT_NE(f.description().find(dir / "file/sub"), std::string::npos);
+    }
+}
+
+TEST(FileToolsTest, IsFileInUseWhileAnotherProcessHoldsIt)
+{
+    TempDir dir;
+    FakeServices services;
+    const std::string file = dir / "DATAGRP.XML";
+    writeFile(file, "<x/>");
+    EXPECT_FALSE(services.fileTools.IsFileInUse(file));
+
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(file.c_str(), O_RDONLY);
+        char c = 'r';
+        (void)!write(ready[1], &c, 1);
+        (void)!read(release[0], &c, 1);
+        close(fd);
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_TRUE(services.fileTools.IsFileInUse(file));
+    ASSERT_EQ(write(release[1], &c, 1), 1);
+    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(services.fileTools.IsFileInUse(file));
+    EXPECT_FALSE(services.fileTools.IsFileInUse(dir / "missing.xml"));
+}
+
+TEST(FileToolsTest, SettingAndDocumentGoThroughTheInjectedServices)
+{
+    FakeServices services;
+    services.store.values[{"Quenbrook", "DefaultFolders", "Config"}] = "/srv/configs";
+    EXPECT_EQ(services.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Config", ""), "/srv/configs");
+    EXPECT_EQ(services.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Other", "dflt"), "dflt");
+
+    services.fileTools.StartDoc("/opt/tollavar/TLManual.pdf");
+    ASSERT_EQ(services.opener.opened.size(), 1u);
+    services.opener.succeed = false;
+    try {
+        services.fileTools.StartDoc("/missing/TLManual.pdf");
+        FAIL() << "a document that cannot be opened is a failure";
+    } catch (const Failure& f) {
+        EXPECT_NE(f.description().find("/missing/TLManual.pdf"), std::string::npos);
+    }
+}
