@@ -28,6 +28,8 @@ long operationsSinceArmed()
 
 void checkpoint(std::string_view operation, std::string_view path)
 {
+    if (!g_plan.operation.empty() && g_plan.operation != operation)
+        return;
     ++g_count;
     if (g_plan.failAt <= 0)
         return;

@@ -12,6 +12,7 @@ struct Plan
     long failAt = 0; // 0: never
     int error = 0;   // errno to fail with, e.g. ENOSPC, EACCES, EIO
     bool persistent = false;
+    std::string_view operation = {}; // when set, only operations of this name count
 };
 
 void arm(const Plan& plan);

@@ -201,12 +201,14 @@ std::string readAll(const std::string& path)
         fail("Read File", path);
     if (S_ISDIR(st.st_mode))
         fail("Read File", path, EISDIR);
-    std::string data;
-    data.reserve(static_cast<size_t>(st.st_size));
-    char buffer[1 << 16];
+    // Read straight into the string, growing it only when the file turns out larger than it said.
+    std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
+    size_t filled = 0;
     for (;;) {
+        if (filled == data.size())
+            data.resize(data.size() * 2 + 65536);
         faults::checkpoint("Read File", path);
-        ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+        ssize_t n = ::read(fd.fd, data.data() + filled, data.size() - filled);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -214,8 +216,9 @@ std::string readAll(const std::string& path)
         }
         if (n == 0)
             break;
-        data.append(buffer, static_cast<size_t>(n));
+        filled += static_cast<size_t>(n);
     }
+    data.resize(filled);
     return data;
 }
 

@@ -1,12 +1,14 @@
 #include "engine/IndexFileReader.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "filetools/Windows1252.h"
 
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -72,19 +74,6 @@ TEST(IndexFileReader, SplitsLines)
     });
 }
 
-TEST(IndexFileReader, ReadsFromDisk)
-{
-    tollavar::testing::TempDir dir;
-    const std::string path = dir / "batch.txt";
-    tollavar::testing::writeFile(path, "Name,IMAGEPATH\r\nM\xFCller,a.tif\r\n");
-    IndexFileReader reader(path);
-    reader.skipLine();
-    std::string_view line;
-    ASSERT_TRUE(reader.readLine(line));
-    EXPECT_EQ(line, "M\xC3\xBCller,a.tif");
-    EXPECT_TRUE(reader.atEnd());
-}
-
 TEST(IndexFileReader, FailuresNameThePath)
 {
     tollavar::testing::TempDir dir;
@@ -137,8 +126,34 @@ TEST(IndexFileReader, SkipLinePastTheEndFails)
         EXPECT_EQ(failure.description(), "Input past end of file: " + path);
     }
 
-    IndexFileReader oneLine = IndexFileReader::fromBytes("header\r\n");
-    oneLine.skipLine();
-    EXPECT_TRUE(oneLine.atEnd());
-    EXPECT_THROW(oneLine.skipLine(), Failure);
+    const std::string indexFile = dir / "batch.txt";
+    tollavar::testing::writeFile(indexFile, "Name,IMAGEPATH\r\nM\xFCller,a.tif\r\n");
+    IndexFileReader withHeader(indexFile);
+    withHeader.skipLine();
+    std::string_view line;
+    ASSERT_TRUE(withHeader.readLine(line));
+    EXPECT_EQ(line, "M\xC3\xBCller,a.tif");
+    EXPECT_THROW(withHeader.skipLine(), Failure);
+}
+
+TEST(IndexFileReader, AnyBytesGiveValidUtf8Lines)
+{
+    std::mt19937 random(1252);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes = round % 3 == 0 ? "\xEF\xBB\xBF" : "";
+        const int length = static_cast<int>(random() % 64);
+        for (int i = 0; i < length; ++i) {
+            // Mostly the bytes that matter: line ends, quotes and lead or continuation bytes.
+            static const char kInteresting[] = {'\r', '\n', '"', ',', 'a', '\0', '\xC3', '\xBC', '\xE2', '\x82'};
+            bytes.push_back(random() % 2 ? kInteresting[random() % sizeof kInteresting]
+                                         : static_cast<char>(random() % 256));
+        }
+        IndexFileReader reader = IndexFileReader::fromBytes(bytes);
+        std::string_view line;
+        size_t lines = 0;
+        while (reader.readLine(line)) {
+            ASSERT_TRUE(utf8::isValid(line)) << ::testing::PrintToString(bytes);
+            ASSERT_LE(++lines, bytes.size());
+        }
+    }
 }
