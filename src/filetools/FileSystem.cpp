@@ -1,7 +1,7 @@
 #include "filetools/FileSystem.h"
 
-#include "filetools/FaultInjection.h"
 #include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -96,7 +96,9 @@ int createTemporary(const std::string& target, std::string& tempPath)
     if (fd < 0)
         fail("Create File", target);
     // mkostemp makes the file private; give it what a plain create would, or the target's own mode.
-    struct stat st {};
+    struct stat st
+    {
+    };
     mode_t mode;
     if (::stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
@@ -138,7 +140,9 @@ void moveAcrossFileSystems(const std::string& from, const std::string& to)
     Fd temp(createTemporary(to, tempPath));
     try {
         copyInto(source.fd, temp.fd, from, to);
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::fstat(source.fd, &st) == 0)
             ::fchmod(temp.fd, st.st_mode & 07777);
         syncFd(temp.fd, to);
@@ -167,19 +171,25 @@ std::string nativePath(std::string_view path)
 
 bool fileExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool folderExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool pathExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -196,7 +206,9 @@ std::string readAll(const std::string& path)
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.fd < 0)
         fail("Open File", path);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::fstat(fd.fd, &st) != 0)
         fail("Read File", path);
     if (S_ISDIR(st.st_mode))
@@ -281,7 +293,9 @@ void moveFile(const std::string& from, const std::string& to)
         }
         return;
     }
-    fail("Move File", error == EEXIST ? to : from, error);
+    // Name the path that is at fault: a taken or unreachable destination, else the source.
+    const bool destinationAtFault = error == EEXIST || (error == ENOENT && pathExists(from));
+    fail("Move File", destinationAtFault ? to : from, error);
 }
 
 void moveFileReplacing(const std::string& from, const std::string& to)
@@ -325,7 +339,9 @@ std::vector<std::string> listFiles(const std::string& folder)
             continue;
         bool isFile = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            struct stat st {};
+            struct stat st
+            {
+            };
             isFile = ::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (isFile)

@@ -1,8 +1,8 @@
 #include "filetools/FileTools.h"
 
 #include "filetools/DocumentOpener.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 #include "filetools/FileSystem.h"
 #include "filetools/SettingsStore.h"
 
@@ -46,7 +46,9 @@ bool openElsewhereByProc(const struct stat& target)
         if (!fds)
             continue;
         while (dirent* fd = ::readdir(fds)) {
-            struct stat st {};
+            struct stat st
+            {
+            };
             if (fd->d_name[0] == '.')
                 continue;
             if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) == 0 && st.st_dev == target.st_dev &&
@@ -63,7 +65,9 @@ bool openElsewhereByProc(const struct stat& target)
 
 } // namespace
 
-FileTools::FileTools(SettingsStore& store, DocumentOpener& opener) : m_store(store), m_opener(opener) {}
+FileTools::FileTools(SettingsStore& store, DocumentOpener& opener) : m_store(store), m_opener(opener)
+{
+}
 
 std::string FileTools::GetFPath(std::string_view path)
 {
@@ -89,8 +93,8 @@ std::string FileTools::L0Pad(long long number, int width)
 {
     const bool negative = number < 0;
     // Through unsigned, so that the most negative number has digits too.
-    unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(number)
-                                            : static_cast<unsigned long long>(number);
+    unsigned long long magnitude =
+        negative ? 0ULL - static_cast<unsigned long long>(number) : static_cast<unsigned long long>(number);
     std::string digits = std::to_string(magnitude);
     if (static_cast<int>(digits.size()) < width)
         digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
@@ -115,7 +119,7 @@ void FileTools::CreateAnyFolder(const std::string& folder) const
     if (native.empty() || files::folderExists(native))
         return;
     // Every prefix that ends before a separator, from the top down.
-    for (size_t pos = native.find('/', 1); ; pos = native.find('/', pos + 1)) {
+    for (size_t pos = native.find('/', 1);; pos = native.find('/', pos + 1)) {
         const std::string prefix = pos == std::string::npos ? native : native.substr(0, pos);
         if (!prefix.empty() && !files::folderExists(prefix)) {
             if (files::pathExists(prefix))
@@ -140,7 +144,9 @@ bool FileTools::IsFileInUse(const std::string& file) const
     int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false; // a file that cannot be opened is not held by anyone we could wait for
-    struct stat st {};
+    struct stat st
+    {
+    };
     ::fstat(fd, &st);
     // A write lease is refused with EAGAIN while any other descriptor on the file is open.
     if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {

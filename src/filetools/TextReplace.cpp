@@ -20,8 +20,8 @@ std::string replaceAllWith(std::string_view text, std::string_view find, std::st
     out.reserve(text.size());
     size_t pos = 0;
     while (pos < text.size()) {
-        auto hit = std::search(text.begin() + static_cast<std::ptrdiff_t>(pos), text.end(), find.begin(), find.end(),
-                               equal);
+        auto hit =
+            std::search(text.begin() + static_cast<std::ptrdiff_t>(pos), text.end(), find.begin(), find.end(), equal);
         if (hit == text.end())
             break;
         size_t at = static_cast<size_t>(hit - text.begin());

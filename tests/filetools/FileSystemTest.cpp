@@ -1,6 +1,6 @@
-#include "filetools/FaultInjection.h"
-#include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
+#include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +41,9 @@ TEST(FileSystemTest, AtomicWriteReplacesWholeOrNotAtAll)
     chmod(file.c_str(), 0640);
     files::writeFileAtomic(file, "second version");
     EXPECT_EQ(readFile(file), "second version");
-    struct stat st {};
+    struct stat st
+    {
+    };
     stat(file.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u) << "the replacement keeps the file's permissions";
 
@@ -111,8 +113,12 @@ TEST(FileSystemTest, MoveNeverReplacesAndReportsBothPaths)
 TEST(FileSystemTest, MoveAcrossFileSystemsKeepsTheSourceUntilTheCopyIsSafe)
 {
     // /dev/shm is a different file system from the temporary folder on most machines.
-    struct stat shm {};
-    struct stat tmp {};
+    struct stat shm
+    {
+    };
+    struct stat tmp
+    {
+    };
     TempDir dir;
     if (stat("/dev/shm", &shm) != 0 || stat(dir.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
         GTEST_SKIP() << "no second file system here";
@@ -159,8 +165,12 @@ TEST(FileSystemTest, FailuresCarryClassicCodesAndThePath)
         int code;
         const char* reason;
     } cases[] = {
-        {ENOENT, 53, "File not found"},   {ENOTDIR, 76, "Path not found"},      {EACCES, 70, "Permission denied"},
-        {EEXIST, 58, "File already exists"}, {ENOSPC, 61, "Disk full"},       {EIO, 75, "Path/File access error"},
+        {ENOENT, 53, "File not found"},
+        {ENOTDIR, 76, "Path not found"},
+        {EACCES, 70, "Permission denied"},
+        {EEXIST, 58, "File already exists"},
+        {ENOSPC, 61, "Disk full"},
+        {EIO, 75, "Path/File access error"},
         {EMFILE, 5, nullptr},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,5 @@
-#include "filetools/Failure.h"
 #include "filetools/FileTools.h"
+#include "filetools/Failure.h"
 #include "support/FakeServices.h"
 #include "support/TempDir.h"
 

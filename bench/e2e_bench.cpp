@@ -1,0 +1,193 @@
+// End-to-end conversion figures: a generated batch converted into a new datagroup through
+// ConvertIndexFile, beside the baseline any converter pays (the same output bytes written with plain
+// writes and the same renames); then the extension of a large datagroup beside a bare libxml2 parse.
+//
+//   e2e_bench [work-folder]
+
+#include "engine/ConversionHost.h"
+#include "engine/ConversionRun.h"
+#include "engine/ConversionSettings.h"
+#include "engine/Prompter.h"
+#include "filetools/DocumentOpener.h"
+#include "filetools/FileTools.h"
+#include "filetools/SettingsStore.h"
+
+#include <libxml/parser.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace tollavar;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct NoStore : SettingsStore
+{
+    std::string read(const std::string&, const std::string&, const std::string&, const std::string& d) override
+    {
+        return d;
+    }
+    void write(const std::string&, const std::string&, const std::string&, const std::string&) override {}
+};
+struct NoOpener : DocumentOpener
+{
+    bool open(const std::string&) override { return false; }
+};
+struct FailingPrompter : Prompter
+{
+    MessageAnswer ask(const Message& m) override
+    {
+        std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());
+        std::exit(1);
+    }
+};
+struct QuietHost : ConversionHost
+{
+    void setStatusPanel(int, std::string_view) override {}
+    void processPendingEvents() override {}
+};
+
+double seconds(std::chrono::steady_clock::time_point since)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+long peakKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void writeText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// N lines, one small image each, a full-text file for every tenth.
+void makeBatch(const std::string& root, long lines, long firstId)
+{
+    fs::create_directories(root + "/scans/B1");
+    std::string index;
+    for (long i = firstId; i < firstId + lines; ++i) {
+        const std::string name = "/B1/" + std::to_string(i) + ".TIF";
+        writeText(root + "/scans" + name, "II*image");
+        if (i % 10 == 0)
+            writeText(root + "/scans/B1/" + std::to_string(i) + ".txt", "full text");
+        index +=
+            "\"Customer " + std::to_string(i) + ", Ltd\"," + name + ",3,2026-12-07,B7," + std::to_string(i) + "\r\n";
+    }
+    writeText(root + "/batch.csv", index);
+}
+
+ConversionSettings benchSettings(const std::string& root)
+{
+    ConversionSettings settings;
+    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|Scan Date|BATCHID|ID Number";
+    settings.txtFTYPES = "text|text|number|date|text|number";
+    settings.txtImageFolder = root + "/scans";
+    settings.txtMaxFiles = "1000000";
+    return settings;
+}
+
+bool convert(const std::string& root, ConversionSettings& settings)
+{
+    NoStore store;
+    NoOpener opener;
+    FileTools tools(store, opener);
+    FailingPrompter prompter;
+    QuietHost host;
+    RunFlags flags;
+    ConversionContext context{settings, flags, tools, prompter, host};
+    return ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP",
+                            "DOCUMENT");
+}
+
+void conversionFigures(const std::string& work, long lines)
+{
+    const std::string root = work + "/run" + std::to_string(lines);
+    fs::remove_all(root);
+    makeBatch(root, lines, 1);
+    ConversionSettings settings = benchSettings(root);
+    auto start = std::chrono::steady_clock::now();
+    if (!convert(root, settings)) {
+        std::fprintf(stderr, "conversion failed\n");
+        std::exit(1);
+    }
+    const double ours = seconds(start);
+
+    // Baseline: the same bytes written plainly, the same renames, back the other way.
+    const std::string xmlBytes = [&] {
+        std::ifstream in(root + "/out/DEFC0001/DATAGRP.XML", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }();
+    start = std::chrono::steady_clock::now();
+    {
+        std::ifstream in(root + "/batch.csv", std::ios::binary);
+        std::string index((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::FILE* out = std::fopen((root + "/baseline.xml").c_str(), "wb");
+        std::fwrite(xmlBytes.data(), 1, xmlBytes.size(), out);
+        std::fflush(out);
+        fsync(fileno(out));
+        std::fclose(out);
+        for (long i = 1; i <= lines; ++i) {
+            const std::string name = "/B1/" + std::to_string(i) + ".TIF";
+            std::rename((root + "/out/DEFC0001" + name).c_str(), (root + "/scans" + name).c_str());
+            if (i % 10 == 0) {
+                const std::string base = "/B1/" + std::to_string(i);
+                std::rename((root + "/out/DEFC0001" + base + ".PVFULLTEXT").c_str(),
+                            (root + "/scans" + base + ".txt").c_str());
+            }
+        }
+    }
+    const double baseline = seconds(start);
+    std::printf("convert %7ld lines: %8.3f s  %9.0f documents/s  baseline %8.3f s  ratio %5.2fx  peak memory %ld MiB\n",
+                lines, ours, lines / ours, baseline, ours / baseline, peakKiB() / 1024);
+    fs::remove_all(root);
+}
+
+void extensionFigures(const std::string& work)
+{
+    const std::string root = work + "/extend";
+    fs::remove_all(root);
+    makeBatch(root, 30000, 1);
+    ConversionSettings settings = benchSettings(root);
+    if (!convert(root, settings))
+        std::exit(1);
+    makeBatch(root, 100, 30001);
+    const std::string xml = root + "/out/DEFC0001/DATAGRP.XML";
+    const auto size = fs::file_size(xml);
+
+    auto start = std::chrono::steady_clock::now();
+    xmlDocPtr doc = xmlReadFile(xml.c_str(), nullptr, XML_PARSE_NONET);
+    const double parse = seconds(start);
+    xmlFreeDoc(doc);
+
+    start = std::chrono::steady_clock::now();
+    if (!convert(root, settings))
+        std::exit(1);
+    const double extend = seconds(start);
+    std::printf("extend 30000 documents (%.1f MB) by 100 lines: %.3f s; libxml2 parse alone %.3f s; ratio %.2fx\n",
+                size / 1e6, extend, parse, extend / parse);
+    fs::remove_all(root);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string work = argc > 1 ? argv[1] : (fs::temp_directory_path() / "tollavar-e2e-bench").string();
+    fs::create_directories(work);
+    conversionFigures(work, 10000);
+    conversionFigures(work, 100000);
+    extensionFigures(work);
+    fs::remove_all(work);
+    return 0;
+}

@@ -1,0 +1,266 @@
+#include "engine/ConversionRun.h"
+
+#include "engine/ConversionHost.h"
+#include "engine/ConversionSettings.h"
+#include "engine/DatagroupDocument.h"
+#include "engine/ImagePlacement.h"
+#include "engine/IndexFileReader.h"
+#include "engine/IndexLineParser.h"
+#include "engine/NumberText.h"
+#include "engine/Prompter.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "filetools/FileTools.h"
+#include "filetools/TextReplace.h"
+
+#include <new>
+#include <optional>
+
+namespace tollavar {
+
+namespace {
+
+// The parser's decisions for one line, written into the document; the image path is kept for the
+// placement that follows the line.
+class DocumentSink : public FieldSink
+{
+public:
+    DocumentSink(DatagroupDocument& document, ConversionHost& host) : m_document(document), m_host(host) {}
+
+    void startLine() { m_imagePath.clear(); }
+    const std::string& imagePath() const { return m_imagePath; }
+
+    void beginObject() override { m_document.beginObject(); }
+    void imagePath(std::string_view path) override
+    {
+        m_document.setImagePath(path);
+        m_host.setStatusPanel(2, path);
+        m_imagePath.assign(path);
+    }
+    void pageCount(std::string_view pages) override { m_document.setPages(pages); }
+    void indexField(std::string_view name, std::string_view value, bool lastColumn) override
+    {
+        m_document.addIndexField(name, value, lastColumn);
+    }
+
+private:
+    DatagroupDocument& m_document;
+    ConversionHost& m_host;
+    std::string m_imagePath;
+};
+
+// The delimiter is read from the settings for every line, but only worked out again when it changed.
+class DelimiterReader
+{
+public:
+    explicit DelimiterReader(const ConversionSettings& settings) : m_settings(settings) {}
+    std::string_view current()
+    {
+        if (!m_valid || m_setting != m_settings.cboDelimiter) {
+            m_setting = m_settings.cboDelimiter;
+            m_delimiter = DelimiterFromSetting(m_setting);
+            m_valid = true;
+        }
+        return m_delimiter;
+    }
+
+private:
+    const ConversionSettings& m_settings;
+    std::string m_setting;
+    std::string m_delimiter;
+    bool m_valid = false;
+};
+
+Message conversionError(const Failure& failure, short step)
+{
+    return Message{std::to_string(failure.code()) + " - " + failure.description() + "\rLine # " + std::to_string(step),
+                   "Conversion Error", MessageIcon::Error, MessageButtons::Ok};
+}
+
+std::string firstFreeBackupName(const std::string& xmlFile)
+{
+    const std::string ext = FileTools::GetFExt(xmlFile);
+    for (long n = 1;; ++n) {
+        std::string candidate = ReplaceAll(xmlFile, "." + ext, "-" + FileTools::L0Pad(n, 4) + "." + ext);
+        if (candidate == xmlFile) // no extension to number: number the end instead of searching for ever
+            candidate += "-" + FileTools::L0Pad(n, 4);
+        if (!files::pathExists(files::nativePath(candidate)))
+            return candidate;
+    }
+}
+
+// Offers to put the XML file back as it was read. Every write here is atomic: DATAGRP.XML always holds
+// either the run's version or the original bytes, and the backup holds the other one.
+void offerUndo(ConversionContext& context, const std::string& xmlFile, const std::string& originalText, long movedCount)
+{
+    const std::string backup = firstFreeBackupName(xmlFile);
+    const Message question{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
+                           "DATAGRP.XML file?",
+                           "Undo Changes?", MessageIcon::None, MessageButtons::YesNo};
+    const std::string nativeXml = files::nativePath(xmlFile);
+    const std::string nativeBackup = files::nativePath(backup);
+    if (context.prompter.ask(question) == MessageAnswer::Yes) {
+        if (files::fileExists(nativeXml))
+            files::addNameNoReplace(nativeXml, nativeBackup);
+        files::writeFileAtomic(nativeXml, originalText);
+        if (movedCount > 0)
+            context.prompter.ask(Message{std::to_string(movedCount) +
+                                             " files have been moved and will not appear in DATAGRP.XML file.  "
+                                             "These files should be moved back before reprocessing.",
+                                         "Canceled Batch", MessageIcon::None, MessageButtons::Ok});
+    } else {
+        files::writeFileAtomic(nativeBackup, originalText);
+    }
+}
+
+} // namespace
+
+bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
+                      const std::string& rootName, const std::string& documentName)
+{
+    ConversionSettings& settings = context.settings;
+    short step = 1;
+    long lastDocId = 0;
+    bool existing = false;
+    std::string originalText;
+    files::HeldFile heldXml;
+    std::optional<IndexFileReader> reader;
+    std::optional<ImagePlacer> placer;
+    DatagroupDocument document;
+
+    const std::vector<std::string> names = SplitBarList(settings.txtFNAMES);
+    const std::vector<std::string> types = SplitBarList(settings.txtFTYPES);
+    if (names.size() != types.size()) {
+        context.prompter.ask(Message{"Different number of field names and types.  Conversion canceled.",
+                                     "Error converting file", MessageIcon::Error, MessageButtons::Ok});
+        return false;
+    }
+    const std::string imageFolder =
+        settings.txtImageFolder.empty() ? FileTools::GetFPath(indexFile) : settings.txtImageFolder;
+    IndexLineParser parser(names);
+    if (parser.reserved().imagePath < 0) {
+        context.prompter.ask(Message{"ImagePath field is missing!  Cannot process file!", "Missing Field",
+                                     MessageIcon::Warning, MessageButtons::Ok});
+        return false;
+    }
+
+    try {
+        try {
+            context.host.setStatusPanel(1, FileTools::GetFName(indexFile));
+            const std::string xmlFolder = FileTools::GetFPath(xmlFile);
+            if (!xmlFolder.empty() && !files::folderExists(files::nativePath(xmlFolder)))
+                context.fileTools.CreateAnyFolder(xmlFolder);
+
+            const std::string nativeXml = files::nativePath(xmlFile);
+            bool startNew = true;
+            if (files::fileExists(nativeXml)) {
+                step = 2;
+                while (context.fileTools.IsFileInUse(xmlFile))
+                    context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
+                                                 MessageIcon::Question, MessageButtons::Ok});
+                step = 3;
+                std::string bytes = files::readAll(nativeXml);
+                if (bytes.empty()) {
+                    const Message corrupt{"Datagrp.xml file is corrupt!  Do you want to delete?", "Datagrp.xml Cleanup",
+                                          MessageIcon::Question, MessageButtons::YesNo};
+                    if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
+                        context.flags.BatchCanceled = true;
+                        return false;
+                    }
+                    files::deleteFile(nativeXml);
+                } else {
+                    originalText = std::move(bytes);
+                    document.parseExisting(originalText);
+                    existing = true;
+                }
+                step = 4;
+                heldXml.openForAppend(nativeXml);
+                step = 5;
+                startNew = false;
+            }
+            if (startNew) {
+                step = 6;
+                heldXml.openForAppend(nativeXml);
+            }
+
+            step = 7;
+            if (existing) {
+                step = 9;
+                lastDocId = document.locateDocuments();
+            } else {
+                step = 8;
+                document.buildHeader(rootName,
+                                     DatagroupHeader{settings.txtDGNUMBER, settings.txtDGCOMPNAME, settings.txtDGCOMPID,
+                                                     settings.txtPROJID, settings.txtNAME},
+                                     names, types);
+            }
+
+            step = 10;
+            reader.emplace(files::nativePath(indexFile));
+            step = 11;
+            if (settings.mSkipHeader)
+                reader->skipLine();
+
+            placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
+            DocumentSink sink(document, context.host);
+            DelimiterReader delimiter(settings);
+            std::string_view line;
+            while (reader->readLine(line)) {
+                step = 12;
+                context.host.processPendingEvents();
+                if (IsBlankLine(line))
+                    continue;
+                ++lastDocId;
+                document.beginDocument(documentName, lastDocId);
+                sink.startLine();
+                parser.parseLine(line, delimiter.current(), sink, step);
+                step = 17;
+                placer->place(sink.imagePath(), document);
+                document.endDocument();
+            }
+
+            if (!existing)
+                document.closeNewDocument();
+            step = 18;
+            heldXml.close();
+            step = 19;
+            document.save(nativeXml);
+
+            step = 20;
+            const auto maxFiles = ParseInt32(settings.txtMaxFiles);
+            if (!maxFiles)
+                throw Failure(13, "Tollavar",
+                              "Type mismatch: maximum files per datagroup \"" + settings.txtMaxFiles +
+                                  "\" is not a number");
+            if (lastDocId > *maxFiles)
+                context.flags.DatagroupFull = true;
+            step = 21;
+            step = 22;
+            reader.reset();
+            return true;
+        } catch (const std::bad_alloc&) {
+            throw Failure(7, "Tollavar", "Out of memory");
+        } catch (const Failure&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw Failure(ErrorCode::InvalidCall, "Tollavar", e.what());
+        }
+    } catch (const Failure& failure) {
+        context.prompter.ask(conversionError(failure, step));
+        if (step > 3 && step < 20) {
+            heldXml.close();
+            if (!originalText.empty()) {
+                try {
+                    offerUndo(context, xmlFile, originalText, placer ? placer->movedCount() : 0);
+                } catch (const Failure& undoFailure) {
+                    context.prompter.ask(conversionError(undoFailure, step));
+                }
+            }
+        }
+        context.flags.BatchCanceled = true;
+        reader.reset();
+        return false;
+    }
+}
+
+} // namespace tollavar

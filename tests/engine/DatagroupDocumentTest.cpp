@@ -1,0 +1,391 @@
+#include "engine/DatagroupDocument.h"
+#include "engine/ConversionSettings.h"
+#include "engine/IndexLineParser.h"
+#include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
+#include "filetools/FileSystem.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace tollavar;
+using tollavar::testing::readFile;
+using tollavar::testing::TempDir;
+using tollavar::testing::writeFile;
+
+namespace {
+
+const std::string kDataDir = std::string(TOLLAVAR_TEST_DATA_DIR) + "/xml/";
+
+class DocumentSink : public FieldSink
+{
+public:
+    explicit DocumentSink(DatagroupDocument& document) : m_document(document) {}
+    void beginObject() override { m_document.beginObject(); }
+    void imagePath(std::string_view path) override { m_document.setImagePath(path); }
+    void pageCount(std::string_view pages) override { m_document.setPages(pages); }
+    void indexField(std::string_view name, std::string_view value, bool lastColumn) override
+    {
+        m_document.addIndexField(name, value, lastColumn);
+    }
+
+private:
+    DatagroupDocument& m_document;
+};
+
+// What image placement did to a line's document.
+using Placement = std::function<void(DatagroupDocument&)>;
+
+struct Line
+{
+    std::string text;
+    Placement placement = nullptr;
+};
+
+// Feeds lines to the document the way a conversion run does: a DOCID per non-blank line, the fields
+// as the line parser dispatches them, then placement and the document's closing layout.
+long convertLines(DatagroupDocument& document, const std::string& fieldNames, long lastDocId,
+                  const std::vector<Line>& lines)
+{
+    IndexLineParser parser(SplitBarList(fieldNames));
+    DocumentSink sink(document);
+    short step = 0;
+    for (const Line& line : lines) {
+        if (IsBlankLine(line.text))
+            continue;
+        document.beginDocument("DOCUMENT", ++lastDocId);
+        parser.parseLine(line.text, ",", sink, step);
+        if (line.placement)
+            line.placement(document);
+        document.endDocument();
+    }
+    return lastDocId;
+}
+
+const std::string kFieldNames = "Name|IMAGEPATH|PAGECOUNT|SKIP|BATCHID|Scan Date|Notes";
+const std::string kFieldTypes = "text|text|number|text|text|date|text";
+
+void buildSampleHeader(DatagroupDocument& document, const std::string& names = kFieldNames,
+                       const std::string& types = kFieldTypes)
+{
+    document.buildHeader("REZI_DATAGRP", {"7", "Acme & Sons", "ACME", "P-1", "Claims é"}, SplitBarList(names),
+                         SplitBarList(types));
+}
+
+std::string between(const std::string& text, const std::string& from, const std::string& to)
+{
+    const size_t start = text.find(from);
+    const size_t end = text.find(to, start);
+    if (start == std::string::npos || end == std::string::npos)
+        return "<missing " + from + ">";
+    return text.substr(start, end + to.size() - start);
+}
+
+std::string L(int tabs)
+{
+    return "\r\n" + std::string(static_cast<size_t>(tabs), '\t');
+}
+
+} // namespace
+
+TEST(DatagroupDocument, NewDatagroupIsWrittenByteForByte)
+{
+    DatagroupDocument document;
+    buildSampleHeader(document);
+    const std::vector<Line> lines = {
+        {"Smith,\\img\\0001.TIF,3,x,B1,2024-01-05,café – €5"},
+        // A duplicate image arrived under a numbered name.
+        {"\"Jones, Ann\",\\img\\0002.jpg,2,,B1,2024-01-06,\"A & B <c> \"\"q\"\"\"",
+         [](DatagroupDocument& d) { d.changeFile1("\\img\\0002-0001.jpg"); }},
+        {"Brown,\\img\\0003.JPG,5,,B1,,"},
+        {"   "},
+        {"Loner"},
+        // Its image was missing and the user skipped it.
+        {"Gone,\\img\\0006.TIF,1,,B2,2024-02-01,x", [](DatagroupDocument& d) { d.dropCurrentDocument(); }},
+        {"Last,\\img\\0007.tif,4,,B2,2024-02-02,y"},
+    };
+    EXPECT_EQ(convertLines(document, kFieldNames, 0, lines), 6);
+    document.closeNewDocument();
+
+    TempDir dir;
+    document.save(dir / "DATAGRP.XML");
+    EXPECT_EQ(readFile(dir / "DATAGRP.XML"), readFile(kDataDir + "new-datagroup.xml"));
+}
+
+TEST(DatagroupDocument, ExtendingNumbersOnAndSavesTheExistingPartWithoutLayout)
+{
+    DatagroupDocument document;
+    document.parseExisting(readFile(kDataDir + "new-datagroup.xml"));
+    const long last = document.locateDocuments();
+    ASSERT_EQ(last, 6);
+    convertLines(document, kFieldNames, last,
+                 {{"Seven,\\img\\0008.TIF,2,,B3,2024-03-01,z"}, {"Eight,\\img\\0009.TIF,1,,B3,,"}});
+    const std::string extended = document.serialize();
+    EXPECT_EQ(extended, readFile(kDataDir + "extended-datagroup.xml"));
+
+    DatagroupDocument again;
+    again.parseExisting(extended);
+    EXPECT_EQ(again.locateDocuments(), 8);
+}
+
+TEST(DatagroupDocument, WhitespaceValuesSurviveBeingExtended)
+{
+    DatagroupDocument document;
+    buildSampleHeader(document);
+    document.beginDocument("DOCUMENT", 1);
+    document.beginObject();
+    document.addIndexField("Name", "\t\t", false);
+    document.addIndexField("Scan Date", "\t \t", false);
+    document.addIndexField("Notes", "", true);
+    document.endDocument();
+    document.closeNewDocument();
+
+    DatagroupDocument reopened;
+    reopened.parseExisting(document.serialize());
+    ASSERT_EQ(reopened.locateDocuments(), 1);
+    const std::string saved = reopened.serialize();
+    EXPECT_NE(saved.find("<NAME>Name</NAME><VALUE>\t\t</VALUE>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<NAME>Scan Date</NAME><VALUE>\t \t</VALUE>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<NAME>Notes</NAME><VALUE/>"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("\r\n\t"), std::string::npos) << "layout of the existing part kept";
+
+    // A datagroup converted from lines that were all blank: the layout of its empty DOCUMENTS goes too.
+    DatagroupDocument empty;
+    buildSampleHeader(empty);
+    empty.closeNewDocument();
+    DatagroupDocument extended;
+    extended.parseExisting(empty.serialize());
+    ASSERT_EQ(extended.locateDocuments(), 0);
+    extended.beginDocument("DOCUMENT", 1);
+    extended.endDocument();
+    EXPECT_NE(extended.serialize().find("<DOCUMENTS>" + L(3) + "<DOCUMENT DOCID=\"1\">" + L(3) +
+                                        "</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>"),
+              std::string::npos)
+        << extended.serialize();
+}
+
+TEST(DatagroupDocument, DeclaresOnlyFieldsThatAreNotReserved)
+{
+    DatagroupDocument document;
+    buildSampleHeader(document, "Name|IMAGEPATH|PageCount|Scan Date|SKIP|BatchID|End|Due|skip",
+                      "text|text|number|date|text|text|text|Date|text");
+    const auto declaration = [](const std::string& name, const std::string& type, const std::string& format) {
+        return L(3) + "<DOCINDEXFIELD>" + L(4) + "<NAME>" + name + "</NAME>" + L(4) + "<TYPE>" + type + "</TYPE>" +
+               L(4) + format + L(4) + "<REQUIRED>0</REQUIRED>" + L(3) + "</DOCINDEXFIELD>";
+    };
+    EXPECT_EQ(between(document.serialize(), "<DOCINDEXFIELDS>", "</DOCINDEXFIELDS>"),
+              "<DOCINDEXFIELDS>" + declaration("Name", "text", "<FORMAT/>") +
+                  declaration("Scan Date", "date", "<FORMAT>yyyy-mm-dd</FORMAT>") +
+                  declaration("Due", "Date", "<FORMAT>yyyy-mm-dd</FORMAT>") + L(2) + "</DOCINDEXFIELDS>");
+
+    // End is only kept out of the declarations; in a document it is an ordinary field.
+    document.beginDocument("DOCUMENT", 1);
+    document.addIndexField("End", "e", true);
+    EXPECT_NE(document.serialize().find("<NAME>End</NAME>" + L(6) + "<VALUE>e</VALUE>"), std::string::npos);
+}
+
+TEST(DatagroupDocument, ObjectTypeFollowsTheExactExtension)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"\\img\\a.TIF", "1"},
+        {"\\img\\a.JPG", "1"},
+        {"\\img\\a.jpg", "2"},
+        {"\\img\\a.tif", "2"},
+        {"\\img\\a.PNG", "2"},
+        {"\\img\\a", "2"},
+        {"", "2"},
+        {"\\x.TIF\\a.JPG", "1"},
+        {"\\x.JPG\\a.Tif", "2"},
+    };
+    for (const auto& [path, type] : cases) {
+        DatagroupDocument document;
+        buildSampleHeader(document);
+        document.beginDocument("DOCUMENT", 1);
+        document.beginObject();
+        document.setImagePath(path);
+        EXPECT_NE(document.serialize().find("<OBJTYPE>" + type + "</OBJTYPE>"), std::string::npos) << path;
+    }
+}
+
+TEST(DatagroupDocument, ChangingTheImagePathRewritesFile1EvenAfterPages)
+{
+    DatagroupDocument document;
+    buildSampleHeader(document);
+    document.beginDocument("DOCUMENT", 1);
+    document.beginObject();
+    // A PAGECOUNT column read before the IMAGEPATH column puts PAGES first in OBJECT.
+    document.setPages("1");
+    document.setImagePath("\\img\\a.TIF");
+    document.changeFile1("\\img\\a-0001.tif");
+    EXPECT_EQ(between(document.serialize(), "<OBJECT>", "</OBJTYPE>"), "<OBJECT>" + L(5) + "<PAGES>1</PAGES>" + L(4) +
+                                                                           "<FILE1>\\img\\a-0001.tif</FILE1>" + L(5) +
+                                                                           "<OBJTYPE>1</OBJTYPE>");
+}
+
+TEST(DatagroupDocument, LocateReadsTheLastDocId)
+{
+    const std::string head = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><DGNUMBER>1</DGNUMBER><P><D>";
+    const std::string tail = "</D></P></R>";
+    const std::vector<std::pair<std::string, long>> cases = {
+        {"", 0},
+        {"\r\n\t\t", 0},
+        {"<DOCUMENT DOCID=\"1\"/><DOCUMENT DOCID=\"41\"/>", 41},
+        {"<DOCUMENT DOCID=\"32767\"/>", 32767},
+        {"<DOCUMENT DOCID=\" 12 \"/>", 12},
+        {"<DOCUMENT OTHER=\"9\" DOCID=\"3\"/>", 9}, // the first attribute, whatever its name
+        {"<DOCUMENT DOCID=\"5\"/><DOCUMENT/>", 0},
+    };
+    for (const auto& [documents, expected] : cases) {
+        DatagroupDocument document;
+        document.parseExisting(head + documents + tail);
+        EXPECT_EQ(document.locateDocuments(), expected) << documents;
+    }
+}
+
+TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "empty"},
+        {"not xml at all", "not well formed"},
+        {"<R><P><D></D></P>", "not well formed"},
+        {"<R><P><D></D></P></R><R2/>", "not well formed"},
+        {"\xEF\xBB\xBF<R><P><D/></P></R>", "not well formed"}, // a UTF-8 mark read as windows-1252
+        {"<R><bad\x01/></R>", "not well formed"},
+        {"<R/>", "root element"},
+        {"<R><P/></R>", "PROJECT"},
+        {"<R><P>text</P></R>", "PROJECT"},
+        {"<R><P><D/></P></R><!-- trailing -->", "root element"},
+        {"<R><P><D><DOCUMENT DOCID=\"32768\"/></D></P></R>", "\"32768\""},
+        {"<R><P><D><DOCUMENT DOCID=\"-32769\"/></D></P></R>", "\"-32769\""},
+        {"<R><P><D><DOCUMENT DOCID=\"abc\"/></D></P></R>", "\"abc\""},
+        {"<R><P><D><DOCUMENT DOCID=\"\"/></D></P></R>", "\"\""},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        DatagroupDocument document;
+        document.parseExisting(bytes);
+        try {
+            document.locateDocuments();
+            ADD_FAILURE() << "no failure for " << bytes;
+        } catch (const Failure& failure) {
+            EXPECT_NE(failure.description().find(expected), std::string::npos)
+                << bytes << ": " << failure.description();
+        }
+        // Nothing can be added to a document that was not located.
+        EXPECT_THROW(document.beginDocument("DOCUMENT", 1), Failure);
+    }
+}
+
+TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
+{
+    // Every byte from 0x80 up, the five that windows-1252 leaves undefined included, in text and in an
+    // attribute; all must come back as they were.
+    std::string high;
+    for (int b = 0x80; b <= 0xFF; ++b)
+        high.push_back(static_cast<char>(b));
+    const std::string existing = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><DGCOMPNAME>" + high +
+                                 "</DGCOMPNAME><P PROJID=\"" + high + "\"><D><DOCUMENT DOCID=\"1\"/></D></P></R>";
+    DatagroupDocument document;
+    document.parseExisting(existing);
+    ASSERT_EQ(document.locateDocuments(), 1);
+    EXPECT_EQ(document.serialize(), existing);
+
+    document.beginDocument("DOCUMENT", 2);
+    // Ω and an emoji have no byte; U+0081 has one; a CR inside a value must not look like layout.
+    document.addIndexField("Notes", "Ω😀\u0081€\r\nx", true);
+    const std::string saved = document.serialize();
+    EXPECT_NE(saved.find("<VALUE>&#937;&#128512;\x81\x80&#13;\nx</VALUE>"), std::string::npos) << saved;
+
+    DatagroupDocument reread;
+    reread.parseExisting(saved);
+    ASSERT_EQ(reread.locateDocuments(), 2);
+    EXPECT_EQ(reread.serialize(), existing.substr(0, existing.find("</D>")) + "<DOCUMENT DOCID=\"2\"><DOCINDEXFIELD>" +
+                                      "<NAME>Notes</NAME><VALUE>&#937;&#128512;\x81\x80&#13;\nx</VALUE>" +
+                                      "</DOCINDEXFIELD></DOCUMENT></D></P></R>");
+}
+
+TEST(DatagroupDocument, RefusesCharactersXmlCannotCarry)
+{
+    const std::vector<std::string> values = {
+        std::string("a\0b", 3), "a\x01", "\x1F", "\x0B", "a\xEF\xBF\xBE", "\xEF\xBF\xBF", "broken \xC3",
+    };
+    for (const std::string& bad : values) {
+        DatagroupDocument document;
+        buildSampleHeader(document);
+        document.beginDocument("DOCUMENT", 1);
+        document.beginObject();
+        const std::string before = document.serialize();
+
+        const auto expectRefused = [&](const std::function<void()>& action, const std::string& named) {
+            try {
+                action();
+                ADD_FAILURE() << "accepted " << named;
+            } catch (const Failure& failure) {
+                EXPECT_NE(failure.description().find(named), std::string::npos) << failure.description();
+            }
+            EXPECT_EQ(document.serialize(), before) << "something was added for " << named;
+        };
+        expectRefused([&] { document.addIndexField("Scan Date", bad, false); }, "Field 'Scan Date'");
+        expectRefused([&] { document.addIndexField("Notes", bad, true); }, "Field 'Notes'");
+        expectRefused([&] { document.setImagePath(bad); }, "image path");
+        document.setImagePath("\\img\\a.TIF");
+        const std::string placed = document.serialize();
+        EXPECT_THROW(document.changeFile1(bad), Failure);
+        EXPECT_EQ(document.serialize(), placed);
+    }
+    DatagroupDocument header;
+    EXPECT_THROW(header.buildHeader("REZI_DATAGRP", {"1", "Acme\x02", "A", "P", "N"}, {}, {}), Failure);
+}
+
+TEST(DatagroupDocument, FailedSaveLeavesThePreviousFileWhole)
+{
+    TempDir dir;
+    const std::string path = dir / "DATAGRP.XML";
+    const std::string previous = readFile(kDataDir + "new-datagroup.xml");
+    writeFile(path, previous);
+
+    DatagroupDocument document;
+    buildSampleHeader(document);
+    document.closeNewDocument();
+
+    faults::arm({});
+    document.save(path);
+    const long operations = faults::operationsSinceArmed();
+    faults::disarm();
+    ASSERT_GT(operations, 0);
+
+    const std::string replacement = document.serialize();
+    for (long k = 1; k <= operations; ++k) {
+        for (int error : {ENOSPC, EIO}) {
+            writeFile(path, previous);
+            faults::arm({.failAt = k, .error = error, .persistent = true});
+            EXPECT_THROW(document.save(path), Failure) << "operation " << k;
+            faults::disarm();
+            // Only a failure after the replacement (syncing the folder) may leave the new file.
+            const std::string left = readFile(path);
+            EXPECT_TRUE(left == previous || (left == replacement && k == operations)) << "operation " << k;
+            EXPECT_EQ(files::listFiles(dir.path()), std::vector<std::string>{"DATAGRP.XML"}) << "operation " << k;
+        }
+    }
+    EXPECT_THROW(document.save(dir / "missing/DATAGRP.XML"), Failure);
+}
+
+TEST(DatagroupDocument, MisuseFailsInsteadOfCorruptingTheTree)
+{
+    DatagroupDocument document;
+    EXPECT_THROW(document.serialize(), Failure);
+    buildSampleHeader(document);
+    EXPECT_THROW(document.beginObject(), Failure);
+    document.beginDocument("DOCUMENT", 1);
+    EXPECT_THROW(document.setPages("1"), Failure);
+    EXPECT_THROW(document.setImagePath("a.TIF"), Failure);
+    EXPECT_THROW(document.beginDocument("NOT A NAME", 2), Failure);
+    document.dropCurrentDocument();
+    document.endDocument();
+    document.changeFile1("b.TIF");
+    EXPECT_EQ(between(document.serialize(), "<DOCUMENTS>", "</DOCUMENTS>"), "<DOCUMENTS>" + L(3) + "</DOCUMENTS>");
+}
