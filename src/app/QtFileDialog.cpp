@@ -3,7 +3,6 @@
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -92,8 +91,6 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
             const std::string name = FileTools::GetFName(initial);
             if (!folder.empty() && files::folderExists(folder))
                 dialog.setDirectory(QString::fromStdString(folder));
-            else if (initial.front() == '/' && folder.empty())
-                dialog.setDirectory(QDir::rootPath());
             if (!name.empty() && !hasWildcard(name))
                 dialog.selectFile(QString::fromStdString(name));
         }

@@ -14,8 +14,7 @@ QString keyFor(const std::string& section, const std::string& key)
 
 } // namespace
 
-QtSettingsStore::QtSettingsStore()
-    : m_folder(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+QtSettingsStore::QtSettingsStore() : m_folder(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
 {
 }
 

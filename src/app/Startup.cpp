@@ -27,8 +27,7 @@ struct StartupState
     bool ManualStart = false;
 };
 
-void applySwitch(StartupHost& host, std::string_view argumentText, const CommandArgument& argument,
-                 StartupState& state)
+void applySwitch(StartupHost& host, std::string_view argumentText, const CommandArgument& argument, StartupState& state)
 {
     CommandContext& ctx = host.commands();
     ConversionSettings& s = ctx.settings;

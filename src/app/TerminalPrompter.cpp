@@ -53,8 +53,7 @@ const char* choicesFor(MessageButtons buttons)
 
 std::optional<MessageAnswer> parseAnswer(std::string line, MessageButtons buttons)
 {
-    line.erase(std::remove_if(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); }),
-               line.end());
+    line.erase(std::remove_if(line.begin(), line.end(), [](unsigned char c) { return std::isspace(c); }), line.end());
     std::transform(line.begin(), line.end(), line.begin(), [](unsigned char c) { return std::tolower(c); });
     if (line == "y" || line == "yes")
         return MessageAnswer::Yes;

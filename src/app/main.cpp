@@ -1,11 +1,61 @@
+#include "app/Platform.h"
+#include "app/QtDocumentOpener.h"
+#include "app/QtFileDialog.h"
+#include "app/QtPrompter.h"
+#include "app/QtSettingsStore.h"
+#include "app/Startup.h"
+#include "app/TerminalPrompter.h"
+#include "filetools/FileTools.h"
+#include "ui/MainWindow.h"
+
 #include <QApplication>
-#include <QMainWindow>
+
+#include <iostream>
 
 int main(int argc, char** argv)
 {
+    using namespace tollavar;
+    // Taken before QApplication removes the options it knows from argv.
+    const std::string arguments = argumentText(argc, argv);
+    // On a server or under cron there is no display: run offscreen and talk through the terminal.
+    const bool headless = !displayAvailable();
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Tollavar");
+
+    QtSettingsStore store;
+    QtDocumentOpener opener;
+    FileTools fileTools(store, opener);
+    QtPrompter windowPrompter;
+    QtFileDialog windowDialog;
+    HeadlessFileDialog noDialog;
+    const auto terminal = makeProcessTerminalPrompter();
+    Prompter& prompter = headless ? static_cast<Prompter&>(*terminal) : windowPrompter;
+    FileDialog& dialog = headless ? static_cast<FileDialog&>(noDialog) : windowDialog;
+
+    MainWindow window(fileTools, prompter, dialog, store);
+    windowPrompter.setParentWidget(&window);
+    windowDialog.setParentWidget(&window);
+
+    const StartupResult start = Form_Load(window, arguments);
+    switch (start.road) {
+    case StartRoad::Unattended:
+        window.close();
+        return start.exitStatus;
+    case StartRoad::Failed:
+        if (headless)
+            return start.exitStatus;
+        break;
+    case StartRoad::Interactive:
+    case StartRoad::Manual:
+        if (headless) {
+            std::cerr << "Tollavar: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                      << (start.road == StartRoad::Manual ? "the /m switch needs one.\n"
+                                                          : "name a configuration file to convert it unattended.\n");
+            return ExitStatus::StartupFailed;
+        }
+        break;
+    }
     window.show();
     return app.exec();
 }

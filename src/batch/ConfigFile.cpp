@@ -8,6 +8,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/TextReplace.h"
 #include "filetools/Windows1252.h"
 
 #include <optional>
@@ -23,26 +24,14 @@ constexpr const char* kFormatVersion = "7";
 constexpr int kTypeMismatch = 13;
 constexpr int kInputPastEndOfFile = 62;
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // "True"/"False" in any case, or a number: zero is off, anything else on. The digits decide rather than
 // a floating-point conversion, which would follow the user's locale once the window has set it.
 std::optional<bool> parseSwitch(std::string_view text)
 {
-    if (equalsIgnoringAsciiCase(text, "true"))
+    const std::string word = AsciiLower(text);
+    if (word == "true")
         return true;
-    if (equalsIgnoringAsciiCase(text, "false"))
+    if (word == "false")
         return false;
     if (!IsNumeric(text))
         return std::nullopt;
@@ -165,10 +154,24 @@ void reportFailure(CommandContext& ctx, const Failure& failure, const char* capt
 std::string SerializeConfig(const ConversionSettings& s)
 {
     const std::string_view values[] = {
-        s.txtIDX,        s.txtXML,     s.txtDGNUMBER,          s.txtDGCOMPNAME,          s.txtDGCOMPID,
-        s.txtNAME,       s.txtPROJID,  s.txtFNAMES,            s.txtFTYPES,              switchText(s.mRemove),
-        switchText(s.mAutoSub),        kFormatVersion,         s.txtMaxFiles,            s.txtImageFolder,
-        switchText(s.mAllowDupes),     s.cboDelimiter,         switchText(s.mPrompt),    switchText(s.mSkipHeader),
+        s.txtIDX,
+        s.txtXML,
+        s.txtDGNUMBER,
+        s.txtDGCOMPNAME,
+        s.txtDGCOMPID,
+        s.txtNAME,
+        s.txtPROJID,
+        s.txtFNAMES,
+        s.txtFTYPES,
+        switchText(s.mRemove),
+        switchText(s.mAutoSub),
+        kFormatVersion,
+        s.txtMaxFiles,
+        s.txtImageFolder,
+        switchText(s.mAllowDupes),
+        s.cboDelimiter,
+        switchText(s.mPrompt),
+        switchText(s.mSkipHeader),
     };
     std::string text;
     for (std::string_view value : values) {

@@ -9,6 +9,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/TextReplace.h"
 
 #include <atomic>
 #include <cstdint>
@@ -35,35 +36,6 @@ Failure numberFailure(std::string_view text)
 {
     return IsNumeric(text) ? Failure(kOverflow, kProgramName, "Overflow")
                            : Failure(kTypeMismatch, kProgramName, "Type mismatch");
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-// Every ".XML", in any case and anywhere in the path (folder names included), becomes ".SUBMIT".
-std::string submitMarkerPath(std::string_view xmlPath)
-{
-    std::string out;
-    size_t i = 0;
-    while (i < xmlPath.size()) {
-        if (i + 4 <= xmlPath.size() && equalsIgnoringAsciiCase(xmlPath.substr(i, 4), ".xml")) {
-            out += ".SUBMIT";
-            i += 4;
-        } else {
-            out += xmlPath[i++];
-        }
-    }
-    return out;
 }
 
 // The full path a folder listing reports for its folder: a relative folder is taken from the current
@@ -124,7 +96,9 @@ public:
                 return;
         }
 
-        files::createEmptyFile(files::nativePath(submitMarkerPath(m_xmlPath)));
+        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
+        // sends the marker into a folder that does not exist, and the command fails there).
+        files::createEmptyFile(files::nativePath(ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT")));
         if (m_ctx.flags.DatagroupFull) {
             const auto current = ParseInt32(s.txtDGNUMBER);
             if (!current)
@@ -203,8 +177,8 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
     try {
         ConvertRun(ctx, converter, outcome).run();
     } catch (const Failure& failure) {
-        ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
-                                 MessageIcon::Warning, MessageButtons::Ok});
+        ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(), MessageIcon::Warning,
+                                 MessageButtons::Ok});
     } catch (const std::exception& error) {
         ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
                                  MessageButtons::Ok});

@@ -9,9 +9,9 @@ namespace tollavar {
 
 struct ConvertOutcome
 {
-    bool ranToEnd = false;     // the submit marker was written and a full datagroup advanced
-    bool allConverted = true;  // no selected index file failed to convert
-    bool refused = false;      // another Convert command was still running
+    bool ranToEnd = false;    // the submit marker was written and a full datagroup advanced
+    bool allConverted = true; // no selected index file failed to convert
+    bool refused = false;     // another Convert command was still running
 };
 
 // Converts one index file into a datagroup; ConvertIndexFile unless a test scripts it.

@@ -70,8 +70,19 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     std::string destination = m_datagroupFolder + std::string(imagePath);
 
     const std::string destinationFolder = FileTools::GetFPath(destination);
-    if (!files::folderExists(nativePath(destinationFolder)))
-        m_fileTools.CreateAnyFolder(destinationFolder);
+    if (destinationFolder != m_lastFolderSeen) {
+        if (!files::folderExists(nativePath(destinationFolder)))
+            m_fileTools.CreateAnyFolder(destinationFolder);
+        m_lastFolderSeen = destinationFolder;
+    }
+
+    // The usual line has its image and a free destination: one rename settles both. Otherwise nothing
+    // moved, and the questions below are asked in their order.
+    if (files::moveFileIfFree(nativePath(source), nativePath(destination))) {
+        ++m_movedCount;
+        moveFullText(imagePath, destination);
+        return PlacementOutcome::Placed;
+    }
 
     bool replacing = false;
     if (!files::fileExists(nativePath(source))) {
@@ -117,13 +128,18 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         files::moveFile(nativePath(source), nativePath(destination));
     ++m_movedCount;
 
+    moveFullText(imagePath, destination);
+    return PlacementOutcome::Placed;
+}
+
+void ImagePlacer::moveFullText(std::string_view imagePath, const std::string& destination) const
+{
     const std::string dottedExt = "." + FileTools::GetFExt(imagePath);
     const std::string fullTextSource = m_imageFolder + ReplaceAllIgnoreCase(imagePath, dottedExt, ".txt");
     if (files::fileExists(nativePath(fullTextSource))) {
         const std::string fullTextDestination = ReplaceAllIgnoreCase(destination, dottedExt, ".PVFULLTEXT");
         files::moveFile(nativePath(fullTextSource), nativePath(fullTextDestination));
     }
-    return PlacementOutcome::Placed;
 }
 
 } // namespace tollavar

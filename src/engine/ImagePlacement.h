@@ -33,6 +33,7 @@ public:
     long movedCount() const { return m_movedCount; }
 
 private:
+    void moveFullText(std::string_view imagePath, const std::string& destination) const;
     std::string duplicateName(const std::string& destination, std::string_view imagePath,
                               DatagroupDocument& document) const;
 
@@ -44,6 +45,8 @@ private:
     const std::string m_datagroupFolder;
     const bool m_indexInDatagroup;
     long m_movedCount = 0;
+    std::string m_lastFolderSeen; // most lines of a batch share their folder: test it once
+
 };
 
 // True when a relative image path climbs out of its folder ("..", in either separator style).

@@ -298,6 +298,18 @@ void moveFile(const std::string& from, const std::string& to)
     fail("Move File", destinationAtFault ? to : from, error);
 }
 
+bool moveFileIfFree(const std::string& from, const std::string& to)
+{
+    faults::checkpoint("Move File", from);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST || (errno == ENOENT && !pathExists(from)))
+        return false;
+    // Anything else (another file system, no RENAME_NOREPLACE here, a real failure) takes the full road.
+    moveFile(from, to);
+    return true;
+}
+
 void moveFileReplacing(const std::string& from, const std::string& to)
 {
     faults::checkpoint("Move File", from);

@@ -1,0 +1,187 @@
+#pragma once
+
+#include "app/StartupHost.h"
+#include "batch/CommandContext.h"
+#include "batch/ConvertCommand.h"
+#include "engine/ConversionHost.h"
+#include "engine/ConversionSettings.h"
+#include "ui/Twips.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace tollavar {
+
+class FileDialog;
+class FileTools;
+class Prompter;
+class SettingsStore;
+class StatusPanel;
+
+// The main window frmTollavar. Its controls show the settings record field for field: every edit is
+// written to the record at once, and showSettings() puts the record back into the controls after a
+// command has changed it. Positions and sizes are kept in twips; the widgets get them in pixels.
+class MainWindow : public QMainWindow, public StartupHost, public ConversionHost
+{
+    Q_OBJECT
+public:
+    using ConvertCommand = std::function<ConvertOutcome(CommandContext&)>;
+
+    MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dialog, SettingsStore& store,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    ConversionSettings settings;
+    std::string ConfigFile;
+    RunFlags flags;
+
+    // StartupHost
+    CommandContext& commands() override { return m_commands; }
+    SettingsStore& settingsStore() override { return m_store; }
+    void setWindowLeft(int twips) override;
+    void setWindowTop(int twips) override;
+    void setWindowWidth(int twips) override;
+    void setWindowHeight(int twips) override;
+    int windowLeft() const override;
+    int windowTop() const override;
+    int windowWidth() const override;
+    int windowHeight() const override;
+    bool isNormalState() const override;
+    void putOnClipboard(const std::string& text) override;
+    void showSettings() override;
+
+    // ConversionHost
+    void setStatusPanel(int panel, std::string_view text) override;
+    void processPendingEvents() override;
+
+    // The twips rectangle of a control, by its name (an empty rectangle for an unknown name).
+    TwipRect controlRect(const QString& name) const;
+    // Panels are numbered 1 and 2.
+    int panelWidth(int panel) const;
+    QString panelText(int panel) const;
+
+    // The resize rules, for the current outer width and for a given one.
+    void Form_Resize();
+    void applyResizeRules(int outerWidth);
+
+    void cmdBrowseIDX_Click();
+    void cmdBrowseXML_Click();
+    void cmdBrowseFolder_Click();
+    void mRemove_Click();
+    void mAllowDupes_Click();
+    void mSkipHeader_Click();
+    void mPrompt_Click();
+    void txtDGNUMBER_Validate();
+    void mViewManual_Click();
+    void mQuenbrook_Click();
+    void mAbout_Click();
+    void mNew_Click();
+    void mOpen_Click();
+    void mSaveConfig_Click();
+    void mSave_Click();
+    void mConvert_Click();
+    void mExit_Click();
+
+    bool isConverting() const { return m_converting; }
+    // Stands in for the Convert command (the batch command when unset).
+    void setConvertCommand(ConvertCommand command) { m_convertCommand = std::move(command); }
+    // Where View Manual looks for TLManual.pdf: the program's folder, then the installed documentation.
+    void setManualFolders(std::string programFolder, std::string documentationFolder);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct TextBinding
+    {
+        QLineEdit* edit;
+        std::string ConversionSettings::*field;
+    };
+    struct SwitchBinding
+    {
+        QAction* action;
+        bool ConversionSettings::*field;
+    };
+
+    void buildControls();
+    void buildMenus();
+    void chooseFont();
+    QLineEdit* addTextBox(const char* name, std::string ConversionSettings::*field);
+    QPushButton* addBrowseButton(const char* name);
+    QLabel* addLabel(const char* name, const QString& text);
+    QAction* addSwitch(QMenu* menu, const char* name, const QString& caption, bool ConversionSettings::*field);
+    void place(QWidget* widget, TwipRect rect);
+    void setControlWidth(QWidget* widget, int twips);
+    void setControlLeft(QWidget* widget, int twips);
+    void fitLabels();
+    void setPanelWidths(int twips);
+    void setBoxText(QLineEdit* edit, const std::string& text);
+    void onFocusChanged(QWidget* old, QWidget* now);
+    void report(const std::string& text);
+    void startDocument(const std::string& target, const std::string& what);
+    void applyOuterSize();
+
+    FileTools& m_fileTools;
+    Prompter& m_prompter;
+    FileDialog& m_dialog;
+    SettingsStore& m_store;
+    CommandContext m_commands;
+
+    QLineEdit* txtIDX = nullptr;
+    QLineEdit* txtXML = nullptr;
+    QLineEdit* txtImageFolder = nullptr;
+    QLineEdit* txtDGNUMBER = nullptr;
+    QLineEdit* txtMaxFiles = nullptr;
+    QLineEdit* txtDGCOMPNAME = nullptr;
+    QLineEdit* txtDGCOMPID = nullptr;
+    QLineEdit* txtNAME = nullptr;
+    QLineEdit* txtPROJID = nullptr;
+    QLineEdit* txtFNAMES = nullptr;
+    QLineEdit* txtFTYPES = nullptr;
+    QComboBox* cboDelimiter = nullptr;
+    QPushButton* cmdBrowseIDX = nullptr;
+    QPushButton* cmdBrowseXML = nullptr;
+    QPushButton* cmdBrowseFolder = nullptr;
+    QPushButton* cmdRun = nullptr;
+    QWidget* m_panelStrip = nullptr;
+    StatusPanel* m_panels[2] = {nullptr, nullptr};
+    int m_panelTwips[2] = {0, 0};
+
+    QAction* mConvert = nullptr;
+    QAction* mRemove = nullptr;
+    QAction* mAllowDupes = nullptr;
+    QAction* mSkipHeader = nullptr;
+    QAction* mPrompt = nullptr;
+    QAction* mAutoSub = nullptr;
+
+    std::vector<TextBinding> m_textBindings;
+    std::vector<SwitchBinding> m_switchBindings;
+    std::map<const QWidget*, TwipRect> m_rects;
+    std::vector<QLabel*> m_labels;
+    bool m_showing = false;
+    bool m_converting = false;
+    ConvertCommand m_convertCommand;
+    std::string m_programFolder;
+    std::string m_documentationFolder;
+    // The outer size asked for in twips, kept until the frame's size is known so it can be honoured.
+    std::optional<QSize> m_requestedOuter;
+    QMargins m_appliedFrame;
+};
+
+} // namespace tollavar

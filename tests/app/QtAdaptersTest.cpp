@@ -1,0 +1,103 @@
+#include "app/QtFileDialog.h"
+#include "app/QtPrompter.h"
+#include "app/QtSettingsStore.h"
+#include "support/TempDir.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace tollavar {
+namespace {
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "tests_app";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication app(argc, argv);
+    return app;
+}
+
+TEST(QtNameFilters, FilterListsBecomeQtFiltersThatMatchOnLinux)
+{
+    struct Case
+    {
+        std::string filter;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"Tollavar Files (*.tvr)|*.tvr|All Files (*.*)|*.*", {"Tollavar Files (*.tvr)", "All Files (*)"}},
+        {"Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*",
+         {"Quenbrook Index File (*.idx)", "Text Files (*.txt)", "CSV Files (*.csv)", "All Files (*)"}},
+        {"Pictures|*.tif;*.jpg", {"Pictures (*.tif *.jpg)"}},
+        {"", {}},
+        {"Lonely description", {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(qtNameFilters(c.filter), c.expected) << c.filter;
+}
+
+TEST(QtSettingsStore, KeepsOneIniFilePerApplicationWithASectionPerGroup)
+{
+    testing::TempDir dir;
+    {
+        QtSettingsStore store(QString::fromStdString(dir.path()));
+        EXPECT_EQ(store.read("Tollavar", "Window", "left", "105"), "105");
+        store.write("Tollavar", "Window", "left", "1200");
+        store.write("Quenbrook", "DefaultFolders", "Config", "/srv/scan configs/é");
+    }
+    const std::string ini = testing::readFile(dir / "Tollavar.ini");
+    EXPECT_NE(ini.find("[Window]"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("left=1200"), std::string::npos) << ini;
+    EXPECT_TRUE(testing::exists(dir / "Quenbrook.ini"));
+
+    QtSettingsStore again(QString::fromStdString(dir.path()));
+    EXPECT_EQ(again.read("Tollavar", "Window", "left", "105"), "1200");
+    EXPECT_EQ(again.read("Quenbrook", "DefaultFolders", "Config", ""), "/srv/scan configs/é");
+    EXPECT_EQ(again.read("Tollavar", "DefaultFolders", "Config", "none"), "none");
+}
+
+TEST(QtPrompter, ShowsPlainTextWithLineBreaksAndReturnsTheButtonClicked)
+{
+    application();
+    struct Case
+    {
+        MessageButtons buttons;
+        QMessageBox::StandardButton click;
+        MessageAnswer expected;
+    };
+    const Case cases[] = {
+        {MessageButtons::YesNo, QMessageBox::No, MessageAnswer::No},
+        {MessageButtons::YesNoCancel, QMessageBox::Cancel, MessageAnswer::Cancel},
+        {MessageButtons::Ok, QMessageBox::Ok, MessageAnswer::Ok},
+    };
+    for (const Case& c : cases) {
+        QString seenText;
+        QString seenTitle;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->button(c.click))
+                return;
+            seenText = box->text();
+            seenTitle = box->windowTitle();
+            box->button(c.click)->click();
+        });
+        poll.start(10);
+        QtPrompter prompter;
+        const MessageAnswer answer =
+            prompter.ask(Message{"<b>1</b>\rLine # 2\r\nend", "Caption", MessageIcon::Question, c.buttons});
+        EXPECT_EQ(answer, c.expected);
+        EXPECT_EQ(seenText, QStringLiteral("<b>1</b>\nLine # 2\nend"));
+        EXPECT_EQ(seenTitle, QStringLiteral("Caption"));
+    }
+}
+
+} // namespace
+} // namespace tollavar

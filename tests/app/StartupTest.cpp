@@ -1,0 +1,219 @@
+#include "FakeStartupHost.h"
+
+#include "app/Startup.h"
+#include "batch/ConfigFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace tollavar {
+namespace {
+
+using testing::FakeStartupHost;
+using testing::TempDir;
+
+class StartupTest : public ::testing::Test
+{
+protected:
+    StartupTest()
+    {
+        ConversionSettings saved;
+        saved.txtIDX = "/in/from-file.csv";
+        saved.txtDGNUMBER = "7";
+        saved.txtMaxFiles = "50";
+        configPath = dir / "my configs/batch one.tvr";
+        testing::writeFile(configPath, SerializeConfig(saved));
+    }
+
+    StartupResult load(const std::string& argumentText)
+    {
+        return Form_Load(host, argumentText, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.ConfigFile});
+            return outcome;
+        });
+    }
+
+    struct Conversion
+    {
+        ConversionSettings settings;
+        std::string ConfigFile;
+    };
+
+    TempDir dir;
+    std::string configPath;
+    FakeStartupHost host;
+    ConvertOutcome outcome{true, true, false};
+    std::vector<Conversion> converted;
+};
+
+TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQuotes)
+{
+    for (const std::string& argument : {configPath, "\"" + configPath + "\""}) {
+        FakeStartupHost fresh;
+        converted.clear();
+        const StartupResult result = Form_Load(fresh, argument, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.ConfigFile});
+            return outcome;
+        });
+        EXPECT_EQ(result.road, StartRoad::Unattended) << argument;
+        EXPECT_EQ(result.exitStatus, 0);
+        ASSERT_EQ(converted.size(), 1u) << argument;
+        EXPECT_EQ(converted[0].ConfigFile, configPath);
+        EXPECT_EQ(converted[0].settings.txtDGNUMBER, "7");
+        EXPECT_TRUE(fresh.dialog.requests.empty());
+        EXPECT_TRUE(fresh.prompter.seen().empty());
+        // The rectangle is restored (defaults here) before the run.
+        const std::vector<std::pair<std::string, int>> defaults{
+            {"left", 105}, {"top", 105}, {"width", 5835}, {"height", 7170}};
+        EXPECT_EQ(fresh.rectangleSets, defaults);
+    }
+}
+
+TEST_F(StartupTest, SwitchesApplyInOrderSoTheLaterOneWins)
+{
+    struct Case
+    {
+        std::string arguments;
+        std::string number;
+    };
+    const Case cases[] = {
+        {"/u:42 /c:" + configPath, "7"},
+        {"/c:" + configPath + " /u:42", "42"},
+        {configPath + " /u:42", "42"},
+    };
+    for (const Case& c : cases) {
+        converted.clear();
+        host.prompter.clear();
+        EXPECT_EQ(load(c.arguments).road, StartRoad::Unattended) << c.arguments;
+        ASSERT_EQ(converted.size(), 1u) << c.arguments;
+        EXPECT_EQ(converted[0].settings.txtDGNUMBER, c.number) << c.arguments;
+        EXPECT_EQ(converted[0].ConfigFile, configPath);
+    }
+}
+
+TEST_F(StartupTest, OnlyTheFirstTenArgumentsAreReadAndUpperCaseLettersAreNoSwitches)
+{
+    host.dialog.cancel();
+    const StartupResult result = load("/f:F /x:X /p:P /u:U /n:N /e:E /i:I /a:A /s:S /d /r /w /I:upper");
+    EXPECT_EQ(result.road, StartRoad::Interactive);
+    EXPECT_TRUE(converted.empty());
+    const ConversionSettings& s = host.settings;
+    EXPECT_EQ(s.txtIDX, "F");
+    EXPECT_EQ(s.txtXML, "X");
+    EXPECT_EQ(s.txtPROJID, "P");
+    EXPECT_EQ(s.txtDGNUMBER, "U");
+    EXPECT_EQ(s.txtNAME, "N");
+    EXPECT_EQ(s.txtDGCOMPNAME, "E");
+    EXPECT_EQ(s.txtDGCOMPID, "I");
+    EXPECT_EQ(s.txtImageFolder, "A");
+    EXPECT_EQ(s.txtMaxFiles, "S");
+    EXPECT_TRUE(s.mAllowDupes);
+    EXPECT_FALSE(s.mRemove);
+    EXPECT_FALSE(s.mPrompt);
+
+    FakeStartupHost other;
+    other.dialog.cancel();
+    Form_Load(other, "/F:upper /K /k /w /d:ignored /l");
+    EXPECT_EQ(other.settings.txtIDX, "");
+    EXPECT_TRUE(other.settings.mSkipHeader);
+    EXPECT_TRUE(other.settings.mPrompt);
+    EXPECT_TRUE(other.settings.mAllowDupes);
+    EXPECT_EQ(other.clipboard, std::vector<std::string>{"/F:upper /K /k /w /d:ignored /l"});
+}
+
+TEST_F(StartupTest, ACSwitchWithoutValueAsksTwiceAndRunsNothing)
+{
+    host.dialog.cancel();
+    host.dialog.cancel();
+    const StartupResult result = load("/c /f:kept.csv");
+    EXPECT_EQ(result.road, StartRoad::Interactive);
+    EXPECT_EQ(host.dialog.requests.size(), 2u);
+    EXPECT_TRUE(converted.empty());
+    EXPECT_EQ(host.ConfigFile, "");
+    EXPECT_EQ(host.settings.txtIDX, "kept.csv");
+}
+
+TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
+{
+    const StartupResult result = load("/c:" + configPath + " /m");
+    EXPECT_EQ(result.road, StartRoad::Manual);
+    EXPECT_TRUE(converted.empty());
+    EXPECT_EQ(host.ConfigFile, configPath);
+    EXPECT_EQ(host.settings.txtIDX, "/in/from-file.csv");
+    EXPECT_GT(host.settingsShown, 0);
+}
+
+TEST_F(StartupTest, AFailedConversionEndsWithStatusOne)
+{
+    const ConvertOutcome failures[] = {{true, false, false}, {false, true, false}, {false, true, true}};
+    for (const ConvertOutcome& failure : failures) {
+        outcome = failure;
+        const StartupResult result = load(configPath);
+        EXPECT_EQ(result.road, StartRoad::Unattended);
+        EXPECT_EQ(result.exitStatus, 1);
+    }
+}
+
+TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
+{
+    const std::string missing = dir / "nowhere.tvr";
+    host.prompter.expect("Tollavar", MessageAnswer::Ok);
+    const StartupResult result = load("/u:3 /c:" + missing);
+    EXPECT_EQ(result.road, StartRoad::Unattended);
+    ASSERT_EQ(converted.size(), 1u);
+    EXPECT_EQ(converted[0].ConfigFile, missing);
+    EXPECT_EQ(converted[0].settings.txtDGNUMBER, "3");
+    EXPECT_EQ(host.prompter.seen().at(0).text, "Config file does not exist!\n" + missing);
+}
+
+TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
+{
+    // A lone quote as a value: the switches before it stay applied, nothing after it happens.
+    host.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
+    StartupResult result = load("/f:abc /x:\" /p:never");
+    EXPECT_EQ(result.road, StartRoad::Failed);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(host.prompter.seen().at(0),
+              (Message{"5 - Invalid procedure call or argument", "Error Loading Tollavar", MessageIcon::Error}));
+    EXPECT_EQ(host.settings.txtIDX, "abc");
+    EXPECT_EQ(host.settings.txtPROJID, "1");
+    EXPECT_TRUE(host.rectangleSets.empty());
+    EXPECT_GT(host.settingsShown, 0);
+
+    // A stored window value that is no number: the edges before it are applied, no run follows.
+    FakeStartupHost other;
+    auto& stored = other.services.store.values;
+    stored[{"Tollavar", "Window", "left"}] = "-30000";
+    stored[{"Tollavar", "Window", "top"}] = "wide";
+    other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
+    result = Form_Load(other, configPath, [this](CommandContext& ctx) {
+        converted.push_back({ctx.settings, ctx.ConfigFile});
+        return outcome;
+    });
+    EXPECT_EQ(result.road, StartRoad::Failed);
+    EXPECT_EQ(other.prompter.seen().at(0).text, "13 - Type mismatch");
+    EXPECT_EQ(other.rectangleSets, (std::vector<std::pair<std::string, int>>{{"left", -30000}}));
+    EXPECT_TRUE(converted.empty());
+}
+
+TEST_F(StartupTest, ClosingKeepsTheRectangleOnlyInTheNormalState)
+{
+    auto& stored = host.services.store.values;
+    host.left = 1200;
+    host.top = -15;
+    host.width = 9000;
+    host.height = 6000;
+    host.normal = false;
+    Form_Unload(host);
+    EXPECT_TRUE(stored.empty());
+
+    host.normal = true;
+    Form_Unload(host);
+    EXPECT_EQ((stored[{"Tollavar", "Window", "left"}]), "1200");
+    EXPECT_EQ((stored[{"Tollavar", "Window", "top"}]), "-15");
+    EXPECT_EQ((stored[{"Tollavar", "Window", "width"}]), "9000");
+    EXPECT_EQ((stored[{"Tollavar", "Window", "height"}]), "6000");
+}
+
+} // namespace
+} // namespace tollavar

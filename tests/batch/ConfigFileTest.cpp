@@ -1,0 +1,309 @@
+#include "batch/ConfigFile.h"
+
+#include "BatchFixture.h"
+
+#include "filetools/Failure.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace tollavar;
+using namespace tollavar::testing;
+using namespace std::string_literals;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string crlf(const Lines& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+// Settings unlike both the design values and the defaults, every switch the other way round.
+ConversionSettings distinctSettings()
+{
+    ConversionSettings s;
+    s.txtIDX = "/in/a.idx|/in/b*.idx";
+    s.txtXML = "/out/DATAGRP.XML";
+    s.txtDGNUMBER = "42";
+    s.txtDGCOMPNAME = "Caf\xC3\xA9";
+    s.txtDGCOMPID = "CAFE";
+    s.txtPROJID = "P9";
+    s.txtNAME = "Project Nine";
+    s.txtFNAMES = "A|B";
+    s.txtFTYPES = "text|number";
+    s.txtMaxFiles = "77";
+    s.txtImageFolder = "/img";
+    s.cboDelimiter = "Tab";
+    s.mRemove = s.mAllowDupes = s.mSkipHeader = s.mPrompt = true;
+    s.mAutoSub = false;
+    return s;
+}
+
+const Lines kFixed = {"/in/a.idx", "/out/DATAGRP.XML", "42",   "Co",   "CAFE", "Project Nine", "P9",
+                      "A|B",       "text|number",      "True", "False"};
+
+} // namespace
+
+TEST(ConfigFormat, WritesEighteenLinesAndReadsThemBack)
+{
+    EXPECT_EQ(SerializeConfig(distinctSettings()),
+              crlf({"/in/a.idx|/in/b*.idx", "/out/DATAGRP.XML", "42", "Caf\xE9", "CAFE", "Project Nine", "P9", "A|B",
+                    "text|number", "True", "False", "7", "77", "/img", "True", "Tab", "True", "True"}));
+
+    struct Case
+    {
+        std::string firstLine;
+        bool utf8File;
+    };
+    const Case cases[] = {
+        {"Caf\xC3\xA9 \xC2\x81\xC2\x9D", false},         // windows-1252, its undefined bytes included
+        {"\xE6\x9D\xB1\xE4\xBA\xAC \xE2\x82\xAC", true}, // characters windows-1252 lacks
+        {"\xC3\xAF\xC2\xBB\xC2\xBFx", true},             // in windows-1252 these would read back as a byte-order mark
+    };
+    for (const Case& c : cases) {
+        ConversionSettings written = distinctSettings();
+        written.txtIDX = c.firstLine;
+        const std::string bytes = SerializeConfig(written);
+        EXPECT_EQ(bytes.starts_with("\xEF\xBB\xBF"), c.utf8File) << c.firstLine;
+        ConversionSettings read;
+        ApplyConfigText(bytes, read);
+        EXPECT_EQ(read, written) << c.firstLine;
+    }
+}
+
+TEST(ConfigFormat, ReadsTheLaterLinesByVersion)
+{
+    // Values unlike the defaults a version resets to, so that "kept" and "reset" differ.
+    ConversionSettings before;
+    before.txtImageFolder = "/old";
+    before.cboDelimiter = "|";
+    before.mAllowDupes = before.mPrompt = before.mSkipHeader = true;
+    struct Case
+    {
+        const char* label;
+        Lines later; // lines 12 onwards
+        std::string maxFiles, imageFolder, delimiter;
+        bool allowDupes, prompt, skipHeader;
+    };
+    const Case cases[] = {
+        {"eleven lines keep all six", {}, "2500", "/old", "|", true, true, true},
+        {"version 7", {"7", "50", "/img", "False", ";", "True", "False"}, "50", "/img", ";", false, true, false},
+        {"version 2 resets what it lacks", {"2", "50", "/img", "0", ";", "1", "1"}, "50", "", ",", false, false, false},
+        {"version 7 ending after line 15", {"7", "50", "/img", "no"}, "50", "/img", "|", true, true, true},
+        {"version 5", {"5", "50", "/img", "0", ";", "1", "1"}, "50", "/img", ";", false, false, false},
+        {"not a number is version 0", {"seven", "50", "/img"}, "50", "", ",", false, false, false},
+        {"outside 16 bits is version 0", {"32768", "50", "/img"}, "50", "", ",", false, false, false},
+        {"6.5 rounds to the even 6",
+         {" 6.5 ", "50", "/img", "0", ";", "0", "1"},
+         "50",
+         "/img",
+         ";",
+         false,
+         false,
+         false},
+        {"version line alone", {"7"}, "2500", "/old", "|", true, true, true},
+    };
+    for (const Case& c : cases) {
+        Lines lines = kFixed;
+        lines.insert(lines.end(), c.later.begin(), c.later.end());
+        ConversionSettings s = before;
+        ApplyConfigText(crlf(lines), s);
+        EXPECT_EQ(s.txtMaxFiles, c.maxFiles) << c.label;
+        EXPECT_EQ(s.txtImageFolder, c.imageFolder) << c.label;
+        EXPECT_EQ(s.cboDelimiter, c.delimiter) << c.label;
+        EXPECT_EQ(s.mAllowDupes, c.allowDupes) << c.label;
+        EXPECT_EQ(s.mPrompt, c.prompt) << c.label;
+        EXPECT_EQ(s.mSkipHeader, c.skipHeader) << c.label;
+        EXPECT_EQ(s.txtNAME, "Project Nine") << c.label << ": line 6 is the project name";
+    }
+}
+
+TEST(ConfigFormat, FixedPartTakesBooleansAndFailsKeepingWhatWasRead)
+{
+    struct Case
+    {
+        std::string text;
+        int failure;      // 0: none
+        bool removeRead;  // line 10 applied, as True
+        bool autoSubRead; // line 11 applied, as False
+    };
+    auto withLine = [](size_t index, std::string value, size_t count = 11) {
+        Lines lines(kFixed.begin(), kFixed.begin() + static_cast<long>(count));
+        lines[index] = std::move(value);
+        return crlf(lines);
+    };
+    const Case cases[] = {
+        {"a\nb\n3\n4\n5\n6\n7\n8\ntext|number\nTrue\nFalse", 0, true, true},
+        {"a\rb\r3\r4\r5\r6\r7\r8\rtext|number\rTrue\rFalse\r", 0, true, true},
+        {withLine(9, "tRUE"), 0, true, true},
+        {withLine(9, " -1 "), 0, true, true},
+        {withLine(9, "0.5"), 0, true, true},
+        {withLine(10, "FALSE"), 0, true, true},
+        {withLine(10, "0.0"), 0, true, true},
+        {withLine(9, "Yes"), 13, false, false},
+        {withLine(10, ""), 13, true, false},
+        {withLine(0, "a", 10), 62, true, false},
+        {"", 62, false, false},
+    };
+    for (const Case& c : cases) {
+        ConversionSettings s; // design values: mRemove off, mAutoSub on
+        try {
+            ApplyConfigText(c.text, s);
+            EXPECT_EQ(c.failure, 0) << c.text;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.code(), c.failure) << c.text;
+        }
+        EXPECT_EQ(s.txtFTYPES == "text|number", c.text != "") << c.text;
+        EXPECT_EQ(s.mRemove, c.removeRead) << c.text;
+        EXPECT_EQ(s.mAutoSub, !c.autoSubRead) << c.text;
+    }
+}
+
+TEST(ConfigFormat, BadInputNeverCrashes)
+{
+    std::mt19937 random(12345);
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 200; ++i) {
+        std::string garbage(random() % 400, '\0');
+        for (char& c : garbage)
+            c = static_cast<char>(random() % 256);
+        inputs.push_back((i % 2 ? "\xEF\xBB\xBF" : "") + garbage);
+    }
+    std::string manyLines;
+    for (int i = 1; i <= 100000; ++i)
+        manyLines += (i == 10 || i == 11 || i == 15 ? "1" : std::to_string(i)) + "\r\n";
+    inputs.push_back(std::string(1 << 20, 'x') + "\r\n" + manyLines);
+    for (const std::string& input : inputs) {
+        ConversionSettings s;
+        try {
+            ApplyConfigText(input, s);
+        } catch (const Failure& failure) {
+            EXPECT_TRUE(failure.code() == 13 || failure.code() == 62);
+        }
+    }
+
+    ConversionSettings s;
+    ApplyConfigText(manyLines, s);
+    EXPECT_EQ(s.txtMaxFiles, "13") << "version 12 reads its lines and ignores the rest";
+    EXPECT_EQ(s.mSkipHeader, true);
+    ApplyConfigText("a\0b\r\n"s + crlf({kFixed.begin() + 1, kFixed.end()}), s);
+    EXPECT_EQ(s.txtIDX, "a\0b"s);
+    ApplyConfigText("\xEF\xBB\xBF\xC3\xBC\xFC\r\n" + crlf({kFixed.begin() + 1, kFixed.end()}), s);
+    EXPECT_EQ(s.txtIDX, "\xC3\xBC\xC3\xBC") << "a stray byte in a UTF-8 file is read as windows-1252";
+}
+
+class ConfigCommands : public BatchTest
+{
+};
+
+TEST_F(ConfigCommands, SaveAsSaveAndOpenThroughTheDialogs)
+{
+    const std::string typed = dir / "setup"; // no extension: used as typed
+    writeFile(typed, "replaced without asking");
+    settings = distinctSettings();
+    dialog.choose(typed);
+    mSave_Click(ctx);
+    settings.txtDGNUMBER = "43";
+    mSaveConfig_Click(ctx); // to ConfigFile, without asking
+    EXPECT_EQ(configFile, typed);
+    ASSERT_EQ(dialog.requests.size(), 1u);
+    EXPECT_EQ(dialog.requests[0], (FileDialogRequest{FileDialogRequest::Kind::Save, "",
+                                                     "Tollavar Files (*.tvr)|*.tvr|All Files (*.*)|*.*", 1, ""}));
+
+    const ConversionSettings saved = settings;
+    settings = ConversionSettings{};
+    dialog.choose(typed);
+    mOpen_Click(ctx);
+    EXPECT_EQ(settings, saved);
+    EXPECT_EQ(dialog.requests.at(1).initialFileName, typed) << "a full ConfigFile presets the Open dialog";
+    EXPECT_TRUE(prompter.seen().empty());
+}
+
+TEST_F(ConfigCommands, CancelledOpenDoesNothingFromTheIndexingProductsFolder)
+{
+    configFile = "relative.tvr";
+    services.store.values[{"Quenbrook", "DefaultFolders", "Config"}] = "/srv/configs";
+    dialog.cancel();
+    mOpen_Click(ctx);
+    EXPECT_EQ(dialog.requests.back().initialFileName, "/srv/configs/*.tvr");
+    services.store.values.clear();
+    dialog.cancel();
+    mOpen_Click(ctx);
+    EXPECT_EQ(dialog.requests.back().initialFileName, "/*.tvr");
+    EXPECT_EQ(configFile, "relative.tvr");
+    EXPECT_EQ(settings, ConversionSettings{});
+    EXPECT_TRUE(prompter.seen().empty());
+}
+
+TEST_F(ConfigCommands, OpeningAMissingFileNamesItAndTheNextSaveWritesThere)
+{
+    const std::string typed = dir / "new.tvr";
+    dialog.choose(typed);
+    prompter.expect("Tollavar", MessageAnswer::Ok);
+    mOpen_Click(ctx);
+    EXPECT_EQ(onlyMessage(),
+              (Message{"Config file does not exist!\n" + typed, "Tollavar", MessageIcon::None, MessageButtons::Ok}));
+    EXPECT_EQ(settings, ConversionSettings{});
+    EXPECT_EQ(configFile, typed);
+    mSaveConfig_Click(ctx);
+    EXPECT_EQ(readFile(typed), SerializeConfig(settings));
+
+    prompter.expect("Tollavar", MessageAnswer::Ok);
+    OpenConfig(ctx, dir / "other.tvr");
+    EXPECT_EQ(configFile, typed) << "given a name, OpenConfig leaves ConfigFile alone";
+}
+
+TEST_F(ConfigCommands, CancelledSaveReportsAndWritesNothing)
+{
+    configFile = "";
+    dialog.cancel();
+    prompter.expect("Error Saving Config File", MessageAnswer::Ok);
+    mSaveConfig_Click(ctx);
+    EXPECT_EQ(onlyMessage(), (Message{"32755 - Cancel was selected.", "Error Saving Config File", MessageIcon::Error,
+                                      MessageButtons::Ok}));
+    configFile = dir / "kept.tvr";
+    dialog.cancel();
+    prompter.expect("Error Saving Config File", MessageAnswer::Ok);
+    mSave_Click(ctx);
+    EXPECT_EQ(configFile, dir / "kept.tvr");
+    EXPECT_EQ(dialog.requests.back().initialFileName, dir / "kept.tvr");
+    EXPECT_FALSE(exists(dir / "kept.tvr"));
+}
+
+TEST_F(ConfigCommands, FailuresReportTheirNumberAndLoseNothing)
+{
+    const std::string path = dir / "setup.tvr";
+    writeFile(path, "previous contents\r\n");
+    for (long failAt : {1, 2, 3, 5}) { // create, write, sync, replace
+        faults::arm({failAt, ENOSPC, false});
+        prompter.expect("Error Saving Config File", MessageAnswer::Ok);
+        SaveConfig(ctx, path);
+        faults::disarm();
+        EXPECT_EQ(readFile(path), "previous contents\r\n") << failAt;
+        EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "61 - ") << failAt;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file is left";
+
+    writeFile(path, crlf({kFixed.begin(), kFixed.begin() + 10}));
+    prompter.expect("Error Opening Config File", MessageAnswer::Ok);
+    OpenConfig(ctx, path);
+    EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "62 - ");
+    EXPECT_EQ(prompter.seen().back().icon, MessageIcon::Error);
+    EXPECT_TRUE(settings.mRemove) << "lines 1 to 10 stay applied";
+
+    faults::arm({1, EACCES, true});
+    prompter.expect("Error Opening Config File", MessageAnswer::Ok);
+    OpenConfig(ctx, path);
+    faults::disarm();
+    EXPECT_EQ(prompter.seen().back().text, "70 - Permission denied: " + path);
+}

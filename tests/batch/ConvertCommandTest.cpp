@@ -1,0 +1,305 @@
+#include "batch/ConvertCommand.h"
+
+#include "BatchFixture.h"
+
+#include "batch/ConfigFile.h"
+#include "filetools/Failure.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace tollavar;
+using namespace tollavar::testing;
+
+namespace {
+
+// What the fake conversion run does for one index file, by name.
+struct Script
+{
+    bool succeed = true;
+    bool fillsDatagroup = false;
+    bool cancelsBatch = false;
+};
+
+using Paths = std::vector<std::string>;
+
+// Restores the current folder on every way out of a test.
+class CurrentFolder
+{
+public:
+    explicit CurrentFolder(const std::string& folder) : m_saved(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() { std::filesystem::current_path(m_saved); }
+
+private:
+    std::filesystem::path m_saved;
+};
+
+} // namespace
+
+class ConvertCommand : public BatchTest
+{
+protected:
+    void SetUp() override
+    {
+        settings.txtIDX = "";
+        settings.txtXML = dir / "out/DATAGRP.XML";
+        settings.txtDGCOMPID = "DEFC";
+        settings.txtDGNUMBER = "7";
+        configFile = dir / "setup.tvr";
+    }
+
+    ConvertOutcome run()
+    {
+        return mConvert_Click(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
+                                          const std::string& xmlFile, const std::string& rootName,
+                                          const std::string& documentName) {
+            EXPECT_EQ(xmlFile, xmlPath);
+            EXPECT_EQ(rootName + "/" + documentName, "REZI_DATAGRP/DOCUMENT");
+            converted.push_back(indexFile);
+            const Script script = scripts[std::filesystem::path(indexFile).filename().string()];
+            if (during)
+                during();
+            conversion.flags.DatagroupFull |= script.fillsDatagroup;
+            conversion.flags.BatchCanceled |= script.cancelsBatch;
+            return script.succeed;
+        });
+    }
+
+    std::string index(const std::string& relative) const
+    {
+        writeFile(dir / relative, "a,b\r\n");
+        return dir / relative;
+    }
+
+    std::string xmlPath = dir / "out/DEFC0007/DATAGRP.XML";
+    std::string marker = dir / "out/DEFC0007/DATAGRP.SUBMIT";
+    std::map<std::string, Script> scripts;
+    Paths converted;
+    std::function<void()> during;
+};
+
+TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
+{
+    EXPECT_TRUE(run().ranToEnd) << "an empty list converts nothing";
+    EXPECT_EQ(readFile(marker), "");
+    EXPECT_FALSE(exists(configFile));
+
+    const std::string b = index("two/b.idx");
+    const std::string a = index("one/a.idx");
+    settings.txtIDX = b + "|" + a;
+    writeFile(marker, "old");
+    configFile = "";
+    dialog.choose(dir / "chosen.tvr"); // the first save asks, the second goes to the chosen file
+    const ConvertOutcome outcome = run();
+    EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
+    EXPECT_EQ(converted, (Paths{b, a}));
+    EXPECT_EQ(readFile(marker), "");
+    EXPECT_EQ(configFile, dir / "chosen.tvr");
+    EXPECT_EQ(readFile(configFile), SerializeConfig(settings));
+    EXPECT_EQ(settings.txtDGNUMBER, "7");
+}
+
+TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
+{
+    const std::string xml = settings.txtXML;
+    auto warning = [](std::string text, std::string source) {
+        return Message{std::move(text), "Error in Convert - " + source, MessageIcon::Warning, MessageButtons::Ok};
+    };
+    const std::pair<std::string, Message> cases[] = {
+        {"7", warning("Missing XML file setting", "Reading Configuration")},
+        {"32768", warning("Overflow", "Tollavar")},
+        {"-32769", warning("Overflow", "Tollavar")},
+        {"7x", warning("Type mismatch", "Tollavar")},
+    };
+    settings.txtIDX = index("in/a.idx");
+    for (const auto& [number, message] : cases) {
+        settings.txtXML = number == "7" ? "" : xml;
+        settings.txtDGNUMBER = number;
+        flags = RunFlags{true, true};
+        prompter.expect(message.caption, MessageAnswer::Ok);
+        EXPECT_FALSE(run().ranToEnd) << number;
+        EXPECT_EQ(prompter.seen().back(), message) << number;
+        EXPECT_FALSE(flags.DatagroupFull || flags.BatchCanceled) << "the flags are cleared first";
+    }
+    EXPECT_TRUE(converted.empty());
+    EXPECT_FALSE(exists(dir / "out"));
+}
+
+TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
+{
+    for (const char* name : {"in/a1.idx", "in/a2.IDX", "in/b.idx", "in/notes.txt", "in/README"})
+        index(name);
+    std::filesystem::create_directories(dir / "in/sub.idx");
+    CurrentFolder here(dir.path());
+    const std::string cwd = std::filesystem::current_path().string();
+    const std::pair<std::string, Paths> cases[] = {
+        {dir / "in/A*.idx", {"a1.idx", "b.idx"}}, // the pattern ignores case, the extension does not
+        {dir / "in/A*.IDX", {"a2.IDX"}},
+        {dir / "in/*.*", {"README", "a1.idx", "a2.IDX", "b.idx", "notes.txt"}},
+        {"in/*.idx", {"a1.idx", "b.idx"}}, // a relative pattern lists the current folder
+        {dir / "in/q*.idx", {}},
+        {dir / "in/A1.idx", {}}, // exact items keep their case
+        {dir / "in/a?.idx", {}}, // without "*" an item is an exact path
+        {"in/a1.idx", {}},       // listed files carry full paths
+    };
+    for (const auto& [item, names] : cases) {
+        converted.clear();
+        settings.txtIDX = item;
+        EXPECT_TRUE(run().ranToEnd) << item;
+        Paths expected;
+        for (const std::string& name : names)
+            expected.push_back((item[0] == '/' ? dir.path() : cwd) + "/in/" + name);
+        EXPECT_EQ(converted, expected) << item;
+    }
+}
+
+TEST_F(ConvertCommand, RemoveDeletesConvertedFilesAndCanDeselectLaterOnes)
+{
+    settings.mRemove = true;
+    const std::string a = index("in/a.idx");
+    const std::string b = index("in/b.idx");
+    const std::string c = index("in/c.idx");
+    std::filesystem::permissions(a, std::filesystem::perms::owner_read);
+    scripts["b.idx"].succeed = false;
+    settings.txtIDX = dir / "in/*.idx";
+    ConvertOutcome outcome = run();
+    EXPECT_TRUE(outcome.ranToEnd);
+    EXPECT_FALSE(outcome.allConverted);
+    EXPECT_EQ(converted, (Paths{a, b, c}));
+    EXPECT_TRUE(!exists(a) && exists(b) && !exists(c));
+
+    // The pattern test is made anew for each file: once a1 is gone nothing matches "a*.idx".
+    converted.clear();
+    const std::string a1 = index("in/a1.idx");
+    settings.txtIDX = dir / "in/a*.idx";
+    EXPECT_TRUE(run().ranToEnd);
+    EXPECT_EQ(converted, (Paths{a1}));
+    EXPECT_TRUE(exists(b));
+}
+
+TEST_F(ConvertCommand, FullDatagroupTakesTheRestThenAdvancesByOne)
+{
+    const std::string a = index("in/a.idx");
+    const std::string b = index("in/b.idx");
+    const std::string c = index("in/c.idx");
+    scripts["b.idx"].fillsDatagroup = true;
+    settings.txtIDX = a + "|" + b + "|" + c;
+    EXPECT_TRUE(run().ranToEnd);
+    EXPECT_EQ(converted.size(), 3u);
+    EXPECT_TRUE(exists(marker));
+    EXPECT_EQ(settings.txtDGNUMBER, "8");
+    ConversionSettings saved;
+    ApplyConfigText(readFile(configFile), saved);
+    EXPECT_EQ(saved.txtDGNUMBER, "8");
+
+    // The number is rounded for the folder; the advance reads it again, in 32-bit range.
+    settings.txtDGNUMBER = " 6.5 ";
+    xmlPath = dir / "out/DEFC0006/DATAGRP.XML";
+    during = [this] { settings.txtDGNUMBER = "40000"; };
+    EXPECT_TRUE(run().ranToEnd);
+    EXPECT_EQ(settings.txtDGNUMBER, "40001");
+}
+
+TEST_F(ConvertCommand, CancelledBatchEndsAtOnce)
+{
+    const std::string a = index("in/a.idx");
+    scripts["a.idx"] = {false, true, true};
+    settings.txtIDX = a + "|" + index("in/b.idx");
+    EXPECT_FALSE(run().ranToEnd);
+    EXPECT_EQ(converted, (Paths{a}));
+    EXPECT_FALSE(exists(marker));
+    EXPECT_EQ(settings.txtDGNUMBER, "7");
+}
+
+TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
+{
+    const std::string a = index("in/a.idx");
+    scripts["a.idx"].fillsDatagroup = true;
+    struct Case
+    {
+        const char* label;
+        std::string idx, xml, compid, source;
+    };
+    const Case cases[] = {
+        {"trailing bar", a + "|", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
+        {"missing folder", a + "|" + dir / "nowhere/*.idx", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
+        {".xml in the root folder", a, dir / "out.Xml.d/DATAGRP.XML", "DEFC", "Create File"},
+        {".xml in the company ID", a, dir / "out/DATAGRP.XML", "A.XMLB", "Create File"},
+    };
+    for (const Case& c : cases) {
+        converted.clear();
+        settings.txtIDX = c.idx;
+        settings.txtXML = c.xml;
+        settings.txtDGCOMPID = c.compid;
+        xmlPath = FileTools::GetFPath(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
+        prompter.clear();
+        prompter.expect("Error in Convert - " + c.source, MessageAnswer::Ok);
+        EXPECT_FALSE(run().ranToEnd) << c.label;
+        EXPECT_EQ(converted, (Paths{a})) << c.label;
+        EXPECT_EQ(onlyMessage().icon, MessageIcon::Warning) << c.label;
+        EXPECT_EQ(settings.txtDGNUMBER, "7") << c.label;
+        EXPECT_TRUE(exists(configFile)) << c.label << ": the save after the success stays";
+    }
+    EXPECT_FALSE(exists(marker));
+
+    // Running as root, a folder's permissions cannot refuse a listing; the file layer's hook can.
+    std::filesystem::remove(configFile);
+    settings.txtIDX = dir / "in/*.idx";
+    faults::arm({1, EACCES, false}); // the datagroup folder exists: the listing is the first file operation
+    prompter.clear();
+    prompter.expect("Error in Convert - List Folder", MessageAnswer::Ok);
+    EXPECT_FALSE(run().ranToEnd);
+    EXPECT_EQ(onlyMessage().text, "Permission denied: " + dir / "in");
+}
+
+TEST_F(ConvertCommand, SecondStartWhileRunningIsRefused)
+{
+    settings.txtIDX = index("in/a.idx");
+    ConvertOutcome inner;
+    during = [&] { inner = cmdRun_Click(ctx); };
+    const ConvertOutcome outer = run();
+    EXPECT_TRUE(inner.refused);
+    EXPECT_TRUE(!outer.refused && outer.ranToEnd);
+
+    // A failure thrown out of a conversion is reported and does not leave the command marked running.
+    during = [] { throw Failure(5, "Fake", "thrown"); };
+    prompter.expect("Error in Convert - Fake", MessageAnswer::Ok);
+    EXPECT_FALSE(run().ranToEnd);
+    during = nullptr;
+    EXPECT_FALSE(run().refused);
+}
+
+TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
+{
+    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
+    settings.txtFTYPES = "text|text|number";
+    settings.txtImageFolder = dir / "scans";
+    settings.txtMaxFiles = "1";
+    settings.mRemove = true;
+    writeFile(dir / "scans/B1/0001.TIF", "image");
+    writeFile(dir / "scans/B1/0002.TIF", "image");
+    writeFile(dir / "in/first.idx", "Smith,\\B1\\0001.TIF,3\r\n");
+    writeFile(dir / "in/second.idx", "Jones,\\B1\\0002.TIF,1\r\n");
+    settings.txtIDX = dir / "in/*.idx";
+
+    const ConvertOutcome outcome = cmdRun_Click(ctx);
+    ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
+        << (prompter.seen().empty() ? "" : prompter.seen().back().text);
+    const std::string xml = readFile(xmlPath);
+    EXPECT_NE(xml.find("DOCID=\"2\""), std::string::npos);
+    EXPECT_TRUE(exists(dir / "out/DEFC0007/B1/0001.TIF") && exists(dir / "out/DEFC0007/B1/0002.TIF"));
+    EXPECT_EQ(readFile(marker), "");
+    EXPECT_FALSE(exists(dir / "in/first.idx") || exists(dir / "in/second.idx"));
+    ConversionSettings saved;
+    ApplyConfigText(readFile(configFile), saved);
+    EXPECT_EQ(saved.txtDGNUMBER, "8");
+    EXPECT_TRUE(prompter.seen().empty());
+}

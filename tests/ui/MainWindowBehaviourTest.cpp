@@ -1,0 +1,354 @@
+#include "UiTestSupport.h"
+
+#include "support/TempDir.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+namespace tollavar::testing {
+namespace {
+
+TEST(MainWindowBehaviour, ControlsAndSettingsRecordShowTheSameValues)
+{
+    WindowFixture f;
+    // Edits reach the record at once, typed delimiters included.
+    f.control<QLineEdit>("txtDGCOMPID")->setText("ACME");
+    f.control<QComboBox>("cboDelimiter")->setEditText(":");
+    EXPECT_EQ(f.window->settings.txtDGCOMPID, "ACME");
+    EXPECT_EQ(f.window->settings.cboDelimiter, ":");
+    f.control<QComboBox>("cboDelimiter")->setCurrentIndex(1);
+    EXPECT_EQ(f.window->settings.cboDelimiter, "Tab");
+
+    // A command that changes the record is shown; a list longer than a line edit's usual limit and
+    // text outside ASCII come back exactly.
+    std::string many;
+    while (many.size() < 40000)
+        many += "/scan/b\xc3\xa4tch/index.csv|";
+    f.window->settings.txtIDX = many;
+    f.window->settings.mSkipHeader = true;
+    f.window->showSettings();
+    EXPECT_EQ(f.control<QLineEdit>("txtIDX")->text().toStdString(), many);
+    EXPECT_EQ(f.window->settings.txtIDX, many);
+    EXPECT_TRUE(f.control<QAction>("mSkipHeader")->isChecked());
+
+    f.window->mNew_Click();
+    EXPECT_EQ(f.control<QLineEdit>("txtDGCOMPID")->text(), "DEFC");
+    EXPECT_EQ(f.control<QLineEdit>("txtIDX")->text(), "");
+    EXPECT_EQ(f.control<QComboBox>("cboDelimiter")->currentText(), ",");
+    EXPECT_FALSE(f.control<QAction>("mSkipHeader")->isChecked());
+}
+
+struct BrowseCase
+{
+    const char* label;
+    std::function<void(MainWindow&)> press;
+    std::string txtIDX;
+    std::string txtXML;
+    std::string txtImageFolder;
+    std::optional<std::string> answer; // nothing: cancel
+    FileDialogRequest expected;
+    std::string field; // which setting is written
+    std::string result;
+};
+
+TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
+{
+    const std::string idxFilter =
+        "Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*";
+    const std::string xmlFilter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
+    const std::string allFilter = "All Files (*.*)|*.*";
+    using K = FileDialogRequest::Kind;
+    auto idx = [](MainWindow& w) { w.cmdBrowseIDX_Click(); };
+    auto xml = [](MainWindow& w) { w.cmdBrowseXML_Click(); };
+    auto folder = [](MainWindow& w) { w.cmdBrowseFolder_Click(); };
+
+    const std::vector<BrowseCase> cases = {
+        {"index chosen replaces every item",
+         idx,
+         "/a/1.csv|/a/2.csv",
+         "",
+         "",
+         "/scan/b.idx",
+         {K::Open, "Select Index File", idxFilter, 1, "/a/1.csv|/a/2.csv"},
+         "txtIDX",
+         "/scan/b.idx"},
+        {"index cancelled keeps the list",
+         idx,
+         "/a/1.csv|/a/2.csv",
+         "",
+         "",
+         std::nullopt,
+         {K::Open, "Select Index File", idxFilter, 1, "/a/1.csv|/a/2.csv"},
+         "txtIDX",
+         "/a/1.csv|/a/2.csv"},
+        {"datagroup chosen keeps only the folder",
+         xml,
+         "",
+         "/old/DATAGRP.XML",
+         "",
+         "/dg/out.xml",
+         {K::Save, "Select Datagroup Folder", xmlFilter, 1, "/old/DATAGRP.XML"},
+         "txtXML",
+         "/dg/DATAGRP.XML"},
+        {"datagroup cancelled normalises the name",
+         xml,
+         "",
+         "/old/other.xml",
+         "",
+         std::nullopt,
+         {K::Save, "Select Datagroup Folder", xmlFilter, 1, "/old/other.xml"},
+         "txtXML",
+         "/old/DATAGRP.XML"},
+        {"datagroup cancelled without a folder changes nothing",
+         xml,
+         "",
+         "",
+         "",
+         std::nullopt,
+         {K::Save, "Select Datagroup Folder", xmlFilter, 1, ""},
+         "txtXML",
+         ""},
+        {"image folder starts from its own text",
+         folder,
+         "/scan/batch1.csv",
+         "",
+         "/img",
+         "/pics/x.tif",
+         {K::Open, "Select Input Folder", allFilter, 1, "/img/Select Folder"},
+         "txtImageFolder",
+         "/pics"},
+        {"image folder cancelled keeps its folder",
+         folder,
+         "/scan/batch1.csv",
+         "",
+         "/img",
+         std::nullopt,
+         {K::Open, "Select Input Folder", allFilter, 1, "/img/Select Folder"},
+         "txtImageFolder",
+         "/img"},
+        {"empty image folder cancelled takes the index folder",
+         folder,
+         "/scan/batch1.csv",
+         "",
+         "",
+         std::nullopt,
+         {K::Open, "Select Input Folder", allFilter, 1, "/scan/Select Folder"},
+         "txtImageFolder",
+         "/scan"},
+    };
+
+    for (const BrowseCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        WindowFixture f;
+        f.window->settings.txtIDX = c.txtIDX;
+        f.window->settings.txtXML = c.txtXML;
+        f.window->settings.txtImageFolder = c.txtImageFolder;
+        f.window->showSettings();
+        if (c.answer)
+            f.dialog.choose(*c.answer);
+        else
+            f.dialog.cancel();
+        c.press(*f.window);
+        ASSERT_EQ(f.dialog.requests.size(), 1u);
+        EXPECT_EQ(f.dialog.requests[0], c.expected);
+        const std::string& written = c.field == "txtIDX"   ? f.window->settings.txtIDX
+                                     : c.field == "txtXML" ? f.window->settings.txtXML
+                                                           : f.window->settings.txtImageFolder;
+        EXPECT_EQ(written, c.result);
+        EXPECT_EQ(f.control<QLineEdit>(c.field.c_str())->text().toStdString(), c.result);
+        EXPECT_TRUE(f.prompter.seen().empty());
+    }
+}
+
+TEST(MainWindowBehaviour, DatagroupNumberIsCheckedOncePerLeaving)
+{
+    WindowFixture f;
+    f.showActive();
+    auto* number = f.control<QLineEdit>("txtDGNUMBER");
+    auto* name = f.control<QLineEdit>("txtDGCOMPNAME");
+
+    struct Case
+    {
+        const char* text;
+        bool warned;
+    };
+    for (const Case& c : {Case{"12", false}, Case{" -1.5e3 ", false}, Case{"12a", true}, Case{"", true}}) {
+        SCOPED_TRACE(c.text);
+        f.prompter.clear();
+        number->setFocus();
+        QApplication::processEvents();
+        number->setText(c.text);
+        if (c.warned)
+            f.prompter.expect("Tollavar", MessageAnswer::Ok);
+        pressKey(number, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), name); // the focus moves on all the same
+        ASSERT_EQ(f.prompter.seen().size(), c.warned ? 1u : 0u);
+        if (c.warned) {
+            EXPECT_EQ(f.prompter.seen()[0], (Message{"Datagroup Number must be a number!", "Tollavar",
+                                                     MessageIcon::None, MessageButtons::Ok}));
+        }
+        EXPECT_EQ(number->text(), c.text);
+    }
+
+    // The menu bar taking the keyboard, or a menu command, is no leaving.
+    f.prompter.clear();
+    number->setFocus();
+    QApplication::processEvents();
+    number->setText("x");
+    f.window->menuBar()->setFocus(Qt::MenuBarFocusReason);
+    f.control<QAction>("mPrompt")->trigger();
+    number->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(f.prompter.seen().empty());
+}
+
+TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)
+{
+    WindowFixture f;
+    struct Switch
+    {
+        const char* name;
+        void (MainWindow::*click)();
+        bool ConversionSettings::*field;
+    };
+    const Switch switches[] = {
+        {"mRemove", &MainWindow::mRemove_Click, &ConversionSettings::mRemove},
+        {"mAllowDupes", &MainWindow::mAllowDupes_Click, &ConversionSettings::mAllowDupes},
+        {"mSkipHeader", &MainWindow::mSkipHeader_Click, &ConversionSettings::mSkipHeader},
+        {"mPrompt", &MainWindow::mPrompt_Click, &ConversionSettings::mPrompt},
+    };
+    for (const Switch& s : switches) {
+        SCOPED_TRACE(s.name);
+        const ConversionSettings before = f.window->settings;
+        auto* action = f.control<QAction>(s.name);
+        (f.window.get()->*s.click)();
+        EXPECT_TRUE(f.window->settings.*s.field);
+        EXPECT_TRUE(action->isChecked());
+        ConversionSettings onlyThis = before;
+        onlyThis.*s.field = true;
+        EXPECT_EQ(f.window->settings, onlyThis);
+        action->trigger(); // chosen from the menu
+        EXPECT_FALSE(f.window->settings.*s.field);
+        EXPECT_FALSE(action->isChecked());
+        EXPECT_EQ(f.window->settings, before);
+    }
+    // Auto-Create Subfolders shows the setting but the user cannot change it.
+    auto* autoSub = f.control<QAction>("mAutoSub");
+    autoSub->trigger();
+    EXPECT_TRUE(autoSub->isChecked());
+    EXPECT_TRUE(f.window->settings.mAutoSub);
+    f.window->settings.mAutoSub = false;
+    f.window->showSettings();
+    EXPECT_FALSE(autoSub->isChecked());
+}
+
+TEST(MainWindowBehaviour, EnterInATextBoxRunsTheConvertCommandWithTheShownSettings)
+{
+    WindowFixture f;
+    int runs = 0;
+    std::string companySeen;
+    f.window->setConvertCommand([&](CommandContext& ctx) {
+        ++runs;
+        companySeen = ctx.settings.txtDGCOMPID;
+        ctx.settings.txtDGNUMBER = "8"; // a full datagroup advances the number
+        return ConvertOutcome{};
+    });
+    f.showActive();
+    auto* company = f.control<QLineEdit>("txtDGCOMPID");
+    company->setFocus();
+    company->setText("ACME");
+    pressKey(company, Qt::Key_Return);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(companySeen, "ACME");
+    EXPECT_EQ(f.control<QLineEdit>("txtDGNUMBER")->text(), "8");
+
+    // Enter in the delimiter box runs too, and leaves a typed "tab" as typed.
+    auto* delimiter = f.control<QComboBox>("cboDelimiter");
+    delimiter->setFocus();
+    delimiter->setEditText("tab");
+    pressKey(delimiter->lineEdit(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(f.window->settings.cboDelimiter, "tab");
+
+    f.window->mConvert_Click();
+    EXPECT_EQ(runs, 3);
+}
+
+TEST(MainWindowBehaviour, ClosingIsRefusedWhileAConversionRuns)
+{
+    WindowFixture f;
+    f.showActive();
+    f.window->setWindowLeft(1200);
+    f.window->setWindowTop(300);
+    bool closedDuringRun = true;
+    int runs = 0;
+    f.window->setConvertCommand([&](CommandContext&) {
+        ++runs;
+        if (runs == 1) {
+            EXPECT_TRUE(f.window->isConverting());
+            f.prompter.expect("Tollavar", MessageAnswer::Ok);
+            closedDuringRun = f.window->close();
+            // A second start while the first runs does nothing.
+            f.window->mConvert_Click();
+        }
+        return ConvertOutcome{};
+    });
+    f.window->mConvert_Click();
+    EXPECT_FALSE(closedDuringRun);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(f.window->isVisible());
+    EXPECT_TRUE(f.services.store.values.empty());
+    EXPECT_EQ(f.prompter.seen().size(), 1u);
+
+    // After the run, Exit closes and the rectangle is kept for the next start.
+    EXPECT_FALSE(f.window->isConverting());
+    f.window->mExit_Click();
+    EXPECT_FALSE(f.window->isVisible());
+    EXPECT_EQ((f.services.store.values[{"Tollavar", "Window", "left"}]), "1200");
+    EXPECT_EQ((f.services.store.values[{"Tollavar", "Window", "top"}]), "300");
+}
+
+TEST(MainWindowBehaviour, HelpCommandsOpenTheManualAndSiteAndReportFailures)
+{
+    TempDir programDir;
+    TempDir docDir;
+    const std::string installed = docDir / "TLManual.pdf";
+    writeFile(installed, "%PDF-1.4");
+
+    WindowFixture f;
+    f.window->setManualFolders(programDir.path(), docDir.path());
+    f.window->mViewManual_Click(); // only the installed copy exists
+    const std::string beside = programDir / "TLManual.pdf";
+    writeFile(beside, "%PDF-1.4");
+    f.window->mViewManual_Click(); // the copy beside the program comes first
+    f.window->mQuenbrook_Click();
+    EXPECT_EQ(f.services.opener.opened, (std::vector<std::string>{installed, beside, TOLLAVAR_WEBSITE_URL}));
+    EXPECT_TRUE(f.prompter.seen().empty());
+
+    // Nothing to open with, or no manual at all: a message, and the program goes on.
+    f.services.opener.succeed = false;
+    f.prompter.expect("Tollavar", MessageAnswer::Ok);
+    f.prompter.expect("Tollavar", MessageAnswer::Ok);
+    f.window->mViewManual_Click();
+    f.window->mQuenbrook_Click();
+    f.services.opener.succeed = true;
+    f.window->setManualFolders(docDir / "missing", docDir / "missing");
+    f.prompter.expect("Tollavar", MessageAnswer::Ok);
+    f.window->mViewManual_Click();
+    ASSERT_EQ(f.prompter.seen().size(), 3u);
+    EXPECT_NE(f.prompter.seen()[0].text.find(beside), std::string::npos);
+    EXPECT_NE(f.prompter.seen()[1].text.find(TOLLAVAR_WEBSITE_URL), std::string::npos);
+    EXPECT_NE(f.prompter.seen()[2].text.find("TLManual.pdf"), std::string::npos);
+    EXPECT_EQ(f.services.opener.opened.size(), 5u);
+}
+
+} // namespace
+} // namespace tollavar::testing
