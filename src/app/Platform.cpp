@@ -1,6 +1,12 @@
 #include "app/Platform.h"
 
+#include <QByteArray>
+#include <QtGlobal>
+
 #include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string_view>
 
 namespace tollavar {
@@ -23,6 +29,19 @@ bool displayAvailable()
             return false;
     }
     return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+}
+
+void prepareHeadlessEnvironment()
+{
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    if (isSet("XDG_RUNTIME_DIR"))
+        return;
+    const std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
+    ::mkdir(folder.c_str(), 0700);
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 0777) == 0700)
+        qputenv("XDG_RUNTIME_DIR", QByteArray(folder.c_str()));
 }
 
 std::string argumentText(int argc, const char* const* argv)

@@ -20,7 +20,7 @@ int main(int argc, char** argv)
     // On a server or under cron there is no display: run offscreen and talk through the terminal.
     const bool headless = !displayAvailable();
     if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        prepareHeadlessEnvironment();
     QApplication app(argc, argv);
 
     QtSettingsStore store;
