@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tollavar, builds it, and runs the example or the tests.
 #   scripts/dev.sh example   convert the bundled example batch unattended
-#   scripts/dev.sh test      run every test (also the sanitizer build)
+#   scripts/dev.sh test      run every test, then again built with the sanitizers
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -43,6 +43,9 @@ test)
     install_missing
     build build
     ctest --test-dir build --output-on-failure -j"$(nproc)"
+    echo "The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer:"
+    build build-asan -DTOLLAVAR_SANITIZE=ON -DTOLLAVAR_BENCH=OFF
+    ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
     ;;
 *)
     echo "usage: $0 example|test" >&2

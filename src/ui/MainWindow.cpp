@@ -122,7 +122,11 @@ MainWindow::MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dia
     connect(qApp, &QApplication::focusChanged, this, &MainWindow::onFocusChanged);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The children die after this body, and their focus changes must not reach a half-destroyed window.
+    disconnect(qApp, &QApplication::focusChanged, this, &MainWindow::onFocusChanged);
+}
 
 QLineEdit* MainWindow::addTextBox(const char* name, std::string ConversionSettings::*field)
 {

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <regex>
 #include <unistd.h>
 
 using namespace tollavar;
@@ -46,9 +45,11 @@ public:
     static std::vector<std::string> docIds(const std::string& xmlText)
     {
         std::vector<std::string> ids;
-        std::regex re("DOCID=\"([0-9-]+)\"");
-        for (auto it = std::sregex_iterator(xmlText.begin(), xmlText.end(), re); it != std::sregex_iterator(); ++it)
-            ids.push_back((*it)[1]);
+        const std::string key = "DOCID=\"";
+        for (size_t at = xmlText.find(key); at != std::string::npos; at = xmlText.find(key, at + 1)) {
+            const size_t start = at + key.size();
+            ids.push_back(xmlText.substr(start, xmlText.find('"', start) - start));
+        }
         return ids;
     }
     std::string lastMessageText() const { return prompter.seen().empty() ? "" : prompter.seen().back().text; }
