@@ -4,6 +4,7 @@
 //
 //   e2e_bench [work-folder]
 
+#include "BatchGenerator.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -66,34 +68,10 @@ long peakKiB()
     return usage.ru_maxrss;
 }
 
-void writeText(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// N lines, one small image each, a full-text file for every tenth.
-void makeBatch(const std::string& root, long lines, long firstId)
-{
-    fs::create_directories(root + "/scans/B1");
-    std::string index;
-    for (long i = firstId; i < firstId + lines; ++i) {
-        const std::string name = "/B1/" + std::to_string(i) + ".TIF";
-        writeText(root + "/scans" + name, "II*image");
-        if (i % 10 == 0)
-            writeText(root + "/scans/B1/" + std::to_string(i) + ".txt", "full text");
-        index +=
-            "\"Customer " + std::to_string(i) + ", Ltd\"," + name + ",3,2026-12-07,B7," + std::to_string(i) + "\r\n";
-    }
-    writeText(root + "/batch.csv", index);
-}
-
 ConversionSettings benchSettings(const std::string& root)
 {
     ConversionSettings settings;
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|Scan Date|BATCHID|ID Number";
-    settings.txtFTYPES = "text|text|number|date|text|number";
-    settings.txtImageFolder = root + "/scans";
-    settings.txtMaxFiles = "1000000";
+    bench::applyBatchSettings(settings, root);
     return settings;
 }
 
@@ -114,7 +92,7 @@ void conversionFigures(const std::string& work, long lines)
 {
     const std::string root = work + "/run" + std::to_string(lines);
     fs::remove_all(root);
-    makeBatch(root, lines, 1);
+    bench::makeBatch(root, lines, 1);
     ConversionSettings settings = benchSettings(root);
     auto start = std::chrono::steady_clock::now();
     if (!convert(root, settings)) {
@@ -157,11 +135,11 @@ void extensionFigures(const std::string& work)
 {
     const std::string root = work + "/extend";
     fs::remove_all(root);
-    makeBatch(root, 30000, 1);
+    bench::makeBatch(root, 30000, 1);
     ConversionSettings settings = benchSettings(root);
     if (!convert(root, settings))
         std::exit(1);
-    makeBatch(root, 100, 30001);
+    bench::makeBatch(root, 100, 30001);
     const std::string xml = root + "/out/DEFC0001/DATAGRP.XML";
     const auto size = fs::file_size(xml);
 
