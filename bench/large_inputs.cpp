@@ -1,9 +1,9 @@
-// Large inputs, each run in a child process of its own so that its peak memory is its own: an index
-// file of 1,000,000 lines, one line of 100 MB, many index files in one folder selected by a wildcard
+// Large inputs, each run in a child process of its own so that its peak memory is its own: index
+// files of 250,000 and 1,000,000 lines, one line of 100 MB, many index files in one folder selected by a wildcard
 // item (the Convert command), and a datagroup at 32,767 documents extended by one line and then by one
 // more. Prints the wall time, the peak resident memory and what the run reported for every case.
 //
-//   large_inputs [work-folder] [case-name-part]
+//   large_inputs [work-folder] [case-name-part] [index-file-count]
 //
 // The work folder decides what a sync costs: on tmpfs the figures show the program's own work, on a
 // disk they add the fsyncs of every atomic save.
@@ -141,7 +141,9 @@ void measured(const std::string& name, const std::function<void()>& body)
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string end = WIFSIGNALED(status) ? "CRASHED with signal " + std::to_string(WTERMSIG(status))
                                                 : "exit " + std::to_string(WEXITSTATUS(status));
-    std::printf("  %-44s %8.2f s  peak %7.1f MB  %s\n", name.c_str(), wall, usage.ru_maxrss / 1024.0, end.c_str());
+    const auto cpu = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    std::printf("  %-36s %7.2f s (user %.2f, sys %.2f)  peak %7.1f MB  %s\n", name.c_str(), wall, cpu(usage.ru_utime),
+                cpu(usage.ru_stime), usage.ru_maxrss / 1024.0, end.c_str());
 }
 
 // Preparation runs in a child too, so that the parent stays small and unmeasured.
@@ -160,11 +162,11 @@ void prepared(const std::function<void()>& body)
 
 // The index file lies in the datagroup folder, so no image is moved: the figures are the reading,
 // the document and the save.
-void millionLines(const std::string& root)
+void manyLines(const std::string& root, long lines)
 {
-    const std::string folder = root + "/million/DEFC0001";
-    prepared([&] { writeLines(folder + "/batch.csv", 1, 1000000); });
-    std::printf("1,000,000 lines (%s)\n", sizeText(folder + "/batch.csv").c_str());
+    const std::string folder = root + "/lines-" + std::to_string(lines) + "/DEFC0001";
+    prepared([&] { writeLines(folder + "/batch.csv", 1, lines); });
+    std::printf("%ld lines (%s)\n", lines, sizeText(folder + "/batch.csv").c_str());
     measured("convert into a new datagroup", [&] {
         Services s;
         const bool ok = s.convert(folder + "/batch.csv", folder + "/DATAGRP.XML");
@@ -256,19 +258,24 @@ int main(int argc, char** argv)
 {
     const std::string base = argc > 1 ? argv[1] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     const std::string only = argc > 2 ? argv[2] : "";
+    const long fileCount = argc > 3 ? std::atol(argv[3]) : 20000;
     std::string root = base + "/tollavar-large-XXXXXX";
     if (!::mkdtemp(root.data())) {
         std::perror("mkdtemp");
         return 1;
     }
     const std::vector<std::pair<std::string, std::function<void()>>> cases{
-        {"million", [&] { millionLines(root); }},
+        {"lines",
+         [&] {
+             manyLines(root, 250000);
+             manyLines(root, 1000000);
+         }},
         {"hugeline", [&] { hugeLine(root); }},
         {"files",
          [&] {
-             manyFiles(root, 20000, 0);
-             manyFiles(root, 1000, 1);
-             manyFiles(root, 2000, 1);
+             manyFiles(root, fileCount, 0);
+             manyFiles(root, fileCount / 20, 1);
+             manyFiles(root, fileCount / 10, 1);
          }},
         {"full", [&] { fullDatagroup(root); }},
     };

@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 
 namespace tollavar {
 
@@ -56,13 +55,20 @@ std::string fullFolderPath(const std::string& folder)
     return full;
 }
 
-// Whether any file of the folder matches the pattern now. The folder is listed anew because earlier
-// conversions and deletions may have changed it.
-bool anyFileMatches(const std::string& folder, std::string_view pattern)
+// Whether any file of the folder matches the pattern now: earlier conversions and deletions may have
+// changed the folder. A file known to match that is still there settles it without a listing; listing
+// the folder for each of its files would make a folder of n index files cost n * n.
+bool anyFileMatches(const std::string& folder, std::string_view pattern, std::string& witness)
 {
+    const auto inFolder = [&](const std::string& name) { return (folder == "/" ? "" : folder) + "/" + name; };
+    if (!witness.empty() && files::fileExists(inFolder(witness)))
+        return true;
+    witness.clear();
     for (const std::string& name : files::listFiles(folder)) {
-        if (MatchesWildcard(pattern, name))
+        if (MatchesWildcard(pattern, name)) {
+            witness = name;
             return true;
+        }
     }
     return false;
 }
@@ -122,9 +128,9 @@ private:
         const std::string itemPath = files::nativePath(item);
         const std::string itemExtension = FileTools::GetFExt(item);
         const std::string pattern = FileTools::GetFName(item);
-        // The pattern test is made for every listed file; its answer can only change when a conversion
-        // or a deletion has touched the disk, so it is kept until then.
-        std::optional<bool> patternMatches;
+        // The pattern test is made for every listed file; a listed file that matches the pattern itself
+        // and is still there answers it at once, else the last file found to match.
+        std::string witness;
 
         for (const std::string& name : names) {
             const std::string file = (folderFull == "/" ? "" : folderFull) + "/" + name;
@@ -132,14 +138,13 @@ private:
                 continue;
             bool selected = file == itemPath;
             if (!selected && wildcard) {
-                if (!patternMatches)
-                    patternMatches = anyFileMatches(folder, pattern);
-                selected = *patternMatches;
+                if (MatchesWildcard(pattern, name))
+                    witness = name;
+                selected = anyFileMatches(folder, pattern, witness);
             }
             if (!selected)
                 continue;
 
-            patternMatches.reset();
             ConversionContext conversion = m_ctx.conversion();
             const bool converted =
                 m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");

@@ -260,9 +260,15 @@ void createEmptyFile(const std::string& path)
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.fd < 0)
         fail("Create File", path);
-    faults::checkpoint("Close File", path);
-    if (::close(fd.release()) != 0)
-        fail("Close File", path);
+    try {
+        faults::checkpoint("Close File", path);
+        if (::close(fd.release()) != 0)
+            fail("Close File", path);
+    } catch (...) {
+        // A file whose creation was reported as failed must not be there: its mere presence is its message.
+        ::unlink(path.c_str());
+        throw;
+    }
 }
 
 void deleteFile(const std::string& path)

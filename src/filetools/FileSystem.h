@@ -23,7 +23,7 @@ std::string readAll(const std::string& path);
 // temporary file in the same folder, every write checked, fsync, rename over, fsync the folder.
 void writeFileAtomic(const std::string& path, std::string_view bytes);
 
-// Creates an empty file, replacing one that exists.
+// Creates an empty file, replacing one that exists. A failure after the file was created removes it again.
 void createEmptyFile(const std::string& path);
 
 // Deletes a file even when it is read-only.

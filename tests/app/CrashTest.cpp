@@ -1,0 +1,215 @@
+#include "batch/ConfigFile.h"
+#include "engine/ConversionSettings.h"
+#include "engine/DatagroupDocument.h"
+#include "filetools/Failure.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tollavar {
+namespace {
+
+using testing::exists;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+constexpr int kLines = 5000;
+
+// Names of the entries of a folder that do not start with a dot.
+std::vector<std::string> namesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] != '.')
+                names.emplace_back(entry->d_name);
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
+bool holdsTemporary(const std::string& folder)
+{
+    bool found = false;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            found |= std::string_view(entry->d_name).starts_with(".DATAGRP.XML.tmp-");
+        ::closedir(dir);
+    }
+    return found;
+}
+
+// The real program started as cron would start it (no display, no terminal, its own settings folder)
+// on a 5,000-line batch, and killed outright at a chosen moment.
+class CrashTest : public ::testing::Test
+{
+protected:
+    CrashTest()
+    {
+        // Creating files is slow on some disks; the images are made once and moved back after each run.
+        std::string batch;
+        for (int line = 1; line <= kLines; ++line) {
+            const std::string name = std::to_string(line);
+            writeFile(work / ("images/B1/" + name + ".TIF"), "img-" + name);
+            batch += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
+        }
+        writeFile(work / "in/batch.csv", batch);
+        ConversionSettings s;
+        s.txtIDX = work / "in/batch.csv";
+        s.txtXML = work / "out/DATAGRP.XML";
+        s.txtDGCOMPID = "EXMP";
+        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
+        s.txtFTYPES = "text|text|number";
+        s.txtImageFolder = work / "images";
+        s.txtMaxFiles = "10000";
+        writeFile(config, SerializeConfig(s));
+    }
+
+    void resetWork()
+    {
+        for (const std::string& name : namesIn(datagroup + "/B1"))
+            std::filesystem::rename(datagroup + "/B1/" + name, work / ("images/B1/" + name));
+        std::filesystem::remove_all(work / "out");
+    }
+
+    pid_t start()
+    {
+        const std::string program = std::string(TOLLAVAR_BINARY_DIR) + "/tollavar";
+        const std::string home = "XDG_CONFIG_HOME=" + work / "home";
+        std::vector<std::string> environment{home};
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
+                !entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("XDG_CONFIG_HOME="))
+                environment.push_back(entry);
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>(config.c_str()), nullptr};
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, (work / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = -1;
+        const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(error, 0) << program;
+        return error == 0 ? pid : -1;
+    }
+
+    // Waits until `ready` holds or the program ends by itself; false in the second case.
+    static bool waitUntil(pid_t pid, const std::function<bool()>& ready, int& status)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (ready())
+                return true;
+            if (::waitpid(pid, &status, WNOHANG) == pid)
+                return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        ADD_FAILURE() << "the program neither reached the moment nor ended";
+        return true;
+    }
+
+    TempDir work;
+    std::string config = work / "batch.tvr";
+    std::string datagroup = work / "out/EXMP0001";
+};
+
+TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImage)
+{
+    const std::string xmlPath = datagroup + "/DATAGRP.XML";
+    // Moments spread over the run by the count of images moved, then in the save: while the temporary
+    // file is written, once DATAGRP.XML holds the new text, and a little after the last move.
+    struct Moment
+    {
+        std::string name;
+        std::function<bool()> reached;
+        int delayMs = 0;
+    };
+    std::vector<Moment> moments;
+    for (long i = 0; i < 15; ++i) {
+        moments.push_back({std::to_string(i * 340) + " moved", [this, i] {
+                               return i == 0 ? exists(datagroup) : long(namesIn(datagroup + "/B1").size()) >= i * 340;
+                           }});
+    }
+    moments.push_back({"temporary written", [this] { return holdsTemporary(datagroup); }});
+    moments.push_back({"temporary written + 1 ms", [this] { return holdsTemporary(datagroup); }, 1});
+    moments.push_back({"saved", [&] { return exists(xmlPath) && std::filesystem::file_size(xmlPath) > 0; }});
+    for (int delay : {0, 2}) {
+        moments.push_back({"all moved + " + std::to_string(delay) + " ms",
+                           [this] { return namesIn(datagroup + "/B1").size() == size_t(kLines); }, delay});
+    }
+
+    int killed = 0;
+    int wholeAfterKill = 0;
+    int leftTemporary = 0;
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE("kill at " + moment.name);
+        resetWork();
+        const pid_t pid = start();
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        if (waitUntil(pid, moment.reached, status)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(moment.delayMs));
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        if (WIFSIGNALED(status)) {
+            ++killed;
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(work / "stderr.txt");
+        }
+
+        // DATAGRP.XML: absent, the empty file of the new datagroup, or whole with every document.
+        if (exists(xmlPath)) {
+            const std::string xml = readFile(xmlPath);
+            if (!xml.empty()) {
+                DatagroupDocument document;
+                document.parseExisting(xml);
+                long last = 0;
+                EXPECT_NO_THROW(last = document.locateDocuments()) << xml.substr(0, 200);
+                EXPECT_EQ(last, kLines);
+                wholeAfterKill += WIFSIGNALED(status);
+            }
+        }
+        // Every image at its source or in the datagroup, exactly once.
+        std::map<std::string, int> places;
+        for (const std::string& folder : {work / "images/B1", datagroup + "/B1"}) {
+            for (const std::string& name : namesIn(folder))
+                ++places[name];
+        }
+        EXPECT_EQ(places.size(), static_cast<size_t>(kLines)) << "an image was lost";
+        // Beside them at most the marker and the hidden temporary file of a save cut short.
+        for (const std::string& name : namesIn(datagroup))
+            EXPECT_TRUE(name == "B1" || name == "DATAGRP.XML" || name == "DATAGRP.SUBMIT") << name;
+        leftTemporary += holdsTemporary(datagroup);
+        for (const auto& [name, count] : places)
+            EXPECT_EQ(count, 1) << name;
+    }
+    EXPECT_GE(killed, 10) << "most moments must fall inside the run";
+    RecordProperty("killed", killed);
+    RecordProperty("wholeAfterKill", wholeAfterKill);
+    RecordProperty("leftTemporary", leftTemporary);
+}
+
+} // namespace
+} // namespace tollavar
