@@ -5,6 +5,7 @@
 //   e2e_bench [work-folder]
 
 #include "BatchGenerator.h"
+#include "BenchServices.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
@@ -30,18 +31,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct NoStore : SettingsStore
-{
-    std::string read(const std::string&, const std::string&, const std::string&, const std::string& d) override
-    {
-        return d;
-    }
-    void write(const std::string&, const std::string&, const std::string&, const std::string&) override {}
-};
-struct NoOpener : DocumentOpener
-{
-    bool open(const std::string&) override { return false; }
-};
+using bench::NoOpener;
+using bench::NoStore;
 struct FailingPrompter : Prompter
 {
     MessageAnswer ask(const Message& m) override

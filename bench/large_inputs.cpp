@@ -8,6 +8,7 @@
 // The work folder decides what a sync costs: on tmpfs the figures show the program's own work, on a
 // disk they add the fsyncs of every atomic save.
 
+#include "BenchServices.h"
 #include "batch/CommandContext.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConvertCommand.h"
@@ -38,18 +39,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct NoStore : SettingsStore
-{
-    std::string read(const std::string&, const std::string&, const std::string&, const std::string& d) override
-    {
-        return d;
-    }
-    void write(const std::string&, const std::string&, const std::string&, const std::string&) override {}
-};
-struct NoOpener : DocumentOpener
-{
-    bool open(const std::string&) override { return false; }
-};
+using bench::NoOpener;
+using bench::NoStore;
 // Reports every message on standard output and gives the answer that changes least.
 struct ReportingPrompter : Prompter
 {

@@ -5,6 +5,7 @@
 //   bench/window_bench.sh [lines]     runs both and prints the ratio
 
 #include "BatchGenerator.h"
+#include "BenchServices.h"
 #include "batch/FileDialog.h"
 #include "engine/ConversionRun.h"
 #include "engine/Prompter.h"
@@ -25,18 +26,8 @@ using namespace tollavar;
 
 namespace {
 
-struct NoStore : SettingsStore
-{
-    std::string read(const std::string&, const std::string&, const std::string&, const std::string& d) override
-    {
-        return d;
-    }
-    void write(const std::string&, const std::string&, const std::string&, const std::string&) override {}
-};
-struct NoOpener : DocumentOpener
-{
-    bool open(const std::string&) override { return false; }
-};
+using bench::NoOpener;
+using bench::NoStore;
 struct NoDialog : FileDialog
 {
     std::optional<std::string> show(const FileDialogRequest&) override { return std::nullopt; }

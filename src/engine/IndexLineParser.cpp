@@ -1,20 +1,12 @@
 #include "engine/IndexLineParser.h"
 
 #include "filetools/FileTools.h"
+#include "filetools/TextReplace.h"
 #include "filetools/Windows1252.h"
 
 namespace tollavar {
 
 namespace {
-
-std::string upperAscii(std::string_view text)
-{
-    std::string upper(text);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return upper;
-}
 
 // The unquoted value as a view of `value` when nothing needs rewriting (the common case, and no copy),
 // else as a view of `buffer`. `value` must not be a view of `buffer`.
@@ -56,7 +48,7 @@ ReservedColumns FindReservedColumns(const std::vector<std::string>& names)
 {
     ReservedColumns reserved;
     for (size_t i = 0; i < names.size(); ++i) {
-        const std::string upper = upperAscii(names[i]);
+        const std::string upper = AsciiUpper(names[i]);
         if (upper == "BATCHID")
             reserved.batchId = static_cast<int>(i);
         else if (upper == "IMAGEPATH")
@@ -111,7 +103,7 @@ IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
             column = Column::ImagePath;
         else if (position == m_reserved.pageCount)
             column = Column::PageCount;
-        else if (position == m_reserved.batchId || upperAscii(m_names[i]) == "SKIP")
+        else if (position == m_reserved.batchId || AsciiUpper(m_names[i]) == "SKIP")
             column = Column::Ignored;
         m_columns.push_back(column);
         // The last column's SKIP test is on the name exactly as typed, unlike the other columns'.
