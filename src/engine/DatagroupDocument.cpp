@@ -328,7 +328,10 @@ void DatagroupDocument::buildHeader(const std::string& rootName, const Datagroup
 void DatagroupDocument::parseExisting(std::string_view bytes)
 {
     reset();
-    if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+    // Decoded here in one piece rather than by libxml2 as it reads: libxml2 2.9 loses its place when a
+    // long non-ASCII name straddles two of its decoding chunks and refuses a well-formed file.
+    const std::string text = cp1252::decode(bytes);
+    if (text.size() > static_cast<size_t>(INT_MAX)) {
         m_parseError = "the file is too large";
         return;
     }
@@ -340,8 +343,7 @@ void DatagroupDocument::parseExisting(std::string_view bytes)
     // The declared encoding is ignored: the file is windows-1252 whatever it says. No network, no
     // error printing; the first error is kept for the report.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
-    xmlDocPtr doc =
-        xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()), nullptr, kXmlWindows1252, options);
+    xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", options);
     if (!doc || !context->wellFormed) {
         const xmlError& error = context->lastError;
         m_parseError = error.message ? error.message : "the file is not well formed";
