@@ -7,6 +7,7 @@
 #include "filetools/FileTools.h"
 #include "filetools/Windows1252.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
@@ -133,29 +134,49 @@ void link(xmlNodePtr parent, xmlNodePtr child)
     parent->last = child;
 }
 
+bool isBlankChar(xmlChar c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isBlank(const xmlChar* text, int length)
+{
+    for (int i = 0; i < length; ++i)
+        if (!isBlankChar(text[i]))
+            return false;
+    return true;
+}
+
 bool isBlank(const xmlChar* text)
 {
     for (; *text; ++text)
-        if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r')
+        if (!isBlankChar(*text))
             return false;
     return true;
 }
 
-// The shape of our own layout text once the parser has turned CR LF into LF: a line break and tabs.
-bool isLayoutShaped(const xmlChar* text)
+// Elements that only ever hold other elements and their layout. White space that is all such an
+// element holds is the layout of an empty one (an empty DOCUMENTS, a line without image path); in any
+// other element it is a value, such as a field of tabs or of line breaks, and stays.
+bool isContainer(const xmlChar* name)
 {
-    if (*text != '\n')
-        return false;
-    for (++text; *text; ++text)
-        if (*text != '\t')
-            return false;
-    return true;
+    static const char* const containers[] = {"REZI_DATAGRP", "PROJECT",  "DOCINDEXFIELDS", "DOCINDEXFIELD",
+                                             "DOCUMENTS",    "DOCUMENT", "OBJECT"};
+    for (const char* container : containers)
+        if (xmlStrEqual(name, xmlText(container)))
+            return true;
+    return false;
 }
 
-// The existing part of a datagroup is saved back without its layout. White space between elements
-// goes; white space that is all an element holds is a value (a field of tabs) and stays, unless it is
-// exactly the layout an empty DOCUMENTS or DOCINDEXFIELDS was written with. libxml2's own blank
-// heuristics decide by what follows in the input and were not made for this.
+bool isLayout(xmlNodePtr text, bool parentHoldsElements)
+{
+    return text->type == XML_TEXT_NODE && text->content && isBlank(text->content) &&
+           (parentHoldsElements || isContainer(text->parent->name));
+}
+
+// The existing part of a datagroup is saved back without its layout: white space between elements goes,
+// white space that is all a value holds stays. The parser drops most layout as it reads (below); this
+// pass catches what it delivered in pieces.
 void dropLayoutText(xmlNodePtr root)
 {
     std::vector<xmlNodePtr> pending{root};
@@ -167,8 +188,7 @@ void dropLayoutText(xmlNodePtr root)
             holdsElements = child->type == XML_ELEMENT_NODE;
         for (xmlNodePtr child = element->children; child;) {
             xmlNodePtr next = child->next;
-            if (child->type == XML_TEXT_NODE && child->content && isBlank(child->content) &&
-                (holdsElements || isLayoutShaped(child->content))) {
+            if (isLayout(child, holdsElements)) {
                 xmlUnlinkNode(child);
                 xmlFreeNode(child);
             } else if (child->type == XML_ELEMENT_NODE) {
@@ -177,6 +197,36 @@ void dropLayoutText(xmlNodePtr root)
             child = next;
         }
     }
+}
+
+// Character data as the parser reads it. Layout is recognised by what follows it in the input and
+// never becomes a node: a large datagroup holds more layout nodes than elements, and making and freeing
+// them was most of the time an extension took. (libxml2's own blank heuristics keep or drop by rules
+// that lose values, so they stay off.)
+// Set when the parse at hand kept some white space (a parse context's own fields are libxml2's to reset).
+thread_local bool t_keptWhiteSpace = false;
+
+void charactersWithoutLayout(void* parserContext, const xmlChar* text, int length)
+{
+    auto* context = static_cast<xmlParserCtxtPtr>(parserContext);
+    xmlNodePtr node = context->node;
+    // White space that continues a text (the parser delivers text in pieces) belongs to that text.
+    const bool continuesText = node && node->last && node->last->type == XML_TEXT_NODE;
+    if (node && !continuesText && context->input && context->input->cur && isBlank(text, length)) {
+        // What follows the text: the parser hands over text that lies in its input before it moves on,
+        // and text it had to copy (line ends, long runs) after it has moved on.
+        const xmlParserInputPtr input = context->input;
+        const bool inInput = input->base && text >= input->base && text < input->end;
+        const xmlChar* next = inInput ? text + length : input->cur;
+        const bool elementFollows = next[0] == '<' && next[1] != '/' && next[1] != '!' && next[1] != '?';
+        const bool closes = next[0] == '<' && next[1] == '/';
+        const bool afterElement = node->last && node->last->type == XML_ELEMENT_NODE;
+        if (elementFollows || (closes && (afterElement || (!node->children && isContainer(node->name)))))
+            return;
+    }
+    if (isBlank(text, length))
+        t_keptWhiteSpace = true;
+    xmlSAX2Characters(parserContext, text, length);
 }
 
 int appendToString(void* context, const char* buffer, int length)
@@ -330,7 +380,11 @@ void DatagroupDocument::parseExisting(std::string_view bytes)
     reset();
     // Decoded here in one piece rather than by libxml2 as it reads: libxml2 2.9 loses its place when a
     // long non-ASCII name straddles two of its decoding chunks and refuses a well-formed file.
-    const std::string text = cp1252::decode(bytes);
+    // An all-ASCII file (the usual one) reads the same in both encodings and needs no copy.
+    std::string decoded;
+    if (utf8::hasNonAscii(bytes))
+        decoded = cp1252::decode(bytes);
+    const std::string_view text = decoded.empty() ? bytes : std::string_view(decoded);
     if (text.size() > static_cast<size_t>(INT_MAX)) {
         m_parseError = "the file is too large";
         return;
@@ -343,6 +397,10 @@ void DatagroupDocument::parseExisting(std::string_view bytes)
     // The declared encoding is ignored: the file is windows-1252 whatever it says. No network, no
     // error printing; the first error is kept for the report.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC;
+    // Both hooks alike, so that libxml2 hands every piece of white space to ours and judges none itself.
+    context->sax->characters = charactersWithoutLayout;
+    context->sax->ignorableWhitespace = charactersWithoutLayout;
+    t_keptWhiteSpace = false;
     xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", options);
     if (!doc || !context->wellFormed) {
         const xmlError& error = context->lastError;
@@ -365,9 +423,12 @@ void DatagroupDocument::parseExisting(std::string_view bytes)
         m_parseError = "out of memory";
         return;
     }
-    for (xmlNodePtr child = m_doc->children; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE)
-            dropLayoutText(child);
+    // Only white space the parser kept (a value, or layout it delivered in pieces) needs another look.
+    if (t_keptWhiteSpace) {
+        for (xmlNodePtr child = m_doc->children; child; child = child->next)
+            if (child->type == XML_ELEMENT_NODE)
+                dropLayoutText(child);
+    }
 }
 
 long DatagroupDocument::locateDocuments()

@@ -141,6 +141,7 @@ TEST(DatagroupDocument, WhitespaceValuesSurviveBeingExtended)
     document.beginObject();
     document.addIndexField("Name", "\t\t", false);
     document.addIndexField("Scan Date", "\t \t", false);
+    document.addIndexField("Remark", "\n\t\t", false); // a lone LF from a file whose lines end at CR
     document.addIndexField("Notes", "", true);
     document.endDocument();
     document.closeNewDocument();
@@ -151,6 +152,7 @@ TEST(DatagroupDocument, WhitespaceValuesSurviveBeingExtended)
     const std::string saved = reopened.serialize();
     EXPECT_NE(saved.find("<NAME>Name</NAME><VALUE>\t\t</VALUE>"), std::string::npos) << saved;
     EXPECT_NE(saved.find("<NAME>Scan Date</NAME><VALUE>\t \t</VALUE>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<NAME>Remark</NAME><VALUE>\n\t\t</VALUE>"), std::string::npos) << saved;
     EXPECT_NE(saved.find("<NAME>Notes</NAME><VALUE/>"), std::string::npos) << saved;
     EXPECT_EQ(saved.find("\r\n\t"), std::string::npos) << "layout of the existing part kept";
 
