@@ -16,7 +16,6 @@
 
 #include <cerrno>
 #include <optional>
-#include <regex>
 
 using namespace tollavar;
 using namespace tollavar::testing;
