@@ -186,7 +186,12 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             step = 7;
             if (existing) {
                 step = 9;
-                lastDocId = document.locateDocuments();
+                try {
+                    lastDocId = document.locateDocuments();
+                } catch (const Failure& failure) {
+                    // The document knows what is wrong with it, not which file it came from.
+                    throw Failure(failure.code(), failure.source(), failure.description() + ": " + xmlFile);
+                }
             } else {
                 step = 8;
                 document.buildHeader(rootName,

@@ -172,6 +172,9 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
         ASSERT_FALSE(prompter.seen().empty());
         const std::string& text = prompter.seen().front().text;
         EXPECT_TRUE(text.ends_with(c.expectedEnd)) << text;
+        if (std::string(c.name) == "malformed existing file") {
+            EXPECT_NE(text.find(xml()), std::string::npos) << "the message names the file: " << text;
+        }
         EXPECT_EQ(prompter.seen().front().icon, MessageIcon::Error);
         EXPECT_TRUE(flags.BatchCanceled);
         EXPECT_TRUE(prompter.scriptDone());
