@@ -142,11 +142,6 @@ void IndexLineParser::parseLine(std::string_view line, std::string_view delimite
     writeLastField(j, line.substr(start), sink);
 }
 
-void IndexLineParser::clearImagePath()
-{
-    m_imagePath.clear();
-    m_imageIsTif = false;
-}
 
 void IndexLineParser::dispatch(size_t j, std::string_view field, FieldSink& sink)
 {

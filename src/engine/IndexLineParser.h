@@ -61,7 +61,6 @@ public:
     void parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step);
 
     const std::string& mostRecentImagePath() const { return m_imagePath; }
-    void clearImagePath();
 
 private:
     enum class Column : unsigned char

@@ -164,19 +164,6 @@ TEST(IndexLineParser, DispatchesFieldsAsTheRulesSay)
         EXPECT_EQ(run(c), c.expected) << c.label;
 }
 
-TEST(IndexLineParser, ClearedImagePathGivesOnePage)
-{
-    IndexLineParser parser(SplitBarList("PAGECOUNT|IMAGEPATH"));
-    short step = 12;
-    RecordingSink sink(step);
-    parser.parseLine("1,a.TIF,", ",", sink, step);
-    EXPECT_EQ(parser.mostRecentImagePath(), "a.TIF");
-    parser.clearImagePath();
-    parser.parseLine("2,b.TIF,", ",", sink, step);
-    EXPECT_EQ(sink.events,
-              (std::vector<std::string>{"OBJECT", "PAGES=1", "FILE1=a.TIF", "OBJECT", "PAGES=1", "FILE1=b.TIF"}));
-}
-
 TEST(IndexLineParser, StepTellsWhichFieldWasBeingWritten)
 {
     IndexLineParser parser(SplitBarList(kStandard));
