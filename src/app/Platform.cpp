@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string_view>
 
 namespace tollavar {
 
@@ -38,17 +38,19 @@ void prepareHeadlessEnvironment()
         return;
     const std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
     ::mkdir(folder.c_str(), 0700);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
         (st.st_mode & 0777) == 0700)
         qputenv("XDG_RUNTIME_DIR", QByteArray(folder.c_str()));
 }
 
-std::string argumentText(int argc, const char* const* argv)
+std::string argumentText(int argc, const char* const* argv, int first)
 {
     std::string text;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
+    for (int i = first; i < argc; ++i) {
+        if (i > first)
             text += ' ';
         text += argv[i];
     }

@@ -11,7 +11,8 @@ bool displayAvailable();
 // session has none (as under cron), so that Qt does not warn about it on every run.
 void prepareHeadlessEnvironment();
 
-// The program's argument text: the arguments after its own name, joined with single spaces.
-std::string argumentText(int argc, const char* const* argv);
+// The program's argument text: the arguments from `first` on (after the program's name and its long
+// options), joined with single spaces.
+std::string argumentText(int argc, const char* const* argv, int first = 1);
 
 } // namespace tollavar

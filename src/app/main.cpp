@@ -1,3 +1,4 @@
+#include "app/LongOptions.h"
 #include "app/Platform.h"
 #include "app/QtDocumentOpener.h"
 #include "app/QtFileDialog.h"
@@ -23,8 +24,22 @@ extern "C" const char* __lsan_default_suppressions()
 int main(int argc, char** argv)
 {
     using namespace tollavar;
-    // Taken before QApplication removes the options it knows from argv.
-    const std::string arguments = argumentText(argc, argv);
+    // Read before QApplication removes the options it knows from argv, and before any display is
+    // needed: --help and --version work on a server too.
+    const LongOptionsResult longOptions = ReadLongOptions(argc, argv);
+    if (!longOptions.error.empty()) {
+        std::cerr << "tollavar: " << longOptions.error << "\nTry 'tollavar --help'.\n";
+        return ExitStatus::StartupFailed;
+    }
+    if (longOptions.options.help) {
+        std::cout << UsageText();
+        return ExitStatus::Success;
+    }
+    if (longOptions.options.version) {
+        std::cout << VersionText() << '\n';
+        return ExitStatus::Success;
+    }
+    const std::string arguments = argumentText(argc, argv, longOptions.firstArgument);
     // On a server or under cron there is no display: run offscreen and talk through the terminal.
     const bool headless = !displayAvailable();
     if (headless)

@@ -1,0 +1,134 @@
+#include "app/LongOptions.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace tollavar {
+
+namespace {
+
+constexpr int kMaxSeconds = 7 * 24 * 3600;
+
+// A whole number of seconds within [minimum, a week]; anything else is refused rather than guessed.
+std::optional<int> readSeconds(std::string_view text, int minimum)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < minimum ||
+        value > kMaxSeconds)
+        return std::nullopt;
+    return value;
+}
+
+// Sets a flag option; false when a value was given to an option that takes none.
+bool readFlag(bool& flag, bool hasValue)
+{
+    flag = true;
+    return !hasValue;
+}
+
+} // namespace
+
+LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
+{
+    LongOptionsResult result;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--") {
+            ++i;
+            break;
+        }
+        if (!argument.starts_with("--"))
+            break;
+        const size_t equals = argument.find('=');
+        const std::string_view name = argument.substr(2, equals == std::string_view::npos ? argument.npos : equals - 2);
+        const bool hasValue = equals != std::string_view::npos;
+        const std::string_view value = hasValue ? argument.substr(equals + 1) : std::string_view();
+        LongOptions& o = result.options;
+
+        bool ok = true;
+        if (name == "help")
+            ok = readFlag(o.help, hasValue);
+        else if (name == "version")
+            ok = readFlag(o.version, hasValue);
+        else if (name == "check")
+            ok = readFlag(o.check, hasValue);
+        else if (name == "watch")
+            ok = readFlag(o.watch, hasValue);
+        else if (name == "json")
+            ok = readFlag(o.json, hasValue);
+        else if (name == "wait" || name == "settle" || name == "poll") {
+            std::optional<int>& target = name == "wait"     ? o.waitSeconds
+                                         : name == "settle" ? o.settleSeconds
+                                                            : o.pollSeconds;
+            target = readSeconds(value, name == "poll" ? 1 : 0);
+            if (!target) {
+                result.error = "option --" + std::string(name) + " needs a whole number of seconds" +
+                               (name == "poll" ? " from 1" : "") + ", as in --" + std::string(name) + "=30";
+                result.firstArgument = i + 1;
+                return result;
+            }
+        } else {
+            result.error = "unknown option " + std::string(argument.substr(0, hasValue ? equals : argument.npos));
+            result.firstArgument = i + 1;
+            return result;
+        }
+        if (!ok) {
+            result.error = "option --" + std::string(name) + " takes no value";
+            result.firstArgument = i + 1;
+            return result;
+        }
+    }
+    result.firstArgument = i;
+    if (result.options.check && result.options.watch)
+        result.error = "--check and --watch cannot be used together";
+    else if (result.options.json && !result.options.check)
+        result.error = "--json goes with --check";
+    else if ((result.options.settleSeconds || result.options.pollSeconds) && !result.options.watch)
+        result.error = "--settle and --poll go with --watch";
+    return result;
+}
+
+std::string UsageText()
+{
+    return "Usage: tollavar [OPTION...] [CONFIG.tvr] [/SWITCH:VALUE...]\n"
+           "Converts the index files of a scanning station into a datagroup.\n"
+           "\n"
+           "With no configuration file the window opens and asks for one. Naming one converts it\n"
+           "unattended; add /m to open it in the window instead.\n"
+           "\n"
+           "Options (before the configuration file):\n"
+           "  --help            print this text and exit\n"
+           "  --version         print the version and exit\n"
+           "  --wait=SECONDS    how long an unattended run waits for a datagroup that another run or\n"
+           "                    program holds (default 600)\n"
+           "  --check           report what converting would do; move, create and write nothing\n"
+           "  --json            with --check: the report as JSON\n"
+           "  --watch           convert index files as they arrive in the items' folders, until stopped\n"
+           "  --settle=SECONDS  with --watch: how long a file must stay unchanged (default 2)\n"
+           "  --poll=SECONDS    with --watch: poll the folders instead of waiting for the kernel's word\n"
+           "\n"
+           "Switches (after the configuration file; each replaces one setting):\n"
+           "  /c:FILE   configuration file        /f:ITEMS  index files, \"|\"-separated, \"*\" allowed\n"
+           "  /x:FILE   XML file location         /u:N      datagroup number\n"
+           "  /e:TEXT   company name              /i:ID     company ID\n"
+           "  /p:ID     project ID                /n:NAME   project name\n"
+           "  /a:DIR    image folder              /s:N      maximum files per datagroup\n"
+           "  /d        allow duplicate images    /r        remove processed files\n"
+           "  /k        skip the header line      /w        prompt\n"
+           "  /l        put the argument text on the clipboard\n"
+           "  /m        show the window with the configuration loaded; do not convert\n"
+           "\n"
+           "Exit status: 0 every index file converted and every save made; 1 a conversion, a save or\n"
+           "the command failed (a signal included); 2 start-up failed (an unreadable configuration, a\n"
+           "bad option).\n";
+}
+
+std::string VersionText()
+{
+    return "Tollavar " + std::to_string(TOLLAVAR_VERSION_MAJOR) + "." + std::to_string(TOLLAVAR_VERSION_MINOR) + "." +
+           std::to_string(TOLLAVAR_VERSION_PATCH);
+}
+
+} // namespace tollavar

@@ -1,0 +1,54 @@
+#include "app/LongOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tollavar {
+namespace {
+
+LongOptionsResult read(std::vector<const char*> arguments)
+{
+    arguments.insert(arguments.begin(), "tollavar");
+    return ReadLongOptions(static_cast<int>(arguments.size()), arguments.data());
+}
+
+TEST(ReadLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMeaning)
+{
+    struct Case
+    {
+        std::vector<const char*> arguments;
+        int firstArgument;
+    };
+    const Case cases[] = {
+        {{}, 1},
+        {{"/data/a.tvr"}, 1},
+        {{"--wait=30", "/data/a.tvr", "/f:--help"}, 2},
+        {{"--", "--odd-name.tvr"}, 2},
+        {{"/data/a.tvr", "--version"}, 1},
+        {{"--check", "--json", "a.tvr"}, 3},
+    };
+    for (const Case& c : cases) {
+        const LongOptionsResult result = read(c.arguments);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(result.firstArgument, c.firstArgument);
+    }
+    const LongOptionsResult watch = read({"--watch", "--settle=0", "--poll=5", "x.tvr"});
+    EXPECT_TRUE(watch.options.watch);
+    EXPECT_EQ(watch.options.settleSeconds, 0);
+    EXPECT_EQ(watch.options.pollSeconds, 5);
+    EXPECT_EQ(read({"--wait=600"}).options.waitSeconds, 600);
+}
+
+TEST(ReadLongOptions, RefusesWhatItCannotReadInsteadOfGuessing)
+{
+    const std::vector<std::vector<const char*>> refused = {
+        {"--colour"}, {"--wait"},     {"--wait=-1"},       {"--wait=10s"},         {"--wait=99999999999"},
+        {"--poll=0"}, {"--help=yes"}, {"--json", "a.tvr"}, {"--check", "--watch"}, {"--settle=2", "a"},
+    };
+    for (const auto& arguments : refused)
+        EXPECT_NE(read(arguments).error, "") << arguments.front();
+}
+
+} // namespace
+} // namespace tollavar
