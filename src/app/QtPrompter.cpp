@@ -1,6 +1,9 @@
 #include "app/QtPrompter.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace tollavar {
 
@@ -33,6 +36,24 @@ MessageAnswer closedAnswer(MessageButtons buttons)
         break;
     }
     return MessageAnswer::Ok;
+}
+
+// The window manager cuts a caption at the box's width, and a message box sizes itself by its text
+// alone. The room asked for covers the caption in a bold title font a little larger than the
+// window's, the title bar's icon and its buttons.
+void makeRoomForCaption(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    QFont title = box.font();
+    title.setBold(true);
+    title.setPointSizeF(title.pointSizeF() * 1.25);
+    const QFontMetrics metrics(title);
+    const int buttons = 5 * (metrics.height() + 6);
+    const int needed = metrics.horizontalAdvance(box.windowTitle()) + buttons;
+    grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
 }
 
 } // namespace
@@ -76,6 +97,7 @@ MessageAnswer QtPrompter::ask(const Message& message)
         box.setDefaultButton(QMessageBox::Yes);
         break;
     }
+    makeRoomForCaption(box);
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Ok:

@@ -3,8 +3,10 @@
 #include "ui/Icons.h"
 #include "ui/Twips.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 namespace tollavar {
 
@@ -30,8 +32,7 @@ QString versionLine()
 }
 
 AboutBox::AboutBox(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName("frmAbout");
     setWindowIcon(programIcon());
@@ -69,6 +70,20 @@ AboutBox::AboutBox(QWidget* parent)
 
     Form_Load();
     cmdOK->setFocus();
+}
+
+void AboutBox::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // Some window managers give every dialog a minimise button whatever it asks for, and take the
+    // main window down with it; with no task bar nothing would bring either back while the box
+    // holds the input. The box stays on the screen instead, and its owner with it.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            show();
+            activateWindow();
+        });
 }
 
 void AboutBox::Form_Load()

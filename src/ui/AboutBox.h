@@ -15,6 +15,9 @@ class AboutBox : public QDialog
 public:
     explicit AboutBox(QWidget* parent = nullptr);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void Form_Load();
 

@@ -121,7 +121,6 @@ private:
 
     void buildControls();
     void buildMenus();
-    void chooseFont();
     QLineEdit* addTextBox(const char* name, std::string ConversionSettings::*field);
     QPushButton* addBrowseButton(const char* name);
     QLabel* addLabel(const char* name, const QString& text);
@@ -136,6 +135,10 @@ private:
     void report(const std::string& text);
     void startDocument(const std::string& target, const std::string& what);
     void applyOuterSize();
+    // The client size the layout needs: the drawn client area below the menu bar.
+    QSize designClientSize() const;
+    // The outer size last restored, while the window still has the size it took for it.
+    std::optional<QSize> keptOuterTwips() const;
 
     FileTools& m_fileTools;
     Prompter& m_prompter;
@@ -182,6 +185,12 @@ private:
     // The outer size asked for in twips, kept until the frame's size is known so it can be honoured.
     std::optional<QSize> m_requestedOuter;
     QMargins m_appliedFrame;
+    struct KeptOuter
+    {
+        QSize twips;  // as stored
+        QSize pixels; // the outer size the window took for it, grown to fit
+    };
+    std::optional<KeptOuter> m_keptOuter;
 };
 
 } // namespace tollavar

@@ -1,8 +1,8 @@
 #include "ui/StatusPanel.h"
 
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFrame>
+
+#include <cmath>
 
 namespace tollavar {
 
@@ -31,13 +31,17 @@ void StatusPanel::paintEvent(QPaintEvent*)
     m_sinceRepaint.start();
     m_pending.stop();
     QPainter painter(this);
-    QStyleOptionFrame frame;
-    frame.initFrom(this);
-    frame.frameShape = QFrame::Panel;
-    frame.state |= QStyle::State_Sunken;
-    frame.lineWidth = 1;
-    frame.midLineWidth = 0;
-    style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
+    // A sunken panel, drawn line by line in whole device pixels: at a scale of 1.25 or 1.5 the
+    // style's frame lands between pixels and loses edges.
+    const qreal ratio = devicePixelRatioF();
+    const QRectF box(QPointF(0.5 / ratio, 0.5 / ratio), QPointF((std::floor(width() * ratio) - 0.5) / ratio,
+                                                                (std::floor(height() * ratio) - 0.5) / ratio));
+    painter.setPen(QPen(palette().color(QPalette::Dark), 0));
+    painter.drawLine(box.topLeft(), box.topRight());
+    painter.drawLine(box.topLeft(), box.bottomLeft());
+    painter.setPen(QPen(palette().color(QPalette::Light), 0));
+    painter.drawLine(box.bottomLeft(), box.bottomRight());
+    painter.drawLine(box.topRight(), box.bottomRight());
     const QRect textArea = rect().adjusted(4, 1, -4, -1);
     const QString shown = fontMetrics().elidedText(m_text, Qt::ElideMiddle, textArea.width());
     painter.setPen(palette().color(QPalette::WindowText));

@@ -1,0 +1,225 @@
+// Where the controls stand: twips to pixels, the resize rules, the status panels and the window
+// rectangle that start-up restores and closing stores.
+#include "ui/MainWindow.h"
+
+#include "ui/DesignLayout.h"
+#include "ui/StatusPanel.h"
+
+#include <QApplication>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tollavar {
+
+void MainWindow::fitLabels()
+{
+    // A label keeps its place; where the font runs wider than the layout's, it widens into the free
+    // room on its row rather than cut its caption.
+    const QFontMetricsF metrics(QApplication::font());
+    for (QLabel* label : m_labels) {
+        if (label->wordWrap())
+            continue;
+        const TwipRect rect = m_rects.at(label);
+        const int designPixels = label->width();
+        const int needed = static_cast<int>(std::ceil(metrics.horizontalAdvance(label->text()))) + 1;
+        const int limit = twipsToPixels(labelLimit(rect, label->objectName().toStdString())) - label->x();
+        label->resize(std::max(designPixels, std::min(needed, limit)), label->height());
+    }
+}
+
+void MainWindow::place(QWidget* widget, TwipRect rect)
+{
+    m_rects[widget] = rect;
+    // Both edges are rounded, so neighbours that meet in twips meet in pixels too.
+    const int x = twipsToPixels(rect.left);
+    const int y = twipsToPixels(rect.top);
+    widget->setGeometry(x, y, std::max(0, twipsToPixels(rect.right()) - x),
+                        std::max(0, twipsToPixels(rect.top + rect.height) - y));
+}
+
+void MainWindow::setControlWidth(QWidget* widget, int twips)
+{
+    TwipRect rect = m_rects.at(widget);
+    rect.width = twips;
+    place(widget, rect);
+}
+
+void MainWindow::setControlLeft(QWidget* widget, int twips)
+{
+    TwipRect rect = m_rects.at(widget);
+    rect.left = twips;
+    place(widget, rect);
+}
+
+void MainWindow::setPanelWidths(int twips)
+{
+    m_panelTwips[0] = twips;
+    m_panelTwips[1] = twips;
+    const int height = m_panelStrip->height();
+    // Together the panels are as wide as the outer window, wider than the bar; a panel that would
+    // run past the bar's end stops there, so its frame is drawn whole instead of cut off.
+    const int available = m_panelStrip->width();
+    int left = 0;
+    for (int i = 0; i < 2; ++i) {
+        const int x = std::min(twipsToPixels(left), available);
+        const int right = std::min(twipsToPixels(left + m_panelTwips[i]), available);
+        m_panels[i]->setGeometry(x, 0, right - x, height);
+        left += m_panelTwips[i];
+    }
+}
+
+TwipRect MainWindow::controlRect(const QString& name) const
+{
+    if (name == "sb") {
+        const QStatusBar* bar = statusBar();
+        const int clientTop = centralWidget()->y();
+        return {0, pixelsToTwips(bar->y() - clientTop), pixelsToTwips(bar->width()), pixelsToTwips(bar->height())};
+    }
+    const auto* widget = findChild<QWidget*>(name);
+    const auto it = widget ? m_rects.find(widget) : m_rects.end();
+    return it == m_rects.end() ? TwipRect{} : it->second;
+}
+
+int MainWindow::panelWidth(int panel) const
+{
+    return panel == 1 || panel == 2 ? m_panelTwips[panel - 1] : 0;
+}
+
+QString MainWindow::panelText(int panel) const
+{
+    return panel == 1 || panel == 2 ? m_panels[panel - 1]->text() : QString();
+}
+
+void MainWindow::Form_Resize()
+{
+    // The size the window really has, which may be larger than the one stored.
+    applyResizeRules(pixelsToTwips(frameGeometry().width()));
+}
+
+void MainWindow::applyResizeRules(int outerWidth)
+{
+    const ResizeLayout layout = computeResizeLayout(outerWidth, m_rects.at(txtIDX).left);
+    setControlWidth(txtImageFolder, layout.pathBoxWidth);
+    setControlWidth(txtXML, layout.pathBoxWidth);
+    setControlWidth(txtIDX, layout.pathBoxWidth);
+    setControlWidth(txtFNAMES, layout.listBoxWidth);
+    setControlWidth(txtFTYPES, layout.listBoxWidth);
+    setControlLeft(cmdBrowseIDX, layout.browseLeft);
+    setControlLeft(cmdBrowseXML, layout.browseLeft);
+    setControlLeft(cmdBrowseFolder, layout.browseLeft);
+    setPanelWidths(layout.panelWidth);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+// ---- Window rectangle -------------------------------------------------------------------------
+
+void MainWindow::setWindowLeft(int twips)
+{
+    move(twipsToPixels(twips), pos().y());
+}
+
+void MainWindow::setWindowTop(int twips)
+{
+    move(pos().x(), twipsToPixels(twips));
+}
+
+void MainWindow::setWindowWidth(int twips)
+{
+    m_requestedOuter = QSize(twips, m_requestedOuter ? m_requestedOuter->height() : windowHeight());
+    applyOuterSize();
+}
+
+void MainWindow::setWindowHeight(int twips)
+{
+    m_requestedOuter = QSize(m_requestedOuter ? m_requestedOuter->width() : windowWidth(), twips);
+    applyOuterSize();
+}
+
+void MainWindow::applyOuterSize()
+{
+    if (!m_requestedOuter)
+        return;
+    // The stored size is the outer one. The frame is known only once the window is on the screen, so
+    // the size is applied again then; otherwise every run would grow the window by its frame.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    m_appliedFrame = QMargins(0, 0, frame.width(), frame.height());
+    const QSize chosen(std::max(1, twipsToPixels(m_requestedOuter->width()) - frame.width()),
+                       std::max(1, twipsToPixels(m_requestedOuter->height()) - frame.height()));
+    // The stored outer size assumes a frame as thin as the one it was first drawn for; under a
+    // thicker frame the status bar would cover the last row. The window grows to hold every
+    // control, and keeps reporting the stored size until the user resizes it, so that closing does
+    // not write the grown size back.
+    const QSize inner = chosen.expandedTo(designClientSize());
+    resize(inner);
+    m_keptOuter = KeptOuter{*m_requestedOuter, inner + frame};
+}
+
+QSize MainWindow::designClientSize() const
+{
+    return {twipsToPixels(kClientWidth), twipsToPixels(kClientHeight) + menuBar()->sizeHint().height()};
+}
+
+std::optional<QSize> MainWindow::keptOuterTwips() const
+{
+    if (m_keptOuter && frameGeometry().size() == m_keptOuter->pixels)
+        return m_keptOuter->twips;
+    return std::nullopt;
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (m_requestedOuter && isVisible() &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
+        const QSize frame = frameGeometry().size() - geometry().size();
+        if (frame.width() != m_appliedFrame.right() || frame.height() != m_appliedFrame.bottom()) {
+            applyOuterSize();
+            m_requestedOuter.reset();
+        }
+    }
+    if (event->type() == QEvent::Show && m_requestedOuter)
+        QTimer::singleShot(2000, this, [this] { m_requestedOuter.reset(); });
+    return handled;
+}
+
+int MainWindow::windowLeft() const
+{
+    return pixelsToTwips(frameGeometry().x());
+}
+
+int MainWindow::windowTop() const
+{
+    return pixelsToTwips(frameGeometry().y());
+}
+
+int MainWindow::windowWidth() const
+{
+    const std::optional<QSize> kept = keptOuterTwips();
+    return kept ? kept->width() : pixelsToTwips(frameGeometry().width());
+}
+
+int MainWindow::windowHeight() const
+{
+    const std::optional<QSize> kept = keptOuterTwips();
+    return kept ? kept->height() : pixelsToTwips(frameGeometry().height());
+}
+
+bool MainWindow::isNormalState() const
+{
+    return !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+}
+
+} // namespace tollavar

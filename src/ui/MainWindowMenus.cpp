@@ -1,0 +1,202 @@
+// The menu tree and the commands behind it: File, Options and Help.
+#include "ui/MainWindow.h"
+
+#include "batch/ConfigFile.h"
+#include "batch/Defaults.h"
+#include "engine/Prompter.h"
+#include "filetools/FileSystem.h"
+#include "filetools/FileTools.h"
+#include "ui/AboutBox.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScopedValueRollback>
+
+namespace tollavar {
+
+namespace {
+
+constexpr const char* kProgramTitle = "Tollavar";
+
+// A menu caption shows "&" as an access-key marker; a name from the build settings means it literally.
+QString literalCaption(const char* text)
+{
+    return QString::fromUtf8(text).replace("&", "&&");
+}
+
+} // namespace
+
+QAction* MainWindow::addSwitch(QMenu* menu, const char* name, const QString& caption, bool ConversionSettings::*field)
+{
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(name);
+    action->setCheckable(true);
+    m_switchBindings.push_back({action, field});
+    connect(action, &QAction::toggled, this, [this, field](bool on) {
+        if (!m_showing)
+            settings.*field = on;
+    });
+    return action;
+}
+
+void MainWindow::buildMenus()
+{
+    auto addCommand = [this](QMenu* menu, const char* name, const QString& caption, void (MainWindow::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+
+    QMenu* mFile = menuBar()->addMenu(tr("&File"));
+    mFile->setObjectName("mFile");
+    addCommand(mFile, "mNew", tr("&New"), &MainWindow::mNew_Click);
+    addCommand(mFile, "mOpen", tr("&Open"), &MainWindow::mOpen_Click);
+    addCommand(mFile, "mSaveConfig", tr("&Save"), &MainWindow::mSaveConfig_Click);
+    addCommand(mFile, "mSave", tr("Save &As..."), &MainWindow::mSave_Click);
+    mFile->addSeparator()->setObjectName("mSep1");
+    mConvert = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::mConvert_Click);
+    mFile->addSeparator()->setObjectName("mSep2");
+    addCommand(mFile, "mExit", tr("E&xit"), &MainWindow::mExit_Click);
+
+    QMenu* mOptions = menuBar()->addMenu(tr("&Options"));
+    mOptions->setObjectName("mOptions");
+    mRemove = addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::mRemove);
+    mAllowDupes = addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::mAllowDupes);
+    mSkipHeader = addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::mSkipHeader);
+    mPrompt = addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::mPrompt);
+    // Shown but never changed by the user: only defaults and configuration files set it.
+    mAutoSub = mOptions->addAction(tr("&Auto-Create Subfolders"));
+    mAutoSub->setObjectName("mAutoSub");
+    mAutoSub->setCheckable(true);
+    mAutoSub->setEnabled(false);
+
+    QMenu* mHelp = menuBar()->addMenu(tr("&Help"));
+    mHelp->setObjectName("mHelp");
+    addCommand(mHelp, "mViewManual", tr("View &Manual"), &MainWindow::mViewManual_Click);
+    addCommand(mHelp, "mQuenbrook", tr("&Visit ") + literalCaption(TOLLAVAR_WEBSITE_NAME),
+               &MainWindow::mQuenbrook_Click);
+    addCommand(mHelp, "mAbout", tr("&About Tollavar"), &MainWindow::mAbout_Click);
+}
+// ---- Options ----------------------------------------------------------------------------------
+
+void MainWindow::mRemove_Click()
+{
+    mRemove->trigger();
+}
+
+void MainWindow::mAllowDupes_Click()
+{
+    mAllowDupes->trigger();
+}
+
+void MainWindow::mSkipHeader_Click()
+{
+    mSkipHeader->trigger();
+}
+
+void MainWindow::mPrompt_Click()
+{
+    mPrompt->trigger();
+}
+
+// ---- Help -------------------------------------------------------------------------------------
+
+void MainWindow::setManualFolders(std::string programFolder, std::string documentationFolder)
+{
+    m_programFolder = std::move(programFolder);
+    m_documentationFolder = std::move(documentationFolder);
+}
+
+void MainWindow::report(const std::string& text)
+{
+    m_prompter.ask(Message{text, kProgramTitle, MessageIcon::Warning, MessageButtons::Ok});
+}
+
+void MainWindow::startDocument(const std::string& target, const std::string& what)
+{
+    try {
+        m_fileTools.StartDoc(target);
+    } catch (const std::exception& failure) {
+        report("Tollavar could not open " + what + ":\r" + target + "\r\r" + failure.what() +
+               "\r\rCheck that a program for it is installed, or open it yourself.");
+    }
+}
+
+void MainWindow::mViewManual_Click()
+{
+    const std::string inProgramFolder = m_programFolder + "/TLManual.pdf";
+    const std::string installed = m_documentationFolder + "/TLManual.pdf";
+    if (files::fileExists(inProgramFolder)) {
+        startDocument(inProgramFolder, "the user manual");
+    } else if (!m_documentationFolder.empty() && files::fileExists(installed)) {
+        startDocument(installed, "the user manual");
+    } else {
+        report("The user manual TLManual.pdf was not found. Tollavar looked for it in:\r" + m_programFolder + "\r" +
+               m_documentationFolder);
+    }
+}
+
+void MainWindow::mQuenbrook_Click()
+{
+    startDocument(TOLLAVAR_WEBSITE_URL, "the web site");
+}
+
+void MainWindow::mAbout_Click()
+{
+    AboutBox box(this);
+    box.exec();
+}
+
+// ---- File menu --------------------------------------------------------------------------------
+
+void MainWindow::mNew_Click()
+{
+    tollavar::mNew_Click(settings, ConfigFile);
+    showSettings();
+}
+
+void MainWindow::mOpen_Click()
+{
+    tollavar::mOpen_Click(m_commands);
+    showSettings();
+}
+
+void MainWindow::mSaveConfig_Click()
+{
+    tollavar::mSaveConfig_Click(m_commands);
+}
+
+void MainWindow::mSave_Click()
+{
+    tollavar::mSave_Click(m_commands);
+}
+
+void MainWindow::mConvert_Click()
+{
+    // The window keeps taking input during a run; a second start would run inside the first.
+    if (m_converting)
+        return;
+    {
+        QScopedValueRollback<bool> running(m_converting, true);
+        try {
+            if (m_convertCommand)
+                m_convertCommand(m_commands);
+            else
+                tollavar::mConvert_Click(m_commands);
+        } catch (const std::exception& failure) {
+            m_prompter.ask(Message{failure.what(), std::string("Error in Convert - ") + kProgramTitle,
+                                   MessageIcon::Error, MessageButtons::Ok});
+        }
+    }
+    // A full datagroup advanced the number.
+    showSettings();
+}
+
+void MainWindow::mExit_Click()
+{
+    close();
+}
+
+} // namespace tollavar

@@ -1,0 +1,121 @@
+// The controls and the settings record kept alike, and the commands that write into both.
+#include "ui/MainWindow.h"
+
+#include "batch/FileDialog.h"
+#include "engine/NumberText.h"
+#include "engine/Prompter.h"
+#include "filetools/FileTools.h"
+#include "ui/DesignLayout.h"
+#include "ui/StatusPanel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScopedValueRollback>
+
+namespace tollavar {
+
+namespace {
+
+constexpr const char* kProgramTitle = "Tollavar";
+
+} // namespace
+
+void MainWindow::putOnClipboard(const std::string& text)
+{
+    QGuiApplication::clipboard()->setText(fromUtf8(text));
+}
+
+// ---- Settings shown in the controls -----------------------------------------------------------
+
+void MainWindow::setBoxText(QLineEdit* edit, const std::string& text)
+{
+    const QString shown = fromUtf8(text);
+    if (edit->text() != shown)
+        edit->setText(shown);
+}
+
+void MainWindow::showSettings()
+{
+    // The record is already right; the controls only catch up, so nothing is written back.
+    QScopedValueRollback<bool> guard(m_showing, true);
+    for (const TextBinding& b : m_textBindings)
+        setBoxText(b.edit, settings.*b.field);
+    const QString delimiter = fromUtf8(settings.cboDelimiter);
+    if (cboDelimiter->currentText() != delimiter)
+        cboDelimiter->setEditText(delimiter);
+    for (const SwitchBinding& b : m_switchBindings)
+        b.action->setChecked(settings.*b.field);
+    mAutoSub->setChecked(settings.mAutoSub);
+}
+
+void MainWindow::setStatusPanel(int panel, std::string_view text)
+{
+    if (panel == 1 || panel == 2)
+        m_panels[panel - 1]->setText(fromUtf8(text));
+}
+
+void MainWindow::processPendingEvents()
+{
+    QCoreApplication::processEvents();
+}
+void MainWindow::txtDGNUMBER_Validate()
+{
+    if (!IsNumeric(txtDGNUMBER->text().toStdString()))
+        m_prompter.ask(
+            Message{"Datagroup Number must be a number!", kProgramTitle, MessageIcon::None, MessageButtons::Ok});
+}
+
+// ---- Browse commands --------------------------------------------------------------------------
+
+void MainWindow::cmdBrowseIDX_Click()
+{
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Open;
+    request.filter =
+        "Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*";
+    request.filterIndex = 1;
+    request.initialFileName = settings.txtIDX;
+    request.title = "Select Index File";
+    // A cancelled dialog still holds the initial name, and that is what is written back.
+    const std::string chosen = m_dialog.show(request).value_or(request.initialFileName);
+    settings.txtIDX = chosen;
+    showSettings();
+}
+
+void MainWindow::cmdBrowseXML_Click()
+{
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Save;
+    request.filter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
+    request.filterIndex = 1;
+    request.initialFileName = settings.txtXML;
+    request.title = "Select Datagroup Folder";
+    const std::optional<std::string> chosen = m_dialog.show(request);
+    const std::string folder = FileTools::GetFPath(chosen.value_or(request.initialFileName));
+    // Cancelling with a name that has no folder would turn it into a file at the root of the disk;
+    // the user asked for no change, so there is none.
+    if (!chosen && folder.empty())
+        return;
+    settings.txtXML = folder + "/DATAGRP.XML";
+    showSettings();
+}
+
+void MainWindow::cmdBrowseFolder_Click()
+{
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Open;
+    request.filter = "All Files (*.*)|*.*";
+    request.filterIndex = 1;
+    request.initialFileName = !settings.txtImageFolder.empty()
+                                  ? settings.txtImageFolder + "/Select Folder"
+                                  : FileTools::GetFPath(settings.txtIDX) + "/Select Folder";
+    request.title = "Select Input Folder";
+    // Only the folder of the answer counts: the dialog serves as a folder picker.
+    settings.txtImageFolder = FileTools::GetFPath(m_dialog.show(request).value_or(request.initialFileName));
+    showSettings();
+}
+
+} // namespace tollavar
