@@ -33,6 +33,17 @@ void MainWindow::fitLabels()
         const int limit = twipsToPixels(labelLimit(rect, label->objectName().toStdString())) - label->x();
         label->resize(std::max(designPixels, std::min(needed, limit)), label->height());
     }
+    // Each caption is drawn a pixel deep into the box beneath it; its empty bottom row stops there.
+    for (QLabel* label : m_labels) {
+        int bottom = label->geometry().bottom() + 1;
+        for (const auto& [other, rect] : m_rects) {
+            const QRect o = other->geometry();
+            if (other != label && o.top() > label->y() && o.left() < label->geometry().right() &&
+                o.right() > label->x())
+                bottom = std::min(bottom, o.top());
+        }
+        label->resize(label->width(), bottom - label->y());
+    }
 }
 
 void MainWindow::place(QWidget* widget, TwipRect rect)

@@ -1,0 +1,134 @@
+// The main window as a window manager frames it, at the default stored size. Run by
+// run-under-openbox.sh on its own Xvfb display with openbox, once per scale.
+#include "support/FakeDialog.h"
+#include "support/FakePrompter.h"
+#include "support/FakeServices.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace tollavar::testing {
+namespace {
+
+void settle(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+}
+
+// A control's rectangle in the window's client coordinates.
+QRect inWindow(const QWidget* widget, const QWidget* window)
+{
+    return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+}
+
+struct Placed
+{
+    std::string name;
+    QRect rect;
+};
+
+TEST(WindowUnderAWindowManager, EveryControlIsWholeAndClearOfTheOthersAtTheDefaultSize)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run this under a display (run-under-openbox.sh)";
+    const char* expectedScale = std::getenv("TOLLAVAR_EXPECTED_SCALE");
+    ASSERT_NE(expectedScale, nullptr);
+
+    FakeServices services;
+    FakePrompter prompter;
+    FakeDialog dialog;
+    MainWindow window(services.fileTools, prompter, dialog, services.store);
+    // What start-up restores on a first run.
+    window.setWindowLeft(105);
+    window.setWindowTop(105);
+    window.setWindowWidth(5835);
+    window.setWindowHeight(7170);
+    window.show();
+
+    // The frame arrives from the window manager some time after the window is mapped.
+    QElapsedTimer clock;
+    clock.start();
+    while (window.frameGeometry().size() == window.geometry().size() && clock.elapsed() < 10000)
+        settle(50);
+    ASSERT_NE(window.frameGeometry().size(), window.geometry().size()) << "no window manager framed the window";
+    settle(500);
+
+    const double scale = window.devicePixelRatioF();
+    EXPECT_NEAR(scale, std::atof(expectedScale), 0.01) << "the display did not apply the scale asked for";
+    SCOPED_TRACE("scale " + std::to_string(scale));
+
+    // The stored size is what the user chose, even when the window had to grow to hold its controls.
+    EXPECT_EQ(window.windowWidth(), 5835);
+    EXPECT_EQ(window.windowHeight(), 7170);
+
+    const QRect client(QPoint(0, 0), window.size());
+    const QStatusBar* bar = window.statusBar();
+    const QRect barRect = inWindow(bar, &window);
+    EXPECT_TRUE(client.contains(barRect)) << "status bar outside the window";
+    EXPECT_GE(barRect.top(), inWindow(window.menuBar(), &window).bottom());
+
+    std::vector<Placed> controls;
+    for (const QWidget* control : window.centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!control->isVisible())
+            continue;
+        controls.push_back({control->objectName().toStdString(), inWindow(control, &window)});
+    }
+    ASSERT_EQ(controls.size(), 29u);
+
+    for (const Placed& c : controls) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(window.centralWidget()->geometry().contains(c.rect)) << "not inside the client area";
+        EXPECT_FALSE(c.rect.intersects(barRect)) << "under the status bar";
+        for (const Placed& other : controls)
+            if (&other != &c)
+                EXPECT_FALSE(c.rect.intersects(other.rect)) << "overlaps " << other.name;
+    }
+
+    // Both panels stand whole inside the bar, frame included.
+    for (const char* name : {"sbPanel1", "sbPanel2"}) {
+        const auto* panel = bar->findChild<QWidget*>(name);
+        ASSERT_NE(panel, nullptr) << name;
+        EXPECT_GT(panel->width(), 0) << name;
+        EXPECT_TRUE(barRect.contains(inWindow(panel, &window))) << name << " cut by the bar";
+    }
+
+    // A label shows its whole caption.
+    for (const QLabel* label : window.centralWidget()->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        if (label->wordWrap())
+            EXPECT_LE(label->heightForWidth(label->width()), label->height());
+        else
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    }
+
+    // Whatever the scale, the window, its menus and its dialogs use one text size.
+    EXPECT_EQ(window.font(), QApplication::font());
+    EXPECT_EQ(window.menuBar()->font(), QApplication::font());
+}
+
+} // namespace
+} // namespace tollavar::testing
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
