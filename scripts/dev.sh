@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tollavar, builds it, and runs the example or the tests.
 #   scripts/dev.sh example   convert the bundled example batch unattended
-#   scripts/dev.sh test      run every test, then again built with the sanitizers
+#   scripts/dev.sh test      run every test, then again built with the sanitizers, then check the package
+#   scripts/dev.sh package   build the Debian package build/tollavar_VERSION_ARCH.deb and check it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(g++ cmake ninja-build pkg-config libxml2-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev clang libclang-rt-14-dev xvfb xauth)
+          libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox x11-utils
+          dpkg-dev file desktop-file-utils appstream)
 
 install_missing() {
     local missing=()
@@ -33,6 +35,50 @@ build() {
     test "${PIPESTATUS[0]}" -eq 0
 }
 
+# The package installs under /usr, so the program must look for its manual there.
+configure_for_package() {
+    cmake -S "$root" -B build -G Ninja -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+}
+
+# Builds the .deb, unpacks it into a scratch folder and checks what a desktop and a user would see.
+package_and_check() {
+    configure_for_package
+    build build
+    (cd build && cpack -G DEB >/dev/null)
+    local version deb scratch
+    version=$(sed -n 's/^project(Tollavar VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    deb="build/tollavar_${version}_$(dpkg --print-architecture).deb"
+    [ -f "$deb" ] || { echo "missing $deb" >&2; return 1; }
+    scratch=$(mktemp -d)
+    trap 'rm -rf "$scratch"' RETURN
+    dpkg-deb -x "$deb" "$scratch"
+    local depends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    echo "Package: $deb"
+    echo "Depends: $depends"
+    case "$depends" in
+    *libqt6widgets6*libxml2* | *libxml2*libqt6widgets6*) ;;
+    *) echo "the package's dependencies miss Qt or libxml2" >&2; return 1 ;;
+    esac
+    local f
+    for f in usr/bin/tollavar usr/share/doc/tollavar/TLManual.pdf usr/share/man/man1/tollavar.1 \
+             usr/share/applications/tollavar.desktop usr/share/metainfo/tollavar.metainfo.xml \
+             usr/share/mime/packages/tollavar.xml usr/share/icons/hicolor/scalable/apps/tollavar.svg \
+             usr/share/icons/hicolor/48x48/apps/tollavar.png usr/share/icons/hicolor/256x256/apps/tollavar.png \
+             usr/share/doc/tollavar/examples/tollavar-convert@.service \
+             usr/share/doc/tollavar/examples/tollavar-convert@.timer; do
+        [ -s "$scratch/$f" ] || { echo "the package lacks /$f" >&2; return 1; }
+    done
+    file "$scratch/usr/share/icons/hicolor/48x48/apps/tollavar.png" | grep -q "48 x 48" ||
+        { echo "the 48x48 icon is not a 48 by 48 PNG" >&2; return 1; }
+    desktop-file-validate "$scratch/usr/share/applications/tollavar.desktop"
+    appstreamcli validate --no-net "$scratch/usr/share/metainfo/tollavar.metainfo.xml" >/dev/null
+    local shown
+    shown=$(env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/usr/bin/tollavar" --version)
+    [ "$shown" = "Tollavar $version" ] || { echo "--version printed: $shown" >&2; return 1; }
+    echo "Package check passed: desktop entry, metainfo and $shown"
+}
+
 case "${1:-}" in
 example)
     install_missing
@@ -41,14 +87,20 @@ example)
     ;;
 test)
     install_missing
-    build build
+    build build -DCMAKE_INSTALL_PREFIX=/usr
     ctest --test-dir build --output-on-failure -j"$(nproc)"
     echo "The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer:"
     build build-asan -DTOLLAVAR_SANITIZE=ON -DTOLLAVAR_BENCH=OFF
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+    echo "The Debian package:"
+    package_and_check
+    ;;
+package)
+    install_missing
+    package_and_check
     ;;
 *)
-    echo "usage: $0 example|test" >&2
+    echo "usage: $0 example|test|package" >&2
     exit 2
     ;;
 esac

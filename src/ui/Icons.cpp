@@ -124,6 +124,11 @@ QIcon programIcon()
     return buildIcon(drawProgramIcon);
 }
 
+QPixmap programIconPixmap(int size)
+{
+    return drawScaled(size, drawProgramIcon);
+}
+
 QIcon trafficLightIcon()
 {
     return buildIcon(drawTrafficLight);

@@ -96,9 +96,10 @@ TEST(WindowUnderAWindowManager, EveryControlIsWholeAndClearOfTheOthersAtTheDefau
         SCOPED_TRACE(c.name);
         EXPECT_TRUE(window.centralWidget()->geometry().contains(c.rect)) << "not inside the client area";
         EXPECT_FALSE(c.rect.intersects(barRect)) << "under the status bar";
-        for (const Placed& other : controls)
+        for (const Placed& other : controls) {
             if (&other != &c)
                 EXPECT_FALSE(c.rect.intersects(other.rect)) << "overlaps " << other.name;
+        }
     }
 
     // Both panels stand whole inside the bar, frame included.
