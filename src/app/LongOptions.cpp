@@ -122,7 +122,10 @@ std::string UsageText()
            "\n"
            "Exit status: 0 every index file converted and every save made; 1 a conversion, a save or\n"
            "the command failed (a signal included); 2 start-up failed (an unreadable configuration, a\n"
-           "bad option).\n";
+           "bad option).\n"
+           "\n"
+           "More in 'man tollavar' and in the user manual TLManual.pdf (Help, View Manual), with a\n"
+           "cron line and a systemd timer for unattended runs.\n";
 }
 
 std::string VersionText()
