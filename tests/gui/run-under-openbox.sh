@@ -18,22 +18,29 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody holds: no lock file and no socket.
+# A display number nobody holds: no lock file and no socket. Another program may take the same number
+# at the same moment; then Xvfb ends at once and the next number is tried.
 display=""
 for n in $(seq 90 190); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+    [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ] || continue
+    # -noreset keeps the root window's resources between the test's connections.
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do
+        DISPLAY=":$n" xprop -root >/dev/null 2>&1 && break
+        kill -0 "$xvfb" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$xvfb" 2>/dev/null && DISPLAY=":$n" xprop -root >/dev/null 2>&1; then
+        pids+=("$xvfb")
         display=$n
         break
     fi
+    kill "$xvfb" 2>/dev/null || true
+    wait "$xvfb" 2>/dev/null || true
 done
-[ -n "$display" ] || { echo "no free display number" >&2; exit 1; }
-
-# -noreset keeps the root window's resources between the test's connections.
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$scratch/xvfb.log" 2>&1 &
-pids+=($!)
+[ -n "$display" ] || { echo "could not start Xvfb on a free display" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$display"
-for _ in $(seq 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
-xprop -root >/dev/null 2>&1 || { cat "$scratch/xvfb.log" >&2; exit 1; }
 
 export HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/run"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
