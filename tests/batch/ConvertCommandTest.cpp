@@ -69,6 +69,8 @@ protected:
                 during();
             conversion.flags.DatagroupFull |= script.fillsDatagroup;
             conversion.flags.BatchCanceled |= script.cancelsBatch;
+            if (script.succeed && !exists(xmlFile)) // as a real run leaves it
+                writeFile(xmlFile, "<REZI_DATAGRP/>");
             return script.succeed;
         });
     }
@@ -89,7 +91,7 @@ protected:
 TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
 {
     EXPECT_TRUE(run().ranToEnd) << "an empty list converts nothing";
-    EXPECT_EQ(readFile(marker), "");
+    EXPECT_FALSE(exists(marker)) << "nothing to submit without a DATAGRP.XML";
     EXPECT_FALSE(exists(configFile));
 
     const std::string b = index("two/b.idx");
