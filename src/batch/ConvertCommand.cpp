@@ -131,7 +131,7 @@ public:
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
 
-        m_runningConfig = m_ctx.ConfigFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.ConfigFile));
+        rememberRunningConfig();
         for (const std::string& item : items) {
             if (!convertItem(item))
                 return;
@@ -198,6 +198,7 @@ private:
                 m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
             if (converted) {
                 m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
+                rememberRunningConfig();
                 if (m_ctx.settings.mRemove) {
                     // Lines written after the file was read are in no datagroup yet: keep them.
                     if (stampOf(file) == before)
@@ -212,6 +213,12 @@ private:
                 return false;
         }
         return true;
+    }
+
+    // A save replaces the file (or a dialog names another one): what to leave out changes with it.
+    void rememberRunningConfig()
+    {
+        m_runningConfig = m_ctx.ConfigFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.ConfigFile));
     }
 
     void notice(std::string text)
