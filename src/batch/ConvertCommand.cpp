@@ -126,7 +126,9 @@ public:
         const auto number = ParseInt16(s.txtDGNUMBER);
         if (!number)
             throw numberFailure(s.txtDGNUMBER);
-        const std::string datagroupFolder = folderToList(s.txtXML) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+        const std::string xmlFolder = folderToList(s.txtXML);
+        const std::string datagroupFolder =
+            (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
         if (!files::folderExists(files::nativePath(datagroupFolder)))
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
