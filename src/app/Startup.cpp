@@ -25,7 +25,23 @@ struct StartupState
 {
     std::string configToRun;
     bool ManualStart = false;
+    bool configUnreadable = false; // opening the configuration to run ended in "Error Opening Config File"
 };
+
+// A value with a line break would shift every later line of the configuration it is saved into.
+void refuseLineBreaks(const CommandArgument& argument)
+{
+    if (argument.value.find_first_of("\r\n") != std::string::npos)
+        throw Failure(ErrorCode::InvalidCall, kApplication,
+                      "Invalid procedure call or argument: the value of switch /" + argument.letter +
+                          " holds a line break");
+}
+
+void openConfigToRun(CommandContext& ctx, const std::string& path, StartupState& state)
+{
+    state.configUnreadable = OpenConfig(ctx, path) == OpenConfigResult::Unreadable;
+    state.configToRun = path;
+}
 
 void applySwitch(StartupHost& host, std::string_view argumentText, const CommandArgument& argument, StartupState& state)
 {
@@ -34,10 +50,11 @@ void applySwitch(StartupHost& host, std::string_view argumentText, const Command
     // Letters are compared exactly: an upper-case letter is no switch.
     if (argument.letter.size() != 1)
         return;
+    if (std::string_view("fxpuneias").find(argument.letter[0]) != std::string_view::npos)
+        refuseLineBreaks(argument);
     switch (argument.letter[0]) {
     case 'c':
-        OpenConfig(ctx, argument.value);
-        state.configToRun = argument.value;
+        openConfigToRun(ctx, argument.value, state);
         break;
     case 'f':
         s.txtIDX = argument.value;
@@ -93,6 +110,8 @@ int readWindowValue(SettingsStore& store, const char* key, const char* defaultVa
 {
     const std::string text = store.read(kApplication, kWindowSection, key, defaultValue);
     const auto value = ParseInt32(text);
+    if (!value && IsNumeric(text))
+        throw Failure(6, kApplication, "Overflow");
     if (!value)
         throw Failure(13, kApplication, "Type mismatch");
     return static_cast<int>(*value);
@@ -119,8 +138,7 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
         size_t firstSwitch = 1;
         const std::string first = RemoveQuotes(arguments[1]);
         if (files::fileExists(first)) {
-            OpenConfig(ctx, first);
-            state.configToRun = first;
+            openConfigToRun(ctx, first, state);
             firstSwitch = 2;
         }
         for (size_t i = firstSwitch; i < arguments.size(); ++i)
@@ -138,9 +156,15 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
     if (state.ManualStart)
         return {StartRoad::Manual, ExitStatus::Success};
 
-    const ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
-    const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused;
-    return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed};
+    // Run on half-read settings, it would convert with defaults where the user's values were meant and
+    // then save them over the file the user can still mend.
+    if (state.configUnreadable)
+        return {StartRoad::Unattended, ExitStatus::StartupFailed};
+
+    ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
+    const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
+    return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed,
+            std::move(outcome.notices)};
 }
 
 void reportStartupFailure(StartupHost& host, int code, const std::string& description)

@@ -3,7 +3,9 @@
 #include "batch/ConvertCommand.h"
 
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tollavar {
 
@@ -21,9 +23,12 @@ enum class StartRoad
 struct StartupResult
 {
     StartRoad road = StartRoad::Interactive;
-    // The program's exit status after an unattended run (0 every index file converted, 1 otherwise)
-    // or a failed start-up (2). Meaningless for the roads that show the window.
+    // The program's exit status after an unattended run (0 every index file converted and every
+    // configuration save done, 1 otherwise, 2 when the configuration to run could not be read and
+    // nothing was converted) or a failed start-up (2). Meaningless for the roads that show the window.
     int exitStatus = 0;
+    // The Convert command's notices, for the unattended run to print.
+    std::vector<std::string> notices = {};
 };
 
 namespace ExitStatus {

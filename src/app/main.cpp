@@ -40,10 +40,14 @@ int main(int argc, char** argv)
         return ExitStatus::Success;
     }
     const std::string arguments = argumentText(argc, argv, longOptions.firstArgument);
-    // On a server or under cron there is no display: run offscreen and talk through the terminal.
-    const bool headless = !displayAvailable();
+    // On a server or under cron there is no display, or one that does not answer: run offscreen and
+    // talk through the terminal.
+    const std::string noDisplay = noDisplayReason();
+    const bool headless = !noDisplay.empty();
     if (headless)
         prepareHeadlessEnvironment();
+    else
+        preferReachableDisplay();
     QApplication app(argc, argv);
 
     QtSettingsStore store;
@@ -63,6 +67,8 @@ int main(int argc, char** argv)
     const StartupResult start = Form_Load(window, arguments);
     switch (start.road) {
     case StartRoad::Unattended:
+        for (const std::string& notice : start.notices)
+            std::cerr << "Tollavar: " << notice << '\n';
         window.close();
         return start.exitStatus;
     case StartRoad::Failed:
@@ -72,7 +78,7 @@ int main(int argc, char** argv)
     case StartRoad::Interactive:
     case StartRoad::Manual:
         if (headless) {
-            std::cerr << "Tollavar: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+            std::cerr << "Tollavar: no display to show the window on (" << noDisplay << "); "
                       << (start.road == StartRoad::Manual ? "the /m switch needs one.\n"
                                                           : "name a configuration file to convert it unattended.\n");
             return ExitStatus::StartupFailed;

@@ -229,7 +229,7 @@ void ApplyConfigText(std::string_view bytes, ConversionSettings& s)
         s.mSkipHeader = false;
 }
 
-void SaveConfig(CommandContext& ctx, const std::string& FileName)
+bool SaveConfig(CommandContext& ctx, const std::string& FileName)
 {
     // A copy: callers pass ConfigFile itself, which the dialog may change.
     std::string path = FileName;
@@ -243,12 +243,14 @@ void SaveConfig(CommandContext& ctx, const std::string& FileName)
             ctx.ConfigFile = path;
         }
         files::writeFileAtomic(path, SerializeConfig(ctx.settings));
+        return true;
     } catch (const Failure& failure) {
         reportFailure(ctx, failure, "Error Saving Config File");
+        return false;
     }
 }
 
-void OpenConfig(CommandContext& ctx, const std::string& FileName)
+OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
 {
     std::string path = FileName;
     try {
@@ -260,18 +262,20 @@ void OpenConfig(CommandContext& ctx, const std::string& FileName)
             auto chosen =
                 ctx.dialog.show(FileDialogRequest{FileDialogRequest::Kind::Open, "", kConfigFileFilter, 1, preset});
             if (!chosen)
-                return;
+                return OpenConfigResult::Cancelled;
             path = *chosen;
             ctx.ConfigFile = path;
         }
         if (!files::fileExists(path)) {
             ctx.prompter.ask(
                 Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None, MessageButtons::Ok});
-            return;
+            return OpenConfigResult::Missing;
         }
         ApplyConfigText(files::readAll(path), ctx.settings);
+        return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
         reportFailure(ctx, failure, "Error Opening Config File");
+        return OpenConfigResult::Unreadable;
     }
 }
 

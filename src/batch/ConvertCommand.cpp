@@ -2,6 +2,7 @@
 
 #include "batch/ConfigFile.h"
 #include "batch/Wildcard.h"
+#include "engine/ConversionHost.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/NumberText.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace tollavar {
 
@@ -73,6 +75,39 @@ bool anyFileMatches(const std::string& folder, std::string_view pattern, std::st
     return false;
 }
 
+// A path's folder as a listing needs it: a name without any folder lies in the current folder, and a
+// name directly under the root in the root (the folder part of both is empty text).
+std::string folderToList(std::string_view path)
+{
+    const std::string folder = FileTools::GetFPath(path);
+    if (!folder.empty() || path.empty())
+        return folder;
+    return path.find_first_of("/\\") == std::string_view::npos ? "." : "/";
+}
+
+// What tells a changed or different file: an index file still being written grows or is touched.
+struct FileStamp
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    long long modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+
+    bool operator==(const FileStamp&) const = default;
+    bool sameFile(const FileStamp& other) const { return size >= 0 && device == other.device && inode == other.inode; }
+};
+
+FileStamp stampOf(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return FileStamp{};
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+}
+
 class ConvertRun
 {
 public:
@@ -91,20 +126,26 @@ public:
         const auto number = ParseInt16(s.txtDGNUMBER);
         if (!number)
             throw numberFailure(s.txtDGNUMBER);
+        const std::string xmlFolder = folderToList(s.txtXML);
         const std::string datagroupFolder =
-            FileTools::GetFPath(s.txtXML) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+            (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
         if (!files::folderExists(files::nativePath(datagroupFolder)))
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
 
+        rememberRunningConfig();
         for (const std::string& item : items) {
             if (!convertItem(item))
                 return;
         }
+        if (!m_selectedAny)
+            notice("No index file matched: " + s.txtIDX);
 
         // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
-        // sends the marker into a folder that does not exist, and the command fails there).
-        files::createEmptyFile(files::nativePath(ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT")));
+        // sends the marker into a folder that does not exist, and the command fails there). A datagroup
+        // without its DATAGRP.XML has nothing to submit.
+        if (files::fileExists(files::nativePath(m_xmlPath)))
+            files::createEmptyFile(files::nativePath(ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT")));
         if (m_ctx.flags.DatagroupFull) {
             const auto current = ParseInt32(s.txtDGNUMBER);
             if (!current)
@@ -112,7 +153,7 @@ public:
             if (*current == INT32_MAX)
                 throw Failure(kOverflow, kProgramName, "Overflow");
             s.txtDGNUMBER = std::to_string(*current + 1);
-            SaveConfig(m_ctx, m_ctx.ConfigFile);
+            m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
         }
         m_outcome.ranToEnd = true;
     }
@@ -122,7 +163,7 @@ private:
     bool convertItem(const std::string& item)
     {
         const bool wildcard = item.find('*') != std::string::npos;
-        const std::string folder = files::nativePath(FileTools::GetFPath(item));
+        const std::string folder = files::nativePath(folderToList(item));
         const std::vector<std::string> names = files::listFiles(folder);
         const std::string folderFull = fullFolderPath(folder);
         const std::string itemPath = files::nativePath(item);
@@ -144,14 +185,29 @@ private:
             }
             if (!selected)
                 continue;
+            const FileStamp before = stampOf(file);
+            // "*.*" beside the configuration would otherwise convert the file the run is saving to.
+            if (wildcard && before.sameFile(m_runningConfig))
+                continue;
+            m_selectedAny = true;
+            if (m_ctx.fileTools.IsFileInUse(file)) {
+                notice("Index file in use, left for the next run: " + file);
+                continue;
+            }
 
             ConversionContext conversion = m_ctx.conversion();
             const bool converted =
                 m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
             if (converted) {
-                SaveConfig(m_ctx, m_ctx.ConfigFile);
-                if (m_ctx.settings.mRemove)
-                    files::deleteFile(file);
+                m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
+                rememberRunningConfig();
+                if (m_ctx.settings.mRemove) {
+                    // Lines written after the file was read are in no datagroup yet: keep them.
+                    if (stampOf(file) == before)
+                        files::deleteFile(file);
+                    else
+                        notice("Index file changed while it was converted, not removed: " + file);
+                }
             } else {
                 m_outcome.allConverted = false;
             }
@@ -161,10 +217,24 @@ private:
         return true;
     }
 
+    // A save replaces the file (or a dialog names another one): what to leave out changes with it.
+    void rememberRunningConfig()
+    {
+        m_runningConfig = m_ctx.ConfigFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.ConfigFile));
+    }
+
+    void notice(std::string text)
+    {
+        m_ctx.host.setStatusPanel(1, text);
+        m_outcome.notices.push_back(std::move(text));
+    }
+
     CommandContext& m_ctx;
     const IndexFileConverter& m_convert;
     ConvertOutcome& m_outcome;
     std::string m_xmlPath;
+    FileStamp m_runningConfig;
+    bool m_selectedAny = false;
 };
 
 } // namespace
@@ -188,6 +258,9 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
         ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
                                  MessageButtons::Ok});
     }
+    // The conversions since have written their file names over it.
+    if (!outcome.notices.empty())
+        ctx.host.setStatusPanel(1, outcome.notices.back());
     return outcome;
 }
 

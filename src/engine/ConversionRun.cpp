@@ -100,8 +100,9 @@ void offerUndo(ConversionContext& context, const std::string& xmlFile, const std
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
     if (context.prompter.ask(question) == MessageAnswer::Yes) {
+        // A copy, not a second name: a file with two names is restored in place, through both.
         if (files::fileExists(nativeXml))
-            files::addNameNoReplace(nativeXml, nativeBackup);
+            files::writeFileAtomic(nativeBackup, files::readAll(nativeXml));
         files::writeFileAtomic(nativeXml, originalText);
         if (movedCount > 0)
             context.prompter.ask(Message{std::to_string(movedCount) +

@@ -2,6 +2,7 @@
 
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "filetools/IdentityKeepingSave.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -236,28 +237,24 @@ std::string readAll(const std::string& path)
 
 void writeFileAtomic(const std::string& path, std::string_view bytes)
 {
-    std::string tempPath;
-    Fd temp(createTemporary(path, tempPath));
-    try {
-        writeAllTo(temp.fd, bytes, path);
-        syncFd(temp.fd, path);
-        faults::checkpoint("Close File", path);
-        if (::close(temp.release()) != 0)
-            fail("Close File", path);
-        faults::checkpoint("Replace File", path);
-        if (::rename(tempPath.c_str(), path.c_str()) != 0)
-            fail("Replace File", path);
-    } catch (...) {
-        ::unlink(tempPath.c_str());
-        throw;
-    }
-    syncFolder(folderOf(path));
+    saveKeepingIdentity(path, bytes);
 }
 
 void createEmptyFile(const std::string& path)
 {
     faults::checkpoint("Create File", path);
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // Never through a link: a marker planted as a link would truncate whatever it points to. The link
+    // is the file of that name, so it is what gets replaced.
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    Fd fd(::open(path.c_str(), flags, 0666));
+    struct stat st
+    {
+    };
+    if (fd.fd < 0 && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (::unlink(path.c_str()) != 0)
+            fail("Create File", path);
+        fd.fd = ::open(path.c_str(), flags | O_EXCL, 0666);
+    }
     if (fd.fd < 0)
         fail("Create File", path);
     try {

@@ -20,10 +20,12 @@ void createFolder(const std::string& path); // one level; an existing folder is 
 std::string readAll(const std::string& path);
 
 // Replaces (or creates) `path` so that a failure at any point leaves the previous file whole:
-// temporary file in the same folder, every write checked, fsync, rename over, fsync the folder.
+// temporary file in the same folder, every write checked, fsync, rename over, fsync the folder. A link
+// keeps being a link, and a file keeps its other names, owner and mode (saveKeepingIdentity).
 void writeFileAtomic(const std::string& path, std::string_view bytes);
 
-// Creates an empty file, replacing one that exists. A failure after the file was created removes it again.
+// Creates an empty file, replacing one that exists (a link itself, never its target). A failure after
+// the file was created removes it again.
 void createEmptyFile(const std::string& path);
 
 // Deletes a file even when it is read-only.

@@ -145,7 +145,8 @@ TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
 
 TEST_F(StartupTest, AFailedConversionEndsWithStatusOne)
 {
-    const ConvertOutcome failures[] = {{true, false, false}, {false, true, false}, {false, true, true}};
+    const ConvertOutcome failures[] = {
+        {true, false, false}, {false, true, false}, {false, true, true}, {true, true, false, true}};
     for (const ConvertOutcome& failure : failures) {
         outcome = failure;
         const StartupResult result = load(configPath);
@@ -194,6 +195,53 @@ TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
     EXPECT_EQ(other.prompter.seen().at(0).text, "13 - Type mismatch");
     EXPECT_EQ(other.rectangleSets, (std::vector<std::pair<std::string, int>>{{"left", -30000}}));
     EXPECT_TRUE(converted.empty());
+}
+
+TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
+{
+    const std::string damaged = dir / "damaged.tvr";
+    testing::writeFile(damaged, "a\r\nb\r\n7\r\nc\r\nd\r\ne\r\nf\r\ng\r\nh\r\nYes\r\nFalse\r\n");
+    struct Case
+    {
+        std::string arguments;
+        StartRoad road;
+        int exitStatus;
+        std::string message; // the first message shown, under `caption`
+        std::string caption = "Error Opening Config File";
+    };
+    const Case cases[] = {
+        {damaged, StartRoad::Unattended, 2, "13 - Type mismatch: line 10 is neither True nor False"},
+        {"/u:3 /c:" + damaged, StartRoad::Unattended, 2, "13 - Type mismatch: line 10 is neither True nor False"},
+        // The window is where a person can mend it.
+        {"/c:" + damaged + " /m", StartRoad::Manual, 0, "13 - Type mismatch: line 10 is neither True nor False"},
+        {configPath + " /p:P1\nP2", StartRoad::Failed, 2,
+         "5 - Invalid procedure call or argument: the value of switch /p holds a line break", "Error Loading Tollavar"},
+        {"/c:" + configPath + " /f:a.idx\r", StartRoad::Failed, 2,
+         "5 - Invalid procedure call or argument: the value of switch /f holds a line break", "Error Loading Tollavar"},
+    };
+    for (const Case& c : cases) {
+        FakeStartupHost fresh;
+        converted.clear();
+        fresh.prompter.expect(c.caption, MessageAnswer::Ok);
+        const StartupResult result = Form_Load(fresh, c.arguments, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.ConfigFile});
+            return outcome;
+        });
+        EXPECT_EQ(result.road, c.road) << c.arguments;
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.arguments;
+        EXPECT_TRUE(converted.empty()) << c.arguments;
+        ASSERT_FALSE(fresh.prompter.seen().empty()) << c.arguments;
+        EXPECT_EQ(fresh.prompter.seen()[0].text, c.message) << c.arguments;
+    }
+
+    // A stored window value beyond the int range is an overflow, like any number too large to hold.
+    for (const char* stored : {"2147483648", "-2147483649", "1e300"}) {
+        FakeStartupHost other;
+        other.services.store.values[{"Tollavar", "Window", "height"}] = stored;
+        other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
+        EXPECT_EQ(Form_Load(other, "").road, StartRoad::Failed) << stored;
+        EXPECT_EQ(other.prompter.seen().at(0).text, "6 - Overflow") << stored;
+    }
 }
 
 TEST_F(StartupTest, ClosingKeepsTheRectangleOnlyInTheNormalState)

@@ -1,11 +1,14 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionSettings.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace tollavar {
 namespace {
@@ -13,6 +16,8 @@ namespace {
 using testing::exists;
 using testing::readFile;
 using testing::TempDir;
+using testing::unprivilegedGid;
+using testing::unprivilegedUid;
 using testing::writeFile;
 
 std::string shellQuoted(const std::string& text)
@@ -49,10 +54,10 @@ protected:
 
     int run(const std::string& arguments)
     {
-        const std::string command =
-            "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME=" + shellQuoted(dir / "home") +
-            " timeout 300 " + shellQuoted(std::string(TOLLAVAR_BINARY_DIR) + "/tollavar") + " " + arguments +
-            " </dev/null 2>" + shellQuoted(dir / "stderr.txt");
+        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + environment +
+                                    " XDG_CONFIG_HOME=" + shellQuoted(dir / "home") + " timeout 300 " + asUser +
+                                    shellQuoted(std::string(TOLLAVAR_BINARY_DIR) + "/tollavar") + " " + arguments +
+                                    " </dev/null 2>" + shellQuoted(dir / "stderr.txt");
         const int status = std::system(command.c_str());
         stderrText = exists(dir / "stderr.txt") ? readFile(dir / "stderr.txt") : "";
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -62,6 +67,8 @@ protected:
     std::string config = dir / "configs/batch.tvr";
     std::string datagroup = dir / "out/EXMP0001";
     std::string stderrText;
+    std::string environment; // extra VARIABLE=value words for env
+    std::string asUser;      // a command that runs the program as another user
 };
 
 TEST_F(UnattendedRunTest, ConvertsWithoutADisplayAndUndoesAFailedRunWithoutATerminal)
@@ -97,6 +104,57 @@ TEST_F(UnattendedRunTest, AStartThatNeedsAWindowEndsWithStatusTwo)
         EXPECT_FALSE(stderrText.empty()) << arguments;
     }
     EXPECT_FALSE(exists(datagroup));
+}
+
+TEST_F(UnattendedRunTest, ExitStatusTellsAFailedSaveAndNothingRunsOnAnUnreadableConfiguration)
+{
+    // A configuration that cannot be read is not run: converting on half its settings and saving them
+    // over it would lose what the user can still mend.
+    const std::string good = readFile(config);
+    std::string damaged = good;
+    damaged.replace(damaged.find("False\r\n"), 5, "Yes");
+    writeFile(config, damaged);
+    EXPECT_EQ(run(shellQuoted(config)), 2);
+    EXPECT_NE(stderrText.find("Error Opening Config File"), std::string::npos) << stderrText;
+    EXPECT_EQ(readFile(config), damaged);
+    EXPECT_FALSE(exists(datagroup));
+
+    // A switch value with a line break would shift every later line of the saved configuration.
+    writeFile(config, good);
+    EXPECT_EQ(run(shellQuoted(config) + " /p:" + shellQuoted("77\n78")), 2);
+    EXPECT_NE(stderrText.find("switch /p holds a line break"), std::string::npos) << stderrText;
+    EXPECT_EQ(readFile(config), good);
+    EXPECT_FALSE(exists(datagroup));
+
+    // The conversion goes through but the configuration cannot be saved (read-only to the user the run
+    // is): the datagroup number on disk did not advance, so the run must not report success.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+        ASSERT_EQ(lchown(entry.path().c_str(), unprivilegedUid(), unprivilegedGid()), 0);
+    ASSERT_EQ(chown(dir.path().c_str(), unprivilegedUid(), unprivilegedGid()), 0);
+    std::filesystem::permissions(config, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
+    if (geteuid() == 0)
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    EXPECT_EQ(run(shellQuoted(config)), 1) << stderrText;
+    EXPECT_NE(stderrText.find("Error Saving Config File: 70 - Permission denied: " + config), std::string::npos)
+        << stderrText;
+    EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT"));
+    EXPECT_EQ(readFile(config), good);
+}
+
+TEST_F(UnattendedRunTest, AnUnreachableDisplayCountsAsNone)
+{
+    const std::string silent = ":" + std::to_string(5000 + ::getpid() % 1000);
+    std::filesystem::create_directories(dir / "run");
+    environment = "DISPLAY=" + silent + " WAYLAND_DISPLAY=wayland-gone XDG_RUNTIME_DIR=" + shellQuoted(dir / "run");
+    ASSERT_EQ(run("/c:" + shellQuoted(config)), 0) << stderrText;
+    EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT"));
+
+    // Nobody can see a window there, so a start that needs one says why instead of aborting.
+    EXPECT_EQ(run(""), 2);
+    EXPECT_NE(stderrText.find("DISPLAY=" + silent + " and WAYLAND_DISPLAY=wayland-gone cannot be reached"),
+              std::string::npos)
+        << stderrText;
 }
 
 } // namespace

@@ -4,11 +4,13 @@
 
 #include "batch/ConfigFile.h"
 #include "filetools/Failure.h"
+#include "support/Processes.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,6 +71,8 @@ protected:
                 during();
             conversion.flags.DatagroupFull |= script.fillsDatagroup;
             conversion.flags.BatchCanceled |= script.cancelsBatch;
+            if (script.succeed && !exists(xmlFile)) // as a real run leaves it
+                writeFile(xmlFile, "<REZI_DATAGRP/>");
             return script.succeed;
         });
     }
@@ -89,7 +93,7 @@ protected:
 TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
 {
     EXPECT_TRUE(run().ranToEnd) << "an empty list converts nothing";
-    EXPECT_EQ(readFile(marker), "");
+    EXPECT_FALSE(exists(marker)) << "nothing to submit without a DATAGRP.XML";
     EXPECT_FALSE(exists(configFile));
 
     const std::string b = index("two/b.idx");
@@ -302,4 +306,73 @@ TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
     ApplyConfigText(readFile(configFile), saved);
     EXPECT_EQ(saved.txtDGNUMBER, "8");
     EXPECT_TRUE(prompter.seen().empty());
+}
+
+TEST_F(ConvertCommand, NothingMatchedIsSaidAndNothingIsSubmitted)
+{
+    index("in/a.idx");
+    const std::string items = dir / "in/*.txt|" + dir / "in/A.idx";
+    settings.txtIDX = items;
+    ConvertOutcome outcome = run();
+    EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted) << "an empty hot folder is no failure";
+    EXPECT_EQ(outcome.notices, Paths{"No index file matched: " + items});
+    EXPECT_EQ(host.panel1, "No index file matched: " + items);
+    EXPECT_TRUE(converted.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "out/DEFC0007"));
+    EXPECT_FALSE(exists(marker)) << "a datagroup without DATAGRP.XML has nothing to submit";
+
+    writeFile(xmlPath, "<REZI_DATAGRP/>");
+    EXPECT_TRUE(run().ranToEnd);
+    EXPECT_EQ(readFile(marker), "") << "an earlier run's datagroup is submitted again";
+}
+
+TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredInEveryScript)
+{
+    const std::string accented = index("in/\xC3\x89t\xC3\xA9.idx"); // "Été.idx"
+    const std::string plain = dir / "in/ete.idx";
+    CurrentFolder here(dir / "in");
+    settings.txtXML = "DATAGRP.XML";
+    xmlPath = "./DEFC0007/DATAGRP.XML";
+    const std::pair<std::string, Paths> cases[] = {
+        {"\xC3\xA9*.idx", {accented}}, // "é*.idx"
+        {"*.idx", {plain, accented}},
+    };
+    for (const auto& [item, expected] : cases) {
+        converted.clear();
+        settings.txtIDX = item;
+        EXPECT_TRUE(run().ranToEnd) << item << ": " << (prompter.seen().empty() ? "" : prompter.seen().back().text);
+        Paths full;
+        for (const std::string& path : converted)
+            full.push_back(std::filesystem::weakly_canonical(path).string());
+        EXPECT_EQ(full, expected) << item;
+        index("in/ete.idx"); // only now: the first case would select it by its extension
+    }
+    EXPECT_TRUE(exists(dir / "in/DEFC0007/DATAGRP.SUBMIT"));
+    EXPECT_FALSE(exists("/DEFC0007"));
+}
+
+TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
+{
+    settings.mRemove = true;
+    const std::string done = index("in/done.idx");
+    const std::string growing = index("in/growing.idx");
+    const std::string held = index("in/held.idx");
+    configFile = dir / "in/setup.tvr"; // the running configuration lies in the hot folder
+    writeFile(configFile, SerializeConfig(settings));
+    settings.txtIDX = dir / "in/*.*";
+    during = [&] {
+        if (converted.back() == growing) {
+            std::ofstream more(growing, std::ios::app);
+            more << "c,d\r\n";
+        }
+    };
+    FileHeldElsewhere writer(held);
+    const ConvertOutcome outcome = run();
+    EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
+    EXPECT_EQ(converted, (Paths{done, growing})) << "neither the held file nor the configuration is converted";
+    EXPECT_FALSE(exists(done));
+    EXPECT_EQ(readFile(growing), "a,b\r\nc,d\r\n");
+    EXPECT_TRUE(exists(held));
+    EXPECT_EQ(outcome.notices, (Paths{"Index file changed while it was converted, not removed: " + growing,
+                                      "Index file in use, left for the next run: " + held}));
 }

@@ -25,6 +25,19 @@ TEST(Wildcard, MatchesNamesLikeTheClassicFileSearch)
         {"r*.*", "xreadme", false},
         {"", "a", false},
         {"*", "", true},
+        // Case is ignored in every script, not only in ASCII.
+        {"\xC3\xA9*.idx", "\xC3\x89t\xC3\xA9.idx", true},                // é* / Été
+        {"\xCE\xA3\xCE\x9F*", "\xCF\x83\xCE\xBF\xCF\x86.txt", true},     // ΣΟ* / σοφ
+        {"\xD0\xBE\xD1\x82?.idx", "\xD0\x9E\xD0\xA2\xD0\x81.IDX", true}, // от? / ОТЁ
+        {"\xC5\x82*",
+         "\xC5\x81\xC3\xB3"
+         "d\xC5\xBA",
+         true}, // ł* / Łódź
+        {"\xC3\xA9*", "e.idx", false},
+        {"\xFF*",
+         "\xFF"
+         "broken",
+         true}, // bytes that are no UTF-8 still match themselves
     };
     for (const Case& c : cases)
         EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.matches) << c.pattern << " vs " << c.name;

@@ -1,6 +1,7 @@
 #include "filetools/FileSystem.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,17 @@ struct FaultGuard
 {
     ~FaultGuard() { faults::disarm(); }
 };
+
+// 0 when the save went through, else the failure's classic number.
+int saveCode(const std::string& path, std::string_view bytes)
+{
+    try {
+        files::writeFileAtomic(path, bytes);
+        return 0;
+    } catch (const Failure& f) {
+        return f.code();
+    }
+}
 
 } // namespace
 
@@ -68,15 +80,104 @@ TEST(FileSystemTest, AtomicWriteReplacesWholeOrNotAtAll)
 
 TEST(FileSystemTest, AtomicWriteIntoReadOnlyFolderFailsAndKeepsTheOldFile)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root ignores folder permissions";
+    // Neither a temporary beside it nor a write into it: a read-only file in a read-only folder.
     TempDir dir;
     const std::string file = dir / "cfg.tvr";
     writeFile(file, "old");
+    ASSERT_EQ(chown(dir.path().c_str(), unprivilegedUid(), unprivilegedGid()), 0);
+    ASSERT_EQ(chown(file.c_str(), unprivilegedUid(), unprivilegedGid()), 0);
+    chmod(file.c_str(), 0444);
     chmod(dir.path().c_str(), 0555);
-    EXPECT_THROW(files::writeFileAtomic(file, "new"), Failure);
+    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(file, "new"); }), ErrorCode::PermissionDenied);
+    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "other.tvr", "new"); }), ErrorCode::PermissionDenied);
     chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(readFile(file), "old");
+    EXPECT_FALSE(exists(dir / "other.tvr"));
+}
+
+TEST(FileSystemTest, SavingKeepsLinksOtherNamesOwnerAndMode)
+{
+    TempDir dir;
+    const uid_t uid = unprivilegedUid();
+    const gid_t gid = unprivilegedGid();
+    ASSERT_EQ(chown(dir.path().c_str(), uid, gid), 0);
+    const auto stamp = [](const std::string& path) {
+        struct stat st
+        {
+        };
+        lstat(path.c_str(), &st);
+        return st;
+    };
+
+    // A link (relative, into another folder) stays a link; its target takes the save, as does the
+    // target of a link that names a file not yet there.
+    writeFile(dir / "shared/site.tvr", "old");
+    std::filesystem::create_directories(dir / "mine");
+    ASSERT_EQ(symlink("../shared/site.tvr", (dir / "mine/site.tvr").c_str()), 0);
+    ASSERT_EQ(symlink("DATAGRP-real.XML", (dir / "mine/DATAGRP.XML").c_str()), 0);
+    files::writeFileAtomic(dir / "mine/site.tvr", "new");
+    files::writeFileAtomic(dir / "mine/DATAGRP.XML", "<x/>");
+    EXPECT_TRUE(S_ISLNK(stamp(dir / "mine/site.tvr").st_mode));
+    EXPECT_TRUE(S_ISLNK(stamp(dir / "mine/DATAGRP.XML").st_mode));
+    EXPECT_EQ(readFile(dir / "shared/site.tvr"), "new");
+    EXPECT_EQ(readFile(dir / "mine/DATAGRP-real.XML"), "<x/>");
+    // The marker is the one file never written through a link: the link itself is replaced.
+    ASSERT_EQ(symlink("../shared/site.tvr", (dir / "mine/DATAGRP.SUBMIT").c_str()), 0);
+    files::createEmptyFile(dir / "mine/DATAGRP.SUBMIT");
+    EXPECT_TRUE(S_ISREG(stamp(dir / "mine/DATAGRP.SUBMIT").st_mode));
+    EXPECT_EQ(readFile(dir / "shared/site.tvr"), "new");
+
+    // A file with two names keeps both, written in place.
+    writeFile(dir / "a.tvr", "old");
+    ASSERT_EQ(link((dir / "a.tvr").c_str(), (dir / "b.tvr").c_str()), 0);
+    const ino_t inode = stamp(dir / "a.tvr").st_ino;
+    files::writeFileAtomic(dir / "a.tvr", "new, and longer than before");
+    files::writeFileAtomic(dir / "a.tvr", "short");
+    EXPECT_EQ(readFile(dir / "b.tvr"), "short");
+    EXPECT_EQ(stamp(dir / "b.tvr").st_ino, inode);
+
+    // A user's file saved by root keeps its owner, group and mode; a name of 250 characters still
+    // gets a temporary beside it, so the save replaces the file and leaves nothing behind.
+    const std::string longName = dir / (std::string(246, 'n') + ".tvr");
+    for (const std::string& file : {dir / "user.tvr", longName}) {
+        writeFile(file, "old");
+        ASSERT_EQ(chown(file.c_str(), uid, gid), 0);
+        chmod(file.c_str(), 0640);
+        const ino_t before = stamp(file).st_ino;
+        files::writeFileAtomic(file, "new");
+        const struct stat after = stamp(file);
+        EXPECT_EQ(readFile(file), "new");
+        EXPECT_EQ(after.st_uid, uid);
+        EXPECT_EQ(after.st_gid, gid);
+        EXPECT_EQ(after.st_mode & 07777, 0640u);
+        EXPECT_NE(after.st_ino, before) << "replaced, not written in place";
+    }
+    EXPECT_EQ(leftovers(dir.path()), 0);
+
+    // As the user: a read-only file is refused like a plain write; a writable one in a folder that
+    // takes no new file is written in place.
+    writeFile(dir / "readonly/cfg.tvr", "old");
+    writeFile(dir / "closed/cfg.tvr", "old");
+    for (const char* path : {"readonly", "readonly/cfg.tvr", "closed", "closed/cfg.tvr"})
+        ASSERT_EQ(chown((dir / path).c_str(), uid, gid), 0);
+    chmod((dir / "readonly/cfg.tvr").c_str(), 0444);
+    chmod((dir / "closed").c_str(), 0555);
+    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "readonly/cfg.tvr", "new"); }),
+              ErrorCode::PermissionDenied);
+    EXPECT_EQ(readFile(dir / "readonly/cfg.tvr"), "old");
+    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "closed/cfg.tvr", "new"); }), 0);
+    EXPECT_EQ(readFile(dir / "closed/cfg.tvr"), "new");
+    chmod((dir / "closed").c_str(), 0755);
+
+    // As the user, a file of someone else's that the user may write: its owner cannot be given to a
+    // replacement, so it is written in place and stays the other's.
+    if (geteuid() == 0) {
+        writeFile(dir / "root.tvr", "old");
+        chmod((dir / "root.tvr").c_str(), 0666);
+        EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "root.tvr", "new"); }), 0);
+        EXPECT_EQ(readFile(dir / "root.tvr"), "new");
+        EXPECT_EQ(stamp(dir / "root.tvr").st_uid, 0u);
+    }
 }
 
 TEST(FileSystemTest, MoveNeverReplacesAndReportsBothPaths)
