@@ -88,11 +88,7 @@ public:
         m_ctx.flags = RunFlags{};
         if (s.txtXML.empty())
             throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
-        const auto number = ParseInt16(s.txtDGNUMBER);
-        if (!number)
-            throw numberFailure(s.txtDGNUMBER);
-        const std::string datagroupFolder =
-            FileTools::GetFPath(s.txtXML) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+        const std::string datagroupFolder = DatagroupFolderPath(s);
         if (!files::folderExists(files::nativePath(datagroupFolder)))
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
@@ -121,6 +117,13 @@ private:
     // False when the conversion run cancelled the batch.
     bool convertItem(const std::string& item)
     {
+        return forEachSelected(item, [this](const std::string& file) { return convertFile(file); });
+    }
+
+public:
+    // The item's index files in the order the command takes them; stops when `visit` returns false.
+    bool forEachSelected(const std::string& item, const SelectedFileVisitor& visit)
+    {
         const bool wildcard = item.find('*') != std::string::npos;
         const std::string folder = files::nativePath(FileTools::GetFPath(item));
         const std::vector<std::string> names = files::listFiles(folder);
@@ -144,21 +147,25 @@ private:
             }
             if (!selected)
                 continue;
-
-            ConversionContext conversion = m_ctx.conversion();
-            const bool converted =
-                m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
-            if (converted) {
-                SaveConfig(m_ctx, m_ctx.ConfigFile);
-                if (m_ctx.settings.mRemove)
-                    files::deleteFile(file);
-            } else {
-                m_outcome.allConverted = false;
-            }
-            if (m_ctx.flags.BatchCanceled)
+            if (!visit(file))
                 return false;
         }
         return true;
+    }
+
+private:
+    bool convertFile(const std::string& file)
+    {
+        ConversionContext conversion = m_ctx.conversion();
+        const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
+        if (converted) {
+            SaveConfig(m_ctx, m_ctx.ConfigFile);
+            if (m_ctx.settings.mRemove)
+                files::deleteFile(file);
+        } else {
+            m_outcome.allConverted = false;
+        }
+        return !m_ctx.flags.BatchCanceled;
     }
 
     CommandContext& m_ctx;
@@ -168,6 +175,21 @@ private:
 };
 
 } // namespace
+
+std::string DatagroupFolderPath(const ConversionSettings& s)
+{
+    const auto number = ParseInt16(s.txtDGNUMBER);
+    if (!number)
+        throw numberFailure(s.txtDGNUMBER);
+    return FileTools::GetFPath(s.txtXML) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+}
+
+bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
+{
+    ConvertOutcome unused;
+    const IndexFileConverter none;
+    return ConvertRun(ctx, none, unused).forEachSelected(item, visit);
+}
 
 ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert)
 {
