@@ -2,6 +2,7 @@
 
 #include "batch/CommandContext.h"
 #include "batch/ConvertCommand.h"
+#include "batch/FolderEntries.h"
 #include "batch/ImagePathRefusal.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
@@ -13,8 +14,8 @@
 #include "filetools/FileTools.h"
 #include "filetools/TextReplace.h"
 
-#include <unordered_map>
-#include <unordered_set>
+#include <algorithm>
+#include <cstdint>
 
 namespace tollavar {
 
@@ -77,46 +78,32 @@ public:
     void pageCount(std::string_view pages) override { note(pages, "the page count"); }
     void indexField(std::string_view name, std::string_view value, bool) override
     {
-        if (m_refused.empty() && !XmlCanCarry(name))
+        if (!m_refused.empty())
+            return;
+        if (!XmlCanCarry(name))
             m_refused = "field name '" + std::string(name) + "'";
-        note(value, "field '" + std::string(name) + "'");
+        else if (!XmlCanCarry(value))
+            m_refused = "field '" + std::string(name) + "'";
     }
 
 private:
-    void note(std::string_view value, std::string_view what)
+    void note(std::string_view value, const char* what)
     {
         if (m_refused.empty() && !XmlCanCarry(value))
-            m_refused = std::string(what);
+            m_refused = what;
     }
 
     std::string m_imagePath;
     std::string m_refused;
 };
 
-// The regular files of each folder, listed once: most lines of a batch share their folders, so a
-// name test costs a lookup instead of a stat.
-class FolderListings
+// The path as the file system takes it, built in a buffer that keeps its storage from line to line.
+void nativeJoin(std::string& out, const std::string& folder, std::string_view relative)
 {
-public:
-    bool holds(const std::string& path)
-    {
-        const size_t slash = path.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
-        auto [listing, added] = m_listings.try_emplace(folder);
-        if (added) {
-            try {
-                for (std::string& name : files::listFiles(folder.empty() ? "/" : folder))
-                    listing->second.insert(std::move(name));
-            } catch (const Failure&) {
-                // A folder that cannot be listed holds nothing the run could use or collide with.
-            }
-        }
-        return listing->second.count(path.substr(slash == std::string::npos ? 0 : slash + 1)) != 0;
-    }
-
-private:
-    std::unordered_map<std::string, std::unordered_set<std::string>> m_listings;
-};
+    out.assign(folder);
+    out.append(relative);
+    std::replace(out.begin(), out.end(), '\\', '/');
+}
 
 class Checker
 {
@@ -276,36 +263,41 @@ private:
 
     void checkImage(IndexFileCheck& check, long line, const std::string& imagePath, const std::string& imageFolder)
     {
-        const std::string source = files::nativePath(imageFolder + imagePath);
-        if (m_movedSources.count(source) != 0) {
+        nativeJoin(m_source, imageFolder, imagePath);
+        const uint64_t source = PathHash(m_source);
+        if (m_movedSources.contains(source)) {
             check[CheckKind::MissingImage].add(line, imagePath + ": moved into the datagroup by an earlier line");
             return;
         }
-        const ImagePathVerdict verdict = JudgeImagePath(imageFolder, imagePath, m_folderVerdicts);
+        const ImagePathVerdict verdict = JudgeImagePath(imageFolder, imagePath, m_pathMemory);
         if (verdict == ImagePathVerdict::Missing) {
-            check[CheckKind::MissingImage].add(line, imagePath + ": no file " + source);
+            check[CheckKind::MissingImage].add(line, imagePath + ": no file " + m_source);
             return;
         }
         if (verdict != ImagePathVerdict::Usable) {
             check[CheckKind::RefusedPath].add(line, imagePath + ": " + RefusalReason(verdict));
             return;
         }
-        const std::string destination = files::nativePath(m_datagroupFolder + imagePath);
-        const bool taken = m_placed.count(destination) != 0 || m_listings.holds(destination);
+        nativeJoin(m_destination, m_datagroupFolder, imagePath);
+        std::string_view name;
+        const bool taken = !m_placed.insert(PathHash(m_destination)) ||
+                           m_datagroupFiles.ofPath(m_destination, name).find(name) != FolderEntries::Kind::None;
         if (taken) {
-            check[CheckKind::DuplicateImage].add(line, imagePath + ": " + destination +
+            check[CheckKind::DuplicateImage].add(line, imagePath + ": " + m_destination +
                                                            (m_s.mAllowDupes
                                                                 ? " is taken; the image would get a numbered name"
                                                                 : " is taken; the run would ask \"File Exists\""));
             if (!m_s.mAllowDupes)
                 return;
         }
-        m_placed.insert(destination);
         m_movedSources.insert(source);
-        const std::string fullText = files::nativePath(
-            imageFolder + ReplaceAllIgnoreCase(imagePath, "." + FileTools::GetFExt(imagePath), ".txt"));
-        if (m_listings.holds(fullText))
-            check[CheckKind::FullText].add(line, fullText);
+        if (!m_pathMemory.listings.ofPath(m_source, name).anyTextFile())
+            return;
+        nativeJoin(m_fullText, imageFolder,
+                   ReplaceAllIgnoreCase(imagePath, "." + FileTools::GetFExt(imagePath), ".txt"));
+        const FolderEntries::Kind fullText = m_pathMemory.listings.ofPath(m_fullText, name).find(name);
+        if (fullText != FolderEntries::Kind::None && fullText != FolderEntries::Kind::Folder)
+            check[CheckKind::FullText].add(line, m_fullText);
     }
 
     CommandContext& m_ctx;
@@ -317,10 +309,13 @@ private:
     int m_imagePathColumn = -1;
     long m_docId = 0;
     // What earlier lines would have moved: the check moves nothing, so the disk cannot tell.
-    std::unordered_set<std::string> m_movedSources;
-    std::unordered_set<std::string> m_placed;
-    FolderListings m_listings;
-    std::unordered_map<std::string, ImagePathVerdict> m_folderVerdicts;
+    PathHashSet m_movedSources;
+    PathHashSet m_placed;
+    FolderListingCache m_datagroupFiles;
+    std::string m_source;
+    std::string m_destination;
+    std::string m_fullText;
+    ImagePathMemory m_pathMemory;
 };
 
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <sys/stat.h>
-#include <vector>
 
 namespace tollavar {
 
@@ -15,7 +14,7 @@ bool isSeparator(char c)
     return c == '/' || c == '\\';
 }
 
-ImagePathVerdict lstatVerdict(const std::string& path, bool last)
+ImagePathVerdict folderVerdict(const std::string& path)
 {
     struct stat st
     {
@@ -24,16 +23,13 @@ ImagePathVerdict lstatVerdict(const std::string& path, bool last)
         return ImagePathVerdict::Missing;
     if (S_ISLNK(st.st_mode))
         return ImagePathVerdict::ThroughLink;
-    if (last)
-        return S_ISREG(st.st_mode) ? ImagePathVerdict::Usable : ImagePathVerdict::NotRegularFile;
     // A file where a folder should be: nothing can be found beneath it.
     return S_ISDIR(st.st_mode) ? ImagePathVerdict::Usable : ImagePathVerdict::Missing;
 }
 
 } // namespace
 
-ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view imagePath,
-                                std::unordered_map<std::string, ImagePathVerdict>& folderVerdicts)
+ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view imagePath, ImagePathMemory& memory)
 {
     if (LeavesItsFolder(imagePath))
         return ImagePathVerdict::LeavesFolder;
@@ -45,35 +41,59 @@ ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view
     if (!imageFolder.empty() && !isSeparator(imageFolder.back()) && !imagePath.empty() && !isSeparator(imagePath[0]))
         return ImagePathVerdict::LeavesFolder;
 
-    std::vector<std::string_view> parts;
+    // The path with "/" only, no empty or "." parts, the folder's own trailing separators dropped.
+    std::string& path = memory.path;
+    path.assign(imageFolder);
+    while (path.size() > 1 && isSeparator(path.back()))
+        path.pop_back();
+    const size_t base = path.size();
     size_t start = 0;
-    while (start <= imagePath.size()) {
+    size_t lastPart = std::string::npos;
+    while (start < imagePath.size()) {
         size_t end = start;
         while (end < imagePath.size() && !isSeparator(imagePath[end]))
             ++end;
         const std::string_view part = imagePath.substr(start, end - start);
-        if (!part.empty() && part != ".")
-            parts.push_back(part);
+        if (!part.empty() && part != ".") {
+            lastPart = path.size();
+            path += '/';
+            path += part;
+        }
         start = end + 1;
     }
-    if (parts.empty())
+    if (lastPart == std::string::npos)
         return ImagePathVerdict::NotRegularFile; // the folder itself
 
-    std::string path = imageFolder;
-    while (path.size() > 1 && isSeparator(path.back()))
-        path.pop_back();
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        path += '/';
-        path += parts[i];
-        auto [known, added] = folderVerdicts.try_emplace(path, ImagePathVerdict::Usable);
-        if (added)
-            known->second = lstatVerdict(path, false);
-        if (known->second != ImagePathVerdict::Usable)
-            return known->second;
+    const std::string_view folder = std::string_view(path).substr(0, lastPart);
+    if (folder != memory.lastFolder) {
+        ImagePathVerdict verdict = ImagePathVerdict::Usable;
+        for (size_t at = path.find('/', base + 1); at <= lastPart && at != std::string::npos;
+             at = path.find('/', at + 1)) {
+            auto [known, added] = memory.folders.try_emplace(path.substr(0, at), ImagePathVerdict::Usable);
+            if (added)
+                known->second = folderVerdict(known->first);
+            if (known->second != ImagePathVerdict::Usable) {
+                verdict = known->second;
+                break;
+            }
+        }
+        memory.lastFolder.assign(folder);
+        memory.lastFolderVerdict = verdict;
     }
-    path += '/';
-    path += parts.back();
-    return lstatVerdict(path, true);
+    if (memory.lastFolderVerdict != ImagePathVerdict::Usable)
+        return memory.lastFolderVerdict;
+    switch (memory.listings.of(memory.lastFolder).find(std::string_view(path).substr(lastPart + 1))) {
+    case FolderEntries::Kind::None:
+        return ImagePathVerdict::Missing;
+    case FolderEntries::Kind::Regular:
+        return ImagePathVerdict::Usable;
+    case FolderEntries::Kind::Link:
+        return ImagePathVerdict::ThroughLink;
+    case FolderEntries::Kind::Folder:
+    case FolderEntries::Kind::Other:
+        break;
+    }
+    return ImagePathVerdict::NotRegularFile;
 }
 
 const char* RefusalReason(ImagePathVerdict verdict)

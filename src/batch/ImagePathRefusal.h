@@ -1,5 +1,7 @@
 #pragma once
 
+#include "batch/FolderEntries.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,14 +19,26 @@ enum class ImagePathVerdict
     NotRegularFile, // a folder, a device, a pipe
 };
 
-// Judges `imageFolder` + `imagePath` (joined as the conversion joins them, by concatenation) with
-// lstat on every part beneath the folder, so that a link never leads the judgement elsewhere. The
-// folder itself is the user's setting and may be a link. `folderVerdicts` keeps the verdict of every
-// folder on the way, which most lines of a batch share: a path then costs one lstat.
-ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view imagePath,
-                                std::unordered_map<std::string, ImagePathVerdict>& folderVerdicts);
+// What judging remembers between paths: the verdict of every folder on the way and the listing of
+// every folder an image lies in, which most lines of a batch share; so a path costs a lookup, not a
+// stat.
+struct ImagePathMemory
+{
+    std::unordered_map<std::string, ImagePathVerdict> folders;
+    std::string lastFolder; // the folder the previous path ended in, and its verdict
+    ImagePathVerdict lastFolderVerdict = ImagePathVerdict::Usable;
+    FolderListingCache listings;
+    std::string path;
+};
 
-// "leaves its folder", "is a full path" ...: the reason a verdict other than Usable and Missing gives.
+// Judges `imageFolder` + `imagePath` (joined as the conversion joins them, by concatenation) by
+// what every part beneath the folder is itself (lstat, or the folder's listing for the last part), so
+// that a link never leads the judgement elsewhere. The folder itself is the user's setting and may be
+// a link.
+ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view imagePath, ImagePathMemory& memory);
+
+// "leaves its folder", "goes through a symbolic link" ...: why a verdict other than Usable and
+// Missing refuses the path.
 const char* RefusalReason(ImagePathVerdict verdict);
 
 } // namespace tollavar
