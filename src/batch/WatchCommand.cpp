@@ -98,9 +98,10 @@ private:
         struct stat st
         {
         };
-        if (::stat(file.c_str(), &st) != 0 || st.st_ino != judged.inode || st.st_size != judged.size ||
-            st.st_mtim.tv_sec != judged.modified.tv_sec || st.st_mtim.tv_nsec != judged.modified.tv_nsec ||
-            m_ctx.fileTools.IsFileInUse(file)) {
+        if (::stat(file.c_str(), &st) != 0)
+            return false; // taken away meanwhile
+        if (st.st_ino != judged.inode || st.st_size != judged.size || st.st_mtim.tv_sec != judged.modified.tv_sec ||
+            st.st_mtim.tv_nsec != judged.modified.tv_nsec || m_ctx.fileTools.IsFileInUse(file)) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
             return false;
         }
