@@ -187,6 +187,7 @@ private:
         document.parseExisting(bytes);
         try {
             m_report.lastDocIdBefore = document.locateDocuments();
+            m_report.xmlExtensible = true;
         } catch (const Failure& failure) {
             m_report.problems.push_back(failure.description() + ": every conversion would stop at step 9");
         }

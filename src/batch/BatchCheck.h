@@ -60,6 +60,7 @@ struct BatchCheckReport
     std::string datagroupFolder; // empty when it cannot be composed
     bool datagroupExists = false;
     bool xmlExists = false;
+    bool xmlExtensible = false; // an existing DATAGRP.XML that a run can read and add to
     long lastDocIdBefore = 0;
     long nextDocId = 1;
     long lastDocIdAfter = 0;

@@ -30,6 +30,8 @@ std::string datagroupState(const BatchCheckReport& r)
         return "new: it would be created";
     if (!r.xmlExists)
         return "exists, no DATAGRP.XML yet";
+    if (!r.xmlExtensible)
+        return "exists, its DATAGRP.XML cannot be added to";
     return "exists, DATAGRP.XML ends at DOCID " + std::to_string(r.lastDocIdBefore);
 }
 
@@ -145,6 +147,7 @@ std::string CheckReportJson(const BatchCheckReport& r)
     appendJsonString(out, r.datagroupFolder);
     out += ",\"datagroupExists\":" + boolean(r.datagroupExists);
     out += ",\"xmlExists\":" + boolean(r.xmlExists);
+    out += ",\"xmlExtensible\":" + boolean(r.xmlExtensible);
     out += ",\"nextDocId\":" + number(r.nextDocId);
     out += ",\"lastDocIdAfter\":" + number(r.lastDocIdAfter);
     out += ",\"maxFiles\":" + (r.maxFiles ? number(*r.maxFiles) : std::string("null"));
