@@ -278,6 +278,12 @@ protected:
         writeFile(config, SerializeConfig(s));
     }
 
+    // The program has said how it watches the folder: from here on it sees every arrival.
+    static bool watching(const OperatorProcess& watch, const std::string& folder)
+    {
+        return watch.err().find(folder + ": ") != std::string::npos;
+    }
+
     long documentsIn(const std::string& datagroup) const
     {
         if (!exists(datagroup + "/DATAGRP.XML"))
@@ -296,7 +302,7 @@ TEST_F(WatchModeTest, ASlowlyWrittenIndexFileIsConvertedOnlyAfterItIsClosed)
 {
     writeConfig("1000");
     OperatorProcess watch(dir, {"--watch", "--settle=1", config});
-    ASSERT_TRUE(waitFor([&] { return watch.err().find(": inotify") != std::string::npos; }, 10s)) << watch.err();
+    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
 
     {
         std::ofstream index(dir / "in/slow.csv", std::ios::binary);
@@ -320,7 +326,7 @@ TEST_F(WatchModeTest, TwoBatchesInQuickSuccessionEndInOneDatagroup)
     // The first batch fills the datagroup: only one Convert command puts the second there too.
     writeConfig("2");
     OperatorProcess watch(dir, {"--watch", "--settle=1", config});
-    ASSERT_TRUE(waitFor([&] { return watch.err().find(": inotify") != std::string::npos; }, 10s)) << watch.err();
+    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
     writeFile(dir / "in/a.csv", "A1,\\B1\\1.TIF,1,1\r\nA2,\\B1\\2.TIF,1,2\r\nA3,\\B1\\3.TIF,1,3\r\n");
     std::this_thread::sleep_for(300ms);
     writeFile(dir / "in/b.csv", "B1,\\B1\\4.TIF,1,4\r\n");
@@ -344,7 +350,7 @@ TEST_F(WatchModeTest, SigtermEndsWithStatusZeroAndNothingHalfDone)
     }
     writeConfig("100000");
     OperatorProcess watch(dir, {"--watch", "--settle=0", config});
-    ASSERT_TRUE(waitFor([&] { return watch.err().find(": inotify") != std::string::npos; }, 10s)) << watch.err();
+    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
     writeFile(dir / "in/big.tmp", index);
     fs::rename(dir / "in/big.tmp", dir / "in/big.csv");
     // The signal comes as the Convert command begins (it creates the datagroup folder first).
