@@ -41,8 +41,7 @@ public:
     explicit StartupWatchingPrompter(Prompter& inner) : m_inner(inner) {}
     MessageAnswer ask(const Message& message) override
     {
-        if (message.caption == "Error Opening Config File" || message.caption == "Error Loading Tollavar" ||
-            message.text.starts_with("Config file does not exist!"))
+        if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
             m_configUnreadable = true;
         return m_inner.ask(message);
     }
@@ -147,9 +146,11 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         return ConvertOutcome{};
     };
     const StartupResult start = Form_Load(host, argumentText, operate);
+    if (start.road == StartRoad::Failed)
+        return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {
         std::cerr << "tollavar: " << (options.watch ? "--watch" : "--check")
-                  << (start.road == StartRoad::Manual ? " converts nothing with /m\n"
+                  << (start.road == StartRoad::Manual ? " cannot be used with /m\n"
                                                       : " needs a configuration file to work from\n");
         return ExitStatus::StartupFailed;
     }
