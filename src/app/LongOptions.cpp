@@ -122,7 +122,8 @@ std::string UsageText()
            "\n"
            "Exit status: 0 every index file converted and every save made; 1 a conversion, a save or\n"
            "the command failed (a signal included); 2 start-up failed (an unreadable configuration, a\n"
-           "bad option).\n"
+           "bad option). With --check: 0 the conversion would meet no question and no error, 1 it\n"
+           "would, 2 the configuration cannot be read. With --watch: 0 once stopped by SIGTERM or SIGINT.\n"
            "\n"
            "More in 'man tollavar' and in the user manual TLManual.pdf (Help, View Manual), with a\n"
            "cron line and a systemd timer for unattended runs.\n";

@@ -1,4 +1,5 @@
 #include "app/LongOptions.h"
+#include "app/OperatorModes.h"
 #include "app/Platform.h"
 #include "app/QtDocumentOpener.h"
 #include "app/QtFileDialog.h"
@@ -40,6 +41,8 @@ int main(int argc, char** argv)
         return ExitStatus::Success;
     }
     const std::string arguments = argumentText(argc, argv, longOptions.firstArgument);
+    if (longOptions.options.check || longOptions.options.watch)
+        return RunOperatorMode(longOptions.options, arguments);
     // On a server or under cron there is no display, or one that does not answer: run offscreen and
     // talk through the terminal.
     const std::string noDisplay = noDisplayReason();

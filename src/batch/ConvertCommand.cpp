@@ -123,12 +123,7 @@ public:
         m_ctx.flags = RunFlags{};
         if (s.txtXML.empty())
             throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
-        const auto number = ParseInt16(s.txtDGNUMBER);
-        if (!number)
-            throw numberFailure(s.txtDGNUMBER);
-        const std::string xmlFolder = folderToList(s.txtXML);
-        const std::string datagroupFolder =
-            (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+        const std::string datagroupFolder = DatagroupFolderPath(s);
         if (!files::folderExists(files::nativePath(datagroupFolder)))
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
@@ -162,6 +157,13 @@ private:
     // False when the conversion run cancelled the batch.
     bool convertItem(const std::string& item)
     {
+        return forEachSelected(item, [this](const std::string& file) { return convertFile(file); });
+    }
+
+public:
+    // The item's index files in the order the command takes them; stops when `visit` returns false.
+    bool forEachSelected(const std::string& item, const SelectedFileVisitor& visit)
+    {
         const bool wildcard = item.find('*') != std::string::npos;
         const std::string folder = files::nativePath(folderToList(item));
         const std::vector<std::string> names = files::listFiles(folder);
@@ -185,33 +187,11 @@ private:
             }
             if (!selected)
                 continue;
-            const FileStamp before = stampOf(file);
             // "*.*" beside the configuration would otherwise convert the file the run is saving to.
-            if (wildcard && before.sameFile(m_runningConfig))
+            if (wildcard && stampOf(file).sameFile(m_runningConfig))
                 continue;
             m_selectedAny = true;
-            if (m_ctx.fileTools.IsFileInUse(file)) {
-                notice("Index file in use, left for the next run: " + file);
-                continue;
-            }
-
-            ConversionContext conversion = m_ctx.conversion();
-            const bool converted =
-                m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
-            if (converted) {
-                m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
-                rememberRunningConfig();
-                if (m_ctx.settings.mRemove) {
-                    // Lines written after the file was read are in no datagroup yet: keep them.
-                    if (stampOf(file) == before)
-                        files::deleteFile(file);
-                    else
-                        notice("Index file changed while it was converted, not removed: " + file);
-                }
-            } else {
-                m_outcome.allConverted = false;
-            }
-            if (m_ctx.flags.BatchCanceled)
+            if (!visit(file))
                 return false;
         }
         return true;
@@ -223,10 +203,36 @@ private:
         m_runningConfig = m_ctx.ConfigFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.ConfigFile));
     }
 
+private:
     void notice(std::string text)
     {
         m_ctx.host.setStatusPanel(1, text);
         m_outcome.notices.push_back(std::move(text));
+    }
+
+    bool convertFile(const std::string& file)
+    {
+        if (m_ctx.fileTools.IsFileInUse(file)) {
+            notice("Index file in use, left for the next run: " + file);
+            return true;
+        }
+        const FileStamp before = stampOf(file);
+        ConversionContext conversion = m_ctx.conversion();
+        const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
+        if (converted) {
+            m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
+            rememberRunningConfig();
+            if (m_ctx.settings.mRemove) {
+                // Lines written after the file was read are in no datagroup yet: keep them.
+                if (stampOf(file) == before)
+                    files::deleteFile(file);
+                else
+                    notice("Index file changed while it was converted, not removed: " + file);
+            }
+        } else {
+            m_outcome.allConverted = false;
+        }
+        return !m_ctx.flags.BatchCanceled;
     }
 
     CommandContext& m_ctx;
@@ -238,6 +244,24 @@ private:
 };
 
 } // namespace
+
+std::string DatagroupFolderPath(const ConversionSettings& s)
+{
+    const auto number = ParseInt16(s.txtDGNUMBER);
+    if (!number)
+        throw numberFailure(s.txtDGNUMBER);
+    const std::string xmlFolder = folderToList(s.txtXML);
+    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+}
+
+bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
+{
+    ConvertOutcome unused;
+    const IndexFileConverter none;
+    ConvertRun selection(ctx, none, unused);
+    selection.rememberRunningConfig();
+    return selection.forEachSelected(item, visit);
+}
 
 ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert)
 {

@@ -24,6 +24,18 @@ using IndexFileConverter =
     std::function<bool(ConversionContext&, const std::string& indexFile, const std::string& xmlFile,
                        const std::string& rootName, const std::string& documentName)>;
 
+// Receives an index file that an item selects; returns false to stop.
+using SelectedFileVisitor = std::function<bool(const std::string& file)>;
+
+// The datagroup folder the settings name (the XML location's folder, the company ID and the number in
+// four digits). Throws Failure when the number is not one.
+std::string DatagroupFolderPath(const ConversionSettings& settings);
+
+// Calls `visit` for every index file that `item` selects now, in the order the Convert command takes
+// them, without converting anything. False when `visit` stopped it. Throws Failure, as the command
+// fails, when the item's folder cannot be listed.
+bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit);
+
 // File, Convert File: converts every index file that txtIDX selects into the current datagroup, saves the
 // configuration after each success, writes the submit marker and advances a full datagroup. Reports its
 // own failures. A start while a command is running (the window keeps taking input during a conversion)

@@ -241,6 +241,11 @@ int appendToString(void* context, const char* buffer, int length)
 
 } // namespace
 
+bool XmlCanCarry(std::string_view text)
+{
+    return xmlCanCarry(text);
+}
+
 DatagroupDocument::DatagroupDocument()
 {
     XmlWindows1252Handler();

@@ -48,6 +48,22 @@ IndexFileReader::IndexFileReader(std::string path, std::string bytes)
     m_terminator = std::memchr(m_bytes.data(), '\r', m_bytes.size()) ? '\r' : '\n';
 }
 
+std::string IndexFileReader::encodingName() const
+{
+    const std::string_view text = m_bytes;
+    switch (m_encoding) {
+    case Encoding::Utf8:
+        if (text.starts_with(kUtf8Mark))
+            return "UTF-8 with byte-order mark";
+        return isAscii(text) ? "ASCII" : "UTF-8";
+    case Encoding::Utf8Repaired:
+        return "UTF-8 with byte-order mark, broken bytes read as windows-1252";
+    case Encoding::Windows1252:
+        break;
+    }
+    return "windows-1252";
+}
+
 bool IndexFileReader::readLine(std::string_view& line)
 {
     if (atEnd())

@@ -25,6 +25,10 @@ public:
     // next call. A final line without a terminator is a line; a terminator at the very end adds none.
     bool readLine(std::string_view& line);
 
+    // What the file was read as: "UTF-8 with byte-order mark", "UTF-8", "ASCII" or "windows-1252" (a
+    // marked file with broken bytes says so). Looks at the whole file when it reads as UTF-8.
+    std::string encodingName() const;
+
     // Discards one line; at the end of the file throws Failure 62 "Input past end of file: <path>".
     void skipLine();
 

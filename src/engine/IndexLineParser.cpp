@@ -111,10 +111,10 @@ IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
     }
 }
 
-void IndexLineParser::parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step)
+size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step)
 {
     if (IsBlankLine(line))
-        return;
+        return 0;
     size_t j = 0;
     size_t start = 0;
     if (isOneCharacter(delimiter)) {
@@ -140,6 +140,7 @@ void IndexLineParser::parseLine(std::string_view line, std::string_view delimite
     }
     step = 16;
     writeLastField(j, line.substr(start), sink);
+    return j + 1;
 }
 
 

@@ -57,8 +57,8 @@ public:
     // Scans one line (a blank line gives nothing). Only a delimiter of exactly one character (one UTF-8
     // code point) splits the line; any other text leaves the whole line one field. `step` is the run's
     // step number for its error report: 13 while a field at a delimiter is written, 15 after it, 16
-    // for the last field.
-    void parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step);
+    // for the last field. Returns the number of columns the line has (0 for a blank line), named or not.
+    size_t parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step);
 
     const std::string& mostRecentImagePath() const { return m_imagePath; }
 

@@ -1,0 +1,166 @@
+#include "app/OperatorModes.h"
+
+#include "app/LongOptions.h"
+#include "app/QtFileDialog.h"
+#include "app/QtSettingsStore.h"
+#include "app/Startup.h"
+#include "app/StartupHost.h"
+#include "app/TerminalPrompter.h"
+#include "batch/BatchCheck.h"
+#include "batch/CheckReportWriter.h"
+#include "batch/CommandContext.h"
+#include "batch/WatchCommand.h"
+#include "engine/ConversionHost.h"
+#include "engine/ConversionSettings.h"
+#include "filetools/DocumentOpener.h"
+#include "filetools/FileTools.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <sys/signalfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tollavar {
+
+namespace {
+
+class NoDocumentOpener : public DocumentOpener
+{
+public:
+    bool open(const std::string&) override { return false; }
+};
+
+// Passes every message on to the terminal, and notes whether start-up could not read the
+// configuration: OpenConfig reports that itself and carries on.
+class StartupWatchingPrompter : public Prompter
+{
+public:
+    explicit StartupWatchingPrompter(Prompter& inner) : m_inner(inner) {}
+    MessageAnswer ask(const Message& message) override
+    {
+        if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
+            m_configUnreadable = true;
+        return m_inner.ask(message);
+    }
+    bool configUnreadable() const { return m_configUnreadable; }
+
+private:
+    Prompter& m_inner;
+    bool m_configUnreadable = false;
+};
+
+// Start-up's host with no window: the rectangle is read and dropped, the clipboard left alone, so
+// that nothing but the run itself touches anything.
+class WindowlessHost : public StartupHost, public ConversionHost
+{
+public:
+    WindowlessHost(SettingsStore& store, const FileTools& fileTools, Prompter& prompter, FileDialog& dialog)
+        : m_store(store), m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog}
+    {
+    }
+
+    CommandContext& commands() override { return m_ctx; }
+    SettingsStore& settingsStore() override { return m_store; }
+    void setWindowLeft(int) override {}
+    void setWindowTop(int) override {}
+    void setWindowWidth(int) override {}
+    void setWindowHeight(int) override {}
+    int windowLeft() const override { return 0; }
+    int windowTop() const override { return 0; }
+    int windowWidth() const override { return 0; }
+    int windowHeight() const override { return 0; }
+    bool isNormalState() const override { return false; }
+    void putOnClipboard(const std::string&) override {}
+    void showSettings() override {}
+
+    void setStatusPanel(int, std::string_view) override {}
+    void processPendingEvents() override {}
+
+private:
+    SettingsStore& m_store;
+    ConversionSettings m_settings;
+    std::string m_configFile;
+    RunFlags m_flags;
+    CommandContext m_ctx;
+};
+
+int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals)
+{
+    WatchOptions watch;
+    watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
+    if (options.pollSeconds)
+        watch.poll = std::chrono::seconds(*options.pollSeconds);
+    const int status = WatchAndConvert(ctx, watch, stopSignals, std::cerr);
+    if (status == ExitStatus::Success) {
+        signalfd_siginfo info{};
+        const bool named = ::read(stopSignals, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+        std::cerr << "tollavar: stopped" << (named ? std::string(" by SIG") + ::sigabbrev_np(info.ssi_signo) : "")
+                  << "; no conversion was in progress" << std::endl;
+    }
+    return status;
+}
+
+} // namespace
+
+int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
+{
+    // Blocked before anything else, so that a signal during a conversion waits for the batch to end
+    // and is then read from the descriptor instead of ending the process half way.
+    int stopSignals = -1;
+    if (options.watch) {
+        sigset_t stopping;
+        sigemptyset(&stopping);
+        sigaddset(&stopping, SIGTERM);
+        sigaddset(&stopping, SIGINT);
+        if (::sigprocmask(SIG_BLOCK, &stopping, nullptr) != 0 ||
+            (stopSignals = ::signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK)) < 0) {
+            std::cerr << "tollavar: cannot take SIGTERM and SIGINT: " << std::strerror(errno) << std::endl;
+            return ExitStatus::StartupFailed;
+        }
+    }
+
+    QtSettingsStore store;
+    NoDocumentOpener opener;
+    FileTools fileTools(store, opener);
+    // Nobody answers questions here, even at a terminal: a check asks none, and a watch must never
+    // wait on its input.
+    TerminalPrompter terminal(std::cin, std::cerr, false, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+    StartupWatchingPrompter prompter(terminal);
+    HeadlessFileDialog dialog;
+    WindowlessHost host(store, fileTools, prompter, dialog);
+
+    int status = ExitStatus::StartupFailed;
+    const auto operate = [&](CommandContext& ctx) {
+        if (prompter.configUnreadable())
+            return ConvertOutcome{};
+        if (options.watch) {
+            status = runWatch(ctx, options, stopSignals);
+        } else {
+            const BatchCheckReport report = CheckBatch(ctx);
+            std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
+            status = report.blockingCount() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
+        }
+        return ConvertOutcome{};
+    };
+    const StartupResult start = Form_Load(host, argumentText, operate);
+    if (start.road == StartRoad::Failed)
+        return ExitStatus::StartupFailed; // start-up has said why
+    if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {
+        std::cerr << "tollavar: " << (options.watch ? "--watch" : "--check")
+                  << (start.road == StartRoad::Manual ? " cannot be used with /m\n"
+                                                      : " needs a configuration file to work from\n");
+        return ExitStatus::StartupFailed;
+    }
+    if (prompter.configUnreadable()) {
+        std::cerr << "tollavar: the configuration cannot be read\n";
+        return ExitStatus::StartupFailed;
+    }
+    if (stopSignals >= 0)
+        ::close(stopSignals);
+    return status;
+}
+
+} // namespace tollavar

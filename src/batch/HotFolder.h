@@ -1,0 +1,97 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace tollavar {
+
+class FileTools;
+
+// A file judged complete, with what it was when judged: a conversion that finds it changed leaves it.
+struct ReadyFile
+{
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+};
+
+// Watches folders for index files that are complete: written and closed (or moved in), held open by
+// no other process, and unchanged for the settle time. The kernel reports the closes (inotify); on a
+// network mount it sees no writes made by other machines, so such a folder, or every folder when
+// asked, is polled instead, and there "complete" means the same size and time over the settle time.
+// Files present at the start are candidates at once.
+class HotFolder
+{
+public:
+    struct WatchedFolder
+    {
+        std::string path;
+        bool polled = false;
+        std::string how; // "inotify", "polling every 5 s: NFS mount" ...
+    };
+
+    // `folders` are existing folders, each as the Convert command lists it (absolute, no trailing "/").
+    HotFolder(const std::vector<std::string>& folders, std::chrono::milliseconds settle,
+              std::optional<std::chrono::seconds> poll, const FileTools& fileTools);
+    ~HotFolder();
+    HotFolder(const HotFolder&) = delete;
+    HotFolder& operator=(const HotFolder&) = delete;
+
+    const std::vector<WatchedFolder>& folders() const { return m_folders; }
+
+    // Things worth telling the operator since the last call: limits reached, events lost, a folder
+    // gone. Each is one line.
+    std::vector<std::string> takeNotices();
+
+    // Waits for a burst: files that are complete once no other arrival is still settling (or the
+    // oldest complete file has waited a second settle time). False when `wakeFd` became readable
+    // first; `ready` is then empty.
+    bool waitForBurst(int wakeFd, std::vector<ReadyFile>& ready);
+
+    // The burst's files after their turn: those still there unchanged (failed, or selected by no
+    // item) are left alone until they change.
+    void handled(const std::vector<ReadyFile>& files);
+
+private:
+    struct Candidate
+    {
+        struct stat seen
+        {
+        };
+        std::chrono::steady_clock::time_point changedAt;
+        bool closed = true; // written and closed, or moved in; false while being written again
+    };
+
+    void setUpInotify();
+    void addCandidate(const std::string& path, bool closed, bool present);
+    void scanFolder(size_t folder, bool atStart);
+    void readEvents();
+    void pollFolders();
+    // Moves candidates that are complete into `ready`; true when none is still settling.
+    bool collectReady(std::vector<ReadyFile>& ready);
+
+    std::vector<WatchedFolder> m_folders;
+    std::vector<int> m_watches; // inotify watch per folder, -1 when polled
+    std::map<int, size_t> m_folderOfWatch;
+    int m_inotify = -1;
+    std::chrono::milliseconds m_settle;
+    std::chrono::milliseconds m_pollInterval;
+    std::chrono::steady_clock::time_point m_lastPoll;
+    const FileTools& m_fileTools;
+    std::map<std::string, Candidate> m_candidates;
+    std::map<std::string, ReadyFile> m_leftAlone;
+    std::vector<ReadyFile> m_ready; // complete, waiting for the burst to end
+    std::chrono::steady_clock::time_point m_firstReadyAt;
+    std::vector<std::string> m_notices;
+};
+
+// Why a folder must be polled: "NFS mount", "SMB/CIFS mount"; empty when the kernel sees its writes.
+std::string NetworkMountKind(const std::string& folder);
+
+} // namespace tollavar

@@ -1,0 +1,376 @@
+#include "batch/ConfigFile.h"
+#include "engine/ConversionSettings.h"
+#include "engine/DatagroupDocument.h"
+#include "support/TempDir.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tollavar {
+namespace {
+
+using testing::exists;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The real program without a display or a terminal, with its own settings folder.
+class OperatorProcess
+{
+public:
+    OperatorProcess(const TempDir& dir, std::vector<std::string> arguments) : m_dir(dir)
+    {
+        const std::string program = std::string(TOLLAVAR_BINARY_DIR) + "/tollavar";
+        std::vector<std::string> environment{"XDG_CONFIG_HOME=" + dir / "home"};
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
+                !entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("XDG_CONFIG_HOME="))
+                environment.push_back(entry);
+        }
+        std::vector<char*> envp;
+        for (std::string& entry : environment)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+        arguments.insert(arguments.begin(), program);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        EXPECT_EQ(posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~OperatorProcess()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    // The exit status; -1 (and the process killed) when it has not ended within `limit`.
+    int wait(std::chrono::milliseconds limit = 20s)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the program did not end:\n" << err();
+                return -1;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    int stop()
+    {
+        ::kill(m_pid, SIGTERM);
+        return wait();
+    }
+    std::string out() const { return exists(m_dir / "stdout.txt") ? readFile(m_dir / "stdout.txt") : ""; }
+    std::string err() const { return exists(m_dir / "stderr.txt") ? readFile(m_dir / "stderr.txt") : ""; }
+
+private:
+    const TempDir& m_dir;
+    pid_t m_pid = -1;
+};
+
+// Every entry below the folder with its kind, link target, bytes and time stamp.
+std::map<std::string, std::string> snapshot(const std::string& root)
+{
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string path = entry.path().string();
+        if (path.ends_with("stdout.txt") || path.ends_with("stderr.txt"))
+            continue;
+        std::string what;
+        if (entry.is_symlink())
+            what = "link " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            what = "folder";
+        else
+            what = readFile(path);
+        what += " @" + std::to_string(fs::last_write_time(entry.path()).time_since_epoch().count());
+        entries[path] = what;
+    }
+    return entries;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+ConversionSettings batchSettings(const TempDir& dir)
+{
+    ConversionSettings s;
+    s.txtIDX = dir / "in/*.csv";
+    s.txtXML = dir / "out/DATAGRP.XML";
+    s.txtDGNUMBER = "1";
+    s.txtDGCOMPID = "EXMP";
+    s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
+    s.txtFTYPES = "text|text|number|number";
+    s.txtImageFolder = dir / "images";
+    return s;
+}
+
+TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
+{
+    TempDir dir;
+    for (const char* name : {"0001.TIF", "0002.TIF", "0003.TIF", "0004.TIF"})
+        writeFile(dir / "images/B1/" + name, std::string("II*") + name);
+    writeFile(dir / "images/B1/0001.txt", "full text");
+    fs::create_directories(dir / "images/B1/folder.TIF");
+    writeFile(dir / "elsewhere/0005.TIF", "II*");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "images/B2");
+    writeFile(dir / "out/EXMP0001/DATAGRP.XML",
+              "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<REZI_DATAGRP><DGNUMBER>1</DGNUMBER><PROJECT "
+              "PROJID=\"1\"><NAME>P</NAME><DOCINDEXFIELDS/><DOCUMENTS><DOCUMENT DOCID=\"1\"/><DOCUMENT "
+              "DOCID=\"2\"/></DOCUMENTS></PROJECT></REZI_DATAGRP>");
+    writeFile(dir / "out/EXMP0001/B1/0002.TIF", "II*older");
+    writeFile(dir / "in/a.csv", "Caf\xE9,\\B1\\0001.TIF,1,1\r\n"
+                                "Missing,\\B1\\0009.TIF,1,2\r\n"
+                                "Climbs,..\\..\\secret.TIF,1,3\r\n"
+                                "Taken,\\B1\\0002.TIF,1,4\r\n"
+                                "Wide,\\B1\\0003.TIF,1,5,extra\r\n"
+                                "Control,\\B1\\0004.TIF,1,6\x01 7\r\n"
+                                "Linked,\\B2\\0005.TIF,1,8\r\n"
+                                "Folder,\\B1\\folder.TIF,1,9\r\n"
+                                "Again,\\B1\\0001.TIF,1,10\r\n");
+    std::string many = "\xEF\xBB\xBF";
+    for (int i = 1; i <= 22; ++i)
+        many += "M" + std::to_string(i) + ",\\B3\\" + std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
+    writeFile(dir / "in/b.csv", many + "   \r\n");
+    writeFile(dir / "in/notes.txt", "not an index file");
+    ConversionSettings settings = batchSettings(dir);
+    settings.txtMaxFiles = "30";
+    writeFile(dir / "batch.tvr", SerializeConfig(settings));
+    const auto before = snapshot(dir.path());
+
+    OperatorProcess text(dir, {"--check", dir / "batch.tvr"});
+    ASSERT_EQ(text.wait(), 1) << text.err();
+    std::string expected = "Configuration: <dir>/batch.tvr\n"
+                           "Datagroup folder: <dir>/out/EXMP0001 (exists, DATAGRP.XML ends at DOCID 2)\n"
+                           "Next DOCID: 3\n"
+                           "Maximum per datagroup: 30; after this command the last DOCID would be 33, past the "
+                           "maximum: the next command opens a new datagroup\n"
+                           "Index files: 2\n"
+                           "\n"
+                           "Index file 1 of 2: <dir>/in/a.csv\n"
+                           "  Lines: 9, documents: 9 (DOCID 3 to 11), encoding: windows-1252\n"
+                           "  Images missing: 2\n"
+                           "    line 2: \\B1\\0009.TIF: no file <dir>/images/B1/0009.TIF\n"
+                           "    line 9: \\B1\\0001.TIF: moved into the datagroup by an earlier line\n"
+                           "  Image paths refused: 3\n"
+                           "    line 3: ..\\..\\secret.TIF: leaves its folder\n"
+                           "    line 7: \\B2\\0005.TIF: goes through a symbolic link\n"
+                           "    line 8: \\B1\\folder.TIF: names no regular file\n"
+                           "  Images whose place in the datagroup is taken: 1\n"
+                           "    line 4: \\B1\\0002.TIF: <dir>/out/EXMP0001/B1/0002.TIF is taken; the run would ask "
+                           "\"File Exists\"\n"
+                           "  Lines with more or fewer columns than names: 1\n"
+                           "    line 5: 5 columns for 4 names\n"
+                           "  Values XML cannot carry: 1\n"
+                           "    line 6: field 'ID' holds a character XML cannot carry\n"
+                           "  Full-text files found: 1\n"
+                           "    line 1: <dir>/images/B1/0001.txt\n"
+                           "\n"
+                           "Index file 2 of 2: <dir>/in/b.csv\n"
+                           "  Lines: 23, documents: 22 (DOCID 12 to 33), encoding: UTF-8 with byte-order mark\n"
+                           "  Images missing: 22\n";
+    for (int i = 1; i <= 20; ++i)
+        expected += "    line " + std::to_string(i) + ": \\B3\\" + std::to_string(i) +
+                    ".TIF: no file <dir>/images/B3/" + std::to_string(i) + ".TIF\n";
+    expected += "    ... and 2 more\n"
+                "  Image paths refused: 0\n"
+                "  Images whose place in the datagroup is taken: 0\n"
+                "  Lines with more or fewer columns than names: 0\n"
+                "  Values XML cannot carry: 0\n"
+                "  Full-text files found: 0\n"
+                "\n"
+                "Result: the conversion would meet 29 questions or errors.\n";
+    EXPECT_EQ(replaceAll(text.out(), dir.path(), "<dir>"), expected);
+
+    OperatorProcess json(dir, {"--check", "--json", dir / "batch.tvr"});
+    ASSERT_EQ(json.wait(), 1) << json.err();
+    QJsonParseError error{};
+    const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(json.out()), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out();
+    EXPECT_EQ(report["nextDocId"].toInt(), 3);
+    EXPECT_EQ(report["lastDocIdAfter"].toInt(), 33);
+    EXPECT_TRUE(report["wouldPassMaximum"].toBool());
+    EXPECT_EQ(report["blocking"].toInt(), 29);
+    const QJsonArray files = report["files"].toArray();
+    ASSERT_EQ(files.size(), 2);
+    const std::map<QString, std::pair<int, int>> counts{{"missingImages", {2, 22}},  {"refusedPaths", {3, 0}},
+                                                        {"duplicateImages", {1, 0}}, {"columnCounts", {1, 0}},
+                                                        {"xmlValues", {1, 0}},       {"fullTextFiles", {1, 0}}};
+    for (const auto& [key, expectedCounts] : counts) {
+        EXPECT_EQ(files[0].toObject()[key].toObject()["count"].toInt(), expectedCounts.first) << key.toStdString();
+        EXPECT_EQ(files[1].toObject()[key].toObject()["count"].toInt(), expectedCounts.second) << key.toStdString();
+    }
+    EXPECT_EQ(files[1].toObject()["missingImages"].toObject()["examples"].toArray().size(), 20);
+    EXPECT_EQ(files[0].toObject()["encoding"].toString(), "windows-1252");
+
+    EXPECT_EQ(snapshot(dir.path()), before) << "the check changed the file tree";
+    EXPECT_FALSE(exists(dir / "home"));
+
+    // A configuration that cannot be read.
+    writeFile(dir / "short.tvr", "only\r\nfive\r\nlines\r\nof\r\nit\r\n");
+    for (const std::string& config : {dir / "none.tvr", dir / "short.tvr"}) {
+        OperatorProcess unreadable(dir, {"--check", config});
+        EXPECT_EQ(unreadable.wait(), 2) << config;
+    }
+}
+
+class WatchModeTest : public ::testing::Test
+{
+protected:
+    WatchModeTest()
+    {
+        fs::create_directories(dir / "in");
+        for (int i = 1; i <= 6; ++i)
+            writeFile(dir / ("images/B1/" + std::to_string(i) + ".TIF"), "II*" + std::to_string(i));
+    }
+
+    void writeConfig(const std::string& maxFiles)
+    {
+        ConversionSettings s = batchSettings(dir);
+        s.txtMaxFiles = maxFiles;
+        writeFile(config, SerializeConfig(s));
+    }
+
+    // The program has said how it watches the folder: from here on it sees every arrival.
+    static bool watching(const OperatorProcess& watch, const std::string& folder)
+    {
+        return watch.err().find(folder + ": ") != std::string::npos;
+    }
+
+    long documentsIn(const std::string& datagroup) const
+    {
+        if (!exists(datagroup + "/DATAGRP.XML"))
+            return 0;
+        DatagroupDocument document;
+        document.parseExisting(readFile(datagroup + "/DATAGRP.XML"));
+        return document.locateDocuments();
+    }
+
+    TempDir dir;
+    std::string config = dir / "batch.tvr";
+    std::string datagroup = dir / "out/EXMP0001";
+};
+
+TEST_F(WatchModeTest, ASlowlyWrittenIndexFileIsConvertedOnlyAfterItIsClosed)
+{
+    writeConfig("1000");
+    OperatorProcess watch(dir, {"--watch", "--settle=1", config});
+    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
+
+    {
+        std::ofstream index(dir / "in/slow.csv", std::ios::binary);
+        for (int i = 1; i <= 3; ++i) {
+            index << "Doc" << i << ",\\B1\\" << i << ".TIF,1," << i << "\r\n" << std::flush;
+            std::this_thread::sleep_for(1200ms);
+            EXPECT_FALSE(exists(datagroup + "/DATAGRP.XML")) << "converted while still open, after piece " << i;
+        }
+    }
+    ASSERT_TRUE(waitFor([&] { return exists(datagroup + "/DATAGRP.SUBMIT"); }, 10s)) << watch.err();
+    EXPECT_FALSE(exists(dir / "in/slow.csv"));
+    EXPECT_EQ(documentsIn(datagroup), 3);
+    EXPECT_TRUE(exists(datagroup + "/B1/3.TIF"));
+    EXPECT_EQ(watch.stop(), 0);
+    EXPECT_NE(watch.err().find("converted " + dir / "in/slow.csv"), std::string::npos) << watch.err();
+    EXPECT_NE(watch.err().find("Remove Processed Files is on"), std::string::npos) << watch.err();
+}
+
+TEST_F(WatchModeTest, TwoBatchesInQuickSuccessionEndInOneDatagroup)
+{
+    // The first batch fills the datagroup: only one Convert command puts the second there too.
+    writeConfig("2");
+    OperatorProcess watch(dir, {"--watch", "--settle=1", config});
+    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
+    writeFile(dir / "in/a.csv", "A1,\\B1\\1.TIF,1,1\r\nA2,\\B1\\2.TIF,1,2\r\nA3,\\B1\\3.TIF,1,3\r\n");
+    std::this_thread::sleep_for(300ms);
+    writeFile(dir / "in/b.csv", "B1,\\B1\\4.TIF,1,4\r\n");
+    ASSERT_TRUE(waitFor([&] { return exists(datagroup + "/DATAGRP.SUBMIT"); }, 10s)) << watch.err();
+    EXPECT_FALSE(exists(dir / "in/a.csv"));
+    EXPECT_FALSE(exists(dir / "in/b.csv"));
+    EXPECT_EQ(watch.stop(), 0);
+    EXPECT_EQ(documentsIn(datagroup), 4);
+    EXPECT_FALSE(exists(dir / "out/EXMP0002"));
+    // The full datagroup advanced the number once, for the next arrivals.
+    EXPECT_NE(readFile(config).find("\r\n2\r\n"), std::string::npos);
+}
+
+TEST_F(WatchModeTest, SigtermEndsWithStatusZeroAndNothingHalfDone)
+{
+    constexpr int kLines = 3000;
+    std::string index;
+    for (int i = 1; i <= kLines; ++i) {
+        writeFile(dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
+        index += "D" + std::to_string(i) + ",\\B2\\" + std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
+    }
+    writeConfig("100000");
+    OperatorProcess watch(dir, {"--watch", "--settle=0", config});
+    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
+    writeFile(dir / "in/big.tmp", index);
+    fs::rename(dir / "in/big.tmp", dir / "in/big.csv");
+    // The signal comes as the Convert command begins (it creates the datagroup folder first).
+    ASSERT_TRUE(waitFor([&] { return exists(datagroup); }, 10s)) << watch.err();
+    EXPECT_EQ(watch.stop(), 0) << watch.err();
+
+    const long moved = exists(datagroup + "/B2")
+                           ? long(std::distance(fs::directory_iterator(datagroup + "/B2"), fs::directory_iterator()))
+                           : 0;
+    RecordProperty("convertedBeforeStopping", !exists(dir / "in/big.csv"));
+    if (exists(dir / "in/big.csv")) {
+        EXPECT_EQ(moved, 0);
+        EXPECT_EQ(documentsIn(datagroup), 0);
+    } else {
+        EXPECT_EQ(moved, kLines);
+        EXPECT_EQ(documentsIn(datagroup), kLines);
+        EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT"));
+    }
+    EXPECT_NE(watch.err().find("stopped by SIGTERM"), std::string::npos) << watch.err();
+}
+
+} // namespace
+} // namespace tollavar
