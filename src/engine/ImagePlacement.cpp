@@ -53,12 +53,11 @@ files::FileAt ImagePlacer::destinationAt(std::string_view path)
 {
     const std::string shown = nativePath(files::JoinBelow(m_datagroupFolder, path));
     const auto [folder, name] = splitBelow(path);
-    const std::string folderShown = nativePath(FileTools::GetFPath(shown));
-    files::RootFolder::Folder found = m_destinations.open(folder, true, folderShown);
+    files::RootFolder::Folder found = m_destinations.open(folder, true);
     if (found.reach == files::Reach::Missing && !files::folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
         m_fileTools.CreateAnyFolder(m_datagroupFolder);
-        found = m_destinations.open(folder, true, folderShown);
+        found = m_destinations.open(folder, true);
     }
     switch (found.reach) {
     case files::Reach::Inside:
@@ -69,7 +68,7 @@ files::FileAt ImagePlacer::destinationAt(std::string_view path)
     case files::Reach::Failed:
         break;
     }
-    throw systemFailure(found.error, "Create Folder", folderShown);
+    throw systemFailure(found.error, "Create Folder", nativePath(FileTools::GetFPath(shown)));
 }
 
 // The file at `path` beneath the image folder when it is a regular file there; nothing when it is

@@ -264,7 +264,7 @@ RootFolder::RootFolder(std::string folder) : m_path(std::move(folder))
 {
 }
 
-RootFolder::Folder RootFolder::open(const std::string& relativeDir, bool create, std::string_view shown)
+RootFolder::Folder RootFolder::open(const std::string& relativeDir, bool create)
 {
     if (m_root.get() < 0) {
         // The root is what the user set: it may be a link, and it is reached as the user named it.
@@ -282,7 +282,8 @@ RootFolder::Folder RootFolder::open(const std::string& relativeDir, bool create,
         it->second.lastUse = m_clock;
         return {it->second.fd.get(), Reach::Inside, 0};
     }
-    FolderBeneath found = OpenFolderBeneath(m_root.get(), relativeDir, create, shown);
+    FolderBeneath found =
+        OpenFolderBeneath(m_root.get(), relativeDir, create, create ? nativePath(JoinBelow(m_path, relativeDir)) : "");
     if (found.reach != Reach::Inside)
         return {-1, found.reach, found.error};
     // The folder used longest ago goes: the few a caller holds at a time are the latest.

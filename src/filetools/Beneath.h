@@ -101,10 +101,10 @@ public:
         Reach reach = Reach::Failed;
         int error = 0;
     };
-    // The subfolder `relativeDir` ("" for the root itself), opened or, with `create`, made on the way (the
-    // root itself is never made). Raises only when a folder cannot be made, naming `shown`. Of the folders
-    // it hands out, the latest few stay open however many are asked for.
-    Folder open(const std::string& relativeDir, bool create = false, std::string_view shown = {});
+    // The subfolder `relativeDir` ("/"-separated, "" for the root itself), opened or, with `create`, made on
+    // the way (the root itself is never made). Raises only when a folder cannot be made. Of the folders it
+    // hands out, the latest few stay open however many are asked for.
+    Folder open(const std::string& relativeDir, bool create = false);
 
 private:
     std::string m_path;
