@@ -23,14 +23,25 @@ Failure leavesItsFolder(std::string_view path)
     return Failure(ErrorCode::PathFileAccess, "Copy Image File", "Image path leaves its folder: " + std::string(path));
 }
 
-// Folder part ("" for none) and name of a path below a root.
-std::pair<std::string, std::string> splitBelow(std::string_view path)
+std::string prefixOf(const std::string& folder)
 {
-    const std::string below = files::RelativeBelow(path);
+    std::string prefix = nativePath(folder);
+    if (!prefix.empty() && prefix.back() != '/')
+        prefix += '/';
+    return prefix;
+}
+
+// The folder part ("" for none) and the name of a path below a root ("/"-separated, see RelativeBelow).
+std::string_view folderPart(const std::string& below)
+{
     const size_t slash = below.rfind('/');
-    if (slash == std::string::npos)
-        return {std::string(), below};
-    return {below.substr(0, slash), below.substr(slash + 1)};
+    return slash == std::string::npos ? std::string_view() : std::string_view(below).substr(0, slash);
+}
+
+std::string namePart(const std::string& below)
+{
+    const size_t slash = below.rfind('/');
+    return slash == std::string::npos ? below : below.substr(slash + 1);
 }
 
 } // namespace
@@ -44,15 +55,16 @@ ImagePlacer::ImagePlacer(const ConversionSettings& settings, const FileTools& fi
                          std::string imageFolder, std::string indexFile, const std::string& xmlFile)
     : m_settings(settings), m_fileTools(fileTools), m_prompter(prompter), m_imageFolder(std::move(imageFolder)),
       m_indexFile(std::move(indexFile)), m_datagroupFolder(FileTools::GetFPath(xmlFile)),
-      m_indexInDatagroup(FileTools::GetFPath(m_indexFile) == m_datagroupFolder), m_sources(m_imageFolder),
-      m_destinations(m_datagroupFolder)
+      m_indexInDatagroup(FileTools::GetFPath(m_indexFile) == m_datagroupFolder),
+      m_sourcePrefix(prefixOf(m_imageFolder)), m_destinationPrefix(prefixOf(m_datagroupFolder)),
+      m_sources(m_imageFolder), m_destinations(m_datagroupFolder)
 {
 }
 
-files::FileAt ImagePlacer::destinationAt(std::string_view path)
+// The destination's folder, made when missing: always beneath the datagroup folder.
+files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_view imagePath)
 {
-    const std::string shown = nativePath(files::JoinBelow(m_datagroupFolder, path));
-    const auto [folder, name] = splitBelow(path);
+    const std::string_view folder = folderPart(below);
     files::RootFolder::Folder found = m_destinations.open(folder, true);
     if (found.reach == files::Reach::Missing && !files::folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
@@ -61,39 +73,46 @@ files::FileAt ImagePlacer::destinationAt(std::string_view path)
     }
     switch (found.reach) {
     case files::Reach::Inside:
-        return files::FileAt{found.fd, name, shown};
+        return files::FileAt{found.fd, namePart(below), m_destinationPrefix + below};
     case files::Reach::Leaves:
-        throw leavesItsFolder(path);
+        throw leavesItsFolder(imagePath);
     case files::Reach::Missing:
     case files::Reach::Failed:
         break;
     }
-    throw systemFailure(found.error, "Create Folder", nativePath(FileTools::GetFPath(shown)));
+    throw systemFailure(found.error, "Create Folder", m_destinationPrefix + std::string(folder));
 }
 
-// The file at `path` beneath the image folder when it is a regular file there; nothing when it is
-// missing or no file at all (a folder, FIFO, socket or device is never opened). A link is refused
-// like a path that climbs out: it may point anywhere.
-std::optional<files::FileAt> ImagePlacer::sourceAt(std::string_view path, std::string_view imagePath)
+// The file `below` the image folder when it is a regular file there; nothing when it is missing or no file
+// at all (a folder, FIFO, socket or device is never opened). A link is refused like a path that climbs
+// out: it may point anywhere. `fullTextOf` is the image's dotted extension when this is its full-text file.
+std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath,
+                                                   std::string_view fullTextOf)
 {
-    const std::string shown = nativePath(files::JoinBelow(m_imageFolder, path));
-    const auto [folder, name] = splitBelow(path);
-    const files::RootFolder::Folder found = m_sources.open(folder);
+    const auto refused = [&] {
+        return leavesItsFolder(fullTextOf.empty() ? std::string(imagePath)
+                                                  : ReplaceAllIgnoreCase(imagePath, fullTextOf, ".txt"));
+    };
+    const files::RootFolder::Folder found = m_sources.open(folderPart(below));
     switch (found.reach) {
     case files::Reach::Inside:
         break;
     case files::Reach::Missing:
         return std::nullopt;
     case files::Reach::Leaves:
-        throw leavesItsFolder(imagePath);
+        throw refused();
     case files::Reach::Failed:
-        throw systemFailure(found.error, "Find File", shown);
+        throw systemFailure(found.error, "Find File", m_sourcePrefix + below);
     }
-    switch (files::KindOfEntry(found.fd, name, shown)) {
+    std::string name = namePart(below);
+    int error = 0;
+    switch (files::KindOfEntry(found.fd, name, error)) {
     case files::EntryKind::File:
-        return files::FileAt{found.fd, name, shown};
+        return files::FileAt{found.fd, std::move(name), m_sourcePrefix + below};
     case files::EntryKind::Link:
-        throw leavesItsFolder(imagePath);
+        throw refused();
+    case files::EntryKind::Failed:
+        throw systemFailure(error, "Find File", m_sourcePrefix + below);
     case files::EntryKind::Missing:
     case files::EntryKind::Other:
         break;
@@ -101,10 +120,10 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(std::string_view path, std::s
     return std::nullopt;
 }
 
-PlacementOutcome ImagePlacer::missingSource(const std::string& source, DatagroupDocument& document)
+PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document)
 {
-    const Message missing{"Source File: " + source + "\rIndex File: " + m_indexFile +
-                              "\rSkip file and continue processing?",
+    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) +
+                              "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
     if (m_prompter.ask(missing) == MessageAnswer::Yes) {
         document.dropCurrentDocument();
@@ -122,15 +141,17 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
         // A name without any dot would never change, and the search would never end: number it at the end.
         if (newPath == imagePath)
             newPath += number.substr(0, number.size() - 1);
-        const auto [folder, name] = splitBelow(newPath);
-        const files::RootFolder::Folder found = m_destinations.open(folder);
+        const std::string below = files::RelativeBelow(newPath);
+        const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
-        const bool free =
-            found.reach != files::Reach::Inside ||
-            files::KindOfEntry(found.fd, name, nativePath(files::JoinBelow(m_datagroupFolder, newPath))) ==
-                files::EntryKind::Missing;
-        if (free) {
+        int error = 0;
+        const files::EntryKind kind = found.reach == files::Reach::Inside
+                                          ? files::KindOfEntry(found.fd, namePart(below), error)
+                                          : files::EntryKind::Missing;
+        if (kind == files::EntryKind::Failed)
+            throw systemFailure(error, "Find File", m_destinationPrefix + below);
+        if (kind == files::EntryKind::Missing) {
             document.changeFile1(newPath);
             return newPath;
         }
@@ -144,34 +165,36 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     if (LeavesItsFolder(imagePath))
         throw leavesItsFolder(imagePath);
 
-    const std::string source = files::JoinBelow(m_imageFolder, imagePath);
-    files::FileAt to = destinationAt(imagePath);
-    const std::optional<files::FileAt> from = sourceAt(imagePath, imagePath);
+    const std::string below = files::RelativeBelow(imagePath);
+    files::FileAt to = destinationAt(below, imagePath);
+    const std::optional<files::FileAt> from = sourceAt(below, imagePath, {});
     if (!from)
-        return missingSource(source, document);
+        return missingSource(imagePath, document);
     // Looked at before anything moves, so that a refused full-text file leaves the image where it was.
-    const std::string fullTextPath = ReplaceAllIgnoreCase(imagePath, "." + FileTools::GetFExt(imagePath), ".txt");
-    const std::optional<files::FileAt> fullText = sourceAt(fullTextPath, fullTextPath);
+    const std::string dottedExt = "." + FileTools::GetFExt(imagePath);
+    const std::optional<files::FileAt> fullText =
+        sourceAt(ReplaceAllIgnoreCase(below, dottedExt, ".txt"), imagePath, dottedExt);
 
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
     switch (files::MoveFileAt(*from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
-        moveFullText(fullText, imagePath, imagePath);
+        moveFullText(fullText, dottedExt, below, imagePath);
         return PlacementOutcome::Placed;
     case files::MoveOutcome::SourceMissing:
-        return missingSource(source, document);
+        return missingSource(imagePath, document);
     case files::MoveOutcome::DestinationTaken:
         break;
     }
 
-    std::string placedPath(imagePath);
+    std::string placedBelow = below;
     bool replacing = false;
     if (m_settings.mAllowDupes) {
         // The numbering reaches folder names that end in the extension too; such a folder is made.
-        placedPath = duplicateName(imagePath, document);
-        to = destinationAt(placedPath);
+        const std::string placedPath = duplicateName(imagePath, document);
+        placedBelow = files::RelativeBelow(placedPath);
+        to = destinationAt(placedBelow, placedPath);
     } else {
         const Message exists{"Image file already exists! " + files::JoinBelow(m_datagroupFolder, imagePath) +
                                  ".  Do you want to replace this with the new file?",
@@ -205,17 +228,16 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
     ++m_movedCount;
 
-    moveFullText(fullText, imagePath, placedPath);
+    moveFullText(fullText, dottedExt, placedBelow, imagePath);
     return PlacementOutcome::Placed;
 }
 
-void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std::string_view imagePath,
-                               std::string_view placedPath)
+void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
+                               const std::string& placedBelow, std::string_view imagePath)
 {
     if (!fullText)
         return;
-    const std::string dottedExt = "." + FileTools::GetFExt(imagePath);
-    const files::FileAt to = destinationAt(ReplaceAllIgnoreCase(placedPath, dottedExt, ".PVFULLTEXT"));
+    const files::FileAt to = destinationAt(ReplaceAllIgnoreCase(placedBelow, dottedExt, ".PVFULLTEXT"), imagePath);
     switch (files::MoveFileAt(*fullText, to)) {
     case files::MoveOutcome::Moved:
     case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move

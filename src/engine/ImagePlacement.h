@@ -37,11 +37,12 @@ public:
     long movedCount() const { return m_movedCount; }
 
 private:
-    files::FileAt destinationAt(std::string_view imagePath);
-    std::optional<files::FileAt> sourceAt(std::string_view path, std::string_view imagePath);
-    PlacementOutcome missingSource(const std::string& source, DatagroupDocument& document);
-    void moveFullText(const std::optional<files::FileAt>& fullText, std::string_view imagePath,
-                      std::string_view placedPath);
+    files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
+    std::optional<files::FileAt> sourceAt(const std::string& below, std::string_view imagePath,
+                                          std::string_view fullTextOf);
+    PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document);
+    void moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
+                      const std::string& placedBelow, std::string_view imagePath);
     std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
 
     const ConversionSettings& m_settings;
@@ -52,6 +53,9 @@ private:
     const std::string m_datagroupFolder;
     const bool m_indexInDatagroup;
     long m_movedCount = 0;
+    // The two folders as failures name the files in them: each file's path below is appended.
+    const std::string m_sourcePrefix;
+    const std::string m_destinationPrefix;
     files::RootFolder m_sources;
     files::RootFolder m_destinations;
 };

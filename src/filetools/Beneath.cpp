@@ -212,15 +212,14 @@ FolderBeneath OpenFolderBeneath(int rootFd, std::string_view relative, bool crea
     return walkBeneath(rootFd, relative, create, shown);
 }
 
-EntryKind KindOfEntry(int folderFd, const std::string& name, std::string_view shown)
+EntryKind KindOfEntry(int folderFd, const std::string& name, int& error)
 {
     struct stat st
     {
     };
     if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return EntryKind::Missing;
-        throw systemFailure(errno, "Find File", shown);
+        error = errno;
+        return error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Failed;
     }
     if (S_ISLNK(st.st_mode))
         return EntryKind::Link;
@@ -247,7 +246,8 @@ PathCheck CheckBeneath(const std::string& folder, std::string_view relative)
     case Reach::Failed:
         throw systemFailure(found.error, "Find File", JoinBelow(folder, relative));
     }
-    switch (KindOfEntry(found.fd, name, JoinBelow(folder, relative))) {
+    int error = 0;
+    switch (KindOfEntry(found.fd, name, error)) {
     case EntryKind::File:
         return PathCheck::File;
     case EntryKind::Missing:
@@ -256,6 +256,8 @@ PathCheck CheckBeneath(const std::string& folder, std::string_view relative)
         return PathCheck::Leaves;
     case EntryKind::Other:
         break;
+    case EntryKind::Failed:
+        throw systemFailure(error, "Find File", JoinBelow(folder, relative));
     }
     return PathCheck::NotAFile;
 }
@@ -264,7 +266,7 @@ RootFolder::RootFolder(std::string folder) : m_path(std::move(folder))
 {
 }
 
-RootFolder::Folder RootFolder::open(const std::string& relativeDir, bool create)
+RootFolder::Folder RootFolder::open(std::string_view relativeDir, bool create)
 {
     if (m_root.get() < 0) {
         // The root is what the user set: it may be a link, and it is reached as the user named it.
@@ -295,7 +297,7 @@ RootFolder::Folder RootFolder::open(const std::string& relativeDir, bool create)
         m_open.erase(oldest);
     }
     const int fd = found.fd.get();
-    m_open.emplace(relativeDir, Cached{std::move(found.fd), m_clock});
+    m_open.emplace(std::string(relativeDir), Cached{std::move(found.fd), m_clock});
     return {fd, Reach::Inside, 0};
 }
 

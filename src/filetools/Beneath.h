@@ -66,14 +66,14 @@ FolderBeneath OpenFolderBeneath(int rootFd, std::string_view relative, bool crea
 enum class EntryKind
 {
     Missing,
-    File,  // a regular file
-    Link,  // a symbolic link, never followed
-    Other, // a folder, FIFO, socket or device: nothing to open or move as a file
+    File,   // a regular file
+    Link,   // a symbolic link, never followed
+    Other,  // a folder, FIFO, socket or device: nothing to open or move as a file
+    Failed, // the file system refused to say: `error` says why
 };
 
-// What the name is in the folder, by lstat: nothing is opened, so a FIFO cannot block. Failures other
-// than a missing name are raised, naming `shown`.
-EntryKind KindOfEntry(int folderFd, const std::string& name, std::string_view shown);
+// What the name is in the folder, by lstat: nothing is opened, so a FIFO cannot block.
+EntryKind KindOfEntry(int folderFd, const std::string& name, int& error);
 
 // What `relative` names beneath `folder`, for reports of paths that would be refused.
 enum class PathCheck
@@ -104,7 +104,7 @@ public:
     // The subfolder `relativeDir` ("/"-separated, "" for the root itself), opened or, with `create`, made on
     // the way (the root itself is never made). Raises only when a folder cannot be made. Of the folders it
     // hands out, the latest few stay open however many are asked for.
-    Folder open(const std::string& relativeDir, bool create = false);
+    Folder open(std::string_view relativeDir, bool create = false);
 
 private:
     std::string m_path;
@@ -114,7 +114,7 @@ private:
         unsigned long lastUse = 0;
     };
     UniqueFd m_root;
-    std::map<std::string, Cached> m_open;
+    std::map<std::string, Cached, std::less<>> m_open;
     unsigned long m_clock = 0;
 };
 
