@@ -46,7 +46,7 @@ bool LeavesByItsText(std::string_view relative);
 // The path below the folder: "/" separators and no leading one.
 std::string RelativeBelow(std::string_view relative);
 
-// Folder and path joined with exactly one separator (the path's own when it has one, else "/").
+// Folder and path joined with exactly one separator: the one either of them has, else "/".
 std::string JoinBelow(std::string_view folder, std::string_view relative);
 
 struct FolderBeneath
