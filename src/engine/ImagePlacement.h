@@ -1,5 +1,9 @@
 #pragma once
 
+#include "filetools/Beneath.h"
+#include "filetools/MoveAt.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,9 +37,13 @@ public:
     long movedCount() const { return m_movedCount; }
 
 private:
-    void moveFullText(std::string_view imagePath, const std::string& destination) const;
-    std::string duplicateName(const std::string& destination, std::string_view imagePath,
-                              DatagroupDocument& document) const;
+    files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
+    std::optional<files::FileAt> sourceAt(const std::string& below, std::string_view imagePath,
+                                          std::string_view fullTextOf);
+    PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document);
+    void moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
+                      const std::string& placedBelow, std::string_view imagePath);
+    std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
 
     const ConversionSettings& m_settings;
     const FileTools& m_fileTools;
@@ -45,11 +53,15 @@ private:
     const std::string m_datagroupFolder;
     const bool m_indexInDatagroup;
     long m_movedCount = 0;
-    std::string m_lastFolderSeen; // most lines of a batch share their folder: test it once
-
+    // The two folders as failures name the files in them: each file's path below is appended.
+    const std::string m_sourcePrefix;
+    const std::string m_destinationPrefix;
+    files::RootFolder m_sources;
+    files::RootFolder m_destinations;
 };
 
-// True when a relative image path climbs out of its folder ("..", in either separator style).
+// True when a relative image path climbs out of its folder by its text alone: "..", a drive or a network
+// path, in either separator style.
 bool LeavesItsFolder(std::string_view imagePath);
 
 } // namespace tollavar

@@ -26,15 +26,22 @@ long operationsSinceArmed()
     return g_count;
 }
 
-void checkpoint(std::string_view operation, std::string_view path)
+int injectedError(std::string_view operation)
 {
     if (!g_plan.operation.empty() && g_plan.operation != operation)
-        return;
+        return 0;
     ++g_count;
     if (g_plan.failAt <= 0)
-        return;
+        return 0;
     if (g_count == g_plan.failAt || (g_plan.persistent && g_count > g_plan.failAt))
-        throw systemFailure(g_plan.error, operation, path);
+        return g_plan.error;
+    return 0;
+}
+
+void checkpoint(std::string_view operation, std::string_view path)
+{
+    if (const int error = injectedError(operation))
+        throw systemFailure(error, operation, path);
 }
 
 } // namespace tollavar::faults

@@ -22,4 +22,9 @@ long operationsSinceArmed();
 // Called by the file layer before each operation; throws the operation's Failure when the plan says so.
 void checkpoint(std::string_view operation, std::string_view path);
 
+// For the few operations whose errno decides what the file layer does next (a file system without hard
+// links takes another road): counted like a checkpoint, but the planned errno is returned rather than
+// raised. 0: go ahead.
+int injectedError(std::string_view operation);
+
 } // namespace tollavar::faults

@@ -1,8 +1,10 @@
 #include "filetools/FileSystem.h"
 
+#include "filetools/Beneath.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
 #include "filetools/IdentityKeepingSave.h"
+#include "filetools/MoveAt.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -112,53 +114,14 @@ int createTemporary(const std::string& target, std::string& tempPath)
     return fd;
 }
 
-void copyInto(int from, int to, const std::string& source, const std::string& target)
+// The folder of a full path held open for a move, and the name in it.
+FileAt fileAtPath(const std::string& path, UniqueFd& folder)
 {
-    std::string buffer(1 << 20, '\0');
-    for (;;) {
-        faults::checkpoint("Read File", source);
-        ssize_t n = ::read(from, buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("Read File", source);
-        }
-        if (n == 0)
-            break;
-        writeAllTo(to, std::string_view(buffer.data(), static_cast<size_t>(n)), target);
-    }
-}
-
-// Across file systems: copy to a temporary beside the target, sync, link it into place (which never
-// replaces), and only then remove the source.
-void moveAcrossFileSystems(const std::string& from, const std::string& to)
-{
-    faults::checkpoint("Open File", from);
-    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.fd < 0)
-        fail("Move File", from);
-    std::string tempPath;
-    Fd temp(createTemporary(to, tempPath));
-    try {
-        copyInto(source.fd, temp.fd, from, to);
-        struct stat st
-        {
-        };
-        if (::fstat(source.fd, &st) == 0)
-            ::fchmod(temp.fd, st.st_mode & 07777);
-        syncFd(temp.fd, to);
-        faults::checkpoint("Move File", to);
-        if (::link(tempPath.c_str(), to.c_str()) != 0)
-            fail("Move File", to);
-    } catch (...) {
-        ::unlink(tempPath.c_str());
-        throw;
-    }
-    ::unlink(tempPath.c_str());
-    syncFolder(folderOf(to));
-    faults::checkpoint("Delete File", from);
-    if (::unlink(from.c_str()) != 0)
-        fail("Delete File", from);
+    folder.reset(::open(folderOf(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        fail("Move File", path);
+    const auto slash = path.find_last_of('/');
+    return FileAt{folder.get(), slash == std::string::npos ? path : path.substr(slash + 1), path};
 }
 
 } // namespace
@@ -277,52 +240,25 @@ void deleteFile(const std::string& path)
 
 void moveFile(const std::string& from, const std::string& to)
 {
-    faults::checkpoint("Move File", from);
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    UniqueFd fromFolder;
+    UniqueFd toFolder;
+    const FileAt source = fileAtPath(from, fromFolder);
+    switch (MoveFileAt(source, fileAtPath(to, toFolder))) {
+    case MoveOutcome::Moved:
         return;
-    const int error = errno;
-    if (error == EXDEV) {
-        moveAcrossFileSystems(from, to);
-        return;
+    case MoveOutcome::SourceMissing:
+        fail("Move File", from, ENOENT);
+    case MoveOutcome::DestinationTaken:
+        fail("Move File", to, EEXIST);
     }
-    if (error == EINVAL || error == ENOSYS) {
-        // No RENAME_NOREPLACE on this file system: a hard link never replaces either.
-        if (::link(from.c_str(), to.c_str()) != 0)
-            fail("Move File", errno == EEXIST ? to : from);
-        if (::unlink(from.c_str()) != 0) {
-            int unlinkError = errno;
-            ::unlink(to.c_str());
-            fail("Move File", from, unlinkError);
-        }
-        return;
-    }
-    // Name the path that is at fault: a taken or unreachable destination, else the source.
-    const bool destinationAtFault = error == EEXIST || (error == ENOENT && pathExists(from));
-    fail("Move File", destinationAtFault ? to : from, error);
-}
-
-bool moveFileIfFree(const std::string& from, const std::string& to)
-{
-    faults::checkpoint("Move File", from);
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno == EEXIST || (errno == ENOENT && !pathExists(from)))
-        return false;
-    // Anything else (another file system, no RENAME_NOREPLACE here, a real failure) takes the full road.
-    moveFile(from, to);
-    return true;
 }
 
 void moveFileReplacing(const std::string& from, const std::string& to)
 {
-    faults::checkpoint("Move File", from);
-    if (::rename(from.c_str(), to.c_str()) == 0)
-        return;
-    if (errno != EXDEV)
-        fail("Move File", from);
-    // Across file systems: a synced copy replaces the target atomically, then the source goes.
-    writeFileAtomic(to, readAll(from));
-    deleteFile(from);
+    UniqueFd fromFolder;
+    UniqueFd toFolder;
+    const FileAt source = fileAtPath(from, fromFolder);
+    MoveFileAtReplacing(source, fileAtPath(to, toFolder));
 }
 
 void addNameNoReplace(const std::string& existing, const std::string& newName)

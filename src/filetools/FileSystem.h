@@ -31,13 +31,9 @@ void createEmptyFile(const std::string& path);
 // Deletes a file even when it is read-only.
 void deleteFile(const std::string& path);
 
-// Moves a file; a taken destination is an error, never overwritten. Across file systems the file is
-// copied, synced and only then removed from its source.
+// Moves a file; a taken destination is an error, never overwritten. Across file systems, and to drives
+// without hard links, the file is copied, synced and only then removed from its source.
 void moveFile(const std::string& from, const std::string& to);
-
-// Moves a file when its destination is free: false (and nothing moved) when the source is missing or
-// the destination is taken, so that the caller can ask the user; other failures are raised.
-bool moveFileIfFree(const std::string& from, const std::string& to);
 
 // Moves a file over an existing one in a single step, so that at every moment the target holds
 // either the old file or the new one. Only for a replacement the user asked for.

@@ -1,12 +1,24 @@
 #include "engine/ImagePlacement.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "filetools/Beneath.h"
 #include "filetools/Failure.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
+#include "support/ShmDir.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace tollavar;
 using namespace tollavar::testing;
@@ -14,6 +26,18 @@ using namespace tollavar::testing;
 namespace {
 
 using A = MessageAnswer;
+namespace fs = std::filesystem;
+
+// What is at a path, a link not followed.
+fs::file_type typeAt(const std::string& path)
+{
+    return fs::symlink_status(path).type();
+}
+
+struct ComponentWalkGuard
+{
+    ~ComponentWalkGuard() { files::ForceComponentWalk(false); }
+};
 
 class ImagePlacementTest : public ::testing::Test
 {
@@ -26,8 +50,8 @@ protected:
     // One document holding `imagePath`, placed as the run would place it.
     PlacementOutcome placeOne(const std::string& imagePath, const std::string& indexFile = "")
     {
-        ImagePlacer placer(settings, services.fileTools, prompter, dir / "scans",
-                           indexFile.empty() ? dir / "in/batch.csv" : indexFile, datagroup() + "/DATAGRP.XML");
+        ImagePlacer placer(settings, services.fileTools, prompter, imageFolder,
+                           indexFile.empty() ? dir / "in/batch.csv" : indexFile, xmlFile);
         document.beginDocument("DOCUMENT", ++docId);
         document.beginObject();
         document.setImagePath(imagePath);
@@ -38,8 +62,14 @@ protected:
     }
     std::string datagroup() const { return dir / "out/DEFC0001"; }
     std::string xmlText() const { return document.serialize(); }
+    bool hasFile1(const std::string& imagePath) const
+    {
+        return xmlText().find("<FILE1>" + imagePath + "</FILE1>") != std::string::npos;
+    }
 
     TempDir dir;
+    std::string imageFolder = dir / "scans";
+    std::string xmlFile = datagroup() + "/DATAGRP.XML";
     ConversionSettings settings;
     FakeServices services;
     FakePrompter prompter;
@@ -163,4 +193,217 @@ TEST_F(ImagePlacementTest, NothingIsPlacedFromInsideTheDatagroupOrOutsideTheImag
     EXPECT_EQ(readFile(dir / "private.key"), "secret");
     EXPECT_FALSE(LeavesItsFolder("\\B1\\..x\\a..tif"));
     EXPECT_EQ(moved, 0);
+}
+
+TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
+{
+    // What else an image path may name; none of it is opened or moved, and each gets the missing file's
+    // question. A FIFO on another file system once hung the run.
+    fs::create_directories(dir / "scans/B1/folder.TIF");
+    writeFile(dir / "scans/B1/folder.TIF/inside.TIF", "kept");
+    ASSERT_EQ(::mkfifo((dir / "scans/B1/fifo.TIF").c_str(), 0600), 0);
+    {
+        const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string socketPath = dir / "scans/B1/socket.TIF";
+        ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+        socketPath.copy(address.sun_path, socketPath.size());
+        ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(sock);
+    }
+    struct Case
+    {
+        std::string folder;
+        std::string path;
+        fs::file_type type;
+    };
+    std::vector<Case> cases = {
+        {dir / "scans", "\\B1\\folder.TIF", fs::file_type::directory},
+        {dir / "scans", "\\B1\\fifo.TIF", fs::file_type::fifo},
+        {dir / "scans", "\\B1\\socket.TIF", fs::file_type::socket},
+        {dir / "scans", "\\B1\\", fs::file_type::directory},
+    };
+    if (::mknod((dir / "scans/B1/device.TIF").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        cases.push_back({dir / "scans", "\\B1\\device.TIF", fs::file_type::character});
+    ShmDir shm;
+    if (shm.separateFrom(dir.path())) {
+        fs::create_directories(shm / "B1");
+        ASSERT_EQ(::mkfifo((shm / "B1/fifo.TIF").c_str(), 0600), 0);
+        cases.push_back({shm.path(), "\\B1\\fifo.TIF", fs::file_type::fifo});
+    }
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder + c.path);
+        imageFolder = c.folder;
+        const std::string below = files::RelativeBelow(c.path);
+        prompter.expect("Source File is Missing", A::Yes);
+        EXPECT_EQ(placeOne(c.path), PlacementOutcome::Dropped);
+        EXPECT_EQ(prompter.seen().back().text.rfind("Source File: " + c.folder + c.path + "\r", 0), 0u);
+        EXPECT_EQ(typeAt(c.folder + "/" + below), c.type) << "left where it was";
+        if (!below.ends_with('/')) {
+            EXPECT_EQ(typeAt(datagroup() + "/" + below), fs::file_type::not_found);
+        }
+    }
+    EXPECT_EQ(readFile(dir / "scans/B1/folder.TIF/inside.TIF"), "kept");
+    imageFolder = dir / "scans";
+    prompter.expect("Source File is Missing", A::No);
+    try {
+        placeOne("\\B1\\fifo.TIF");
+        FAIL() << "No stops the run";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.code(), 23);
+    }
+
+    // A full-text "file" that is a FIFO stays where it is, unopened; the image moves alone.
+    writeFile(dir / "scans/B2/0001.TIF", "img");
+    ASSERT_EQ(::mkfifo((dir / "scans/B2/0001.txt").c_str(), 0600), 0);
+    EXPECT_EQ(placeOne("\\B2\\0001.TIF"), PlacementOutcome::Placed);
+    EXPECT_EQ(readFile(datagroup() + "/B2/0001.TIF"), "img");
+    EXPECT_EQ(typeAt(dir / "scans/B2/0001.txt"), fs::file_type::fifo);
+    EXPECT_EQ(typeAt(datagroup() + "/B2/0001.PVFULLTEXT"), fs::file_type::not_found);
+    EXPECT_EQ(moved, 1);
+}
+
+TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
+{
+    writeFile(dir / "private/0001.TIF", "secret");
+    writeFile(dir / "private/0001.txt", "secret text");
+    fs::create_directories(dir / "scans/B1");
+    fs::create_directory_symlink(dir / "private", dir / "scans/Out");
+    fs::create_directory_symlink("../private", dir / "scans/Up");
+    fs::create_symlink(dir / "private/0001.TIF", dir / "scans/B1/away.TIF");
+    writeFile(dir / "scans/B1/0002.TIF", "img-2");
+    fs::create_symlink("0002.TIF", dir / "scans/B1/near.TIF");
+    writeFile(dir / "scans/B2/0001.TIF", "img-b2");
+    fs::create_symlink(dir / "private/0001.txt", dir / "scans/B2/0001.txt");
+    // A link that reached the datagroup earlier must not lead a later index file out of it.
+    writeFile(dir / "scans/Planted/0001.TIF", "img-planted");
+    fs::create_directories(datagroup());
+    fs::create_directory_symlink(dir / "private", datagroup() + "/Planted");
+
+    const struct
+    {
+        const char* imagePath;
+        const char* named;
+    } hostile[] = {
+        {"\\Out\\0001.TIF", "\\Out\\0001.TIF"},
+        {"\\Up\\0001.TIF", "\\Up\\0001.TIF"},
+        {"\\B1\\away.TIF", "\\B1\\away.TIF"},
+        {"\\B1\\near.TIF", "\\B1\\near.TIF"},
+        {"\\B2\\0001.TIF", "\\B2\\0001.txt"},
+        {"\\Planted\\0001.TIF", "\\Planted\\0001.TIF"},
+        {"C:\\Scans\\0001.TIF", "C:\\Scans\\0001.TIF"},
+        {"c:0001.TIF", "c:0001.TIF"},
+        {"\\\\server\\share\\0001.TIF", "\\\\server\\share\\0001.TIF"},
+        {"//server/share/0001.TIF", "//server/share/0001.TIF"},
+    };
+    ComponentWalkGuard guard;
+    for (const bool walk : {false, true}) {
+        files::ForceComponentWalk(walk);
+        for (const auto& c : hostile) {
+            SCOPED_TRACE(std::string(c.imagePath) + (walk ? " (component walk)" : " (kernel)"));
+            try {
+                placeOne(c.imagePath);
+                ADD_FAILURE() << "placed";
+            } catch (const Failure& f) {
+                EXPECT_EQ(f.description(), std::string("Image path leaves its folder: ") + c.named);
+            }
+        }
+    }
+    EXPECT_TRUE(prompter.seen().empty());
+    EXPECT_EQ(moved, 0);
+    std::set<std::string> privateFiles;
+    for (const auto& entry : fs::directory_iterator(dir / "private"))
+        privateFiles.insert(entry.path().filename().string());
+    EXPECT_EQ(privateFiles, (std::set<std::string>{"0001.TIF", "0001.txt"}));
+    EXPECT_EQ(readFile(dir / "private/0001.TIF"), "secret");
+    EXPECT_EQ(readFile(dir / "scans/B1/0002.TIF"), "img-2");
+    EXPECT_EQ(readFile(dir / "scans/B2/0001.TIF"), "img-b2");
+    EXPECT_EQ(readFile(dir / "scans/Planted/0001.TIF"), "img-planted");
+    EXPECT_EQ(typeAt(dir / "scans/B1/away.TIF"), fs::file_type::symlink);
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        EXPECT_EQ(entry.path().filename(), "DEFC0001") << "nothing beside the datagroup";
+
+    // Links that stay inside are followed, and both folders may themselves be reached through links.
+    fs::create_directory_symlink("B3", dir / "scans/Alias");
+    fs::create_directory_symlink(dir / "scans", dir / "scans-link");
+    fs::create_directory_symlink(dir / "out", dir / "out-link");
+    imageFolder = dir / "scans-link";
+    xmlFile = dir / "out-link/DEFC0001/DATAGRP.XML";
+    for (const bool walk : {false, true}) {
+        files::ForceComponentWalk(walk);
+        const std::string name = walk ? "0004.TIF" : "0003.TIF";
+        writeFile(dir / "scans/B3/" + name, name);
+        EXPECT_EQ(placeOne("\\Alias\\" + name), PlacementOutcome::Placed);
+        EXPECT_EQ(readFile(datagroup() + "/Alias/" + name), name);
+    }
+}
+
+TEST_F(ImagePlacementTest, FolderAndImagePathJoinWithOneSeparator)
+{
+    const struct
+    {
+        const char* folderEnd;
+        const char* imagePath;
+    } cases[] = {
+        {"", "\\B1\\0001.TIF"}, {"/", "\\B1\\0002.TIF"}, {"/", "B1\\0003.TIF"},
+        {"", "B1/0004.TIF"},    {"/", "/B1/0005.TIF"},   {"", "0006.TIF"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.folderEnd) + " + " + c.imagePath);
+        imageFolder = dir / "scans" + c.folderEnd;
+        const std::string below = files::RelativeBelow(c.imagePath);
+        writeFile(dir / "scans/" + below, below);
+        EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
+        EXPECT_EQ(readFile(datagroup() + "/" + below), below);
+        EXPECT_TRUE(hasFile1(c.imagePath)) << "FILE1 is written as the line wrote it";
+    }
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        EXPECT_EQ(entry.path().filename(), "DEFC0001") << "nothing beside the datagroup";
+    EXPECT_EQ(moved, 6);
+
+    imageFolder = dir / "scans/";
+    prompter.expect("Source File is Missing", A::Yes);
+    placeOne("\\B1\\0009.TIF");
+    EXPECT_EQ(prompter.seen().back().text.rfind("Source File: " + dir / "scans/B1\\0009.TIF\r", 0), 0u);
+}
+
+TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
+{
+    ShmDir shm;
+    if (!shm.separateFrom(dir.path()))
+        GTEST_SKIP() << "no second file system here";
+    imageFolder = shm / "scans";
+    const std::string image(3 << 20, 'i');
+    writeFile(shm / "scans/B1/0001.TIF", image);
+    writeFile(shm / "scans/B1/0001.txt", "words");
+    ::chmod((shm / "scans/B1/0001.TIF").c_str(), 0640);
+    const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    fs::last_write_time(shm / "scans/B1/0001.TIF", stamp);
+
+    EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
+    EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), image);
+    EXPECT_EQ(readFile(datagroup() + "/B1/0001.PVFULLTEXT"), "words");
+    EXPECT_EQ(fs::status(datagroup() + "/B1/0001.TIF").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::last_write_time(datagroup() + "/B1/0001.TIF"), stamp) << "a move keeps the file's time";
+    EXPECT_FALSE(exists(shm / "scans/B1/0001.TIF"));
+    EXPECT_FALSE(exists(shm / "scans/B1/0001.txt"));
+
+    // A taken name across file systems: the duplicate's number, and the user's replacement.
+    settings.mAllowDupes = true;
+    writeFile(shm / "scans/B1/0001.TIF", "second");
+    EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
+    EXPECT_EQ(readFile(datagroup() + "/B1/0001-0001.tif"), "second");
+    EXPECT_TRUE(hasFile1("\\B1\\0001-0001.tif"));
+    settings.mAllowDupes = false;
+    writeFile(shm / "scans/B1/0001.TIF", "third");
+    prompter.expect("File Exists", A::Yes);
+    EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
+    EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), "third");
+    EXPECT_FALSE(exists(shm / "scans/B1/0001.TIF"));
+    for (const auto& entry : fs::directory_iterator(datagroup() + "/B1"))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+    EXPECT_EQ(moved, 3);
 }

@@ -2,6 +2,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
 #include "support/Processes.h"
+#include "support/ShmDir.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -245,6 +246,59 @@ TEST(FileSystemTest, MoveAcrossFileSystemsKeepsTheSourceUntilTheCopyIsSafe)
     }
     EXPECT_FALSE(exists(source));
     EXPECT_EQ(readFile(dir / "moved.tif").size(), size_t(3 << 20));
+}
+
+TEST(FileSystemTest, DrivesWithoutHardLinksStillTakeMovesAndNothingIsReplaced)
+{
+    // FAT and exFAT drives, SMB and many FUSE mounts refuse hard links; some refuse a rename that is not
+    // to replace as well. The copy then reaches its name another way, never over a file.
+    TempDir dir;
+    ShmDir shm;
+    if (!shm.separateFrom(dir.path()))
+        GTEST_SKIP() << "no second file system here";
+    FaultGuard guard;
+    const std::string image(2 << 20, 'i');
+    const struct
+    {
+        int error;
+        bool renameRefusedToo;
+    } cases[] = {
+        {EPERM, false}, {EOPNOTSUPP, false}, {EXDEV, false}, {EMLINK, false}, {EPERM, true}, {EOPNOTSUPP, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.error) + (c.renameRefusedToo ? ", rename refused too" : ""));
+        const std::string source = shm / "0001.TIF";
+        const std::string target = dir / "0001.TIF";
+        writeFile(source, image);
+        ::chmod(source.c_str(), 0640);
+        faults::arm({1, c.error, c.renameRefusedToo, "Link File"});
+        files::moveFile(source, target);
+        faults::disarm();
+        EXPECT_EQ(readFile(target), image);
+        EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms::owner_read |
+                                                                     std::filesystem::perms::owner_write |
+                                                                     std::filesystem::perms::group_read);
+        EXPECT_FALSE(exists(source));
+        EXPECT_EQ(leftovers(dir.path()), 0);
+
+        writeFile(source, "newer");
+        faults::arm({1, c.error, c.renameRefusedToo, "Link File"});
+        EXPECT_THROW(files::moveFile(source, target), Failure);
+        faults::disarm();
+        EXPECT_EQ(readFile(target), image) << "never replaced";
+        EXPECT_EQ(readFile(source), "newer");
+        std::filesystem::remove(source);
+        std::filesystem::remove(target);
+    }
+
+    // A link that fails for a real reason fails the move, and the source stays.
+    writeFile(shm / "0002.TIF", image);
+    faults::arm({1, EIO, false, "Link File"});
+    EXPECT_THROW(files::moveFile(shm / "0002.TIF", dir / "0002.TIF"), Failure);
+    faults::disarm();
+    EXPECT_EQ(readFile(shm / "0002.TIF"), image);
+    EXPECT_FALSE(exists(dir / "0002.TIF"));
+    EXPECT_EQ(leftovers(dir.path()), 0);
 }
 
 TEST(FileSystemTest, ListingIsFilesOnlyInNameOrder)

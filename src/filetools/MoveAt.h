@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+// Moves between folders held open (see Beneath.h), so that nothing can be swapped into a path between
+// the checks made on it and the move.
+namespace tollavar::files {
+
+// A name inside an open folder; `shown` is the path that failures name.
+struct FileAt
+{
+    int folder = -1;
+    std::string name;
+    std::string shown;
+};
+
+enum class MoveOutcome
+{
+    Moved,
+    SourceMissing,
+    DestinationTaken,
+};
+
+// Moves a file and never replaces one: a missing source or a taken destination is answered with
+// nothing moved; other failures are raised. Within a file system this is one rename. Across file systems,
+// or where neither a rename that refuses to replace nor a hard link exists (FAT and exFAT drives, many
+// network and FUSE mounts), the file is copied and synced under its new name before the source is
+// deleted; a failure on the way leaves the file at its source and no part of a copy behind.
+MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to);
+
+// Moves a file over an existing one in a single step, so that at every moment the target holds either
+// the old file or the new one. Only for a replacement the user asked for.
+void MoveFileAtReplacing(const FileAt& from, const FileAt& to);
+
+} // namespace tollavar::files
