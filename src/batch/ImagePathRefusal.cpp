@@ -1,6 +1,7 @@
 #include "batch/ImagePathRefusal.h"
 
 #include "engine/ImagePlacement.h"
+#include "filetools/Beneath.h"
 
 #include <cctype>
 #include <sys/stat.h>
@@ -37,8 +38,7 @@ ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view
         return ImagePathVerdict::Absolute;
     if (imagePath.size() >= 2 && isSeparator(imagePath[0]) && isSeparator(imagePath[1]))
         return ImagePathVerdict::Absolute;
-    // Joined by concatenation, "x.tif" beneath "/scans" would be the sibling "/scansx.tif".
-    if (!imageFolder.empty() && !isSeparator(imageFolder.back()) && !imagePath.empty() && !isSeparator(imagePath[0]))
+    if (files::LeavesByItsText(imagePath))
         return ImagePathVerdict::LeavesFolder;
 
     // The path with "/" only, no empty or "." parts, the folder's own trailing separators dropped.
@@ -79,6 +79,19 @@ ImagePathVerdict JudgeImagePath(const std::string& imageFolder, std::string_view
         }
         memory.lastFolder.assign(folder);
         memory.lastFolderVerdict = verdict;
+    }
+    if (memory.lastFolderVerdict == ImagePathVerdict::ThroughLink) {
+        // The move follows a link on the way while it stays beneath the folder: ask the resolver it uses.
+        switch (files::CheckBeneath(imageFolder, imagePath)) {
+        case files::PathCheck::File:
+            return ImagePathVerdict::Usable;
+        case files::PathCheck::Missing:
+            return ImagePathVerdict::Missing;
+        case files::PathCheck::NotAFile:
+            return ImagePathVerdict::NotRegularFile;
+        case files::PathCheck::Leaves:
+            return ImagePathVerdict::ThroughLink;
+        }
     }
     if (memory.lastFolderVerdict != ImagePathVerdict::Usable)
         return memory.lastFolderVerdict;

@@ -13,9 +13,9 @@ enum class ImagePathVerdict
 {
     Usable,         // a regular file, reached without leaving the folder
     Missing,        // nothing of that name (or a folder on the way is missing)
-    LeavesFolder,   // "..", or a name that runs on from the folder's own name
+    LeavesFolder,   // "..", or a path that is not relative
     Absolute,       // a drive letter or a network path: never beneath the folder
-    ThroughLink,    // a symbolic link on the way or at the end
+    ThroughLink,    // a symbolic link at the end, or one on the way that leads out of the folder
     NotRegularFile, // a folder, a device, a pipe
 };
 
@@ -31,7 +31,7 @@ struct ImagePathMemory
     std::string path;
 };
 
-// Judges `imageFolder` + `imagePath` (joined as the conversion joins them, by concatenation) by
+// Judges `imagePath` beneath `imageFolder` (joined as the conversion joins them, with one separator) by
 // what every part beneath the folder is itself (lstat, or the folder's listing for the last part), so
 // that a link never leads the judgement elsewhere. The folder itself is the user's setting and may be
 // a link.
