@@ -139,6 +139,7 @@ private:
     QSize designClientSize() const;
     // The outer size last restored, while the window still has the size it took for it.
     std::optional<QSize> keptOuterTwips() const;
+    static int keptEdge(const std::optional<int>& kept, int framePixels);
 
     FileTools& m_fileTools;
     Prompter& m_prompter;
@@ -191,6 +192,8 @@ private:
         QSize pixels; // the outer size the window took for it, grown to fit
     };
     std::optional<KeptOuter> m_keptOuter;
+    std::optional<int> m_keptLeft;
+    std::optional<int> m_keptTop;
 };
 
 } // namespace tollavar

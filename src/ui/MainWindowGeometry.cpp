@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace tollavar {
 
@@ -140,11 +141,22 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 void MainWindow::setWindowLeft(int twips)
 {
     move(twipsToPixels(twips), pos().y());
+    m_keptLeft = twips;
 }
 
 void MainWindow::setWindowTop(int twips)
 {
     move(pos().x(), twipsToPixels(twips));
+    m_keptTop = twips;
+}
+
+// At a scale of 1.25 or 1.5 the window manager places the frame on a device pixel, which can read
+// back one pixel off the position asked for; the stored edge stays as it was unless the user moved it.
+int MainWindow::keptEdge(const std::optional<int>& kept, int framePixels)
+{
+    if (kept && std::abs(framePixels - twipsToPixels(*kept)) <= 1)
+        return *kept;
+    return pixelsToTwips(framePixels);
 }
 
 void MainWindow::setWindowWidth(int twips)
@@ -208,12 +220,12 @@ bool MainWindow::event(QEvent* event)
 
 int MainWindow::windowLeft() const
 {
-    return pixelsToTwips(frameGeometry().x());
+    return keptEdge(m_keptLeft, frameGeometry().x());
 }
 
 int MainWindow::windowTop() const
 {
-    return pixelsToTwips(frameGeometry().y());
+    return keptEdge(m_keptTop, frameGeometry().y());
 }
 
 int MainWindow::windowWidth() const

@@ -75,6 +75,8 @@ TEST(WindowUnderAWindowManager, EveryControlIsWholeAndClearOfTheOthersAtTheDefau
     SCOPED_TRACE("scale " + std::to_string(scale));
 
     // The stored size is what the user chose, even when the window had to grow to hold its controls.
+    EXPECT_EQ(window.windowLeft(), 105);
+    EXPECT_EQ(window.windowTop(), 105);
     EXPECT_EQ(window.windowWidth(), 5835);
     EXPECT_EQ(window.windowHeight(), 7170);
 
