@@ -1,6 +1,7 @@
 #include "ui/Twips.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace tollavar {
 
@@ -8,9 +9,9 @@ ResizeLayout computeResizeLayout(int outerWidth, int pathBoxLeft)
 {
     ResizeLayout layout;
     // A window narrower than the margins would give negative widths; the boxes shrink to nothing instead.
-    layout.pathBoxWidth = std::max(0, outerWidth - 1380);
-    layout.listBoxWidth = std::max(0, outerWidth - 420);
-    layout.browseLeft = pathBoxLeft + layout.pathBoxWidth + 100;
+    layout.pathBoxWidth = static_cast<int>(std::max(0LL, outerWidth - 1380LL));
+    layout.listBoxWidth = static_cast<int>(std::max(0LL, outerWidth - 420LL));
+    layout.browseLeft = static_cast<int>(std::min<long long>(INT_MAX, 100LL + pathBoxLeft + layout.pathBoxWidth));
     const int w = std::max(0, outerWidth);
     int half = w / 2;
     // Halves go to the even neighbour: 5837 gives 2918, 5839 gives 2920.

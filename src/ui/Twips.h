@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <climits>
+
 namespace tollavar {
 
 // The window is laid out in twips, 15 to a device-independent pixel.
@@ -7,14 +10,18 @@ inline constexpr int kTwipsPerPixel = 15;
 
 inline int twipsToPixels(int twips)
 {
-    // Round half away from zero, so 4675 twips (311.67 px) lands on 312.
-    return twips >= 0 ? (twips + kTwipsPerPixel / 2) / kTwipsPerPixel
-                      : -((-twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
+    // Round half away from zero, so 4675 twips (311.67 px) lands on 312. Worked in 64 bits: a stored
+    // value near the ends of int must not overflow on the way.
+    const long long t = twips;
+    return static_cast<int>(t >= 0 ? (t + kTwipsPerPixel / 2) / kTwipsPerPixel
+                                   : -((-t + kTwipsPerPixel / 2) / kTwipsPerPixel));
 }
 
+// Saturates rather than overflows: a window placed far off any screen still stores a value that reads back.
 inline int pixelsToTwips(int pixels)
 {
-    return pixels * kTwipsPerPixel;
+    const long long t = static_cast<long long>(pixels) * kTwipsPerPixel;
+    return static_cast<int>(std::clamp<long long>(t, INT_MIN, INT_MAX));
 }
 
 struct TwipRect
