@@ -240,7 +240,14 @@ TEST(DatagroupDocument, LocateReadsTheLastDocId)
         {"<DOCUMENT DOCID=\"32767\"/>", 32767},
         {"<DOCUMENT DOCID=\" 12 \"/>", 12},
         {"<DOCUMENT OTHER=\"9\" DOCID=\"3\"/>", 9}, // the first attribute, whatever its name
-        {"<DOCUMENT DOCID=\"5\"/><DOCUMENT/>", 0},
+        // What follows the last element does not count.
+        {"<DOCUMENT DOCID=\"4\"/><!-- added by hand -->", 4},
+        {"<DOCUMENT DOCID=\"4\"/><?note x?>\r\n\t\t", 4},
+        {"<DOCUMENT DOCID=\"4\"/>stray text", 4},
+        {"<!-- no document yet -->", 0},
+        // A DOCID already held is never written again.
+        {"<DOCUMENT DOCID=\"41\"/><DOCUMENT DOCID=\"7\"/>", 41},
+        {"<DOCUMENT DOCID=\"x\"/><DOCUMENT DOCID=\"30\"/><DOCUMENT DOCID=\"7\"/><!-- c -->", 30},
     };
     for (const auto& [documents, expected] : cases) {
         DatagroupDocument document;
@@ -256,7 +263,6 @@ TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
         {"not xml at all", "not well formed"},
         {"<R><P><D></D></P>", "not well formed"},
         {"<R><P><D></D></P></R><R2/>", "not well formed"},
-        {"\xEF\xBB\xBF<R><P><D/></P></R>", "not well formed"}, // a UTF-8 mark read as windows-1252
         {"<R><bad\x01/></R>", "not well formed"},
         {"<R/>", "root element"},
         {"<R><P/></R>", "PROJECT"},
@@ -266,6 +272,10 @@ TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
         {"<R><P><D><DOCUMENT DOCID=\"-32769\"/></D></P></R>", "\"-32769\""},
         {"<R><P><D><DOCUMENT DOCID=\"abc\"/></D></P></R>", "\"abc\""},
         {"<R><P><D><DOCUMENT DOCID=\"\"/></D></P></R>", "\"\""},
+        // The last element, comments after it or not, must say its number.
+        {"<R><P><D><DOCUMENT DOCID=\"5\"/><DOCUMENT/></D></P></R>", "no DOCID"},
+        {"<R><P><D><DOCUMENT DOCID=\"5\"/><X>5</X><!-- c --></D></P></R>", "no DOCID"},
+        {"<R><P><D><DOCUMENT DOCID=\"5\"/><DOCUMENT DOCID=\"x\"/>text</D></P></R>", "\"x\""},
     };
     for (const auto& [bytes, expected] : cases) {
         DatagroupDocument document;
@@ -308,6 +318,48 @@ TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
     EXPECT_EQ(reread.serialize(), existing.substr(0, existing.find("</D>")) + "<DOCUMENT DOCID=\"2\"><DOCINDEXFIELD>" +
                                       "<NAME>Notes</NAME><VALUE>&#937;&#128512;\x81\x80&#13;\nx</VALUE>" +
                                       "</DOCINDEXFIELD></DOCUMENT></D></P></R>");
+}
+
+TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
+{
+    const std::string body = "<R><N>Z\xC3\xBCrich \xCE\xA9</N><P><D/></P></R>"; // "Zürich Ω" in UTF-8
+    const std::string saved = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><N>Z\xFCrich &#937;</N><P><D/></P></R>";
+    const struct
+    {
+        const char* name;
+        std::string bytes;
+        const char* failure; // nullptr: read as `saved` shows
+    } cases[] = {
+        {"UTF-8 declared", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, nullptr},
+        {"no declaration", body, nullptr},
+        {"declaration without encoding", "<?xml version='1.0'?>" + body, nullptr},
+        {"UTF-8 mark", "\xEF\xBB\xBF" + body, nullptr},
+        {"windows-1252", "<?xml version=\"1.0\" encoding=\"Windows-1252\"?><R><N>Z\xFCrich &#937;</N><P><D/></P></R>",
+         nullptr},
+        {"ISO-8859-7", "<?xml version=\"1.0\" encoding='ISO-8859-7'?><R><N>Z&#252;rich \xD9</N><P><D/></P></R>", nullptr},
+        {"windows-1252 bytes declared UTF-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><D/></P></R>",
+         "not UTF-8"},
+        {"windows-1252 bytes undeclared", "<R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
+        {"unknown encoding", "<?xml version=\"1.0\" encoding=\"x-none\"?>" + body, "x-none"},
+        {"UTF-8 mark against the declaration",
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"windows-1252\"?><R><P><D/></P></R>", "UTF-8 mark"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DatagroupDocument document;
+        document.parseExisting(c.bytes);
+        if (c.failure) {
+            try {
+                document.locateDocuments();
+                ADD_FAILURE() << "read";
+            } catch (const Failure& failure) {
+                EXPECT_NE(failure.description().find(c.failure), std::string::npos) << failure.description();
+            }
+            continue;
+        }
+        ASSERT_EQ(document.locateDocuments(), 0);
+        EXPECT_EQ(document.serialize(), saved);
+    }
 }
 
 TEST(DatagroupDocument, RefusesCharactersXmlCannotCarry)
