@@ -4,6 +4,7 @@
 #include "batch/Wildcard.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
+#include "engine/DatagroupCache.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
@@ -146,6 +147,7 @@ private:
                 continue;
 
             ConversionContext conversion = m_ctx.conversion();
+            conversion.datagroupCache = &m_datagroup;
             const bool converted =
                 m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
             if (converted) {
@@ -165,6 +167,7 @@ private:
     const IndexFileConverter& m_convert;
     ConvertOutcome& m_outcome;
     std::string m_xmlPath;
+    DatagroupCache m_datagroup;
 };
 
 } // namespace

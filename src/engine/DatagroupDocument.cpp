@@ -471,7 +471,7 @@ void DatagroupDocument::reset()
     m_parseError.clear();
     m_bytes->truncate(0);
     m_open->live = false;
-    m_frozen = m_closed = m_parsed = m_documentsHadChild = m_documentsEndsInElement = false;
+    m_frozen = m_closed = m_parsed = m_documentsHadChild = m_documentsEndsInElement = m_documentsHoldElement = false;
     m_documentsIsContainer = true;
     m_rootStart = m_strippedTo = m_contentStart = m_documentsEndTag = 0;
     m_tailOpen.clear();
@@ -800,6 +800,9 @@ void DatagroupDocument::freeze(bool newDocument)
     m_contentStart = m_bytes->size();
     m_strippedTo = newDocument ? m_rootStart : m_contentStart;
     m_documentsHadChild = m_documents->children != nullptr;
+    m_documentsHoldElement = false;
+    for (xmlNodePtr child = m_documents->children; child && !m_documentsHoldElement; child = child->next)
+        m_documentsHoldElement = child->type == XML_ELEMENT_NODE;
     m_documentsEndsInElement = !m_documents->last || m_documents->last->type == XML_ELEMENT_NODE;
     m_documentsIsContainer = isContainer(m_documents->name);
     m_documentsEndTag = std::min(m_tailOpen.find('>') + 1, m_tailOpen.size());
@@ -867,6 +870,7 @@ void DatagroupDocument::flushOpen()
     appendOpen(*m_bytes);
     m_open->live = false;
     m_highestDocId = std::max(m_highestDocId, m_open->docId);
+    m_documentsHoldElement = true;
 }
 
 bool DatagroupDocument::documentsEmpty() const
@@ -1059,7 +1063,8 @@ bool DatagroupDocument::reopenSaved(long& lastDocId)
     Bytes& bytes = *m_bytes;
     // Reading the file back would keep layout that follows text as part of that text, and white space
     // in an element it does not know as a container as its value.
-    if (bytes.size() > m_contentStart && (!m_documentsEndsInElement || !m_documentsIsContainer))
+    if (bytes.size() > m_contentStart &&
+        (!m_documentsEndsInElement || (!m_documentsIsContainer && !m_documentsHoldElement)))
         return false;
     // Every raw CR in what this document wrote starts layout: a CR in a value is written "&#13;".
     char* const data = bytes.data();
@@ -1080,8 +1085,8 @@ bool DatagroupDocument::reopenSaved(long& lastDocId)
         if (rest.size() < 2 || rest[0] != '<' || rest[1] != '/' || done.empty() || done.back() != '>')
             continue;
         const size_t open = done.rfind('<');
-        if (open == std::string_view::npos || done[open + 1] == '/' || done[open + 1] == '!' ||
-            done[open + 1] == '?' || done[done.size() - 2] == '/')
+        if (open == std::string_view::npos || done[open + 1] == '/' || done[open + 1] == '!' || done[open + 1] == '?' ||
+            done[done.size() - 2] == '/')
             continue;
         const std::string_view tag = done.substr(open + 1, done.find_first_of(" >", open + 1) - open - 1);
         if (!isContainer(xmlText(std::string(tag).c_str())))

@@ -120,13 +120,14 @@ private:
     std::unique_ptr<Open> m_open; // the current document, not yet in m_bytes
     bool m_frozen = false;
     bool m_closed = false;
-    bool m_parsed = false;           // the existing part was read from a file
-    bool m_documentsHadChild = false; // in the part before m_contentStart
+    bool m_parsed = false;                 // the existing part was read from a file
+    bool m_documentsHadChild = false;      // in the part before m_contentStart
     bool m_documentsEndsInElement = false; // that part ends with an element (or is empty)
     bool m_documentsIsContainer = true;    // DOCUMENTS is named as one whose white space is layout
-    size_t m_rootStart = 0;          // no layout before it; the bytes after it up to m_strippedTo have none
+    bool m_documentsHoldElement = false;   // DOCUMENTS holds an element, so its white space is layout
+    size_t m_rootStart = 0;                // no layout before it; the bytes after it up to m_strippedTo have none
     size_t m_strippedTo = 0;
-    size_t m_contentStart = 0; // where DOCUMENTS' content begins
+    size_t m_contentStart = 0;    // where DOCUMENTS' content begins
     size_t m_documentsEndTag = 0; // length of DOCUMENTS' end tag at the start of the tails
     std::string m_tailOpen, m_tailClosed;
     long m_highestDocId = 0;

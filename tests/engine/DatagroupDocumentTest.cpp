@@ -323,7 +323,8 @@ TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
 TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
 {
     const std::string body = "<R><N>Z\xC3\xBCrich \xCE\xA9</N><P><D/></P></R>"; // "Zürich Ω" in UTF-8
-    const std::string saved = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><N>Z\xFCrich &#937;</N><P><D/></P></R>";
+    const std::string saved =
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><N>Z\xFCrich &#937;</N><P><D/></P></R>";
     const struct
     {
         const char* name;
@@ -336,9 +337,10 @@ TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
         {"UTF-8 mark", "\xEF\xBB\xBF" + body, nullptr},
         {"windows-1252", "<?xml version=\"1.0\" encoding=\"Windows-1252\"?><R><N>Z\xFCrich &#937;</N><P><D/></P></R>",
          nullptr},
-        {"ISO-8859-7", "<?xml version=\"1.0\" encoding='ISO-8859-7'?><R><N>Z&#252;rich \xD9</N><P><D/></P></R>", nullptr},
-        {"windows-1252 bytes declared UTF-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><D/></P></R>",
-         "not UTF-8"},
+        {"ISO-8859-7", "<?xml version=\"1.0\" encoding='ISO-8859-7'?><R><N>Z&#252;rich \xD9</N><P><D/></P></R>",
+         nullptr},
+        {"windows-1252 bytes declared UTF-8",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
         {"windows-1252 bytes undeclared", "<R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
         {"unknown encoding", "<?xml version=\"1.0\" encoding=\"x-none\"?>" + body, "x-none"},
         {"UTF-8 mark against the declaration",
@@ -359,6 +361,75 @@ TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
         }
         ASSERT_EQ(document.locateDocuments(), 0);
         EXPECT_EQ(document.serialize(), saved);
+    }
+}
+
+TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
+{
+    // Each case: field names, the existing file (empty: a new datagroup), then two index files.
+    const auto drop = [](DatagroupDocument& d) { d.dropCurrentDocument(); };
+    const struct
+    {
+        const char* name;
+        std::string fieldNames;
+        std::string existing;
+        std::vector<Line> first, second;
+    } cases[] = {
+        {"sample lines",
+         kFieldNames,
+         "",
+         {{"Smith,\\img\\0001.TIF,3,x,B1,2024-01-05,caf\u00e9 \u2013 \u20ac5 \u03a9"},
+          {"\"Jones\",\\img\\0002.jpg,2,,B1,,\"A & B <c>\"",
+           [](DatagroupDocument& d) { d.changeFile1("\\img\\0002-0001.jpg"); }},
+          {"Loner"},
+          {"Gone,\\img\\0006.TIF,1,,B2,2024-02-01,x", drop}},
+         {{"Next,\\img\\0008.TIF,1,,B3,,\t"}, {"Dropped,\\img\\0009.TIF,1,,B3,,", drop}}},
+        {"no lines", kFieldNames, "", {}, {{"One,\\img\\1.TIF,1,,B1,,"}}},
+        {"only a dropped line", kFieldNames, "", {{"Gone,\\img\\1.TIF,1,,B1,,", drop}}, {}},
+        {"nothing declared, a line of layout only", "SKIP|IMAGEPATH", "", {{"x"}}, {{"y"}}},
+        {"hand-edited file",
+         kFieldNames,
+         "<?xml version=\"1.0\"?>\n<!-- kept -->\n<R><N>\u00fc</N><P><D><DOCUMENT DOCID=\"4\"/><!-- c --></D></P></R>",
+         {{"A,\\img\\1.TIF,1,,B1,,"}},
+         {{"B,\\img\\2.TIF,1,,B1,,"}}},
+        {"existing, nothing added",
+         kFieldNames,
+         "<R><N>1</N><P><D><DOCUMENT DOCID=\"4\"><X>\t</X></DOCUMENT></D></P></R>",
+         {},
+         {{"B,\\img\\2.TIF,1,,B1,,"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir / "DATAGRP.XML";
+        DatagroupDocument kept;
+        long last = 0;
+        if (c.existing.empty()) {
+            buildSampleHeader(kept, c.fieldNames, c.fieldNames);
+        } else {
+            kept.parseExisting(c.existing);
+            last = kept.locateDocuments();
+        }
+        last = convertLines(kept, c.fieldNames, last, c.first);
+        if (c.existing.empty())
+            kept.closeNewDocument();
+        for (const std::vector<Line>* lines : {&c.second, &c.first}) {
+            kept.save(path);
+            const std::string saved = readFile(path);
+            ASSERT_EQ(kept.serialize(), saved);
+            long reopenedLast = -1;
+            if (!kept.reopenSaved(reopenedLast)) {
+                EXPECT_EQ(std::string(c.name), "hand-edited file") << "only a file it cannot tell refuses";
+                break;
+            }
+            DatagroupDocument read;
+            read.parseExisting(saved);
+            EXPECT_EQ(reopenedLast, read.locateDocuments());
+            EXPECT_EQ(kept.serialize(), read.serialize());
+            EXPECT_EQ(convertLines(kept, c.fieldNames, reopenedLast, *lines),
+                      convertLines(read, c.fieldNames, reopenedLast, *lines));
+            EXPECT_EQ(kept.serialize(), read.serialize());
+        }
     }
 }
 
