@@ -86,6 +86,7 @@ private:
     struct Open;
 
     void reset();
+    bool adoptAsWritten(std::string_view bytes);
     void freeze(bool newDocument);
     void serializeTree(Bytes& out, _xmlNode* marker, size_t* rootStart) const;
     void flushOpen();
