@@ -126,7 +126,7 @@ inline void printMemoryPerDocument(const std::string& work, long smaller, long l
 }
 
 // One Convert command over `files` index files (a "*.idx" item) holding `documents` lines between them,
-// into a new datagroup.
+// each with its image, into a new datagroup.
 inline Figures convertCommand(const std::string& work, long files, long documents)
 {
     const std::string root = work + "/command-" + std::to_string(files);
@@ -135,8 +135,11 @@ inline Figures convertCommand(const std::string& work, long files, long document
     char name[32];
     for (long n = 0; n < files; ++n) {
         std::snprintf(name, sizeof name, "/f%06ld.idx", n + 1);
-        writeIndexLines(root + "/in" + name, n * each + 1, each, false);
+        writeIndexLines(root + "/in" + name, n * each + 1, each, true);
     }
+    std::filesystem::create_directories(root + "/scans/B1");
+    for (long n = 1; n <= each * files; ++n)
+        std::ofstream(root + "/scans/B1/" + std::to_string(n) + ".TIF", std::ios::binary) << "II*image";
     const Figures figures = inChild([&] {
         QuietServices services;
         ConversionSettings settings;
@@ -144,6 +147,7 @@ inline Figures convertCommand(const std::string& work, long files, long document
         settings.txtFTYPES = "text|text|number|number";
         settings.txtMaxFiles = "100000000";
         settings.txtIDX = root + "/in/*.idx";
+        settings.txtImageFolder = root + "/scans";
         settings.txtXML = root + "/out/DATAGRP.XML";
         settings.txtDGCOMPID = "DEFC";
         settings.txtDGNUMBER = "1";

@@ -236,7 +236,7 @@ int main(int argc, char** argv)
 {
     const std::string base = argc > 1 ? argv[1] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     const std::string only = argc > 2 ? argv[2] : "";
-    const long fileCount = argc > 3 ? std::atol(argv[3]) : 20000;
+    const long fileCount = argc > 3 ? std::atol(argv[3]) : 2000;
     std::string root = base + "/tollavar-large-XXXXXX";
     if (!::mkdtemp(root.data())) {
         std::perror("mkdtemp");
