@@ -510,7 +510,6 @@ AsWritten scanAsWritten(std::string_view in, char* out)
     struct Element
     {
         std::string_view name;
-        size_t tagEnd = 0; // output offset just after the start tag's ">"
         bool hadChild = false, droppedLayout = false, lastIsElement = false, holdsElement = false;
         // For the children of DOCUMENTS (depth 2): its last element and the DOCIDs held.
         bool lastElementNumbered = true;
@@ -658,21 +657,20 @@ AsWritten scanAsWritten(std::string_view in, char* out)
         if (open.size() == 3) {
             // A child of DOCUMENTS: the last one must say its number; a higher DOCID held anywhere counts.
             Element& documents = open.back();
-            const auto number = [](std::string_view value) -> std::optional<long long> {
+            // Numbers written with references or other than ASCII are left to the parser to read.
+            const auto plain = [](std::string_view value) {
                 for (char c : value)
                     if (c == '&' || static_cast<unsigned char>(c) >= 0x80)
-                        return std::nullopt;
-                return ParseInt16(value);
+                        return false;
+                return true;
             };
-            const std::optional<long long> first = hasAttribute ? number(firstValue) : std::nullopt;
+            if ((hasAttribute && !plain(firstValue)) || (hasDocId && !plain(docIdValue)))
+                return {};
+            const std::optional<long long> first = hasAttribute ? ParseInt16(firstValue) : std::nullopt;
             documents.lastElementNumbered = first.has_value();
             documents.lastElementDocId = first ? static_cast<long>(*first) : 0;
-            if (hasDocId) {
-                if (const std::optional<long long> held = number(docIdValue))
-                    documents.highestDocId = std::max(documents.highestDocId, static_cast<long>(*held));
-                else if (docIdValue.find('&') != std::string_view::npos)
-                    return {};
-            }
+            if (const std::optional<long long> held = hasDocId ? ParseInt16(docIdValue) : std::nullopt)
+                documents.highestDocId = std::max(documents.highestDocId, static_cast<long>(*held));
         }
         if (selfClosed) {
             if (open.empty())
@@ -693,7 +691,6 @@ AsWritten scanAsWritten(std::string_view in, char* out)
             }
             continue;
         }
-        element.tagEnd = o;
         open.push_back(element);
     }
     if (!rootClosed || !open.empty() || !rootEndsInElement || !projectEndsInElement || !documentsCandidate.valid)
