@@ -811,7 +811,7 @@ void DatagroupDocument::reset()
     if (m_doc)
         xmlFreeDoc(m_doc);
     m_doc = nullptr;
-    m_root = m_project = m_documents = m_document = m_object = m_file1 = nullptr;
+    m_root = m_project = m_documents = nullptr;
     m_layout.clear();
     m_names.clear();
     m_parseError.clear();
@@ -1042,7 +1042,7 @@ long DatagroupDocument::locateDocuments()
         flushOpen();
         return m_highestDocId;
     }
-    m_root = m_project = m_documents = m_document = m_object = m_file1 = nullptr;
+    m_root = m_project = m_documents = nullptr;
     if (!m_doc) {
         throw Failure(ErrorCode::InvalidCall, kSource,
                       m_parseError.empty() ? std::string("The XML document is empty")
@@ -1196,7 +1196,7 @@ void DatagroupDocument::freeze(bool newDocument)
     m_documentsEndTag = std::min(m_tailOpen.find('>') + 1, m_tailOpen.size());
     xmlFreeDoc(m_doc);
     m_doc = nullptr;
-    m_root = m_project = m_documents = m_document = m_object = m_file1 = nullptr;
+    m_root = m_project = m_documents = nullptr;
     m_layout.clear();
     m_names.clear();
     m_frozen = true;

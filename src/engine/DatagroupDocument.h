@@ -19,7 +19,8 @@ struct DatagroupHeader
 // exactly where the datagroup format puts it, saved as a whole in windows-1252.
 //
 // Only the header of a new datagroup and the existing part of an extended one go through a libxml2
-// tree, which is written out as soon as DOCUMENTS is known and then freed. The documents a run adds are
+// tree, which is written out as soon as DOCUMENTS is known and then freed; an existing file that looks
+// exactly as this program writes it needs no tree at all. The documents a run adds are
 // kept as the bytes they are saved as: a tree costs several kilobytes per document, and an archive
 // batch has a million of them. The current document alone stays open until the next one begins, so
 // that it can still be dropped or have its image path changed.
@@ -106,17 +107,14 @@ private:
     _xmlNode* m_root = nullptr;
     _xmlNode* m_project = nullptr;
     _xmlNode* m_documents = nullptr;
-    _xmlNode* m_document = nullptr;
-    _xmlNode* m_object = nullptr;
-    _xmlNode* m_file1 = nullptr;
-    // Layout texts and element names, interned once in the document's dictionary and shared by every
-    // node that uses them: a 100,000-document datagroup holds millions of such nodes.
+    // Layout texts and element names, interned once in the tree's dictionary and shared by every node
+    // that uses them.
     std::vector<const unsigned char*> m_layout;
     std::vector<const unsigned char*> m_names;
     std::string m_parseError;
 
     // Once frozen: the bytes up to the end of DOCUMENTS' content, the documents added so far included
-    // (m_bytes), and what follows that content (m_tail). A new document's tail changes when closed.
+    // (m_bytes), and what follows that content (m_tailOpen; m_tailClosed once a new document is closed).
     std::unique_ptr<Bytes> m_bytes;
     std::unique_ptr<Open> m_open; // the current document, not yet in m_bytes
     bool m_frozen = false;
