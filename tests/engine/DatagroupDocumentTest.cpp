@@ -433,6 +433,47 @@ TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
     }
 }
 
+TEST(DatagroupDocument, AFileAsThisProgramWritesItReadsAsThroughTheParser)
+{
+    // The same bytes once with the declaration this program writes (read without a tree where it can
+    // be) and once with another spelling of it (always parsed into a tree) must extend alike.
+    const std::string layoutHeader =
+        "<REZI_DATAGRP>\r\n<DGNUMBER>1</DGNUMBER>\r\n\t<PROJECT PROJID=\"a &quot;b&quot; &#13;&#9;&#10; \xFC &#937;\">";
+    const std::vector<std::string> bodies = {
+        readFile(kDataDir + "new-datagroup.xml").substr(47),
+        readFile(kDataDir + "extended-datagroup.xml").substr(47),
+        layoutHeader + "\r\n\t\t<DOCUMENTS>\r\n\t\t</DOCUMENTS>\r\n\t</PROJECT>\r\n</REZI_DATAGRP>",
+        layoutHeader + "<DOCUMENTS/></PROJECT></REZI_DATAGRP>",
+        layoutHeader +
+            "<DOCUMENTS><DOCUMENT DOCID=\"3\">\r\n\t\t\t\t<OBJECT>\r\n\t\t\t\t\t</OBJECT><V>\t</V><V>\n</V>" +
+            "<V>a&#13;</V><V> &amp; &lt; &gt; \" ' \x81 &#128512;</V><V></V></DOCUMENT>\r\n\t\t\t" +
+            "<DOCUMENT DOCID=\"9\"/>\r\n\t\t\t\r\n\t\t\t<DOCUMENT X=\"8\" "
+            "DOCID=\"12\"/></DOCUMENTS></PROJECT></REZI_DATAGRP>",
+        layoutHeader +
+            "<DOCUMENTS><DOCUMENT DOCID=\"1\"><V>&#13;</V>&#13;</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>",
+        layoutHeader + "<D><X DOCID=\"2\">\r\n</X></D>\r\n\t</PROJECT></REZI_DATAGRP>",
+        layoutHeader + "<DOCUMENTS><DOCUMENT DOCID=\"1\"/>text\r\n\t\t</DOCUMENTS></PROJECT></REZI_DATAGRP>",
+        layoutHeader +
+            "<DOCUMENTS><DOCUMENT DOCID=\"1\"><!-- c -->\r\n</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>",
+    };
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body.substr(0, 200));
+        DatagroupDocument fast;
+        DatagroupDocument parsed;
+        fast.parseExisting("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n" + body);
+        parsed.parseExisting("<?xml version='1.0' encoding='windows-1252'?>\r\n" + body);
+        const long last = parsed.locateDocuments();
+        ASSERT_EQ(fast.locateDocuments(), last);
+        EXPECT_EQ(fast.serialize(), parsed.serialize());
+        const std::vector<Line> lines = {
+            {"A,\\img\\1.TIF,1,,B1,,\t"},
+            {"B,\\img\\2.TIF,1,,B1,,x", [](DatagroupDocument& d) { d.dropCurrentDocument(); }}};
+        convertLines(fast, kFieldNames, last, lines);
+        convertLines(parsed, kFieldNames, last, lines);
+        EXPECT_EQ(fast.serialize(), parsed.serialize());
+    }
+}
+
 TEST(DatagroupDocument, RefusesCharactersXmlCannotCarry)
 {
     const std::vector<std::string> values = {
