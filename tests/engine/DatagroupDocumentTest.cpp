@@ -422,8 +422,9 @@ TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
                 EXPECT_EQ(std::string(c.name), "hand-edited file") << "only a file it cannot tell refuses";
                 break;
             }
+            // Another spelling of the declaration, so that the file goes through the parser's tree.
             DatagroupDocument read;
-            read.parseExisting(saved);
+            read.parseExisting("<?xml version='1.0' encoding='windows-1252'?>" + saved.substr(saved.find("?>") + 2));
             EXPECT_EQ(reopenedLast, read.locateDocuments());
             EXPECT_EQ(kept.serialize(), read.serialize());
             EXPECT_EQ(convertLines(kept, c.fieldNames, reopenedLast, *lines),
