@@ -1,9 +1,11 @@
 // End-to-end conversion figures: a generated batch converted into a new datagroup through
 // ConvertIndexFile, beside the baseline any converter pays (the same output bytes written with plain
-// writes and the same renames); then the extension of a large datagroup beside a bare libxml2 parse.
+// writes and the same renames); the extension of a large datagroup beside a bare libxml2 parse; 10,000
+// documents from 100 index files beside one; peak memory per document at 100,000 and 1,000,000 lines.
 //
-//   e2e_bench [work-folder]
+//   e2e_bench [work-folder] [convert|extend|files|memory]
 
+#include "ArchiveFigures.h"
 #include "BatchGenerator.h"
 #include "BenchServices.h"
 #include "engine/ConversionHost.h"
@@ -153,10 +155,19 @@ void extensionFigures(const std::string& work)
 int main(int argc, char** argv)
 {
     const std::string work = argc > 1 ? argv[1] : (fs::temp_directory_path() / "tollavar-e2e-bench").string();
+    const std::string only = argc > 2 ? argv[2] : "";
+    const auto wanted = [&](const char* part) { return only.empty() || only == part; };
     fs::create_directories(work);
-    conversionFigures(work, 10000);
-    conversionFigures(work, 100000);
-    extensionFigures(work);
+    if (wanted("convert")) {
+        conversionFigures(work, 10000);
+        conversionFigures(work, 100000);
+    }
+    if (wanted("extend"))
+        extensionFigures(work);
+    if (wanted("files"))
+        bench::printManyFilesRatio(work, 10000, 100);
+    if (wanted("memory"))
+        bench::printMemoryPerDocument(work, 100000, 1000000);
     fs::remove_all(work);
     return 0;
 }

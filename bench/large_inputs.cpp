@@ -1,5 +1,6 @@
-// Large inputs, each run in a child process of its own so that its peak memory is its own: index
-// files of 250,000 and 1,000,000 lines, one line of 100 MB, many index files in one folder selected by a wildcard
+// Large inputs, each run in a child process of its own so that its peak memory is its own: peak
+// memory per document at 100,000 and 1,000,000 lines, 10,000 documents from 100 index files against
+// one, one line of 100 MB, many index files in one folder selected by a wildcard
 // item (the Convert command), and a datagroup at 32,767 documents extended by one line and then by one
 // more. Prints the wall time, the peak resident memory and what the run reported for every case.
 //
@@ -8,6 +9,7 @@
 // The work folder decides what a sync costs: on tmpfs the figures show the program's own work, on a
 // disk they add the fsyncs of every atomic save.
 
+#include "ArchiveFigures.h"
 #include "BenchServices.h"
 #include "batch/CommandContext.h"
 #include "batch/ConfigFile.h"
@@ -151,21 +153,6 @@ void prepared(const std::function<void()>& body)
     ::waitpid(pid, &status, 0);
 }
 
-// The index file lies in the datagroup folder, so no image is moved: the figures are the reading,
-// the document and the save.
-void manyLines(const std::string& root, long lines)
-{
-    const std::string folder = root + "/lines-" + std::to_string(lines) + "/DEFC0001";
-    prepared([&] { writeLines(folder + "/batch.csv", 1, lines); });
-    std::printf("%ld lines (%s)\n", lines, sizeText(folder + "/batch.csv").c_str());
-    measured("convert into a new datagroup", [&] {
-        Services s;
-        const bool ok = s.convert(folder + "/batch.csv", folder + "/DATAGRP.XML");
-        std::printf("    result %s, DATAGRP.XML %s\n", ok ? "True" : "False",
-                    sizeText(folder + "/DATAGRP.XML").c_str());
-    });
-}
-
 void hugeLine(const std::string& root)
 {
     const std::string folder = root + "/hugeline/DEFC0001";
@@ -249,18 +236,15 @@ int main(int argc, char** argv)
 {
     const std::string base = argc > 1 ? argv[1] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     const std::string only = argc > 2 ? argv[2] : "";
-    const long fileCount = argc > 3 ? std::atol(argv[3]) : 20000;
+    const long fileCount = argc > 3 ? std::atol(argv[3]) : 2000;
     std::string root = base + "/tollavar-large-XXXXXX";
     if (!::mkdtemp(root.data())) {
         std::perror("mkdtemp");
         return 1;
     }
     const std::vector<std::pair<std::string, std::function<void()>>> cases{
-        {"lines",
-         [&] {
-             manyLines(root, 250000);
-             manyLines(root, 1000000);
-         }},
+        {"lines", [&] { bench::printMemoryPerDocument(root, 100000, 1000000); }},
+        {"ratio", [&] { bench::printManyFilesRatio(root, 10000, 100); }},
         {"hugeline", [&] { hugeLine(root); }},
         {"files",
          [&] {

@@ -5,6 +5,7 @@
 #include "engine/ConversionHost.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
+#include "engine/DatagroupCache.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
@@ -218,6 +219,7 @@ private:
         }
         const FileStamp before = stampOf(file);
         ConversionContext conversion = m_ctx.conversion();
+        conversion.datagroupCache = &m_datagroup;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
             m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
@@ -241,6 +243,7 @@ private:
     std::string m_xmlPath;
     FileStamp m_runningConfig;
     bool m_selectedAny = false;
+    DatagroupCache m_datagroup;
 };
 
 } // namespace

@@ -7,6 +7,7 @@ struct RunFlags;
 class FileTools;
 class Prompter;
 class ConversionHost;
+class DatagroupCache;
 
 // What a conversion run reads and writes of the window that owns it. The settings are read where
 // they are used, so a value edited while the run yields takes effect at its next reading.
@@ -17,6 +18,8 @@ struct ConversionContext
     const FileTools& fileTools;
     Prompter& prompter;
     ConversionHost& host;
+    // The datagroup as the previous index file of the same command saved it; null: read it every time.
+    DatagroupCache* datagroupCache = nullptr;
 };
 
 } // namespace tollavar

@@ -2,6 +2,7 @@
 
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
+#include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
@@ -127,7 +128,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
     files::HeldFile heldXml;
     std::optional<IndexFileReader> reader;
     std::optional<ImagePlacer> placer;
-    DatagroupDocument document;
+    std::unique_ptr<DatagroupDocument> document = std::make_unique<DatagroupDocument>();
+    bool reopened = false;
 
     const std::vector<std::string> names = SplitBarList(settings.txtFNAMES);
     const std::vector<std::string> types = SplitBarList(settings.txtFTYPES);
@@ -160,19 +162,31 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
                                                  MessageIcon::Question, MessageButtons::Ok});
                 step = 3;
-                std::string bytes = files::readAll(nativeXml);
-                if (bytes.empty()) {
-                    const Message corrupt{"Datagrp.xml file is corrupt!  Do you want to delete?", "Datagrp.xml Cleanup",
-                                          MessageIcon::Question, MessageButtons::YesNo};
-                    if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
-                        context.flags.BatchCanceled = true;
-                        return false;
+                // The file this command saved a moment ago, unchanged since: its document is at hand.
+                if (std::unique_ptr<DatagroupDocument> saved =
+                        context.datagroupCache ? context.datagroupCache->take(nativeXml) : nullptr) {
+                    std::string savedText = saved->serialize();
+                    if (saved->reopenSaved(lastDocId)) {
+                        originalText = std::move(savedText);
+                        document = std::move(saved);
+                        existing = reopened = true;
                     }
-                    files::deleteFile(nativeXml);
-                } else {
-                    originalText = std::move(bytes);
-                    document.parseExisting(originalText);
-                    existing = true;
+                }
+                if (!reopened) {
+                    std::string bytes = files::readAll(nativeXml);
+                    if (bytes.empty()) {
+                        const Message corrupt{"Datagrp.xml file is corrupt!  Do you want to delete?",
+                                              "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo};
+                        if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
+                            context.flags.BatchCanceled = true;
+                            return false;
+                        }
+                        files::deleteFile(nativeXml);
+                    } else {
+                        originalText = std::move(bytes);
+                        document->parseExisting(originalText);
+                        existing = true;
+                    }
                 }
                 step = 4;
                 heldXml.openForAppend(nativeXml);
@@ -185,20 +199,22 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             }
 
             step = 7;
-            if (existing) {
+            if (reopened) {
+                step = 9;
+            } else if (existing) {
                 step = 9;
                 try {
-                    lastDocId = document.locateDocuments();
+                    lastDocId = document->locateDocuments();
                 } catch (const Failure& failure) {
                     // The document knows what is wrong with it, not which file it came from.
                     throw Failure(failure.code(), failure.source(), failure.description() + ": " + xmlFile);
                 }
             } else {
                 step = 8;
-                document.buildHeader(rootName,
-                                     DatagroupHeader{settings.txtDGNUMBER, settings.txtDGCOMPNAME, settings.txtDGCOMPID,
-                                                     settings.txtPROJID, settings.txtNAME},
-                                     names, types);
+                document->buildHeader(rootName,
+                                      DatagroupHeader{settings.txtDGNUMBER, settings.txtDGCOMPNAME,
+                                                      settings.txtDGCOMPID, settings.txtPROJID, settings.txtNAME},
+                                      names, types);
             }
 
             step = 10;
@@ -208,7 +224,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 reader->skipLine();
 
             placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
-            DocumentSink sink(document, context.host);
+            DocumentSink sink(*document, context.host);
             DelimiterReader delimiter(settings);
             std::string_view line;
             while (reader->readLine(line)) {
@@ -217,20 +233,22 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 if (IsBlankLine(line))
                     continue;
                 ++lastDocId;
-                document.beginDocument(documentName, lastDocId);
+                document->beginDocument(documentName, lastDocId);
                 sink.startLine();
                 parser.parseLine(line, delimiter.current(), sink, step);
                 step = 17;
-                placer->place(sink.imagePath(), document);
-                document.endDocument();
+                placer->place(sink.imagePath(), *document);
+                document->endDocument();
             }
 
             if (!existing)
-                document.closeNewDocument();
+                document->closeNewDocument();
             step = 18;
             heldXml.close();
             step = 19;
-            document.save(nativeXml);
+            document->save(nativeXml);
+            if (context.datagroupCache)
+                context.datagroupCache->keep(nativeXml, std::move(document));
 
             step = 20;
             const auto maxFiles = ParseInt32(settings.txtMaxFiles);

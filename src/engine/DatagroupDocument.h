@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,13 +15,15 @@ struct DatagroupHeader
     std::string dgNumber, companyName, companyId, projectId, projectName;
 };
 
-// The DATAGRP.XML document of one conversion run: a libxml2 tree built node by node, with the layout
-// text (a line break and tabs) as text nodes of their own exactly where the datagroup format puts
-// them, and saved as a whole in windows-1252.
+// The DATAGRP.XML document of one conversion run, with the layout text (a line break and tabs)
+// exactly where the datagroup format puts it, saved as a whole in windows-1252.
 //
-// Adding to the current document, dropping it and changing its image path take constant time: the
-// document keeps its root, PROJECT, DOCUMENTS and the current DOCUMENT, OBJECT and FILE1 at hand and
-// never searches the tree.
+// Only the header of a new datagroup and the existing part of an extended one go through a libxml2
+// tree, which is written out as soon as DOCUMENTS is known and then freed; an existing file that looks
+// exactly as this program writes it needs no tree at all. The documents a run adds are
+// kept as the bytes they are saved as: a tree costs several kilobytes per document, and an archive
+// batch has a million of them. The current document alone stays open until the next one begins, so
+// that it can still be dropped or have its image path changed.
 //
 // Text passed in is UTF-8. A text holding a character that XML 1.0 cannot carry (control characters
 // other than tab, CR and LF; U+FFFE, U+FFFF; broken UTF-8) is refused with a Failure naming it before
@@ -41,16 +44,24 @@ public:
     void buildHeader(const std::string& rootName, const DatagroupHeader& header,
                      const std::vector<std::string>& fieldNames, const std::vector<std::string>& fieldTypes);
 
-    // Parses an existing file's bytes as windows-1252 (whatever its declaration says). Never throws: a
-    // file that is not well formed leaves an empty document, and locateDocuments reports it. The
+    // Parses an existing file's bytes in the encoding its declaration names (UTF-8 without one, or
+    // with a UTF-8 mark). Never throws: a file that is not well formed, or whose bytes are not in its
+    // encoding, leaves an empty document, and locateDocuments reports it. The
     // layout between elements is not kept; an element whose only content is white space keeps it (a
     // field of tabs), unless that is a line break and tabs only, the layout of an empty element.
     void parseExisting(std::string_view bytes);
 
-    // Finds DOCUMENTS (the last element of the last element of the root) and returns the DOCID of
-    // its last document, 0 when it has none. Throws a Failure saying what is wrong when the document
-    // is empty, lacks that structure or the DOCID is not a whole number from -32768 to 32767.
+    // Finds DOCUMENTS (the last element of the last element of the root) and returns the number of its
+    // last element (comments and text after it do not count), or a higher DOCID that one of its
+    // elements already holds, so that numbering on never repeats one; 0 when it has no element.
+    // Throws a Failure saying what is wrong when the document is empty, lacks that structure or the
+    // last element's first attribute is missing or not a whole number from -32768 to 32767.
     long locateDocuments();
+
+    // After a save: makes the document what parseExisting and locateDocuments would make of the file
+    // it saved (its layout gone), without reading it, and returns the last DOCID as they would. False
+    // when that cannot be told without reading the file; the document must then be read afresh.
+    bool reopenSaved(long& lastDocId);
 
     // One document, in the order the index line gives its columns.
     void beginDocument(const std::string& documentName, long docId);
@@ -71,32 +82,60 @@ public:
     // The file's bytes: the declaration, CR LF, the root, no line break after it. Throws a Failure for
     // an empty document or when libxml2 fails.
     std::string serialize() const;
-    // Serializes first and then replaces the file atomically: a failure leaves the previous file
-    // whole and is raised as a Failure.
+    // Replaces the file atomically: a failure leaves the previous file whole and is raised as a Failure.
     void save(const std::string& path) const;
 
 private:
+    class Bytes;
+    struct Open;
+
     void reset();
+    bool adoptAsWritten(std::string_view bytes);
+    void freeze(bool newDocument);
+    void serializeTree(Bytes& out, _xmlNode* marker, size_t* rootStart) const;
+    void flushOpen();
+    void appendOpen(Bytes& out) const;
+    void appendTail(Bytes& out) const;
+    bool documentsEmpty() const;
     void prepareDictionary();
     _xmlNode* layout(int tabs);
     _xmlNode* appendLayout(_xmlNode* parent, int tabs);
     _xmlNode* appendElement(_xmlNode* parent, int name, std::string_view text);
     _xmlNode* appendElementShared(_xmlNode* parent, int name, std::string_view sharedText);
-    _xmlNode* requireDocument(const char* operation) const;
-    _xmlNode* requireObject(const char* operation) const;
+    Open& requireDocument(const char* operation) const;
+    Open& requireObject(const char* operation) const;
 
+    // The tree, until DOCUMENTS is located (or for a new document, until its header is built).
     _xmlDoc* m_doc = nullptr;
     _xmlNode* m_root = nullptr;
     _xmlNode* m_project = nullptr;
     _xmlNode* m_documents = nullptr;
-    _xmlNode* m_document = nullptr;
-    _xmlNode* m_object = nullptr;
-    _xmlNode* m_file1 = nullptr;
-    // Layout texts and element names, interned once in the document's dictionary and shared by every
-    // node that uses them: a 100,000-document datagroup holds millions of such nodes.
+    // Layout texts and element names, interned once in the tree's dictionary and shared by every node
+    // that uses them.
     std::vector<const unsigned char*> m_layout;
     std::vector<const unsigned char*> m_names;
     std::string m_parseError;
+
+    // Once frozen: the bytes up to the end of DOCUMENTS' content, the documents added so far included
+    // (m_bytes), and what follows that content (m_tailOpen; m_tailClosed once a new document is closed).
+    std::unique_ptr<Bytes> m_bytes;
+    std::unique_ptr<Open> m_open; // the current document, not yet in m_bytes
+    bool m_frozen = false;
+    bool m_closed = false;
+    bool m_parsed = false;                 // the existing part was read from a file
+    bool m_documentsHadChild = false;      // in the part before m_contentStart
+    bool m_documentsEndsInElement = false; // that part ends with an element (or is empty)
+    bool m_documentsIsContainer = true;    // DOCUMENTS is named as one whose white space is layout
+    bool m_documentsHoldElement = false;   // DOCUMENTS holds an element, so its white space is layout
+    size_t m_rootStart = 0;                // no layout before it; the bytes after it up to m_strippedTo have none
+    size_t m_strippedTo = 0;
+    size_t m_contentStart = 0;    // where DOCUMENTS' content begins
+    size_t m_documentsEndTag = 0; // length of DOCUMENTS' end tag at the start of the tails
+    std::string m_tailOpen, m_tailClosed;
+    long m_highestDocId = 0;
+    std::string m_documentName; // the last name checked, so a run checks it once
+    std::string m_documentTag;  // and as it is written
+    mutable std::string m_scratch;
 };
 
 } // namespace tollavar

@@ -149,6 +149,16 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
     } cases[] = {
         {"malformed existing file", [](ConversionRunTest& t) { writeFile(t.xml(), "<REZI_DATAGRP><oops>"); },
          "\rLine # 9"},
+        {"bytes not in the declared encoding",
+         [](ConversionRunTest& t) {
+             writeFile(t.xml(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><D/></P></R>");
+         },
+         "\rLine # 9"},
+        {"last document without a DOCID",
+         [](ConversionRunTest& t) {
+             writeFile(t.xml(), "<R><P><D><DOCUMENT DOCID=\"1\"/><DOCUMENT/><!-- by hand --></D></P></R>");
+         },
+         "\rLine # 9"},
         {"skip header on an empty index file", [](ConversionRunTest& t) { t.settings.mSkipHeader = true; },
          "\rLine # 11"},
         {"missing index file", [](ConversionRunTest& t) { std::filesystem::remove(t.index()); }, "\rLine # 10"},
@@ -166,13 +176,14 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
         prompter.clear();
         c.arrange(*this);
         prompter.expect("Conversion Error", A::Ok);
-        if (std::string(c.name) == "malformed existing file")
+        const bool existingFile = std::string(c.expectedEnd) == "\rLine # 9";
+        if (existingFile)
             prompter.expect("Undo Changes?", A::No);
         EXPECT_FALSE(run(index()));
         ASSERT_FALSE(prompter.seen().empty());
         const std::string& text = prompter.seen().front().text;
         EXPECT_TRUE(text.ends_with(c.expectedEnd)) << text;
-        if (std::string(c.name) == "malformed existing file") {
+        if (existingFile) {
             EXPECT_NE(text.find(xml()), std::string::npos) << "the message names the file: " << text;
         }
         EXPECT_EQ(prompter.seen().front().icon, MessageIcon::Error);

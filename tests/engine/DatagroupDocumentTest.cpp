@@ -240,7 +240,14 @@ TEST(DatagroupDocument, LocateReadsTheLastDocId)
         {"<DOCUMENT DOCID=\"32767\"/>", 32767},
         {"<DOCUMENT DOCID=\" 12 \"/>", 12},
         {"<DOCUMENT OTHER=\"9\" DOCID=\"3\"/>", 9}, // the first attribute, whatever its name
-        {"<DOCUMENT DOCID=\"5\"/><DOCUMENT/>", 0},
+        // What follows the last element does not count.
+        {"<DOCUMENT DOCID=\"4\"/><!-- added by hand -->", 4},
+        {"<DOCUMENT DOCID=\"4\"/><?note x?>\r\n\t\t", 4},
+        {"<DOCUMENT DOCID=\"4\"/>stray text", 4},
+        {"<!-- no document yet -->", 0},
+        // A DOCID already held is never written again.
+        {"<DOCUMENT DOCID=\"41\"/><DOCUMENT DOCID=\"7\"/>", 41},
+        {"<DOCUMENT DOCID=\"x\"/><DOCUMENT DOCID=\"30\"/><DOCUMENT DOCID=\"7\"/><!-- c -->", 30},
     };
     for (const auto& [documents, expected] : cases) {
         DatagroupDocument document;
@@ -256,7 +263,6 @@ TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
         {"not xml at all", "not well formed"},
         {"<R><P><D></D></P>", "not well formed"},
         {"<R><P><D></D></P></R><R2/>", "not well formed"},
-        {"\xEF\xBB\xBF<R><P><D/></P></R>", "not well formed"}, // a UTF-8 mark read as windows-1252
         {"<R><bad\x01/></R>", "not well formed"},
         {"<R/>", "root element"},
         {"<R><P/></R>", "PROJECT"},
@@ -266,6 +272,10 @@ TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
         {"<R><P><D><DOCUMENT DOCID=\"-32769\"/></D></P></R>", "\"-32769\""},
         {"<R><P><D><DOCUMENT DOCID=\"abc\"/></D></P></R>", "\"abc\""},
         {"<R><P><D><DOCUMENT DOCID=\"\"/></D></P></R>", "\"\""},
+        // The last element, comments after it or not, must say its number.
+        {"<R><P><D><DOCUMENT DOCID=\"5\"/><DOCUMENT/></D></P></R>", "no DOCID"},
+        {"<R><P><D><DOCUMENT DOCID=\"5\"/><X>5</X><!-- c --></D></P></R>", "no DOCID"},
+        {"<R><P><D><DOCUMENT DOCID=\"5\"/><DOCUMENT DOCID=\"x\"/>text</D></P></R>", "\"x\""},
     };
     for (const auto& [bytes, expected] : cases) {
         DatagroupDocument document;
@@ -308,6 +318,161 @@ TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
     EXPECT_EQ(reread.serialize(), existing.substr(0, existing.find("</D>")) + "<DOCUMENT DOCID=\"2\"><DOCINDEXFIELD>" +
                                       "<NAME>Notes</NAME><VALUE>&#937;&#128512;\x81\x80&#13;\nx</VALUE>" +
                                       "</DOCINDEXFIELD></DOCUMENT></D></P></R>");
+}
+
+TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
+{
+    const std::string body = "<R><N>Z\xC3\xBCrich \xCE\xA9</N><P><D/></P></R>"; // "Zürich Ω" in UTF-8
+    const std::string saved =
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><N>Z\xFCrich &#937;</N><P><D/></P></R>";
+    const struct
+    {
+        const char* name;
+        std::string bytes;
+        const char* failure; // nullptr: read as `saved` shows
+    } cases[] = {
+        {"UTF-8 declared", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, nullptr},
+        {"no declaration", body, nullptr},
+        {"declaration without encoding", "<?xml version='1.0'?>" + body, nullptr},
+        {"UTF-8 mark", "\xEF\xBB\xBF" + body, nullptr},
+        {"windows-1252", "<?xml version=\"1.0\" encoding=\"Windows-1252\"?><R><N>Z\xFCrich &#937;</N><P><D/></P></R>",
+         nullptr},
+        {"ISO-8859-7", "<?xml version=\"1.0\" encoding='ISO-8859-7'?><R><N>Z&#252;rich \xD9</N><P><D/></P></R>",
+         nullptr},
+        {"windows-1252 bytes declared UTF-8",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
+        {"windows-1252 bytes undeclared", "<R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
+        {"unknown encoding", "<?xml version=\"1.0\" encoding=\"x-none\"?>" + body, "x-none"},
+        {"UTF-8 mark against the declaration",
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"windows-1252\"?><R><P><D/></P></R>", "UTF-8 mark"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DatagroupDocument document;
+        document.parseExisting(c.bytes);
+        if (c.failure) {
+            try {
+                document.locateDocuments();
+                ADD_FAILURE() << "read";
+            } catch (const Failure& failure) {
+                EXPECT_NE(failure.description().find(c.failure), std::string::npos) << failure.description();
+            }
+            continue;
+        }
+        ASSERT_EQ(document.locateDocuments(), 0);
+        EXPECT_EQ(document.serialize(), saved);
+    }
+}
+
+TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
+{
+    // Each case: field names, the existing file (empty: a new datagroup), then two index files.
+    const auto drop = [](DatagroupDocument& d) { d.dropCurrentDocument(); };
+    const struct
+    {
+        const char* name;
+        std::string fieldNames;
+        std::string existing;
+        std::vector<Line> first, second;
+    } cases[] = {
+        {"sample lines",
+         kFieldNames,
+         "",
+         {{"Smith,\\img\\0001.TIF,3,x,B1,2024-01-05,caf\u00e9 \u2013 \u20ac5 \u03a9"},
+          {"\"Jones\",\\img\\0002.jpg,2,,B1,,\"A & B <c>\"",
+           [](DatagroupDocument& d) { d.changeFile1("\\img\\0002-0001.jpg"); }},
+          {"Loner"},
+          {"Gone,\\img\\0006.TIF,1,,B2,2024-02-01,x", drop}},
+         {{"Next,\\img\\0008.TIF,1,,B3,,\t"}, {"Dropped,\\img\\0009.TIF,1,,B3,,", drop}}},
+        {"no lines", kFieldNames, "", {}, {{"One,\\img\\1.TIF,1,,B1,,"}}},
+        {"only a dropped line", kFieldNames, "", {{"Gone,\\img\\1.TIF,1,,B1,,", drop}}, {}},
+        {"nothing declared, a line of layout only", "SKIP|IMAGEPATH", "", {{"x"}}, {{"y"}}},
+        {"hand-edited file",
+         kFieldNames,
+         "<?xml version=\"1.0\"?>\n<!-- kept -->\n<R><N>\u00fc</N><P><D><DOCUMENT DOCID=\"4\"/><!-- c --></D></P></R>",
+         {{"A,\\img\\1.TIF,1,,B1,,"}},
+         {{"B,\\img\\2.TIF,1,,B1,,"}}},
+        {"existing, nothing added",
+         kFieldNames,
+         "<R><N>1</N><P><D><DOCUMENT DOCID=\"4\"><X>\t</X></DOCUMENT></D></P></R>",
+         {},
+         {{"B,\\img\\2.TIF,1,,B1,,"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir / "DATAGRP.XML";
+        DatagroupDocument kept;
+        long last = 0;
+        if (c.existing.empty()) {
+            buildSampleHeader(kept, c.fieldNames, c.fieldNames);
+        } else {
+            kept.parseExisting(c.existing);
+            last = kept.locateDocuments();
+        }
+        last = convertLines(kept, c.fieldNames, last, c.first);
+        if (c.existing.empty())
+            kept.closeNewDocument();
+        for (const std::vector<Line>* lines : {&c.second, &c.first}) {
+            kept.save(path);
+            const std::string saved = readFile(path);
+            ASSERT_EQ(kept.serialize(), saved);
+            long reopenedLast = -1;
+            if (!kept.reopenSaved(reopenedLast)) {
+                EXPECT_EQ(std::string(c.name), "hand-edited file") << "only a file it cannot tell refuses";
+                break;
+            }
+            // Another spelling of the declaration, so that the file goes through the parser's tree.
+            DatagroupDocument read;
+            read.parseExisting("<?xml version='1.0' encoding='windows-1252'?>" + saved.substr(saved.find("?>") + 2));
+            EXPECT_EQ(reopenedLast, read.locateDocuments());
+            EXPECT_EQ(kept.serialize(), read.serialize());
+            EXPECT_EQ(convertLines(kept, c.fieldNames, reopenedLast, *lines),
+                      convertLines(read, c.fieldNames, reopenedLast, *lines));
+            EXPECT_EQ(kept.serialize(), read.serialize());
+        }
+    }
+}
+
+TEST(DatagroupDocument, AFileAsThisProgramWritesItReadsAsThroughTheParser)
+{
+    // The same bytes once with the declaration this program writes (read without a tree where it can
+    // be) and once with another spelling of it (always parsed into a tree) must extend alike.
+    const std::string layoutHeader =
+        "<REZI_DATAGRP>\r\n<DGNUMBER>1</DGNUMBER>\r\n\t<PROJECT PROJID=\"a &quot;b&quot; &#13;&#9;&#10; \xFC &#937;\">";
+    const std::vector<std::string> bodies = {
+        readFile(kDataDir + "new-datagroup.xml").substr(47),
+        readFile(kDataDir + "extended-datagroup.xml").substr(47),
+        layoutHeader + "\r\n\t\t<DOCUMENTS>\r\n\t\t</DOCUMENTS>\r\n\t</PROJECT>\r\n</REZI_DATAGRP>",
+        layoutHeader + "<DOCUMENTS/></PROJECT></REZI_DATAGRP>",
+        layoutHeader +
+            "<DOCUMENTS><DOCUMENT DOCID=\"3\">\r\n\t\t\t\t<OBJECT>\r\n\t\t\t\t\t</OBJECT><V>\t</V><V>\n</V>" +
+            "<V>a&#13;</V><V> &amp; &lt; &gt; \" ' \x81 &#128512;</V><V></V></DOCUMENT>\r\n\t\t\t" +
+            "<DOCUMENT DOCID=\"9\"/>\r\n\t\t\t\r\n\t\t\t<DOCUMENT X=\"8\" "
+            "DOCID=\"12\"/></DOCUMENTS></PROJECT></REZI_DATAGRP>",
+        layoutHeader +
+            "<DOCUMENTS><DOCUMENT DOCID=\"1\"><V>&#13;</V>&#13;</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>",
+        layoutHeader + "<D><X DOCID=\"2\">\r\n</X></D>\r\n\t</PROJECT></REZI_DATAGRP>",
+        layoutHeader + "<DOCUMENTS><DOCUMENT DOCID=\"1\"/>text\r\n\t\t</DOCUMENTS></PROJECT></REZI_DATAGRP>",
+        layoutHeader +
+            "<DOCUMENTS><DOCUMENT DOCID=\"1\"><!-- c -->\r\n</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>",
+    };
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body.substr(0, 200));
+        DatagroupDocument fast;
+        DatagroupDocument parsed;
+        fast.parseExisting("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n" + body);
+        parsed.parseExisting("<?xml version='1.0' encoding='windows-1252'?>\r\n" + body);
+        const long last = parsed.locateDocuments();
+        ASSERT_EQ(fast.locateDocuments(), last);
+        EXPECT_EQ(fast.serialize(), parsed.serialize());
+        const std::vector<Line> lines = {
+            {"A,\\img\\1.TIF,1,,B1,,\t"},
+            {"B,\\img\\2.TIF,1,,B1,,x", [](DatagroupDocument& d) { d.dropCurrentDocument(); }}};
+        convertLines(fast, kFieldNames, last, lines);
+        convertLines(parsed, kFieldNames, last, lines);
+        EXPECT_EQ(fast.serialize(), parsed.serialize());
+    }
 }
 
 TEST(DatagroupDocument, RefusesCharactersXmlCannotCarry)

@@ -1,0 +1,176 @@
+#pragma once
+
+// The figures of an archive-sized batch that both end-to-end benchmarks print: peak memory per
+// document of a conversion (each measured in a child process of its own), and what converting the same
+// documents from many index files costs against one.
+
+#include "BenchServices.h"
+#include "batch/CommandContext.h"
+#include "batch/ConvertCommand.h"
+#include "batch/FileDialog.h"
+#include "engine/ConversionHost.h"
+#include "engine/ConversionRun.h"
+#include "engine/ConversionSettings.h"
+#include "engine/Prompter.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tollavar::bench {
+
+struct Figures
+{
+    double seconds = 0;
+    double peakKiB = 0;
+    bool ok = false;
+};
+
+// Runs `body` in a child; its wall time, its own peak resident memory and whether it succeeded.
+inline Figures inChild(const std::function<bool()>& body)
+{
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const bool ok = body();
+        std::fflush(stdout);
+        std::_Exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    Figures figures;
+    figures.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.peakKiB = static_cast<double>(usage.ru_maxrss);
+    figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return figures;
+}
+
+struct AnswerOk : Prompter
+{
+    MessageAnswer ask(const Message& m) override
+    {
+        std::fprintf(stderr, "    message \"%s\": %.160s\n", m.caption.c_str(), m.text.c_str());
+        return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+    }
+};
+struct SilentHost : ConversionHost
+{
+    void setStatusPanel(int, std::string_view) override {}
+    void processPendingEvents() override {}
+};
+struct NoFileDialog : FileDialog
+{
+    std::optional<std::string> show(const FileDialogRequest&) override { return std::nullopt; }
+};
+
+// Index lines "Name n,<image>,1,n" for documents first .. first + count - 1, written in chunks.
+inline void writeIndexLines(const std::string& path, long first, long count, bool withImage)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    std::string chunk;
+    for (long n = first; n < first + count; ++n) {
+        chunk += "Name " + std::to_string(n) + "," + (withImage ? "\\B1\\" + std::to_string(n) + ".TIF" : "") + ",1," +
+                 std::to_string(n) + "\r\n";
+        if (chunk.size() > (1 << 20)) {
+            out << chunk;
+            chunk.clear();
+        }
+    }
+    out << chunk;
+}
+
+// Peak memory of converting `lines` lines into a new datagroup. The index file lies in the datagroup
+// folder, so nothing is moved: the figure is the reading, the document and the save.
+inline Figures conversionMemory(const std::string& work, long lines)
+{
+    const std::string folder = work + "/memory-" + std::to_string(lines) + "/DEFC0001";
+    writeIndexLines(folder + "/batch.csv", 1, lines, true);
+    const Figures figures = inChild([&] {
+        QuietServices services;
+        ConversionSettings settings;
+        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.txtFTYPES = "text|text|number|number";
+        settings.txtMaxFiles = "100000000";
+        AnswerOk prompter;
+        SilentHost host;
+        RunFlags flags;
+        ConversionContext context{settings, flags, services.fileTools, prompter, host};
+        return ConvertIndexFile(context, folder + "/batch.csv", folder + "/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+    });
+    std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
+    return figures;
+}
+
+// Prints peak memory per document at each size, and the growth per document between the two.
+inline void printMemoryPerDocument(const std::string& work, long smaller, long larger)
+{
+    const Figures small = conversionMemory(work, smaller);
+    const Figures large = conversionMemory(work, larger);
+    const double growth = (large.peakKiB - small.peakKiB) / static_cast<double>(larger - smaller);
+    std::printf("memory: %ld lines peak %.0f MiB (%.2f KiB/document), %ld lines peak %.0f MiB (%.2f KiB/document); "
+                "growth %.2f KiB/document%s\n",
+                smaller, small.peakKiB / 1024, small.peakKiB / static_cast<double>(smaller), larger,
+                large.peakKiB / 1024, large.peakKiB / static_cast<double>(larger), growth,
+                small.ok && large.ok ? "" : "  (A CONVERSION FAILED)");
+}
+
+// One Convert command over `files` index files (a "*.idx" item) holding `documents` lines between them,
+// each with its image, into a new datagroup.
+inline Figures convertCommand(const std::string& work, long files, long documents)
+{
+    const std::string root = work + "/command-" + std::to_string(files);
+    std::filesystem::remove_all(root);
+    const long each = documents / files;
+    char name[32];
+    for (long n = 0; n < files; ++n) {
+        std::snprintf(name, sizeof name, "/f%06ld.idx", n + 1);
+        writeIndexLines(root + "/in" + name, n * each + 1, each, true);
+    }
+    std::filesystem::create_directories(root + "/scans/B1");
+    for (long n = 1; n <= each * files; ++n)
+        std::ofstream(root + "/scans/B1/" + std::to_string(n) + ".TIF", std::ios::binary) << "II*image";
+    const Figures figures = inChild([&] {
+        QuietServices services;
+        ConversionSettings settings;
+        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.txtFTYPES = "text|text|number|number";
+        settings.txtMaxFiles = "100000000";
+        settings.txtIDX = root + "/in/*.idx";
+        settings.txtImageFolder = root + "/scans";
+        settings.txtXML = root + "/out/DATAGRP.XML";
+        settings.txtDGCOMPID = "DEFC";
+        settings.txtDGNUMBER = "1";
+        std::string configFile = root + "/setup.tvr";
+        AnswerOk prompter;
+        SilentHost host;
+        NoFileDialog dialog;
+        RunFlags flags;
+        CommandContext context{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+        const ConvertOutcome outcome = mConvert_Click(context);
+        return outcome.ranToEnd && outcome.allConverted;
+    });
+    std::filesystem::remove_all(root);
+    return figures;
+}
+
+inline void printManyFilesRatio(const std::string& work, long documents, long files)
+{
+    const Figures one = convertCommand(work, 1, documents);
+    const Figures many = convertCommand(work, files, documents);
+    std::printf("many files: %ld documents from 1 index file %.3f s, from %ld files %.3f s; ratio %.2fx%s\n", documents,
+                one.seconds, files, many.seconds, many.seconds / one.seconds,
+                one.ok && many.ok ? "" : "  (A COMMAND FAILED)");
+}
+
+} // namespace tollavar::bench

@@ -1,0 +1,42 @@
+#include "engine/DatagroupCache.h"
+
+#include "engine/DatagroupDocument.h"
+
+#include <sys/stat.h>
+
+namespace tollavar {
+
+DatagroupCache::DatagroupCache() = default;
+DatagroupCache::~DatagroupCache() = default;
+
+bool DatagroupCache::identify(const std::string& path, Identity& identity)
+{
+    struct stat status
+    {
+    };
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    identity = Identity{status.st_dev,          status.st_ino,         status.st_size,        status.st_mtim.tv_sec,
+                        status.st_mtim.tv_nsec, status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
+    return true;
+}
+
+std::unique_ptr<DatagroupDocument> DatagroupCache::take(const std::string& path)
+{
+    std::unique_ptr<DatagroupDocument> document = std::move(m_document);
+    Identity now;
+    if (!document || path != m_path || !identify(path, now) || !(now == m_identity))
+        return nullptr;
+    return document;
+}
+
+void DatagroupCache::keep(const std::string& path, std::unique_ptr<DatagroupDocument> document)
+{
+    m_document.reset();
+    if (!identify(path, m_identity))
+        return;
+    m_path = path;
+    m_document = std::move(document);
+}
+
+} // namespace tollavar
