@@ -1,14 +1,19 @@
 #include "batch/ConvertCommand.h"
 
 #include "batch/ConfigFile.h"
+#include "batch/DatagroupLock.h"
+#include "batch/Recovery.h"
 #include "batch/Wildcard.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
+#include "engine/RunJournal.h"
+#include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/FolderLock.h"
 #include "filetools/TextReplace.h"
 
 #include <atomic>
@@ -96,15 +101,23 @@ public:
         if (!files::folderExists(files::nativePath(datagroupFolder)))
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
+        m_datagroupFolder = datagroupFolder;
+        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
+        // sends the marker into a folder that does not exist, and the command fails there).
+        const std::string markerPath = ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT");
+
+        // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
+        // two runs reading the same DATAGRP.XML would each save it without the other's documents.
+        files::FolderLock lock;
+        TakeDatagroupLock(m_ctx, lock, datagroupFolder);
+        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         for (const std::string& item : items) {
-            if (!convertItem(item))
+            if (StopRequested() || !convertItem(item))
                 return;
         }
 
-        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
-        // sends the marker into a folder that does not exist, and the command fails there).
-        files::createEmptyFile(files::nativePath(ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT")));
+        files::createEmptyFile(files::nativePath(markerPath));
         if (m_ctx.flags.DatagroupFull) {
             const auto current = ParseInt32(s.txtDGNUMBER);
             if (!current)
@@ -145,17 +158,20 @@ private:
             if (!selected)
                 continue;
 
+            RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove);
             ConversionContext conversion = m_ctx.conversion();
+            conversion.journal = &journal;
             const bool converted =
                 m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
             if (converted) {
                 SaveConfig(m_ctx, m_ctx.ConfigFile);
                 if (m_ctx.settings.mRemove)
                     files::deleteFile(file);
+                journal.remove();
             } else {
                 m_outcome.allConverted = false;
             }
-            if (m_ctx.flags.BatchCanceled)
+            if (m_ctx.flags.BatchCanceled || StopRequested())
                 return false;
         }
         return true;
@@ -165,6 +181,7 @@ private:
     const IndexFileConverter& m_convert;
     ConvertOutcome& m_outcome;
     std::string m_xmlPath;
+    std::string m_datagroupFolder;
 };
 
 } // namespace

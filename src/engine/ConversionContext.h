@@ -7,6 +7,7 @@ struct RunFlags;
 class FileTools;
 class Prompter;
 class ConversionHost;
+class RunJournal;
 
 // What a conversion run reads and writes of the window that owns it. The settings are read where
 // they are used, so a value edited while the run yields takes effect at its next reading.
@@ -17,6 +18,9 @@ struct ConversionContext
     const FileTools& fileTools;
     Prompter& prompter;
     ConversionHost& host;
+    // The Convert command's record of this run, so that an interruption can be put right; none when the
+    // run is used on its own.
+    RunJournal* journal = nullptr;
 };
 
 } // namespace tollavar

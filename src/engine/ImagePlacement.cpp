@@ -2,6 +2,7 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/MoveRecorder.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
@@ -78,12 +79,16 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     // The usual line has its image and a free destination: one rename settles both. Otherwise nothing
     // moved, and the questions below are asked in their order.
+    if (m_recorder)
+        m_recorder->beforeMove(source, destination);
     if (files::moveFileIfFree(nativePath(source), nativePath(destination))) {
         ++m_movedCount;
         moveFullText(imagePath, destination);
         return PlacementOutcome::Placed;
     }
 
+    if (m_recorder)
+        m_recorder->moveNotMade();
     bool replacing = false;
     if (!files::fileExists(nativePath(source))) {
         const Message missing{"Source File: " + source + "\rIndex File: " + m_indexFile +
@@ -122,6 +127,8 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     // The user's replacement is one rename over the old file rather than a delete and a move, so a
     // failing move cannot leave the datagroup without the image its earlier document names.
+    if (m_recorder)
+        m_recorder->beforeMove(source, destination);
     if (replacing)
         files::moveFileReplacing(nativePath(source), nativePath(destination));
     else
@@ -138,6 +145,8 @@ void ImagePlacer::moveFullText(std::string_view imagePath, const std::string& de
     const std::string fullTextSource = m_imageFolder + ReplaceAllIgnoreCase(imagePath, dottedExt, ".txt");
     if (files::fileExists(nativePath(fullTextSource))) {
         const std::string fullTextDestination = ReplaceAllIgnoreCase(destination, dottedExt, ".PVFULLTEXT");
+        if (m_recorder)
+            m_recorder->beforeMove(fullTextSource, fullTextDestination);
         files::moveFile(nativePath(fullTextSource), nativePath(fullTextDestination));
     }
 }

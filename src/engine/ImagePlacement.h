@@ -8,6 +8,7 @@ namespace tollavar {
 struct ConversionSettings;
 class DatagroupDocument;
 class FileTools;
+class MoveRecorder;
 class Prompter;
 
 enum class PlacementOutcome
@@ -31,6 +32,8 @@ public:
     PlacementOutcome place(std::string_view imagePath, DatagroupDocument& document);
 
     long movedCount() const { return m_movedCount; }
+    // Told of every move before it is made (none: nobody keeps a record).
+    void setRecorder(MoveRecorder* recorder) { m_recorder = recorder; }
 
 private:
     void moveFullText(std::string_view imagePath, const std::string& destination) const;
@@ -46,7 +49,7 @@ private:
     const bool m_indexInDatagroup;
     long m_movedCount = 0;
     std::string m_lastFolderSeen; // most lines of a batch share their folder: test it once
-
+    MoveRecorder* m_recorder = nullptr;
 };
 
 // True when a relative image path climbs out of its folder ("..", in either separator style).

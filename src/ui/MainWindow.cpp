@@ -1,11 +1,13 @@
 #include "ui/MainWindow.h"
 
+#include "app/SignalStop.h"
 #include "app/Startup.h"
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "batch/FileDialog.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
+#include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
@@ -765,6 +767,7 @@ void MainWindow::mConvert_Click()
         return;
     {
         QScopedValueRollback<bool> running(m_converting, true);
+        SignalStopGuard stopOnSignal;
         try {
             if (m_convertCommand)
                 m_convertCommand(m_commands);
@@ -777,6 +780,9 @@ void MainWindow::mConvert_Click()
     }
     // A full datagroup advanced the number.
     showSettings();
+    // A stop asked by a signal ends the program once the run has taken its failure path.
+    if (StopRequested())
+        QCoreApplication::exit(1);
 }
 
 void MainWindow::mExit_Click()
