@@ -78,8 +78,7 @@ bool convert(const std::string& root, ConversionSettings& settings)
     // The recovery journal the Convert command keeps is part of what a conversion costs.
     RunJournal journal(root + "/out/DEFC0001", "", false);
     ConversionContext context{settings, flags, tools, prompter, host};
-    if (!std::getenv("NOJ"))
-        context.journal = &journal;
+    context.journal = &journal;
     const bool converted = ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML",
                                             "REZI_DATAGRP", "DOCUMENT");
     if (converted)
