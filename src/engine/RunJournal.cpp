@@ -297,9 +297,11 @@ void RunJournal::append(char type, std::string_view first, std::string_view seco
             out += first.size();
         }
     }
-    const std::string sum = "\t" + hex(fnv32(start, static_cast<size_t>(out - start)), 8) + "\n";
-    std::memcpy(out, sum.data(), sum.size());
-    out += sum.size();
+    const uint32_t sum = fnv32(start, static_cast<size_t>(out - start));
+    *out++ = '\t';
+    for (int shift = 28; shift >= 0; shift -= 4)
+        *out++ = "0123456789abcdef"[(sum >> shift) & 0xF];
+    *out++ = '\n';
     m_used += static_cast<size_t>(out - start);
 }
 
