@@ -1,6 +1,7 @@
 #include "batch/DatagroupLock.h"
 
 #include "batch/CommandContext.h"
+#include "engine/ConversionHost.h"
 #include "engine/Prompter.h"
 #include "engine/StopRequest.h"
 #include "filetools/Failure.h"
@@ -20,6 +21,8 @@ void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::
     // Hidden, and removed by its holder: the datagroup keeps only what the import expects.
     const std::string lockFile = folder + "/.DATAGRP.LOCK";
     files::FolderLock::State state = lock.tryAcquire(lockFile);
+    if (state == files::FolderLock::State::Busy)
+        ctx.host.setStatusPanel(1, "Waiting for another conversion into " + folder);
     while (state == files::FolderLock::State::Busy) {
         if (StopRequested())
             ThrowStopped();
