@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -253,6 +254,8 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
         throw systemFailure(errno, "Open File", m_path);
     m_used = head.size();
     m_sinceSync = 0;
+    m_previousFrom.clear();
+    m_previousTo.clear();
     m_begun = true;
     reserve(kGrowth);
 }
@@ -277,25 +280,40 @@ void RunJournal::reserve(size_t bytes)
     m_mapSize = size;
 }
 
-void RunJournal::append(char type, std::string_view first, std::string_view second, bool nativeSeparators)
+// Most moves of a run share their folders with the move before: a path is written as the length it
+// shares with the previous one and the rest, which keeps the journal a few bytes a move.
+char* RunJournal::putPath(char* out, std::string_view path, std::string& previous)
+{
+    const size_t limit = std::min(path.size(), previous.size());
+    size_t shared = 0;
+    while (shared < limit && path[shared] == previous[shared])
+        ++shared;
+    const auto [end, error] = std::to_chars(out, out + 20, shared);
+    out = end;
+    *out++ = '\t';
+    out = putNative(out, path.substr(shared));
+    previous.assign(path);
+    return out;
+}
+
+void RunJournal::append(char type, std::string_view first, std::string_view second)
 {
     if (!m_begun)
         return;
     faults::checkpoint("Write File", m_path);
-    reserve(2 * (first.size() + second.size()) + 32);
+    reserve(2 * (first.size() + second.size()) + 96);
     char* const start = m_map + m_used;
     char* out = start;
     *out++ = type;
-    if (type != 'N') {
+    if (type == 'M') {
         *out++ = '\t';
-        if (nativeSeparators) {
-            out = putNative(out, first);
-            *out++ = '\t';
-            out = putNative(out, second);
-        } else {
-            std::memcpy(out, first.data(), first.size());
-            out += first.size();
-        }
+        out = putPath(out, first, m_previousFrom);
+        *out++ = '\t';
+        out = putPath(out, second, m_previousTo);
+    } else if (type == 'S') {
+        *out++ = '\t';
+        std::memcpy(out, first.data(), first.size());
+        out += first.size();
     }
     const uint32_t sum = fnv32(start, static_cast<size_t>(out - start));
     *out++ = '\t';
@@ -307,7 +325,7 @@ void RunJournal::append(char type, std::string_view first, std::string_view seco
 
 void RunJournal::beforeMove(std::string_view from, std::string_view to)
 {
-    append('M', from, to, true);
+    append('M', from, to);
     if (++m_sinceSync >= kSyncEvery) {
         faults::checkpoint("Sync File", m_path);
         if (::fdatasync(m_fd) != 0)
@@ -318,14 +336,14 @@ void RunJournal::beforeMove(std::string_view from, std::string_view to)
 
 void RunJournal::moveNotMade()
 {
-    append('N', {}, {}, false);
+    append('N', {}, {});
 }
 
 void RunJournal::markSaving(long lastDocId)
 {
     if (!m_begun)
         return;
-    append('S', std::to_string(lastDocId), {}, false);
+    append('S', std::to_string(lastDocId), {});
     faults::checkpoint("Sync File", m_path);
     if (::msync(m_map, m_mapSize, MS_SYNC) != 0 || ::fdatasync(m_fd) != 0)
         throw systemFailure(errno, "Sync File", m_path);
@@ -362,6 +380,8 @@ JournalContents ReadRunJournal(const std::string& path)
     size_t pos = kMagic.size();
     bool headDone = false;
     bool lastWasMove = false;
+    std::string previousFrom;
+    std::string previousTo;
     while (pos < text.size()) {
         const size_t newline = text.find('\n', pos);
         if (newline == std::string_view::npos) {
@@ -424,12 +444,17 @@ JournalContents ReadRunJournal(const std::string& path)
         const size_t lastTab = line.rfind('\t');
         if (lastTab == std::string_view::npos || line.substr(lastTab + 1) != hex(fnv32(line.data(), lastTab), 8))
             throw damaged("a record is damaged");
-        if (f[0] == "M" && f.size() == 4) {
-            auto from = unescape(f[1]);
-            auto to = unescape(f[2]);
-            if (!from || !to)
+        if (f[0] == "M" && f.size() == 6) {
+            const auto fromShared = number<size_t>(f[1]);
+            const auto toShared = number<size_t>(f[3]);
+            const auto fromRest = unescape(f[2]);
+            const auto toRest = unescape(f[4]);
+            if (!fromShared || !toShared || !fromRest || !toRest || *fromShared > previousFrom.size() ||
+                *toShared > previousTo.size())
                 throw damaged("a record is damaged");
-            contents.moves.push_back({std::move(*from), std::move(*to)});
+            previousFrom = previousFrom.substr(0, *fromShared) + *fromRest;
+            previousTo = previousTo.substr(0, *toShared) + *toRest;
+            contents.moves.push_back({previousFrom, previousTo});
             lastWasMove = true;
             continue;
         }

@@ -62,7 +62,8 @@ public:
     void remove();
 
 private:
-    void append(char type, std::string_view first, std::string_view second, bool nativeSeparators);
+    void append(char type, std::string_view first, std::string_view second);
+    static char* putPath(char* out, std::string_view path, std::string& previous);
     void reserve(size_t bytes);
     void unmap() noexcept;
 
@@ -76,6 +77,8 @@ private:
     size_t m_mapSize = 0;
     size_t m_used = 0;
     long m_sinceSync = 0;
+    std::string m_previousFrom; // as the caller gave them, separators unchanged
+    std::string m_previousTo;
 };
 
 // What a journal says, read back by the next command.
