@@ -12,6 +12,7 @@
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Prompter.h"
+#include "engine/RunJournal.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
@@ -76,9 +77,15 @@ bool convert(const std::string& root, ConversionSettings& settings)
     FailingPrompter prompter;
     QuietHost host;
     RunFlags flags;
+    // The recovery journal the Convert command keeps is part of what a conversion costs.
+    RunJournal journal(root + "/out/DEFC0001", "", false);
     ConversionContext context{settings, flags, tools, prompter, host};
-    return ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP",
-                            "DOCUMENT");
+    context.journal = &journal;
+    const bool converted = ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML",
+                                            "REZI_DATAGRP", "DOCUMENT");
+    if (converted)
+        journal.remove();
+    return converted;
 }
 
 void conversionFigures(const std::string& work, long lines)

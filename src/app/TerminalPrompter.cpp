@@ -1,5 +1,7 @@
 #include "app/TerminalPrompter.h"
 
+#include "batch/DatagroupLock.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -77,24 +79,36 @@ MessageAnswer leastChangeAnswer(const Message& message)
     return message.buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
 }
 
-TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause)
-    : m_in(in), m_out(out), m_canAsk(canAsk), m_pause(std::move(pause))
+TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds)
+    : m_in(in), m_out(out), m_canAsk(canAsk), m_pause(std::move(pause)), m_waitLimitSeconds(waitLimitSeconds)
 {
 }
 
 MessageAnswer TerminalPrompter::ask(const Message& message)
 {
-    // The wait for a busy DATAGRP.XML repeats its message until the file is free: say it once and
-    // try again every second instead of filling the log.
-    if (message.text == kXmlInUse && message.buttons == MessageButtons::Ok) {
-        if (!m_waitingForXml)
-            m_out << message.caption << ": " << message.text << " (trying again every second)" << std::endl;
-        m_waitingForXml = true;
+    // A wait for a busy DATAGRP.XML or datagroup repeats its question until the file is free: say it
+    // once, try again every second instead of filling the log, and give up at the limit rather than
+    // hang a server for ever.
+    const bool inUse = message.text == kXmlInUse && message.buttons == MessageButtons::Ok;
+    const bool busy = message.caption == kDatagroupBusyCaption && message.buttons == MessageButtons::YesNo;
+    if (inUse || busy) {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_waitingFor != message.text) {
+            m_waitingFor = message.text;
+            m_waitStart = now;
+            m_out << message.caption << ": " << terminalText(message.text.substr(0, message.text.find('\r')))
+                  << " (trying again every second, for up to " << m_waitLimitSeconds << " seconds)" << std::endl;
+        }
+        if (now - m_waitStart >= std::chrono::seconds(m_waitLimitSeconds)) {
+            m_out << "Gave up after waiting " << m_waitLimitSeconds << " seconds (see --wait=SECONDS)." << std::endl;
+            m_waitingFor.clear();
+            return inUse ? MessageAnswer::Cancel : MessageAnswer::No;
+        }
         if (m_pause)
             m_pause();
-        return MessageAnswer::Ok;
+        return inUse ? MessageAnswer::Ok : MessageAnswer::Yes;
     }
-    m_waitingForXml = false;
+    m_waitingFor.clear();
 
     m_out << message.caption << ": " << terminalText(message.text) << std::endl;
     if (message.buttons == MessageButtons::Ok)
@@ -121,10 +135,11 @@ MessageAnswer TerminalPrompter::askOnTerminal(const Message& message)
     }
 }
 
-std::unique_ptr<TerminalPrompter> makeProcessTerminalPrompter()
+std::unique_ptr<TerminalPrompter> makeProcessTerminalPrompter(int waitLimitSeconds)
 {
-    return std::make_unique<TerminalPrompter>(std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1,
-                                              [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+    return std::make_unique<TerminalPrompter>(
+        std::cin, std::cerr, ::isatty(STDIN_FILENO) == 1, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
+        waitLimitSeconds);
 }
 
 } // namespace tollavar

@@ -2,9 +2,11 @@
 
 #include "engine/Prompter.h"
 
+#include <chrono>
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <string>
 
 namespace tollavar {
 
@@ -16,8 +18,9 @@ class TerminalPrompter : public Prompter
 public:
     using Pause = std::function<void()>;
 
-    // `canAsk`: a person may answer on `in`. `pause` waits before the in-use check is repeated.
-    TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause);
+    // `canAsk`: a person may answer on `in`. `pause` waits before a busy file or datagroup is tried
+    // again; after `waitLimitSeconds` of trying, the wait is given up.
+    TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds = 600);
 
     MessageAnswer ask(const Message& message) override;
 
@@ -28,11 +31,13 @@ private:
     std::ostream& m_out;
     bool m_canAsk;
     Pause m_pause;
-    bool m_waitingForXml = false;
+    int m_waitLimitSeconds;
+    std::string m_waitingFor; // the text of the wait under way, empty when none
+    std::chrono::steady_clock::time_point m_waitStart;
 };
 
 // Standard input and error; asks only when standard input is a terminal; pauses one second.
-std::unique_ptr<TerminalPrompter> makeProcessTerminalPrompter();
+std::unique_ptr<TerminalPrompter> makeProcessTerminalPrompter(int waitLimitSeconds = 600);
 
 // The answer a question takes when nobody can give one: leave the files as they are, and undo a
 // failed run.

@@ -5,8 +5,10 @@
 #include "app/QtFileDialog.h"
 #include "app/QtPrompter.h"
 #include "app/QtSettingsStore.h"
+#include "app/SignalStop.h"
 #include "app/Startup.h"
 #include "app/TerminalPrompter.h"
+#include "engine/StopRequest.h"
 #include "filetools/FileTools.h"
 #include "ui/MainWindow.h"
 
@@ -59,7 +61,7 @@ int main(int argc, char** argv)
     QtPrompter windowPrompter;
     QtFileDialog windowDialog;
     HeadlessFileDialog noDialog;
-    const auto terminal = makeProcessTerminalPrompter();
+    const auto terminal = makeProcessTerminalPrompter(longOptions.options.waitSeconds.value_or(600));
     Prompter& prompter = headless ? static_cast<Prompter&>(*terminal) : windowPrompter;
     FileDialog& dialog = headless ? static_cast<FileDialog&>(noDialog) : windowDialog;
 
@@ -67,7 +69,13 @@ int main(int argc, char** argv)
     windowPrompter.setParentWidget(&window);
     windowDialog.setParentWidget(&window);
 
-    const StartupResult start = Form_Load(window, arguments);
+    // A signal stops an unattended conversion through its failure path; the run then counts as failed.
+    const StartupResult start = Form_Load(window, arguments, [](CommandContext& ctx) {
+        SignalStopGuard stopOnSignal;
+        ConvertOutcome outcome = mConvert_Click(ctx);
+        outcome.allConverted = outcome.allConverted && !StopRequested();
+        return outcome;
+    });
     switch (start.road) {
     case StartRoad::Unattended:
         for (const std::string& notice : start.notices)

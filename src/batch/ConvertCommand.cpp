@@ -1,6 +1,8 @@
 #include "batch/ConvertCommand.h"
 
 #include "batch/ConfigFile.h"
+#include "batch/DatagroupLock.h"
+#include "batch/Recovery.h"
 #include "batch/Wildcard.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionRun.h"
@@ -8,9 +10,12 @@
 #include "engine/DatagroupCache.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
+#include "engine/RunJournal.h"
+#include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/FolderLock.h"
 #include "filetools/TextReplace.h"
 
 #include <atomic>
@@ -128,20 +133,28 @@ public:
         if (!files::folderExists(files::nativePath(datagroupFolder)))
             m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
+        m_datagroupFolder = datagroupFolder;
+        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
+        // sends the marker into a folder that does not exist, and the command fails there).
+        const std::string markerPath = ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT");
+
+        // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
+        // two runs reading the same DATAGRP.XML would each save it without the other's documents.
+        files::FolderLock lock;
+        TakeDatagroupLock(m_ctx, lock, datagroupFolder);
+        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
         for (const std::string& item : items) {
-            if (!convertItem(item))
+            if (StopRequested() || !convertItem(item))
                 return;
         }
         if (!m_selectedAny)
             notice("No index file matched: " + s.txtIDX);
 
-        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
-        // sends the marker into a folder that does not exist, and the command fails there). A datagroup
-        // without its DATAGRP.XML has nothing to submit.
+        // A datagroup without its DATAGRP.XML has nothing to submit.
         if (files::fileExists(files::nativePath(m_xmlPath)))
-            files::createEmptyFile(files::nativePath(ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT")));
+            files::createEmptyFile(files::nativePath(markerPath));
         if (m_ctx.flags.DatagroupFull) {
             const auto current = ParseInt32(s.txtDGNUMBER);
             if (!current)
@@ -218,8 +231,10 @@ private:
             return true;
         }
         const FileStamp before = stampOf(file);
+        RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove);
         ConversionContext conversion = m_ctx.conversion();
         conversion.datagroupCache = &m_datagroup;
+        conversion.journal = &journal;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
             m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
@@ -231,10 +246,11 @@ private:
                 else
                     notice("Index file changed while it was converted, not removed: " + file);
             }
+            journal.remove();
         } else {
             m_outcome.allConverted = false;
         }
-        return !m_ctx.flags.BatchCanceled;
+        return !m_ctx.flags.BatchCanceled && !StopRequested();
     }
 
     CommandContext& m_ctx;
@@ -244,6 +260,7 @@ private:
     FileStamp m_runningConfig;
     bool m_selectedAny = false;
     DatagroupCache m_datagroup;
+    std::string m_datagroupFolder;
 };
 
 } // namespace

@@ -9,6 +9,8 @@
 #include "engine/IndexLineParser.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
+#include "engine/RunJournal.h"
+#include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
@@ -158,9 +160,16 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             bool startNew = true;
             if (files::fileExists(nativeXml)) {
                 step = 2;
-                while (context.fileTools.IsFileInUse(xmlFile))
-                    context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
-                                                 MessageIcon::Question, MessageButtons::Ok});
+                while (context.fileTools.IsFileInUse(xmlFile)) {
+                    if (StopRequested())
+                        ThrowStopped();
+                    // Only a prompter with nobody behind it gives up (after its waiting limit).
+                    if (context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
+                                                     MessageIcon::Question, MessageButtons::Ok}) ==
+                        MessageAnswer::Cancel)
+                        throw Failure(ErrorCode::PermissionDenied, "Tollavar",
+                                      "Gave up waiting for another program to close " + xmlFile);
+                }
                 step = 3;
                 // The file this command saved a moment ago, unchanged since: its document is at hand.
                 if (std::unique_ptr<DatagroupDocument> saved =
@@ -188,12 +197,16 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                         existing = true;
                     }
                 }
+                startNew = false;
+            }
+            // Before DATAGRP.XML is created or held and before anything moves.
+            if (context.journal)
+                context.journal->begin(indexFile, xmlFile, originalText);
+            if (!startNew) {
                 step = 4;
                 heldXml.openForAppend(nativeXml);
                 step = 5;
-                startNew = false;
-            }
-            if (startNew) {
+            } else {
                 step = 6;
                 heldXml.openForAppend(nativeXml);
             }
@@ -224,12 +237,15 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 reader->skipLine();
 
             placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
+            placer->setRecorder(context.journal);
             DocumentSink sink(*document, context.host);
             DelimiterReader delimiter(settings);
             std::string_view line;
             while (reader->readLine(line)) {
                 step = 12;
                 context.host.processPendingEvents();
+                if (StopRequested())
+                    ThrowStopped();
                 if (IsBlankLine(line))
                     continue;
                 ++lastDocId;
@@ -246,6 +262,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             step = 18;
             heldXml.close();
             step = 19;
+            if (context.journal)
+                context.journal->markSaving(lastDocId);
             document->save(nativeXml);
             if (context.datagroupCache)
                 context.datagroupCache->keep(nativeXml, std::move(document));

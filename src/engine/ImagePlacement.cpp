@@ -2,6 +2,7 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/MoveRecorder.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
@@ -177,14 +178,20 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
+    if (m_recorder)
+        m_recorder->beforeMove(from->shown, to.shown);
     switch (files::MoveFileAt(*from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
         moveFullText(fullText, dottedExt, below, imagePath);
         return PlacementOutcome::Placed;
     case files::MoveOutcome::SourceMissing:
+        if (m_recorder)
+            m_recorder->moveNotMade();
         return missingSource(imagePath, document);
     case files::MoveOutcome::DestinationTaken:
+        if (m_recorder)
+            m_recorder->moveNotMade();
         break;
     }
 
@@ -214,10 +221,15 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     // The user's replacement is one rename over the old file rather than a delete and a move, so a
     // failing move cannot leave the datagroup without the image its earlier document names.
+    if (m_recorder)
+        m_recorder->beforeMove(from->shown, to.shown);
     if (replacing) {
         files::MoveFileAtReplacing(*from, to);
     } else {
-        switch (files::MoveFileAt(*from, to)) {
+        const files::MoveOutcome outcome = files::MoveFileAt(*from, to);
+        if (outcome != files::MoveOutcome::Moved && m_recorder)
+            m_recorder->moveNotMade();
+        switch (outcome) {
         case files::MoveOutcome::Moved:
             break;
         case files::MoveOutcome::SourceMissing:
@@ -238,7 +250,12 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std
     if (!fullText)
         return;
     const files::FileAt to = destinationAt(ReplaceAllIgnoreCase(placedBelow, dottedExt, ".PVFULLTEXT"), imagePath);
-    switch (files::MoveFileAt(*fullText, to)) {
+    if (m_recorder)
+        m_recorder->beforeMove(fullText->shown, to.shown);
+    const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to);
+    if (outcome != files::MoveOutcome::Moved && m_recorder)
+        m_recorder->moveNotMade();
+    switch (outcome) {
     case files::MoveOutcome::Moved:
     case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move
         return;

@@ -12,6 +12,7 @@ namespace tollavar {
 struct ConversionSettings;
 class DatagroupDocument;
 class FileTools;
+class MoveRecorder;
 class Prompter;
 
 enum class PlacementOutcome
@@ -35,6 +36,8 @@ public:
     PlacementOutcome place(std::string_view imagePath, DatagroupDocument& document);
 
     long movedCount() const { return m_movedCount; }
+    // Told of every move before it is made (none: nobody keeps a record).
+    void setRecorder(MoveRecorder* recorder) { m_recorder = recorder; }
 
 private:
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
@@ -58,6 +61,7 @@ private:
     const std::string m_destinationPrefix;
     files::RootFolder m_sources;
     files::RootFolder m_destinations;
+    MoveRecorder* m_recorder = nullptr;
 };
 
 // True when a relative image path climbs out of its folder by its text alone: "..", a drive or a network

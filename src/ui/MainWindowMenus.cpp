@@ -1,14 +1,18 @@
 // The menu tree and the commands behind it: File, Options and Help.
 #include "ui/MainWindow.h"
 
+#include "app/SignalStop.h"
+
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "engine/Prompter.h"
+#include "engine/StopRequest.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "ui/AboutBox.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScopedValueRollback>
@@ -180,6 +184,7 @@ void MainWindow::mConvert_Click()
         return;
     {
         QScopedValueRollback<bool> running(m_converting, true);
+        SignalStopGuard stopOnSignal;
         try {
             if (m_convertCommand)
                 m_convertCommand(m_commands);
@@ -192,6 +197,9 @@ void MainWindow::mConvert_Click()
     }
     // A full datagroup advanced the number.
     showSettings();
+    // A stop asked by a signal ends the program once the run has taken its failure path.
+    if (StopRequested())
+        QCoreApplication::exit(1);
 }
 
 void MainWindow::mExit_Click()

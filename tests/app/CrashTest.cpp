@@ -2,6 +2,8 @@
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
 #include "filetools/Failure.h"
+#include "support/FileInventory.h"
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -9,18 +11,16 @@
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tollavar {
 namespace {
 
 using testing::exists;
+using testing::filesUnder;
+using testing::leftoverTemporary;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
@@ -60,7 +60,6 @@ protected:
     CrashTest()
     {
         // Creating files is slow on some disks; the images are made once and moved back after each run.
-        std::string batch;
         for (int line = 1; line <= kLines; ++line) {
             const std::string name = std::to_string(line);
             writeFile(work / ("images/B1/" + name + ".TIF"), "img-" + name);
@@ -75,6 +74,9 @@ protected:
         s.txtFTYPES = "text|text|number";
         s.txtImageFolder = work / "images";
         s.txtMaxFiles = "10000";
+        // Remove Processed Files: a run interrupted after its save must not leave its index file to be
+        // converted a second time.
+        s.mRemove = true;
         writeFile(config, SerializeConfig(s));
     }
 
@@ -83,35 +85,16 @@ protected:
         for (const std::string& name : namesIn(datagroup + "/B1"))
             std::filesystem::rename(datagroup + "/B1/" + name, work / ("images/B1/" + name));
         std::filesystem::remove_all(work / "out");
+        writeFile(work / "in/batch.csv", batch);
     }
 
-    pid_t start()
-    {
-        const std::string program = std::string(TOLLAVAR_BINARY_DIR) + "/tollavar";
-        const std::string home = "XDG_CONFIG_HOME=" + work / "home";
-        std::vector<std::string> environment{home};
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
-                !entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("XDG_CONFIG_HOME="))
-                environment.push_back(entry);
-        }
-        std::vector<char*> envp;
-        for (std::string& entry : environment)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>(config.c_str()), nullptr};
+    pid_t start() { return testing::startProgram({config}, work / "home", work / "stderr.txt"); }
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, (work / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = -1;
-        const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(error, 0) << program;
-        return error == 0 ? pid : -1;
+    // Runs the configuration to its end; its exit status.
+    int runAgain()
+    {
+        const pid_t pid = start();
+        return pid > 0 ? testing::exitStatusOf(pid) : -1;
     }
 
     // Waits until `ready` holds or the program ends by itself; false in the second case.
@@ -130,13 +113,36 @@ protected:
     }
 
     TempDir work;
+    std::string batch;
     std::string config = work / "batch.tvr";
     std::string datagroup = work / "out/EXMP0001";
 };
 
-TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImage)
+// The first path at which two file trees differ, or "".
+std::string firstDifference(const std::map<std::string, std::string>& a, const std::map<std::string, std::string>& b)
+{
+    for (const auto& [path, bytes] : a) {
+        const auto other = b.find(path);
+        if (other == b.end())
+            return path + " is missing";
+        if (other->second != bytes)
+            return path + " differs";
+    }
+    for (const auto& [path, bytes] : b) {
+        if (!a.count(path))
+            return path + " is extra";
+    }
+    return "";
+}
+
+TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImageAndTheNextRunFinishesIt)
 {
     const std::string xmlPath = datagroup + "/DATAGRP.XML";
+    resetWork();
+    ASSERT_EQ(runAgain(), 0) << readFile(work / "stderr.txt");
+    const auto uninterrupted = filesUnder(datagroup);
+    ASSERT_EQ(uninterrupted.size(), size_t(kLines) + 2) << "the images, DATAGRP.XML and the marker, nothing hidden";
+
     // Moments spread over the run by the count of images moved, then in the save: while the temporary
     // file is written, once DATAGRP.XML holds the new text, and a little after the last move.
     struct Moment
@@ -204,11 +210,48 @@ TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImage)
         leftTemporary += holdsTemporary(datagroup);
         for (const auto& [name, count] : places)
             EXPECT_EQ(count, 1) << name;
+
+        // Running the configuration again finishes or undoes the interrupted run by itself and ends
+        // where an uninterrupted run ends.
+        EXPECT_EQ(runAgain(), 0) << readFile(work / "stderr.txt");
+        EXPECT_EQ(firstDifference(uninterrupted, filesUnder(datagroup)), "") << readFile(work / "stderr.txt");
+        EXPECT_TRUE(namesIn(work / "images/B1").empty());
+        EXPECT_FALSE(exists(work / "in/batch.csv"));
     }
     EXPECT_GE(killed, 10) << "most moments must fall inside the run";
     RecordProperty("killed", killed);
     RecordProperty("wholeAfterKill", wholeAfterKill);
     RecordProperty("leftTemporary", leftTemporary);
+}
+
+TEST_F(CrashTest, ASignalStopsTheRunCleanlyAndTheNextRunConvertsEverything)
+{
+    resetWork();
+    const pid_t pid = start();
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_TRUE(waitUntil(
+        pid, [this] { return namesIn(datagroup + "/B1").size() >= size_t(kLines / 3); }, status))
+        << "the run ended before it could be stopped";
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const std::string said = readFile(work / "stderr.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << "the signal killed the program: " << said;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+    EXPECT_NE(said.find("User interrupt occurred: stopped by SIGTERM"), std::string::npos) << said;
+    EXPECT_EQ(leftoverTemporary(work.path()), "");
+    EXPECT_TRUE(exists(work / "in/batch.csv"));
+    // A new datagroup: DATAGRP.XML is the empty file the run began it with, or no file.
+    EXPECT_TRUE(!exists(datagroup + "/DATAGRP.XML") || readFile(datagroup + "/DATAGRP.XML").empty());
+    EXPECT_FALSE(exists(datagroup + "/DATAGRP.SUBMIT"));
+
+    EXPECT_EQ(runAgain(), 0) << readFile(work / "stderr.txt");
+    EXPECT_NE(readFile(work / "stderr.txt").find("Interrupted Conversion"), std::string::npos);
+    DatagroupDocument document;
+    document.parseExisting(readFile(datagroup + "/DATAGRP.XML"));
+    EXPECT_EQ(document.locateDocuments(), kLines);
+    EXPECT_EQ(namesIn(datagroup + "/B1").size(), size_t(kLines));
+    EXPECT_TRUE(namesIn(work / "images/B1").empty());
 }
 
 } // namespace

@@ -257,7 +257,7 @@ TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
     // Running as root, a folder's permissions cannot refuse a listing; the file layer's hook can.
     std::filesystem::remove(configFile);
     settings.txtIDX = dir / "in/*.idx";
-    faults::arm({1, EACCES, false}); // the datagroup folder exists: the listing is the first file operation
+    faults::arm({1, EACCES, false, "List Folder"});
     prompter.clear();
     prompter.expect("Error in Convert - List Folder", MessageAnswer::Ok);
     EXPECT_FALSE(run().ranToEnd);

@@ -1,0 +1,50 @@
+#include "app/SignalStop.h"
+
+#include "engine/StopRequest.h"
+
+namespace tollavar {
+
+namespace {
+
+constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void onStopSignal(int signal)
+{
+    if (StopRequested()) {
+        // Asked twice: the person (or the system) will not wait for the line to end.
+        struct sigaction fallback
+        {
+        };
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(signal, &fallback, nullptr);
+        ::raise(signal);
+        return;
+    }
+    RequestStop(signal);
+}
+
+} // namespace
+
+SignalStopGuard::SignalStopGuard()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kSignals)
+        sigaddset(&action.sa_mask, signal);
+    // Restarted calls: a file operation in flight finishes, and the run looks at the request between lines.
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i)
+        ::sigaction(kSignals[i], &action, &m_previous[i]);
+}
+
+SignalStopGuard::~SignalStopGuard()
+{
+    for (int i = 0; i < 3; ++i)
+        ::sigaction(kSignals[i], &m_previous[i], nullptr);
+}
+
+} // namespace tollavar

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <atomic>
+
+namespace tollavar {
+
+// Set from a signal handler when the user (or a shutdown) asks a conversion to stop. A run looks at it
+// at every line boundary and between index files, and leaves through its failure path.
+namespace stop_detail {
+extern std::atomic<int> g_signal;
+}
+
+inline bool StopRequested() noexcept
+{
+    return stop_detail::g_signal.load(std::memory_order_relaxed) != 0;
+}
+
+// Async-signal-safe.
+void RequestStop(int signal) noexcept;
+void ClearStopRequest() noexcept;
+
+// Raises the Failure a stopped run reports: classic error 18, naming the signal.
+[[noreturn]] void ThrowStopped();
+
+} // namespace tollavar

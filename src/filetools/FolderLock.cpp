@@ -1,0 +1,64 @@
+#include "filetools/FolderLock.h"
+
+#include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tollavar::files {
+
+FolderLock::~FolderLock()
+{
+    release();
+}
+
+FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
+{
+    release();
+    for (;;) {
+        faults::checkpoint("Lock File", lockFile);
+        const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            throw systemFailure(errno, "Lock File", lockFile);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error == EWOULDBLOCK || error == EINTR)
+                return State::Busy;
+            if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL || error == ENOSYS)
+                return State::Unsupported;
+            throw systemFailure(error, "Lock File", lockFile);
+        }
+        // The previous holder may have removed the file between our open and our lock: a lock on a
+        // file that no longer has this name guards nothing.
+        struct stat held
+        {
+        };
+        struct stat named
+        {
+        };
+        if (::fstat(fd, &held) == 0 && ::stat(lockFile.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino) {
+            m_fd = fd;
+            m_path = lockFile;
+            return State::Held;
+        }
+        ::close(fd);
+    }
+}
+
+void FolderLock::release() noexcept
+{
+    if (m_fd < 0)
+        return;
+    // Removed while still held, so that nobody can lock the old file and believe it current.
+    ::unlink(m_path.c_str());
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+} // namespace tollavar::files

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace tollavar::files {
+
+// An exclusive kernel lock (flock) on a small file, held by an open descriptor: it dies with the
+// process, so a crash never leaves a stale lock. The holder removes the file when it lets go; a
+// waiter that then wins the lock on the removed file notices and tries the new one.
+class FolderLock
+{
+public:
+    enum class State
+    {
+        Held,
+        Busy,        // another process holds it
+        Unsupported, // the file system cannot lock (some network file systems)
+    };
+
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // Tries once, without waiting. Failures to create the lock file are raised.
+    State tryAcquire(const std::string& lockFile);
+    void release() noexcept;
+    bool held() const noexcept { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
+
+} // namespace tollavar::files
