@@ -127,7 +127,9 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
     FileTools fileTools(store, opener);
     // Nobody answers questions here, even at a terminal: a check asks none, and a watch must never
     // wait on its input.
-    TerminalPrompter terminal(std::cin, std::cerr, false, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+    TerminalPrompter terminal(
+        std::cin, std::cerr, false, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
+        options.waitSeconds.value_or(600));
     StartupWatchingPrompter prompter(terminal);
     HeadlessFileDialog dialog;
     WindowlessHost host(store, fileTools, prompter, dialog);

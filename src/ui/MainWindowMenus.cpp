@@ -2,7 +2,6 @@
 #include "ui/MainWindow.h"
 
 #include "app/SignalStop.h"
-
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "engine/Prompter.h"
