@@ -19,6 +19,9 @@ struct CommandContext
     Prompter& prompter;
     ConversionHost& host;
     FileDialog& dialog;
+    // A hot folder removes every index file it converted whatever the configuration says; an interrupted
+    // run must then be finished the same way, or its index file would be converted twice.
+    bool alwaysRemoveProcessed = false;
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

@@ -231,7 +231,7 @@ private:
             return true;
         }
         const FileStamp before = stampOf(file);
-        RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove);
+        RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
         ConversionContext conversion = m_ctx.conversion();
         conversion.datagroupCache = &m_datagroup;
         conversion.journal = &journal;

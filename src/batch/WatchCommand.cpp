@@ -52,7 +52,7 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, st
 class Watch
 {
 public:
-    Watch(CommandContext& ctx, std::ostream& log) : m_ctx(ctx), m_log(log) {}
+    Watch(CommandContext& ctx, std::ostream& log) : m_ctx(ctx), m_log(log) { m_ctx.alwaysRemoveProcessed = true; }
 
     // One Convert command over the files of the burst that an item selects; the rest wait.
     void convertBurst(const std::vector<ReadyFile>& ready)
