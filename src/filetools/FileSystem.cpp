@@ -5,6 +5,7 @@
 #include "filetools/FaultInjection.h"
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/MoveAt.h"
+#include "filetools/PosixFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,103 +17,9 @@
 
 namespace tollavar::files {
 
+using namespace posix;
+
 namespace {
-
-[[noreturn]] void fail(std::string_view operation, std::string_view path, int error = errno)
-{
-    throw systemFailure(error, operation, path);
-}
-
-// A descriptor that closes itself on every exit path.
-struct Fd
-{
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int release()
-    {
-        int f = fd;
-        fd = -1;
-        return f;
-    }
-};
-
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-void writeAllTo(int fd, std::string_view bytes, const std::string& path)
-{
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        faults::checkpoint("Write File", path);
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("Write File", path);
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-}
-
-void syncFd(int fd, const std::string& path)
-{
-    faults::checkpoint("Sync File", path);
-    if (::fsync(fd) != 0)
-        fail("Sync File", path);
-}
-
-void syncFolder(const std::string& folder)
-{
-    faults::checkpoint("Sync Folder", folder);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd < 0)
-        fail("Sync Folder", folder);
-    // Some file systems refuse to sync a folder; the rename itself has then still happened.
-    if (::fsync(dir.fd) != 0 && errno != EINVAL && errno != EROFS)
-        fail("Sync Folder", folder);
-}
-
-// A new file in `folder` with a unique name; the caller removes or renames it.
-int createTemporary(const std::string& target, std::string& tempPath)
-{
-    const std::string folder = folderOf(target);
-    const std::string name = target.substr(target.find_last_of('/') + 1);
-    tempPath = (folder == "/" ? "" : folder) + "/." + name + ".tmp-XXXXXX";
-    faults::checkpoint("Create File", tempPath);
-    int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
-    if (fd < 0)
-        fail("Create File", target);
-    // mkostemp makes the file private; give it what a plain create would, or the target's own mode.
-    struct stat st
-    {
-    };
-    mode_t mode;
-    if (::stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd, mode);
-    return fd;
-}
 
 // The folder of a full path held open for a move, and the name in it.
 FileAt fileAtPath(const std::string& path, UniqueFd& folder)

@@ -2,6 +2,7 @@
 
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "filetools/PosixFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,44 +13,12 @@
 
 namespace tollavar::files {
 
+using namespace posix;
+
 namespace {
 
 constexpr int kMaxLinkHops = 40; // as the kernel allows before ELOOP
 constexpr std::string_view kTemporarySuffix = ".tmp-XXXXXX";
-
-[[noreturn]] void fail(std::string_view operation, std::string_view path, int error = errno)
-{
-    throw systemFailure(error, operation, path);
-}
-
-struct Fd
-{
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int release()
-    {
-        int f = fd;
-        fd = -1;
-        return f;
-    }
-};
-
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
 
 std::string nameOf(const std::string& path)
 {
@@ -114,29 +83,11 @@ void writeAllAt(int fd, std::string_view bytes, const std::string& path)
     }
 }
 
-void syncFd(int fd, const std::string& path)
-{
-    faults::checkpoint("Sync File", path);
-    if (::fsync(fd) != 0)
-        fail("Sync File", path);
-}
-
 void closeChecked(Fd& fd, const std::string& path)
 {
     faults::checkpoint("Close File", path);
     if (::close(fd.release()) != 0)
         fail("Close File", path);
-}
-
-void syncFolder(const std::string& folder)
-{
-    faults::checkpoint("Sync Folder", folder);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd < 0)
-        fail("Sync Folder", folder);
-    // Some file systems refuse to sync a folder; the rename itself has then still happened.
-    if (::fsync(dir.fd) != 0 && errno != EINVAL && errno != EROFS)
-        fail("Sync Folder", folder);
 }
 
 // The folder refuses a new file (not writable, read-only, or no room in a name): the save can still
