@@ -54,12 +54,12 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
 {
     const std::string folder = files::nativePath(datagroupFolder);
     const std::string journalPath = RunJournal::pathFor(folder);
-    // A run killed while it wrote its journal, or DATAGRP.XML before it kept one, leaves only a temporary.
-    const std::set<std::string> ownTemporaries{nameOf(journalPath), "DATAGRP.XML"};
-    if (!files::pathExists(journalPath)) {
-        deleteTemporaries({{folder, ownTemporaries}});
+    // A run killed while it started its journal leaves the journal's first lines under their own name.
+    const std::string startingPath = RunJournal::startingPathFor(folder);
+    if (files::pathExists(startingPath))
+        files::deleteFile(startingPath);
+    if (!files::pathExists(journalPath))
         return;
-    }
     const JournalContents journal = ReadRunJournal(journalPath);
     const auto cannot = [&journalPath](const std::string& why) {
         return Failure(ErrorCode::PathFileAccess, kSource,
@@ -93,7 +93,7 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
         saved = true;
     }
 
-    std::map<std::string, std::set<std::string>> temporaries{{folder, ownTemporaries}};
+    std::map<std::string, std::set<std::string>> temporaries{{folder, {"DATAGRP.XML"}}};
     for (const JournalContents::Move& move : journal.moves) {
         const std::string to = resolve(move.to);
         temporaries[folderOf(to)].insert(nameOf(to));

@@ -179,6 +179,58 @@ std::optional<FileIdentity> IdentityOf(const std::string& path)
                         static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+namespace {
+
+// Writes `bytes` to `staging`, syncs it and gives it the name `path`, so that `path` holds either
+// nothing or all of it. A fixed staging name, unlike a random temporary, can be cleared without a listing.
+void writeThenName(const std::string& staging, const std::string& path, std::string_view bytes)
+{
+    faults::checkpoint("Create File", staging);
+    const int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw systemFailure(errno, "Create File", staging);
+    const auto failWith = [&](int error, const char* operation) {
+        ::close(fd);
+        ::unlink(staging.c_str());
+        throw systemFailure(error, operation, staging);
+    };
+    for (size_t done = 0; done < bytes.size();) {
+        faults::checkpoint("Write File", staging);
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno != EINTR)
+            failWith(errno, "Write File");
+        done += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    faults::checkpoint("Sync File", staging);
+    if (::fsync(fd) != 0)
+        failWith(errno, "Sync File");
+    ::close(fd);
+    faults::checkpoint("Rename File", path);
+    if (::rename(staging.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(staging.c_str());
+        throw systemFailure(error, "Rename File", path);
+    }
+    // The name must outlive a power cut as well as the bytes.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    faults::checkpoint("Sync Folder", folder);
+    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        throw systemFailure(errno, "Sync Folder", folder);
+    const bool synced = ::fsync(folderFd) == 0 || errno == EINVAL || errno == EROFS;
+    const int error = errno;
+    ::close(folderFd);
+    if (!synced)
+        throw systemFailure(error, "Sync Folder", folder);
+}
+
+} // namespace
+
+std::string RunJournal::startingPathFor(const std::string& datagroupFolder)
+{
+    return pathFor(datagroupFolder) + ".new";
+}
+
 std::string RunJournal::pathFor(const std::string& datagroupFolder)
 {
     return files::nativePath(datagroupFolder) + "/.DATAGRP.JOURNAL";
@@ -246,7 +298,7 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     head += "\n";
     head += "head\t" + hex(fnv32(head.data(), head.size()), 8) + "\n";
     // Whole or absent: a journal is never seen half written.
-    files::writeFileAtomic(m_path, head);
+    writeThenName(startingPathFor(m_datagroupFolder), m_path, head);
 
     faults::checkpoint("Open File", m_path);
     m_fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);

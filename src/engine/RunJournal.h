@@ -44,6 +44,9 @@ class RunJournal : public MoveRecorder
 {
 public:
     static std::string pathFor(const std::string& datagroupFolder);
+    // Where the journal's first lines are written before they take its name: a run killed in between
+    // leaves this file, and only this one, for the next run to remove.
+    static std::string startingPathFor(const std::string& datagroupFolder);
 
     RunJournal(std::string datagroupFolder, std::string configFile, bool removeProcessed);
     ~RunJournal() override;
