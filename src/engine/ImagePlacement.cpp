@@ -87,9 +87,15 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
 // The file `below` the image folder when it is a regular file there; nothing when it is missing or no file
 // at all (a folder, FIFO, socket or device is never opened). A link is refused like a path that climbs
 // out: it may point anywhere. `fullTextOf` is the image's dotted extension when this is its full-text file.
+// A name the folder's listing shows as a regular file is taken as one: the rename that follows moves the
+// entry itself, whatever it has become, and finds it gone if it went. A name absent from the listing is
+// judged missing only with `unlistedIsMissing`; otherwise lstat says. `listed` tells whether the listing
+// vouched for it.
 std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath,
-                                                   std::string_view fullTextOf)
+                                                   std::string_view fullTextOf, bool unlistedIsMissing, bool* listed)
 {
+    if (listed)
+        *listed = false;
     const auto refused = [&] {
         return leavesItsFolder(fullTextOf.empty() ? std::string(imagePath)
                                                   : ReplaceAllIgnoreCase(imagePath, fullTextOf, ".txt"));
@@ -106,6 +112,18 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std
         throw systemFailure(found.error, "Find File", m_sourcePrefix + below);
     }
     std::string name = namePart(below);
+    switch (m_sourceListings.look(std::string(folderPart(below)), found.fd, name)) {
+    case files::FolderListings::Seen::File:
+        if (listed)
+            *listed = true;
+        return files::FileAt{found.fd, std::move(name), m_sourcePrefix + below};
+    case files::FolderListings::Seen::NotSeen:
+        if (unlistedIsMissing)
+            return std::nullopt;
+        break;
+    case files::FolderListings::Seen::Unknown:
+        break;
+    }
     int error = 0;
     switch (files::KindOfEntry(found.fd, name, error)) {
     case files::EntryKind::File:
@@ -168,13 +186,18 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     const std::string below = files::RelativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
-    const std::optional<files::FileAt> from = sourceAt(below, imagePath, {});
+    bool imageListed = false;
+    const std::optional<files::FileAt> from = sourceAt(below, imagePath, {}, false, &imageListed);
     if (!from)
         return missingSource(imagePath, document);
     // Looked at before anything moves, so that a refused full-text file leaves the image where it was.
     const std::string dottedExt = "." + FileTools::GetFExt(imagePath);
+    const std::string fullTextBelow = ReplaceAllIgnoreCase(below, dottedExt, ".txt");
+    // Most images have no full-text file. A listing read after the image was there, in the same folder,
+    // is trusted to have shown the full-text file as well had it been written beside it.
+    const bool listingSawBoth = imageListed && folderPart(fullTextBelow) == folderPart(below);
     const std::optional<files::FileAt> fullText =
-        sourceAt(ReplaceAllIgnoreCase(below, dottedExt, ".txt"), imagePath, dottedExt);
+        sourceAt(fullTextBelow, imagePath, dottedExt, listingSawBoth, nullptr);
 
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filetools/Beneath.h"
+#include "filetools/FolderListing.h"
 #include "filetools/MoveAt.h"
 
 #include <optional>
@@ -42,7 +43,7 @@ public:
 private:
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
     std::optional<files::FileAt> sourceAt(const std::string& below, std::string_view imagePath,
-                                          std::string_view fullTextOf);
+                                          std::string_view fullTextOf, bool unlistedIsMissing, bool* listed);
     PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document);
     void moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
                       const std::string& placedBelow, std::string_view imagePath);
@@ -61,6 +62,7 @@ private:
     const std::string m_destinationPrefix;
     files::RootFolder m_sources;
     files::RootFolder m_destinations;
+    files::FolderListings m_sourceListings;
     MoveRecorder* m_recorder = nullptr;
 };
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace tollavar::files {
+
+// What the folders of a batch held when they were read, so that its many lines need not each ask the file
+// system about their names. A listing is stale from the moment it is read: it may say that a name is a
+// regular file, or that it was not there then; everything else is for the caller to ask the file system.
+class FolderListings
+{
+public:
+    enum class Seen
+    {
+        File,    // listed as a regular file
+        NotSeen, // the folder was read, and the name was not in it
+        Unknown, // not read (yet), or listed as something whose kind only lstat can tell
+    };
+
+    // What the listing of `folder` (a key the caller chooses, open at `folderFd`) says of `name`. A folder is
+    // read only once it has been asked about often enough to repay reading it. A name is vouched for as a
+    // file once only: the caller is expected to move it, and whatever became of it is then for lstat to say.
+    Seen look(const std::string& folder, int folderFd, const std::string& name);
+
+private:
+    struct Listing
+    {
+        unsigned long asked = 0;
+        unsigned long nextRead;
+        bool read = false;
+        std::unordered_map<std::string, unsigned char> names; // name -> d_type
+    };
+    bool readInto(Listing& listing, int folderFd) const;
+
+    std::map<std::string, Listing, std::less<>> m_folders;
+};
+
+} // namespace tollavar::files
