@@ -17,6 +17,10 @@ inline constexpr const char* kConfigFileFilter = "Tollavar Files (*.tvr)|*.tvr|A
 // unattended run can end with the status that says so.
 bool SaveConfig(CommandContext& ctx, const std::string& FileName);
 
+// SaveConfig, but a file that we may write and that already holds exactly these bytes is left alone: a
+// command that saves after every index file does not rewrite and sync an unchanged file each time.
+bool SaveConfigIfChanged(CommandContext& ctx, const std::string& FileName);
+
 enum class OpenConfigResult
 {
     Opened,

@@ -237,7 +237,7 @@ private:
         conversion.journal = &journal;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
-            m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
+            m_outcome.configSaveFailed |= !SaveConfigIfChanged(m_ctx, m_ctx.ConfigFile);
             rememberRunningConfig();
             if (m_ctx.settings.mRemove) {
                 // Lines written after the file was read are in no datagroup yet: keep them.
