@@ -12,8 +12,8 @@ namespace {
 // A folder is read once this many of its names have been asked for; a few lines never pay for a listing.
 constexpr unsigned long kFirstRead = 32;
 // A listing may hold at most this many entries per name asked so far. A huge folder of which a batch
-// names little is given up when it grows past that, and tried again when the batch has asked this many
-// times more; so the entries read but never asked about stay a small multiple of the names asked.
+// names little is given up when it grows past that, and tried again once the batch has asked twice as
+// often; so the entries read in vain stay within twice this many per name asked.
 constexpr unsigned long kEntriesPerAsked = 16;
 
 } // namespace
@@ -57,8 +57,8 @@ FolderListings::Seen FolderListings::look(const std::string& folder, int folderF
             return Seen::Unknown;
         listing.read = readInto(listing, folderFd);
         if (!listing.read) {
-            const bool grows = listing.asked <= std::numeric_limits<unsigned long>::max() / kEntriesPerAsked;
-            listing.nextRead = grows ? listing.asked * kEntriesPerAsked : std::numeric_limits<unsigned long>::max();
+            const bool grows = listing.asked <= std::numeric_limits<unsigned long>::max() / 2;
+            listing.nextRead = grows ? listing.asked * 2 : std::numeric_limits<unsigned long>::max();
             return Seen::Unknown;
         }
     }
