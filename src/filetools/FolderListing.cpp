@@ -1,5 +1,7 @@
 #include "filetools/FolderListing.h"
 
+#include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -29,28 +31,40 @@ bool FolderListings::readInto(Listing& listing, int folderFd) const
         ::close(fd);
         return false;
     }
-    listing.names.clear();
+    listing.text.clear();
+    listing.entries.clear();
     bool whole = true;
     while (const dirent* entry = ::readdir(dir)) {
-        if (listing.names.size() >= most) {
+        const size_t length = std::strlen(entry->d_name);
+        if (listing.entries.size() >= most || length > std::numeric_limits<unsigned short>::max() ||
+            listing.text.size() + length > std::numeric_limits<unsigned>::max()) {
             whole = false;
             break;
         }
-        listing.names.emplace(entry->d_name, entry->d_type);
+        listing.entries.push_back(
+            Entry{static_cast<unsigned>(listing.text.size()), static_cast<unsigned short>(length), entry->d_type});
+        listing.text.append(entry->d_name, length);
     }
     ::closedir(dir);
     if (!whole) {
-        listing.names.clear();
-        listing.names.rehash(0);
+        listing.text = std::string();
+        listing.entries = std::vector<Entry>();
+        return false;
     }
-    return whole;
+    const std::string_view text = listing.text;
+    std::sort(listing.entries.begin(), listing.entries.end(), [text](const Entry& a, const Entry& b) {
+        return text.substr(a.offset, a.length) < text.substr(b.offset, b.length);
+    });
+    listing.entries.shrink_to_fit();
+    listing.text.shrink_to_fit();
+    return true;
 }
 
 FolderListings::Seen FolderListings::look(const std::string& folder, int folderFd, const std::string& name)
 {
     auto it = m_folders.find(folder);
     if (it == m_folders.end())
-        it = m_folders.emplace(folder, Listing{0, kFirstRead, false, {}}).first;
+        it = m_folders.emplace(folder, Listing{0, kFirstRead, false, {}, {}}).first;
     Listing& listing = it->second;
     if (!listing.read) {
         if (++listing.asked < listing.nextRead)
@@ -62,12 +76,16 @@ FolderListings::Seen FolderListings::look(const std::string& folder, int folderF
             return Seen::Unknown;
         }
     }
-    const auto found = listing.names.find(name);
-    if (found == listing.names.end())
+    const std::string_view text = listing.text;
+    const auto found = std::lower_bound(listing.entries.begin(), listing.entries.end(), std::string_view(name),
+                                        [text](const Entry& entry, std::string_view wanted) {
+                                            return text.substr(entry.offset, entry.length) < wanted;
+                                        });
+    if (found == listing.entries.end() || text.substr(found->offset, found->length) != name)
         return Seen::NotSeen;
-    if (found->second != DT_REG)
+    if (found->type != DT_REG)
         return Seen::Unknown;
-    found->second = DT_UNKNOWN;
+    found->type = DT_UNKNOWN;
     return Seen::File;
 }
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace tollavar::files {
 
@@ -26,12 +26,21 @@ public:
     Seen look(const std::string& folder, int folderFd, const std::string& name);
 
 private:
+    // A folder's names packed into one text and a sorted index into it: a batch's folder may hold a
+    // million names, and a map node per name would cost more than the document each belongs to.
+    struct Entry
+    {
+        unsigned offset;
+        unsigned short length;
+        unsigned char type; // d_type
+    };
     struct Listing
     {
         unsigned long asked = 0;
         unsigned long nextRead;
         bool read = false;
-        std::unordered_map<std::string, unsigned char> names; // name -> d_type
+        std::string text;
+        std::vector<Entry> entries;
     };
     bool readInto(Listing& listing, int folderFd) const;
 
