@@ -1,6 +1,7 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 #include <QJsonArray>
@@ -19,8 +20,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tollavar {
 namespace {
@@ -43,33 +42,10 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 class OperatorProcess
 {
 public:
-    OperatorProcess(const TempDir& dir, std::vector<std::string> arguments) : m_dir(dir)
+    OperatorProcess(const TempDir& dir, const std::vector<std::string>& arguments) : m_dir(dir)
     {
-        const std::string program = std::string(TOLLAVAR_BINARY_DIR) + "/tollavar";
-        std::vector<std::string> environment{"XDG_CONFIG_HOME=" + dir / "home"};
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
-                !entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("XDG_CONFIG_HOME="))
-                environment.push_back(entry);
-        }
-        std::vector<char*> envp;
-        for (std::string& entry : environment)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        arguments.insert(arguments.begin(), program);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        EXPECT_EQ(posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        m_pid = testing::startProgram(arguments, dir / "home", dir / "stderr.txt", dir / "stdout.txt");
+        EXPECT_GT(m_pid, 0);
     }
     ~OperatorProcess()
     {

@@ -11,9 +11,10 @@ extern char** environ;
 namespace tollavar::testing {
 
 // Starts the real program as cron would start it: no display, no terminal on its input, its own
-// settings folder, its error stream into a file. -1 when it cannot be started.
+// settings folder, its error stream (and its output, when a path is given) into a file. -1 when it
+// cannot be started.
 inline pid_t startProgram(const std::vector<std::string>& arguments, const std::string& configHome,
-                          const std::string& stderrPath)
+                          const std::string& stderrPath, const std::string& stdoutPath = {})
 {
     const std::string program = std::string(TOLLAVAR_BINARY_DIR) + "/tollavar";
     std::vector<std::string> environment{"XDG_CONFIG_HOME=" + configHome};
@@ -37,6 +38,8 @@ inline pid_t startProgram(const std::vector<std::string>& arguments, const std::
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (!stdoutPath.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
