@@ -1,6 +1,7 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "support/ExampleBatchSettings.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
@@ -117,15 +118,7 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 
 ConversionSettings batchSettings(const TempDir& dir)
 {
-    ConversionSettings s;
-    s.txtIDX = dir / "in/*.csv";
-    s.txtXML = dir / "out/DATAGRP.XML";
-    s.txtDGNUMBER = "1";
-    s.txtDGCOMPID = "EXMP";
-    s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-    s.txtFTYPES = "text|text|number|number";
-    s.txtImageFolder = dir / "images";
-    return s;
+    return testing::exampleBatchSettings(dir, "in/*.csv");
 }
 
 TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)

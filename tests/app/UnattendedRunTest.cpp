@@ -1,5 +1,6 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionSettings.h"
+#include "support/ExampleBatchSettings.h"
 #include "support/Processes.h"
 #include "support/TempDir.h"
 
@@ -41,15 +42,7 @@ protected:
         writeFile(dir / "in/batch.csv", "Smith,\\B1\\0001.TIF,1,42\r\nJones,\\B1\\0002.TIF,2,43\r\n");
         writeFile(dir / "in/late.csv", "Brown,\\B2\\0009.TIF,1,44\r\nGreen,\\B2\\0003.TIF,1,45\r\n");
 
-        ConversionSettings s;
-        s.txtIDX = dir / "in/batch.csv";
-        s.txtXML = dir / "out/DATAGRP.XML";
-        s.txtDGNUMBER = "1";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        s.txtFTYPES = "text|text|number|number";
-        s.txtImageFolder = dir / "images";
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, SerializeConfig(testing::exampleBatchSettings(dir, "in/batch.csv")));
     }
 
     int run(const std::string& arguments)
