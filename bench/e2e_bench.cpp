@@ -90,10 +90,16 @@ bool convert(const std::string& root, ConversionSettings& settings)
 
 void conversionFigures(const std::string& work, long lines)
 {
+    // Two copies of the same batch: the conversion takes one, the bare work the other, each moving its
+    // images out of a folder just written into a datagroup folder that does not exist yet.
     const std::string root = work + "/run" + std::to_string(lines);
+    const std::string bare = work + "/bare" + std::to_string(lines);
     fs::remove_all(root);
+    fs::remove_all(bare);
     bench::makeBatch(root, lines, 1);
+    bench::makeBatch(bare, lines, 1);
     ConversionSettings settings = benchSettings(root);
+    ::sync();
     auto start = std::chrono::steady_clock::now();
     if (!convert(root, settings)) {
         std::fprintf(stderr, "conversion failed\n");
@@ -101,34 +107,35 @@ void conversionFigures(const std::string& work, long lines)
     }
     const double ours = seconds(start);
 
-    // Baseline: the same bytes written plainly, the same renames, back the other way.
+    // Baseline: the same bytes written plainly and fsynced, the same renames into a new folder.
     const std::string xmlBytes = [&] {
         std::ifstream in(root + "/out/DEFC0001/DATAGRP.XML", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }();
+    ::sync();
     start = std::chrono::steady_clock::now();
     {
-        std::ifstream in(root + "/batch.csv", std::ios::binary);
+        std::ifstream in(bare + "/batch.csv", std::ios::binary);
         std::string index((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::FILE* out = std::fopen((root + "/baseline.xml").c_str(), "wb");
+        fs::create_directories(bare + "/out/DEFC0001/B1");
+        std::FILE* out = std::fopen((bare + "/out/DEFC0001/DATAGRP.XML").c_str(), "wb");
         std::fwrite(xmlBytes.data(), 1, xmlBytes.size(), out);
         std::fflush(out);
         fsync(fileno(out));
         std::fclose(out);
         for (long i = 1; i <= lines; ++i) {
-            const std::string name = "/B1/" + std::to_string(i) + ".TIF";
-            std::rename((root + "/out/DEFC0001" + name).c_str(), (root + "/scans" + name).c_str());
-            if (i % 10 == 0) {
-                const std::string base = "/B1/" + std::to_string(i);
-                std::rename((root + "/out/DEFC0001" + base + ".PVFULLTEXT").c_str(),
-                            (root + "/scans" + base + ".txt").c_str());
-            }
+            const std::string name = "/B1/" + std::to_string(i);
+            std::rename((bare + "/scans" + name + ".TIF").c_str(), (bare + "/out/DEFC0001" + name + ".TIF").c_str());
+            if (i % 10 == 0)
+                std::rename((bare + "/scans" + name + ".txt").c_str(),
+                            (bare + "/out/DEFC0001" + name + ".PVFULLTEXT").c_str());
         }
     }
     const double baseline = seconds(start);
     std::printf("convert %7ld lines: %8.3f s  %9.0f documents/s  baseline %8.3f s  ratio %5.2fx  peak memory %ld MiB\n",
                 lines, ours, lines / ours, baseline, ours / baseline, peakKiB() / 1024);
     fs::remove_all(root);
+    fs::remove_all(bare);
 }
 
 void extensionFigures(const std::string& work)
