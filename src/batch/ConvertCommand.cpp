@@ -15,6 +15,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/FolderListing.h"
 #include "filetools/FolderLock.h"
 #include "filetools/TextReplace.h"
 
@@ -234,6 +235,7 @@ private:
         RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
         ConversionContext conversion = m_ctx.conversion();
         conversion.datagroupCache = &m_datagroup;
+        conversion.folderListings = &m_folderListings;
         conversion.journal = &journal;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
@@ -260,6 +262,7 @@ private:
     FileStamp m_runningConfig;
     bool m_selectedAny = false;
     DatagroupCache m_datagroup;
+    files::SharedFolderListings m_folderListings;
     std::string m_datagroupFolder;
 };
 

@@ -9,6 +9,9 @@ class Prompter;
 class ConversionHost;
 class DatagroupCache;
 class RunJournal;
+namespace files {
+class SharedFolderListings;
+}
 
 // What a conversion run reads and writes of the window that owns it. The settings are read where
 // they are used, so a value edited while the run yields takes effect at its next reading.
@@ -21,6 +24,8 @@ struct ConversionContext
     ConversionHost& host;
     // The datagroup as the previous index file of the same command saved it; null: read it every time.
     DatagroupCache* datagroupCache = nullptr;
+    // The image folders as the command's earlier index files read them; null: each run reads its own.
+    files::SharedFolderListings* folderListings = nullptr;
     // The Convert command's record of this run, so that an interruption can be put right; none when the
     // run is used on its own.
     RunJournal* journal = nullptr;

@@ -14,6 +14,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/FolderListing.h"
 #include "filetools/TextReplace.h"
 
 #include <new>
@@ -238,6 +239,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
 
             placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
             placer->setRecorder(context.journal);
+            if (context.folderListings)
+                placer->shareListings(context.folderListings->below(files::nativePath(imageFolder)));
             DocumentSink sink(*document, context.host);
             DelimiterReader delimiter(settings);
             std::string_view line;

@@ -112,7 +112,7 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std
         throw systemFailure(found.error, "Find File", m_sourcePrefix + below);
     }
     std::string name = namePart(below);
-    switch (m_sourceListings.look(std::string(folderPart(below)), found.fd, name)) {
+    switch (m_sourceListings->look(folderPart(below), found.fd, name)) {
     case files::FolderListings::Seen::File:
         if (listed)
             *listed = true;

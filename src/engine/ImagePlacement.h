@@ -39,6 +39,8 @@ public:
     long movedCount() const { return m_movedCount; }
     // Told of every move before it is made (none: nobody keeps a record).
     void setRecorder(MoveRecorder* recorder) { m_recorder = recorder; }
+    // Listings of the image folder that outlive this placer (by default it reads its own).
+    void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
 
 private:
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
@@ -62,7 +64,8 @@ private:
     const std::string m_destinationPrefix;
     files::RootFolder m_sources;
     files::RootFolder m_destinations;
-    files::FolderListings m_sourceListings;
+    files::FolderListings m_ownListings;
+    files::FolderListings* m_sourceListings = &m_ownListings;
     MoveRecorder* m_recorder = nullptr;
 };
 

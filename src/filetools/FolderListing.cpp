@@ -1,9 +1,10 @@
 #include "filetools/FolderListing.h"
 
-#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <limits>
 #include <unistd.h>
 
@@ -17,6 +18,11 @@ constexpr unsigned long kFirstRead = 32;
 // names little is given up when it grows past that, and tried again once the batch has asked twice as
 // often; so the entries read in vain stay within twice this many per name asked.
 constexpr unsigned long kEntriesPerAsked = 16;
+
+size_t hashOf(std::string_view name)
+{
+    return std::hash<std::string_view>{}(name);
+}
 
 } // namespace
 
@@ -36,7 +42,8 @@ bool FolderListings::readInto(Listing& listing, int folderFd) const
     bool whole = true;
     while (const dirent* entry = ::readdir(dir)) {
         const size_t length = std::strlen(entry->d_name);
-        if (listing.entries.size() >= most || length > std::numeric_limits<unsigned short>::max() ||
+        if (listing.entries.size() >= most || listing.entries.size() >= std::numeric_limits<unsigned>::max() / 2 ||
+            length > std::numeric_limits<unsigned short>::max() ||
             listing.text.size() + length > std::numeric_limits<unsigned>::max()) {
             whole = false;
             break;
@@ -51,21 +58,37 @@ bool FolderListings::readInto(Listing& listing, int folderFd) const
         listing.entries = std::vector<Entry>();
         return false;
     }
-    const std::string_view text = listing.text;
-    std::sort(listing.entries.begin(), listing.entries.end(), [text](const Entry& a, const Entry& b) {
-        return text.substr(a.offset, a.length) < text.substr(b.offset, b.length);
-    });
     listing.entries.shrink_to_fit();
     listing.text.shrink_to_fit();
+    // At most half full, so that a name not there is told after a probe or two.
+    listing.slots.assign(std::bit_ceil(2 * listing.entries.size() + 2), 0);
+    const size_t mask = listing.slots.size() - 1;
+    const std::string_view text = listing.text;
+    for (unsigned n = 0; n < listing.entries.size(); ++n) {
+        const Entry& entry = listing.entries[n];
+        size_t slot = hashOf(text.substr(entry.offset, entry.length)) & mask;
+        while (listing.slots[slot] != 0)
+            slot = (slot + 1) & mask;
+        listing.slots[slot] = n + 1;
+    }
     return true;
 }
 
-FolderListings::Seen FolderListings::look(const std::string& folder, int folderFd, const std::string& name)
+FolderListings::Listing& FolderListings::listingOf(std::string_view folder)
 {
+    if (m_last && folder == m_lastFolder)
+        return *m_last;
     auto it = m_folders.find(folder);
     if (it == m_folders.end())
-        it = m_folders.emplace(folder, Listing{0, kFirstRead, false, {}, {}}).first;
-    Listing& listing = it->second;
+        it = m_folders.emplace(std::string(folder), Listing{0, kFirstRead, false, {}, {}, {}}).first;
+    m_lastFolder.assign(folder);
+    m_last = &it->second;
+    return it->second;
+}
+
+FolderListings::Seen FolderListings::look(std::string_view folder, int folderFd, std::string_view name)
+{
+    Listing& listing = listingOf(folder);
     if (!listing.read) {
         if (++listing.asked < listing.nextRead)
             return Seen::Unknown;
@@ -77,16 +100,17 @@ FolderListings::Seen FolderListings::look(const std::string& folder, int folderF
         }
     }
     const std::string_view text = listing.text;
-    const auto found = std::lower_bound(listing.entries.begin(), listing.entries.end(), std::string_view(name),
-                                        [text](const Entry& entry, std::string_view wanted) {
-                                            return text.substr(entry.offset, entry.length) < wanted;
-                                        });
-    if (found == listing.entries.end() || text.substr(found->offset, found->length) != name)
-        return Seen::NotSeen;
-    if (found->type != DT_REG)
-        return Seen::Unknown;
-    found->type = DT_UNKNOWN;
-    return Seen::File;
+    const size_t mask = listing.slots.size() - 1;
+    for (size_t slot = hashOf(name) & mask; listing.slots[slot] != 0; slot = (slot + 1) & mask) {
+        Entry& entry = listing.entries[listing.slots[slot] - 1];
+        if (text.substr(entry.offset, entry.length) != name)
+            continue;
+        if (entry.type != DT_REG)
+            return Seen::Unknown;
+        entry.type = DT_UNKNOWN;
+        return Seen::File;
+    }
+    return Seen::NotSeen;
 }
 
 } // namespace tollavar::files

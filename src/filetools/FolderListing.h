@@ -23,11 +23,12 @@ public:
     // What the listing of `folder` (a key the caller chooses, open at `folderFd`) says of `name`. A folder is
     // read only once it has been asked about often enough to repay reading it. A name is vouched for as a
     // file once only: the caller is expected to move it, and whatever became of it is then for lstat to say.
-    Seen look(const std::string& folder, int folderFd, const std::string& name);
+    Seen look(std::string_view folder, int folderFd, std::string_view name);
 
 private:
-    // A folder's names packed into one text and a sorted index into it: a batch's folder may hold a
-    // million names, and a map node per name would cost more than the document each belongs to.
+    // A folder's names packed into one text, in the order the folder gave them, and a hash index into
+    // them: a batch's folder may hold a million names, and a map node per name would cost more than the
+    // document each belongs to.
     struct Entry
     {
         unsigned offset;
@@ -41,10 +42,27 @@ private:
         bool read = false;
         std::string text;
         std::vector<Entry> entries;
+        std::vector<unsigned> slots; // entry number + 1, 0 for a free slot; a power of two long
     };
     bool readInto(Listing& listing, int folderFd) const;
+    Listing& listingOf(std::string_view folder);
 
     std::map<std::string, Listing, std::less<>> m_folders;
+    // Consecutive lines mostly name the same folder.
+    std::string m_lastFolder;
+    Listing* m_last = nullptr;
+};
+
+// The listings of the image folders of one Convert command, handed from one index file to the next, so
+// that a folder which many small index files draw on is read once rather than once for each of them.
+class SharedFolderListings
+{
+public:
+    // The listings of the folders below `root`, as the placer of each index file names them.
+    FolderListings& below(const std::string& root) { return m_roots[root]; }
+
+private:
+    std::map<std::string, FolderListings, std::less<>> m_roots;
 };
 
 } // namespace tollavar::files

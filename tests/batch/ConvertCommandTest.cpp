@@ -3,6 +3,7 @@
 #include "BatchFixture.h"
 
 #include "batch/ConfigFile.h"
+#include "engine/ConversionRun.h"
 #include "filetools/Failure.h"
 #include "support/Processes.h"
 
@@ -375,4 +376,37 @@ TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
     EXPECT_TRUE(exists(held));
     EXPECT_EQ(outcome.notices, (Paths{"Index file changed while it was converted, not removed: " + growing,
                                       "Index file in use, left for the next run: " + held}));
+}
+
+// The image folder is read once for the whole command; what arrives in it between index files is found.
+TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
+{
+    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
+    settings.txtFTYPES = "text|text|number";
+    settings.txtImageFolder = dir / "scans";
+    settings.txtMaxFiles = "1000";
+    std::string first;
+    for (int n = 1; n <= 40; ++n) { // enough lines for the folder to be listed
+        writeFile(dir / ("scans/B1/" + std::to_string(n) + ".TIF"), "image");
+        first += "Name " + std::to_string(n) + ",\\B1\\" + std::to_string(n) + ".TIF,1\r\n";
+    }
+    writeFile(dir / "in/first.idx", first);
+    writeFile(dir / "in/second.idx", "Late,\\B1\\late.TIF,1\r\n");
+    settings.txtIDX = dir / "in/*.idx";
+
+    const ConvertOutcome outcome =
+        mConvert_Click(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
+                                   const std::string& xmlFile, const std::string& rootName,
+                                   const std::string& documentName) {
+            if (indexFile.ends_with("second.idx")) {
+                writeFile(dir / "scans/B1/late.TIF", "late image");
+                writeFile(dir / "scans/B1/late.txt", "late text");
+            }
+            return ConvertIndexFile(conversion, indexFile, xmlFile, rootName, documentName);
+        });
+    ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
+        << (prompter.seen().empty() ? "" : prompter.seen().back().text);
+    EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.TIF"), "late image");
+    EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.PVFULLTEXT"), "late text");
+    EXPECT_NE(readFile(xmlPath).find("DOCID=\"41\""), std::string::npos);
 }
