@@ -1402,30 +1402,11 @@ void DatagroupDocument::appendTail(Bytes& out) const
     }
 }
 
-std::string DatagroupDocument::serialize() const
+// The whole file's bytes, from the document's own bytes with the current document and the tail added for
+// the moment: a copy of a datagroup of a million documents would double what the run needs.
+template <class Use>
+void DatagroupDocument::withWholeFile(Use&& use) const
 {
-    if (!m_frozen) {
-        if (!m_doc || !xmlDocGetRootElement(m_doc))
-            throw Failure(ErrorCode::InvalidCall, kSource, "The XML document is empty");
-        Bytes out;
-        serializeTree(out, nullptr, nullptr);
-        return std::string(out.view());
-    }
-    Bytes out;
-    out.append(m_bytes->view());
-    appendOpen(out);
-    appendTail(out);
-    return std::string(out.view());
-}
-
-void DatagroupDocument::save(const std::string& path) const
-{
-    if (!m_frozen) {
-        files::writeFileAtomic(path, serialize());
-        return;
-    }
-    // Written from the document's own bytes, with the current document and the tail added for the
-    // moment: a copy of a datagroup of a million documents would double what the run needs.
     Bytes& bytes = *m_bytes;
     const size_t kept = bytes.size();
     const bool empty = documentsEmpty();
@@ -1437,12 +1418,35 @@ void DatagroupDocument::save(const std::string& path) const
     try {
         appendOpen(bytes);
         appendTail(bytes);
-        files::writeFileAtomic(path, bytes.view());
+        use(bytes.view());
     } catch (...) {
         restore();
         throw;
     }
     restore();
+}
+
+std::string DatagroupDocument::serialize() const
+{
+    if (!m_frozen) {
+        if (!m_doc || !xmlDocGetRootElement(m_doc))
+            throw Failure(ErrorCode::InvalidCall, kSource, "The XML document is empty");
+        Bytes out;
+        serializeTree(out, nullptr, nullptr);
+        return std::string(out.view());
+    }
+    std::string whole;
+    withWholeFile([&whole](std::string_view bytes) { whole.assign(bytes); });
+    return whole;
+}
+
+void DatagroupDocument::save(const std::string& path) const
+{
+    if (!m_frozen) {
+        files::writeFileAtomic(path, serialize());
+        return;
+    }
+    withWholeFile([&path](std::string_view bytes) { files::writeFileAtomic(path, bytes); });
 }
 
 bool DatagroupDocument::reopenSaved(long& lastDocId)

@@ -96,6 +96,8 @@ private:
     void flushOpen();
     void appendOpen(Bytes& out) const;
     void appendTail(Bytes& out) const;
+    template <class Use>
+    void withWholeFile(Use&& use) const;
     bool documentsEmpty() const;
     void prepareDictionary();
     _xmlNode* layout(int tabs);

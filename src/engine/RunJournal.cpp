@@ -21,6 +21,8 @@ namespace {
 
 constexpr std::string_view kMagic = "TOLLAVAR RECOVERY JOURNAL 1\n";
 constexpr size_t kGrowth = size_t(1) << 20;
+// Room a journal starts with: enough for the moves of a usual index file, little to allocate and to sync.
+constexpr size_t kFirstRoom = size_t(64) << 10;
 // A sync costs milliseconds; once per this many moves keeps the journal under a few per cent of a run.
 constexpr long kSyncEvery = 4096;
 
@@ -309,14 +311,14 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     m_previousFrom.clear();
     m_previousTo.clear();
     m_begun = true;
-    reserve(kGrowth);
+    reserve(kFirstRoom);
 }
 
 void RunJournal::reserve(size_t bytes)
 {
     if (m_map && m_used + bytes <= m_mapSize)
         return;
-    const size_t size = std::max(m_mapSize * 2, m_used + bytes + kGrowth);
+    const size_t size = m_map ? std::max(m_mapSize * 2, m_used + bytes + kGrowth) : m_used + bytes;
     // Blocks are allocated now, so that writing through the mapping can never meet a full disk (which
     // would kill the process with SIGBUS instead of failing the run).
     faults::checkpoint("Extend File", m_path);
