@@ -2,7 +2,7 @@
 
 // The figures of an archive-sized batch that both end-to-end benchmarks print: peak memory per
 // document of a conversion (each measured in a child process of its own), and what converting the same
-// documents from many index files costs against one.
+// documents from many index files costs against one, beside what the bare work of each costs.
 
 #include "BenchServices.h"
 #include "batch/CommandContext.h"
@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,7 +128,7 @@ inline void printMemoryPerDocument(const std::string& work, long smaller, long l
 
 // One Convert command over `files` index files (a "*.idx" item) holding `documents` lines between them,
 // each with its image, into a new datagroup.
-inline Figures convertCommand(const std::string& work, long files, long documents)
+inline Figures convertCommand(const std::string& work, long files, long documents, size_t* xmlSize = nullptr)
 {
     const std::string root = work + "/command-" + std::to_string(files);
     std::filesystem::remove_all(root);
@@ -160,17 +161,72 @@ inline Figures convertCommand(const std::string& work, long files, long document
         const ConvertOutcome outcome = mConvert_Click(context);
         return outcome.ranToEnd && outcome.allConverted;
     });
+    if (xmlSize)
+        *xmlSize = std::filesystem::file_size(root + "/out/DEFC0001/DATAGRP.XML");
     std::filesystem::remove_all(root);
     return figures;
+}
+
+// The bare work of converting `documents` documents from K index files, which no converter can avoid if
+// a kill or a power cut at any moment is to leave every image and DATAGRP.XML whole and findable: for
+// each file, a journal made durable before its first move (written, synced, named, its folder synced),
+// the file's renames, the journal synced again, then DATAGRP.XML saved whole at that file's size
+// (written to a temporary, synced, renamed over the old one, its folder synced) and the journal removed.
+inline double bareWorkOfManyFiles(const std::string& work, long files, long documents, size_t finalXmlSize)
+{
+    const std::string root = work + "/bare-" + std::to_string(files);
+    const std::string out = root + "/out/DEFC0001";
+    std::filesystem::create_directories(root + "/scans/B1");
+    std::filesystem::create_directories(out + "/B1");
+    for (long n = 1; n <= documents; ++n)
+        std::ofstream(root + "/scans/B1/" + std::to_string(n) + ".TIF", std::ios::binary) << "II*image";
+    const std::string bytes(finalXmlSize, 'x');
+    const auto syncFolder = [&out] {
+        const int fd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
+        ::fsync(fd);
+        ::close(fd);
+    };
+    const auto writeSynced = [](const std::string& path, std::string_view text) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            std::perror(path.c_str());
+        ::fsync(fd);
+        return fd;
+    };
+    ::sync();
+    const long each = documents / files;
+    const auto start = std::chrono::steady_clock::now();
+    for (long k = 0; k < files; ++k) {
+        const int journal = writeSynced(out + "/journal.new", std::string(300, 'j'));
+        std::rename((out + "/journal.new").c_str(), (out + "/journal").c_str());
+        syncFolder();
+        for (long n = k * each + 1; n <= (k + 1) * each; ++n) {
+            const std::string name = "/B1/" + std::to_string(n) + ".TIF";
+            std::rename((root + "/scans" + name).c_str(), (out + name).c_str());
+        }
+        ::fdatasync(journal);
+        ::close(writeSynced(out + "/xml.tmp", std::string_view(bytes).substr(0, finalXmlSize * (k + 1) / files)));
+        std::rename((out + "/xml.tmp").c_str(), (out + "/DATAGRP.XML").c_str());
+        syncFolder();
+        ::close(journal);
+        std::remove((out + "/journal").c_str());
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::filesystem::remove_all(root);
+    return seconds;
 }
 
 inline void printManyFilesRatio(const std::string& work, long documents, long files)
 {
     const Figures one = convertCommand(work, 1, documents);
-    const Figures many = convertCommand(work, files, documents);
-    std::printf("many files: %ld documents from 1 index file %.3f s, from %ld files %.3f s; ratio %.2fx%s\n", documents,
-                one.seconds, files, many.seconds, many.seconds / one.seconds,
-                one.ok && many.ok ? "" : "  (A COMMAND FAILED)");
+    size_t xmlSize = 0;
+    const Figures many = convertCommand(work, files, documents, &xmlSize);
+    const double bareOne = bareWorkOfManyFiles(work, 1, documents, xmlSize);
+    const double bareMany = bareWorkOfManyFiles(work, files, documents, xmlSize);
+    std::printf("many files: %ld documents from 1 index file %.3f s, from %ld files %.3f s; ratio %.2fx "
+                "(bare work: %.3f s and %.3f s, ratio %.2fx)%s\n",
+                documents, one.seconds, files, many.seconds, many.seconds / one.seconds, bareOne, bareMany,
+                bareMany / bareOne, one.ok && many.ok ? "" : "  (A COMMAND FAILED)");
 }
 
 } // namespace tollavar::bench
