@@ -24,6 +24,11 @@ size_t hashOf(std::string_view name)
     return std::hash<std::string_view>{}(name);
 }
 
+unsigned char tagOf(size_t hash)
+{
+    return static_cast<unsigned char>(hash >> (8 * sizeof(size_t) - 8));
+}
+
 } // namespace
 
 bool FolderListings::readInto(Listing& listing, int folderFd) const
@@ -37,39 +42,36 @@ bool FolderListings::readInto(Listing& listing, int folderFd) const
         ::close(fd);
         return false;
     }
-    listing.text.clear();
-    listing.entries.clear();
+    std::string text;
+    std::vector<Slot> entries;
     bool whole = true;
     while (const dirent* entry = ::readdir(dir)) {
         const size_t length = std::strlen(entry->d_name);
-        if (listing.entries.size() >= most || listing.entries.size() >= std::numeric_limits<unsigned>::max() / 2 ||
+        if (entries.size() >= most || entries.size() >= std::numeric_limits<unsigned>::max() / 4 ||
             length > std::numeric_limits<unsigned short>::max() ||
-            listing.text.size() + length > std::numeric_limits<unsigned>::max()) {
+            text.size() + length > std::numeric_limits<unsigned>::max()) {
             whole = false;
             break;
         }
-        listing.entries.push_back(
-            Entry{static_cast<unsigned>(listing.text.size()), static_cast<unsigned short>(length), entry->d_type});
-        listing.text.append(entry->d_name, length);
+        entries.push_back(
+            Slot{static_cast<unsigned>(text.size()), static_cast<unsigned short>(length), entry->d_type, 0});
+        text.append(entry->d_name, length);
     }
     ::closedir(dir);
-    if (!whole) {
-        listing.text = std::string();
-        listing.entries = std::vector<Entry>();
+    if (!whole)
         return false;
-    }
-    listing.entries.shrink_to_fit();
-    listing.text.shrink_to_fit();
-    // At most half full, so that a name not there is told after a probe or two.
-    listing.slots.assign(std::bit_ceil(2 * listing.entries.size() + 2), 0);
+    text.shrink_to_fit();
+    listing.text = std::move(text);
+    listing.slots.assign(std::bit_ceil(2 * entries.size() + 2), Slot{0, 0, 0, 0});
     const size_t mask = listing.slots.size() - 1;
-    const std::string_view text = listing.text;
-    for (unsigned n = 0; n < listing.entries.size(); ++n) {
-        const Entry& entry = listing.entries[n];
-        size_t slot = hashOf(text.substr(entry.offset, entry.length)) & mask;
-        while (listing.slots[slot] != 0)
+    const std::string_view names = listing.text;
+    for (Slot entry : entries) {
+        const size_t hash = hashOf(names.substr(entry.offset, entry.length));
+        size_t slot = hash & mask;
+        while (listing.slots[slot].length != 0)
             slot = (slot + 1) & mask;
-        listing.slots[slot] = n + 1;
+        entry.tag = tagOf(hash);
+        listing.slots[slot] = entry;
     }
     return true;
 }
@@ -80,7 +82,7 @@ FolderListings::Listing& FolderListings::listingOf(std::string_view folder)
         return *m_last;
     auto it = m_folders.find(folder);
     if (it == m_folders.end())
-        it = m_folders.emplace(std::string(folder), Listing{0, kFirstRead, false, {}, {}, {}}).first;
+        it = m_folders.emplace(std::string(folder), Listing{0, kFirstRead, false, {}, {}}).first;
     m_lastFolder.assign(folder);
     m_last = &it->second;
     return it->second;
@@ -101,13 +103,15 @@ FolderListings::Seen FolderListings::look(std::string_view folder, int folderFd,
     }
     const std::string_view text = listing.text;
     const size_t mask = listing.slots.size() - 1;
-    for (size_t slot = hashOf(name) & mask; listing.slots[slot] != 0; slot = (slot + 1) & mask) {
-        Entry& entry = listing.entries[listing.slots[slot] - 1];
-        if (text.substr(entry.offset, entry.length) != name)
+    const size_t hash = hashOf(name);
+    const unsigned char tag = tagOf(hash);
+    for (size_t at = hash & mask; listing.slots[at].length != 0; at = (at + 1) & mask) {
+        Slot& slot = listing.slots[at];
+        if (slot.tag != tag || text.substr(slot.offset, slot.length) != name)
             continue;
-        if (entry.type != DT_REG)
+        if (slot.type != DT_REG)
             return Seen::Unknown;
-        entry.type = DT_UNKNOWN;
+        slot.type = DT_UNKNOWN;
         return Seen::File;
     }
     return Seen::NotSeen;

@@ -26,14 +26,16 @@ public:
     Seen look(std::string_view folder, int folderFd, std::string_view name);
 
 private:
-    // A folder's names packed into one text, in the order the folder gave them, and a hash index into
-    // them: a batch's folder may hold a million names, and a map node per name would cost more than the
-    // document each belongs to.
-    struct Entry
+    // A folder's names packed into one text, and an open-addressing table of where each lies in it: a
+    // batch's folder may hold a million names, and a map node per name would cost more than the document
+    // each belongs to. A slot carries a few bits of its name's hash, so that a name not there is mostly
+    // told without reading any text: the table is larger than the caches, and each read may miss them.
+    struct Slot
     {
         unsigned offset;
-        unsigned short length;
-        unsigned char type; // d_type
+        unsigned short length; // 0: a free slot (a folder holds no empty name)
+        unsigned char type;    // d_type
+        unsigned char tag;
     };
     struct Listing
     {
@@ -41,8 +43,7 @@ private:
         unsigned long nextRead;
         bool read = false;
         std::string text;
-        std::vector<Entry> entries;
-        std::vector<unsigned> slots; // entry number + 1, 0 for a free slot; a power of two long
+        std::vector<Slot> slots; // a power of two long, at most half of them used
     };
     bool readInto(Listing& listing, int folderFd) const;
     Listing& listingOf(std::string_view folder);
