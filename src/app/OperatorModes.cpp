@@ -4,7 +4,7 @@
 #include "app/QtFileDialog.h"
 #include "app/QtSettingsStore.h"
 #include "app/Startup.h"
-#include "app/StartupHost.h"
+#include "ui/StartupHost.h"
 #include "app/TerminalPrompter.h"
 #include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"

@@ -1,7 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/CommandLine.h"
-#include "app/StartupHost.h"
+#include "ui/StartupHost.h"
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "engine/ConversionSettings.h"

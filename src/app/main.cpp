@@ -5,7 +5,7 @@
 #include "app/QtFileDialog.h"
 #include "app/QtPrompter.h"
 #include "app/QtSettingsStore.h"
-#include "app/SignalStop.h"
+#include "batch/SignalStop.h"
 #include "app/Startup.h"
 #include "app/TerminalPrompter.h"
 #include "engine/StopRequest.h"
@@ -68,6 +68,7 @@ int main(int argc, char** argv)
     MainWindow window(fileTools, prompter, dialog, store);
     windowPrompter.setParentWidget(&window);
     windowDialog.setParentWidget(&window);
+    window.setClosing([&window] { Form_Unload(window); });
 
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     const StartupResult start = Form_Load(window, arguments, [](CommandContext& ctx) {

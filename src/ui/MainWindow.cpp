@@ -1,6 +1,5 @@
 #include "ui/MainWindow.h"
 
-#include "app/Startup.h"
 #include "ui/DesignLayout.h"
 #include "ui/GraphicalButton.h"
 #include "ui/Icons.h"
@@ -232,7 +231,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
         report("A conversion is running. Close Tollavar when it has finished.");
         return;
     }
-    Form_Unload(*this);
+    if (m_closing)
+        m_closing();
     m_requestedOuter.reset();
     event->accept();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/StartupHost.h"
+#include "ui/StartupHost.h"
 #include "batch/CommandContext.h"
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionHost.h"
@@ -98,6 +98,8 @@ public:
     bool isConverting() const { return m_converting; }
     // Stands in for the Convert command (the batch command when unset).
     void setConvertCommand(ConvertCommand command) { m_convertCommand = std::move(command); }
+    // Runs as the window closes (the program keeps the window's rectangle for the next start there).
+    void setClosing(std::function<void()> closing) { m_closing = std::move(closing); }
     // Where View Manual looks for TLManual.pdf: the program's folder, then the installed documentation.
     void setManualFolders(std::string programFolder, std::string documentationFolder);
 
@@ -181,6 +183,7 @@ private:
     bool m_showing = false;
     bool m_converting = false;
     ConvertCommand m_convertCommand;
+    std::function<void()> m_closing;
     std::string m_programFolder;
     std::string m_documentationFolder;
     // The outer size asked for in twips, kept until the frame's size is known so it can be honoured.

@@ -1,7 +1,7 @@
 // The menu tree and the commands behind it: File, Options and Help.
 #include "ui/MainWindow.h"
 
-#include "app/SignalStop.h"
+#include "batch/SignalStop.h"
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "engine/Prompter.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/StartupHost.h"
+#include "ui/StartupHost.h"
 #include "batch/CommandContext.h"
 #include "engine/ConversionSettings.h"
 #include "support/FakeDialog.h"

@@ -1,4 +1,4 @@
-#include "app/SignalStop.h"
+#include "batch/SignalStop.h"
 
 #include "engine/StopRequest.h"
 
