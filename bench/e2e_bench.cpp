@@ -81,8 +81,8 @@ bool convert(const std::string& root, ConversionSettings& settings)
     RunJournal journal(root + "/out/DEFC0001", "", false);
     ConversionContext context{settings, flags, tools, prompter, host};
     context.journal = &journal;
-    const bool converted = ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML",
-                                            "REZI_DATAGRP", "DOCUMENT");
+    const bool converted =
+        ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     if (converted)
         journal.remove();
     return converted;

@@ -4,7 +4,6 @@
 #include "app/QtFileDialog.h"
 #include "app/QtSettingsStore.h"
 #include "app/Startup.h"
-#include "ui/StartupHost.h"
 #include "app/TerminalPrompter.h"
 #include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
@@ -14,6 +13,7 @@
 #include "engine/ConversionSettings.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
+#include "ui/StartupHost.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,7 +1,6 @@
 #include "app/Startup.h"
 
 #include "app/CommandLine.h"
-#include "ui/StartupHost.h"
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "engine/ConversionSettings.h"
@@ -10,6 +9,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/SettingsStore.h"
+#include "ui/StartupHost.h"
 
 #include <exception>
 #include <string>

@@ -1404,8 +1404,7 @@ void DatagroupDocument::appendTail(Bytes& out) const
 
 // The whole file's bytes, from the document's own bytes with the current document and the tail added for
 // the moment: a copy of a datagroup of a million documents would double what the run needs.
-template <class Use>
-void DatagroupDocument::withWholeFile(Use&& use) const
+template <class Use> void DatagroupDocument::withWholeFile(Use&& use) const
 {
     Bytes& bytes = *m_bytes;
     const size_t kept = bytes.size();

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ui/StartupHost.h"
 #include "batch/CommandContext.h"
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
+#include "ui/StartupHost.h"
 #include "ui/Twips.h"
 
 #include <QMainWindow>

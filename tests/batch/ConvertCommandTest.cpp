@@ -394,10 +394,9 @@ TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
     writeFile(dir / "in/second.idx", "Late,\\B1\\late.TIF,1\r\n");
     settings.txtIDX = dir / "in/*.idx";
 
-    const ConvertOutcome outcome =
-        mConvert_Click(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
-                                   const std::string& xmlFile, const std::string& rootName,
-                                   const std::string& documentName) {
+    const ConvertOutcome outcome = mConvert_Click(
+        ctx, [this](ConversionContext& conversion, const std::string& indexFile, const std::string& xmlFile,
+                    const std::string& rootName, const std::string& documentName) {
             if (indexFile.ends_with("second.idx")) {
                 writeFile(dir / "scans/B1/late.TIF", "late image");
                 writeFile(dir / "scans/B1/late.txt", "late text");
