@@ -91,6 +91,24 @@ inline void writeIndexLines(const std::string& path, long first, long count, boo
     out << chunk;
 }
 
+// One image per document, numbered 1 .. count, under folder/B1 as the index lines name them.
+inline void writeImages(const std::string& folder, long count)
+{
+    std::filesystem::create_directories(folder + "/B1");
+    for (long n = 1; n <= count; ++n)
+        std::ofstream(folder + "/B1/" + std::to_string(n) + ".TIF", std::ios::binary) << "II*image";
+}
+
+// The fields the index lines above carry, and room for every document in one datagroup.
+inline ConversionSettings archiveSettings()
+{
+    ConversionSettings settings;
+    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
+    settings.txtFTYPES = "text|text|number|number";
+    settings.txtMaxFiles = "100000000";
+    return settings;
+}
+
 // Peak memory of converting `lines` lines into a new datagroup. The index file lies in the datagroup
 // folder, so nothing is moved: the figure is the reading, the document and the save.
 inline Figures conversionMemory(const std::string& work, long lines)
@@ -99,10 +117,7 @@ inline Figures conversionMemory(const std::string& work, long lines)
     writeIndexLines(folder + "/batch.csv", 1, lines, true);
     const Figures figures = inChild([&] {
         QuietServices services;
-        ConversionSettings settings;
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtMaxFiles = "100000000";
+        ConversionSettings settings = archiveSettings();
         AnswerOk prompter;
         SilentHost host;
         RunFlags flags;
@@ -138,15 +153,10 @@ inline Figures convertCommand(const std::string& work, long files, long document
         std::snprintf(name, sizeof name, "/f%06ld.idx", n + 1);
         writeIndexLines(root + "/in" + name, n * each + 1, each, true);
     }
-    std::filesystem::create_directories(root + "/scans/B1");
-    for (long n = 1; n <= each * files; ++n)
-        std::ofstream(root + "/scans/B1/" + std::to_string(n) + ".TIF", std::ios::binary) << "II*image";
+    writeImages(root + "/scans", each * files);
     const Figures figures = inChild([&] {
         QuietServices services;
-        ConversionSettings settings;
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtMaxFiles = "100000000";
+        ConversionSettings settings = archiveSettings();
         settings.txtIDX = root + "/in/*.idx";
         settings.txtImageFolder = root + "/scans";
         settings.txtXML = root + "/out/DATAGRP.XML";
@@ -176,10 +186,8 @@ inline double bareWorkOfManyFiles(const std::string& work, long files, long docu
 {
     const std::string root = work + "/bare-" + std::to_string(files);
     const std::string out = root + "/out/DEFC0001";
-    std::filesystem::create_directories(root + "/scans/B1");
+    writeImages(root + "/scans", documents);
     std::filesystem::create_directories(out + "/B1");
-    for (long n = 1; n <= documents; ++n)
-        std::ofstream(root + "/scans/B1/" + std::to_string(n) + ".TIF", std::ios::binary) << "II*image";
     const std::string bytes(finalXmlSize, 'x');
     const auto syncFolder = [&out] {
         const int fd = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
