@@ -74,7 +74,7 @@ int main(int argc, char** argv)
     const StartupResult start = Form_Load(window, arguments, [](CommandContext& ctx) {
         SignalStopGuard stopOnSignal;
         ConvertOutcome outcome = mConvert_Click(ctx);
-        outcome.allConverted = outcome.allConverted && !StopRequested();
+        outcome.allConverted = outcome.allConverted && (!StopRequested() || outcome.stoppedBetweenFiles);
         return outcome;
     });
     switch (start.road) {

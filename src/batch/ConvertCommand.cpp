@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 
 namespace tollavar {
@@ -147,12 +148,15 @@ public:
 
         rememberRunningConfig();
         for (const std::string& item : items) {
-            if (StopRequested() || !convertItem(item))
+            if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
         }
         if (!m_selectedAny)
             notice("No index file matched: " + s.txtIDX);
 
+        // The importer takes a marked datagroup as finished: no lock file may be left in it, so the lock
+        // goes first (the finished file's journal still guards the advance).
+        lock.release();
         // A datagroup without its DATAGRP.XML has nothing to submit.
         if (files::fileExists(files::nativePath(m_xmlPath)))
             files::createEmptyFile(files::nativePath(markerPath));
@@ -164,6 +168,21 @@ public:
                 throw Failure(kOverflow, kProgramName, "Overflow");
             s.txtDGNUMBER = std::to_string(*current + 1);
             m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
+        }
+        if (m_finishedJournal) {
+            // The datagroup is marked and advanced: a journal that stays is only an empty promise.
+            try {
+                m_finishedJournal->remove();
+            } catch (const Failure& failure) {
+                m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
+                                           MessageIcon::Warning, MessageButtons::Ok});
+            }
+        }
+        if (!m_stoppedAfter.empty()) {
+            notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
+                   std::to_string(m_leftForNextRun) + " selected index file(s) left for the next run");
+            m_outcome.stoppedBetweenFiles = true;
+            m_outcome.allConverted = m_outcome.allConverted && m_leftForNextRun == 0;
         }
         m_outcome.ranToEnd = true;
     }
@@ -227,12 +246,21 @@ private:
 
     bool convertFile(const std::string& file)
     {
+        if (!m_stoppedAfter.empty()) {
+            ++m_leftForNextRun;
+            return true;
+        }
         if (m_ctx.fileTools.IsFileInUse(file)) {
             notice("Index file in use, left for the next run: " + file);
             return true;
         }
         const FileStamp before = stampOf(file);
-        RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
+        // The previous file's bookkeeping is durable: its journal has done its work.
+        if (m_finishedJournal)
+            m_finishedJournal->remove();
+        auto journalOwner = std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
+                                                         m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
+        RunJournal& journal = *journalOwner;
         ConversionContext conversion = m_ctx.conversion();
         conversion.datagroupCache = &m_datagroup;
         conversion.folderListings = &m_folderListings;
@@ -248,11 +276,17 @@ private:
                 else
                     notice("Index file changed while it was converted, not removed: " + file);
             }
-            journal.remove();
+            // Kept until the next file begins or the command has advanced the datagroup: a run killed
+            // before then still finds what is left to do.
+            m_finishedJournal = std::move(journalOwner);
+            // A stop that came once the save had begun has let this file finish; the command ends here,
+            // counting what it leaves, and still marks and advances the datagroup.
+            if (StopRequested() && !m_ctx.flags.BatchCanceled)
+                m_stoppedAfter = file;
         } else {
             m_outcome.allConverted = false;
         }
-        return !m_ctx.flags.BatchCanceled && !StopRequested();
+        return !m_ctx.flags.BatchCanceled && (!StopRequested() || !m_stoppedAfter.empty());
     }
 
     CommandContext& m_ctx;
@@ -264,6 +298,9 @@ private:
     DatagroupCache m_datagroup;
     files::SharedFolderListings m_folderListings;
     std::string m_datagroupFolder;
+    std::unique_ptr<RunJournal> m_finishedJournal;
+    std::string m_stoppedAfter;
+    long m_leftForNextRun = 0;
 };
 
 } // namespace

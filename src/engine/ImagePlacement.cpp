@@ -2,6 +2,7 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/JournalFormat.h"
 #include "engine/MoveRecorder.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
@@ -16,6 +17,10 @@ namespace tollavar {
 using files::nativePath;
 
 namespace {
+
+// Records made durable together: a sync costs milliseconds, and this keeps the journal to a few per cent
+// of a run.
+constexpr size_t kMovesPerBatch = 4096;
 
 // Paths come from a text file anyone can write; one that leads out of its folder would move files from,
 // or into, anywhere.
@@ -199,10 +204,19 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     const std::optional<files::FileAt> fullText =
         sourceAt(fullTextBelow, imagePath, dottedExt, listingSawBoth, nullptr);
 
+    if (m_recorder) {
+        if (deferMove(below, to, fullText ? fullTextBelow : std::string(), dottedExt))
+            return PlacementOutcome::Placed;
+        // Whatever follows is decided on the files as they are: the batch so far goes first.
+        finishMoves();
+        to = destinationAt(below, imagePath);
+    }
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
-    if (m_recorder)
+    if (m_recorder) {
         m_recorder->beforeMove(from->shown, to.shown);
+        m_recorder->makeDurable();
+    }
     switch (files::MoveFileAt(*from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
@@ -219,7 +233,6 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
 
     std::string placedBelow = below;
-    bool replacing = false;
     if (m_settings.mAllowDupes) {
         // The numbering reaches folder names that end in the extension too; such a folder is made.
         const std::string placedPath = duplicateName(imagePath, document);
@@ -232,7 +245,12 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
             document.dropCurrentDocument();
-            replacing = true;
+            // The old image (and its full-text file) stays recoverable until DATAGRP.XML is saved: the
+            // documents that name it are only replaced then.
+            setAside(below, imagePath, below);
+            setAside(ReplaceAllIgnoreCase(below, dottedExt, ".PVFULLTEXT"), imagePath,
+                     fullText ? fullTextBelow : std::string());
+            to = destinationAt(below, imagePath);
             break;
         case MessageAnswer::No:
             document.dropCurrentDocument();
@@ -242,29 +260,154 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         }
     }
 
-    // The user's replacement is one rename over the old file rather than a delete and a move, so a
-    // failing move cannot leave the datagroup without the image its earlier document names.
-    if (m_recorder)
-        m_recorder->beforeMove(from->shown, to.shown);
-    if (replacing) {
-        files::MoveFileAtReplacing(*from, to);
-    } else {
-        const files::MoveOutcome outcome = files::MoveFileAt(*from, to);
-        if (outcome != files::MoveOutcome::Moved && m_recorder)
-            m_recorder->moveNotMade();
-        switch (outcome) {
-        case files::MoveOutcome::Moved:
-            break;
-        case files::MoveOutcome::SourceMissing:
-            throw systemFailure(ENOENT, "Move File", from->shown);
-        case files::MoveOutcome::DestinationTaken:
-            throw systemFailure(EEXIST, "Move File", to.shown);
-        }
-    }
+    recordedMove(*from, to);
     ++m_movedCount;
-
     moveFullText(fullText, dottedExt, placedBelow, imagePath);
     return PlacementOutcome::Placed;
+}
+
+void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& to)
+{
+    if (m_recorder) {
+        m_recorder->beforeMove(from.shown, to.shown);
+        m_recorder->makeDurable();
+    }
+    const files::MoveOutcome outcome = files::MoveFileAt(from, to);
+    if (outcome != files::MoveOutcome::Moved && m_recorder)
+        m_recorder->moveNotMade();
+    switch (outcome) {
+    case files::MoveOutcome::Moved:
+        return;
+    case files::MoveOutcome::SourceMissing:
+        throw systemFailure(ENOENT, "Move File", from.shown);
+    case files::MoveOutcome::DestinationTaken:
+        throw systemFailure(EEXIST, "Move File", to.shown);
+    }
+}
+
+// The usual line: its image is there, its destination free, and no move waiting in the batch touches
+// either. Its records are written now; the moves wait until the batch's records are durable, so that a
+// power cut can lose the records only of moves that were never made.
+bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& to, const std::string& fullTextBelow,
+                            std::string_view dottedExt)
+{
+    int error = 0;
+    if (m_pendingBelow.count(below) || files::KindOfEntry(to.folder, to.name, error) != files::EntryKind::Missing)
+        return false;
+    PendingMove pending{below, {}, {}};
+    std::string textTo;
+    if (!fullTextBelow.empty()) {
+        pending.textFromBelow = fullTextBelow;
+        pending.textToBelow = ReplaceAllIgnoreCase(below, dottedExt, ".PVFULLTEXT");
+        if (m_pendingBelow.count(pending.textFromBelow))
+            return false;
+        textTo = destinationAt(pending.textToBelow, below).shown;
+    }
+    m_recorder->beforeMove(m_sourcePrefix + below, to.shown);
+    if (!fullTextBelow.empty()) {
+        m_recorder->beforeMove(m_sourcePrefix + fullTextBelow, textTo);
+        m_pendingBelow.insert(pending.textFromBelow);
+    }
+    m_pendingBelow.insert(below);
+    m_pending.push_back(std::move(pending));
+    if (m_pending.size() >= kMovesPerBatch)
+        finishMoves();
+    return true;
+}
+
+void ImagePlacer::finishMoves()
+{
+    if (m_pending.empty())
+        return;
+    m_recorder->makeDurable();
+    std::vector<PendingMove> batch;
+    batch.swap(m_pending);
+    m_pendingBelow.clear();
+    for (const PendingMove& move : batch) {
+        const files::RootFolder::Folder source = m_sources.open(folderPart(move.imageBelow));
+        if (source.reach != files::Reach::Inside)
+            throw systemFailure(ENOENT, "Move File", m_sourcePrefix + move.imageBelow);
+        const files::FileAt from{source.fd, namePart(move.imageBelow), m_sourcePrefix + move.imageBelow};
+        const files::FileAt to = destinationAt(move.imageBelow, move.imageBelow);
+        if (const files::MoveOutcome outcome = files::MoveFileAt(from, to); outcome != files::MoveOutcome::Moved)
+            throw systemFailure(outcome == files::MoveOutcome::SourceMissing ? ENOENT : EEXIST, "Move File",
+                                outcome == files::MoveOutcome::SourceMissing ? from.shown : to.shown);
+        ++m_movedCount;
+        if (move.textFromBelow.empty())
+            continue;
+        const files::RootFolder::Folder textSource = m_sources.open(folderPart(move.textFromBelow));
+        if (textSource.reach != files::Reach::Inside)
+            continue;
+        const files::FileAt textFrom{textSource.fd, namePart(move.textFromBelow), m_sourcePrefix + move.textFromBelow};
+        const files::FileAt textTo = destinationAt(move.textToBelow, move.imageBelow);
+        if (files::MoveFileAt(textFrom, textTo) == files::MoveOutcome::DestinationTaken)
+            throw systemFailure(EEXIST, "Move File", textTo.shown);
+    }
+}
+
+// Renames the datagroup's file `destinationBelow`, when there is one, to a hidden name beside it.
+void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view imagePath,
+                           const std::string& sourceBelow)
+{
+    const files::FileAt existing = destinationAt(destinationBelow, imagePath);
+    int error = 0;
+    const files::EntryKind kind = files::KindOfEntry(existing.folder, existing.name, error);
+    if (kind == files::EntryKind::Missing)
+        return;
+    if (kind == files::EntryKind::Failed)
+        throw systemFailure(error, "Find File", existing.shown);
+    const std::string folderBelow(folderPart(destinationBelow));
+    for (int n = 0;; ++n) {
+        const std::string asideName = "." + existing.name + std::string(journal::kSetAsideMark) +
+                                      (n == 0 ? std::string() : "-" + std::to_string(n));
+        const std::string asideBelow = folderBelow.empty() ? asideName : folderBelow + "/" + asideName;
+        const files::FileAt aside{existing.folder, asideName, m_destinationPrefix + asideBelow};
+        if (files::KindOfEntry(aside.folder, aside.name, error) != files::EntryKind::Missing)
+            continue;
+        if (m_recorder)
+            m_recorder->beforeSetAside(existing.shown, aside.shown);
+        switch (files::MoveFileAt(existing, aside)) {
+        case files::MoveOutcome::Moved:
+            m_replaced.push_back({destinationBelow, asideName, sourceBelow});
+            return;
+        case files::MoveOutcome::SourceMissing:
+            return;
+        case files::MoveOutcome::DestinationTaken:
+            continue;
+        }
+    }
+}
+
+void ImagePlacer::discardReplaced()
+{
+    for (const Replaced& replaced : m_replaced) {
+        const files::RootFolder::Folder folder = m_destinations.open(folderPart(replaced.destinationBelow));
+        if (folder.reach == files::Reach::Inside)
+            files::DeleteFileAt(folder.fd, replaced.asideName, m_destinationPrefix + replaced.destinationBelow);
+    }
+    m_replaced.clear();
+}
+
+void ImagePlacer::restoreReplaced()
+{
+    for (auto it = m_replaced.rbegin(); it != m_replaced.rend(); ++it) {
+        const files::RootFolder::Folder folder = m_destinations.open(folderPart(it->destinationBelow));
+        if (folder.reach != files::Reach::Inside)
+            continue;
+        const files::FileAt current{folder.fd, namePart(it->destinationBelow),
+                                    m_destinationPrefix + it->destinationBelow};
+        if (!it->sourceBelow.empty()) {
+            const files::RootFolder::Folder source = m_sources.open(folderPart(it->sourceBelow), true);
+            if (source.reach == files::Reach::Inside &&
+                files::MoveFileAt(
+                    current, files::FileAt{source.fd, namePart(it->sourceBelow), m_sourcePrefix + it->sourceBelow}) ==
+                    files::MoveOutcome::Moved &&
+                it->sourceBelow == it->destinationBelow)
+                --m_movedCount;
+        }
+        files::MoveFileAt(files::FileAt{folder.fd, it->asideName, current.shown}, current);
+    }
+    m_replaced.clear();
 }
 
 void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
@@ -273,8 +416,10 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std
     if (!fullText)
         return;
     const files::FileAt to = destinationAt(ReplaceAllIgnoreCase(placedBelow, dottedExt, ".PVFULLTEXT"), imagePath);
-    if (m_recorder)
+    if (m_recorder) {
         m_recorder->beforeMove(fullText->shown, to.shown);
+        m_recorder->makeDurable();
+    }
     const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();

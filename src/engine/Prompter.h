@@ -10,6 +10,7 @@ enum class MessageIcon
     Error,
     Warning,
     Question,
+    Information,
 };
 
 enum class MessageButtons
