@@ -10,6 +10,7 @@
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/ShmDir.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -302,5 +303,89 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_EQ(station.settings.txtDGNUMBER, "2");
         EXPECT_NE(readFile(station.configFile).find("\r\n2\r\n"), std::string::npos);
         EXPECT_EQ(station.hidden(), std::vector<std::string>{}) << "no lock file in a marked datagroup";
+    }
+}
+
+// A DATAGRP.XML with a second name is saved into the file itself. A run killed part-way through that
+// write (here by the file-size limit) leaves a torn file; the next run writes the kept original back and
+// then ends where an uninterrupted command ends.
+TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
+{
+    const auto lines = [](int from, int to) {
+        std::string text;
+        for (int i = from; i <= to; ++i)
+            text += "Document number " + std::to_string(i) + ",\\B1\\" + std::to_string(i) + ".TIF,1\r\n";
+        return text;
+    };
+    const auto prepare = [&](const TempDir& work, Station& station) {
+        for (int i = 1; i <= 600; ++i)
+            writeFile(station.scans("B1/" + std::to_string(i) + ".TIF"), "img-" + std::to_string(i));
+        writeFile(work / "in/first.idx", lines(1, 300));
+        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
+        ::link(station.datagroup("DATAGRP.XML").c_str(), (work / "backup.xml").c_str());
+        writeFile(work / "in/second.idx", lines(301, 600));
+    };
+    TempDir reference;
+    Station clean(reference);
+    prepare(reference, clean);
+    Station cleanSecond(reference);
+    ASSERT_TRUE(mConvert_Click(cleanSecond.ctx).ranToEnd);
+    const std::string finished = readFile(clean.datagroup("DATAGRP.XML"));
+
+    TempDir work;
+    Station station(work);
+    prepare(work, station);
+    const std::string original = readFile(station.datagroup("DATAGRP.XML"));
+    ASSERT_GT(original.size(), size_t(100) << 10) << "larger than the journal's first room";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlim_t limit = original.size() + 4096;
+        const rlimit small{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        Station killed(work);
+        mConvert_Click(killed.ctx);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the save was not cut short";
+    const std::string torn = readFile(station.datagroup("DATAGRP.XML"));
+    ASSERT_NE(torn, original);
+    ASSERT_NE(torn, finished);
+
+    Station next(work);
+    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+    EXPECT_NE(next.last("Interrupted Conversion").text.find("its save, cut short, was undone"), std::string::npos)
+        << next.last("Interrupted Conversion").text;
+    EXPECT_EQ(readFile(next.datagroup("DATAGRP.XML")), finished);
+    EXPECT_EQ(readFile(work / "backup.xml"), finished) << "the second name is kept";
+    EXPECT_EQ(next.hidden(), std::vector<std::string>{});
+}
+
+// A copy-move across file systems killed after the whole copy and before the source's removal leaves
+// the image in both places; the next run keeps it in one.
+TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
+{
+    ShmDir shm;
+    TempDir work;
+    if (!shm.separateFrom(work.path()))
+        GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+    {
+        Station station(work);
+        station.settings.txtImageFolder = shm.path();
+        writeFile(shm / "B1/0001.TIF", "img-1");
+        writeFile(station.datagroup("B1/0001.TIF"), "img-1");
+        writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\n");
+        {
+            RunJournal killed(station.datagroup(), station.configFile, true);
+            killed.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), shm.path(), "");
+            killed.beforeMove(shm / "B1/0001.TIF", station.datagroup("B1/0001.TIF"));
+            killed.makeDurable();
+        }
+        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
+        EXPECT_FALSE(exists(shm / "B1/0001.TIF"));
+        EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
+        EXPECT_EQ(station.hidden(), std::vector<std::string>{});
+        EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
     }
 }
