@@ -1,5 +1,6 @@
 #include "batch/ConvertCommand.h"
 
+#include "batch/CommandRecord.h"
 #include "batch/ConfigFile.h"
 #include "batch/DatagroupLock.h"
 #include "batch/Recovery.h"
@@ -19,6 +20,7 @@
 #include "filetools/FolderLock.h"
 #include "filetools/TextReplace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -144,9 +146,10 @@ public:
         // two runs reading the same DATAGRP.XML would each save it without the other's documents.
         files::FolderLock lock;
         TakeDatagroupLock(m_ctx, lock, datagroupFolder);
-        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
+        const std::string recovered = RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
+        startRecord(items, recovered);
         for (const std::string& item : items) {
             if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
@@ -169,14 +172,16 @@ public:
             s.txtDGNUMBER = std::to_string(*current + 1);
             m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
         }
-        if (m_finishedJournal) {
-            // The datagroup is marked and advanced: a journal that stays is only an empty promise.
-            try {
+        // The datagroup is marked and advanced: a journal that stays is only an empty promise. The
+        // command's record stays while files are left for the next run.
+        try {
+            if (m_finishedJournal)
                 m_finishedJournal->remove();
-            } catch (const Failure& failure) {
-                m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
-                                           MessageIcon::Warning, MessageButtons::Ok});
-            }
+            if (m_leftForNextRun == 0)
+                m_record->remove();
+        } catch (const Failure& failure) {
+            m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
+                                       MessageIcon::Warning, MessageButtons::Ok});
         }
         if (!m_stoppedAfter.empty()) {
             notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
@@ -238,6 +243,40 @@ public:
     }
 
 private:
+    // What an unfinished earlier command with this configuration finished is not converted again; what
+    // this command selects is recorded before anything is converted.
+    void startRecord(const std::vector<std::string>& items, const std::string& recovered)
+    {
+        m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
+        m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
+        if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
+            m_finishedEarlier.push_back(CommandRecord::describe(recovered));
+        std::vector<CommandRecord::IndexFile> selected;
+        const bool selectedAny = m_selectedAny;
+        for (const std::string& item : items) {
+            try {
+                forEachSelected(item, [&](const std::string& file) {
+                    selected.push_back(describeOrName(file));
+                    return true;
+                });
+            } catch (const Failure&) {
+                break; // the command itself reports an item it cannot list, when it comes to it
+            }
+        }
+        m_selectedAny = selectedAny;
+        m_record->start(m_ctx.ConfigFile, std::move(selected), m_finishedEarlier);
+    }
+
+    // An index file that cannot be read is recorded by its name: its conversion says what is wrong.
+    static CommandRecord::IndexFile describeOrName(const std::string& file)
+    {
+        try {
+            return CommandRecord::describe(file);
+        } catch (const Failure&) {
+            return CommandRecord::IndexFile{file, std::nullopt, {}};
+        }
+    }
+
     void notice(std::string text)
     {
         m_ctx.host.setStatusPanel(1, text);
@@ -252,6 +291,11 @@ private:
         }
         if (m_ctx.fileTools.IsFileInUse(file)) {
             notice("Index file in use, left for the next run: " + file);
+            return true;
+        }
+        const CommandRecord::IndexFile described = describeOrName(file);
+        if (std::find(m_finishedEarlier.begin(), m_finishedEarlier.end(), described) != m_finishedEarlier.end()) {
+            notice("Converted already by the interrupted command: " + file);
             return true;
         }
         const FileStamp before = stampOf(file);
@@ -279,6 +323,7 @@ private:
             // Kept until the next file begins or the command has advanced the datagroup: a run killed
             // before then still finds what is left to do.
             m_finishedJournal = std::move(journalOwner);
+            m_record->finish(described);
             // A stop that came once the save had begun has let this file finish; the command ends here,
             // counting what it leaves, and still marks and advances the datagroup.
             if (StopRequested() && !m_ctx.flags.BatchCanceled)
@@ -299,6 +344,8 @@ private:
     files::SharedFolderListings m_folderListings;
     std::string m_datagroupFolder;
     std::unique_ptr<RunJournal> m_finishedJournal;
+    std::unique_ptr<CommandRecord> m_record;
+    std::vector<CommandRecord::IndexFile> m_finishedEarlier;
     std::string m_stoppedAfter;
     long m_leftForNextRun = 0;
 };

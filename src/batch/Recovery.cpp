@@ -330,8 +330,8 @@ std::string listed(const std::vector<std::string>& paths)
 
 } // namespace
 
-void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                           const std::string& markerPath)
+std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+                                  const std::string& markerPath)
 {
     (void)markerPath; // the command writes the marker once its lock is gone
     const std::string folder = files::nativePath(datagroupFolder);
@@ -342,7 +342,7 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
         const std::string startingPath = RunJournal::startingPathFor(folder);
         if (files::pathExists(startingPath))
             files::deleteFile(startingPath);
-        return;
+        return "";
     }
     JournalContents journal;
     try {
@@ -351,7 +351,7 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
         if (opened->lock == files::JournalLock::Busy)
             throw stillRunning(nullptr, journalPath);
         setAsideAndReport(ctx, journalPath, damaged.description() + "; nothing was changed.", false);
-        return;
+        return "";
     }
     if (opened->lock == files::JournalLock::Busy ||
         (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer)))
@@ -370,7 +370,7 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
     } catch (const Unacted& unacted) {
         setAsideAndReport(ctx, journalPath, start + " was not acted on: " + unacted.why + ".  Nothing was changed.",
                           failedBefore);
-        return;
+        return "";
     }
 
     const std::string index = journal.indexFile;
@@ -417,10 +417,11 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
         setAsideAndReport(ctx, journalPath,
                           text + "  These files could not be put back: " + listed(recovery.unplaced()) + ".",
                           failedBefore);
-        return;
+        return saved ? index : "";
     }
     files::deleteFile(journalPath);
     ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    return saved ? index : "";
 }
 
 } // namespace tollavar

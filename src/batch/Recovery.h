@@ -15,8 +15,9 @@ struct CommandContext;
 // far as is safe and set aside, naming every file it could not place. After an interruption such a report
 // is raised as a Failure (the command stops); after a reported failure the command goes on. A journal
 // whose writer may still be running is left alone and raised as a Failure. Without a journal it does
-// nothing. The caller holds the datagroup's lock.
-void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                           const std::string& markerPath);
+// nothing. The caller holds the datagroup's lock. Returns the index file whose conversion it finished
+// (its save had been reached), else "".
+std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+                                  const std::string& markerPath);
 
 } // namespace tollavar

@@ -123,7 +123,7 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
                 EXPECT_EQ(readFile(failing.datagroup("B1/0001.PVFULLTEXT")), "old-text");
                 EXPECT_EQ(readFile(failing.scans("B1/0001.txt")), "new-text");
             }
-            EXPECT_EQ(failing.hidden(), std::vector<std::string>{}) << "the journal ends with the run";
+            EXPECT_FALSE(exists(failing.datagroup(".DATAGRP.JOURNAL"))) << "the journal ends with the run";
             continue;
         }
         EXPECT_TRUE(exists(failing.datagroup(".DATAGRP.JOURNAL")));
@@ -302,7 +302,9 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_TRUE(exists(station.datagroup("DATAGRP.SUBMIT")));
         EXPECT_EQ(station.settings.txtDGNUMBER, "2");
         EXPECT_NE(readFile(station.configFile).find("\r\n2\r\n"), std::string::npos);
-        EXPECT_EQ(station.hidden(), std::vector<std::string>{}) << "no lock file in a marked datagroup";
+        EXPECT_EQ(station.hidden(),
+                  c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
+            << "no lock file in a marked datagroup, only the record of what is left";
     }
 }
 
@@ -387,5 +389,77 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
         EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
         EXPECT_EQ(station.hidden(), std::vector<std::string>{});
         EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
+    }
+}
+
+// A multi-file command killed on the way, run again with the same configuration, recovers the file in
+// hand and converts only what it had not finished, with Remove Processed Files on or off: the datagroup
+// and the index files left are the uninterrupted command's. A command that ran to its end leaves no record.
+TEST(Recovery, AKilledCommandResumesWhereItStopped)
+{
+    const struct
+    {
+        const char* name;
+        bool remove;
+        bool afterSave; // killed once the third file is saved, else just before it begins
+    } cases[] = {
+        {"remove on, after a save", true, true},
+        {"remove off, after a save", false, true},
+        {"remove off, between files", false, false},
+    };
+    const auto prepare = [](const TempDir& work, bool remove) {
+        for (int file = 1; file <= 5; ++file) {
+            std::string lines;
+            for (int line = 1; line <= 3; ++line) {
+                const std::string name = std::to_string(file) + "-" + std::to_string(line);
+                writeFile(work / ("scans/B1/" + name + ".TIF"), "img-" + name);
+                writeFile(work / ("scans/B1/" + name + ".txt"), "text-" + name);
+                lines += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
+            }
+            writeFile(work / ("in/" + std::to_string(file) + ".idx"), lines);
+        }
+        Station station(work);
+        station.settings.mRemove = remove;
+        writeFile(station.configFile, SerializeConfig(station.settings));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir reference;
+        prepare(reference, c.remove);
+        Station clean(reference);
+        clean.settings.mRemove = c.remove;
+        ASSERT_TRUE(mConvert_Click(clean.ctx).ranToEnd);
+        EXPECT_FALSE(exists(clean.datagroup(".DATAGRP.COMMAND")));
+
+        TempDir work;
+        prepare(work, c.remove);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Station killed(work);
+            killed.settings.mRemove = c.remove;
+            mConvert_Click(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
+                                           const std::string& root, const std::string& document) {
+                const bool third = index.ends_with("/3.idx");
+                if (third && !c.afterSave)
+                    ::raise(SIGKILL);
+                const bool converted = ConvertIndexFile(context, index, xml, root, document);
+                if (third)
+                    ::raise(SIGKILL);
+                return converted;
+            });
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        Station again(work);
+        again.settings.mRemove = c.remove;
+        ASSERT_TRUE(mConvert_Click(again.ctx).ranToEnd);
+        EXPECT_EQ(again.prompter.count("Source File is Missing"), 0u);
+        EXPECT_EQ(readFile(again.datagroup("DATAGRP.XML")), readFile(clean.datagroup("DATAGRP.XML")));
+        EXPECT_EQ(filesUnder(again.datagroup()), filesUnder(clean.datagroup()));
+        EXPECT_EQ(filesUnder(work / "in"), filesUnder(reference / "in"));
+        EXPECT_TRUE(filesUnder(work / "scans").empty());
     }
 }
