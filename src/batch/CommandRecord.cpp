@@ -84,11 +84,10 @@ std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::
     return config == configFile ? finished : std::vector<IndexFile>{};
 }
 
-void CommandRecord::start(const std::string& configFile, std::vector<IndexFile> selected,
-                          std::vector<IndexFile> finished)
+void CommandRecord::start(const std::string& configFile, std::vector<IndexFile> finished)
 {
     m_configFile = configFile;
-    m_selected = std::move(selected);
+    m_selected.clear();
     m_finished = std::move(finished);
     m_started = true;
     write();

@@ -10,9 +10,9 @@ namespace tollavar {
 
 // The Convert command's own record, ".DATAGRP.COMMAND" in the datagroup folder: the index files it
 // selected (each with its identity and a fingerprint of its contents) and those it has finished. It is
-// replaced whole at each change and removed once the command has run to its end, so a command killed on
-// the way, or stopped by a failure, leaves it: the next command with the same configuration then
-// converts only the files that one had not finished, and ends as the uninterrupted command would have.
+// replaced whole at each change and removed when the command ends, unless it was killed or stopped by a
+// signal: the next command with the same configuration then converts only the files that one had not
+// finished, and ends as the uninterrupted command would have.
 class CommandRecord
 {
 public:
@@ -31,7 +31,9 @@ public:
     std::vector<IndexFile> finishedEarlier(const std::string& configFile) const;
     static IndexFile describe(const std::string& path);
 
-    void start(const std::string& configFile, std::vector<IndexFile> selected, std::vector<IndexFile> finished);
+    void start(const std::string& configFile, std::vector<IndexFile> finished);
+    // Recorded with the next change: a selection alone changes nothing a later command acts on.
+    void select(const IndexFile& file) { m_selected.push_back(file); }
     void finish(const IndexFile& file);
     void remove();
 

@@ -149,7 +149,22 @@ public:
         const std::string recovered = RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
-        startRecord(items, recovered);
+        startRecord(recovered);
+        // Only a command that was killed or stopped by a signal leaves its record: one that ended on a
+        // failure it reported is run again whole, as a failed command always was.
+        struct RecordEnd
+        {
+            std::unique_ptr<CommandRecord>& record;
+            ~RecordEnd()
+            {
+                if (record && !StopRequested()) {
+                    try {
+                        record->remove();
+                    } catch (const Failure&) {
+                    }
+                }
+            }
+        } recordEnd{m_record};
         for (const std::string& item : items) {
             if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
@@ -243,38 +258,15 @@ public:
     }
 
 private:
-    // What an unfinished earlier command with this configuration finished is not converted again; what
-    // this command selects is recorded before anything is converted.
-    void startRecord(const std::vector<std::string>& items, const std::string& recovered)
+    // What an unfinished earlier command with this configuration finished is not converted again; each
+    // file this command selects is recorded as it comes to it.
+    void startRecord(const std::string& recovered)
     {
         m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
         m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
         if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
             m_finishedEarlier.push_back(CommandRecord::describe(recovered));
-        std::vector<CommandRecord::IndexFile> selected;
-        const bool selectedAny = m_selectedAny;
-        for (const std::string& item : items) {
-            try {
-                forEachSelected(item, [&](const std::string& file) {
-                    selected.push_back(describeOrName(file));
-                    return true;
-                });
-            } catch (const Failure&) {
-                break; // the command itself reports an item it cannot list, when it comes to it
-            }
-        }
-        m_selectedAny = selectedAny;
-        m_record->start(m_ctx.ConfigFile, std::move(selected), m_finishedEarlier);
-    }
-
-    // An index file that cannot be read is recorded by its name: its conversion says what is wrong.
-    static CommandRecord::IndexFile describeOrName(const std::string& file)
-    {
-        try {
-            return CommandRecord::describe(file);
-        } catch (const Failure&) {
-            return CommandRecord::IndexFile{file, std::nullopt, {}};
-        }
+        m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
     }
 
     void notice(std::string text)
@@ -293,11 +285,12 @@ private:
             notice("Index file in use, left for the next run: " + file);
             return true;
         }
-        const CommandRecord::IndexFile described = describeOrName(file);
+        const CommandRecord::IndexFile described = CommandRecord::describe(file);
         if (std::find(m_finishedEarlier.begin(), m_finishedEarlier.end(), described) != m_finishedEarlier.end()) {
             notice("Converted already by the interrupted command: " + file);
             return true;
         }
+        m_record->select(described);
         const FileStamp before = stampOf(file);
         // The previous file's bookkeeping is durable: its journal has done its work.
         if (m_finishedJournal)
