@@ -192,7 +192,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     const std::string below = files::RelativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
     bool imageListed = false;
-    const std::optional<files::FileAt> from = sourceAt(below, imagePath, {}, false, &imageListed);
+    std::optional<files::FileAt> from = sourceAt(below, imagePath, {}, false, &imageListed);
     if (!from)
         return missingSource(imagePath, document);
     // Looked at before anything moves, so that a refused full-text file leaves the image where it was.
@@ -201,15 +201,21 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     // Most images have no full-text file. A listing read after the image was there, in the same folder,
     // is trusted to have shown the full-text file as well had it been written beside it.
     const bool listingSawBoth = imageListed && folderPart(fullTextBelow) == folderPart(below);
-    const std::optional<files::FileAt> fullText =
-        sourceAt(fullTextBelow, imagePath, dottedExt, listingSawBoth, nullptr);
+    std::optional<files::FileAt> fullText = sourceAt(fullTextBelow, imagePath, dottedExt, listingSawBoth, nullptr);
 
     if (m_recorder) {
         if (deferMove(below, to, fullText ? fullTextBelow : std::string(), dottedExt))
             return PlacementOutcome::Placed;
-        // Whatever follows is decided on the files as they are: the batch so far goes first.
-        finishMoves();
-        to = destinationAt(below, imagePath);
+        // Whatever follows is decided on the files as they are: the batch so far goes first. Its moves
+        // open folders of their own, which may close the ones found above: they are found again.
+        if (!m_pending.empty()) {
+            finishMoves();
+            to = destinationAt(below, imagePath);
+            from = sourceAt(below, imagePath, {}, false, nullptr);
+            if (!from)
+                return missingSource(imagePath, document);
+            fullText = sourceAt(fullTextBelow, imagePath, dottedExt, false, nullptr);
+        }
     }
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
