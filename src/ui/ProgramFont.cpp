@@ -8,6 +8,7 @@
 #include <QLabel>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tollavar {
 
@@ -52,7 +53,10 @@ double desktopPointSize(const QFont& font)
 double largestFittingPointSize(QFont desktop, const std::vector<QLabel*>& labels)
 {
     const double largest = desktopPointSize(desktop);
-    double size = largest;
+    if (fits(desktop, labels))
+        return largest;
+    // Below the desktop's own size, the half points: the answer is the same whatever size the desktop has.
+    double size = std::ceil(largest * 2 - 1) / 2;
     for (; size > 6.5; size -= 0.5) {
         desktop.setPointSizeF(size);
         if (fits(desktop, labels))

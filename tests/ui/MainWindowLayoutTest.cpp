@@ -1,9 +1,11 @@
 #include "UiTestSupport.h"
 
+#include "ui/ProgramFont.h"
 #include "ui/Twips.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -300,6 +302,38 @@ TEST(MainWindowLayout, ResizeRulesFollowTheOuterWidth)
     EXPECT_EQ(f.window->windowWidth(), 9000);
     EXPECT_EQ(f.window->controlRect("txtIDX").width, 9000 - 1380);
     EXPECT_EQ(f.control("txtIDX")->width(), twipsToPixels(120 + 7620) - twipsToPixels(120));
+}
+
+TEST(MainWindowLayout, TextAtTheDesktopSizeGrowsTheLayoutByItsRatioToTheLargestFittingSize)
+{
+    ensureApplication();
+    const QFont before = QApplication::font();
+    for (double points : {6.0, 7.5, 9.0, 9.3, 11.0, 14.0}) {
+        SCOPED_TRACE(points);
+        QFont desktop = before;
+        desktop.setPointSizeF(points);
+        QApplication::setFont(desktop);
+        WindowFixture f;
+        EXPECT_EQ(f.window->font().pointSizeF(), points); // the desktop's size, not one of ours
+        const QList<QLabel*> found = f.window->centralWidget()->findChildren<QLabel*>();
+        const double fitting = largestFittingPointSize(desktop, std::vector<QLabel*>(found.begin(), found.end()));
+        if (QFontInfo(desktop).family() == "DejaVu Sans" && points > 7.5) {
+            EXPECT_EQ(fitting, 7.5);
+        }
+        const double scale = std::max(1.0, points / fitting);
+        EXPECT_DOUBLE_EQ(layoutScale(), scale);
+        // Every place grows alike; stored values stay twips.
+        EXPECT_NEAR(f.control("cmdRun")->x(), 4560 * scale / 15, 0.5);
+        EXPECT_NEAR(f.control("txtFTYPES")->y(), 6120 * scale / 15, 0.5);
+        EXPECT_EQ(f.window->controlRect("cmdRun"), (TwipRect{4560, 2760, 900, 735}));
+        for (QLabel* label : found) {
+            if (!label->wordWrap()) {
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                    << label->objectName().toStdString();
+            }
+        }
+    }
+    QApplication::setFont(before);
 }
 
 TEST(MainWindowLayout, WindowRectangleIsKeptInTwipsAndASmallerOneStaysSmaller)
