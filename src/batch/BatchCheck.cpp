@@ -8,11 +8,11 @@
 #include "engine/DatagroupDocument.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
+#include "engine/NameExtension.h"
 #include "engine/NumberText.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
-#include "filetools/TextReplace.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -55,6 +55,9 @@ long BatchCheckReport::blockingCount() const
 }
 
 namespace {
+
+// The run numbers no document above this (DOCID is 16 bits wherever a datagroup is read).
+constexpr long kHighestDocId = 32767;
 
 // Records what the conversion would write for one line: its image path and the first value that the
 // document would refuse (the run stops at the first).
@@ -247,6 +250,13 @@ private:
             ++check.lines;
             if (IsBlankLine(line))
                 continue;
+            if (m_docId >= kHighestDocId) {
+                check.problems.push_back("Line " + std::to_string(lineNumber) +
+                                         " would need DOCID 32768: the run would stop there with \"6 - Overflow: a "
+                                         "datagroup holds at most 32,767 documents; split the index file or lower "
+                                         "Max Files per Datagroup\"");
+                break;
+            }
             ++check.documents;
             ++m_docId;
             sink.startLine();
@@ -294,8 +304,10 @@ private:
         m_movedSources.insert(source);
         if (!m_pathMemory.listings.ofPath(m_source, name).anyTextFile())
             return;
-        nativeJoin(m_fullText, imageFolder,
-                   ReplaceAllIgnoreCase(imagePath, "." + FileTools::GetFExt(imagePath), ".txt"));
+        const std::optional<std::string> fullTextPath = ReplaceNameExtension(imagePath, ".txt");
+        if (!fullTextPath)
+            return;
+        nativeJoin(m_fullText, imageFolder, *fullTextPath);
         const FolderEntries::Kind fullText = m_pathMemory.listings.ofPath(m_fullText, name).find(name);
         if (fullText != FolderEntries::Kind::None && fullText != FolderEntries::Kind::Folder)
             check[CheckKind::FullText].add(line, m_fullText);

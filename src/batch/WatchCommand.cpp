@@ -8,6 +8,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/OpenForWriting.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -101,7 +102,8 @@ private:
         if (::stat(file.c_str(), &st) != 0)
             return false; // taken away meanwhile
         if (st.st_ino != judged.inode || st.st_size != judged.size || st.st_mtim.tv_sec != judged.modified.tv_sec ||
-            st.st_mtim.tv_nsec != judged.modified.tv_nsec || m_ctx.fileTools.IsFileInUse(file)) {
+            st.st_mtim.tv_nsec != judged.modified.tv_nsec ||
+            files::OpenForWritingElsewhere(file) == files::WriterCheck::Writing) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
             return false;
         }

@@ -148,7 +148,7 @@ TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
     const std::pair<std::string, Paths> cases[] = {
         {dir / "in/A*.idx", {"a1.idx", "b.idx"}}, // the pattern ignores case, the extension does not
         {dir / "in/A*.IDX", {"a2.IDX"}},
-        {dir / "in/*.*", {"README", "a1.idx", "a2.IDX", "b.idx", "notes.txt"}},
+        {dir / "in/*.*", {"a1.idx", "a2.IDX", "b.idx", "notes.txt", "README"}}, // in order without regard to case
         {"in/*.idx", {"a1.idx", "b.idx"}}, // a relative pattern lists the current folder
         {dir / "in/q*.idx", {}},
         {dir / "in/A1.idx", {}}, // exact items keep their case
@@ -236,8 +236,6 @@ TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
     const Case cases[] = {
         {"trailing bar", a + "|", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
         {"missing folder", a + "|" + dir / "nowhere/*.idx", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
-        {".xml in the root folder", a, dir / "out.Xml.d/DATAGRP.XML", "DEFC", "Create File"},
-        {".xml in the company ID", a, dir / "out/DATAGRP.XML", "A.XMLB", "Create File"},
     };
     for (const Case& c : cases) {
         converted.clear();
@@ -408,4 +406,32 @@ TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
     EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.TIF"), "late image");
     EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.PVFULLTEXT"), "late text");
     EXPECT_NE(readFile(xmlPath).find("DOCID=\"41\""), std::string::npos);
+}
+
+TEST_F(ConvertCommand, TheMarkerLiesBesideDatagrpXmlWhateverTheFoldersAreCalled)
+{
+    struct Case
+    {
+        std::string xmlLocation; // below the test folder
+        std::string companyId;
+        std::string datagroup; // the folder the marker belongs in, below the test folder
+    };
+    const Case cases[] = {
+        {"exports.xml.d/DATAGRP.XML", "DEFC", "exports.xml.d/DEFC0007"},
+        {"out/DATAGRP.XML", "ACME.XML", "out/ACME.XML0007"},
+        {"a.Xml/b.XML/DATAGRP.XML", "x.xml", "a.Xml/b.XML/x.xml0007"},
+    };
+    settings.txtMaxFiles = "0";
+    for (const Case& c : cases) {
+        settings.txtXML = dir / c.xmlLocation;
+        settings.txtDGCOMPID = c.companyId;
+        settings.txtDGNUMBER = "7";
+        xmlPath = dir / (c.datagroup + "/DATAGRP.XML");
+        settings.txtIDX = index("in/a.idx");
+        scripts["a.idx"].fillsDatagroup = true;
+        const ConvertOutcome outcome = run();
+        EXPECT_TRUE(outcome.ranToEnd) << c.datagroup;
+        EXPECT_TRUE(exists(dir / (c.datagroup + "/DATAGRP.SUBMIT"))) << c.datagroup;
+        EXPECT_EQ(settings.txtDGNUMBER, "8") << c.datagroup << ": a full datagroup advances";
+    }
 }

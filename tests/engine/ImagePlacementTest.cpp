@@ -104,13 +104,34 @@ TEST_F(ImagePlacementTest, DuplicatesTakeTheFirstFreeNumber)
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0002.PVFULLTEXT"), "words");
     EXPECT_NE(xmlText().find("<FILE1>\\B1\\0001-0002.tif</FILE1>"), std::string::npos) << xmlText();
     EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), "old");
+}
 
-    // Every occurrence of the extension is numbered, a folder's too; the numbered folder is made.
-    writeFile(datagroup() + "/x.TIF/0001.TIF", "old");
-    writeFile(dir / "scans/x.TIF/0001.TIF", "new");
-    EXPECT_EQ(placeOne("\\x.TIF\\0001.TIF"), PlacementOutcome::Placed);
-    EXPECT_EQ(readFile(datagroup() + "/x-0001.tif/0001-0001.tif"), "new");
-    EXPECT_NE(xmlText().find("<FILE1>\\x-0001.tif\\0001-0001.tif</FILE1>"), std::string::npos);
+TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
+{
+    const struct
+    {
+        const char* imagePath;
+        const char* fullTextSource; // below the image folder
+        const char* numbered;       // FILE1 of the duplicate, below the datagroup
+        const char* fullTextPlaced;
+    } cases[] = {
+        {"\\x.TIF\\0001.TIF", "x.TIF/0001.txt", "\\x.TIF\\0001-0001.tif", "x.TIF/0001-0001.PVFULLTEXT"},
+        {"\\a.tif.d\\b.TIF.TIF", "a.tif.d/b.TIF.txt", "\\a.tif.d\\b.TIF-0001.tif", "a.tif.d/b.TIF-0001.PVFULLTEXT"},
+        {"/c.jpg/d.Jpg", "c.jpg/d.txt", "/c.jpg/d-0001.jpg", "c.jpg/d-0001.PVFULLTEXT"},
+    };
+    settings.mAllowDupes = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.imagePath);
+        const std::string below = files::RelativeBelow(c.imagePath);
+        writeFile(datagroup() + "/" + below, "old");
+        writeFile(imageFolder + "/" + below, "new");
+        writeFile(imageFolder + "/" + c.fullTextSource, "words");
+        EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
+        EXPECT_TRUE(hasFile1(c.numbered)) << xmlText();
+        EXPECT_EQ(readFile(datagroup() + "/" + files::RelativeBelow(c.numbered)), "new");
+        EXPECT_EQ(readFile(datagroup() + "/" + c.fullTextPlaced), "words");
+        EXPECT_EQ(readFile(datagroup() + "/" + below), "old");
+    }
 }
 
 TEST_F(ImagePlacementTest, NameWithoutExtensionStillFindsAFreeDuplicate)
