@@ -5,15 +5,19 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionRun.h"
 #include "filetools/Failure.h"
+#include "filetools/OpenForWriting.h"
 #include "support/Processes.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tollavar;
@@ -434,4 +438,58 @@ TEST_F(ConvertCommand, TheMarkerLiesBesideDatagrpXmlWhateverTheFoldersAreCalled)
         EXPECT_TRUE(exists(dir / (c.datagroup + "/DATAGRP.SUBMIT"))) << c.datagroup;
         EXPECT_EQ(settings.txtDGNUMBER, "8") << c.datagroup << ": a full datagroup advances";
     }
+}
+
+TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
+{
+    struct Guard
+    {
+        ~Guard() { files::ForceWriterCheckUnknown(false); }
+    } guard;
+    const struct
+    {
+        const char* label;
+        int openFlags;
+        bool writersHidden; // the system will not say who has the file open
+        bool converted;
+    } cases[] = {
+        {"reader", O_RDONLY, false, true},
+        {"writer", O_WRONLY, false, false},
+        {"reader and writer", O_RDWR, false, false},
+        {"reader, writers hidden", O_RDONLY, true, true},
+    };
+    const std::string unknown = "Which programs are writing index files cannot be asked here (no permission); an "
+                                "index file is converted once its size and time stay still for a second";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        converted.clear();
+        const std::string held = index("in/held.idx");
+        const std::string other = index("in/other.idx");
+        settings.txtIDX = dir / "in/*.idx";
+        files::ForceWriterCheckUnknown(c.writersHidden);
+        FileHeldElsewhere holder(held, c.openFlags);
+        const ConvertOutcome outcome = run();
+        EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
+        EXPECT_EQ(converted, c.converted ? (Paths{held, other}) : (Paths{other}));
+        Paths notices;
+        if (c.writersHidden)
+            notices.push_back(unknown);
+        if (!c.converted)
+            notices.push_back("Index file in use, left for the next run: " + held);
+        EXPECT_EQ(outcome.notices, notices);
+    }
+
+    // Where writers cannot be told, a file that still changes is left for the next run.
+    files::ForceWriterCheckUnknown(true);
+    converted.clear();
+    const std::string growing = index("in/held.idx");
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::ofstream more(growing, std::ios::app);
+        more << "c,d\r\n";
+    });
+    const ConvertOutcome outcome = run();
+    writer.join();
+    EXPECT_EQ(converted, Paths{dir / "in/other.idx"});
+    EXPECT_EQ(outcome.notices, (Paths{unknown, "Index file in use, left for the next run: " + growing}));
 }
