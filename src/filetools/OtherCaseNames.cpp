@@ -55,6 +55,17 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
     return true;
 }
 
+void FoldNameInto(std::string& out, std::string_view name)
+{
+    out.resize(name.size());
+    unsigned char previous = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        out[i] = static_cast<char>(foldedByte(previous, byte));
+        previous = byte;
+    }
+}
+
 bool OtherCaseNames::readInto(Names& names, int folderFd)
 {
     const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

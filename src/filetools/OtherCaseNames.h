@@ -11,6 +11,9 @@ namespace tollavar::files {
 // stations' own file system compared names.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept;
 
+// The name as SameNameIgnoringCase compares it (its letters in small case), in `out`.
+void FoldNameInto(std::string& out, std::string_view name);
+
 // Finds the names a folder holds in another letter case than an index line wrote them. Only asked when
 // the exact name is missing, but then for nearly every line (most images have no full-text file), so
 // each folder is read once and its names kept by their case-folded hash; the caller checks a name found

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace tollavar;
 using namespace tollavar::testing;
@@ -54,5 +56,34 @@ TEST_F(BatchCheck, ReportsTheLineThatWouldNeedADocIdAbove32767)
                                              "lower Max Files per Datagroup\"");
         EXPECT_EQ(file.lastDocId, 32767);
         EXPECT_GT(report.blockingCount(), 0);
+    }
+}
+
+TEST_F(BatchCheck, FindsNamesInOtherLetterCaseAsTheRunDoes)
+{
+    const struct
+    {
+        const char* imagePath;
+        std::vector<const char*> files; // below the image folder
+        long missing;
+        long fullText;
+    } cases[] = {
+        {"\\B1\\1.TIF", {"B1/1.tif"}, 0, 0},
+        {"\\B1\\2.TIF", {"B1/2.tif", "B1/2.Tif"}, 1, 0},
+        {"\\B1\\3.TIF", {"B1/3.TIF", "B1/3.TXT"}, 0, 1},
+        {"\\B1\\4.TIF", {"B1/4.TIF", "B1/4.TXT", "B1/4.Txt"}, 1, 0},
+        {"\\B1\\5.TIF", {}, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.imagePath);
+        settings = exampleBatchSettings(dir, "in/a.csv");
+        std::filesystem::remove_all(dir / "images");
+        for (const char* file : c.files)
+            writeFile(dir / "images/" + file, "x");
+        writeFile(dir / "in/a.csv", std::string("n,") + c.imagePath + ",1,1\r\n");
+        const BatchCheckReport report = CheckBatch(ctx);
+        ASSERT_EQ(report.files.size(), 1u);
+        EXPECT_EQ(report.files.front()[CheckKind::MissingImage].count, c.missing);
+        EXPECT_EQ(report.files.front()[CheckKind::FullText].count, c.fullText);
     }
 }
