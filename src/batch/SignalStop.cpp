@@ -41,6 +41,9 @@ void HandleStopSignalsFromStart()
     for (int signal : kSignals)
         ::sigaction(signal, &action, nullptr);
     ::signal(SIGXFSZ, SIG_IGN);
+    // A parent may start us with them blocked (the mask survives exec): a stop that is never seen
+    // would leave systemd or the operator nothing but SIGKILL.
+    ::sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
 }
 
 void RestoreDefaultStopSignals()
