@@ -87,8 +87,8 @@ TEST_F(SignalsAndOpensTest, APlantedNameNeitherHangsTheRunNorLeadsItElsewhere)
     {
         const char* name;
         Planted planted;
-        int status;            // the run's exit status
-        const char* saysWhat;  // in its messages, beside the name; "" when the run has nothing to say
+        int status;           // the run's exit status
+        const char* saysWhat; // in its messages, beside the name; "" when the run has nothing to say
     };
     const Case cases[] = {
         {".DATAGRP.LOCK", Planted::Link, 1, "a symbolic link"},
