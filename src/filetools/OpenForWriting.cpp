@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -106,7 +107,9 @@ WriterCheck OpenForWritingElsewhere(const std::string& path)
     ::fstat(fd, &st);
     // A read lease is refused with EAGAIN exactly while some descriptor on the file is open for writing;
     // it is granted only to the file's owner (or with CAP_LEASE) and on file systems that keep leases.
-    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+    // A writer opening the file meanwhile breaks it with a signal, SIGIO unless told otherwise, which
+    // would end this process; SIGURG is ignored without a handler, and the lease is given back at once.
+    if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
         ::fcntl(fd, F_SETLEASE, F_UNLCK);
         ::close(fd);
         return WriterCheck::None;
