@@ -2,6 +2,7 @@
 
 #include "batch/CommandRecord.h"
 #include "batch/ConfigFile.h"
+#include "batch/ConfigFileState.h"
 #include "batch/DatagroupLock.h"
 #include "batch/Recovery.h"
 #include "batch/Wildcard.h"
@@ -18,7 +19,7 @@
 #include "filetools/FileTools.h"
 #include "filetools/FolderListing.h"
 #include "filetools/FolderLock.h"
-#include "filetools/TextReplace.h"
+#include "filetools/OpenForWriting.h"
 
 #include <algorithm>
 #include <atomic>
@@ -129,23 +130,18 @@ public:
     void run()
     {
         ConversionSettings& s = m_ctx.settings;
-        const std::vector<std::string> items = SplitBarList(s.txtIDX);
         m_ctx.flags = RunFlags{};
-        if (s.txtXML.empty())
-            throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
-        const std::string datagroupFolder = DatagroupFolderPath(s);
-        if (!files::folderExists(files::nativePath(datagroupFolder)))
-            m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
-        m_xmlPath = datagroupFolder + "/DATAGRP.XML";
-        m_datagroupFolder = datagroupFolder;
-        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
-        // sends the marker into a folder that does not exist, and the command fails there).
-        const std::string markerPath = ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT");
-
         // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
         // two runs reading the same DATAGRP.XML would each save it without the other's documents.
         files::FolderLock lock;
-        TakeDatagroupLock(m_ctx, lock, datagroupFolder);
+        const std::string datagroupFolder = lockDatagroup(lock);
+        const std::vector<std::string> items = SplitBarList(s.txtIDX);
+        m_xmlPath = datagroupFolder + "/DATAGRP.XML";
+        m_datagroupFolder = datagroupFolder;
+        // Beside DATAGRP.XML under its own fixed name: a folder or company ID that holds ".xml" must not
+        // send it elsewhere, or the datagroup would never be submitted nor its number advanced.
+        const std::string markerPath = datagroupFolder + "/DATAGRP.SUBMIT";
+
         const std::string recovered = RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
@@ -179,6 +175,7 @@ public:
         if (files::fileExists(files::nativePath(m_xmlPath)))
             files::createEmptyFile(files::nativePath(markerPath));
         if (m_ctx.flags.DatagroupFull) {
+            RefreshFromConfigFile(m_ctx);
             const auto current = ParseInt32(s.txtDGNUMBER);
             if (!current)
                 throw numberFailure(s.txtDGNUMBER);
@@ -208,6 +205,24 @@ public:
     }
 
 private:
+    // Takes the writer lock of the datagroup the settings name. A run that waited may find the
+    // configuration changed by the run it waited for (a full datagroup advanced, say): it goes on with
+    // what the file holds now, and so into the datagroup that names.
+    std::string lockDatagroup(files::FolderLock& lock)
+    {
+        for (;;) {
+            if (m_ctx.settings.txtXML.empty())
+                throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
+            const std::string folder = DatagroupFolderPath(m_ctx.settings);
+            if (!files::folderExists(files::nativePath(folder)))
+                m_ctx.fileTools.CreateAnyFolder(folder);
+            TakeDatagroupLock(m_ctx, lock, folder);
+            if (!RefreshFromConfigFile(m_ctx) || DatagroupFolderPath(m_ctx.settings) == folder)
+                return folder;
+            lock.release();
+        }
+    }
+
     // False when the conversion run cancelled the batch.
     bool convertItem(const std::string& item)
     {
@@ -275,13 +290,32 @@ private:
         m_outcome.notices.push_back(std::move(text));
     }
 
+    // Readers (a viewer, a backup, a virus scanner) do no harm; only a file still being written is left.
+    bool noWriterElsewhere(const std::string& file)
+    {
+        switch (files::OpenForWritingElsewhere(file)) {
+        case files::WriterCheck::None:
+            return true;
+        case files::WriterCheck::Writing:
+            return false;
+        case files::WriterCheck::Unknown:
+            break;
+        }
+        if (!m_saidWriterUnknown) {
+            m_saidWriterUnknown = true;
+            notice("Which programs are writing index files cannot be asked here (no permission); an index file is "
+                   "converted once its size and time stay still for a second");
+        }
+        return files::SizeAndTimeStayStill(file);
+    }
+
     bool convertFile(const std::string& file)
     {
         if (!m_stoppedAfter.empty()) {
             ++m_leftForNextRun;
             return true;
         }
-        if (m_ctx.fileTools.IsFileInUse(file)) {
+        if (!noWriterElsewhere(file)) {
             notice("Index file in use, left for the next run: " + file);
             return true;
         }
@@ -304,6 +338,7 @@ private:
         conversion.journal = &journal;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
+            RefreshFromConfigFile(m_ctx);
             m_outcome.configSaveFailed |= !SaveConfigIfChanged(m_ctx, m_ctx.ConfigFile);
             rememberRunningConfig();
             if (m_ctx.settings.mRemove) {
@@ -333,6 +368,7 @@ private:
     std::string m_xmlPath;
     FileStamp m_runningConfig;
     bool m_selectedAny = false;
+    bool m_saidWriterUnknown = false;
     DatagroupCache m_datagroup;
     files::SharedFolderListings m_folderListings;
     std::string m_datagroupFolder;

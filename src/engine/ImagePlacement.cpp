@@ -4,6 +4,7 @@
 #include "engine/DatagroupDocument.h"
 #include "engine/JournalFormat.h"
 #include "engine/MoveRecorder.h"
+#include "engine/NameExtension.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
@@ -27,6 +28,17 @@ constexpr size_t kMovesPerBatch = 4096;
 Failure leavesItsFolder(std::string_view path)
 {
     return Failure(ErrorCode::PathFileAccess, "Copy Image File", "Image path leaves its folder: " + std::string(path));
+}
+
+// The names found in other letter case only, for a missing-file question.
+std::string otherCaseLines(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return {};
+    std::string text = "\rFound only in other letter case:";
+    for (const std::string& name : names)
+        text += "\r" + name;
+    return text;
 }
 
 std::string prefixOf(const std::string& folder)
@@ -91,26 +103,28 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
 
 // The file `below` the image folder when it is a regular file there; nothing when it is missing or no file
 // at all (a folder, FIFO, socket or device is never opened). A link is refused like a path that climbs
-// out: it may point anywhere. `fullTextOf` is the image's dotted extension when this is its full-text file.
+// out: it may point anywhere. `fullText` tells that this is an image's full-text file (for messages).
 // A name the folder's listing shows as a regular file is taken as one: the rename that follows moves the
 // entry itself, whatever it has become, and finds it gone if it went. A name absent from the listing is
 // judged missing only with `unlistedIsMissing`; otherwise lstat says. `listed` tells whether the listing
-// vouched for it.
-std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath,
-                                                   std::string_view fullTextOf, bool unlistedIsMissing, bool* listed)
+// vouched for it. A missing name is looked for in other letter case (the stations' file system ignored
+// case); `besideName` names the image a full-text file belongs to.
+ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath, bool fullText,
+                                                bool unlistedIsMissing, bool* listed, std::string_view besideName)
 {
     if (listed)
         *listed = false;
-    const auto refused = [&] {
-        return leavesItsFolder(fullTextOf.empty() ? std::string(imagePath)
-                                                  : ReplaceAllIgnoreCase(imagePath, fullTextOf, ".txt"));
+    const std::function<Failure()> refused = [&] {
+        if (!fullText)
+            return leavesItsFolder(imagePath);
+        return leavesItsFolder(ReplaceNameExtension(imagePath, ".txt").value_or(std::string(imagePath)));
     };
     const files::RootFolder::Folder found = m_sources.open(folderPart(below));
     switch (found.reach) {
     case files::Reach::Inside:
         break;
     case files::Reach::Missing:
-        return std::nullopt;
+        return {};
     case files::Reach::Leaves:
         throw refused();
     case files::Reach::Failed:
@@ -121,10 +135,10 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std
     case files::FolderListings::Seen::File:
         if (listed)
             *listed = true;
-        return files::FileAt{found.fd, std::move(name), m_sourcePrefix + below};
+        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
     case files::FolderListings::Seen::NotSeen:
         if (unlistedIsMissing)
-            return std::nullopt;
+            return otherCaseAt(found.fd, below, besideName, refused);
         break;
     case files::FolderListings::Seen::Unknown:
         break;
@@ -132,21 +146,57 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std
     int error = 0;
     switch (files::KindOfEntry(found.fd, name, error)) {
     case files::EntryKind::File:
-        return files::FileAt{found.fd, std::move(name), m_sourcePrefix + below};
+        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
         throw systemFailure(error, "Find File", m_sourcePrefix + below);
     case files::EntryKind::Missing:
+        return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:
         break;
     }
-    return std::nullopt;
+    return {};
 }
 
-PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document)
+// The names that differ from the missing one in letter case only. Read earlier, each is checked now: an
+// earlier line may have moved it away.
+ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::string& below, std::string_view besideName,
+                                                   const std::function<Failure()>& refused)
 {
-    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) +
+    const std::string_view folder = folderPart(below);
+    std::vector<std::string> names = m_sourceListings->otherCase().find(folder, folderFd, namePart(below), besideName);
+    const std::string shownFolder = m_sourcePrefix + (folder.empty() ? "" : std::string(folder) + "/");
+    SourceLookup found;
+    for (std::string& name : names) {
+        int error = 0;
+        switch (files::KindOfEntry(folderFd, name, error)) {
+        case files::EntryKind::File:
+            found.otherCase.push_back(std::move(name));
+            break;
+        case files::EntryKind::Link:
+            throw refused();
+        case files::EntryKind::Failed:
+            throw systemFailure(error, "Find File", shownFolder + name);
+        case files::EntryKind::Missing:
+        case files::EntryKind::Other:
+            break;
+        }
+    }
+    if (found.otherCase.size() == 1) {
+        found.file = files::FileAt{folderFd, found.otherCase.front(), shownFolder + found.otherCase.front()};
+        found.otherCase.clear();
+        return found;
+    }
+    for (std::string& name : found.otherCase)
+        name.insert(0, shownFolder);
+    return found;
+}
+
+PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document,
+                                            const std::vector<std::string>& otherCase)
+{
+    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
                               "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
     if (m_prompter.ask(missing) == MessageAnswer::Yes) {
@@ -156,15 +206,37 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
     throw Failure(23, "Missing Source File", "Source file not found.");
 }
 
+// The image's full-text file, found before anything moves so that a refused or doubtful one leaves the
+// image where it was. Two or more names in other letter case are asked about as a missing file: Yes
+// places the image without any of them.
+std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& below, std::string_view imagePath,
+                                                         const SourceLookup& image, bool imageListed)
+{
+    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(below, ".txt");
+    if (!fullTextBelow)
+        return std::nullopt; // a name without an extension has nothing to replace it with
+    // Most images have no full-text file. A listing read after the image was there is trusted to have
+    // shown the full-text file as well had it been written beside it.
+    SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
+    if (fullText.file || fullText.otherCase.empty())
+        return std::move(fullText.file);
+    const Message doubtful{"Source File: " + files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
+                               otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
+                               "\rSkip file and continue processing?",
+                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
+    if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
+        return std::nullopt;
+    throw Failure(23, "Missing Source File", "Source file not found.");
+}
+
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
 {
     const std::string imageExt = FileTools::GetFExt(imagePath);
     for (long n = 1;; ++n) {
-        const std::string number = "-" + FileTools::L0Pad(n, 4) + ".";
-        std::string newPath = ReplaceAllIgnoreCase(imagePath, "." + imageExt, number + AsciiLower(imageExt));
-        // A name without any dot would never change, and the search would never end: number it at the end.
-        if (newPath == imagePath)
-            newPath += number.substr(0, number.size() - 1);
+        const std::string number = "-" + FileTools::L0Pad(n, 4);
+        // A name without an extension is numbered at its end.
+        const std::string newPath = ReplaceNameExtension(imagePath, number + "." + AsciiLower(imageExt))
+                                        .value_or(std::string(imagePath) + number);
         const std::string below = files::RelativeBelow(newPath);
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
@@ -192,46 +264,42 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     const std::string below = files::RelativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
     bool imageListed = false;
-    std::optional<files::FileAt> from = sourceAt(below, imagePath, {}, false, &imageListed);
-    if (!from)
-        return missingSource(imagePath, document);
-    // Looked at before anything moves, so that a refused full-text file leaves the image where it was.
-    const std::string dottedExt = "." + FileTools::GetFExt(imagePath);
-    const std::string fullTextBelow = ReplaceAllIgnoreCase(below, dottedExt, ".txt");
-    // Most images have no full-text file. A listing read after the image was there, in the same folder,
-    // is trusted to have shown the full-text file as well had it been written beside it.
-    const bool listingSawBoth = imageListed && folderPart(fullTextBelow) == folderPart(below);
-    std::optional<files::FileAt> fullText = sourceAt(fullTextBelow, imagePath, dottedExt, listingSawBoth, nullptr);
+    SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
+    if (!image.file)
+        return missingSource(imagePath, document, image.otherCase);
+    std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, imageListed);
 
     if (m_recorder) {
-        if (deferMove(below, to, fullText ? fullTextBelow : std::string(), dottedExt))
+        if (deferMove(below, *image.file, to, fullText, imagePath))
             return PlacementOutcome::Placed;
         // Whatever follows is decided on the files as they are: the batch so far goes first. Its moves
         // open folders of their own, which may close the ones found above: they are found again.
         if (!m_pending.empty()) {
             finishMoves();
             to = destinationAt(below, imagePath);
-            from = sourceAt(below, imagePath, {}, false, nullptr);
-            if (!from)
-                return missingSource(imagePath, document);
-            fullText = sourceAt(fullTextBelow, imagePath, dottedExt, false, nullptr);
+            image = sourceAt(below, imagePath, false, false, nullptr);
+            if (!image.file)
+                return missingSource(imagePath, document, image.otherCase);
+            fullText = fullTextBeside(below, imagePath, image, false);
         }
     }
+    const files::FileAt& from = *image.file;
+
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
     if (m_recorder) {
-        m_recorder->beforeMove(from->shown, to.shown);
+        m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    switch (files::MoveFileAt(*from, to)) {
+    switch (files::MoveFileAt(from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
-        moveFullText(fullText, dottedExt, below, imagePath);
+        moveFullText(fullText, below, imagePath);
         return PlacementOutcome::Placed;
     case files::MoveOutcome::SourceMissing:
         if (m_recorder)
             m_recorder->moveNotMade();
-        return missingSource(imagePath, document);
+        return missingSource(imagePath, document, {});
     case files::MoveOutcome::DestinationTaken:
         if (m_recorder)
             m_recorder->moveNotMade();
@@ -240,7 +308,6 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     std::string placedBelow = below;
     if (m_settings.mAllowDupes) {
-        // The numbering reaches folder names that end in the extension too; such a folder is made.
         const std::string placedPath = duplicateName(imagePath, document);
         placedBelow = files::RelativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
@@ -253,9 +320,9 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             document.dropCurrentDocument();
             // The old image (and its full-text file) stays recoverable until DATAGRP.XML is saved: the
             // documents that name it are only replaced then.
-            setAside(below, imagePath, below);
-            setAside(ReplaceAllIgnoreCase(below, dottedExt, ".PVFULLTEXT"), imagePath,
-                     fullText ? fullTextBelow : std::string());
+            setAside(below, imagePath, sourceBelowOf(from), true);
+            if (const std::optional<std::string> oldText = ReplaceNameExtension(below, ".PVFULLTEXT"))
+                setAside(*oldText, imagePath, fullText ? sourceBelowOf(*fullText) : std::string(), false);
             to = destinationAt(below, imagePath);
             break;
         case MessageAnswer::No:
@@ -266,9 +333,9 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         }
     }
 
-    recordedMove(*from, to);
+    recordedMove(from, to);
     ++m_movedCount;
-    moveFullText(fullText, dottedExt, placedBelow, imagePath);
+    moveFullText(fullText, placedBelow, imagePath);
     return PlacementOutcome::Placed;
 }
 
@@ -294,27 +361,31 @@ void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& t
 // The usual line: its image is there, its destination free, and no move waiting in the batch touches
 // either. Its records are written now; the moves wait until the batch's records are durable, so that a
 // power cut can lose the records only of moves that were never made.
-bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& to, const std::string& fullTextBelow,
-                            std::string_view dottedExt)
+bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
+                            const std::optional<files::FileAt>& fullText, std::string_view imagePath)
 {
     int error = 0;
-    if (m_pendingBelow.count(below) || files::KindOfEntry(to.folder, to.name, error) != files::EntryKind::Missing)
+    if (m_pendingSources.count(from.shown) ||
+        files::KindOfEntry(to.folder, to.name, error) != files::EntryKind::Missing)
         return false;
-    PendingMove pending{below, {}, {}};
+    PendingMove pending{sourceBelowOf(from), below, {}, {}};
     std::string textTo;
-    if (!fullTextBelow.empty()) {
-        pending.textFromBelow = fullTextBelow;
-        pending.textToBelow = ReplaceAllIgnoreCase(below, dottedExt, ".PVFULLTEXT");
-        if (m_pendingBelow.count(pending.textFromBelow))
-            return false;
-        textTo = destinationAt(pending.textToBelow, below).shown;
+    if (fullText) {
+        const std::optional<std::string> textToBelow = ReplaceNameExtension(below, ".PVFULLTEXT");
+        if (textToBelow) {
+            if (m_pendingSources.count(fullText->shown))
+                return false;
+            pending.textFromBelow = sourceBelowOf(*fullText);
+            pending.textToBelow = *textToBelow;
+            textTo = destinationAt(*textToBelow, imagePath).shown;
+        }
     }
-    m_recorder->beforeMove(m_sourcePrefix + below, to.shown);
-    if (!fullTextBelow.empty()) {
-        m_recorder->beforeMove(m_sourcePrefix + fullTextBelow, textTo);
-        m_pendingBelow.insert(pending.textFromBelow);
+    m_recorder->beforeMove(from.shown, to.shown);
+    m_pendingSources.insert(from.shown);
+    if (!pending.textFromBelow.empty()) {
+        m_recorder->beforeMove(fullText->shown, textTo);
+        m_pendingSources.insert(fullText->shown);
     }
-    m_pendingBelow.insert(below);
     m_pending.push_back(std::move(pending));
     if (m_pending.size() >= kMovesPerBatch)
         finishMoves();
@@ -328,13 +399,13 @@ void ImagePlacer::finishMoves()
     m_recorder->makeDurable();
     std::vector<PendingMove> batch;
     batch.swap(m_pending);
-    m_pendingBelow.clear();
+    m_pendingSources.clear();
     for (const PendingMove& move : batch) {
-        const files::RootFolder::Folder source = m_sources.open(folderPart(move.imageBelow));
+        const files::RootFolder::Folder source = m_sources.open(folderPart(move.imageFromBelow));
         if (source.reach != files::Reach::Inside)
-            throw systemFailure(ENOENT, "Move File", m_sourcePrefix + move.imageBelow);
-        const files::FileAt from{source.fd, namePart(move.imageBelow), m_sourcePrefix + move.imageBelow};
-        const files::FileAt to = destinationAt(move.imageBelow, move.imageBelow);
+            throw systemFailure(ENOENT, "Move File", m_sourcePrefix + move.imageFromBelow);
+        const files::FileAt from{source.fd, namePart(move.imageFromBelow), m_sourcePrefix + move.imageFromBelow};
+        const files::FileAt to = destinationAt(move.imageToBelow, move.imageToBelow);
         if (const files::MoveOutcome outcome = files::MoveFileAt(from, to); outcome != files::MoveOutcome::Moved)
             throw systemFailure(outcome == files::MoveOutcome::SourceMissing ? ENOENT : EEXIST, "Move File",
                                 outcome == files::MoveOutcome::SourceMissing ? from.shown : to.shown);
@@ -345,7 +416,7 @@ void ImagePlacer::finishMoves()
         if (textSource.reach != files::Reach::Inside)
             continue;
         const files::FileAt textFrom{textSource.fd, namePart(move.textFromBelow), m_sourcePrefix + move.textFromBelow};
-        const files::FileAt textTo = destinationAt(move.textToBelow, move.imageBelow);
+        const files::FileAt textTo = destinationAt(move.textToBelow, move.imageToBelow);
         if (files::MoveFileAt(textFrom, textTo) == files::MoveOutcome::DestinationTaken)
             throw systemFailure(EEXIST, "Move File", textTo.shown);
     }
@@ -353,7 +424,7 @@ void ImagePlacer::finishMoves()
 
 // Renames the datagroup's file `destinationBelow`, when there is one, to a hidden name beside it.
 void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view imagePath,
-                           const std::string& sourceBelow)
+                           const std::string& sourceBelow, bool image)
 {
     const files::FileAt existing = destinationAt(destinationBelow, imagePath);
     int error = 0;
@@ -374,7 +445,7 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
             m_recorder->beforeSetAside(existing.shown, aside.shown);
         switch (files::MoveFileAt(existing, aside)) {
         case files::MoveOutcome::Moved:
-            m_replaced.push_back({destinationBelow, asideName, sourceBelow});
+            m_replaced.push_back({destinationBelow, asideName, sourceBelow, image});
             return;
         case files::MoveOutcome::SourceMissing:
             return;
@@ -408,7 +479,7 @@ void ImagePlacer::restoreReplaced()
                 files::MoveFileAt(
                     current, files::FileAt{source.fd, namePart(it->sourceBelow), m_sourcePrefix + it->sourceBelow}) ==
                     files::MoveOutcome::Moved &&
-                it->sourceBelow == it->destinationBelow)
+                it->image)
                 --m_movedCount;
         }
         files::MoveFileAt(files::FileAt{folder.fd, it->asideName, current.shown}, current);
@@ -416,12 +487,14 @@ void ImagePlacer::restoreReplaced()
     m_replaced.clear();
 }
 
-void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
-                               const std::string& placedBelow, std::string_view imagePath)
+void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
+                               std::string_view imagePath)
 {
-    if (!fullText)
+    // Only an image with an extension has a full-text file, and a numbered name keeps it.
+    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(placedBelow, ".PVFULLTEXT");
+    if (!fullText || !fullTextBelow)
         return;
-    const files::FileAt to = destinationAt(ReplaceAllIgnoreCase(placedBelow, dottedExt, ".PVFULLTEXT"), imagePath);
+    const files::FileAt to = destinationAt(*fullTextBelow, imagePath);
     if (m_recorder) {
         m_recorder->beforeMove(fullText->shown, to.shown);
         m_recorder->makeDurable();

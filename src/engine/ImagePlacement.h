@@ -4,6 +4,7 @@
 #include "filetools/FolderListing.h"
 #include "filetools/MoveAt.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ namespace tollavar {
 
 struct ConversionSettings;
 class DatagroupDocument;
+class Failure;
 class FileTools;
 class MoveRecorder;
 class Prompter;
@@ -39,8 +41,9 @@ public:
     PlacementOutcome place(std::string_view imagePath, DatagroupDocument& document);
 
     long movedCount() const { return m_movedCount; }
-    // Told of every move before it is made (none: nobody keeps a record). With a recorder, the usual
-    // moves wait in a batch until its records are durable; finishMoves makes the last batch's.
+    // Told of every move before it is made (none: nobody keeps a record).
+    // With a recorder, the usual moves wait in a batch until its records are durable; finishMoves makes
+    // the last batch's.
     void setRecorder(MoveRecorder* recorder) { m_recorder = recorder; }
     void finishMoves();
     // Files the user chose to replace wait under a hidden name until DATAGRP.XML no longer needs them:
@@ -52,17 +55,31 @@ public:
     void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
 
 private:
+    // A source file found under its exact name or, failing that, under the one name that differs from it
+    // in letter case only; with two or more such names, none is taken and they are listed instead.
+    struct SourceLookup
+    {
+        std::optional<files::FileAt> file;
+        std::vector<std::string> otherCase;
+    };
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
-    std::optional<files::FileAt> sourceAt(const std::string& below, std::string_view imagePath,
-                                          std::string_view fullTextOf, bool unlistedIsMissing, bool* listed);
-    PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document);
-    void moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
-                      const std::string& placedBelow, std::string_view imagePath);
+    SourceLookup sourceAt(const std::string& below, std::string_view imagePath, bool fullText, bool unlistedIsMissing,
+                          bool* listed, std::string_view besideName = {});
+    SourceLookup otherCaseAt(int folderFd, const std::string& below, std::string_view besideName,
+                             const std::function<Failure()>& refused);
+    PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document,
+                                   const std::vector<std::string>& otherCase);
+    std::optional<files::FileAt> fullTextBeside(const std::string& below, std::string_view imagePath,
+                                                const SourceLookup& image, bool imageListed);
+    void moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
+                      std::string_view imagePath);
     std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
-    bool deferMove(const std::string& below, const files::FileAt& to, const std::string& fullTextBelow,
-                   std::string_view dottedExt);
-    void setAside(const std::string& destinationBelow, std::string_view imagePath, const std::string& sourceBelow);
+    bool deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
+                   const std::optional<files::FileAt>& fullText, std::string_view imagePath);
+    void setAside(const std::string& destinationBelow, std::string_view imagePath, const std::string& sourceBelow,
+                  bool image);
     void recordedMove(const files::FileAt& from, const files::FileAt& to);
+    std::string sourceBelowOf(const files::FileAt& source) const { return source.shown.substr(m_sourcePrefix.size()); }
 
     const ConversionSettings& m_settings;
     const FileTools& m_fileTools;
@@ -85,17 +102,19 @@ private:
     // folder descriptor may be closed by the time the batch is made).
     struct PendingMove
     {
-        std::string imageBelow;
+        std::string imageFromBelow;
+        std::string imageToBelow;
         std::string textFromBelow; // empty: no full-text file
         std::string textToBelow;
     };
     std::vector<PendingMove> m_pending;
-    std::unordered_set<std::string> m_pendingBelow;
+    std::unordered_set<std::string> m_pendingSources;
     struct Replaced
     {
         std::string destinationBelow;
         std::string asideName;
         std::string sourceBelow; // where its replacement came from; empty: nothing took its place
+        bool image = false;
     };
     std::vector<Replaced> m_replaced;
 };

@@ -17,7 +17,12 @@ bool pathExists(const std::string& path);   // file or folder
 
 void createFolder(const std::string& path); // one level; an existing folder is an error
 
+enum class LinkRule;
+
+// The whole of a regular file; anything else at the name (a folder, a pipe, a device) is a Failure, and
+// the open never waits. The one-argument form follows a link to a regular file.
 std::string readAll(const std::string& path);
+std::string readAll(const std::string& path, LinkRule links);
 
 // Replaces (or creates) `path` so that a failure at any point leaves the previous file whole:
 // temporary file in the same folder, every write checked, fsync, rename over, fsync the folder. A link
@@ -43,7 +48,7 @@ void moveFileReplacing(const std::string& from, const std::string& to);
 // file system has no hard links, the file is copied.
 void addNameNoReplace(const std::string& existing, const std::string& newName);
 
-// Names of the regular files in a folder, in name order.
+// Names of the regular files in a folder, in the order of NameOrderLess.
 std::vector<std::string> listFiles(const std::string& folder);
 
 // An open descriptor held for the length of a run (the conversion keeps DATAGRP.XML open for

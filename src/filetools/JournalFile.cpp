@@ -3,6 +3,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
 #include "filetools/PosixFile.h"
+#include "filetools/RegularFileOpen.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,10 +80,7 @@ JournalFile::~JournalFile()
 void JournalFile::create(const std::string& staging, const std::string& path, std::string_view head)
 {
     close();
-    faults::checkpoint("Create File", staging);
-    UniqueFd fd(::open(staging.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        fail("Create File", staging);
+    UniqueFd fd = openRegularFile(staging, O_RDWR | O_CREAT | O_TRUNC, LinkRule::Refuse, "Create File", 0600);
     try {
         writeAll(fd.get(), head, staging);
         faults::checkpoint("Sync File", staging);
@@ -158,20 +156,18 @@ void JournalFile::remove()
 
 std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
 {
-    faults::checkpoint("Open File", path);
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    struct stat st
+    {
+    };
+    if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT)
             return std::nullopt;
         fail("Open File", path);
     }
-    struct stat st
-    {
-    };
+    // Never followed, never blocking, and anything but a regular file is refused by what it is.
+    UniqueFd fd = openRegularFile(path, O_RDONLY, LinkRule::Refuse, "Open File");
     if (::fstat(fd.get(), &st) != 0)
         fail("Open File", path);
-    if (!S_ISREG(st.st_mode))
-        fail("Open File", path, EINVAL);
     OpenedJournal opened;
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
         opened.lock = JournalLock::Held;
@@ -227,10 +223,7 @@ std::string SetJournalAside(const std::string& path)
 
 void WriteWholeFile(const std::string& staging, const std::string& path, std::string_view bytes)
 {
-    faults::checkpoint("Create File", staging);
-    UniqueFd fd(::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (fd.get() < 0)
-        fail("Create File", staging);
+    UniqueFd fd = openRegularFile(staging, O_WRONLY | O_CREAT | O_TRUNC, LinkRule::Refuse, "Create File", 0600);
     try {
         writeAll(fd.get(), bytes, staging);
         faults::checkpoint("Sync File", staging);
