@@ -200,8 +200,10 @@ public:
         }
         deleteTemporaries(temporaries);
         const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
-        if (files::fileExists(kept))
-            files::deleteFile(kept);
+        for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
+            if (files::fileExists(path))
+                files::deleteFile(path);
+        }
     }
 
     long putBackCount() const { return m_putBack; }
