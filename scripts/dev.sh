@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(g++ cmake ninja-build pkg-config libxml2-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox x11-utils
+          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang libclang-rt-14-dev xvfb xauth openbox x11-utils
           dpkg-dev file desktop-file-utils appstream)
 
 install_missing() {
