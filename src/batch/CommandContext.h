@@ -7,6 +7,8 @@
 namespace tollavar {
 
 class FileDialog;
+class RunRecordSink;
+class ConversionObserver;
 
 // What the window's commands (Convert, Open, Save, Save As, New) work on. The window owns every
 // piece for the program's life; tests build one from fakes.
@@ -22,6 +24,12 @@ struct CommandContext
     // A hot folder removes every index file it converted whatever the configuration says; an interrupted
     // run must then be finished the same way, or its index file would be converted twice.
     bool alwaysRemoveProcessed = false;
+    // Where each Convert command's record goes (the run history); none: no record is kept.
+    RunRecordSink* runRecords = nullptr;
+    // Shown the conversions' progress (a terminal line); none: nobody watches.
+    ConversionObserver* progress = nullptr;
+    // How the command was started, as the record names it: "window", "unattended", "watch".
+    std::string runMode = "window";
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };
