@@ -3,11 +3,14 @@
 #include "app/LongOptions.h"
 #include "app/QtFileDialog.h"
 #include "app/QtSettingsStore.h"
+#include "app/RunHistoryLog.h"
 #include "app/Startup.h"
+#include "app/SystemdNotifier.h"
 #include "app/TerminalPrompter.h"
 #include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
+#include "batch/RunHistory.h"
 #include "batch/WatchCommand.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
@@ -93,6 +96,15 @@ int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals)
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
+    RunHistoryLog history(options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    ctx.runRecords = &history;
+    ctx.runMode = "watch";
+    SystemdNotifier systemd;
+    if (systemd.active()) {
+        watch.events = &systemd;
+        // A long conversion must not look like a hang to the watchdog.
+        ctx.progress = &systemd;
+    }
     const int status = WatchAndConvert(ctx, watch, stopSignals, std::cerr);
     if (status == ExitStatus::Success) {
         signalfd_siginfo info{};

@@ -3,6 +3,7 @@
 #include "batch/CommandContext.h"
 #include "batch/ConvertCommand.h"
 #include "batch/HotFolder.h"
+#include "batch/WatchEvents.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "filetools/Failure.h"
@@ -52,7 +53,10 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, st
 class Watch
 {
 public:
-    Watch(CommandContext& ctx, std::ostream& log) : m_ctx(ctx), m_log(log) { m_ctx.alwaysRemoveProcessed = true; }
+    Watch(CommandContext& ctx, std::ostream& log, WatchEvents* events) : m_ctx(ctx), m_log(log), m_events(events)
+    {
+        m_ctx.alwaysRemoveProcessed = true;
+    }
 
     // One Convert command over the files of the burst that an item selects; the rest wait.
     void convertBurst(const std::vector<ReadyFile>& ready)
@@ -80,6 +84,8 @@ public:
                           const std::string& rootName, const std::string& documentName) {
                 return convertOne(conversion, file, xmlFile, rootName, documentName);
             });
+        if (m_events)
+            m_events->status(statusLine(outcome.record));
         if (!outcome.ranToEnd)
             m_log << "tollavar: the Convert command stopped before its end (see above); watching goes on" << std::endl;
         else if (m_ctx.flags.DatagroupFull)
@@ -88,6 +94,24 @@ public:
     }
 
 private:
+    // "converted a.idx: 300 documents into ACME0007"
+    static std::string statusLine(const RunRecord& record)
+    {
+        std::string names;
+        long documents = 0;
+        bool allConverted = true;
+        for (const IndexFileRecord& file : record.files) {
+            names += (names.empty() ? "" : ", ") + FileTools::GetFName(file.path);
+            documents += file.facts.documentsAdded;
+            allConverted &= file.converted;
+        }
+        const std::string datagroup = FileTools::GetFName(record.datagroupFolder);
+        if (record.files.empty())
+            return record.outcome + (datagroup.empty() ? "" : " in " + datagroup);
+        return std::string(allConverted && record.exitStatus == 0 ? "converted " : "failed ") + names + ": " +
+               std::to_string(documents) + " documents into " + datagroup;
+    }
+
     bool convertOne(ConversionContext& conversion, const std::string& file, const std::string& xmlFile,
                     const std::string& rootName, const std::string& documentName)
     {
@@ -126,6 +150,7 @@ private:
 
     CommandContext& m_ctx;
     std::ostream& m_log;
+    WatchEvents* m_events;
     std::map<std::string, ReadyFile> m_ready;
     std::set<std::string> m_selected;
 };
@@ -156,13 +181,20 @@ int WatchAndConvert(CommandContext& ctx, const WatchOptions& options, int stopFd
         log << "tollavar: " << folder.path << ": " << folder.how << std::endl;
     printNotices(hot, log);
 
-    Watch watch(ctx, log);
+    Watch watch(ctx, log, options.events);
+    if (options.events) {
+        if (options.events->heartbeatEvery().count() > 0)
+            hot.setHeartbeat(options.events->heartbeatEvery(), [events = options.events] { events->alive(); });
+        options.events->watching();
+    }
     std::vector<ReadyFile> ready;
     while (hot.waitForBurst(stopFd, ready)) {
         printNotices(hot, log);
         watch.convertBurst(ready);
         hot.handled(ready);
     }
+    if (options.events)
+        options.events->stopping();
     printNotices(hot, log);
     return 0;
 }

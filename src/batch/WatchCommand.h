@@ -7,11 +7,13 @@
 namespace tollavar {
 
 struct CommandContext;
+class WatchEvents;
 
 struct WatchOptions
 {
     std::chrono::milliseconds settle{2000};
     std::optional<std::chrono::seconds> poll; // poll every folder at this interval instead of inotify
+    WatchEvents* events = nullptr;            // told when watching starts and stops and what was done
 };
 
 // The hot folder: watches the folders of the settings' items and runs one Convert command for each
