@@ -60,6 +60,10 @@ package_and_check() {
     *libqt6widgets6*libxml2* | *libxml2*libqt6widgets6*) ;;
     *) echo "the package's dependencies miss Qt or libxml2" >&2; return 1 ;;
     esac
+    case "$depends" in
+    *libsystemd0*) ;;
+    *) echo "the package's dependencies miss libsystemd0" >&2; return 1 ;;
+    esac
     local f
     for f in usr/bin/tollavar usr/share/doc/tollavar/TLManual.pdf usr/share/man/man1/tollavar.1 \
              usr/share/applications/tollavar.desktop usr/share/metainfo/tollavar.metainfo.xml \

@@ -6,6 +6,7 @@
 #include "app/RunHistoryLog.h"
 #include "app/Startup.h"
 #include "app/SystemdNotifier.h"
+#include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
 #include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
@@ -153,7 +154,11 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         if (options.watch) {
             status = runWatch(ctx, options, stopSignals);
         } else {
+            TerminalProgress progress(STDERR_FILENO);
+            if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
+                ctx.progress = &progress;
             const BatchCheckReport report = CheckBatch(ctx);
+            ctx.progress = nullptr;
             std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
             status = report.blockingCount() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }
