@@ -47,13 +47,18 @@ public:
     {
         if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
             m_configUnreadable = true;
+        if (m_watchdog)
+            m_watchdog->linesDone(0, 0);
         return m_inner.ask(message);
     }
     bool configUnreadable() const { return m_configUnreadable; }
+    // A wait for a busy datagroup asks again every second: each time is a sign of life.
+    void keepAlive(ConversionObserver* watchdog) { m_watchdog = watchdog; }
 
 private:
     Prompter& m_inner;
     bool m_configUnreadable = false;
+    ConversionObserver* m_watchdog = nullptr;
 };
 
 // Start-up's host with no window: the rectangle is read and dropped, the clipboard left alone, so
@@ -91,7 +96,7 @@ private:
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals)
+int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals, StartupWatchingPrompter& prompter)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
@@ -105,8 +110,12 @@ int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals)
         watch.events = &systemd;
         // A long conversion must not look like a hang to the watchdog.
         ctx.progress = &systemd;
+        prompter.keepAlive(&systemd);
     }
     const int status = WatchAndConvert(ctx, watch, stopSignals, std::cerr);
+    prompter.keepAlive(nullptr);
+    ctx.progress = nullptr;
+    ctx.runRecords = nullptr;
     if (status == ExitStatus::Success) {
         signalfd_siginfo info{};
         const bool named = ::read(stopSignals, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
@@ -152,7 +161,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         if (prompter.configUnreadable())
             return ConvertOutcome{};
         if (options.watch) {
-            status = runWatch(ctx, options, stopSignals);
+            status = runWatch(ctx, options, stopSignals, prompter);
         } else {
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
