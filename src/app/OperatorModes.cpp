@@ -12,9 +12,12 @@
 #include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
 #include "batch/RunHistory.h"
+#include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
+#include "batch/WatchSignals.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
+#include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "ui/StartupHost.h"
@@ -23,7 +26,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
-#include <sys/signalfd.h>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -96,12 +99,14 @@ private:
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals, StartupWatchingPrompter& prompter)
+int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals,
+             StartupWatchingPrompter& prompter)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
+    watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
     RunHistoryLog history(options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";
@@ -112,14 +117,13 @@ int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals, S
         ctx.progress = &systemd;
         prompter.keepAlive(&systemd);
     }
-    const int status = WatchAndConvert(ctx, watch, stopSignals, std::cerr);
+    const int status = WatchAndConvert(ctx, watch, watchSignals, std::cerr);
     prompter.keepAlive(nullptr);
     ctx.progress = nullptr;
     ctx.runRecords = nullptr;
     if (status == ExitStatus::Success) {
-        signalfd_siginfo info{};
-        const bool named = ::read(stopSignals, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
-        std::cerr << "tollavar: stopped" << (named ? std::string(" by SIG") + ::sigabbrev_np(info.ssi_signo) : "")
+        const int signal = watchSignals.stopSignal();
+        std::cerr << "tollavar: stopped" << (signal != 0 ? std::string(" by SIG") + ::sigabbrev_np(signal) : "")
                   << "; no conversion was in progress" << std::endl;
     }
     return status;
@@ -131,17 +135,20 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
 {
     // Blocked before anything else, so that a signal during a conversion waits for the batch to end
     // and is then read from the descriptor instead of ending the process half way.
-    int stopSignals = -1;
+    std::optional<WatchSignals> watchSignals;
     if (options.watch) {
-        sigset_t stopping;
-        sigemptyset(&stopping);
-        sigaddset(&stopping, SIGTERM);
-        sigaddset(&stopping, SIGINT);
-        if (::sigprocmask(SIG_BLOCK, &stopping, nullptr) != 0 ||
-            (stopSignals = ::signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK)) < 0) {
-            std::cerr << "tollavar: cannot take SIGTERM and SIGINT: " << std::strerror(errno) << std::endl;
+        watchSignals.emplace();
+        if (!watchSignals->ok()) {
+            std::cerr << "tollavar: cannot take SIGTERM, SIGINT and SIGHUP: " << std::strerror(errno) << std::endl;
             return ExitStatus::StartupFailed;
         }
+    } else {
+        // A check changes nothing: a signal may end it as it comes.
+        if (StopRequested()) {
+            std::cerr << "tollavar: " << StoppedBeforeConvertingText() << std::endl;
+            return ExitStatus::ConversionFailed;
+        }
+        RestoreDefaultStopSignals();
     }
 
     QtSettingsStore store;
@@ -149,9 +156,14 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
     FileTools fileTools(store, opener);
     // Nobody answers questions here, even at a terminal: a check asks none, and a watch must never
     // wait on its input.
-    TerminalPrompter terminal(
-        std::cin, std::cerr, false, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
-        options.waitSeconds.value_or(600));
+    // A watcher waiting for a busy datagroup still hears SIGTERM at once.
+    const auto pause = [&watchSignals] {
+        if (watchSignals)
+            watchSignals->pause(std::chrono::seconds(1));
+        else
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    };
+    TerminalPrompter terminal(std::cin, std::cerr, false, pause, options.waitSeconds.value_or(600));
     StartupWatchingPrompter prompter(terminal);
     HeadlessFileDialog dialog;
     WindowlessHost host(store, fileTools, prompter, dialog);
@@ -161,7 +173,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         if (prompter.configUnreadable())
             return ConvertOutcome{};
         if (options.watch) {
-            status = runWatch(ctx, options, stopSignals, prompter);
+            status = runWatch(ctx, options, *watchSignals, prompter);
         } else {
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
@@ -186,8 +198,6 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         std::cerr << "tollavar: the configuration cannot be read\n";
         return ExitStatus::StartupFailed;
     }
-    if (stopSignals >= 0)
-        ::close(stopSignals);
     return status;
 }
 

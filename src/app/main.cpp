@@ -34,6 +34,9 @@ extern "C" const char* __lsan_default_suppressions()
 int main(int argc, char** argv)
 {
     using namespace tollavar;
+    // Before anything else: a signal that comes while the program starts must not kill it half way,
+    // nor a file-size limit end a write without a word.
+    HandleStopSignalsFromStart();
     // Read before QApplication removes the options it knows from argv, and before any display is
     // needed: --help and --version work on a server too.
     const LongOptionsResult longOptions = ReadLongOptions(argc, argv);
@@ -92,13 +95,17 @@ int main(int argc, char** argv)
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     std::optional<RunRecord> unattendedRecord;
     const StartupResult start = Form_Load(window, arguments, [&](CommandContext& ctx) {
+        if (StopRequested()) {
+            ConvertOutcome stopped;
+            stopped.notices.push_back(StoppedBeforeConvertingText());
+            return stopped;
+        }
         SignalStopGuard stopOnSignal;
         ctx.runMode = "unattended";
         if (showProgress)
             ctx.progress = &progress;
         ConvertOutcome outcome = mConvert_Click(ctx);
         ctx.progress = nullptr;
-        outcome.allConverted = outcome.allConverted && !StopRequested();
         unattendedRecord = outcome.record;
         return outcome;
     });
@@ -124,6 +131,12 @@ int main(int argc, char** argv)
         }
         break;
     }
+    if (StopRequested()) {
+        std::cerr << "Tollavar: " << StoppedBeforeConvertingText() << '\n';
+        return ExitStatus::ConversionFailed;
+    }
+    // An open window converts only when asked; until then a signal ends it as it would any program.
+    RestoreDefaultStopSignals();
     window.show();
     return app.exec();
 }
