@@ -47,7 +47,8 @@ void TerminalProgress::indexFileStarted(std::string_view indexFile, long totalLi
     m_name = std::string(slash == std::string_view::npos ? indexFile : indexFile.substr(slash + 1));
     m_total = totalLines;
     m_started = Clock::now();
-    m_lastDrawn = m_started;
+    // The first report draws at once; a short file is seen too.
+    m_lastDrawn = Clock::time_point{};
 }
 
 void TerminalProgress::linesDone(long lines, long documents)

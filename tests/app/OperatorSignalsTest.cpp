@@ -25,7 +25,7 @@ using testing::TempDir;
 using testing::writeFile;
 using namespace std::chrono_literals;
 
-// A batch of `lines` documents without images: quick to convert, yet long enough to be watched.
+// A batch of `lines` documents without images, within what one datagroup holds.
 std::string writeBatch(const TempDir& dir, long lines)
 {
     std::string index;
@@ -78,11 +78,11 @@ std::string runOnTerminal(const TempDir& dir, std::vector<std::string> arguments
 TEST(OperatorOutput, ProgressShowsOnATerminalOnly)
 {
     TempDir dir;
-    const std::string config = writeBatch(dir, 150000);
+    const std::string config = writeBatch(dir, 30000);
 
     const std::string terminal = runOnTerminal(dir, {config, "/u:1"});
     EXPECT_NE(terminal.find("\rbig.csv: "), std::string::npos) << terminal;
-    EXPECT_NE(terminal.find(" of 150000 lines, "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" of 30000 lines, "), std::string::npos) << terminal;
     EXPECT_NE(terminal.find(" documents/s, "), std::string::npos) << terminal;
     EXPECT_NE(terminal.find(" left\x1b[K"), std::string::npos) << terminal;
     EXPECT_NE(terminal.rfind("\r\x1b[K"), std::string::npos) << "never cleared: " << terminal;
