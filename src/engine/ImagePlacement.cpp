@@ -417,8 +417,15 @@ void ImagePlacer::finishMoves()
             continue;
         const files::FileAt textFrom{textSource.fd, namePart(move.textFromBelow), m_sourcePrefix + move.textFromBelow};
         const files::FileAt textTo = destinationAt(move.textToBelow, move.imageToBelow);
-        if (files::MoveFileAt(textFrom, textTo) == files::MoveOutcome::DestinationTaken)
+        switch (files::MoveFileAt(textFrom, textTo)) {
+        case files::MoveOutcome::Moved:
+            ++m_fullTextsMoved;
+            break;
+        case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move
+            break;
+        case files::MoveOutcome::DestinationTaken:
             throw systemFailure(EEXIST, "Move File", textTo.shown);
+        }
     }
 }
 
@@ -504,6 +511,8 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
         m_recorder->moveNotMade();
     switch (outcome) {
     case files::MoveOutcome::Moved:
+        ++m_fullTextsMoved;
+        return;
     case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move
         return;
     case files::MoveOutcome::DestinationTaken:
