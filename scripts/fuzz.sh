@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-600}
 shift || true
-all_targets=(index_line config_file datagroup_xml command_line)
+all_targets=(index_line config_file datagroup_xml command_line run_journal)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 jobs=${FUZZ_JOBS:-2}

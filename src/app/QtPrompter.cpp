@@ -20,6 +20,8 @@ QMessageBox::Icon iconFor(MessageIcon icon)
         return QMessageBox::Warning;
     case MessageIcon::Question:
         return QMessageBox::Question;
+    case MessageIcon::Information:
+        return QMessageBox::Information;
     case MessageIcon::None:
         break;
     }

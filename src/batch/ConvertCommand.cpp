@@ -1,5 +1,6 @@
 #include "batch/ConvertCommand.h"
 
+#include "batch/CommandRecord.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConfigFileState.h"
 #include "batch/DatagroupLock.h"
@@ -21,9 +22,11 @@
 #include "filetools/FolderLock.h"
 #include "filetools/OpenForWriting.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 
 namespace tollavar {
@@ -146,16 +149,35 @@ public:
             if (files::pathExists(RunJournal::pathFor(datagroupFolder)))
                 m_recorder->setRecoveryRan();
         }
-        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
+        const std::string recovered = RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
+        startRecord(recovered);
+        // Only a command that was killed or stopped by a signal leaves its record: one that ended on a
+        // failure it reported is run again whole, as a failed command always was.
+        struct RecordEnd
+        {
+            std::unique_ptr<CommandRecord>& record;
+            ~RecordEnd()
+            {
+                if (record && !StopRequested()) {
+                    try {
+                        record->remove();
+                    } catch (const Failure&) {
+                    }
+                }
+            }
+        } recordEnd{m_record};
         for (const std::string& item : items) {
-            if (StopRequested() || !convertItem(item))
+            if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
         }
         if (!m_selectedAny)
             notice("No index file matched: " + s.txtIDX);
 
+        // The importer takes a marked datagroup as finished: no lock file may be left in it, so the lock
+        // goes first (the finished file's journal still guards the advance).
+        lock.release();
         // A datagroup without its DATAGRP.XML has nothing to submit.
         if (files::fileExists(files::nativePath(m_xmlPath)))
             files::createEmptyFile(files::nativePath(markerPath));
@@ -168,6 +190,23 @@ public:
                 throw Failure(kOverflow, kProgramName, "Overflow");
             s.txtDGNUMBER = std::to_string(*current + 1);
             m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
+        }
+        // The datagroup is marked and advanced: a journal that stays is only an empty promise. The
+        // command's record stays while files are left for the next run.
+        try {
+            if (m_finishedJournal)
+                m_finishedJournal->remove();
+            if (m_leftForNextRun == 0)
+                m_record->remove();
+        } catch (const Failure& failure) {
+            m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
+                                       MessageIcon::Warning, MessageButtons::Ok});
+        }
+        if (!m_stoppedAfter.empty()) {
+            notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
+                   std::to_string(m_leftForNextRun) + " selected index file(s) left for the next run");
+            m_outcome.stoppedBetweenFiles = true;
+            m_outcome.allConverted = m_outcome.allConverted && m_leftForNextRun == 0;
         }
         m_outcome.ranToEnd = true;
     }
@@ -241,6 +280,17 @@ public:
     }
 
 private:
+    // What an unfinished earlier command with this configuration finished is not converted again; each
+    // file this command selects is recorded as it comes to it.
+    void startRecord(const std::string& recovered)
+    {
+        m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
+        m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
+        if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
+            m_finishedEarlier.push_back(CommandRecord::describe(recovered));
+        m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
+    }
+
     void notice(std::string text)
     {
         m_ctx.host.setStatusPanel(1, text);
@@ -268,12 +318,27 @@ private:
 
     bool convertFile(const std::string& file)
     {
+        if (!m_stoppedAfter.empty()) {
+            ++m_leftForNextRun;
+            return true;
+        }
         if (!noWriterElsewhere(file)) {
             notice("Index file in use, left for the next run: " + file);
             return true;
         }
+        const CommandRecord::IndexFile described = CommandRecord::describe(file);
+        if (std::find(m_finishedEarlier.begin(), m_finishedEarlier.end(), described) != m_finishedEarlier.end()) {
+            notice("Converted already by the interrupted command: " + file);
+            return true;
+        }
+        m_record->select(described);
         const FileStamp before = stampOf(file);
-        RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
+        // The previous file's bookkeeping is durable: its journal has done its work.
+        if (m_finishedJournal)
+            m_finishedJournal->remove();
+        auto journalOwner = std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
+                                                         m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
+        RunJournal& journal = *journalOwner;
         ConversionContext conversion{m_ctx.settings, m_ctx.flags, m_ctx.fileTools,
                                      m_recorder ? static_cast<Prompter&>(*m_recorder) : m_ctx.prompter, m_ctx.host};
         if (m_recorder) {
@@ -295,11 +360,18 @@ private:
                 else
                     notice("Index file changed while it was converted, not removed: " + file);
             }
-            journal.remove();
+            // Kept until the next file begins or the command has advanced the datagroup: a run killed
+            // before then still finds what is left to do.
+            m_finishedJournal = std::move(journalOwner);
+            m_record->finish(described);
+            // A stop that came once the save had begun has let this file finish; the command ends here,
+            // counting what it leaves, and still marks and advances the datagroup.
+            if (StopRequested() && !m_ctx.flags.BatchCanceled)
+                m_stoppedAfter = file;
         } else {
             m_outcome.allConverted = false;
         }
-        return !m_ctx.flags.BatchCanceled && !StopRequested();
+        return !m_ctx.flags.BatchCanceled && (!StopRequested() || !m_stoppedAfter.empty());
     }
 
     CommandContext& m_ctx;
@@ -313,6 +385,11 @@ private:
     DatagroupCache m_datagroup;
     files::SharedFolderListings m_folderListings;
     std::string m_datagroupFolder;
+    std::unique_ptr<RunJournal> m_finishedJournal;
+    std::unique_ptr<CommandRecord> m_record;
+    std::vector<CommandRecord::IndexFile> m_finishedEarlier;
+    std::string m_stoppedAfter;
+    long m_leftForNextRun = 0;
 };
 
 } // namespace

@@ -11,10 +11,11 @@ namespace tollavar {
 
 struct ConvertOutcome
 {
-    bool ranToEnd = false;         // the submit marker was written and a full datagroup advanced
-    bool allConverted = true;      // no selected index file failed to convert
-    bool refused = false;          // another Convert command was still running
-    bool configSaveFailed = false; // a save of the configuration failed (and was reported)
+    bool ranToEnd = false;            // the submit marker was written and a full datagroup advanced
+    bool allConverted = true;         // no selected index file failed to convert
+    bool refused = false;             // another Convert command was still running
+    bool configSaveFailed = false;    // a save of the configuration failed (and was reported)
+    bool stoppedBetweenFiles = false; // a stop was honoured after a whole file: nothing was cut short
     // What the command has to say besides its messages: nothing matched, a file left for the next run.
     // The window shows each in its status bar; an unattended run writes them to standard error.
     std::vector<std::string> notices = {};

@@ -2,13 +2,19 @@
 
 #include "batch/CommandContext.h"
 #include "batch/ConfigFile.h"
+#include "batch/ConvertCommand.h"
 #include "engine/ConversionSettings.h"
+#include "engine/JournalReader.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
+#include "filetools/Beneath.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/IdentityKeepingSave.h"
+#include "filetools/JournalFile.h"
+#include "filetools/MoveAt.h"
 
 #include <map>
 #include <set>
@@ -30,8 +36,15 @@ std::string nameOf(const std::string& path)
     return path.substr(path.find_last_of('/') + 1);
 }
 
-// Hidden temporaries of interrupted atomic writes: ".NAME.tmp-XXXXXX" beside NAME. The caller holds the
-// datagroup's lock, so none of them belongs to a write still going on.
+std::string withSlash(std::string folder)
+{
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+// Hidden temporaries of interrupted atomic writes and copies: ".NAME.tmp-XXXXXX" beside NAME. The caller
+// holds the datagroup's lock and the journal's, so none of them belongs to a write still going on.
 void deleteTemporaries(const std::map<std::string, std::set<std::string>>& namesByFolder)
 {
     for (const auto& [folder, names] : namesByFolder) {
@@ -47,94 +60,342 @@ void deleteTemporaries(const std::map<std::string, std::set<std::string>>& names
     }
 }
 
-} // namespace
-
-void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                           const std::string& markerPath)
+// Raised when recovery must not act at all: the journal is set aside as it is.
+struct Unacted
 {
-    const std::string folder = files::nativePath(datagroupFolder);
-    const std::string journalPath = RunJournal::pathFor(folder);
-    // A run killed while it started its journal leaves the journal's first lines under their own name.
-    const std::string startingPath = RunJournal::startingPathFor(folder);
-    if (files::pathExists(startingPath))
-        files::deleteFile(startingPath);
-    if (!files::pathExists(journalPath))
-        return;
-    const JournalContents journal = ReadRunJournal(journalPath);
-    const auto cannot = [&journalPath](const std::string& why) {
-        return Failure(ErrorCode::PathFileAccess, kSource,
-                       "The recovery journal " + journalPath +
-                           " of an interrupted conversion cannot be acted on: " + why + ".  Nothing was changed.");
-    };
-    const auto resolve = [&journal](const std::string& path) {
-        return path.starts_with('/') || journal.workingFolder.empty() ? path : journal.workingFolder + "/" + path;
-    };
+    std::string why;
+};
 
-    const auto here = IdentityOf(folder);
-    const auto there = IdentityOf(resolve(journal.datagroupFolder));
-    if (!here || !there || here->device != there->device || here->inode != there->inode)
-        throw cannot("it was written for the datagroup " + journal.datagroupFolder + ", not for " + folder);
+// One file of a journal step, resolved the way placement resolves it: beneath its root folder, links
+// refused.
+struct Place
+{
+    files::FileAt at;
+    files::EntryKind kind = files::EntryKind::Missing;
+};
 
-    const std::string xml = files::nativePath(xmlPath);
-    const bool xmlThere = files::fileExists(xml);
-    const std::string xmlBytes = xmlThere ? files::readAll(xml) : std::string();
-    bool saved = false;
-    if (!journal.original) {
-        if (!xmlBytes.empty()) {
-            if (!journal.saving)
-                throw cannot("DATAGRP.XML was written by someone else since");
-            saved = true;
-        }
-    } else if (!xmlThere) {
-        throw cannot("DATAGRP.XML is missing");
-    } else if (FingerprintOf(xmlBytes) != *journal.original) {
-        if (!journal.saving)
-            throw cannot("DATAGRP.XML was changed by someone else since");
-        saved = true;
+class JournalRecovery
+{
+public:
+    JournalRecovery(CommandContext& ctx, const JournalContents& journal, std::string folder, std::string xml,
+                    std::string journalPath)
+        : m_ctx(ctx), m_journal(journal), m_folder(std::move(folder)), m_xml(std::move(xml)),
+          m_journalPath(std::move(journalPath)), m_images(m_journal.imageFolder), m_datagroup(m_folder)
+    {
     }
 
-    std::map<std::string, std::set<std::string>> temporaries{{folder, {"DATAGRP.XML"}}};
-    for (const JournalContents::Move& move : journal.moves) {
-        const std::string to = resolve(move.to);
-        temporaries[folderOf(to)].insert(nameOf(to));
-    }
-
-    const std::string index = resolve(journal.indexFile);
-    std::string text = "The conversion of " + index + " into this datagroup was interrupted";
-    if (!saved) {
-        // Every move is checked before any is undone: a journal that does not fit the disk is not
-        // half applied.
-        std::vector<std::pair<std::string, std::string>> back;
-        std::string missing;
-        int missingCount = 0;
-        for (auto move = journal.moves.rbegin(); move != journal.moves.rend(); ++move) {
-            const std::string from = resolve(move->from);
-            const std::string to = resolve(move->to);
-            if (files::pathExists(from))
-                continue; // never moved, or already back
-            if (files::fileExists(to)) {
-                back.emplace_back(to, from);
-            } else if (++missingCount <= 10) {
-                missing += (missing.empty() ? "" : ", ") + from;
+    void checkConfined()
+    {
+        const auto here = IdentityOf(m_folder);
+        const auto there = IdentityOf(resolve(m_journal.datagroupFolder));
+        if (!here || !there || here->device != there->device || here->inode != there->inode)
+            throw Unacted{"it was written for the datagroup " + m_journal.datagroupFolder + ", not for " + m_folder};
+        if (files::nativePath(m_journal.xmlFile) != m_xml)
+            throw Unacted{"it names " + m_journal.xmlFile + " instead of " + m_xml};
+        const std::string index = m_journal.indexFile;
+        const std::string expectedImages = files::nativePath(
+            m_ctx.settings.txtImageFolder.empty() ? FileTools::GetFPath(index) : m_ctx.settings.txtImageFolder);
+        if (m_journal.imageFolder != expectedImages)
+            throw Unacted{"its image folder " + m_journal.imageFolder + " is not the configuration's"};
+        for (const JournalContents::Step& step : m_journal.steps) {
+            if (step.setAside) {
+                beneath(step.from, m_folder);
+                beneath(step.to, m_folder);
+                if (folderOf(step.from) != folderOf(step.to) ||
+                    !nameOf(step.to).starts_with("." + nameOf(step.from) + std::string(journal::kSetAsideMark)))
+                    throw Unacted{"it sets aside " + step.from + " under a name of its own"};
+            } else {
+                beneath(step.from, m_journal.imageFolder);
+                beneath(step.to, m_folder);
             }
         }
-        if (missingCount > 0)
-            throw cannot(std::to_string(missingCount) +
-                         " file(s) are neither where they came from nor in the datagroup (" + missing +
-                         (missingCount > 10 ? ", ..." : "") + ")");
-        for (const auto& [to, from] : back) {
-            const std::string fromFolder = folderOf(from);
-            if (!files::folderExists(fromFolder))
-                ctx.fileTools.CreateAnyFolder(fromFolder);
-            files::moveFile(to, from);
+        if (m_journal.saving && m_journal.saveTarget != files::SaveTargetOf(m_xml))
+            throw Unacted{"it names " + m_journal.saveTarget + " as the file DATAGRP.XML is saved to"};
+    }
+
+    // The index file must be one the configuration selects now, and the very file the run converted.
+    void checkIndexFile()
+    {
+        const std::string index = m_journal.indexFile;
+        if (IdentityOf(index) != m_journal.indexIdentity)
+            throw Unacted{"its index file " + index + " is missing or has changed since"};
+        bool selected = false;
+        for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
+            ForEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
+                selected = file == index;
+                return !selected;
+            });
+            if (selected)
+                return;
         }
-        if (!journal.original && xmlThere)
-            files::deleteFile(xml); // the empty file the interrupted run began a new datagroup with
-        text += " before DATAGRP.XML was saved.  " + std::to_string(back.size()) +
-                " moved file(s) were put back where they came from, and DATAGRP.XML is as it was before; the "
-                "index file can be converted again.";
+        throw Unacted{"its index file " + index + " is not one the configuration converts"};
+    }
+
+    // Whether DATAGRP.XML holds the run's save; a save cut short is undone first, from the original the
+    // run kept.
+    bool saveReached()
+    {
+        const bool xmlThere = files::fileExists(m_xml);
+        const std::string bytes = xmlThere ? files::readAll(m_xml) : std::string();
+        const Fingerprint now = FingerprintOf(bytes);
+        if (m_journal.saved && xmlThere && now == *m_journal.saved)
+            return true;
+        const Fingerprint original = m_journal.original.value_or(FingerprintOf(""));
+        if (now == original && (xmlThere || !m_journal.original))
+            return false;
+        const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
+        if (m_journal.keptOriginal && files::fileExists(kept)) {
+            const std::string keptBytes = files::readAll(kept);
+            if (FingerprintOf(keptBytes) == original) {
+                files::saveKeepingIdentity(m_xml, keptBytes);
+                m_saveUndone = true;
+                return false;
+            }
+        }
+        throw Unacted{m_journal.saving ? "DATAGRP.XML is neither as it was nor as the run saved it"
+                                       : "DATAGRP.XML was changed by someone else since"};
+    }
+
+    // Every step undone, latest first, as far as the files allow.
+    void putBack()
+    {
+        for (auto step = m_journal.steps.rbegin(); step != m_journal.steps.rend(); ++step) {
+            if (step->setAside)
+                putBackSetAside(*step);
+            else
+                putBackMove(*step);
+        }
+        if (!m_journal.original && files::fileExists(m_xml) && files::readAll(m_xml).empty())
+            files::deleteFile(m_xml); // the empty file the run began a new datagroup with
+    }
+
+    // What the save made final: the replaced files go, and a copy whose source was not yet removed.
+    void finishSaved()
+    {
+        for (const JournalContents::Step& step : m_journal.steps) {
+            if (step.setAside) {
+                Place aside = place(m_datagroup, m_folder, step.to, false);
+                if (aside.kind == files::EntryKind::File)
+                    files::DeleteFileAt(aside.at.folder, aside.at.name, aside.at.shown);
+                continue;
+            }
+            Place from = place(m_images, m_journal.imageFolder, step.from, false);
+            Place to = place(m_datagroup, m_folder, step.to, false);
+            if (from.kind == files::EntryKind::File && to.kind == files::EntryKind::File && sameBytes(from, to))
+                files::DeleteFileAt(from.at.folder, from.at.name, from.at.shown);
+        }
+    }
+
+    void deleteLeftovers()
+    {
+        std::map<std::string, std::set<std::string>> temporaries{{m_folder, {"DATAGRP.XML"}}};
+        if (m_journal.saving) {
+            const std::string target = files::SaveTargetOf(m_xml);
+            temporaries[folderOf(target)].insert(nameOf(target));
+        }
+        for (const JournalContents::Step& step : m_journal.steps) {
+            temporaries[folderOf(resolve(step.to))].insert(nameOf(step.to));
+            if (!step.setAside)
+                temporaries[folderOf(resolve(step.from))].insert(nameOf(step.from));
+        }
+        deleteTemporaries(temporaries);
+        const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
+        for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
+            if (files::fileExists(path))
+                files::deleteFile(path);
+        }
+    }
+
+    long putBackCount() const { return m_putBack; }
+    long imagesPutBack() const { return m_imagesPutBack; }
+    bool saveUndone() const { return m_saveUndone; }
+    const std::vector<std::string>& unplaced() const { return m_unplaced; }
+
+private:
+    std::string resolve(const std::string& path) const
+    {
+        return path.starts_with('/') || m_journal.workingFolder.empty() ? path : m_journal.workingFolder + "/" + path;
+    }
+
+    void beneath(const std::string& path, const std::string& root) const
+    {
+        const std::string prefix = withSlash(root);
+        if (!path.starts_with(prefix) || path.size() == prefix.size() ||
+            files::LeavesByItsText(std::string_view(path).substr(prefix.size())))
+            throw Unacted{path + " lies outside " + root};
+    }
+
+    Place place(files::RootFolder& root, const std::string& rootPath, const std::string& path, bool create)
+    {
+        const std::string below = files::RelativeBelow(std::string_view(path).substr(withSlash(rootPath).size()));
+        const size_t slash = below.rfind('/');
+        const std::string_view folder =
+            slash == std::string::npos ? std::string_view() : std::string_view(below).substr(0, slash);
+        Place found;
+        found.at.shown = path;
+        found.at.name = slash == std::string::npos ? below : below.substr(slash + 1);
+        const files::RootFolder::Folder opened = root.open(folder, create);
+        if (opened.reach != files::Reach::Inside) {
+            found.kind = opened.reach == files::Reach::Missing ? files::EntryKind::Missing : files::EntryKind::Other;
+            return found;
+        }
+        found.at.folder = opened.fd;
+        int error = 0;
+        found.kind = files::KindOfEntry(opened.fd, found.at.name, error);
+        return found;
+    }
+
+    bool sameBytes(const Place& a, const Place& b) const
+    {
+        return files::readAll(a.at.shown) == files::readAll(b.at.shown);
+    }
+
+    void putBackMove(const JournalContents::Step& step)
+    {
+        Place from = place(m_images, m_journal.imageFolder, step.from, false);
+        Place to = place(m_datagroup, m_folder, step.to, false);
+        using files::EntryKind;
+        if (to.kind == EntryKind::Missing && from.kind == EntryKind::File)
+            return; // never moved, or back already
+        if (to.kind == EntryKind::File && from.kind == EntryKind::File) {
+            // A copy-move cut short between the whole copy and the source's removal: the source is whole.
+            if (sameBytes(from, to))
+                files::DeleteFileAt(to.at.folder, to.at.name, to.at.shown);
+            return;
+        }
+        if (to.kind == EntryKind::File && from.kind == EntryKind::Missing) {
+            if (from.at.folder < 0)
+                from = place(m_images, m_journal.imageFolder, step.from, true);
+            if (from.at.folder >= 0 && files::MoveFileAt(to.at, from.at) == files::MoveOutcome::Moved) {
+                ++m_putBack;
+                if (!step.to.ends_with(".PVFULLTEXT"))
+                    ++m_imagesPutBack;
+                return;
+            }
+        }
+        m_unplaced.push_back(step.from);
+    }
+
+    void putBackSetAside(const JournalContents::Step& step)
+    {
+        Place path = place(m_datagroup, m_folder, step.from, false);
+        Place aside = place(m_datagroup, m_folder, step.to, false);
+        using files::EntryKind;
+        if (aside.kind == EntryKind::File && path.kind == EntryKind::Missing &&
+            files::MoveFileAt(aside.at, path.at) == files::MoveOutcome::Moved)
+            return;
+        if (aside.kind == EntryKind::Missing && path.kind == EntryKind::File)
+            return; // never set aside, or back already
+        m_unplaced.push_back(step.from);
+    }
+
+    CommandContext& m_ctx;
+    const JournalContents& m_journal;
+    const std::string m_folder;
+    const std::string m_xml;
+    const std::string m_journalPath;
+    files::RootFolder m_images;
+    files::RootFolder m_datagroup;
+    long m_putBack = 0;
+    long m_imagesPutBack = 0;
+    bool m_saveUndone = false;
+    std::vector<std::string> m_unplaced;
+};
+
+Failure stillRunning(const JournalContents* journal, const std::string& journalPath)
+{
+    const std::string host = journal && !journal->writer.host.empty() ? journal->writer.host : "another computer";
+    const std::string pid = journal ? std::to_string(journal->writer.pid) : "unknown";
+    return Failure(ErrorCode::PermissionDenied, kSource,
+                   "A conversion on " + host + " (process " + pid + ") may still be running; if it is not, remove " +
+                       journalPath);
+}
+
+// Sets the journal aside and says why, once: as the command's failure after an interruption, as a
+// message after a failure the user was already told of.
+void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, const std::string& text, bool failedBefore)
+{
+    const std::string aside = files::SetJournalAside(journalPath);
+    const std::string report = text + "  The journal was kept as " + aside + ".";
+    if (!failedBefore)
+        throw Failure(ErrorCode::PathFileAccess, kSource, report);
+    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok});
+}
+
+std::string listed(const std::vector<std::string>& paths)
+{
+    std::string text;
+    for (const std::string& path : paths)
+        text += (text.empty() ? "" : ", ") + path;
+    return text;
+}
+
+} // namespace
+
+std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+                                  const std::string& markerPath)
+{
+    (void)markerPath; // the command writes the marker once its lock is gone
+    const std::string folder = files::nativePath(datagroupFolder);
+    const std::string journalPath = RunJournal::pathFor(folder);
+    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(journalPath);
+    if (!opened) {
+        // A run killed while it started its journal leaves the journal's first lines under their own name.
+        const std::string startingPath = RunJournal::startingPathFor(folder);
+        if (files::pathExists(startingPath))
+            files::deleteFile(startingPath);
+        return "";
+    }
+    JournalContents journal;
+    try {
+        journal = ParseRunJournal(opened->bytes, journalPath);
+    } catch (const Failure& damaged) {
+        if (opened->lock == files::JournalLock::Busy)
+            throw stillRunning(nullptr, journalPath);
+        setAsideAndReport(ctx, journalPath, damaged.description() + "; nothing was changed.", false);
+        return "";
+    }
+    if (opened->lock == files::JournalLock::Busy ||
+        (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer)))
+        throw stillRunning(&journal, journalPath);
+    const bool failedBefore = !journal.failedOn.empty();
+    const std::string xml = files::nativePath(xmlPath);
+    const std::string start = "The recovery journal " + journalPath + " of an earlier conversion";
+
+    JournalRecovery recovery(ctx, journal, folder, xml, journalPath);
+    bool saved = false;
+    try {
+        recovery.checkConfined();
+        saved = recovery.saveReached();
+        if (!saved)
+            recovery.checkIndexFile();
+    } catch (const Unacted& unacted) {
+        setAsideAndReport(ctx, journalPath, start + " was not acted on: " + unacted.why + ".  Nothing was changed.",
+                          failedBefore);
+        return "";
+    }
+
+    const std::string index = journal.indexFile;
+    std::string text;
+    if (!saved) {
+        recovery.putBack();
+        if (failedBefore) {
+            text = "The failed conversion of " + index + " (" + journal.failedOn + ") left " +
+                   std::to_string(recovery.imagesPutBack()) + " images in the datagroup; they were put back.";
+        } else {
+            text = "The conversion of " + index +
+                   " into this datagroup was interrupted before DATAGRP.XML was "
+                   "saved.  " +
+                   std::to_string(recovery.putBackCount()) +
+                   " moved file(s) were put back where they came from, and DATAGRP.XML is as it was before";
+            text += recovery.saveUndone() ? " (its save, cut short, was undone)" : "";
+            text += "; the index file can be converted again.";
+        }
     } else {
-        text += " after DATAGRP.XML was saved with its documents.  Its remaining steps were done:";
+        recovery.finishSaved();
+        text = "The conversion of " + index +
+               " into this datagroup was interrupted after DATAGRP.XML was saved "
+               "with its documents.  Its remaining steps were done:";
         if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile) {
             SaveConfig(ctx, ctx.ConfigFile);
             text += " the configuration was saved,";
@@ -148,16 +409,21 @@ void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFold
                 text += " the index file was kept because it has changed since,";
             }
         }
-        files::createEmptyFile(files::nativePath(markerPath));
-        text += " DATAGRP.SUBMIT was written.";
+        text += " and the files it replaced were deleted.";
         const auto maxFiles = ParseInt32(ctx.settings.txtMaxFiles);
         if (maxFiles && journal.lastDocId > *maxFiles)
             ctx.flags.DatagroupFull = true;
     }
-    deleteTemporaries(temporaries);
+    recovery.deleteLeftovers();
+    if (!recovery.unplaced().empty()) {
+        setAsideAndReport(ctx, journalPath,
+                          text + "  These files could not be put back: " + listed(recovery.unplaced()) + ".",
+                          failedBefore);
+        return saved ? index : "";
+    }
     files::deleteFile(journalPath);
-    ctx.prompter.ask(Message{text + "\r(Journal: " + journalPath + ")", "Interrupted Conversion", MessageIcon::None,
-                             MessageButtons::Ok});
+    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    return saved ? index : "";
 }
 
 } // namespace tollavar

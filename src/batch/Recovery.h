@@ -6,12 +6,18 @@ namespace tollavar {
 
 struct CommandContext;
 
-// Puts right a conversion into this datagroup that was interrupted (killed, power lost, stopped),
-// from the journal it left: before its save, every file it moved goes back and DATAGRP.XML stays as
-// it was; after its save, its remaining steps are done (configuration, index file, marker). Says in
-// one message what it found and did. A journal it cannot act on is raised as a Failure naming it and
-// nothing is changed. Without a journal it does nothing. The caller holds the datagroup's lock.
-void RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                           const std::string& markerPath);
+// Puts right a conversion into this datagroup that was interrupted (killed, power lost) or that failed
+// and left its images moved, from the journal it left: before its save, every file it moved goes back,
+// every file it replaced returns, and DATAGRP.XML is as it was (a save cut short is undone); after its
+// save, its remaining steps are done (configuration, index file, the replaced files deleted). Says in one
+// message what it found and did. A journal that is not confined to this datagroup, its image folder and
+// an index file the configuration selects is set aside unacted; one it cannot fully act on is acted on as
+// far as is safe and set aside, naming every file it could not place. After an interruption such a report
+// is raised as a Failure (the command stops); after a reported failure the command goes on. A journal
+// whose writer may still be running is left alone and raised as a Failure. Without a journal it does
+// nothing. The caller holds the datagroup's lock. Returns the index file whose conversion it finished
+// (its save had been reached), else "".
+std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+                                  const std::string& markerPath);
 
 } // namespace tollavar

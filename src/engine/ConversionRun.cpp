@@ -12,6 +12,7 @@
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
 #include "engine/StopRequest.h"
+#include "engine/XmlSave.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
@@ -101,8 +102,10 @@ std::string firstFreeBackupName(const std::string& xmlFile)
 }
 
 // Offers to put the XML file back as it was read. Every write here is atomic: DATAGRP.XML always holds
-// either the run's version or the original bytes, and the backup holds the other one.
-void offerUndo(ConversionContext& context, const std::string& xmlFile, const std::string& originalText, long movedCount)
+// either the run's version or the original bytes, and the backup holds the other one. True when the
+// undo was taken.
+bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std::string& originalText,
+               ImagePlacer* placer)
 {
     const std::string backup = firstFreeBackupName(xmlFile);
     const Message question{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
@@ -115,14 +118,19 @@ void offerUndo(ConversionContext& context, const std::string& xmlFile, const std
         if (files::fileExists(nativeXml))
             files::writeFileAtomic(nativeBackup, files::readAll(nativeXml));
         files::writeFileAtomic(nativeXml, originalText);
+        // A replaced image is named by the documents just restored: it comes back to its place.
+        if (placer)
+            placer->restoreReplaced();
+        const long movedCount = placer ? placer->movedCount() : 0;
         if (movedCount > 0)
             context.prompter.ask(Message{std::to_string(movedCount) +
                                              " files have been moved and will not appear in DATAGRP.XML file.  "
                                              "These files should be moved back before reprocessing.",
                                          "Canceled Batch", MessageIcon::None, MessageButtons::Ok});
-    } else {
-        files::writeFileAtomic(nativeBackup, originalText);
+        return true;
     }
+    files::writeFileAtomic(nativeBackup, originalText);
+    return false;
 }
 
 // Tells the observer, on every way out of the run, what the run did.
@@ -239,7 +247,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             }
             // Before DATAGRP.XML is created or held and before anything moves.
             if (context.journal)
-                context.journal->begin(indexFile, xmlFile, originalText);
+                context.journal->begin(indexFile, xmlFile, imageFolder, originalText);
             if (!startNew) {
                 step = 4;
                 heldXml.openForAppend(nativeXml);
@@ -319,14 +327,14 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 document->endDocument();
             }
 
+            placer->finishMoves();
             if (!existing)
                 document->closeNewDocument();
             step = 18;
             heldXml.close();
             step = 19;
-            if (context.journal)
-                context.journal->markSaving(lastDocId);
-            document->save(nativeXml);
+            SaveXml(context, *document, nativeXml, lastDocId, originalText);
+            placer->discardReplaced();
             if (context.datagroupCache)
                 context.datagroupCache->keep(nativeXml, std::move(document));
             countMoves();
@@ -363,10 +371,21 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             heldXml.close();
             if (!originalText.empty()) {
                 try {
-                    offerUndo(context, xmlFile, originalText, placer ? placer->movedCount() : 0);
+                    if (offerUndo(context, xmlFile, originalText, placer ? &*placer : nullptr)) {
+                        // The user has been told what stays moved; nothing is left to put right.
+                        if (context.journal)
+                            context.journal->remove();
+                    }
                 } catch (const Failure& undoFailure) {
                     context.prompter.ask(conversionError(undoFailure, step));
                 }
+            }
+        }
+        if (context.journal) {
+            try {
+                context.journal->markFailed();
+            } catch (const Failure&) {
+                // Unmarked, the journal reads as an interruption: the next run puts the same files back.
             }
         }
         context.flags.BatchCanceled = true;

@@ -1448,6 +1448,15 @@ void DatagroupDocument::save(const std::string& path) const
     withWholeFile([&path](std::string_view bytes) { files::writeFileAtomic(path, bytes); });
 }
 
+void DatagroupDocument::saveWith(const std::function<void(std::string_view)>& write) const
+{
+    if (!m_frozen) {
+        write(serialize());
+        return;
+    }
+    withWholeFile([&write](std::string_view bytes) { write(bytes); });
+}
+
 bool DatagroupDocument::reopenSaved(long& lastDocId)
 {
     if (!m_frozen)

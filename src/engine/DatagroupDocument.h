@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -84,6 +85,8 @@ public:
     std::string serialize() const;
     // Replaces the file atomically: a failure leaves the previous file whole and is raised as a Failure.
     void save(const std::string& path) const;
+    // Hands the bytes a save would write to `write`, without a copy of a large document.
+    void saveWith(const std::function<void(std::string_view)>& write) const;
 
 private:
     class Bytes;
@@ -96,8 +99,7 @@ private:
     void flushOpen();
     void appendOpen(Bytes& out) const;
     void appendTail(Bytes& out) const;
-    template <class Use>
-    void withWholeFile(Use&& use) const;
+    template <class Use> void withWholeFile(Use&& use) const;
     bool documentsEmpty() const;
     void prepareDictionary();
     _xmlNode* layout(int tabs);

@@ -2,6 +2,7 @@
 
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/JournalFormat.h"
 #include "engine/MoveRecorder.h"
 #include "engine/NameExtension.h"
 #include "engine/Prompter.h"
@@ -17,6 +18,10 @@ namespace tollavar {
 using files::nativePath;
 
 namespace {
+
+// Records made durable together: a sync costs milliseconds, and this keeps the journal to a few per cent
+// of a run.
+constexpr size_t kMovesPerBatch = 4096;
 
 // Paths come from a text file anyone can write; one that leads out of its folder would move files from,
 // or into, anywhere.
@@ -259,16 +264,33 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     const std::string below = files::RelativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
     bool imageListed = false;
-    const SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
+    SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
     if (!image.file)
         return missingSource(imagePath, document, image.otherCase);
+    std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, imageListed);
+
+    if (m_recorder) {
+        if (deferMove(below, *image.file, to, fullText, imagePath))
+            return PlacementOutcome::Placed;
+        // Whatever follows is decided on the files as they are: the batch so far goes first. Its moves
+        // open folders of their own, which may close the ones found above: they are found again.
+        if (!m_pending.empty()) {
+            finishMoves();
+            to = destinationAt(below, imagePath);
+            image = sourceAt(below, imagePath, false, false, nullptr);
+            if (!image.file)
+                return missingSource(imagePath, document, image.otherCase);
+            fullText = fullTextBeside(below, imagePath, image, false);
+        }
+    }
     const files::FileAt& from = *image.file;
-    const std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, imageListed);
 
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
-    if (m_recorder)
+    if (m_recorder) {
         m_recorder->beforeMove(from.shown, to.shown);
+        m_recorder->makeDurable();
+    }
     switch (files::MoveFileAt(from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
@@ -285,7 +307,6 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
 
     std::string placedBelow = below;
-    bool replacing = false;
     if (m_settings.mAllowDupes) {
         const std::string placedPath = duplicateName(imagePath, document);
         placedBelow = files::RelativeBelow(placedPath);
@@ -297,7 +318,12 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
             document.dropCurrentDocument();
-            replacing = true;
+            // The old image (and its full-text file) stays recoverable until DATAGRP.XML is saved: the
+            // documents that name it are only replaced then.
+            setAside(below, imagePath, sourceBelowOf(from), true);
+            if (const std::optional<std::string> oldText = ReplaceNameExtension(below, ".PVFULLTEXT"))
+                setAside(*oldText, imagePath, fullText ? sourceBelowOf(*fullText) : std::string(), false);
+            to = destinationAt(below, imagePath);
             break;
         case MessageAnswer::No:
             document.dropCurrentDocument();
@@ -307,29 +333,165 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         }
     }
 
-    // The user's replacement is one rename over the old file rather than a delete and a move, so a
-    // failing move cannot leave the datagroup without the image its earlier document names.
-    if (m_recorder)
-        m_recorder->beforeMove(from.shown, to.shown);
-    if (replacing) {
-        files::MoveFileAtReplacing(from, to);
-    } else {
-        const files::MoveOutcome outcome = files::MoveFileAt(from, to);
-        if (outcome != files::MoveOutcome::Moved && m_recorder)
-            m_recorder->moveNotMade();
-        switch (outcome) {
-        case files::MoveOutcome::Moved:
-            break;
-        case files::MoveOutcome::SourceMissing:
-            throw systemFailure(ENOENT, "Move File", from.shown);
-        case files::MoveOutcome::DestinationTaken:
-            throw systemFailure(EEXIST, "Move File", to.shown);
-        }
-    }
+    recordedMove(from, to);
     ++m_movedCount;
-
     moveFullText(fullText, placedBelow, imagePath);
     return PlacementOutcome::Placed;
+}
+
+void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& to)
+{
+    if (m_recorder) {
+        m_recorder->beforeMove(from.shown, to.shown);
+        m_recorder->makeDurable();
+    }
+    const files::MoveOutcome outcome = files::MoveFileAt(from, to);
+    if (outcome != files::MoveOutcome::Moved && m_recorder)
+        m_recorder->moveNotMade();
+    switch (outcome) {
+    case files::MoveOutcome::Moved:
+        return;
+    case files::MoveOutcome::SourceMissing:
+        throw systemFailure(ENOENT, "Move File", from.shown);
+    case files::MoveOutcome::DestinationTaken:
+        throw systemFailure(EEXIST, "Move File", to.shown);
+    }
+}
+
+// The usual line: its image is there, its destination free, and no move waiting in the batch touches
+// either. Its records are written now; the moves wait until the batch's records are durable, so that a
+// power cut can lose the records only of moves that were never made.
+bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
+                            const std::optional<files::FileAt>& fullText, std::string_view imagePath)
+{
+    int error = 0;
+    if (m_pendingSources.count(from.shown) ||
+        files::KindOfEntry(to.folder, to.name, error) != files::EntryKind::Missing)
+        return false;
+    PendingMove pending{sourceBelowOf(from), below, {}, {}};
+    std::string textTo;
+    if (fullText) {
+        const std::optional<std::string> textToBelow = ReplaceNameExtension(below, ".PVFULLTEXT");
+        if (textToBelow) {
+            if (m_pendingSources.count(fullText->shown))
+                return false;
+            pending.textFromBelow = sourceBelowOf(*fullText);
+            pending.textToBelow = *textToBelow;
+            textTo = destinationAt(*textToBelow, imagePath).shown;
+        }
+    }
+    m_recorder->beforeMove(from.shown, to.shown);
+    m_pendingSources.insert(from.shown);
+    if (!pending.textFromBelow.empty()) {
+        m_recorder->beforeMove(fullText->shown, textTo);
+        m_pendingSources.insert(fullText->shown);
+    }
+    m_pending.push_back(std::move(pending));
+    if (m_pending.size() >= kMovesPerBatch)
+        finishMoves();
+    return true;
+}
+
+void ImagePlacer::finishMoves()
+{
+    if (m_pending.empty())
+        return;
+    m_recorder->makeDurable();
+    std::vector<PendingMove> batch;
+    batch.swap(m_pending);
+    m_pendingSources.clear();
+    for (const PendingMove& move : batch) {
+        const files::RootFolder::Folder source = m_sources.open(folderPart(move.imageFromBelow));
+        if (source.reach != files::Reach::Inside)
+            throw systemFailure(ENOENT, "Move File", m_sourcePrefix + move.imageFromBelow);
+        const files::FileAt from{source.fd, namePart(move.imageFromBelow), m_sourcePrefix + move.imageFromBelow};
+        const files::FileAt to = destinationAt(move.imageToBelow, move.imageToBelow);
+        if (const files::MoveOutcome outcome = files::MoveFileAt(from, to); outcome != files::MoveOutcome::Moved)
+            throw systemFailure(outcome == files::MoveOutcome::SourceMissing ? ENOENT : EEXIST, "Move File",
+                                outcome == files::MoveOutcome::SourceMissing ? from.shown : to.shown);
+        ++m_movedCount;
+        if (move.textFromBelow.empty())
+            continue;
+        const files::RootFolder::Folder textSource = m_sources.open(folderPart(move.textFromBelow));
+        if (textSource.reach != files::Reach::Inside)
+            continue;
+        const files::FileAt textFrom{textSource.fd, namePart(move.textFromBelow), m_sourcePrefix + move.textFromBelow};
+        const files::FileAt textTo = destinationAt(move.textToBelow, move.imageToBelow);
+        switch (files::MoveFileAt(textFrom, textTo)) {
+        case files::MoveOutcome::Moved:
+            ++m_fullTextsMoved;
+            break;
+        case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move
+            break;
+        case files::MoveOutcome::DestinationTaken:
+            throw systemFailure(EEXIST, "Move File", textTo.shown);
+        }
+    }
+}
+
+// Renames the datagroup's file `destinationBelow`, when there is one, to a hidden name beside it.
+void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view imagePath,
+                           const std::string& sourceBelow, bool image)
+{
+    const files::FileAt existing = destinationAt(destinationBelow, imagePath);
+    int error = 0;
+    const files::EntryKind kind = files::KindOfEntry(existing.folder, existing.name, error);
+    if (kind == files::EntryKind::Missing)
+        return;
+    if (kind == files::EntryKind::Failed)
+        throw systemFailure(error, "Find File", existing.shown);
+    const std::string folderBelow(folderPart(destinationBelow));
+    for (int n = 0;; ++n) {
+        const std::string asideName = "." + existing.name + std::string(journal::kSetAsideMark) +
+                                      (n == 0 ? std::string() : "-" + std::to_string(n));
+        const std::string asideBelow = folderBelow.empty() ? asideName : folderBelow + "/" + asideName;
+        const files::FileAt aside{existing.folder, asideName, m_destinationPrefix + asideBelow};
+        if (files::KindOfEntry(aside.folder, aside.name, error) != files::EntryKind::Missing)
+            continue;
+        if (m_recorder)
+            m_recorder->beforeSetAside(existing.shown, aside.shown);
+        switch (files::MoveFileAt(existing, aside)) {
+        case files::MoveOutcome::Moved:
+            m_replaced.push_back({destinationBelow, asideName, sourceBelow, image});
+            return;
+        case files::MoveOutcome::SourceMissing:
+            return;
+        case files::MoveOutcome::DestinationTaken:
+            continue;
+        }
+    }
+}
+
+void ImagePlacer::discardReplaced()
+{
+    for (const Replaced& replaced : m_replaced) {
+        const files::RootFolder::Folder folder = m_destinations.open(folderPart(replaced.destinationBelow));
+        if (folder.reach == files::Reach::Inside)
+            files::DeleteFileAt(folder.fd, replaced.asideName, m_destinationPrefix + replaced.destinationBelow);
+    }
+    m_replaced.clear();
+}
+
+void ImagePlacer::restoreReplaced()
+{
+    for (auto it = m_replaced.rbegin(); it != m_replaced.rend(); ++it) {
+        const files::RootFolder::Folder folder = m_destinations.open(folderPart(it->destinationBelow));
+        if (folder.reach != files::Reach::Inside)
+            continue;
+        const files::FileAt current{folder.fd, namePart(it->destinationBelow),
+                                    m_destinationPrefix + it->destinationBelow};
+        if (!it->sourceBelow.empty()) {
+            const files::RootFolder::Folder source = m_sources.open(folderPart(it->sourceBelow), true);
+            if (source.reach == files::Reach::Inside &&
+                files::MoveFileAt(
+                    current, files::FileAt{source.fd, namePart(it->sourceBelow), m_sourcePrefix + it->sourceBelow}) ==
+                    files::MoveOutcome::Moved &&
+                it->image)
+                --m_movedCount;
+        }
+        files::MoveFileAt(files::FileAt{folder.fd, it->asideName, current.shown}, current);
+    }
+    m_replaced.clear();
 }
 
 void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
@@ -340,8 +502,10 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
     if (!fullText || !fullTextBelow)
         return;
     const files::FileAt to = destinationAt(*fullTextBelow, imagePath);
-    if (m_recorder)
+    if (m_recorder) {
         m_recorder->beforeMove(fullText->shown, to.shown);
+        m_recorder->makeDurable();
+    }
     const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace tollavar {
@@ -42,7 +43,15 @@ public:
     long movedCount() const { return m_movedCount; }
     long fullTextsMoved() const { return m_fullTextsMoved; }
     // Told of every move before it is made (none: nobody keeps a record).
+    // With a recorder, the usual moves wait in a batch until its records are durable; finishMoves makes
+    // the last batch's.
     void setRecorder(MoveRecorder* recorder) { m_recorder = recorder; }
+    void finishMoves();
+    // Files the user chose to replace wait under a hidden name until DATAGRP.XML no longer needs them:
+    // deleted once it is saved, put back (and their replacements sent back to their sources) when its
+    // changes are undone.
+    void discardReplaced();
+    void restoreReplaced();
     // Listings of the image folder that outlive this placer (by default it reads its own).
     void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
 
@@ -66,6 +75,12 @@ private:
     void moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
                       std::string_view imagePath);
     std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
+    bool deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
+                   const std::optional<files::FileAt>& fullText, std::string_view imagePath);
+    void setAside(const std::string& destinationBelow, std::string_view imagePath, const std::string& sourceBelow,
+                  bool image);
+    void recordedMove(const files::FileAt& from, const files::FileAt& to);
+    std::string sourceBelowOf(const files::FileAt& source) const { return source.shown.substr(m_sourcePrefix.size()); }
 
     const ConversionSettings& m_settings;
     const FileTools& m_fileTools;
@@ -84,6 +99,26 @@ private:
     files::FolderListings m_ownListings;
     files::FolderListings* m_sourceListings = &m_ownListings;
     MoveRecorder* m_recorder = nullptr;
+
+    // Moves whose records are written but not yet durable, by their paths below the two folders (a
+    // folder descriptor may be closed by the time the batch is made).
+    struct PendingMove
+    {
+        std::string imageFromBelow;
+        std::string imageToBelow;
+        std::string textFromBelow; // empty: no full-text file
+        std::string textToBelow;
+    };
+    std::vector<PendingMove> m_pending;
+    std::unordered_set<std::string> m_pendingSources;
+    struct Replaced
+    {
+        std::string destinationBelow;
+        std::string asideName;
+        std::string sourceBelow; // where its replacement came from; empty: nothing took its place
+        bool image = false;
+    };
+    std::vector<Replaced> m_replaced;
 };
 
 // True when a relative image path climbs out of its folder by its text alone: "..", a drive or a network

@@ -11,6 +11,7 @@ enum class MessageIcon
     Error,
     Warning,
     Question,
+    Information,
 };
 
 enum class MessageButtons

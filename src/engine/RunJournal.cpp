@@ -5,58 +5,19 @@
 #include "filetools/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
+#include <ctime>
 #include <filesystem>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tollavar {
 
+using namespace journal;
+
 namespace {
 
-constexpr std::string_view kMagic = "TOLLAVAR RECOVERY JOURNAL 1\n";
-constexpr size_t kGrowth = size_t(1) << 20;
 // Room a journal starts with: enough for the moves of a usual index file, little to allocate and to sync.
 constexpr size_t kFirstRoom = size_t(64) << 10;
-// A sync costs milliseconds; once per this many moves keeps the journal under a few per cent of a run.
-constexpr long kSyncEvery = 4096;
-
-uint32_t fnv32(const char* data, size_t size)
-{
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < size; ++i) {
-        h ^= static_cast<unsigned char>(data[i]);
-        h *= 16777619u;
-    }
-    return h;
-}
-
-void appendEscaped(std::string& out, std::string_view text)
-{
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
 
 // Writes `text` escaped at `out`, backslashes turned into "/" first (the file system's separator).
 char* putNative(char* out, std::string_view text)
@@ -85,157 +46,31 @@ char* putNative(char* out, std::string_view text)
     return out;
 }
 
-std::optional<std::string> unescape(std::string_view text)
+std::string localDate()
 {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size())
-            return std::nullopt;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return std::nullopt;
-        }
-    }
-    return out;
-}
-
-std::string hex(uint64_t value, int digits)
-{
-    char buffer[17];
-    std::snprintf(buffer, sizeof buffer, "%0*llx", digits, static_cast<unsigned long long>(value));
-    return buffer;
-}
-
-std::vector<std::string_view> splitTabs(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string_view::npos ? line.npos : tab - start));
-        if (tab == std::string_view::npos)
-            return fields;
-        start = tab + 1;
-    }
-}
-
-template <typename T> std::optional<T> number(std::string_view text, int base = 10)
-{
-    if (text.empty())
-        return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const std::string copy(text);
-    const long long value = base == 16 ? static_cast<long long>(std::strtoull(copy.c_str(), &end, 16))
-                                       : std::strtoll(copy.c_str(), &end, 10);
-    if (errno != 0 || end != copy.c_str() + copy.size())
-        return std::nullopt;
-    return static_cast<T>(value);
-}
-
-} // namespace
-
-Fingerprint FingerprintOf(std::string_view bytes)
-{
-    // Eight bytes a step: DATAGRP.XML runs to tens of megabytes and is fingerprinted at every run.
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ bytes.size();
-    size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        h = (h ^ word) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 29;
-    }
-    for (; i < bytes.size(); ++i)
-        h = (h ^ static_cast<unsigned char>(bytes[i])) * 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 31;
-    return Fingerprint{bytes.size(), h};
-}
-
-std::optional<FileIdentity> IdentityOf(const std::string& path)
-{
-    struct stat st
-    {
-    };
-    if (::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
-    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                        static_cast<int64_t>(st.st_size),
-                        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
-namespace {
-
-// Writes `bytes` to `staging`, syncs it and gives it the name `path`, so that `path` holds either
-// nothing or all of it. A fixed staging name, unlike a random temporary, can be cleared without a listing.
-void writeThenName(const std::string& staging, const std::string& path, std::string_view bytes)
-{
-    faults::checkpoint("Create File", staging);
-    const int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw systemFailure(errno, "Create File", staging);
-    const auto failWith = [&](int error, const char* operation) {
-        ::close(fd);
-        ::unlink(staging.c_str());
-        throw systemFailure(error, operation, staging);
-    };
-    for (size_t done = 0; done < bytes.size();) {
-        faults::checkpoint("Write File", staging);
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR)
-            failWith(errno, "Write File");
-        done += n > 0 ? static_cast<size_t>(n) : 0;
-    }
-    faults::checkpoint("Sync File", staging);
-    if (::fsync(fd) != 0)
-        failWith(errno, "Sync File");
-    ::close(fd);
-    faults::checkpoint("Rename File", path);
-    if (::rename(staging.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(staging.c_str());
-        throw systemFailure(error, "Rename File", path);
-    }
-    // The name must outlive a power cut as well as the bytes.
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    faults::checkpoint("Sync Folder", folder);
-    const int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
-        throw systemFailure(errno, "Sync Folder", folder);
-    const bool synced = ::fsync(folderFd) == 0 || errno == EINVAL || errno == EROFS;
-    const int error = errno;
-    ::close(folderFd);
-    if (!synced)
-        throw systemFailure(error, "Sync Folder", folder);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
 }
 
 } // namespace
 
 std::string RunJournal::startingPathFor(const std::string& datagroupFolder)
 {
-    return pathFor(datagroupFolder) + ".new";
+    return pathFor(datagroupFolder) + std::string(kStagingSuffix);
 }
 
 std::string RunJournal::pathFor(const std::string& datagroupFolder)
 {
-    return files::nativePath(datagroupFolder) + "/.DATAGRP.JOURNAL";
+    return files::nativePath(datagroupFolder) + "/" + std::string(kJournalName);
+}
+
+std::string RunJournal::keptOriginalPathFor(const std::string& datagroupFolder)
+{
+    return files::nativePath(datagroupFolder) + "/" + std::string(kKeptOriginalName);
 }
 
 RunJournal::RunJournal(std::string datagroupFolder, std::string configFile, bool removeProcessed)
@@ -244,26 +79,13 @@ RunJournal::RunJournal(std::string datagroupFolder, std::string configFile, bool
 {
 }
 
-RunJournal::~RunJournal()
-{
-    unmap();
-}
+RunJournal::~RunJournal() = default;
 
-void RunJournal::unmap() noexcept
+void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile, const std::string& imageFolder,
+                       std::string_view originalText)
 {
-    if (m_map)
-        ::munmap(m_map, m_mapSize);
+    m_file.close();
     m_map = nullptr;
-    m_mapSize = 0;
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-}
-
-void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile, std::string_view originalText)
-{
-    unmap();
-    m_begun = false;
     // A journal still here belongs to a run nobody has recovered yet; it must not be overwritten.
     if (files::pathExists(m_path))
         throw Failure(ErrorCode::FileAlreadyExists, "Recovery Journal",
@@ -276,62 +98,41 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     const auto field = [&head](std::string_view name, std::string_view value) {
         head += name;
         head += '\t';
-        appendEscaped(head, value);
+        AppendEscaped(head, value);
+        head += '\n';
     };
     field("folder", m_datagroupFolder);
-    head += "\n";
     field("cwd", cwd);
-    head += "\n";
-    field("index", index);
+    head += "index\t";
+    AppendEscaped(head, index);
     if (const auto id = IdentityOf(index))
         head += "\t" + std::to_string(id->device) + "\t" + std::to_string(id->inode) + "\t" + std::to_string(id->size) +
                 "\t" + std::to_string(id->modifiedNs);
     head += "\n";
+    field("images", files::nativePath(imageFolder));
     field("xml", files::nativePath(xmlFile));
-    head += "\n";
     if (originalText.empty()) {
         head += "original\tnone\n";
     } else {
         const Fingerprint original = FingerprintOf(originalText);
-        head += "original\t" + std::to_string(original.size) + "\t" + hex(original.hash, 16) + "\n";
+        head += "original\t" + std::to_string(original.size) + "\t" + Hex(original.hash, 16) + "\n";
     }
     head += m_removeProcessed ? "remove\t1\n" : "remove\t0\n";
     field("config", m_configFile);
-    head += "\n";
-    head += "head\t" + hex(fnv32(head.data(), head.size()), 8) + "\n";
-    // Whole or absent: a journal is never seen half written.
-    writeThenName(startingPathFor(m_datagroupFolder), m_path, head);
+    const files::ProcessStamp stamp = files::CurrentProcessStamp();
+    field("host", stamp.host);
+    field("boot", stamp.bootId);
+    head += "process\t" + std::to_string(stamp.pid) + "\t" + std::to_string(stamp.startTicks) + "\n";
+    head += "head\t" + Hex(Checksum(head.data(), head.size()), 8) + "\n";
+    m_file.create(startingPathFor(m_datagroupFolder), m_path, head);
 
-    faults::checkpoint("Open File", m_path);
-    m_fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0)
-        throw systemFailure(errno, "Open File", m_path);
     m_used = head.size();
-    m_sinceSync = 0;
+    m_capacity = 0;
+    m_keptOriginal = false;
     m_previousFrom.clear();
     m_previousTo.clear();
-    m_begun = true;
-    reserve(kFirstRoom);
-}
-
-void RunJournal::reserve(size_t bytes)
-{
-    if (m_map && m_used + bytes <= m_mapSize)
-        return;
-    const size_t size = m_map ? std::max(m_mapSize * 2, m_used + bytes + kGrowth) : m_used + bytes;
-    // Blocks are allocated now, so that writing through the mapping can never meet a full disk (which
-    // would kill the process with SIGBUS instead of failing the run).
-    faults::checkpoint("Extend File", m_path);
-    if (const int error = ::posix_fallocate(m_fd, 0, static_cast<off_t>(size)); error != 0)
-        throw systemFailure(error, "Extend File", m_path);
-    if (m_map)
-        ::munmap(m_map, m_mapSize);
-    m_map = nullptr;
-    void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
-    if (map == MAP_FAILED)
-        throw systemFailure(errno, "Extend File", m_path);
-    m_map = static_cast<char*>(map);
-    m_mapSize = size;
+    m_map = m_file.mapAtLeast(m_used + kFirstRoom);
+    m_capacity = m_file.mappedSize();
 }
 
 // Most moves of a run share their folders with the move before: a path is written as the length it
@@ -352,24 +153,24 @@ char* RunJournal::putPath(char* out, std::string_view path, std::string& previou
 
 void RunJournal::append(char type, std::string_view first, std::string_view second)
 {
-    if (!m_begun)
+    if (!m_map)
         return;
     faults::checkpoint("Write File", m_path);
-    reserve(2 * (first.size() + second.size()) + 96);
+    const size_t most = 2 * (first.size() + second.size()) + 96;
+    if (m_used + most > m_capacity) {
+        m_map = m_file.mapAtLeast(m_used + most);
+        m_capacity = m_file.mappedSize();
+    }
     char* const start = m_map + m_used;
     char* out = start;
     *out++ = type;
-    if (type == 'M') {
+    if (type == kMove) {
         *out++ = '\t';
         out = putPath(out, first, m_previousFrom);
         *out++ = '\t';
         out = putPath(out, second, m_previousTo);
-    } else if (type == 'S') {
-        *out++ = '\t';
-        std::memcpy(out, first.data(), first.size());
-        out += first.size();
     }
-    const uint32_t sum = fnv32(start, static_cast<size_t>(out - start));
+    const uint32_t sum = Checksum(start, static_cast<size_t>(out - start));
     *out++ = '\t';
     for (int shift = 28; shift >= 0; shift -= 4)
         *out++ = "0123456789abcdef"[(sum >> shift) & 0xF];
@@ -377,157 +178,85 @@ void RunJournal::append(char type, std::string_view first, std::string_view seco
     m_used += static_cast<size_t>(out - start);
 }
 
+void RunJournal::appendTexts(char type, std::initializer_list<std::string_view> texts)
+{
+    if (!m_map)
+        return;
+    std::string record(1, type);
+    for (std::string_view text : texts) {
+        record += '\t';
+        AppendEscaped(record, text);
+    }
+    record += "\t" + Hex(Checksum(record.data(), record.size()), 8) + "\n";
+    faults::checkpoint("Write File", m_path);
+    if (m_used + record.size() > m_capacity) {
+        m_map = m_file.mapAtLeast(m_used + record.size());
+        m_capacity = m_file.mappedSize();
+    }
+    std::memcpy(m_map + m_used, record.data(), record.size());
+    m_used += record.size();
+}
+
 void RunJournal::beforeMove(std::string_view from, std::string_view to)
 {
-    append('M', from, to);
-    if (++m_sinceSync >= kSyncEvery) {
-        faults::checkpoint("Sync File", m_path);
-        if (::fdatasync(m_fd) != 0)
-            throw systemFailure(errno, "Sync File", m_path);
-        m_sinceSync = 0;
-    }
+    append(kMove, from, to);
 }
 
 void RunJournal::moveNotMade()
 {
-    append('N', {}, {});
+    append(kNotMade, {}, {});
 }
 
-void RunJournal::markSaving(long lastDocId)
+void RunJournal::beforeSetAside(std::string_view path, std::string_view aside)
 {
-    if (!m_begun)
+    appendTexts(kSetAside, {files::nativePath(path), files::nativePath(aside)});
+    makeDurable();
+}
+
+void RunJournal::makeDurable()
+{
+    if (m_map)
+        m_file.sync(m_used);
+}
+
+void RunJournal::markSaving(long lastDocId, const Fingerprint& newContent, const std::string& target)
+{
+    appendTexts(kSaving, {std::to_string(lastDocId), std::to_string(newContent.size), Hex(newContent.hash, 16),
+                          files::nativePath(target)});
+    makeDurable();
+}
+
+void RunJournal::keepOriginal(std::string_view originalText)
+{
+    if (!m_map)
         return;
-    append('S', std::to_string(lastDocId), {});
-    faults::checkpoint("Sync File", m_path);
-    if (::msync(m_map, m_mapSize, MS_SYNC) != 0 || ::fdatasync(m_fd) != 0)
-        throw systemFailure(errno, "Sync File", m_path);
-    m_sinceSync = 0;
+    const std::string kept = keptOriginalPathFor(m_datagroupFolder);
+    files::WriteWholeFile(kept + std::string(kStagingSuffix), kept, originalText);
+    m_keptOriginal = true;
+    appendTexts(kKeptOriginal, {});
+    makeDurable();
+}
+
+void RunJournal::dropKeptOriginal()
+{
+    if (!m_keptOriginal)
+        return;
+    m_keptOriginal = false;
+    files::deleteFile(keptOriginalPathFor(m_datagroupFolder));
+}
+
+void RunJournal::markFailed()
+{
+    appendTexts(kFailed, {localDate()});
+    makeDurable();
 }
 
 void RunJournal::remove()
 {
-    if (!m_begun)
+    if (!m_file.isOpen())
         return;
-    unmap();
-    m_begun = false;
-    files::deleteFile(m_path);
-}
-
-JournalContents ReadRunJournal(const std::string& path)
-{
-    const std::string bytes = files::readAll(path);
-    const auto damaged = [&path](const std::string& why) {
-        return Failure(ErrorCode::PathFileAccess, "Recovery Journal",
-                       "The recovery journal " + path + " cannot be used (" + why +
-                           "); nothing was changed. Move it away once the datagroup has been checked by hand.");
-    };
-    // The tail of the file is zeros reserved for records that never came; anything after them means
-    // pages were lost.
-    const size_t end = std::min(bytes.find('\0'), bytes.size());
-    if (bytes.find_first_not_of('\0', end) != std::string::npos)
-        throw damaged("records are missing in its middle");
-    const std::string_view text(bytes.data(), end);
-    if (!text.starts_with(kMagic))
-        throw damaged("it is not a journal of this program");
-
-    JournalContents contents;
-    size_t pos = kMagic.size();
-    bool headDone = false;
-    bool lastWasMove = false;
-    std::string previousFrom;
-    std::string previousTo;
-    while (pos < text.size()) {
-        const size_t newline = text.find('\n', pos);
-        if (newline == std::string_view::npos) {
-            // A record cut short by the end of the process: its move had not begun.
-            if (!headDone)
-                throw damaged("it is cut short");
-            break;
-        }
-        const std::string_view line = text.substr(pos, newline - pos);
-        const size_t lineStart = pos;
-        pos = newline + 1;
-        const std::vector<std::string_view> f = splitTabs(line);
-        if (!headDone) {
-            const auto value = [&](size_t i) {
-                auto v = i < f.size() ? unescape(f[i]) : std::nullopt;
-                if (!v)
-                    throw damaged("its head is damaged");
-                return *v;
-            };
-            if (f[0] == "folder")
-                contents.datagroupFolder = value(1);
-            else if (f[0] == "cwd")
-                contents.workingFolder = value(1);
-            else if (f[0] == "index") {
-                contents.indexFile = value(1);
-                if (f.size() == 6) {
-                    const auto dev = number<uint64_t>(f[2]), ino = number<uint64_t>(f[3]);
-                    const auto size = number<int64_t>(f[4]), mtime = number<int64_t>(f[5]);
-                    if (!dev || !ino || !size || !mtime)
-                        throw damaged("its head is damaged");
-                    contents.indexIdentity = FileIdentity{*dev, *ino, *size, *mtime};
-                }
-            } else if (f[0] == "xml")
-                contents.xmlFile = value(1);
-            else if (f[0] == "original") {
-                if (f.size() == 3) {
-                    const auto size = number<uint64_t>(f[1]);
-                    const auto hash = number<uint64_t>(f[2], 16);
-                    if (!size || !hash)
-                        throw damaged("its head is damaged");
-                    contents.original = Fingerprint{*size, *hash};
-                } else if (f.size() != 2 || f[1] != "none") {
-                    throw damaged("its head is damaged");
-                }
-            } else if (f[0] == "remove")
-                contents.removeProcessed = value(1) == "1";
-            else if (f[0] == "config")
-                contents.configFile = value(1);
-            else if (f[0] == "head") {
-                if (f.size() != 2 || f[1] != hex(fnv32(text.data(), lineStart), 8))
-                    throw damaged("its head is damaged");
-                if (contents.datagroupFolder.empty() || contents.indexFile.empty() || contents.xmlFile.empty())
-                    throw damaged("its head is incomplete");
-                headDone = true;
-            } else {
-                throw damaged("its head is damaged");
-            }
-            continue;
-        }
-        const size_t lastTab = line.rfind('\t');
-        if (lastTab == std::string_view::npos || line.substr(lastTab + 1) != hex(fnv32(line.data(), lastTab), 8))
-            throw damaged("a record is damaged");
-        if (f[0] == "M" && f.size() == 6) {
-            const auto fromShared = number<size_t>(f[1]);
-            const auto toShared = number<size_t>(f[3]);
-            const auto fromRest = unescape(f[2]);
-            const auto toRest = unescape(f[4]);
-            if (!fromShared || !toShared || !fromRest || !toRest || *fromShared > previousFrom.size() ||
-                *toShared > previousTo.size())
-                throw damaged("a record is damaged");
-            previousFrom = previousFrom.substr(0, *fromShared) + *fromRest;
-            previousTo = previousTo.substr(0, *toShared) + *toRest;
-            contents.moves.push_back({previousFrom, previousTo});
-            lastWasMove = true;
-            continue;
-        }
-        if (f[0] == "N" && f.size() == 2 && lastWasMove) {
-            contents.moves.pop_back();
-        } else if (f[0] == "S" && f.size() == 3) {
-            const auto last = number<long>(f[1]);
-            if (!last)
-                throw damaged("a record is damaged");
-            contents.saving = true;
-            contents.lastDocId = *last;
-        } else {
-            throw damaged("a record is damaged");
-        }
-        lastWasMove = false;
-    }
-    if (!headDone)
-        throw damaged("it is cut short");
-    return contents;
+    m_map = nullptr;
+    m_file.remove();
 }
 
 } // namespace tollavar

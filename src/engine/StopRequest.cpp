@@ -23,7 +23,7 @@ void ClearStopRequest() noexcept
     stop_detail::g_signal.store(0, std::memory_order_relaxed);
 }
 
-void ThrowStopped()
+std::string StopRequestName()
 {
     const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
     std::string name = "a stop request";
@@ -35,7 +35,12 @@ void ThrowStopped()
         name = "SIGHUP";
     else if (signal > 0)
         name = "signal " + std::to_string(signal);
-    throw Failure(18, "Tollavar", "User interrupt occurred: stopped by " + name);
+    return name;
+}
+
+void ThrowStopped()
+{
+    throw Failure(18, "Tollavar", "User interrupt occurred: stopped by " + StopRequestName());
 }
 
 } // namespace tollavar

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 namespace tollavar {
 
@@ -18,6 +19,9 @@ inline bool StopRequested() noexcept
 // Async-signal-safe.
 void RequestStop(int signal) noexcept;
 void ClearStopRequest() noexcept;
+
+// "SIGTERM", "SIGINT", "SIGHUP", "signal <n>" or "a stop request".
+std::string StopRequestName();
 
 // Raises the Failure a stopped run reports: classic error 18, naming the signal.
 [[noreturn]] void ThrowStopped();

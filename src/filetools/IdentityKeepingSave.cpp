@@ -149,8 +149,10 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
 
 // Into the file itself. The space is reserved before the old contents are touched, so a full disk
 // fails the save while the file is still whole; the old tail goes only after the new bytes are in.
-void writeInPlace(Fd& file, const std::string& path, std::string_view bytes)
+void writeInPlace(Fd& file, const std::string& path, std::string_view bytes, const std::function<void()>& before)
 {
+    if (before)
+        before();
     faults::checkpoint("Write File", path);
     if (!bytes.empty() && ::fallocate(file.fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
@@ -165,7 +167,13 @@ void writeInPlace(Fd& file, const std::string& path, std::string_view bytes)
 
 } // namespace
 
-void saveKeepingIdentity(const std::string& path, std::string_view bytes)
+std::string SaveTargetOf(const std::string& path)
+{
+    return resolveLinks(path);
+}
+
+void saveKeepingIdentity(const std::string& path, std::string_view bytes,
+                         const std::function<void()>& beforeWritingInPlace)
 {
     const std::string target = resolveLinks(path);
     struct stat st
@@ -186,11 +194,11 @@ void saveKeepingIdentity(const std::string& path, std::string_view bytes)
         fail("Replace File", path, EINVAL);
     // A rename would leave the other names of the file with the old contents.
     if (st.st_nlink > 1) {
-        writeInPlace(file, path, bytes);
+        writeInPlace(file, path, bytes, beforeWritingInPlace);
         return;
     }
     if (!replaceThroughTemporary(target, path, bytes, &st))
-        writeInPlace(file, path, bytes);
+        writeInPlace(file, path, bytes, beforeWritingInPlace);
 }
 
 } // namespace tollavar::files

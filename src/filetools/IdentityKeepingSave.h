@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,14 @@ namespace tollavar::files {
 // so that a failure leaves the previous file whole. Where that would split the file's names or change
 // its owner, or where the folder cannot take a temporary file, the new bytes are written into the file
 // itself (space reserved first, then fsynced).
-void saveKeepingIdentity(const std::string& path, std::string_view bytes);
+//
+// `beforeWritingInPlace`, when given, is called just before the file itself is written, so that the
+// caller can keep the old bytes somewhere safe: that write cannot be made atomic.
+void saveKeepingIdentity(const std::string& path, std::string_view bytes,
+                         const std::function<void()>& beforeWritingInPlace = {});
+
+// The file a save of `path` writes: a symbolic link's final target, else `path` itself. Its temporary
+// files are named ".<its name>.tmp-XXXXXX" beside it.
+std::string SaveTargetOf(const std::string& path);
 
 } // namespace tollavar::files

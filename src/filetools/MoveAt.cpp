@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <ctime>
-#include <string>
 #include <fcntl.h>
 #include <stdio.h> // renameat2
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,30 +143,6 @@ UniqueFd createTemporaryAt(const FileAt& target, std::string& name)
     fail("Create File", target.shown, EEXIST);
 }
 
-// Where no name can be given to a finished copy without the risk of replacing: the target is created
-// exclusively and filled; a failure removes it again, so no half file stays.
-MoveOutcome copyIntoNewFile(int source, const struct stat& st, const FileAt& from, const FileAt& to)
-{
-    faults::checkpoint("Create File", to.shown);
-    UniqueFd out(::openat(to.folder, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (out.get() < 0) {
-        if (errno == EEXIST)
-            return MoveOutcome::DestinationTaken;
-        fail("Create File", to.shown);
-    }
-    try {
-        copyAll(source, out.get(), from, to);
-        finishCopy(out.get(), st, to);
-        faults::checkpoint("Close File", to.shown);
-        if (::close(out.release()) != 0)
-            fail("Close File", to.shown);
-    } catch (...) {
-        ::unlinkat(to.folder, to.name.c_str(), 0);
-        throw;
-    }
-    return MoveOutcome::Moved;
-}
-
 // The copy is whole at the destination: make that durable, then delete the source. Should either fail,
 // the copy goes again, so that the file is in one place only: its source.
 void deleteSourceAfterCopy(const FileAt& from, const FileAt& to)
@@ -180,6 +156,22 @@ void deleteSourceAfterCopy(const FileAt& from, const FileAt& to)
         ::unlinkat(to.folder, to.name.c_str(), 0);
         throw;
     }
+}
+
+// Where no step can refuse to replace (no hard links, no exclusive rename), the whole copy still takes
+// its name in one rename, so that nobody ever finds half a file there; the name is checked free just
+// before, which leaves only the moment between to another writer.
+MoveOutcome renameIfStillFree(const std::string& tempName, const FileAt& to)
+{
+    struct stat taken
+    {
+    };
+    if (::fstatat(to.folder, to.name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+        return MoveOutcome::DestinationTaken;
+    faults::checkpoint("Rename File", to.shown);
+    if (::renameat(to.folder, tempName.c_str(), to.folder, to.name.c_str()) != 0)
+        fail("Move File", to.shown);
+    return MoveOutcome::Moved;
 }
 
 MoveOutcome copyMove(const FileAt& from, const FileAt& to)
@@ -213,7 +205,7 @@ MoveOutcome copyMove(const FileAt& from, const FileAt& to)
         if (error == EEXIST)
             outcome = MoveOutcome::DestinationTaken;
         else if (error != 0 && noRenameNoReplace(error))
-            outcome = copyIntoNewFile(source.get(), st, from, to);
+            outcome = renameIfStillFree(tempName, to);
         else if (error != 0)
             fail("Move File", to.shown, error);
     } catch (...) {
@@ -291,6 +283,13 @@ void MoveFileAtReplacing(const FileAt& from, const FileAt& to)
     faults::checkpoint("Delete File", from.shown);
     if (::unlinkat(from.folder, from.name.c_str(), 0) != 0)
         fail("Delete File", from.shown);
+}
+
+void DeleteFileAt(int folder, const std::string& name, const std::string& shown)
+{
+    faults::checkpoint("Delete File", shown);
+    if (::unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT)
+        fail("Delete File", shown);
 }
 
 } // namespace tollavar::files

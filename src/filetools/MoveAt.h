@@ -32,4 +32,7 @@ MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to);
 // the old file or the new one. Only for a replacement the user asked for.
 void MoveFileAtReplacing(const FileAt& from, const FileAt& to);
 
+// Deletes the file `name` of the open folder; one already gone is no failure.
+void DeleteFileAt(int folder, const std::string& name, const std::string& shown);
+
 } // namespace tollavar::files

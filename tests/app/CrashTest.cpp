@@ -254,5 +254,101 @@ TEST_F(CrashTest, ASignalStopsTheRunCleanlyAndTheNextRunConvertsEverything)
     EXPECT_TRUE(namesIn(work / "images/B1").empty());
 }
 
+// A command of ten index files with full-text files, killed at moments spread over it and, a few times,
+// killed again while it recovers: run again until it ends by itself, it leaves exactly the datagroup and
+// the index files of the command that was never interrupted, with Remove Processed Files on and off.
+class CommandKillTest : public ::testing::Test
+{
+protected:
+    static constexpr int kFiles = 10;
+    static constexpr int kLinesPerFile = 12;
+
+    void prepare(const TempDir& work, bool remove)
+    {
+        std::filesystem::remove_all(work / "in");
+        std::filesystem::remove_all(work / "out");
+        std::filesystem::remove_all(work / "images");
+        for (int file = 1; file <= kFiles; ++file) {
+            std::string lines;
+            for (int line = 1; line <= kLinesPerFile; ++line) {
+                const std::string name = std::to_string(file) + "-" + std::to_string(line);
+                writeFile(work / ("images/B1/" + name + ".TIF"), "img-" + name);
+                writeFile(work / ("images/B1/" + name + ".txt"), "text-" + name);
+                lines += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
+            }
+            writeFile(work / ("in/" + std::to_string(100 + file) + ".idx"), lines);
+        }
+        ConversionSettings s;
+        s.txtIDX = work / "in/*.idx";
+        s.txtXML = work / "out/DATAGRP.XML";
+        s.txtDGCOMPID = "EXMP";
+        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
+        s.txtFTYPES = "text|text|number";
+        s.txtImageFolder = work / "images";
+        s.txtMaxFiles = "10000";
+        s.mRemove = remove;
+        writeFile(work / "batch.tvr", SerializeConfig(s));
+    }
+
+    static pid_t start(const TempDir& work)
+    {
+        return testing::startProgram({work / "batch.tvr"}, work / "home", work / "stderr.txt");
+    }
+
+    static size_t placed(const TempDir& work) { return namesIn(work / "out/EXMP0001/B1").size(); }
+
+    void killAndRerun(bool remove)
+    {
+        TempDir reference;
+        prepare(reference, remove);
+        ASSERT_EQ(testing::exitStatusOf(start(reference)), 0) << readFile(reference / "stderr.txt");
+        const auto datagroup = filesUnder(reference / "out/EXMP0001");
+        const auto left = filesUnder(reference / "in");
+
+        TempDir work;
+        constexpr size_t kImages = size_t(kFiles) * kLinesPerFile * 2;
+        for (int moment = 0; moment < 20; ++moment) {
+            // By files placed: never the last, so that the command has not reached its end.
+            const size_t at = moment * (kImages - 2) / 20;
+            SCOPED_TRACE("kill once " + std::to_string(at) + " files are placed");
+            prepare(work, remove);
+            pid_t pid = start(work);
+            int status = 0;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (placed(work) < at && ::waitpid(pid, &status, WNOHANG) == 0 &&
+                   std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            // A few times the recovering run is killed as well, early in its work.
+            if (moment % 5 == 2) {
+                pid = start(work);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2 + moment));
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+            }
+            int runs = 0;
+            int exit = -1;
+            while (exit != 0 && runs++ < 4)
+                exit = testing::exitStatusOf(start(work));
+            ASSERT_EQ(exit, 0) << readFile(work / "stderr.txt");
+            EXPECT_EQ(firstDifference(datagroup, filesUnder(work / "out/EXMP0001")), "")
+                << readFile(work / "stderr.txt");
+            EXPECT_EQ(filesUnder(work / "in"), left);
+            EXPECT_TRUE(namesIn(work / "images/B1").empty());
+        }
+    }
+};
+
+TEST_F(CommandKillTest, RerunUntilItEndsGivesTheUninterruptedCommandsDatagroupWithRemoveOn)
+{
+    killAndRerun(true);
+}
+
+TEST_F(CommandKillTest, RerunUntilItEndsGivesTheUninterruptedCommandsDatagroupWithRemoveOff)
+{
+    killAndRerun(false);
+}
+
 } // namespace
 } // namespace tollavar

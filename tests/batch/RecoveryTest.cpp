@@ -1,0 +1,465 @@
+#include "batch/CommandContext.h"
+#include "batch/ConfigFile.h"
+#include "batch/ConvertCommand.h"
+#include "engine/ConversionRun.h"
+#include "engine/ConversionSettings.h"
+#include "engine/RunJournal.h"
+#include "engine/StopRequest.h"
+#include "support/CaptionPrompter.h"
+#include "support/FakeDialog.h"
+#include "support/FakeHost.h"
+#include "support/FakeServices.h"
+#include "support/FileInventory.h"
+#include "support/ShmDir.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tollavar;
+using namespace tollavar::testing;
+
+namespace {
+
+// A scanning station's folders and one window's worth of command state over them, answering by caption.
+struct Station
+{
+    explicit Station(const TempDir& work) : root(work.path())
+    {
+        settings.txtIDX = root + "/in/*.idx";
+        settings.txtXML = root + "/out/DATAGRP.XML";
+        settings.txtDGCOMPID = "DEFC";
+        settings.txtDGNUMBER = "1";
+        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
+        settings.txtFTYPES = "text|text|number";
+        settings.txtImageFolder = root + "/scans";
+        settings.txtMaxFiles = "100";
+        settings.mRemove = true;
+        configFile = root + "/setup.tvr";
+        writeFile(configFile, SerializeConfig(settings));
+        for (const char* caption : {"Conversion Error", "Canceled Batch", "Interrupted Conversion"})
+            prompter.answer(caption, MessageAnswer::Ok);
+    }
+
+    std::string datagroup(const std::string& below = "") const { return root + "/out/DEFC0001/" + below; }
+    std::string scans(const std::string& below) const { return root + "/scans/" + below; }
+    // The one message of the caption, or an empty one.
+    Message last(const std::string& caption) const
+    {
+        for (auto it = prompter.seen.rbegin(); it != prompter.seen.rend(); ++it)
+            if (it->caption == caption)
+                return *it;
+        return Message{};
+    }
+    // Names in the datagroup folder and below that start with a dot.
+    std::vector<std::string> hidden() const
+    {
+        std::vector<std::string> names;
+        for (const auto& [path, bytes] : filesUnder(datagroup()))
+            if (std::filesystem::path(path).filename().string().starts_with("."))
+                names.push_back(path);
+        return names;
+    }
+
+    std::string root;
+    ConversionSettings settings;
+    std::string configFile;
+    RunFlags flags;
+    FakeServices services;
+    CaptionPrompter prompter;
+    FakeHost host;
+    FakeDialog dialog;
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+};
+
+} // namespace
+
+// A replace that a later line's failure cuts short: the replaced image and its full-text file come back
+// to the datagroup, by the undo at once or by the next run, and its replacement goes back to its source.
+TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
+{
+    const struct
+    {
+        const char* name;
+        bool fullText;
+        MessageAnswer undo;
+    } cases[] = {
+        {"undo taken", false, MessageAnswer::Yes},
+        {"undo taken, full text", true, MessageAnswer::Yes},
+        {"undo declined", false, MessageAnswer::No},
+        {"undo declined, full text", true, MessageAnswer::No},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        Station first(work);
+        writeFile(first.scans("B1/0001.TIF"), "old-img");
+        if (c.fullText)
+            writeFile(first.scans("B1/0001.txt"), "old-text");
+        writeFile(work / "in/first.idx", "Old,\\B1\\0001.TIF,1\r\n");
+        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
+        const std::string xmlBefore = readFile(first.datagroup("DATAGRP.XML"));
+
+        writeFile(first.scans("B1/0001.TIF"), "new-img");
+        if (c.fullText)
+            writeFile(first.scans("B1/0001.txt"), "new-text");
+        writeFile(work / "in/second.idx", "New,\\B1\\0001.TIF,1\r\nLate,\\B1\\0009.TIF,1\r\n");
+        Station failing(work);
+        failing.prompter.answer("File Exists", MessageAnswer::Yes);
+        failing.prompter.answer("Source File is Missing", MessageAnswer::No);
+        failing.prompter.answer("Undo Changes?", c.undo);
+        EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
+        EXPECT_EQ(readFile(failing.datagroup("DATAGRP.XML")), xmlBefore);
+
+        if (c.undo == MessageAnswer::Yes) {
+            EXPECT_EQ(readFile(failing.datagroup("B1/0001.TIF")), "old-img");
+            EXPECT_EQ(readFile(failing.scans("B1/0001.TIF")), "new-img");
+            if (c.fullText) {
+                EXPECT_EQ(readFile(failing.datagroup("B1/0001.PVFULLTEXT")), "old-text");
+                EXPECT_EQ(readFile(failing.scans("B1/0001.txt")), "new-text");
+            }
+            EXPECT_FALSE(exists(failing.datagroup(".DATAGRP.JOURNAL"))) << "the journal ends with the run";
+            continue;
+        }
+        EXPECT_TRUE(exists(failing.datagroup(".DATAGRP.JOURNAL")));
+
+        // The next run puts everything back first, says so, and converts.
+        writeFile(failing.scans("B1/0009.TIF"), "img-9");
+        Station next(work);
+        next.prompter.answer("File Exists", MessageAnswer::Yes);
+        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        const Message said = next.last("Interrupted Conversion");
+        EXPECT_TRUE(said.text.starts_with("The failed conversion of " + work / "in/second.idx" + " (")) << said.text;
+        EXPECT_TRUE(said.text.ends_with(") left 1 images in the datagroup; they were put back.")) << said.text;
+        EXPECT_EQ(said.icon, MessageIcon::Information);
+        EXPECT_EQ(readFile(next.datagroup("B1/0001.TIF")), "new-img");
+        EXPECT_EQ(readFile(next.datagroup("B1/0009.TIF")), "img-9");
+        if (c.fullText) {
+            EXPECT_EQ(readFile(next.datagroup("B1/0001.PVFULLTEXT")), "new-text");
+        }
+        EXPECT_EQ(next.hidden(), std::vector<std::string>{}) << "set-aside files go once DATAGRP.XML is saved";
+        EXPECT_TRUE(filesUnder(work / "scans").empty());
+    }
+}
+
+// After a reported failure the operator moved one image back by hand and deleted another to rescan it:
+// the next run puts back what it can, sets the journal aside naming the lost file, and goes on; the run
+// after it converts as usual.
+TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
+{
+    TempDir work;
+    Station failing(work);
+    for (const char* name : {"0001", "0002", "0003"})
+        writeFile(failing.scans(std::string("B1/") + name + ".TIF"), std::string("img-") + name);
+    writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\nC,\\B1\\0003.TIF,1\r\n"
+                                     "D,\\B1\\0009.TIF,1\r\n");
+    writeFile(failing.scans("B1/0009.TIF"), "img-9");
+    writeFile(failing.datagroup("B1/0009.TIF"), "earlier img-9");
+    failing.prompter.answer("File Exists", MessageAnswer::Cancel);
+    EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
+    std::filesystem::rename(failing.datagroup("B1/0002.TIF"), failing.scans("B1/0002.TIF"));
+    std::filesystem::remove(failing.datagroup("B1/0003.TIF"));
+
+    Station next(work);
+    next.prompter.answer("Source File is Missing", MessageAnswer::Yes);
+    next.prompter.answer("File Exists", MessageAnswer::No);
+    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+    const Message said = next.last("Interrupted Conversion");
+    EXPECT_NE(said.text.find("could not be put back: " + failing.scans("B1/0003.TIF")), std::string::npos) << said.text;
+    EXPECT_NE(said.text.find(".DATAGRP.JOURNAL-1"), std::string::npos) << said.text;
+    EXPECT_TRUE(exists(next.datagroup(".DATAGRP.JOURNAL-1")));
+    EXPECT_FALSE(exists(next.datagroup(".DATAGRP.JOURNAL")));
+    EXPECT_EQ(next.prompter.count("Source File is Missing"), 1u) << "only the deleted image is asked for";
+    for (const char* name : {"0001", "0002", "0009"})
+        EXPECT_TRUE(exists(next.datagroup(std::string("B1/") + name + ".TIF"))) << name;
+
+    writeFile(work / "in/more.idx", "E,\\B1\\0001.TIF,1\r\n");
+    writeFile(next.scans("B1/0001.TIF"), "img-1 again");
+    Station after(work);
+    after.prompter.answer("File Exists", MessageAnswer::No);
+    EXPECT_TRUE(mConvert_Click(after.ctx).ranToEnd);
+    EXPECT_EQ(after.prompter.count("Interrupted Conversion"), 0u);
+}
+
+// A journal written by hand into a datagroup, naming files outside the image folder or the datagroup,
+// is set aside unacted: nothing moves, the command stops once, and the next one converts.
+TEST(Recovery, AForgedJournalIsSetAsideAndNothingMoves)
+{
+    const struct
+    {
+        const char* name;
+        std::string from; // below the work folder
+        std::string to;
+        bool setAside = false;
+    } cases[] = {
+        {"source outside the image folder", "private/key.txt", "out/DEFC0001/B1/key.txt"},
+        {"destination outside the datagroup", "scans/B1/0001.TIF", "private/0001.TIF"},
+        {"climbs out by its text", "scans/../private/key.txt", "out/DEFC0001/B1/key.txt"},
+        {"set aside under a name of its own", "out/DEFC0001/B1/0001.TIF", "out/DEFC0001/B1/elsewhere", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        Station station(work);
+        writeFile(work / "private/key.txt", "secret");
+        writeFile(work / "private/0001.TIF", "someone's");
+        writeFile(work / "out/DEFC0001/B1/key.txt", "planted");
+        writeFile(station.scans("B1/0001.TIF"), "img-1");
+        writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\n");
+        const auto before = filesUnder(work.path());
+        {
+            RunJournal forged(station.datagroup(), station.configFile, true);
+            forged.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), work / "scans", "");
+            if (c.setAside)
+                forged.beforeSetAside(work / c.from, work / c.to);
+            else
+                forged.beforeMove(work / c.from, work / c.to);
+            forged.makeDurable();
+        }
+        station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
+        EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
+        EXPECT_NE(station.last("Error in Convert - Recovery Journal").text.find("was not acted on"), std::string::npos);
+        auto after = filesUnder(work.path());
+        after.erase("out/DEFC0001/.DATAGRP.JOURNAL-1");
+        EXPECT_EQ(after, before);
+
+        Station next(work);
+        EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        EXPECT_EQ(readFile(next.datagroup("B1/0001.TIF")), "img-1");
+        EXPECT_EQ(readFile(work / "private/key.txt"), "secret");
+    }
+}
+
+// A run whose lock file was removed while it ran, or that runs on, keeps its journal locked: the next
+// command leaves that journal and everything it names alone.
+TEST(Recovery, ALiveRunsJournalIsLeftAlone)
+{
+    TempDir work;
+    Station station(work);
+    writeFile(station.scans("B1/0001.TIF"), "img-1");
+    writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\n");
+    std::filesystem::create_directories(station.datagroup("B1"));
+    std::filesystem::rename(station.scans("B1/0001.TIF"), station.datagroup("B1/0001.TIF"));
+    RunJournal live(station.datagroup(), station.configFile, true);
+    live.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), work / "scans", "");
+    live.beforeMove(station.scans("B1/0001.TIF"), station.datagroup("B1/0001.TIF"));
+    live.makeDurable();
+
+    station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
+    EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    EXPECT_EQ(station.last("Error in Convert - Recovery Journal").text,
+              "A conversion on " + std::string(host) + " (process " + std::to_string(::getpid()) +
+                  ") may still be running; if it is not, remove " + station.datagroup(".DATAGRP.JOURNAL"));
+    EXPECT_TRUE(exists(station.datagroup("B1/0001.TIF")));
+    EXPECT_TRUE(exists(station.datagroup(".DATAGRP.JOURNAL")));
+    EXPECT_TRUE(exists(work / "in/batch.idx"));
+}
+
+// A stop that arrives once a file's save has begun lets that file finish: its removal, the marker and the
+// advance all happen, the command says what it left, and no lock or journal stays behind.
+TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
+{
+    const struct
+    {
+        const char* stopAfter;
+        long left;
+    } cases[] = {{"a.idx", 1}, {"b.idx", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stopAfter);
+        TempDir work;
+        Station station(work);
+        station.settings.txtMaxFiles = "1";
+        writeFile(station.scans("B1/0001.TIF"), "img-1");
+        writeFile(station.scans("B1/0002.TIF"), "img-2");
+        writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
+        writeFile(work / "in/b.idx", "C,\\B1\\0003.TIF,1\r\n");
+        writeFile(station.scans("B1/0003.TIF"), "img-3");
+        const IndexFileConverter stoppedDuringSave = [&](ConversionContext& context, const std::string& index,
+                                                         const std::string& xml, const std::string& root,
+                                                         const std::string& document) {
+            const bool converted = ConvertIndexFile(context, index, xml, root, document);
+            if (index.ends_with(c.stopAfter))
+                RequestStop(SIGTERM);
+            return converted;
+        };
+        const ConvertOutcome outcome = mConvert_Click(station.ctx, stoppedDuringSave);
+        ClearStopRequest();
+        EXPECT_TRUE(outcome.ranToEnd);
+        EXPECT_TRUE(outcome.stoppedBetweenFiles);
+        EXPECT_EQ(outcome.allConverted, c.left == 0);
+        ASSERT_FALSE(outcome.notices.empty());
+        EXPECT_EQ(outcome.notices.back(), "Stopped by SIGTERM after converting " + work / "in/" + c.stopAfter + "; " +
+                                              std::to_string(c.left) + " selected index file(s) left for the next run");
+        EXPECT_FALSE(exists(work / ("in/" + std::string(c.stopAfter))));
+        EXPECT_EQ(exists(work / "in/b.idx"), c.left == 1);
+        EXPECT_TRUE(exists(station.datagroup("DATAGRP.SUBMIT")));
+        EXPECT_EQ(station.settings.txtDGNUMBER, "2");
+        EXPECT_NE(readFile(station.configFile).find("\r\n2\r\n"), std::string::npos);
+        EXPECT_EQ(station.hidden(),
+                  c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
+            << "no lock file in a marked datagroup, only the record of what is left";
+    }
+}
+
+// A DATAGRP.XML with a second name is saved into the file itself. A run killed part-way through that
+// write (here by the file-size limit) leaves a torn file; the next run writes the kept original back and
+// then ends where an uninterrupted command ends.
+TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
+{
+    const auto lines = [](int from, int to) {
+        std::string text;
+        for (int i = from; i <= to; ++i)
+            text += "Document number " + std::to_string(i) + ",\\B1\\" + std::to_string(i) + ".TIF,1\r\n";
+        return text;
+    };
+    const auto prepare = [&](const TempDir& work, Station& station) {
+        for (int i = 1; i <= 600; ++i)
+            writeFile(station.scans("B1/" + std::to_string(i) + ".TIF"), "img-" + std::to_string(i));
+        writeFile(work / "in/first.idx", lines(1, 300));
+        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
+        ::link(station.datagroup("DATAGRP.XML").c_str(), (work / "backup.xml").c_str());
+        writeFile(work / "in/second.idx", lines(301, 600));
+    };
+    TempDir reference;
+    Station clean(reference);
+    prepare(reference, clean);
+    Station cleanSecond(reference);
+    ASSERT_TRUE(mConvert_Click(cleanSecond.ctx).ranToEnd);
+    const std::string finished = readFile(clean.datagroup("DATAGRP.XML"));
+
+    TempDir work;
+    Station station(work);
+    prepare(work, station);
+    const std::string original = readFile(station.datagroup("DATAGRP.XML"));
+    ASSERT_GT(original.size(), size_t(100) << 10) << "larger than the journal's first room";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlim_t limit = original.size() + 4096;
+        const rlimit small{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        Station killed(work);
+        mConvert_Click(killed.ctx);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the save was not cut short";
+    const std::string torn = readFile(station.datagroup("DATAGRP.XML"));
+    ASSERT_NE(torn, original);
+    ASSERT_NE(torn, finished);
+
+    Station next(work);
+    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+    EXPECT_NE(next.last("Interrupted Conversion").text.find("its save, cut short, was undone"), std::string::npos)
+        << next.last("Interrupted Conversion").text;
+    EXPECT_EQ(readFile(next.datagroup("DATAGRP.XML")), finished);
+    EXPECT_EQ(readFile(work / "backup.xml"), finished) << "the second name is kept";
+    EXPECT_EQ(next.hidden(), std::vector<std::string>{});
+}
+
+// A copy-move across file systems killed after the whole copy and before the source's removal leaves
+// the image in both places; the next run keeps it in one.
+TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
+{
+    ShmDir shm;
+    TempDir work;
+    if (!shm.separateFrom(work.path()))
+        GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+    {
+        Station station(work);
+        station.settings.txtImageFolder = shm.path();
+        writeFile(shm / "B1/0001.TIF", "img-1");
+        writeFile(station.datagroup("B1/0001.TIF"), "img-1");
+        writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\n");
+        {
+            RunJournal killed(station.datagroup(), station.configFile, true);
+            killed.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), shm.path(), "");
+            killed.beforeMove(shm / "B1/0001.TIF", station.datagroup("B1/0001.TIF"));
+            killed.makeDurable();
+        }
+        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
+        EXPECT_FALSE(exists(shm / "B1/0001.TIF"));
+        EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
+        EXPECT_EQ(station.hidden(), std::vector<std::string>{});
+        EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
+    }
+}
+
+// A multi-file command killed on the way, run again with the same configuration, recovers the file in
+// hand and converts only what it had not finished, with Remove Processed Files on or off: the datagroup
+// and the index files left are the uninterrupted command's. A command that ran to its end leaves no record.
+TEST(Recovery, AKilledCommandResumesWhereItStopped)
+{
+    const struct
+    {
+        const char* name;
+        bool remove;
+        bool afterSave; // killed once the third file is saved, else just before it begins
+    } cases[] = {
+        {"remove on, after a save", true, true},
+        {"remove off, after a save", false, true},
+        {"remove off, between files", false, false},
+    };
+    const auto prepare = [](const TempDir& work, bool remove) {
+        for (int file = 1; file <= 5; ++file) {
+            std::string lines;
+            for (int line = 1; line <= 3; ++line) {
+                const std::string name = std::to_string(file) + "-" + std::to_string(line);
+                writeFile(work / ("scans/B1/" + name + ".TIF"), "img-" + name);
+                writeFile(work / ("scans/B1/" + name + ".txt"), "text-" + name);
+                lines += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
+            }
+            writeFile(work / ("in/" + std::to_string(file) + ".idx"), lines);
+        }
+        Station station(work);
+        station.settings.mRemove = remove;
+        writeFile(station.configFile, SerializeConfig(station.settings));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir reference;
+        prepare(reference, c.remove);
+        Station clean(reference);
+        clean.settings.mRemove = c.remove;
+        ASSERT_TRUE(mConvert_Click(clean.ctx).ranToEnd);
+        EXPECT_FALSE(exists(clean.datagroup(".DATAGRP.COMMAND")));
+
+        TempDir work;
+        prepare(work, c.remove);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Station killed(work);
+            killed.settings.mRemove = c.remove;
+            mConvert_Click(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
+                                           const std::string& root, const std::string& document) {
+                const bool third = index.ends_with("/3.idx");
+                if (third && !c.afterSave)
+                    ::raise(SIGKILL);
+                const bool converted = ConvertIndexFile(context, index, xml, root, document);
+                if (third)
+                    ::raise(SIGKILL);
+                return converted;
+            });
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        Station again(work);
+        again.settings.mRemove = c.remove;
+        ASSERT_TRUE(mConvert_Click(again.ctx).ranToEnd);
+        EXPECT_EQ(again.prompter.count("Source File is Missing"), 0u);
+        EXPECT_EQ(readFile(again.datagroup("DATAGRP.XML")), readFile(clean.datagroup("DATAGRP.XML")));
+        EXPECT_EQ(filesUnder(again.datagroup()), filesUnder(clean.datagroup()));
+        EXPECT_EQ(filesUnder(work / "in"), filesUnder(reference / "in"));
+        EXPECT_TRUE(filesUnder(work / "scans").empty());
+    }
+}
