@@ -96,8 +96,7 @@ private:
     void flushOpen();
     void appendOpen(Bytes& out) const;
     void appendTail(Bytes& out) const;
-    template <class Use>
-    void withWholeFile(Use&& use) const;
+    template <class Use> void withWholeFile(Use&& use) const;
     bool documentsEmpty() const;
     void prepareDictionary();
     _xmlNode* layout(int tabs);

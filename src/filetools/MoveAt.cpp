@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <ctime>
-#include <string>
 #include <fcntl.h>
 #include <stdio.h> // renameat2
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
