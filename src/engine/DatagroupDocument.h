@@ -18,6 +18,9 @@ struct DatagroupHeader
 // The DATAGRP.XML document of one conversion run, with the layout text (a line break and tabs)
 // exactly where the datagroup format puts it, saved as a whole in windows-1252.
 //
+// The as-written scanner lives in AsWrittenScan.cpp, the tree path in DatagroupTree.cpp and the
+// serializer of the added documents in DatagroupSerializer.cpp.
+//
 // Only the header of a new datagroup and the existing part of an extended one go through a libxml2
 // tree, which is written out as soon as DOCUMENTS is known and then freed; an existing file that looks
 // exactly as this program writes it needs no tree at all. The documents a run adds are
@@ -50,6 +53,9 @@ public:
     // layout between elements is not kept; an element whose only content is white space keeps it (a
     // field of tabs), unless that is a line break and tabs only, the layout of an empty element.
     void parseExisting(std::string_view bytes);
+    // The same, always through the libxml2 tree, never the as-written scanner: both must make the same
+    // document of every input, which the DATAGRP.XML fuzz target compares.
+    void parseExistingAsTree(std::string_view bytes);
 
     // Finds DOCUMENTS (the last element of the last element of the root) and returns the number of its
     // last element (comments and text after it do not count), or a higher DOCID that one of its
@@ -91,6 +97,8 @@ private:
 
     void reset();
     bool adoptAsWritten(std::string_view bytes);
+    void parseTree(std::string_view bytes);
+    long locateInTree();
     void freeze(bool newDocument);
     void serializeTree(Bytes& out, _xmlNode* marker, size_t* rootStart) const;
     void flushOpen();
