@@ -112,6 +112,15 @@ bool isBlankWithCarriageReturns(std::string_view text)
     return true;
 }
 
+// Numbers written with references or other than ASCII are left to the parser to read.
+bool isPlainText(std::string_view value)
+{
+    for (char c : value)
+        if (c == '&' || static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
 } // namespace
 
 AsWritten scanAsWritten(std::string_view in, char* out)
@@ -263,17 +272,17 @@ AsWritten scanAsWritten(std::string_view in, char* out)
         }
         emit(in.substr(i, at - i));
         i = at;
+        if (open.size() > 3 && hasDocId) {
+            // Deeper inside DOCUMENTS: a DOCID held there is never written again either.
+            if (!isPlainText(docIdValue))
+                return {};
+            if (const std::optional<long long> held = ParseInt16(docIdValue))
+                open[2].highestDocId = std::max(open[2].highestDocId, static_cast<long>(*held));
+        }
         if (open.size() == 3) {
             // A child of DOCUMENTS: the last one must say its number; a higher DOCID held anywhere counts.
             Element& documents = open.back();
-            // Numbers written with references or other than ASCII are left to the parser to read.
-            const auto plain = [](std::string_view value) {
-                for (char c : value)
-                    if (c == '&' || static_cast<unsigned char>(c) >= 0x80)
-                        return false;
-                return true;
-            };
-            if ((hasAttribute && !plain(firstValue)) || (hasDocId && !plain(docIdValue)))
+            if ((hasAttribute && !isPlainText(firstValue)) || (hasDocId && !isPlainText(docIdValue)))
                 return {};
             const std::optional<long long> first = hasAttribute ? ParseInt16(firstValue) : std::nullopt;
             documents.lastElementNumbered = first.has_value();
@@ -305,7 +314,8 @@ AsWritten scanAsWritten(std::string_view in, char* out)
     if (!rootClosed || !open.empty() || !rootEndsInElement || !projectEndsInElement || !documentsCandidate.valid)
         return {};
     const Element& documents = documentsCandidate.element;
-    if (documents.holdsElement && !documents.lastElementNumbered)
+    // Anything else where DOCUMENTS belongs is refused, with the tree's words.
+    if (documents.name != "DOCUMENTS" || (documents.holdsElement && !documents.lastElementNumbered))
         return {};
     result.ok = true;
     result.length = o;
@@ -319,7 +329,7 @@ AsWritten scanAsWritten(std::string_view in, char* out)
     return result;
 }
 
-bool isWellFormed(std::string_view text)
+bool isWellFormed(std::string_view text, std::string* reason)
 {
     if (text.size() > static_cast<size_t>(INT_MAX))
         return false;
@@ -335,6 +345,14 @@ bool isWellFormed(std::string_view text)
     xmlCtxtUseOptions(context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC);
     xmlSwitchEncoding(context, XML_CHAR_ENCODING_UTF8);
     const bool wellFormed = xmlParseDocument(context) == 0 && context->wellFormed;
+    if (!wellFormed && reason) {
+        const xmlError& error = context->lastError;
+        *reason = error.message ? error.message : "not well formed";
+        while (!reason->empty() && (reason->back() == '\n' || reason->back() == ' '))
+            reason->pop_back();
+        if (error.line > 0)
+            *reason += " (line " + std::to_string(error.line) + ")";
+    }
     context->sax = own;
     xmlFreeParserCtxt(context);
     return wellFormed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace tollavar {
@@ -26,7 +27,8 @@ struct AsWritten
 // `in` holds the file from its root on; `out` has room for as many bytes.
 AsWritten scanAsWritten(std::string_view in, char* out);
 
-// Whether the text is well formed XML, without building anything.
-bool isWellFormed(std::string_view text);
+// Whether the UTF-8 text is well formed XML, without building anything; `reason` gets the parser's
+// first complaint.
+bool isWellFormed(std::string_view text, std::string* reason = nullptr);
 
 } // namespace tollavar

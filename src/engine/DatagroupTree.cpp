@@ -2,12 +2,15 @@
 // program writes it go through a libxml2 tree, which is written out once DOCUMENTS is known.
 #include "engine/DatagroupDocument.h"
 
+#include "engine/AsWrittenScan.h"
 #include "engine/DatagroupDocumentBytes.h"
 #include "engine/DatagroupXmlText.h"
 #include "engine/ExistingXmlDecoding.h"
 #include "engine/NumberText.h"
 #include "engine/XmlWindows1252.h"
 #include "filetools/Failure.h"
+#include "filetools/TextReplace.h"
+#include "filetools/Windows1252.h"
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <optional>
 
 namespace tollavar {
@@ -52,18 +56,9 @@ constexpr const char* kNameTexts[NameCount] = {
     "FORMAT",   "REQUIRED",   "DUPEID",   "OBJECT",  "FILE1", "OBJTYPE",        "PAGES",     "VALUE",
 };
 
-std::string upperAscii(std::string_view text)
-{
-    std::string upper(text);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return upper;
-}
-
 bool isDeclaredField(const std::string& name)
 {
-    const std::string upper = upperAscii(name);
+    const std::string upper = AsciiUpper(name);
     return upper != "SKIP" && upper != "BATCHID" && upper != "IMAGEPATH" && upper != "PAGECOUNT" && upper != "END";
 }
 
@@ -157,6 +152,118 @@ void charactersWithoutLayout(void* parserContext, const xmlChar* text, int lengt
     if (isBlank(text, length))
         t_keptWhiteSpace = true;
     xmlSAX2Characters(parserContext, text, length);
+}
+
+// The highest DOCID that an element anywhere inside `documents` holds; LONG_MIN when none does.
+long highestDocIdWithin(xmlNodePtr documents)
+{
+    long highest = LONG_MIN;
+    xmlNodePtr node = documents->children;
+    while (node) {
+        if (node->type == XML_ELEMENT_NODE) {
+            if (xmlChar* held = xmlGetProp(node, xmlText("DOCID"))) {
+                const std::optional<long long> number = ParseInt16(reinterpret_cast<const char*>(held));
+                xmlFree(held);
+                if (number)
+                    highest = std::max(highest, static_cast<long>(*number));
+            }
+            // Only an element's children are its own: an entity reference's lead into the declaration.
+            if (node->children) {
+                node = node->children;
+                continue;
+            }
+        }
+        while (node != documents && !node->next)
+            node = node->parent;
+        node = node == documents ? nullptr : node->next;
+    }
+    return highest;
+}
+
+// The first character of a UTF-8 text that windows-1252 lacks; 0 when it has them all.
+char32_t firstUnwritable(const xmlChar* text)
+{
+    if (!text)
+        return 0;
+    const std::string_view view(reinterpret_cast<const char*>(text));
+    for (size_t at = 0; at < view.size();) {
+        if (static_cast<unsigned char>(view[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const char32_t cp = utf8::next(view, at);
+        if (cp == 0xFFFFFFFF || cp1252::fromUnicode(cp) < 0)
+            return cp;
+    }
+    return 0;
+}
+
+std::string nodeText(const xmlChar* text)
+{
+    return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+// `what` and `name` say where the text stands, for the message only.
+void checkWritableText(const xmlChar* text, xmlNodePtr node, const char* what, const xmlChar* name = nullptr)
+{
+    const char32_t cp = firstUnwritable(text);
+    if (!cp)
+        return;
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+    std::string where = what + nodeText(name);
+    if (const long line = xmlGetLineNo(node); line > 0)
+        where += " (line " + std::to_string(line) + ")";
+    throw Failure(ErrorCode::InvalidCall, kSource,
+                  std::string("The character ") + code + " in " + where + " cannot be written in windows-1252");
+}
+
+// libxml2 writes a character windows-1252 lacks as a character reference, which only text and
+// attribute values can hold: in a name or a processing instruction it makes a file that does not read
+// back, in a comment or a CDATA section it changes what the file says. Such a file is refused before
+// anything is written.
+void checkWritable(xmlDocPtr doc)
+{
+    xmlNodePtr top = reinterpret_cast<xmlNodePtr>(doc);
+    xmlNodePtr node = doc->children;
+    while (node) {
+        switch (node->type) {
+        case XML_ELEMENT_NODE:
+            checkWritableText(node->name, node, "the name of element ", node->name);
+            if (node->ns)
+                checkWritableText(node->ns->prefix, node, "the prefix of element ", node->name);
+            for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next)
+                checkWritableText(ns->prefix, node, "a namespace prefix declared by element ", node->name);
+            for (xmlAttrPtr attribute = node->properties; attribute; attribute = attribute->next) {
+                checkWritableText(attribute->name, node, "an attribute name of element ", node->name);
+                if (attribute->ns)
+                    checkWritableText(attribute->ns->prefix, node, "an attribute prefix of element ", node->name);
+            }
+            break;
+        case XML_PI_NODE:
+            checkWritableText(node->name, node, "the target of processing instruction ", node->name);
+            checkWritableText(node->content, node, "processing instruction ", node->name);
+            break;
+        case XML_COMMENT_NODE:
+            checkWritableText(node->content, node, "a comment");
+            break;
+        case XML_CDATA_SECTION_NODE:
+            checkWritableText(node->content, node, "a CDATA section");
+            break;
+        case XML_ENTITY_REF_NODE:
+            checkWritableText(node->name, node, "the entity reference ", node->name);
+            break;
+        default:
+            break;
+        }
+        if (node->type == XML_ELEMENT_NODE && node->children) {
+            node = node->children;
+            continue;
+        }
+        while (node != top && !node->next)
+            node = node->parent;
+        node = node == top ? nullptr : node->next;
+    }
 }
 
 } // namespace
@@ -266,7 +373,7 @@ void DatagroupDocument::buildHeader(const std::string& rootName, const Datagroup
         appendLayout(field, 4);
         appendElement(field, TYPE, type);
         appendLayout(field, 4);
-        appendElement(field, FORMAT, upperAscii(type) == "DATE" ? "yyyy-mm-dd" : "");
+        appendElement(field, FORMAT, AsciiUpper(type) == "DATE" ? "yyyy-mm-dd" : "");
         appendLayout(field, 4);
         appendElementShared(field, REQUIRED, "0");
         appendLayout(field, 3);
@@ -354,6 +461,12 @@ long DatagroupDocument::locateInTree()
         throw Failure(ErrorCode::InvalidCall, kSource,
                       "The XML document's PROJECT element does not end with an element (DOCUMENTS)");
     }
+    // Whatever a hand edit put after DOCUMENTS must not receive the new documents.
+    if (!xmlStrEqual(documents->name, xmlText("DOCUMENTS"))) {
+        throw Failure(ErrorCode::InvalidCall, kSource,
+                      "The XML document's PROJECT element ends with " +
+                          std::string(reinterpret_cast<const char*>(documents->name)) + ", not with DOCUMENTS");
+    }
 
     const auto firstAttribute = [](xmlNodePtr element) {
         xmlChar* content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(element->properties));
@@ -381,26 +494,23 @@ long DatagroupDocument::locateInTree()
                           "The last DOCID \"" + text + "\" is not a whole number from -32768 to 32767");
         }
         lastDocId = static_cast<long>(*docId);
-        // A hand-edited file may hold a higher DOCID before its last document; numbering on from the
-        // last one would write that DOCID a second time.
-        for (xmlNodePtr child = documents->children; child; child = child->next) {
-            if (child->type != XML_ELEMENT_NODE)
-                continue;
-            xmlChar* held = xmlGetProp(child, xmlText("DOCID"));
-            if (!held)
-                continue;
-            const std::optional<long long> number = ParseInt16(reinterpret_cast<const char*>(held));
-            xmlFree(held);
-            if (number && *number > lastDocId)
-                lastDocId = static_cast<long>(*number);
-        }
+        // A hand-edited file may hold a higher DOCID before its last document, or deeper inside
+        // DOCUMENTS; numbering on from the last one would write that DOCID a second time.
+        lastDocId = std::max(lastDocId, highestDocIdWithin(documents));
     }
+    checkWritable(m_doc);
     m_root = root;
     m_project = project;
     m_documents = documents;
     m_highestDocId = lastDocId;
     m_parsed = true;
     freeze(false);
+    // The parser forgives more than it can read back once this program has written it; a file it
+    // would not read back must fail now, while the run can still undo, not at its next extension.
+    const std::string saved = serialize();
+    std::string reason;
+    if (!isWellFormed(utf8::hasNonAscii(saved) ? cp1252::decode(saved) : saved, &reason))
+        throw Failure(ErrorCode::InvalidCall, kSource, "The XML document would not read back once saved: " + reason);
     return lastDocId;
 }
 
