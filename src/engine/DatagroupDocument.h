@@ -57,11 +57,13 @@ public:
     // document of every input, which the DATAGRP.XML fuzz target compares.
     void parseExistingAsTree(std::string_view bytes);
 
-    // Finds DOCUMENTS (the last element of the last element of the root) and returns the number of its
-    // last element (comments and text after it do not count), or a higher DOCID that one of its
-    // elements already holds, so that numbering on never repeats one; 0 when it has no element.
-    // Throws a Failure saying what is wrong when the document is empty, lacks that structure or the
-    // last element's first attribute is missing or not a whole number from -32768 to 32767.
+    // Finds DOCUMENTS (the last element of the last element of the root, which must be named so) and
+    // returns the number of its last element (comments and text after it do not count), or a higher
+    // DOCID that an element anywhere inside it already holds, so that numbering on never repeats one;
+    // 0 when it has no element. Throws a Failure saying what is wrong when the document is empty, lacks
+    // that structure, the last element's first attribute is missing or not a whole number from -32768
+    // to 32767, a character windows-1252 lacks stands where no character reference can stand for it
+    // (a name, a processing instruction, a comment), or the file would not read back once saved.
     long locateDocuments();
 
     // After a save: makes the document what parseExisting and locateDocuments would make of the file
