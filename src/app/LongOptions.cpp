@@ -58,14 +58,16 @@ LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
             ok = readFlag(o.watch, hasValue);
         else if (name == "json")
             ok = readFlag(o.json, hasValue);
-        else if (name == "wait" || name == "settle" || name == "poll") {
+        else if (name == "wait" || name == "settle" || name == "poll" || name == "retry") {
             std::optional<int>& target = name == "wait"     ? o.waitSeconds
                                          : name == "settle" ? o.settleSeconds
-                                                            : o.pollSeconds;
-            target = readSeconds(value, name == "poll" ? 1 : 0);
+                                         : name == "poll"   ? o.pollSeconds
+                                                            : o.retrySeconds;
+            const bool fromOne = name == "poll" || name == "retry";
+            target = readSeconds(value, fromOne ? 1 : 0);
             if (!target) {
                 result.error = "option --" + std::string(name) + " needs a whole number of seconds" +
-                               (name == "poll" ? " from 1" : "") + ", as in --" + std::string(name) + "=30";
+                               (fromOne ? " from 1" : "") + ", as in --" + std::string(name) + "=30";
                 result.firstArgument = i + 1;
                 return result;
             }
@@ -85,8 +87,9 @@ LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
         result.error = "--check and --watch cannot be used together";
     else if (result.options.json && !result.options.check)
         result.error = "--json goes with --check";
-    else if ((result.options.settleSeconds || result.options.pollSeconds) && !result.options.watch)
-        result.error = "--settle and --poll go with --watch";
+    else if ((result.options.settleSeconds || result.options.pollSeconds || result.options.retrySeconds) &&
+             !result.options.watch)
+        result.error = "--settle, --poll and --retry go with --watch";
     return result;
 }
 
@@ -108,6 +111,8 @@ std::string UsageText()
            "  --watch           convert index files as they arrive in the items' folders, until stopped\n"
            "  --settle=SECONDS  with --watch: how long a file must stay unchanged (default 2)\n"
            "  --poll=SECONDS    with --watch: poll the folders instead of waiting for the kernel's word\n"
+           "  --retry=SECONDS   with --watch: try a file that failed again after this long, or as soon\n"
+           "                    as it changes (default 300)\n"
            "\n"
            "Switches (after the configuration file; each replaces one setting):\n"
            "  /c:FILE   configuration file        /f:ITEMS  index files, \"|\"-separated, \"*\" allowed\n"
@@ -123,7 +128,9 @@ std::string UsageText()
            "Exit status: 0 every index file converted and every save made; 1 a conversion, a save or\n"
            "the command failed (a signal included); 2 start-up failed (an unreadable configuration, a\n"
            "bad option). With --check: 0 the conversion would meet no question and no error, 1 it\n"
-           "would, 2 the configuration cannot be read. With --watch: 0 once stopped by SIGTERM or SIGINT.\n"
+           "would, 2 the configuration cannot be read. With --watch: 0 once stopped by SIGTERM or SIGINT,\n"
+           "each ending a wait at once and a conversion after its end; SIGHUP reads the configuration\n"
+           "again after the conversion in hand, and watching goes on.\n"
            "\n"
            "More in 'man tollavar' and in the user manual TLManual.pdf (Help, View Manual), with a\n"
            "cron line and a systemd timer for unattended runs.\n";

@@ -19,6 +19,7 @@ struct LongOptions
     std::optional<int> waitSeconds;   // how long an unattended run waits for a datagroup held by another
     std::optional<int> settleSeconds; // --watch: how long a file must stay unchanged
     std::optional<int> pollSeconds;   // --watch: poll at this interval instead of inotify
+    std::optional<int> retrySeconds;  // --watch: when a file that failed is tried again
 };
 
 struct LongOptionsResult

@@ -8,9 +8,12 @@
 #include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
+#include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
+#include "batch/WatchSignals.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
+#include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "ui/StartupHost.h"
@@ -19,7 +22,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
-#include <sys/signalfd.h>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -87,17 +90,17 @@ private:
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, int stopSignals)
+int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
-    const int status = WatchAndConvert(ctx, watch, stopSignals, std::cerr);
+    watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
+    const int status = WatchAndConvert(ctx, watch, watchSignals, std::cerr);
     if (status == ExitStatus::Success) {
-        signalfd_siginfo info{};
-        const bool named = ::read(stopSignals, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
-        std::cerr << "tollavar: stopped" << (named ? std::string(" by SIG") + ::sigabbrev_np(info.ssi_signo) : "")
+        const int signal = watchSignals.stopSignal();
+        std::cerr << "tollavar: stopped" << (signal != 0 ? std::string(" by SIG") + ::sigabbrev_np(signal) : "")
                   << "; no conversion was in progress" << std::endl;
     }
     return status;
@@ -109,17 +112,20 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
 {
     // Blocked before anything else, so that a signal during a conversion waits for the batch to end
     // and is then read from the descriptor instead of ending the process half way.
-    int stopSignals = -1;
+    std::optional<WatchSignals> watchSignals;
     if (options.watch) {
-        sigset_t stopping;
-        sigemptyset(&stopping);
-        sigaddset(&stopping, SIGTERM);
-        sigaddset(&stopping, SIGINT);
-        if (::sigprocmask(SIG_BLOCK, &stopping, nullptr) != 0 ||
-            (stopSignals = ::signalfd(-1, &stopping, SFD_CLOEXEC | SFD_NONBLOCK)) < 0) {
-            std::cerr << "tollavar: cannot take SIGTERM and SIGINT: " << std::strerror(errno) << std::endl;
+        watchSignals.emplace();
+        if (!watchSignals->ok()) {
+            std::cerr << "tollavar: cannot take SIGTERM, SIGINT and SIGHUP: " << std::strerror(errno) << std::endl;
             return ExitStatus::StartupFailed;
         }
+    } else {
+        // A check changes nothing: a signal may end it as it comes.
+        if (StopRequested()) {
+            std::cerr << "tollavar: " << StoppedBeforeConvertingText() << std::endl;
+            return ExitStatus::ConversionFailed;
+        }
+        RestoreDefaultStopSignals();
     }
 
     QtSettingsStore store;
@@ -127,9 +133,14 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
     FileTools fileTools(store, opener);
     // Nobody answers questions here, even at a terminal: a check asks none, and a watch must never
     // wait on its input.
-    TerminalPrompter terminal(
-        std::cin, std::cerr, false, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
-        options.waitSeconds.value_or(600));
+    // A watcher waiting for a busy datagroup still hears SIGTERM at once.
+    const auto pause = [&watchSignals] {
+        if (watchSignals)
+            watchSignals->pause(std::chrono::seconds(1));
+        else
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    };
+    TerminalPrompter terminal(std::cin, std::cerr, false, pause, options.waitSeconds.value_or(600));
     StartupWatchingPrompter prompter(terminal);
     HeadlessFileDialog dialog;
     WindowlessHost host(store, fileTools, prompter, dialog);
@@ -139,7 +150,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         if (prompter.configUnreadable())
             return ConvertOutcome{};
         if (options.watch) {
-            status = runWatch(ctx, options, stopSignals);
+            status = runWatch(ctx, options, *watchSignals);
         } else {
             const BatchCheckReport report = CheckBatch(ctx);
             std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
@@ -160,8 +171,6 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         std::cerr << "tollavar: the configuration cannot be read\n";
         return ExitStatus::StartupFailed;
     }
-    if (stopSignals >= 0)
-        ::close(stopSignals);
     return status;
 }
 

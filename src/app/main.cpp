@@ -27,6 +27,9 @@ extern "C" const char* __lsan_default_suppressions()
 int main(int argc, char** argv)
 {
     using namespace tollavar;
+    // Before anything else: a signal that comes while the program starts must not kill it half way,
+    // nor a file-size limit end a write without a word.
+    HandleStopSignalsFromStart();
     // Read before QApplication removes the options it knows from argv, and before any display is
     // needed: --help and --version work on a server too.
     const LongOptionsResult longOptions = ReadLongOptions(argc, argv);
@@ -72,10 +75,13 @@ int main(int argc, char** argv)
 
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     const StartupResult start = Form_Load(window, arguments, [](CommandContext& ctx) {
+        if (StopRequested()) {
+            ConvertOutcome stopped;
+            stopped.notices.push_back(StoppedBeforeConvertingText());
+            return stopped;
+        }
         SignalStopGuard stopOnSignal;
-        ConvertOutcome outcome = mConvert_Click(ctx);
-        outcome.allConverted = outcome.allConverted && !StopRequested();
-        return outcome;
+        return mConvert_Click(ctx);
     });
     switch (start.road) {
     case StartRoad::Unattended:
@@ -97,6 +103,12 @@ int main(int argc, char** argv)
         }
         break;
     }
+    if (StopRequested()) {
+        std::cerr << "Tollavar: " << StoppedBeforeConvertingText() << '\n';
+        return ExitStatus::ConversionFailed;
+    }
+    // An open window converts only when asked; until then a signal ends it as it would any program.
+    RestoreDefaultStopSignals();
     window.show();
     return app.exec();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batch/ConfigFileState.h"
 #include "engine/ConversionContext.h"
 
 #include <string>
@@ -22,6 +23,8 @@ struct CommandContext
     // A hot folder removes every index file it converted whatever the configuration says; an interrupted
     // run must then be finished the same way, or its index file would be converted twice.
     bool alwaysRemoveProcessed = false;
+    // What the configuration file held when the settings last read or wrote it.
+    ConfigFileState configFileState = {};
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

@@ -1,6 +1,7 @@
 #include "batch/ConfigFile.h"
 
 #include "batch/CommandContext.h"
+#include "batch/ConfigFileState.h"
 #include "batch/FileDialog.h"
 #include "engine/ConversionSettings.h"
 #include "engine/NumberText.h"
@@ -275,7 +276,9 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
             path = *chosen;
             ctx.ConfigFile = path;
         }
-        files::writeFileAtomic(path, SerializeConfig(ctx.settings));
+        std::string bytes = SerializeConfig(ctx.settings);
+        files::writeFileAtomic(path, bytes);
+        RememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
         reportFailure(ctx, failure, "Error Saving Config File");
@@ -285,8 +288,11 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
 
 bool SaveConfigIfChanged(CommandContext& ctx, const std::string& FileName)
 {
-    if (!FileName.empty() && holdsExactly(FileName, SerializeConfig(ctx.settings)))
+    std::string bytes = SerializeConfig(ctx.settings);
+    if (!FileName.empty() && holdsExactly(FileName, bytes)) {
+        RememberConfigFile(ctx, FileName, std::move(bytes));
         return true;
+    }
     return SaveConfig(ctx, FileName);
 }
 
@@ -311,7 +317,9 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
                 Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None, MessageButtons::Ok});
             return OpenConfigResult::Missing;
         }
-        ApplyConfigText(files::readAll(path), ctx.settings);
+        std::string bytes = files::readAll(path);
+        ApplyConfigText(bytes, ctx.settings);
+        RememberConfigFile(ctx, path, std::move(bytes));
         return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
         reportFailure(ctx, failure, "Error Opening Config File");

@@ -1,6 +1,7 @@
 #include "batch/ConvertCommand.h"
 
 #include "batch/ConfigFile.h"
+#include "batch/ConfigFileState.h"
 #include "batch/DatagroupLock.h"
 #include "batch/Recovery.h"
 #include "batch/Wildcard.h"
@@ -126,23 +127,18 @@ public:
     void run()
     {
         ConversionSettings& s = m_ctx.settings;
-        const std::vector<std::string> items = SplitBarList(s.txtIDX);
         m_ctx.flags = RunFlags{};
-        if (s.txtXML.empty())
-            throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
-        const std::string datagroupFolder = DatagroupFolderPath(s);
-        if (!files::folderExists(files::nativePath(datagroupFolder)))
-            m_ctx.fileTools.CreateAnyFolder(datagroupFolder);
+        // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
+        // two runs reading the same DATAGRP.XML would each save it without the other's documents.
+        files::FolderLock lock;
+        const std::string datagroupFolder = lockDatagroup(lock);
+        const std::vector<std::string> items = SplitBarList(s.txtIDX);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
         m_datagroupFolder = datagroupFolder;
         // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
         // sends the marker into a folder that does not exist, and the command fails there).
         const std::string markerPath = ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT");
 
-        // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
-        // two runs reading the same DATAGRP.XML would each save it without the other's documents.
-        files::FolderLock lock;
-        TakeDatagroupLock(m_ctx, lock, datagroupFolder);
         RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
@@ -157,6 +153,7 @@ public:
         if (files::fileExists(files::nativePath(m_xmlPath)))
             files::createEmptyFile(files::nativePath(markerPath));
         if (m_ctx.flags.DatagroupFull) {
+            RefreshFromConfigFile(m_ctx);
             const auto current = ParseInt32(s.txtDGNUMBER);
             if (!current)
                 throw numberFailure(s.txtDGNUMBER);
@@ -169,6 +166,24 @@ public:
     }
 
 private:
+    // Takes the writer lock of the datagroup the settings name. A run that waited may find the
+    // configuration changed by the run it waited for (a full datagroup advanced, say): it goes on with
+    // what the file holds now, and so into the datagroup that names.
+    std::string lockDatagroup(files::FolderLock& lock)
+    {
+        for (;;) {
+            if (m_ctx.settings.txtXML.empty())
+                throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
+            const std::string folder = DatagroupFolderPath(m_ctx.settings);
+            if (!files::folderExists(files::nativePath(folder)))
+                m_ctx.fileTools.CreateAnyFolder(folder);
+            TakeDatagroupLock(m_ctx, lock, folder);
+            if (!RefreshFromConfigFile(m_ctx) || DatagroupFolderPath(m_ctx.settings) == folder)
+                return folder;
+            lock.release();
+        }
+    }
+
     // False when the conversion run cancelled the batch.
     bool convertItem(const std::string& item)
     {
@@ -239,6 +254,7 @@ private:
         conversion.journal = &journal;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
+            RefreshFromConfigFile(m_ctx);
             m_outcome.configSaveFailed |= !SaveConfigIfChanged(m_ctx, m_ctx.ConfigFile);
             rememberRunningConfig();
             if (m_ctx.settings.mRemove) {

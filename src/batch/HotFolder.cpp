@@ -24,7 +24,10 @@ constexpr long kNfsMagic = 0x6969;
 constexpr long kSmbMagic = 0x517B;
 constexpr unsigned long kCifsMagic = 0xFF534D42;
 constexpr unsigned long kSmb2Magic = 0xFE534D42;
-constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// IN_CREATE for the names made by a link (ln, cp -l, rsync --link-dest, ln -s), which neither write nor
+// close anything: a created file still being written shows as busy or changing before it is judged.
+constexpr uint32_t kWatchMask =
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 bool sameFile(const struct stat& a, const struct stat& b)
 {
@@ -151,7 +154,7 @@ void HotFolder::addCandidate(const std::string& path, bool closed, bool present)
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return;
     if (auto left = m_leftAlone.find(path); left != m_leftAlone.end()) {
-        if (sameFile(left->second, st))
+        if (sameFile(left->second.file, st))
             return;
         m_leftAlone.erase(left);
     }
@@ -232,7 +235,7 @@ void HotFolder::readEvents()
             if (event->len == 0 || (event->mask & IN_ISDIR))
                 continue;
             const std::string path = (watched.path == "/" ? "" : watched.path) + "/" + event->name;
-            if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) {
+            if (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE)) {
                 addCandidate(path, true, false);
             } else if (event->mask & IN_MODIFY) {
                 // Written again after it was closed: it waits for its next close.
@@ -301,15 +304,40 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
     return true;
 }
 
+std::optional<milliseconds> HotFolder::takeDueRetries()
+{
+    const auto now = Clock::now();
+    std::optional<milliseconds> next;
+    std::vector<std::string> due;
+    for (const auto& [path, left] : m_leftAlone) {
+        if (!left.retryAt)
+            continue;
+        if (*left.retryAt <= now)
+            due.push_back(path);
+        else if (const auto wait = std::chrono::ceil<milliseconds>(*left.retryAt - now); !next || wait < *next)
+            next = wait;
+    }
+    for (const std::string& path : due) {
+        m_leftAlone.erase(path);
+        addCandidate(path, true, true);
+    }
+    return next;
+}
+
 bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
 {
     ready.clear();
     for (;;) {
+        const std::optional<milliseconds> untilRetry = takeDueRetries();
         if (collectReady(ready))
             return true;
         int timeout = -1;
         if (!m_candidates.empty() || !m_ready.empty())
             timeout = static_cast<int>(std::clamp<long long>(m_settle.count() / 4, 50, 250));
+        if (untilRetry) {
+            const int retryTimeout = static_cast<int>(std::min<long long>(untilRetry->count(), 60000));
+            timeout = timeout < 0 ? retryTimeout : std::min(timeout, retryTimeout);
+        }
         if (std::any_of(m_folders.begin(), m_folders.end(), [](const auto& f) { return f.polled; })) {
             const auto untilPoll =
                 std::chrono::duration_cast<milliseconds>(m_lastPoll + m_pollInterval - Clock::now()).count();
@@ -338,7 +366,7 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
         {
         };
         if (::stat(file.path.c_str(), &st) == 0 && sameFile(file, st))
-            m_leftAlone[file.path] = file;
+            m_leftAlone[file.path] = LeftFile{file, std::nullopt};
     }
     // Names that are gone need no memory.
     for (auto it = m_leftAlone.begin(); it != m_leftAlone.end();) {
@@ -347,6 +375,21 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
         };
         it = ::stat(it->first.c_str(), &st) == 0 ? std::next(it) : m_leftAlone.erase(it);
     }
+}
+
+} // namespace tollavar
+
+namespace tollavar {
+
+void HotFolder::retryAfter(const ReadyFile& file, milliseconds delay)
+{
+    struct stat st
+    {
+    };
+    // Changed already: its events bring it back.
+    if (::stat(file.path.c_str(), &st) != 0 || !sameFile(file, st))
+        return;
+    m_leftAlone[file.path] = LeftFile{file, Clock::now() + delay};
 }
 
 } // namespace tollavar

@@ -25,7 +25,8 @@ struct ReadyFile
 // no other process, and unchanged for the settle time. The kernel reports the closes (inotify); on a
 // network mount it sees no writes made by other machines, so such a folder, or every folder when
 // asked, is polled instead, and there "complete" means the same size and time over the settle time.
-// Files present at the start are candidates at once.
+// Files present at the start are candidates at once, as are files given a new name by a hard or
+// symbolic link (a link is followed only to a regular file).
 class HotFolder
 {
 public:
@@ -54,9 +55,11 @@ public:
     // first; `ready` is then empty.
     bool waitForBurst(int wakeFd, std::vector<ReadyFile>& ready);
 
-    // The burst's files after their turn: those still there unchanged (failed, or selected by no
-    // item) are left alone until they change.
+    // Files after their turn: those still there unchanged (selected by no item, or converted and not
+    // removable) are left alone until they change.
     void handled(const std::vector<ReadyFile>& files);
+    // A file whose turn failed: left alone until it changes or `delay` has passed, whichever is first.
+    void retryAfter(const ReadyFile& file, std::chrono::milliseconds delay);
 
 private:
     struct Candidate
@@ -85,7 +88,16 @@ private:
     std::chrono::steady_clock::time_point m_lastPoll;
     const FileTools& m_fileTools;
     std::map<std::string, Candidate> m_candidates;
-    std::map<std::string, ReadyFile> m_leftAlone;
+    // Left alone while unchanged; tried again at `retryAt` when one is set.
+    struct LeftFile
+    {
+        ReadyFile file;
+        std::optional<std::chrono::steady_clock::time_point> retryAt;
+    };
+    // Makes the files whose retry time has come candidates again; the time until the next one is due.
+    std::optional<std::chrono::milliseconds> takeDueRetries();
+
+    std::map<std::string, LeftFile> m_leftAlone;
     std::vector<ReadyFile> m_ready; // complete, waiting for the burst to end
     std::chrono::steady_clock::time_point m_firstReadyAt;
     std::vector<std::string> m_notices;

@@ -2,6 +2,8 @@
 
 #include "engine/StopRequest.h"
 
+#include <cstring>
+
 namespace tollavar {
 
 namespace {
@@ -25,6 +27,41 @@ extern "C" void onStopSignal(int signal)
 }
 
 } // namespace
+
+void HandleStopSignalsFromStart()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kSignals)
+        sigaddset(&action.sa_mask, signal);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kSignals)
+        ::sigaction(signal, &action, nullptr);
+    ::signal(SIGXFSZ, SIG_IGN);
+    // A parent may start us with them blocked (the mask survives exec): a stop that is never seen
+    // would leave systemd or the operator nothing but SIGKILL.
+    ::sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
+}
+
+void RestoreDefaultStopSignals()
+{
+    for (int signal : kSignals)
+        ::signal(signal, SIG_DFL);
+}
+
+std::string StoppedBeforeConvertingText()
+{
+    const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
+    std::string name = "a stop request";
+    if (signal > 0) {
+        const char* abbreviation = ::sigabbrev_np(signal);
+        name = abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+    }
+    return "Stopped by " + name + " before converting anything";
+}
 
 SignalStopGuard::SignalStopGuard()
 {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <csignal>
+#include <string>
 
 namespace tollavar {
 
 // While it lives, SIGTERM, SIGINT and SIGHUP ask the running conversion to stop at its next line
 // boundary (through its failure path) instead of killing it with images moved and unlisted; a second
-// one ends the program at once. Installed only around a conversion, so that other work (an idle
-// window, a watch loop reading signals its own way) keeps its own handling.
+// one ends the program at once. Afterwards the handling in place before comes back.
 class SignalStopGuard
 {
 public:
@@ -19,5 +19,18 @@ public:
 private:
     struct sigaction m_previous[3];
 };
+
+// From the first instruction of main: SIGTERM, SIGINT and SIGHUP only ask for a stop, which the
+// program answers at its next safe point (before converting, or at a line boundary), and SIGXFSZ is
+// ignored, so that a write past the file-size limit fails with EFBIG and is reported like a full disk
+// instead of ending the program without a word.
+void HandleStopSignalsFromStart();
+
+// Gives SIGTERM, SIGINT and SIGHUP back their default action, for work that is safe to end anywhere
+// (a window that converts nothing, a check).
+void RestoreDefaultStopSignals();
+
+// "Stopped by SIGTERM before converting anything", naming the signal that asked.
+std::string StoppedBeforeConvertingText();
 
 } // namespace tollavar

@@ -1,10 +1,14 @@
 #include "batch/WatchCommand.h"
 
 #include "batch/CommandContext.h"
+#include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
 #include "batch/HotFolder.h"
+#include "batch/WatchPrompter.h"
+#include "batch/WatchSignals.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
+#include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
@@ -12,6 +16,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 
@@ -52,15 +57,22 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, st
 class Watch
 {
 public:
-    Watch(CommandContext& ctx, std::ostream& log) : m_ctx(ctx), m_log(log) { m_ctx.alwaysRemoveProcessed = true; }
+    Watch(CommandContext& ctx, WatchPrompter& prompter, const WatchOptions& options, std::ostream& log)
+        : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log)
+    {
+        m_ctx.alwaysRemoveProcessed = true;
+    }
 
-    // One Convert command over the files of the burst that an item selects; the rest wait.
-    void convertBurst(const std::vector<ReadyFile>& ready)
+    // One Convert command over the files of the burst that an item selects; the rest wait. Each file
+    // then has its next turn arranged with the hot folder.
+    void convertBurst(const std::vector<ReadyFile>& ready, HotFolder& hot)
     {
         m_ready.clear();
         for (const ReadyFile& file : ready)
             m_ready.emplace(file.path, file);
         m_selected.clear();
+        m_attempted.clear();
+        m_failed.clear();
         for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
             try {
                 ForEachSelectedIndexFile(m_ctx, item, [this](const std::string& file) {
@@ -72,9 +84,12 @@ public:
                 // The Convert command meets the same failure and reports it.
             }
         }
-        if (m_selected.empty())
+        if (m_selected.empty()) {
+            hot.handled(ready);
             return;
+        }
 
+        m_prompter.beginCommand();
         const ConvertOutcome outcome = mConvert_Click(
             m_ctx, [this](ConversionContext& conversion, const std::string& file, const std::string& xmlFile,
                           const std::string& rootName, const std::string& documentName) {
@@ -85,32 +100,76 @@ public:
         else if (m_ctx.flags.DatagroupFull)
             m_log << "tollavar: the datagroup is full; the next files go into datagroup number "
                   << m_ctx.settings.txtDGNUMBER << std::endl;
+        arrangeNextTurns(ready, outcome, hot);
     }
 
 private:
+    // A failing file never holds back the files after it: those the command did not reach are tried
+    // again at once, the failing one after the retry time (or when it changes). A file the command
+    // did not reach because the datagroup stayed busy is tried again at once too: the next command
+    // waits for the datagroup and converts as soon as it frees.
+    void arrangeNextTurns(const std::vector<ReadyFile>& ready, const ConvertOutcome& outcome, HotFolder& hot)
+    {
+        using std::chrono::milliseconds;
+        std::vector<ReadyFile> done;
+        for (const ReadyFile& file : ready) {
+            if (!m_selected.count(file.path) || StopRequested()) {
+                done.push_back(file);
+            } else if (m_failed.count(file.path)) {
+                hot.retryAfter(file, m_options.retry);
+            } else if (m_attempted.count(file.path)) {
+                done.push_back(file);
+            } else if (m_prompter.gaveUpWaiting() || !m_failed.empty()) {
+                m_log << "tollavar: " << file.path
+                      << (m_prompter.gaveUpWaiting() ? " waits for the datagroup to free" : " is tried again")
+                      << std::endl;
+                hot.retryAfter(file, milliseconds(0));
+            } else if (outcome.ranToEnd) {
+                // Passed over by the command (held open meanwhile): judged again after a pause.
+                hot.retryAfter(file, std::max<milliseconds>(m_options.settle, std::chrono::seconds(1)));
+            } else {
+                m_log << "tollavar: " << file.path << " was not converted (see above); it is tried again when it "
+                      << "changes or in " << m_options.retry.count() << " s" << std::endl;
+                hot.retryAfter(file, m_options.retry);
+            }
+        }
+        hot.handled(done);
+    }
+
     bool convertOne(ConversionContext& conversion, const std::string& file, const std::string& xmlFile,
                     const std::string& rootName, const std::string& documentName)
     {
         // Files the command selects that were not judged complete are not this burst's.
         if (!m_selected.count(file))
             return false;
+        m_attempted.insert(file);
         const ReadyFile& judged = m_ready.at(file);
         struct stat st
         {
         };
         if (::stat(file.c_str(), &st) != 0)
             return false; // taken away meanwhile
-        if (st.st_ino != judged.inode || st.st_size != judged.size || st.st_mtim.tv_sec != judged.modified.tv_sec ||
-            st.st_mtim.tv_nsec != judged.modified.tv_nsec || m_ctx.fileTools.IsFileInUse(file)) {
+        if (!unchangedSince(judged, st) || m_ctx.fileTools.IsFileInUse(file)) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
+            m_attempted.erase(file);
             return false;
         }
         const bool converted = ConvertIndexFile(conversion, file, xmlFile, rootName, documentName);
         if (!converted) {
-            m_log << "tollavar: failed " << file << "; it stays where it is (see above)" << std::endl;
+            m_failed.insert(file);
+            m_log << "tollavar: failed " << file << "; it stays where it is and is tried again when it changes or in "
+                  << m_options.retry.count() << " s (see above)" << std::endl;
             return false;
         }
-        // With the configuration's own switch on, the command removes the file itself.
+        // Lines a station appended while the file was read are in no datagroup yet: a file that is not
+        // exactly what was converted stays, and is converted again once it settles.
+        if (::stat(file.c_str(), &st) != 0 || !unchangedSince(judged, st)) {
+            m_log << "tollavar: converted " << file << " into " << FileTools::GetFPath(xmlFile)
+                  << ", but it changed meanwhile: kept, to be converted again" << std::endl;
+            return true;
+        }
+        // With the configuration's own switch on, the command removes the file itself (after the
+        // same check).
         if (!m_ctx.settings.mRemove) {
             try {
                 files::deleteFile(file);
@@ -124,10 +183,20 @@ private:
         return true;
     }
 
+    static bool unchangedSince(const ReadyFile& judged, const struct stat& st)
+    {
+        return st.st_dev == judged.device && st.st_ino == judged.inode && st.st_size == judged.size &&
+               st.st_mtim.tv_sec == judged.modified.tv_sec && st.st_mtim.tv_nsec == judged.modified.tv_nsec;
+    }
+
     CommandContext& m_ctx;
+    WatchPrompter& m_prompter;
+    const WatchOptions& m_options;
     std::ostream& m_log;
     std::map<std::string, ReadyFile> m_ready;
     std::set<std::string> m_selected;
+    std::set<std::string> m_attempted; // reached by the command, converted or failed
+    std::set<std::string> m_failed;
 };
 
 void printNotices(HotFolder& hot, std::ostream& log)
@@ -136,34 +205,66 @@ void printNotices(HotFolder& hot, std::ostream& log)
         log << "tollavar: " << notice << std::endl;
 }
 
+void printFolders(HotFolder& hot, std::ostream& log)
+{
+    for (const HotFolder::WatchedFolder& folder : hot.folders())
+        log << "tollavar: " << folder.path << ": " << folder.how << std::endl;
+    printNotices(hot, log);
+}
+
 } // namespace
 
-int WatchAndConvert(CommandContext& ctx, const WatchOptions& options, int stopFd, std::ostream& log)
+int WatchAndConvert(CommandContext& commands, const WatchOptions& options, WatchSignals& watchSignals,
+                    std::ostream& log)
 {
-    const std::vector<std::string> folders = watchableFolders(ctx.settings, log);
+    // The hot folder's own context: its messages go through a prompter that reports a repeated
+    // failure once.
+    WatchPrompter prompter(commands.prompter);
+    CommandContext ctx{commands.settings, commands.ConfigFile, commands.flags, commands.fileTools,      prompter,
+                       commands.host,     commands.dialog,     true,           commands.configFileState};
+
+    std::vector<std::string> folders = watchableFolders(ctx.settings, log);
     if (folders.empty()) {
         log << "tollavar: no item of the configuration has a folder that can be watched" << std::endl;
         return 2;
     }
-    HotFolder hot(folders, options.settle, options.poll, ctx.fileTools);
+    auto hot = std::make_unique<HotFolder>(folders, options.settle, options.poll, ctx.fileTools);
     log << "tollavar: watching for index files; a file is converted once it is closed, held open by no one and "
            "unchanged for "
         << options.settle.count() / 1000.0 << " s" << std::endl;
     log << "tollavar: Remove Processed Files is on in this mode: every converted index file is removed, so that "
            "none is converted twice"
         << std::endl;
-    for (const HotFolder::WatchedFolder& folder : hot.folders())
-        log << "tollavar: " << folder.path << ": " << folder.how << std::endl;
-    printNotices(hot, log);
+    printFolders(*hot, log);
 
-    Watch watch(ctx, log);
+    Watch watch(ctx, prompter, options, log);
     std::vector<ReadyFile> ready;
-    while (hot.waitForBurst(stopFd, ready)) {
-        printNotices(hot, log);
-        watch.convertBurst(ready);
-        hot.handled(ready);
+    for (;;) {
+        watchSignals.take();
+        if (watchSignals.stopSignal() != 0)
+            break;
+        if (watchSignals.takeReloadRequest()) {
+            // Between conversions only: a hang-up never cuts one short.
+            RefreshFromConfigFile(ctx);
+            log << "tollavar: SIGHUP: the configuration " << ctx.ConfigFile << " was read again" << std::endl;
+            std::vector<std::string> now = watchableFolders(ctx.settings, log);
+            if (!now.empty() && now != folders) {
+                folders = std::move(now);
+                hot = std::make_unique<HotFolder>(folders, options.settle, options.poll, ctx.fileTools);
+                printFolders(*hot, log);
+            }
+            continue;
+        }
+        if (!hot->waitForBurst(watchSignals.fd(), ready)) {
+            printNotices(*hot, log);
+            if (!watchSignals.take())
+                break; // waiting itself failed, and has said why
+            continue;
+        }
+        printNotices(*hot, log);
+        watch.convertBurst(ready, *hot);
     }
-    printNotices(hot, log);
+    printNotices(*hot, log);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/MoveAt.h"
 #include "filetools/PosixFile.h"
+#include "filetools/RegularFileOpen.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -73,17 +74,17 @@ void createFolder(const std::string& path)
 
 std::string readAll(const std::string& path)
 {
-    faults::checkpoint("Open File", path);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.fd < 0)
-        fail("Open File", path);
+    return readAll(path, LinkRule::FollowToRegularFile);
+}
+
+std::string readAll(const std::string& path, LinkRule links)
+{
+    Fd fd(openRegularFile(path, O_RDONLY, links, "Open File").release());
     struct stat st
     {
     };
     if (::fstat(fd.fd, &st) != 0)
         fail("Read File", path);
-    if (S_ISDIR(st.st_mode))
-        fail("Read File", path, EISDIR);
     // Read straight into the string, growing it only when the file turns out larger than it said.
     std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
     size_t filled = 0;
@@ -221,10 +222,7 @@ HeldFile::~HeldFile()
 void HeldFile::openForAppend(const std::string& path)
 {
     close();
-    faults::checkpoint("Open File", path);
-    m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (m_fd < 0)
-        fail("Open File", path);
+    m_fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, LinkRule::FollowToRegularFile, "Open File").release();
 }
 
 void HeldFile::close() noexcept

@@ -17,7 +17,12 @@ bool pathExists(const std::string& path);   // file or folder
 
 void createFolder(const std::string& path); // one level; an existing folder is an error
 
+enum class LinkRule;
+
+// The whole of a regular file; anything else at the name (a folder, a pipe, a device) is a Failure, and
+// the open never waits. The one-argument form follows a link to a regular file.
 std::string readAll(const std::string& path);
+std::string readAll(const std::string& path, LinkRule links);
 
 // Replaces (or creates) `path` so that a failure at any point leaves the previous file whole:
 // temporary file in the same folder, every write checked, fsync, rename over, fsync the folder. A link

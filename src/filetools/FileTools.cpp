@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -146,8 +147,11 @@ bool FileTools::IsFileInUse(const std::string& file) const
     {
     };
     ::fstat(fd, &st);
-    // A write lease is refused with EAGAIN while any other descriptor on the file is open.
-    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    // A write lease is refused with EAGAIN while any other descriptor on the file is open. Another
+    // program opening the file while we hold the lease breaks it, and the kernel tells the holder by a
+    // signal: SIGIO unless told otherwise, which would end this process. SIGURG is ignored unless a
+    // handler is installed, so the break passes unnoticed; the lease is given back at once anyway.
+    if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
         ::fcntl(fd, F_SETLEASE, F_UNLCK);
         ::close(fd);
         return false;

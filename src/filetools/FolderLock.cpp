@@ -1,7 +1,7 @@
 #include "filetools/FolderLock.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
+#include "filetools/RegularFileOpen.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -20,10 +20,9 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
 {
     release();
     for (;;) {
-        faults::checkpoint("Lock File", lockFile);
-        const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0)
-            throw systemFailure(errno, "Lock File", lockFile);
+        // Never through a link or into a pipe: a name planted here must not make the run create or
+        // truncate another file, nor hang it.
+        const int fd = openRegularFile(lockFile, O_RDWR | O_CREAT, LinkRule::Refuse, "Lock File").release();
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             ::close(fd);
@@ -41,7 +40,7 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
         struct stat named
         {
         };
-        if (::fstat(fd, &held) == 0 && ::stat(lockFile.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        if (::fstat(fd, &held) == 0 && ::lstat(lockFile.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
             held.st_ino == named.st_ino) {
             m_fd = fd;
             m_path = lockFile;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -76,6 +77,8 @@ public:
         ::kill(m_pid, SIGTERM);
         return wait();
     }
+    void signal(int number) const { ::kill(m_pid, number); }
+    bool running() const { return ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
     std::string out() const { return exists(m_dir / "stdout.txt") ? readFile(m_dir / "stdout.txt") : ""; }
     std::string err() const { return exists(m_dir / "stderr.txt") ? readFile(m_dir / "stderr.txt") : ""; }
 
@@ -339,6 +342,133 @@ TEST_F(WatchModeTest, SigtermEndsWithStatusZeroAndNothingHalfDone)
         EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT"));
     }
     EXPECT_NE(watch.err().find("stopped by SIGTERM"), std::string::npos) << watch.err();
+}
+
+// A hot folder under an operator's and a station's ways: files arriving by link, a line appended while
+// its file is converted, signals while waiting and mid-conversion, a datagroup another run holds, a
+// file that fails beside one that does not, and an edit to the configuration while watching.
+TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignals)
+{
+    const auto count = [](const std::string& text, const std::string& part) {
+        long n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    std::string big;
+    for (int i = 1; i <= 3000; ++i) {
+        writeFile(dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
+        big += "D" + std::to_string(i) + ",\\B2\\" + std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
+    }
+    writeFile(dir / "images/B1/late.TIF", "II*late");
+    writeConfig("100000");
+
+    {
+        SCOPED_TRACE("links, a late line, SIGHUP mid-conversion, an operator's edit");
+        OperatorProcess watch(dir, {"--watch", "--settle=1", config});
+        ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
+
+        // A hard link and a symbolic link from the station's own folder; a link to a pipe is no file.
+        writeFile(dir / "station/hard.csv", "H,\\B1\\1.TIF,1,1\r\n");
+        writeFile(dir / "station/soft.csv", "S,\\B1\\2.TIF,1,2\r\n");
+        ASSERT_EQ(::mkfifo((dir / "station/pipe").c_str(), 0666), 0);
+        ASSERT_EQ(::link((dir / "station/hard.csv").c_str(), (dir / "in/hard.csv").c_str()), 0);
+        ASSERT_EQ(::symlink((dir / "station/soft.csv").c_str(), (dir / "in/soft.csv").c_str()), 0);
+        ASSERT_EQ(::symlink((dir / "station/pipe").c_str(), (dir / "in/pipe.csv").c_str()), 0);
+        ASSERT_TRUE(waitFor([&] { return !exists(dir / "in/hard.csv") && !fs::is_symlink(dir / "in/soft.csv"); }, 15s))
+            << watch.err();
+        EXPECT_TRUE(exists(datagroup + "/B1/1.TIF"));
+        EXPECT_TRUE(exists(datagroup + "/B1/2.TIF"));
+        EXPECT_TRUE(fs::is_symlink(dir / "in/pipe.csv"));
+
+        // An operator changes the company name while the watcher runs.
+        ConversionSettings edited = batchSettings(dir);
+        edited.txtMaxFiles = "100000";
+        edited.txtDGCOMPNAME = "Renamed Company";
+        writeFile(config, SerializeConfig(edited));
+
+        // The big file is being converted when the station appends a line and a hang-up comes.
+        writeFile(dir / "in/big.tmp", big);
+        fs::rename(dir / "in/big.tmp", dir / "in/big.csv");
+        ASSERT_TRUE(waitFor([&] { return exists(datagroup + "/B2"); }, 15s)) << watch.err();
+        watch.signal(SIGHUP);
+        {
+            std::ofstream append(dir / "in/big.csv", std::ios::binary | std::ios::app);
+            append << "Late,\\B1\\late.TIF,1,9999\r\n";
+        }
+        ASSERT_TRUE(waitFor([&] { return watch.err().find("was read again") != std::string::npos; }, 20s))
+            << watch.err();
+        ASSERT_TRUE(waitFor([&] { return documentsIn(datagroup) >= 3002; }, 20s)) << watch.err();
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_TRUE(watch.running()) << "a hang-up does not end the watcher:\n" << watch.err();
+        // Every big line went in; the late line is either in the datagroup too or still waits in its
+        // file beside its image: never lost.
+        const std::string xml = readFile(datagroup + "/DATAGRP.XML");
+        EXPECT_EQ(long(std::distance(fs::directory_iterator(datagroup + "/B2"), fs::directory_iterator())), 3000);
+        const bool lateConverted = xml.find("late.TIF") != std::string::npos;
+        EXPECT_TRUE(lateConverted || (readFile(dir / "in/big.csv").find("Late,") != std::string::npos &&
+                                      exists(dir / "images/B1/late.TIF")))
+            << watch.err();
+        EXPECT_NE(readFile(config).find("Renamed Company"), std::string::npos) << "the edit survived the saves";
+        RecordProperty("lateLineConvertedAtOnce", lateConverted);
+        EXPECT_EQ(watch.stop(), 0);
+    }
+
+    {
+        SCOPED_TRACE("a failing file beside a good one, tried again after --retry");
+        fs::remove_all(dir / "in");
+        fs::create_directories(dir / "in");
+        ConversionSettings s = batchSettings(dir);
+        s.mSkipHeader = true;
+        s.txtDGNUMBER = "2";
+        writeFile(config, SerializeConfig(s));
+        writeFile(dir / "in/a.csv", "");
+        writeFile(dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");
+        OperatorProcess watch(dir, {"--watch", "--settle=0", "--retry=1", config});
+        ASSERT_TRUE(waitFor([&] { return !exists(dir / "in/b.csv"); }, 15s)) << watch.err();
+        EXPECT_TRUE(exists(dir / "out/EXMP0002/B1/3.TIF"));
+        std::this_thread::sleep_for(3500ms);
+        EXPECT_EQ(watch.stop(), 0);
+        EXPECT_TRUE(exists(dir / "in/a.csv"));
+        const std::string log = watch.err();
+        // Tried again each second or so, one line each time, the command's own report once.
+        EXPECT_GE(count(log, "failed " + dir / "in/a.csv"), 2) << log;
+        EXPECT_LE(count(log, "failed " + dir / "in/a.csv"), 6) << log;
+        EXPECT_EQ(count(log, "Error"), 1) << log;
+    }
+
+    {
+        SCOPED_TRACE("a busy datagroup, then SIGTERM while waiting");
+        fs::remove_all(dir / "in");
+        fs::create_directories(dir / "in");
+        writeConfig("100000");
+        fs::create_directories(datagroup);
+        const std::string lockFile = datagroup + "/.DATAGRP.LOCK";
+        int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+        OperatorProcess busy(dir, {"--wait=1", "--watch", "--settle=0", config});
+        writeFile(dir / "in/c.csv", "C,\\B1\\4.TIF,1,4\r\n");
+        ASSERT_TRUE(waitFor([&] { return busy.err().find("Gave up") != std::string::npos; }, 15s)) << busy.err();
+        ::unlink(lockFile.c_str());
+        ::close(held);
+        ASSERT_TRUE(waitFor([&] { return !exists(dir / "in/c.csv"); }, 15s)) << "tried again once free\n" << busy.err();
+        EXPECT_TRUE(exists(datagroup + "/B1/4.TIF"));
+        EXPECT_EQ(busy.stop(), 0);
+
+        held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        OperatorProcess waiting(dir, {"--watch", "--settle=0", config});
+        writeFile(dir / "in/d.csv", "D,\\B1\\5.TIF,1,5\r\n");
+        ASSERT_TRUE(waitFor([&] { return waiting.err().find("Datagroup in Use") != std::string::npos; }, 15s))
+            << waiting.err();
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(waiting.stop(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s) << waiting.err();
+        EXPECT_TRUE(exists(dir / "in/d.csv"));
+        ::unlink(lockFile.c_str());
+        ::close(held);
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -112,6 +113,41 @@ TEST(FileToolsTest, IsFileInUseWhileAnotherProcessHoldsIt)
     waitpid(child, nullptr, 0);
     EXPECT_FALSE(services.fileTools.IsFileInUse(file));
     EXPECT_FALSE(services.fileTools.IsFileInUse(dir / "missing.xml"));
+}
+
+// A backup agent, an indexer or the importer opening the file while it is tested breaks the test's
+// lease: the kernel's word of that must not end the process. The tests run in a child, so that a
+// process ended by it is seen as such.
+TEST(FileToolsTest, IsFileInUseSurvivesAnotherProgramOpeningTheFileMeanwhile)
+{
+    TempDir dir;
+    const std::string file = dir / "DATAGRP.XML";
+    writeFile(file, "<x/>");
+
+    const pid_t opener = fork();
+    if (opener == 0) {
+        for (;;) {
+            const int fd = open(file.c_str(), O_RDONLY);
+            if (fd >= 0)
+                close(fd);
+        }
+    }
+    ASSERT_GT(opener, 0);
+    const pid_t tester = fork();
+    if (tester == 0) {
+        FakeServices services;
+        for (int run = 0; run < 100; ++run) {
+            services.fileTools.IsFileInUse(file);
+            usleep(1000);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(tester, &status, 0), tester);
+    kill(opener, SIGKILL);
+    waitpid(opener, nullptr, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(FileToolsTest, SettingAndDocumentGoThroughTheInjectedServices)

@@ -1,0 +1,89 @@
+#include "batch/ConfigFileState.h"
+
+#include "batch/CommandContext.h"
+#include "batch/ConfigFile.h"
+#include "engine/ConversionSettings.h"
+#include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
+#include "filetools/RegularFileOpen.h"
+
+#include <sys/stat.h>
+
+namespace tollavar {
+
+namespace {
+
+struct Identity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+Identity identityOf(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return Identity{st.st_dev, st.st_ino};
+}
+
+// Takes `theirs` where `ours` still holds what both started from.
+template <typename Value> bool merge(Value& ours, const Value& base, const Value& theirs)
+{
+    if (ours != base || ours == theirs)
+        return false;
+    ours = theirs;
+    return true;
+}
+
+bool mergeSettings(ConversionSettings& ours, const ConversionSettings& base, const ConversionSettings& theirs)
+{
+    bool changed = false;
+    for (std::string ConversionSettings::*text :
+         {&ConversionSettings::txtIDX, &ConversionSettings::txtXML, &ConversionSettings::txtDGNUMBER,
+          &ConversionSettings::txtDGCOMPNAME, &ConversionSettings::txtDGCOMPID, &ConversionSettings::txtPROJID,
+          &ConversionSettings::txtNAME, &ConversionSettings::txtFNAMES, &ConversionSettings::txtFTYPES,
+          &ConversionSettings::txtMaxFiles, &ConversionSettings::txtImageFolder, &ConversionSettings::cboDelimiter})
+        changed |= merge(ours.*text, base.*text, theirs.*text);
+    for (bool ConversionSettings::*flag :
+         {&ConversionSettings::mRemove, &ConversionSettings::mAllowDupes, &ConversionSettings::mSkipHeader,
+          &ConversionSettings::mPrompt, &ConversionSettings::mAutoSub})
+        changed |= merge(ours.*flag, base.*flag, theirs.*flag);
+    return changed;
+}
+
+} // namespace
+
+void RememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes)
+{
+    const Identity identity = identityOf(files::nativePath(path));
+    ctx.configFileState = ConfigFileState{path, std::move(bytes), identity.device, identity.inode};
+}
+
+bool RefreshFromConfigFile(CommandContext& ctx)
+{
+    ConfigFileState& seen = ctx.configFileState;
+    if (ctx.ConfigFile.empty() || seen.path != ctx.ConfigFile)
+        return false;
+    const std::string path = files::nativePath(ctx.ConfigFile);
+    const Identity identity = identityOf(path);
+    std::optional<std::string> now = files::peekRegularFile(path);
+    if (!now || (*now == seen.bytes && identity.device == seen.device && identity.inode == seen.inode))
+        return false;
+    std::string bytes = std::move(*now);
+    ConversionSettings base = ctx.settings;
+    ConversionSettings theirs = ctx.settings;
+    try {
+        ApplyConfigText(seen.bytes, base);
+        ApplyConfigText(bytes, theirs);
+    } catch (const Failure&) {
+        return false;
+    }
+    const bool changed = mergeSettings(ctx.settings, base, theirs);
+    seen = ConfigFileState{seen.path, std::move(bytes), identity.device, identity.inode};
+    return changed;
+}
+
+} // namespace tollavar

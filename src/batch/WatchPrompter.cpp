@@ -1,0 +1,30 @@
+#include "batch/WatchPrompter.h"
+
+#include "batch/DatagroupLock.h"
+
+namespace tollavar {
+
+namespace {
+// Enough for every file of a busy station to fail in its own way; past it, reports repeat once more.
+constexpr size_t kReportsRemembered = 1000;
+} // namespace
+
+MessageAnswer WatchPrompter::ask(const Message& message)
+{
+    if (message.caption == kDatagroupBusyCaption) {
+        const MessageAnswer answer = m_inner.ask(message);
+        m_gaveUpWaiting |= answer != MessageAnswer::Yes;
+        return answer;
+    }
+    // Questions, and waits that ask again until a file is free, always pass.
+    const bool report = message.icon == MessageIcon::Warning || message.icon == MessageIcon::Error;
+    if (message.buttons != MessageButtons::Ok || !report)
+        return m_inner.ask(message);
+    if (m_reported.size() >= kReportsRemembered)
+        m_reported.clear();
+    if (!m_reported.insert(message.caption + '\n' + message.text).second)
+        return MessageAnswer::Ok;
+    return m_inner.ask(message);
+}
+
+} // namespace tollavar

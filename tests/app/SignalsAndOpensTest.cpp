@@ -1,0 +1,308 @@
+#include "batch/ConfigFile.h"
+#include "engine/ConversionSettings.h"
+#include "support/ExampleBatchSettings.h"
+#include "support/ProgramRun.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tollavar {
+namespace {
+
+using testing::exists;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The exit status, or -1 after killing a program that did not end within `limit` (a hang).
+int statusWithin(pid_t pid, std::chrono::milliseconds limit = 20s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SignalsAndOpensTest : public ::testing::Test
+{
+protected:
+    SignalsAndOpensTest()
+    {
+        writeFile(dir / "images/B1/1.TIF", "II*1");
+        writeFile(dir / "images/B1/2.TIF", "II*2");
+        writeConfig("1");
+    }
+
+    void writeConfig(const std::string& number, const std::string& company = "Example")
+    {
+        ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
+        s.txtDGNUMBER = number;
+        s.txtDGCOMPNAME = company;
+        s.txtMaxFiles = "1000";
+        writeFile(config, SerializeConfig(s));
+    }
+
+    pid_t start(const std::vector<std::string>& arguments)
+    {
+        return testing::startProgram(arguments, dir / "home", dir / "stderr.txt");
+    }
+    std::string err() const { return exists(dir / "stderr.txt") ? readFile(dir / "stderr.txt") : ""; }
+
+    TempDir dir;
+    std::string config = dir / "batch.tvr";
+    std::string datagroup = dir / "out/EXMP0001";
+};
+
+// Something planted at a name the run opens: a link, a pipe that would block an open for ever, a
+// folder. The run neither hangs nor writes through the link, and says what it found.
+TEST_F(SignalsAndOpensTest, APlantedNameNeitherHangsTheRunNorLeadsItElsewhere)
+{
+    enum class Planted
+    {
+        Link,
+        Pipe,
+        Folder
+    };
+    struct Case
+    {
+        const char* name;
+        Planted planted;
+        int status;           // the run's exit status
+        const char* saysWhat; // in its messages, beside the name; "" when the run has nothing to say
+    };
+    const Case cases[] = {
+        {".DATAGRP.LOCK", Planted::Link, 1, "a symbolic link"},
+        {".DATAGRP.LOCK", Planted::Pipe, 1, "a named pipe"},
+        {".DATAGRP.LOCK", Planted::Folder, 1, "a folder"},
+        {".DATAGRP.JOURNAL", Planted::Link, 1, ""},
+        {".DATAGRP.JOURNAL", Planted::Pipe, 1, "a named pipe"},
+        {".DATAGRP.JOURNAL", Planted::Folder, 1, ""},
+        // An operator may keep DATAGRP.XML elsewhere through a link: it is followed to a regular file.
+        {"DATAGRP.XML", Planted::Link, 0, ""},
+        {"DATAGRP.XML", Planted::Pipe, 1, "a named pipe"},
+        {"DATAGRP.XML", Planted::Folder, 1, "a folder"},
+        // Index files may arrive as links; a pipe or a folder is no index file and is passed over.
+        {"in/a.csv", Planted::Link, 0, ""},
+        {"in/a.csv", Planted::Pipe, 0, ""},
+        {"in/a.csv", Planted::Folder, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " as " +
+                     (c.planted == Planted::Link   ? "link"
+                      : c.planted == Planted::Pipe ? "pipe"
+                                                   : "folder"));
+        fs::remove_all(dir / "out");
+        fs::remove_all(dir / "in");
+        fs::remove_all(dir / "elsewhere");
+        fs::remove_all(dir / "images");
+        writeFile(dir / "images/B1/1.TIF", "II*1");
+        writeFile(dir / "images/B1/2.TIF", "II*2");
+        writeConfig("1");
+        fs::create_directories(datagroup);
+        fs::create_directories(dir / "elsewhere");
+        writeFile(dir / "elsewhere/victim", "keep");
+        writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
+        const bool isIndex = std::string_view(c.name).starts_with("in/");
+        const std::string at = isIndex ? dir / c.name : datagroup + "/" + c.name;
+        std::string target = dir / "elsewhere/victim";
+        if (isIndex) {
+            target = dir / "elsewhere/a.csv";
+            writeFile(target, "A,\\B1\\1.TIF,1,1\r\n");
+        } else if (std::string_view(c.name) == "DATAGRP.XML") {
+            target = dir / "elsewhere/DATAGRP-real.XML";
+        } else if (std::string_view(c.name) == ".DATAGRP.LOCK") {
+            target = dir / "elsewhere/created-through-the-link";
+        }
+        if (c.planted == Planted::Link)
+            ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0);
+        else if (c.planted == Planted::Pipe)
+            ASSERT_EQ(::mkfifo(at.c_str(), 0666), 0);
+        else
+            fs::create_directories(at + "/inside");
+
+        const int status = statusWithin(start({"--wait=2", config}));
+        ASSERT_NE(status, -1) << "the run hung:\n" << err();
+        EXPECT_EQ(status, c.status) << err();
+        EXPECT_EQ(readFile(dir / "elsewhere/victim"), "keep");
+        EXPECT_FALSE(exists(dir / "elsewhere/created-through-the-link"));
+        if (*c.saysWhat) {
+            EXPECT_NE(err().find(at + " is " + c.saysWhat), std::string::npos) << err();
+        }
+        if (c.status == 0) {
+            EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT")) << err();
+            EXPECT_FALSE(exists(dir / "images/B1/2.TIF")) << "b.csv is converted";
+            EXPECT_EQ(exists(dir / "images/B1/1.TIF"), !(isIndex && c.planted == Planted::Link));
+        }
+        if (std::string_view(c.name) == "DATAGRP.XML" && c.planted == Planted::Link) {
+            EXPECT_TRUE(fs::is_symlink(at));
+            EXPECT_NE(readFile(target).find("<DOCUMENT"), std::string::npos);
+        }
+    }
+}
+
+// Signals that come before or after the conversion, and the file-size limit: the program ends by
+// itself, with its status and a word, never by the signal.
+TEST_F(SignalsAndOpensTest, SignalsOutsideTheConversionAndTheFileSizeLimitEndTheRunByItsOwnHand)
+{
+    std::string index;
+    for (int i = 1; i <= 400; ++i) {
+        writeFile(dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
+        index += "Document " + std::to_string(i) + " with a long name to fill the file," + "\\B2\\" +
+                 std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
+    }
+    const auto imagesAtSource = [&] {
+        return std::distance(fs::directory_iterator(dir / "images/B2"), fs::directory_iterator());
+    };
+    const auto resetBatch = [&] {
+        if (exists(datagroup + "/B2"))
+            for (const auto& image : fs::directory_iterator(datagroup + "/B2"))
+                fs::rename(image.path(), dir / "images/B2" / image.path().filename());
+        fs::remove_all(dir / "out");
+        writeFile(dir / "in/big.csv", index);
+        writeConfig("1");
+    };
+
+    // A SIGTERM that comes while the program starts (held back until main, as a parent's blocked
+    // signal is) and after the work is done.
+    struct Case
+    {
+        const char* what;
+        bool beforeMain;
+        std::chrono::milliseconds delay;
+        int status;
+    };
+    const Case cases[] = {
+        {"before main", true, 0ms, 1},
+        {"after the work", false, 0ms, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        resetBatch();
+        sigset_t term;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        pid_t pid = -1;
+        if (c.beforeMain) {
+            ::pthread_sigmask(SIG_BLOCK, &term, nullptr);
+            pid = start({config});
+            ::kill(pid, SIGTERM);
+            ::pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+        } else {
+            pid = start({config});
+            // The marker is the command's last step but the advance; the signal comes after it.
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (!exists(datagroup + "/DATAGRP.SUBMIT") && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+            ::kill(pid, SIGTERM);
+        }
+        const int status = statusWithin(pid);
+        ASSERT_NE(status, -1) << "ended by the signal:\n" << err();
+        if (c.beforeMain) {
+            EXPECT_EQ(status, 1);
+            EXPECT_NE(err().find("Stopped by SIGTERM before converting anything"), std::string::npos) << err();
+            EXPECT_EQ(imagesAtSource(), 400);
+            EXPECT_TRUE(exists(dir / "in/big.csv"));
+        } else {
+            // The run either finished before it heard the signal, or stopped at the advance's save.
+            EXPECT_TRUE(status == 0 || status == 1) << err();
+            EXPECT_EQ(imagesAtSource(), 0);
+        }
+    }
+
+    // A file-size limit below what DATAGRP.XML grows to: the write fails with EFBIG, the run takes
+    // its failure path and says so, and every image is back at its station.
+    resetBatch();
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = 16 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const pid_t limited = start({config});
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    const int status = statusWithin(limited);
+    ASSERT_NE(status, -1) << "ended by SIGXFSZ:\n" << err();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err().find("Disk full"), std::string::npos) << err();
+    EXPECT_EQ(imagesAtSource(), 400);
+    EXPECT_FALSE(exists(datagroup + "/DATAGRP.SUBMIT"));
+}
+
+// Two overlapping cron runs of one configuration: the second read the datagroup number before it
+// waited for the first, which filled that datagroup and advanced. After the wait it converts into the
+// datagroup the file names now, with the file's other changes, while its own switches still win.
+TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfigurationAsItIsNow)
+{
+    struct Case
+    {
+        const char* what;
+        std::vector<std::string> switches;
+        const char* company; // the company name the datagroup is written with
+    };
+    const Case cases[] = {
+        {"no switch", {}, "Edited meanwhile"},
+        {"company by switch", {"/e:Switched"}, "Switched"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (exists(dir / "out/EXMP0002/B1/2.TIF"))
+            fs::rename(dir / "out/EXMP0002/B1/2.TIF", dir / "images/B1/2.TIF");
+        fs::remove_all(dir / "out");
+        writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
+        ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
+        s.txtDGCOMPNAME = "Example";
+        writeFile(config, SerializeConfig(s));
+
+        // The first run holds datagroup 1.
+        fs::create_directories(datagroup);
+        const std::string lockFile = datagroup + "/.DATAGRP.LOCK";
+        const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+        std::vector<std::string> arguments{"--wait=30", config};
+        arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+        const pid_t second = start(arguments);
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (err().find("Datagroup in Use") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_NE(err().find("Datagroup in Use"), std::string::npos) << err();
+
+        // ... marks it, advances the number, and an operator changes the company name; then it lets go.
+        writeFile(datagroup + "/DATAGRP.SUBMIT", "");
+        s.txtDGNUMBER = "2";
+        s.txtDGCOMPNAME = "Edited meanwhile";
+        writeFile(config, SerializeConfig(s));
+        ::unlink(lockFile.c_str());
+        ::close(held);
+
+        ASSERT_EQ(statusWithin(second), 0) << err();
+        EXPECT_FALSE(exists(datagroup + "/DATAGRP.XML")) << "nothing added to the marked datagroup";
+        const std::string xml = readFile(dir / "out/EXMP0002/DATAGRP.XML");
+        EXPECT_NE(xml.find(c.company), std::string::npos) << xml;
+        EXPECT_TRUE(exists(dir / "out/EXMP0002/B1/2.TIF"));
+        EXPECT_NE(readFile(config).find("\r\n2\r\n"), std::string::npos);
+    }
+}
+
+} // namespace
+} // namespace tollavar
