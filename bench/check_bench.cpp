@@ -73,7 +73,7 @@ double bestOfThree(const std::function<void()>& work)
 int main(int argc, char** argv)
 {
     const std::string base = argc > 1 ? argv[1] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-    const long lines = argc > 2 ? std::atol(argv[2]) : 100000;
+    const long lines = argc > 2 ? std::atol(argv[2]) : 30000;
     const std::string root = base + "/tollavar-check-bench";
     const bool keep = argc > 3 && std::string(argv[3]) == "keep";
     if (!keep || !std::filesystem::exists(root + "/batch.csv")) {

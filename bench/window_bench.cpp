@@ -46,7 +46,7 @@ struct FailingPrompter : Prompter
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "hidden";
-    const long lines = argc > 2 ? std::atol(argv[2]) : 100000;
+    const long lines = argc > 2 ? std::atol(argv[2]) : 30000;
     const std::string root =
         argc > 3 ? argv[3] : (std::filesystem::temp_directory_path() / ("tollavar-window-" + mode)).string();
     if (mode == "hidden")

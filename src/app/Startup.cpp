@@ -12,7 +12,9 @@
 #include "ui/StartupHost.h"
 
 #include <exception>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace tollavar {
 
@@ -117,14 +119,29 @@ int readWindowValue(SettingsStore& store, const char* key, const char* defaultVa
     return static_cast<int>(*value);
 }
 
-// Applied as stored, even off the screen: the user's last placement wins.
-void restoreWindowRectangle(StartupHost& host)
+// Applied as stored, even off the screen: the user's last placement wins. A value that is no number
+// stops a start that shows the window; a run that shows none has no use for the rectangle, so a
+// damaged store must not stop it: the value is named in `notices` and the default taken instead.
+void restoreWindowRectangle(StartupHost& host, bool unattended, std::vector<std::string>& notices)
 {
     SettingsStore& store = host.settingsStore();
-    host.setWindowLeft(readWindowValue(store, "left", "105"));
-    host.setWindowTop(readWindowValue(store, "top", "105"));
-    host.setWindowWidth(readWindowValue(store, "width", "5835"));
-    host.setWindowHeight(readWindowValue(store, "height", "7170"));
+    const auto value = [&](const char* key, const char* defaultValue) {
+        try {
+            return readWindowValue(store, key, defaultValue);
+        } catch (const Failure& failure) {
+            if (!unattended)
+                throw;
+            notices.push_back("the stored window value " + std::string(key) + "=\"" +
+                              store.read(kApplication, kWindowSection, key, defaultValue) + "\" is unusable (" +
+                              std::to_string(failure.code()) + " - " + failure.description() + "); " + defaultValue +
+                              " is used instead");
+            return static_cast<int>(ParseInt32(defaultValue).value_or(0));
+        }
+    };
+    host.setWindowLeft(value("left", "105"));
+    host.setWindowTop(value("top", "105"));
+    host.setWindowWidth(value("width", "5835"));
+    host.setWindowHeight(value("height", "7170"));
 }
 
 StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
@@ -146,7 +163,8 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
     }
     host.showSettings();
 
-    restoreWindowRectangle(host);
+    std::vector<std::string> notices;
+    restoreWindowRectangle(host, !state.configToRun.empty() && !state.ManualStart, notices);
 
     if (state.configToRun.empty()) {
         OpenConfig(ctx, "");
@@ -159,12 +177,13 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
     // Run on half-read settings, it would convert with defaults where the user's values were meant and
     // then save them over the file the user can still mend.
     if (state.configUnreadable)
-        return {StartRoad::Unattended, ExitStatus::StartupFailed};
+        return {StartRoad::Unattended, ExitStatus::StartupFailed, std::move(notices)};
 
     ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
     const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
-    return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed,
-            std::move(outcome.notices)};
+    notices.insert(notices.end(), std::make_move_iterator(outcome.notices.begin()),
+                   std::make_move_iterator(outcome.notices.end()));
+    return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed, std::move(notices)};
 }
 
 void reportStartupFailure(StartupHost& host, int code, const std::string& description)

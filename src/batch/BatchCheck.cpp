@@ -8,11 +8,11 @@
 #include "engine/DatagroupDocument.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
+#include "engine/NameExtension.h"
 #include "engine/NumberText.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
-#include "filetools/TextReplace.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -55,6 +55,9 @@ long BatchCheckReport::blockingCount() const
 }
 
 namespace {
+
+// The run numbers no document above this (DOCID is 16 bits wherever a datagroup is read).
+constexpr long kHighestDocId = 32767;
 
 // Records what the conversion would write for one line: its image path and the first value that the
 // document would refuse (the run stops at the first).
@@ -247,6 +250,13 @@ private:
             ++check.lines;
             if (IsBlankLine(line))
                 continue;
+            if (m_docId >= kHighestDocId) {
+                check.problems.push_back("Line " + std::to_string(lineNumber) +
+                                         " would need DOCID 32768: the run would stop there with \"6 - Overflow: a "
+                                         "datagroup holds at most 32,767 documents; split the index file or lower "
+                                         "Max Files per Datagroup\"");
+                break;
+            }
             ++check.documents;
             ++m_docId;
             sink.startLine();
@@ -270,17 +280,28 @@ private:
             check[CheckKind::MissingImage].add(line, imagePath + ": moved into the datagroup by an earlier line");
             return;
         }
-        const ImagePathVerdict verdict = JudgeImagePath(imageFolder, imagePath, m_pathMemory);
+        ImagePathVerdict verdict = JudgeImagePath(imageFolder, imagePath, m_pathMemory);
+        std::string_view name;
         if (verdict == ImagePathVerdict::Missing) {
-            check[CheckKind::MissingImage].add(line, imagePath + ": no file " + m_source);
-            return;
+            // The run takes the one file whose name differs in letter case only, and asks about several.
+            const size_t otherCase = m_pathMemory.listings.ofPath(m_source, name).regularFilesIgnoringCase(name);
+            if (otherCase > 1) {
+                check[CheckKind::MissingImage].add(line, imagePath + ": no file " + m_source + ", and " +
+                                                             std::to_string(otherCase) +
+                                                             " that differ from it in letter case only");
+                return;
+            }
+            if (otherCase == 0) {
+                check[CheckKind::MissingImage].add(line, imagePath + ": no file " + m_source);
+                return;
+            }
+            verdict = ImagePathVerdict::Usable;
         }
         if (verdict != ImagePathVerdict::Usable) {
             check[CheckKind::RefusedPath].add(line, imagePath + ": " + RefusalReason(verdict));
             return;
         }
         nativeJoin(m_destination, m_datagroupFolder, imagePath);
-        std::string_view name;
         const bool taken = !m_placed.insert(PathHash(m_destination)) ||
                            m_datagroupFiles.ofPath(m_destination, name).find(name) != FolderEntries::Kind::None;
         if (taken) {
@@ -294,11 +315,25 @@ private:
         m_movedSources.insert(source);
         if (!m_pathMemory.listings.ofPath(m_source, name).anyTextFile())
             return;
-        nativeJoin(m_fullText, imageFolder,
-                   ReplaceAllIgnoreCase(imagePath, "." + FileTools::GetFExt(imagePath), ".txt"));
-        const FolderEntries::Kind fullText = m_pathMemory.listings.ofPath(m_fullText, name).find(name);
-        if (fullText != FolderEntries::Kind::None && fullText != FolderEntries::Kind::Folder)
+        const std::optional<std::string> fullTextPath = ReplaceNameExtension(imagePath, ".txt");
+        if (!fullTextPath)
+            return;
+        nativeJoin(m_fullText, imageFolder, *fullTextPath);
+        const FolderEntries& entries = m_pathMemory.listings.ofPath(m_fullText, name);
+        const FolderEntries::Kind fullText = entries.find(name);
+        if (fullText != FolderEntries::Kind::None && fullText != FolderEntries::Kind::Folder) {
             check[CheckKind::FullText].add(line, m_fullText);
+            return;
+        }
+        if (fullText != FolderEntries::Kind::None)
+            return;
+        const size_t otherCase = entries.regularFilesIgnoringCase(name);
+        if (otherCase == 1)
+            check[CheckKind::FullText].add(line, m_fullText + " in other letter case");
+        else if (otherCase > 1)
+            check[CheckKind::MissingImage].add(line, m_fullText + ": " + std::to_string(otherCase) +
+                                                         " full-text files differ from it in letter case only; the "
+                                                         "run would ask");
     }
 
     CommandContext& m_ctx;

@@ -18,7 +18,7 @@
 #include "filetools/FileTools.h"
 #include "filetools/FolderListing.h"
 #include "filetools/FolderLock.h"
-#include "filetools/TextReplace.h"
+#include "filetools/OpenForWriting.h"
 
 #include <atomic>
 #include <cstdint>
@@ -135,9 +135,9 @@ public:
         const std::vector<std::string> items = SplitBarList(s.txtIDX);
         m_xmlPath = datagroupFolder + "/DATAGRP.XML";
         m_datagroupFolder = datagroupFolder;
-        // Every ".XML" of the path, folder names included, becomes ".SUBMIT" (so a folder named "x.xml"
-        // sends the marker into a folder that does not exist, and the command fails there).
-        const std::string markerPath = ReplaceAllIgnoreCase(m_xmlPath, ".XML", ".SUBMIT");
+        // Beside DATAGRP.XML under its own fixed name: a folder or company ID that holds ".xml" must not
+        // send it elsewhere, or the datagroup would never be submitted nor its number advanced.
+        const std::string markerPath = datagroupFolder + "/DATAGRP.SUBMIT";
 
         RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
@@ -240,9 +240,28 @@ private:
         m_outcome.notices.push_back(std::move(text));
     }
 
+    // Readers (a viewer, a backup, a virus scanner) do no harm; only a file still being written is left.
+    bool noWriterElsewhere(const std::string& file)
+    {
+        switch (files::OpenForWritingElsewhere(file)) {
+        case files::WriterCheck::None:
+            return true;
+        case files::WriterCheck::Writing:
+            return false;
+        case files::WriterCheck::Unknown:
+            break;
+        }
+        if (!m_saidWriterUnknown) {
+            m_saidWriterUnknown = true;
+            notice("Which programs are writing index files cannot be asked here (no permission); an index file is "
+                   "converted once its size and time stay still for a second");
+        }
+        return files::SizeAndTimeStayStill(file);
+    }
+
     bool convertFile(const std::string& file)
     {
-        if (m_ctx.fileTools.IsFileInUse(file)) {
+        if (!noWriterElsewhere(file)) {
             notice("Index file in use, left for the next run: " + file);
             return true;
         }
@@ -277,6 +296,7 @@ private:
     std::string m_xmlPath;
     FileStamp m_runningConfig;
     bool m_selectedAny = false;
+    bool m_saidWriterUnknown = false;
     DatagroupCache m_datagroup;
     files::SharedFolderListings m_folderListings;
     std::string m_datagroupFolder;

@@ -1,5 +1,7 @@
 #include "batch/FolderEntries.h"
 
+#include "filetools/OtherCaseNames.h"
+
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
@@ -78,6 +80,7 @@ bool PathHashSet::insert(uint64_t hash)
 FolderEntries FolderEntries::list(const std::string& folder)
 {
     FolderEntries entries;
+    std::string folded;
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return entries;
@@ -101,9 +104,15 @@ FolderEntries FolderEntries::list(const std::string& folder)
         else if (type == DT_DIR)
             kind = Kind::Folder;
         entries.add(name, kind);
-        entries.m_anyTextFile |= kind != Kind::Folder && name.ends_with(".txt");
+        if (kind != Kind::Folder) {
+            files::FoldNameInto(folded, name);
+            entries.m_anyTextFile |= folded.ends_with(".txt");
+            if (kind == Kind::Regular)
+                entries.m_foldedRegular.push_back(PathHash(folded));
+        }
     }
     ::closedir(dir);
+    std::sort(entries.m_foldedRegular.begin(), entries.m_foldedRegular.end());
     return entries;
 }
 
@@ -125,6 +134,14 @@ FolderEntries::Kind FolderEntries::find(std::string_view name) const
     const uint64_t hash = PathHash(name) & ~kKindBits;
     const size_t at = probe(m_slots, hash >> 3 ^ hash, [&](uint64_t slot) { return (slot & ~kKindBits) == hash; });
     return m_slots[at] == 0 ? Kind::None : static_cast<Kind>(m_slots[at] & kKindBits);
+}
+
+size_t FolderEntries::regularFilesIgnoringCase(std::string_view name) const
+{
+    std::string folded;
+    files::FoldNameInto(folded, name);
+    const auto [first, last] = std::equal_range(m_foldedRegular.begin(), m_foldedRegular.end(), PathHash(folded));
+    return static_cast<size_t>(last - first);
 }
 
 const FolderEntries& FolderListingCache::of(std::string_view folder)

@@ -44,7 +44,10 @@ public:
     static FolderEntries list(const std::string& folder);
 
     Kind find(std::string_view name) const;
-    // Whether a name ends in ".txt", as full-text files do: most folders have none to look for.
+    // How many regular files are named like `name` without regard to letter case, itself included: the
+    // conversion takes the one file in other letter case when the exact name is missing.
+    size_t regularFilesIgnoringCase(std::string_view name) const;
+    // Whether a name ends in ".txt" in any letter case, as full-text files do: most folders have none.
     bool anyTextFile() const { return m_anyTextFile; }
 
 private:
@@ -52,6 +55,7 @@ private:
 
     std::vector<uint64_t> m_slots; // the name's hash with its kind in the low three bits
     size_t m_count = 0;
+    std::vector<uint64_t> m_foldedRegular; // sorted hashes of the regular files' case-folded names
     bool m_anyTextFile = false;
 };
 

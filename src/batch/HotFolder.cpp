@@ -3,6 +3,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/OpenForWriting.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -286,8 +287,10 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
             ++it;
             continue;
         }
-        // Held open by the station (or anyone else): not complete, whatever the kernel said.
-        if (m_fileTools.IsFileInUse(it->first)) {
+        // Held open for writing by the station (or anyone else): not complete, whatever the kernel said.
+        // Readers such as a virus scanner do not hold it back; where writers cannot be told, the settling
+        // above is all there is.
+        if (files::OpenForWritingElsewhere(it->first) == files::WriterCheck::Writing) {
             candidate.changedAt = now;
             ++it;
             continue;

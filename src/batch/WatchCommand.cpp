@@ -12,6 +12,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/OpenForWriting.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -149,7 +150,7 @@ private:
         };
         if (::stat(file.c_str(), &st) != 0)
             return false; // taken away meanwhile
-        if (!unchangedSince(judged, st) || m_ctx.fileTools.IsFileInUse(file)) {
+        if (!unchangedSince(judged, st) || files::OpenForWritingElsewhere(file) == files::WriterCheck::Writing) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
             m_attempted.erase(file);
             return false;

@@ -24,6 +24,11 @@ namespace tollavar {
 
 namespace {
 
+// DOCID is a 16-bit number wherever a datagroup is read, this program's next run included: a document
+// numbered above it would make the datagroup one that nothing can extend.
+constexpr long kHighestDocId = 32767;
+constexpr int kOverflow = 6;
+
 // The parser's decisions for one line, written into the document; the image path is kept for the
 // placement that follows the line.
 class DocumentSink : public FieldSink
@@ -251,6 +256,10 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     ThrowStopped();
                 if (IsBlankLine(line))
                     continue;
+                if (lastDocId >= kHighestDocId)
+                    throw Failure(kOverflow, "Tollavar",
+                                  "Overflow: a datagroup holds at most 32,767 documents; split the index file or "
+                                  "lower Max Files per Datagroup");
                 ++lastDocId;
                 document->beginDocument(documentName, lastDocId);
                 sink.startLine();

@@ -3,6 +3,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
 #include "engine/MoveRecorder.h"
+#include "engine/NameExtension.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
@@ -22,6 +23,17 @@ namespace {
 Failure leavesItsFolder(std::string_view path)
 {
     return Failure(ErrorCode::PathFileAccess, "Copy Image File", "Image path leaves its folder: " + std::string(path));
+}
+
+// The names found in other letter case only, for a missing-file question.
+std::string otherCaseLines(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return {};
+    std::string text = "\rFound only in other letter case:";
+    for (const std::string& name : names)
+        text += "\r" + name;
+    return text;
 }
 
 std::string prefixOf(const std::string& folder)
@@ -86,26 +98,28 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
 
 // The file `below` the image folder when it is a regular file there; nothing when it is missing or no file
 // at all (a folder, FIFO, socket or device is never opened). A link is refused like a path that climbs
-// out: it may point anywhere. `fullTextOf` is the image's dotted extension when this is its full-text file.
+// out: it may point anywhere. `fullText` tells that this is an image's full-text file (for messages).
 // A name the folder's listing shows as a regular file is taken as one: the rename that follows moves the
 // entry itself, whatever it has become, and finds it gone if it went. A name absent from the listing is
 // judged missing only with `unlistedIsMissing`; otherwise lstat says. `listed` tells whether the listing
-// vouched for it.
-std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath,
-                                                   std::string_view fullTextOf, bool unlistedIsMissing, bool* listed)
+// vouched for it. A missing name is looked for in other letter case (the stations' file system ignored
+// case); `besideName` names the image a full-text file belongs to.
+ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath, bool fullText,
+                                                bool unlistedIsMissing, bool* listed, std::string_view besideName)
 {
     if (listed)
         *listed = false;
-    const auto refused = [&] {
-        return leavesItsFolder(fullTextOf.empty() ? std::string(imagePath)
-                                                  : ReplaceAllIgnoreCase(imagePath, fullTextOf, ".txt"));
+    const std::function<Failure()> refused = [&] {
+        if (!fullText)
+            return leavesItsFolder(imagePath);
+        return leavesItsFolder(ReplaceNameExtension(imagePath, ".txt").value_or(std::string(imagePath)));
     };
     const files::RootFolder::Folder found = m_sources.open(folderPart(below));
     switch (found.reach) {
     case files::Reach::Inside:
         break;
     case files::Reach::Missing:
-        return std::nullopt;
+        return {};
     case files::Reach::Leaves:
         throw refused();
     case files::Reach::Failed:
@@ -116,10 +130,10 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std
     case files::FolderListings::Seen::File:
         if (listed)
             *listed = true;
-        return files::FileAt{found.fd, std::move(name), m_sourcePrefix + below};
+        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
     case files::FolderListings::Seen::NotSeen:
         if (unlistedIsMissing)
-            return std::nullopt;
+            return otherCaseAt(found.fd, below, besideName, refused);
         break;
     case files::FolderListings::Seen::Unknown:
         break;
@@ -127,21 +141,57 @@ std::optional<files::FileAt> ImagePlacer::sourceAt(const std::string& below, std
     int error = 0;
     switch (files::KindOfEntry(found.fd, name, error)) {
     case files::EntryKind::File:
-        return files::FileAt{found.fd, std::move(name), m_sourcePrefix + below};
+        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
         throw systemFailure(error, "Find File", m_sourcePrefix + below);
     case files::EntryKind::Missing:
+        return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:
         break;
     }
-    return std::nullopt;
+    return {};
 }
 
-PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document)
+// The names that differ from the missing one in letter case only. Read earlier, each is checked now: an
+// earlier line may have moved it away.
+ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::string& below, std::string_view besideName,
+                                                   const std::function<Failure()>& refused)
 {
-    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) +
+    const std::string_view folder = folderPart(below);
+    std::vector<std::string> names = m_sourceListings->otherCase().find(folder, folderFd, namePart(below), besideName);
+    const std::string shownFolder = m_sourcePrefix + (folder.empty() ? "" : std::string(folder) + "/");
+    SourceLookup found;
+    for (std::string& name : names) {
+        int error = 0;
+        switch (files::KindOfEntry(folderFd, name, error)) {
+        case files::EntryKind::File:
+            found.otherCase.push_back(std::move(name));
+            break;
+        case files::EntryKind::Link:
+            throw refused();
+        case files::EntryKind::Failed:
+            throw systemFailure(error, "Find File", shownFolder + name);
+        case files::EntryKind::Missing:
+        case files::EntryKind::Other:
+            break;
+        }
+    }
+    if (found.otherCase.size() == 1) {
+        found.file = files::FileAt{folderFd, found.otherCase.front(), shownFolder + found.otherCase.front()};
+        found.otherCase.clear();
+        return found;
+    }
+    for (std::string& name : found.otherCase)
+        name.insert(0, shownFolder);
+    return found;
+}
+
+PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document,
+                                            const std::vector<std::string>& otherCase)
+{
+    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
                               "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
     if (m_prompter.ask(missing) == MessageAnswer::Yes) {
@@ -151,15 +201,37 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
     throw Failure(23, "Missing Source File", "Source file not found.");
 }
 
+// The image's full-text file, found before anything moves so that a refused or doubtful one leaves the
+// image where it was. Two or more names in other letter case are asked about as a missing file: Yes
+// places the image without any of them.
+std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& below, std::string_view imagePath,
+                                                         const SourceLookup& image, bool imageListed)
+{
+    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(below, ".txt");
+    if (!fullTextBelow)
+        return std::nullopt; // a name without an extension has nothing to replace it with
+    // Most images have no full-text file. A listing read after the image was there is trusted to have
+    // shown the full-text file as well had it been written beside it.
+    SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
+    if (fullText.file || fullText.otherCase.empty())
+        return std::move(fullText.file);
+    const Message doubtful{"Source File: " + files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
+                               otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
+                               "\rSkip file and continue processing?",
+                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
+    if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
+        return std::nullopt;
+    throw Failure(23, "Missing Source File", "Source file not found.");
+}
+
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
 {
     const std::string imageExt = FileTools::GetFExt(imagePath);
     for (long n = 1;; ++n) {
-        const std::string number = "-" + FileTools::L0Pad(n, 4) + ".";
-        std::string newPath = ReplaceAllIgnoreCase(imagePath, "." + imageExt, number + AsciiLower(imageExt));
-        // A name without any dot would never change, and the search would never end: number it at the end.
-        if (newPath == imagePath)
-            newPath += number.substr(0, number.size() - 1);
+        const std::string number = "-" + FileTools::L0Pad(n, 4);
+        // A name without an extension is numbered at its end.
+        const std::string newPath = ReplaceNameExtension(imagePath, number + "." + AsciiLower(imageExt))
+                                        .value_or(std::string(imagePath) + number);
         const std::string below = files::RelativeBelow(newPath);
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
@@ -187,31 +259,25 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     const std::string below = files::RelativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
     bool imageListed = false;
-    const std::optional<files::FileAt> from = sourceAt(below, imagePath, {}, false, &imageListed);
-    if (!from)
-        return missingSource(imagePath, document);
-    // Looked at before anything moves, so that a refused full-text file leaves the image where it was.
-    const std::string dottedExt = "." + FileTools::GetFExt(imagePath);
-    const std::string fullTextBelow = ReplaceAllIgnoreCase(below, dottedExt, ".txt");
-    // Most images have no full-text file. A listing read after the image was there, in the same folder,
-    // is trusted to have shown the full-text file as well had it been written beside it.
-    const bool listingSawBoth = imageListed && folderPart(fullTextBelow) == folderPart(below);
-    const std::optional<files::FileAt> fullText =
-        sourceAt(fullTextBelow, imagePath, dottedExt, listingSawBoth, nullptr);
+    const SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
+    if (!image.file)
+        return missingSource(imagePath, document, image.otherCase);
+    const files::FileAt& from = *image.file;
+    const std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, imageListed);
 
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
     if (m_recorder)
-        m_recorder->beforeMove(from->shown, to.shown);
-    switch (files::MoveFileAt(*from, to)) {
+        m_recorder->beforeMove(from.shown, to.shown);
+    switch (files::MoveFileAt(from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
-        moveFullText(fullText, dottedExt, below, imagePath);
+        moveFullText(fullText, below, imagePath);
         return PlacementOutcome::Placed;
     case files::MoveOutcome::SourceMissing:
         if (m_recorder)
             m_recorder->moveNotMade();
-        return missingSource(imagePath, document);
+        return missingSource(imagePath, document, {});
     case files::MoveOutcome::DestinationTaken:
         if (m_recorder)
             m_recorder->moveNotMade();
@@ -221,7 +287,6 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     std::string placedBelow = below;
     bool replacing = false;
     if (m_settings.mAllowDupes) {
-        // The numbering reaches folder names that end in the extension too; such a folder is made.
         const std::string placedPath = duplicateName(imagePath, document);
         placedBelow = files::RelativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
@@ -245,34 +310,36 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     // The user's replacement is one rename over the old file rather than a delete and a move, so a
     // failing move cannot leave the datagroup without the image its earlier document names.
     if (m_recorder)
-        m_recorder->beforeMove(from->shown, to.shown);
+        m_recorder->beforeMove(from.shown, to.shown);
     if (replacing) {
-        files::MoveFileAtReplacing(*from, to);
+        files::MoveFileAtReplacing(from, to);
     } else {
-        const files::MoveOutcome outcome = files::MoveFileAt(*from, to);
+        const files::MoveOutcome outcome = files::MoveFileAt(from, to);
         if (outcome != files::MoveOutcome::Moved && m_recorder)
             m_recorder->moveNotMade();
         switch (outcome) {
         case files::MoveOutcome::Moved:
             break;
         case files::MoveOutcome::SourceMissing:
-            throw systemFailure(ENOENT, "Move File", from->shown);
+            throw systemFailure(ENOENT, "Move File", from.shown);
         case files::MoveOutcome::DestinationTaken:
             throw systemFailure(EEXIST, "Move File", to.shown);
         }
     }
     ++m_movedCount;
 
-    moveFullText(fullText, dottedExt, placedBelow, imagePath);
+    moveFullText(fullText, placedBelow, imagePath);
     return PlacementOutcome::Placed;
 }
 
-void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
-                               const std::string& placedBelow, std::string_view imagePath)
+void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
+                               std::string_view imagePath)
 {
-    if (!fullText)
+    // Only an image with an extension has a full-text file, and a numbered name keeps it.
+    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(placedBelow, ".PVFULLTEXT");
+    if (!fullText || !fullTextBelow)
         return;
-    const files::FileAt to = destinationAt(ReplaceAllIgnoreCase(placedBelow, dottedExt, ".PVFULLTEXT"), imagePath);
+    const files::FileAt to = destinationAt(*fullTextBelow, imagePath);
     if (m_recorder)
         m_recorder->beforeMove(fullText->shown, to.shown);
     const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to);

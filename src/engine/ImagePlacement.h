@@ -4,14 +4,17 @@
 #include "filetools/FolderListing.h"
 #include "filetools/MoveAt.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tollavar {
 
 struct ConversionSettings;
 class DatagroupDocument;
+class Failure;
 class FileTools;
 class MoveRecorder;
 class Prompter;
@@ -43,12 +46,24 @@ public:
     void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
 
 private:
+    // A source file found under its exact name or, failing that, under the one name that differs from it
+    // in letter case only; with two or more such names, none is taken and they are listed instead.
+    struct SourceLookup
+    {
+        std::optional<files::FileAt> file;
+        std::vector<std::string> otherCase;
+    };
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
-    std::optional<files::FileAt> sourceAt(const std::string& below, std::string_view imagePath,
-                                          std::string_view fullTextOf, bool unlistedIsMissing, bool* listed);
-    PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document);
-    void moveFullText(const std::optional<files::FileAt>& fullText, std::string_view dottedExt,
-                      const std::string& placedBelow, std::string_view imagePath);
+    SourceLookup sourceAt(const std::string& below, std::string_view imagePath, bool fullText, bool unlistedIsMissing,
+                          bool* listed, std::string_view besideName = {});
+    SourceLookup otherCaseAt(int folderFd, const std::string& below, std::string_view besideName,
+                             const std::function<Failure()>& refused);
+    PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document,
+                                   const std::vector<std::string>& otherCase);
+    std::optional<files::FileAt> fullTextBeside(const std::string& below, std::string_view imagePath,
+                                                const SourceLookup& image, bool imageListed);
+    void moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
+                      std::string_view imagePath);
     std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
 
     const ConversionSettings& m_settings;

@@ -5,6 +5,7 @@
 #include "filetools/FaultInjection.h"
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/MoveAt.h"
+#include "filetools/NameOrder.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
 
@@ -210,7 +211,7 @@ std::vector<std::string> listFiles(const std::string& folder)
     ::closedir(dir);
     if (error != 0)
         fail("List Folder", folder, error);
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), NameOrderLess);
     return names;
 }
 

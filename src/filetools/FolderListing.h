@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/OtherCaseNames.h"
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -24,6 +26,9 @@ public:
     // read only once it has been asked about often enough to repay reading it. A name is vouched for as a
     // file once only: the caller is expected to move it, and whatever became of it is then for lstat to say.
     Seen look(std::string_view folder, int folderFd, std::string_view name);
+
+    // The same folders' names in other letter case, for the names missing in the case written.
+    OtherCaseNames& otherCase() { return m_otherCase; }
 
 private:
     // A folder's names packed into one text, and an open-addressing table of where each lies in it: a
@@ -52,6 +57,7 @@ private:
     // Consecutive lines mostly name the same folder.
     std::string m_lastFolder;
     Listing* m_last = nullptr;
+    OtherCaseNames m_otherCase;
 };
 
 // The listings of the image folders of one Convert command, handed from one index file to the next, so

@@ -180,21 +180,50 @@ TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
     EXPECT_EQ(host.settings.txtPROJID, "1");
     EXPECT_TRUE(host.rectangleSets.empty());
     EXPECT_GT(host.settingsShown, 0);
+}
 
-    // A stored window value that is no number: the edges before it are applied, no run follows.
-    FakeStartupHost other;
-    auto& stored = other.services.store.values;
-    stored[{"Tollavar", "Window", "left"}] = "-30000";
-    stored[{"Tollavar", "Window", "top"}] = "wide";
-    other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-    result = Form_Load(other, configPath, [this](CommandContext& ctx) {
-        converted.push_back({ctx.settings, ctx.ConfigFile});
-        return outcome;
-    });
-    EXPECT_EQ(result.road, StartRoad::Failed);
-    EXPECT_EQ(other.prompter.seen().at(0).text, "13 - Type mismatch");
-    EXPECT_EQ(other.rectangleSets, (std::vector<std::pair<std::string, int>>{{"left", -30000}}));
-    EXPECT_TRUE(converted.empty());
+TEST_F(StartupTest, ADamagedWindowStoreStopsOnlyTheStartsThatShowTheWindow)
+{
+    const struct
+    {
+        std::string arguments;
+        StartRoad road;
+        bool converts;
+    } cases[] = {
+        {"", StartRoad::Failed, false},
+        {"/c:" + configPath + " /m", StartRoad::Failed, false},
+        {configPath, StartRoad::Unattended, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        converted.clear();
+        FakeStartupHost other;
+        auto& stored = other.services.store.values;
+        stored[{"Tollavar", "Window", "left"}] = "-30000";
+        stored[{"Tollavar", "Window", "top"}] = "wide";
+        if (!c.converts)
+            other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
+        const StartupResult result = Form_Load(other, c.arguments, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.ConfigFile});
+            return outcome;
+        });
+        EXPECT_EQ(result.road, c.road);
+        EXPECT_EQ(converted.size(), c.converts ? 1u : 0u);
+        EXPECT_TRUE(other.prompter.scriptDone());
+        if (!c.converts) {
+            // The window's designed stop: the edges before the bad one are applied, nothing after it.
+            EXPECT_EQ(other.prompter.seen().at(0).text, "13 - Type mismatch");
+            EXPECT_EQ(other.rectangleSets, (std::vector<std::pair<std::string, int>>{{"left", -30000}}));
+            continue;
+        }
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_TRUE(other.prompter.seen().empty());
+        EXPECT_EQ(other.top, 105) << "the default takes the bad value's place";
+        EXPECT_EQ(other.width, 5835);
+        ASSERT_FALSE(result.notices.empty());
+        EXPECT_EQ(result.notices.front(), "the stored window value top=\"wide\" is unusable (13 - Type mismatch); "
+                                          "105 is used instead");
+    }
 }
 
 TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)

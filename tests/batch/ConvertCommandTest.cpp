@@ -5,15 +5,19 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionRun.h"
 #include "filetools/Failure.h"
+#include "filetools/OpenForWriting.h"
 #include "support/Processes.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tollavar;
@@ -148,7 +152,7 @@ TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
     const std::pair<std::string, Paths> cases[] = {
         {dir / "in/A*.idx", {"a1.idx", "b.idx"}}, // the pattern ignores case, the extension does not
         {dir / "in/A*.IDX", {"a2.IDX"}},
-        {dir / "in/*.*", {"README", "a1.idx", "a2.IDX", "b.idx", "notes.txt"}},
+        {dir / "in/*.*", {"a1.idx", "a2.IDX", "b.idx", "notes.txt", "README"}}, // in order without regard to case
         {"in/*.idx", {"a1.idx", "b.idx"}}, // a relative pattern lists the current folder
         {dir / "in/q*.idx", {}},
         {dir / "in/A1.idx", {}}, // exact items keep their case
@@ -236,8 +240,6 @@ TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
     const Case cases[] = {
         {"trailing bar", a + "|", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
         {"missing folder", a + "|" + dir / "nowhere/*.idx", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
-        {".xml in the root folder", a, dir / "out.Xml.d/DATAGRP.XML", "DEFC", "Create File"},
-        {".xml in the company ID", a, dir / "out/DATAGRP.XML", "A.XMLB", "Create File"},
     };
     for (const Case& c : cases) {
         converted.clear();
@@ -408,4 +410,86 @@ TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
     EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.TIF"), "late image");
     EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.PVFULLTEXT"), "late text");
     EXPECT_NE(readFile(xmlPath).find("DOCID=\"41\""), std::string::npos);
+}
+
+TEST_F(ConvertCommand, TheMarkerLiesBesideDatagrpXmlWhateverTheFoldersAreCalled)
+{
+    struct Case
+    {
+        std::string xmlLocation; // below the test folder
+        std::string companyId;
+        std::string datagroup; // the folder the marker belongs in, below the test folder
+    };
+    const Case cases[] = {
+        {"exports.xml.d/DATAGRP.XML", "DEFC", "exports.xml.d/DEFC0007"},
+        {"out/DATAGRP.XML", "ACME.XML", "out/ACME.XML0007"},
+        {"a.Xml/b.XML/DATAGRP.XML", "x.xml", "a.Xml/b.XML/x.xml0007"},
+    };
+    settings.txtMaxFiles = "0";
+    for (const Case& c : cases) {
+        settings.txtXML = dir / c.xmlLocation;
+        settings.txtDGCOMPID = c.companyId;
+        settings.txtDGNUMBER = "7";
+        xmlPath = dir / (c.datagroup + "/DATAGRP.XML");
+        settings.txtIDX = index("in/a.idx");
+        scripts["a.idx"].fillsDatagroup = true;
+        const ConvertOutcome outcome = run();
+        EXPECT_TRUE(outcome.ranToEnd) << c.datagroup;
+        EXPECT_TRUE(exists(dir / (c.datagroup + "/DATAGRP.SUBMIT"))) << c.datagroup;
+        EXPECT_EQ(settings.txtDGNUMBER, "8") << c.datagroup << ": a full datagroup advances";
+    }
+}
+
+TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
+{
+    struct Guard
+    {
+        ~Guard() { files::ForceWriterCheckUnknown(false); }
+    } guard;
+    const struct
+    {
+        const char* label;
+        int openFlags;
+        bool writersHidden; // the system will not say who has the file open
+        bool converted;
+    } cases[] = {
+        {"reader", O_RDONLY, false, true},
+        {"writer", O_WRONLY, false, false},
+        {"reader and writer", O_RDWR, false, false},
+        {"reader, writers hidden", O_RDONLY, true, true},
+    };
+    const std::string unknown = "Which programs are writing index files cannot be asked here (no permission); an "
+                                "index file is converted once its size and time stay still for a second";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        converted.clear();
+        const std::string held = index("in/held.idx");
+        const std::string other = index("in/other.idx");
+        settings.txtIDX = dir / "in/*.idx";
+        files::ForceWriterCheckUnknown(c.writersHidden);
+        FileHeldElsewhere holder(held, c.openFlags);
+        const ConvertOutcome outcome = run();
+        EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
+        EXPECT_EQ(converted, c.converted ? (Paths{held, other}) : (Paths{other}));
+        Paths notices;
+        if (c.writersHidden)
+            notices.push_back(unknown);
+        if (!c.converted)
+            notices.push_back("Index file in use, left for the next run: " + held);
+        EXPECT_EQ(outcome.notices, notices);
+    }
+
+    // Where writers cannot be told, a file that still changes is left for the next run.
+    files::ForceWriterCheckUnknown(true);
+    converted.clear();
+    const std::string growing = index("in/held.idx");
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::ofstream more(growing, std::ios::app);
+        more << "c,d\r\n";
+    });
+    const ConvertOutcome outcome = run();
+    writer.join();
+    EXPECT_EQ(converted, Paths{dir / "in/other.idx"});
+    EXPECT_EQ(outcome.notices, (Paths{unknown, "Index file in use, left for the next run: " + growing}));
 }

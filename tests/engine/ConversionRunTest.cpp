@@ -359,3 +359,51 @@ TEST_F(ConversionRunTest, WaitsWhileAnotherProgramHoldsTheFile)
     EXPECT_EQ(releasing.seen()[0].text, "XML file is in use.  Click OK to try again.");
     EXPECT_EQ(releasing.seen()[0].icon, MessageIcon::Question);
 }
+
+TEST_F(ConversionRunTest, NoDocumentIsNumberedAbove32767)
+{
+    const struct
+    {
+        int lastDocIdBefore;
+        int lines;
+        bool converts;
+    } cases[] = {
+        {32765, 2, true},
+        {32766, 1, true},
+        {32766, 2, false}, // the second line would need 32768
+        {32767, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.lastDocIdBefore) + " + " + std::to_string(c.lines));
+        std::filesystem::remove_all(dir / "out");
+        flags = {};
+        prompter.clear();
+        writeFile(index(), "first,,1,1\r\n");
+        ASSERT_TRUE(run(index()));
+        std::string original = readFile(xml());
+        const size_t at = original.find("DOCID=\"1\"");
+        ASSERT_NE(at, std::string::npos);
+        original.replace(at, 9, "DOCID=\"" + std::to_string(c.lastDocIdBefore) + "\"");
+        writeFile(xml(), original);
+
+        std::string lines;
+        for (int i = 0; i < c.lines; ++i)
+            lines += "next,,1," + std::to_string(i) + "\r\n";
+        writeFile(index(), lines);
+        if (!c.converts) {
+            prompter.expect("Conversion Error", A::Ok);
+            prompter.expect("Undo Changes?", A::Yes);
+        }
+        EXPECT_EQ(run(index()), c.converts);
+        EXPECT_TRUE(prompter.scriptDone());
+        const std::vector<std::string> ids = docIds(readFile(xml()));
+        if (c.converts) {
+            EXPECT_EQ(ids.back(), std::to_string(c.lastDocIdBefore + c.lines));
+            continue;
+        }
+        EXPECT_EQ(prompter.seen().front().text, "6 - Overflow: a datagroup holds at most 32,767 documents; split the "
+                                                "index file or lower Max Files per Datagroup\rLine # 12");
+        EXPECT_EQ(readFile(xml()), original) << "the undo restores the datagroup as it was";
+        EXPECT_TRUE(flags.BatchCanceled);
+    }
+}

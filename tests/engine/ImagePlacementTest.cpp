@@ -104,13 +104,34 @@ TEST_F(ImagePlacementTest, DuplicatesTakeTheFirstFreeNumber)
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0002.PVFULLTEXT"), "words");
     EXPECT_NE(xmlText().find("<FILE1>\\B1\\0001-0002.tif</FILE1>"), std::string::npos) << xmlText();
     EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), "old");
+}
 
-    // Every occurrence of the extension is numbered, a folder's too; the numbered folder is made.
-    writeFile(datagroup() + "/x.TIF/0001.TIF", "old");
-    writeFile(dir / "scans/x.TIF/0001.TIF", "new");
-    EXPECT_EQ(placeOne("\\x.TIF\\0001.TIF"), PlacementOutcome::Placed);
-    EXPECT_EQ(readFile(datagroup() + "/x-0001.tif/0001-0001.tif"), "new");
-    EXPECT_NE(xmlText().find("<FILE1>\\x-0001.tif\\0001-0001.tif</FILE1>"), std::string::npos);
+TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
+{
+    const struct
+    {
+        const char* imagePath;
+        const char* fullTextSource; // below the image folder
+        const char* numbered;       // FILE1 of the duplicate, below the datagroup
+        const char* fullTextPlaced;
+    } cases[] = {
+        {"\\x.TIF\\0001.TIF", "x.TIF/0001.txt", "\\x.TIF\\0001-0001.tif", "x.TIF/0001-0001.PVFULLTEXT"},
+        {"\\a.tif.d\\b.TIF.TIF", "a.tif.d/b.TIF.txt", "\\a.tif.d\\b.TIF-0001.tif", "a.tif.d/b.TIF-0001.PVFULLTEXT"},
+        {"/c.jpg/d.Jpg", "c.jpg/d.txt", "/c.jpg/d-0001.jpg", "c.jpg/d-0001.PVFULLTEXT"},
+    };
+    settings.mAllowDupes = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.imagePath);
+        const std::string below = files::RelativeBelow(c.imagePath);
+        writeFile(datagroup() + "/" + below, "old");
+        writeFile(imageFolder + "/" + below, "new");
+        writeFile(imageFolder + "/" + c.fullTextSource, "words");
+        EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
+        EXPECT_TRUE(hasFile1(c.numbered)) << xmlText();
+        EXPECT_EQ(readFile(datagroup() + "/" + files::RelativeBelow(c.numbered)), "new");
+        EXPECT_EQ(readFile(datagroup() + "/" + c.fullTextPlaced), "words");
+        EXPECT_EQ(readFile(datagroup() + "/" + below), "old");
+    }
 }
 
 TEST_F(ImagePlacementTest, NameWithoutExtensionStillFindsAFreeDuplicate)
@@ -406,4 +427,83 @@ TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
     for (const auto& entry : fs::directory_iterator(datagroup() + "/B1"))
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
     EXPECT_EQ(moved, 3);
+}
+
+TEST_F(ImagePlacementTest, NamesInAnotherLetterCaseAreFoundWhenTheyAreTheOnlyOne)
+{
+    const struct
+    {
+        const char* imagePath;
+        std::vector<const char*> sources; // below the image folder
+        A answer;                         // to the missing-file question; Ok: none asked
+        PlacementOutcome outcome;
+        std::vector<const char*> placed; // below the datagroup
+        std::vector<const char*> named;  // by the question, below the image folder
+    } cases[] = {
+        {"\\B1\\0001.TIF", {"B1/0001.tif"}, A::Ok, PlacementOutcome::Placed, {"B1/0001.TIF"}, {}},
+        {"\\B1\\0002.TIF",
+         {"B1/0002.TIF", "B1/0002.TXT"},
+         A::Ok,
+         PlacementOutcome::Placed,
+         {"B1/0002.TIF", "B1/0002.PVFULLTEXT"},
+         {}},
+        {"\\B1\\\xC3\xA9t\xC3\xA9.TIF",
+         {"B1/\xC3\x89T\xC3\x89.tif"},
+         A::Ok,
+         PlacementOutcome::Placed,
+         {"B1/\xC3\xA9t\xC3\xA9.TIF"},
+         {}},
+        {"\\B1\\0003.TIF",
+         {"B1/0003.tif", "B1/0003.Tif"},
+         A::Yes,
+         PlacementOutcome::Dropped,
+         {},
+         {"B1/0003.Tif", "B1/0003.tif"}},
+        {"\\B1\\0004.TIF",
+         {"B1/0004.TIF", "B1/0004.TXT", "B1/0004.Txt"},
+         A::Yes,
+         PlacementOutcome::Placed,
+         {"B1/0004.TIF"},
+         {"B1/0004.TXT", "B1/0004.Txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.imagePath);
+        for (const char* source : c.sources)
+            writeFile(imageFolder + "/" + source, source);
+        if (c.answer != A::Ok)
+            prompter.expect("Source File is Missing", c.answer);
+        EXPECT_EQ(placeOne(c.imagePath), c.outcome);
+        EXPECT_TRUE(prompter.scriptDone());
+        if (std::string_view(c.imagePath).find('\xC3') == std::string_view::npos) { // saved in windows-1252
+            EXPECT_EQ(hasFile1(c.imagePath), c.outcome == PlacementOutcome::Placed) << "FILE1 keeps the text as read";
+        }
+        for (const char* placed : c.placed)
+            EXPECT_TRUE(exists(datagroup() + "/" + placed)) << placed;
+        if (c.named.empty())
+            continue;
+        std::string expected = "\rFound only in other letter case:";
+        for (const char* name : c.named) {
+            expected += "\r" + imageFolder + "/" + name;
+            EXPECT_TRUE(exists(imageFolder + "/" + name)) << "a doubtful name is left where it is";
+        }
+        EXPECT_NE(prompter.seen().back().text.find(expected + "\rIndex File: "), std::string::npos)
+            << prompter.seen().back().text;
+    }
+
+    // A batch long enough for its folder to be listed: the listing and the other-case names agree.
+    ImagePlacer placer(settings, services.fileTools, prompter, imageFolder, dir / "in/batch.csv", xmlFile);
+    for (int n = 1; n <= 40; ++n) {
+        const std::string name = "B2/" + std::to_string(n);
+        writeFile(imageFolder + "/" + name + ".TIF", "image");
+        writeFile(imageFolder + "/" + name + (n % 2 ? ".TXT" : ".txt"), "text");
+    }
+    for (int n = 1; n <= 40; ++n) {
+        const std::string imagePath = "\\B2\\" + std::to_string(n) + ".TIF";
+        document.beginDocument("DOCUMENT", ++docId);
+        document.beginObject();
+        document.setImagePath(imagePath);
+        EXPECT_EQ(placer.place(imagePath, document), PlacementOutcome::Placed);
+        document.endDocument();
+        EXPECT_EQ(readFile(datagroup() + "/B2/" + std::to_string(n) + ".PVFULLTEXT"), "text") << n;
+    }
 }

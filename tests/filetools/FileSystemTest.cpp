@@ -301,13 +301,24 @@ TEST(FileSystemTest, DrivesWithoutHardLinksStillTakeMovesAndNothingIsReplaced)
     EXPECT_EQ(leftovers(dir.path()), 0);
 }
 
-TEST(FileSystemTest, ListingIsFilesOnlyInNameOrder)
+TEST(FileSystemTest, ListingIsFilesOnlyInNameOrderWithoutRegardToCase)
 {
+    // Each set is written in an order of its own and must be listed as shown.
+    const std::vector<std::vector<std::string>> cases = {
+        {"A", "a2", "b", "C", "Z"},
+        {"10.idx", "9.idx", "a.idx", "b.idx", "C.idx"},
+        {"AB", "Ab_", "A_1"},                 // letters compare as upper case: "_" sorts after them
+        {"B.IDX", "B.idx", "b.IDX", "b.idx"}, // names differing in case only: byte order
+        {"z", "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+    };
+    for (const std::vector<std::string>& expected : cases) {
+        TempDir dir;
+        for (auto it = expected.rbegin(); it != expected.rend(); ++it)
+            writeFile(dir / *it, "");
+        std::filesystem::create_directory(dir / "folder.idx");
+        EXPECT_EQ(files::listFiles(dir.path()), expected);
+    }
     TempDir dir;
-    for (const char* name : {"b.idx", "a.idx", "C.idx", "10.idx", "9.idx"})
-        writeFile(dir / name, "");
-    std::filesystem::create_directory(dir / "folder.idx");
-    EXPECT_EQ(files::listFiles(dir.path()), (std::vector<std::string>{"10.idx", "9.idx", "C.idx", "a.idx", "b.idx"}));
     EXPECT_THROW(files::listFiles(dir / "missing"), Failure);
     EXPECT_THROW(files::listFiles(""), Failure);
 }

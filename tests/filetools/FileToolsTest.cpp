@@ -1,12 +1,15 @@
 #include "filetools/FileTools.h"
 #include "filetools/Failure.h"
+#include "filetools/OpenForWriting.h"
 #include "support/FakeServices.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -165,5 +168,59 @@ TEST(FileToolsTest, SettingAndDocumentGoThroughTheInjectedServices)
         FAIL() << "a document that cannot be opened is a failure";
     } catch (const Failure& f) {
         EXPECT_NE(f.description().find("/missing/TLManual.pdf"), std::string::npos);
+    }
+}
+
+// Without the right to a lease (the file is someone else's), the other processes' descriptors are read:
+// a writer among the same user's processes is found; otherwise the processes of others (this test's own,
+// run as root) stay hidden, and nobody can tell.
+TEST(FileToolsTest, OnlyWritersCountAsWritingWhereNoLeaseCanBeTaken)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the file to another user";
+    TempDir dir;
+    const std::string file = dir / "batch.idx";
+    writeFile(file, "a,b\r\n");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    const struct
+    {
+        int openFlags;
+        bool holderUnprivileged;
+        files::WriterCheck expected;
+    } cases[] = {
+        {O_RDONLY, true, files::WriterCheck::Unknown},
+        {O_WRONLY, true, files::WriterCheck::Writing},
+        {O_RDWR, true, files::WriterCheck::Writing},
+        {O_WRONLY, false, files::WriterCheck::Unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.openFlags) + (c.holderUnprivileged ? " by the same user" : " by root"));
+        int ready[2];
+        int release[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(release), 0);
+        const pid_t holder = fork();
+        if (holder == 0) {
+            if (c.holderUnprivileged && (::setresgid(unprivilegedGid(), unprivilegedGid(), unprivilegedGid()) != 0 ||
+                                         ::setresuid(unprivilegedUid(), unprivilegedUid(), unprivilegedUid()) != 0))
+                _exit(1);
+            // As a program started by that user would be; a change of user hides a process's descriptors.
+            ::prctl(PR_SET_DUMPABLE, 1);
+            const int fd = open(file.c_str(), c.openFlags);
+            char byte = 'r';
+            (void)!write(ready[1], &byte, 1);
+            (void)!read(release[0], &byte, 1);
+            close(fd);
+            _exit(0);
+        }
+        char byte;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        const int answer = runAsUnprivileged([&] { return static_cast<int>(files::OpenForWritingElsewhere(file)); });
+        EXPECT_EQ(answer, static_cast<int>(c.expected));
+        ASSERT_EQ(write(release[1], &byte, 1), 1);
+        waitpid(holder, nullptr, 0);
+        for (int fd : {ready[0], ready[1], release[0], release[1]})
+            close(fd);
     }
 }

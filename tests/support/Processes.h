@@ -44,19 +44,19 @@ inline int runAsUnprivileged(const std::function<int()>& body)
     return WEXITSTATUS(status);
 }
 
-// Another process that holds a file open for writing (as a scanner still writing it would) for as
-// long as this object lives.
+// Another process that holds a file open, by default for writing (as a scanner still writing it would),
+// for as long as this object lives.
 class FileHeldElsewhere
 {
 public:
-    explicit FileHeldElsewhere(const std::string& path)
+    explicit FileHeldElsewhere(const std::string& path, int openFlags = O_WRONLY | O_APPEND)
     {
         int ready[2];
         if (::pipe(ready) != 0 || ::pipe(m_release) != 0)
             return;
         m_child = ::fork();
         if (m_child == 0) {
-            const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+            const int fd = ::open(path.c_str(), openFlags);
             char c = 'r';
             (void)!::write(ready[1], &c, 1);
             (void)!::read(m_release[0], &c, 1);

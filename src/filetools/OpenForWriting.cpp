@@ -1,0 +1,154 @@
+#include "filetools/OpenForWriting.h"
+
+#include "filetools/FaultInjection.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tollavar::files {
+
+namespace {
+
+bool g_forceUnknown = false;
+
+// The access mode of a descriptor from its fdinfo ("flags:\t0100001", octal).
+bool fdinfoSaysWriting(int fdinfoFolder, const char* fdName)
+{
+    const int fd = ::openat(fdinfoFolder, fdName, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false; // closed meanwhile
+    char text[512];
+    const ssize_t length = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (length <= 0)
+        return false;
+    text[length] = '\0';
+    const std::string_view info(text, static_cast<size_t>(length));
+    const size_t at = info.find("flags:");
+    if (at == std::string_view::npos)
+        return false;
+    const long flags = std::strtol(text + at + 6, nullptr, 8);
+    return (flags & O_ACCMODE) != O_RDONLY;
+}
+
+// Walks every other process's descriptors. Unknown when a process's descriptors could not be read and
+// no writer was found elsewhere.
+WriterCheck byProc(const struct stat& target)
+{
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return WriterCheck::Unknown;
+    const std::string self = std::to_string(::getpid());
+    WriterCheck answer = WriterCheck::None;
+    bool hidden = false;
+    while (answer != WriterCheck::Writing) {
+        dirent* entry = ::readdir(proc);
+        if (!entry)
+            break;
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9' || self == entry->d_name)
+            continue;
+        const std::string base = std::string("/proc/") + entry->d_name;
+        DIR* fds = ::opendir((base + "/fd").c_str());
+        if (!fds) {
+            hidden |= errno == EACCES || errno == EPERM;
+            continue;
+        }
+        const int fdinfo = ::open((base + "/fdinfo").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (dirent* fd = ::readdir(fds)) {
+            struct stat st
+            {
+            };
+            if (fd->d_name[0] == '.')
+                continue;
+            if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) != 0 || st.st_dev != target.st_dev ||
+                st.st_ino != target.st_ino)
+                continue;
+            if (fdinfo < 0) {
+                hidden = true;
+                continue;
+            }
+            if (fdinfoSaysWriting(fdinfo, fd->d_name)) {
+                answer = WriterCheck::Writing;
+                break;
+            }
+        }
+        if (fdinfo >= 0)
+            ::close(fdinfo);
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return answer == WriterCheck::None && hidden ? WriterCheck::Unknown : answer;
+}
+
+} // namespace
+
+WriterCheck OpenForWritingElsewhere(const std::string& path)
+{
+    faults::checkpoint("Test File In Use", path);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return WriterCheck::None;
+    if (g_forceUnknown) {
+        ::close(fd);
+        return WriterCheck::Unknown;
+    }
+    struct stat st
+    {
+    };
+    ::fstat(fd, &st);
+    // A read lease is refused with EAGAIN exactly while some descriptor on the file is open for writing;
+    // it is granted only to the file's owner (or with CAP_LEASE) and on file systems that keep leases.
+    // A writer opening the file meanwhile breaks it with a signal, SIGIO unless told otherwise, which
+    // would end this process; SIGURG is ignored without a handler, and the lease is given back at once.
+    if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+        ::close(fd);
+        return WriterCheck::None;
+    }
+    const int error = errno;
+    ::close(fd);
+    if (error == EAGAIN)
+        return WriterCheck::Writing;
+    return byProc(st);
+}
+
+bool SizeAndTimeStayStill(const std::string& path)
+{
+    using namespace std::chrono;
+    const auto stampOf = [&](struct stat& st) { return ::stat(path.c_str(), &st) == 0; };
+    struct stat before
+    {
+    };
+    if (!stampOf(before))
+        return true; // gone: the conversion will say so
+    const auto modified =
+        system_clock::time_point(seconds(before.st_mtim.tv_sec) + nanoseconds(before.st_mtim.tv_nsec));
+    const auto age = system_clock::now() - modified;
+    // Written to within the last second: watch it for a second.
+    if (age >= seconds(1))
+        return true;
+    std::this_thread::sleep_for(seconds(1));
+    struct stat after
+    {
+    };
+    if (!stampOf(after))
+        return true;
+    return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
+           before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
+}
+
+void ForceWriterCheckUnknown(bool on)
+{
+    g_forceUnknown = on;
+}
+
+} // namespace tollavar::files
