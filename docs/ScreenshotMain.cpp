@@ -1,5 +1,5 @@
 // Renders the main window at its default size into a PNG, for the documentation. Run it under a
-// display at 96 dpi (xvfb-run), so one pixel is 15 twips.
+// display at 96 dpi (xvfb-run); as in the program, the layout is scaled to the desktop font's size.
 #include "batch/Defaults.h"
 #include "batch/FileDialog.h"
 #include "engine/Prompter.h"

@@ -83,18 +83,30 @@ package_and_check() {
     *) echo "the package's dependencies miss Qt or libxml2" >&2; return 1 ;;
     esac
     local f
-    for f in usr/bin/tollavar usr/share/doc/tollavar/TLManual.pdf usr/share/man/man1/tollavar.1 \
-             usr/share/applications/tollavar.desktop usr/share/metainfo/tollavar.metainfo.xml \
+    for f in usr/bin/tollavar usr/share/doc/tollavar/TLManual.pdf usr/share/man/man1/tollavar.1.gz \
+             usr/share/doc/tollavar/copyright \
+             usr/share/applications/tollavar.desktop usr/share/metainfo/org.example.tollavar.metainfo.xml \
              usr/share/mime/packages/tollavar.xml usr/share/icons/hicolor/scalable/apps/tollavar.svg \
              usr/share/icons/hicolor/48x48/apps/tollavar.png usr/share/icons/hicolor/256x256/apps/tollavar.png \
              usr/share/doc/tollavar/examples/tollavar-convert@.service \
-             usr/share/doc/tollavar/examples/tollavar-convert@.timer; do
+             usr/share/doc/tollavar/examples/tollavar-convert@.timer \
+             usr/share/doc/tollavar/examples/batch/example.tvr usr/share/doc/tollavar/examples/batch/batch.csv; do
         [ -s "$scratch/$f" ] || { echo "the package lacks /$f" >&2; return 1; }
     done
     file "$scratch/usr/share/icons/hicolor/48x48/apps/tollavar.png" | grep -q "48 x 48" ||
         { echo "the 48x48 icon is not a 48 by 48 PNG" >&2; return 1; }
     desktop-file-validate "$scratch/usr/share/applications/tollavar.desktop"
-    appstreamcli validate --no-net "$scratch/usr/share/metainfo/tollavar.metainfo.xml" >/dev/null
+    appstreamcli validate --no-net "$scratch/usr/share/metainfo/org.example.tollavar.metainfo.xml" >/dev/null
+    # The metadata is found by its component id, which the file's name must repeat.
+    grep -q "<id>org.example.tollavar</id>" "$scratch/usr/share/metainfo/org.example.tollavar.metainfo.xml" ||
+        { echo "the metainfo file is not named after its component id" >&2; return 1; }
+    gzip -t "$scratch/usr/share/man/man1/tollavar.1.gz" || { echo "the man page is not gzip-compressed" >&2; return 1; }
+    grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+        "$scratch/usr/share/doc/tollavar/copyright" || { echo "the copyright file has no format line" >&2; return 1; }
+    # The example works where it is copied to: no placeholder left in its configuration.
+    if grep -q "@DIR@" "$scratch/usr/share/doc/tollavar/examples/batch/example.tvr"; then
+        echo "the example configuration still holds placeholders" >&2; return 1
+    fi
     local shown
     shown=$(env -u DISPLAY -u WAYLAND_DISPLAY "$scratch/usr/bin/tollavar" --version)
     [ "$shown" = "Tollavar $version" ] || { echo "--version printed: $shown" >&2; return 1; }

@@ -8,11 +8,11 @@ scratch=${TOLLAVAR_EXAMPLE_DIR:-${TMPDIR:-/tmp}/tollavar-example}
 rm -rf "$scratch"
 mkdir -p "$scratch"
 cp -R examples/batch/. "$scratch/"
-sed "s#@DIR@#$scratch#g" examples/batch/example.tvr.in > "$scratch/example.tvr"
-rm -f "$scratch/example.tvr.in"
+build=$(cd "$build" && pwd)
 
+# The configuration names its files relative to the folder it is run from, as a user who copied it does.
 echo "Converting $scratch/batch.csv with $scratch/example.tvr"
-env -u DISPLAY -u WAYLAND_DISPLAY "$build/tollavar" "$scratch/example.tvr" </dev/null
+(cd "$scratch" && env -u DISPLAY -u WAYLAND_DISPLAY "$build/tollavar" example.tvr </dev/null)
 status=$?
 echo "Exit status: $status"
 for dg in "$scratch"/out/*/; do

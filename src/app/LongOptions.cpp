@@ -39,6 +39,11 @@ LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
             ++i;
             break;
         }
+        // The short forms every command-line user tries first; without them "-h" would open the window.
+        if (argument == "-h" || argument == "-v") {
+            (argument == "-h" ? result.options.help : result.options.version) = true;
+            continue;
+        }
         if (!argument.starts_with("--"))
             break;
         const size_t equals = argument.find('=');
@@ -102,8 +107,8 @@ std::string UsageText()
            "unattended; add /m to open it in the window instead.\n"
            "\n"
            "Options (before the configuration file):\n"
-           "  --help            print this text and exit\n"
-           "  --version         print the version and exit\n"
+           "  -h, --help        print this text and exit\n"
+           "  -v, --version     print the version and exit\n"
            "  --wait=SECONDS    how long an unattended run waits for a datagroup that another run or\n"
            "                    program holds (default 600)\n"
            "  --check           report what converting would do; move, create and write nothing\n"

@@ -1,9 +1,25 @@
 #include "app/QtDocumentOpener.h"
 
 #include <QDesktopServices>
+#include <QEventLoop>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
+#include <memory>
+
 namespace tollavar {
+
+namespace {
+
+struct Verdict
+{
+    bool finished = false;
+    bool opened = false;
+};
+
+} // namespace
 
 bool QtDocumentOpener::open(const std::string& documentOrAddress)
 {
@@ -11,7 +27,40 @@ bool QtDocumentOpener::open(const std::string& documentOrAddress)
     // A local path must not be parsed as a URL: "#" or "%" in a file name would change its meaning.
     const bool isAddress = text.contains(QStringLiteral("://")) || text.startsWith(QStringLiteral("mailto:"));
     const QUrl url = isAddress ? QUrl(text, QUrl::TolerantMode) : QUrl::fromLocalFile(text);
-    return QDesktopServices::openUrl(url);
+
+    // Qt starts xdg-open and calls it a success once it runs, so "no program can open this" went
+    // unreported. Its exit status says so.
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        return QDesktopServices::openUrl(url);
+
+    // Not owned by anything: if the opener is still running (it may be the viewer's parent until the
+    // viewer closes) it must neither be killed by a destructor nor block the window.
+    auto* process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({isAddress ? url.toString(QUrl::FullyEncoded) : text});
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    auto verdict = std::make_shared<Verdict>();
+    QObject::connect(process, &QProcess::finished, process, [process, verdict](int code, QProcess::ExitStatus how) {
+        verdict->finished = true;
+        verdict->opened = how == QProcess::NormalExit && code == 0;
+        process->deleteLater();
+    });
+    process->start();
+    if (!process->waitForStarted()) {
+        delete process;
+        return QDesktopServices::openUrl(url);
+    }
+
+    QEventLoop loop;
+    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(m_verdictMilliseconds, &loop, &QEventLoop::quit);
+    // The window repaints meanwhile, but takes no clicks that would start a second opener.
+    if (!verdict->finished)
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return verdict->finished ? verdict->opened : true;
 }
 
 } // namespace tollavar

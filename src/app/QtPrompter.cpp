@@ -1,5 +1,7 @@
 #include "app/QtPrompter.h"
 
+#include "ui/WaitDialog.h"
+
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
@@ -111,6 +113,11 @@ MessageAnswer QtPrompter::ask(const Message& message)
     default:
         return closedAnswer(message.buttons);
     }
+}
+
+bool QtPrompter::waitUntil(const std::string& text, const std::function<bool()>& ready)
+{
+    return waitWithProgress(m_parent, QString::fromStdString(text), ready);
 }
 
 } // namespace tollavar

@@ -18,6 +18,7 @@ public:
     void setParentWidget(QWidget* parent);
 
     MessageAnswer ask(const Message& message) override;
+    bool waitUntil(const std::string& text, const std::function<bool()>& ready) override;
 
 private:
     QPointer<QWidget> m_parent;

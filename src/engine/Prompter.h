@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tollavar {
@@ -46,6 +47,15 @@ class Prompter
 public:
     virtual ~Prompter() = default;
     virtual MessageAnswer ask(const Message& message) = 0;
+    // After the user chose to wait: polls `ready` until it answers true, showing `text` with a way to
+    // give up. False when the user gave up. A prompter that cannot show a wait polls once and lets
+    // its caller ask again (a terminal paces itself inside ask()).
+    virtual bool waitUntil(const std::string& text, const std::function<bool()>& ready)
+    {
+        (void)text;
+        ready();
+        return true;
+    }
 };
 
 } // namespace tollavar

@@ -13,6 +13,10 @@ namespace tollavar {
 inline constexpr int kClientWidth = 5715;
 inline constexpr int kClientHeight = 7005;
 inline constexpr int kStatusBarHeight = 375;
+// The default outer size is the client area plus this much: the room its frame, title bar and menu
+// bar were given. Frames thicker than that are what a stored size did not allow for.
+inline constexpr int kDesignFrameWidth = 5835 - kClientWidth;
+inline constexpr int kDesignFrameHeight = 7170 - kClientHeight;
 
 struct Placement
 {

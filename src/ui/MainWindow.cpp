@@ -1,20 +1,25 @@
 #include "ui/MainWindow.h"
 
+#include "engine/NumberText.h"
 #include "ui/DesignLayout.h"
 #include "ui/GraphicalButton.h"
 #include "ui/Icons.h"
 #include "ui/ProgramFont.h"
 #include "ui/StatusPanel.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <limits>
 
@@ -47,11 +52,10 @@ MainWindow::MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dia
 
     buildControls();
     buildMenus();
-    // Menus, message boxes and file dialogs take the application's font; the window alone at a
-    // smaller size would read as two programs.
-    const QFont programFont = fittingProgramFont(QApplication::font(), m_labels);
-    QApplication::setFont(programFont);
-    setFont(programFont);
+    // Text stays at the desktop's size, as in menus and file dialogs; the layout grows with it, as
+    // it did under large fonts on the platform it was drawn on.
+    setLayoutScale(layoutScaleForFont(QApplication::font(), m_labels));
+    placeAtScale();
     fitLabels();
     showSettings();
 
@@ -198,6 +202,13 @@ void MainWindow::buildControls()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_pressTakenByWarning) {
+        const QEvent::Type type = event->type();
+        return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+               type == QEvent::MouseButtonDblClick;
+    }
+    if (watched == txtDGNUMBER && event->type() == QEvent::FocusOut)
+        m_numberLeftBy = static_cast<QFocusEvent*>(event)->reason();
     if (watched == m_panelStrip) {
         if (event->type() == QEvent::Resize)
             setPanelWidths(m_panelTwips[0]);
@@ -221,7 +232,26 @@ void MainWindow::onFocusChanged(QWidget* old, QWidget* now)
         return;
     if (now == menuBar() || menuBar()->isAncestorOf(now))
         return;
+    const bool warns = !IsNumeric(txtDGNUMBER->text().toStdString());
     txtDGNUMBER_Validate();
+    if (warns && m_numberLeftBy == Qt::MouseFocusReason && qobject_cast<QAbstractButton*>(now))
+        clickAfterWarning(now);
+}
+
+void MainWindow::clickAfterWarning(QWidget* target)
+{
+    // The focus moves as the mouse press arrives, before the button sees it. The warning's modal loop
+    // then takes the release, and the press still on its way would leave the button held down with
+    // no click. That press is dropped and the click the user made is given once the warning is gone.
+    m_pressTakenByWarning = target;
+    target->installEventFilter(this);
+    QTimer::singleShot(0, this, [this, button = QPointer<QAbstractButton>(qobject_cast<QAbstractButton*>(target))] {
+        if (button)
+            button->removeEventFilter(this);
+        m_pressTakenByWarning = nullptr;
+        if (button && button->isEnabled() && button->isVisible())
+            button->click();
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

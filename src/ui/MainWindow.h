@@ -131,9 +131,12 @@ private:
     void setControlWidth(QWidget* widget, int twips);
     void setControlLeft(QWidget* widget, int twips);
     void fitLabels();
+    // Every control, the status bar and its panels placed again after the layout's scale changed.
+    void placeAtScale();
     void setPanelWidths(int twips);
     void setBoxText(QLineEdit* edit, const std::string& text);
     void onFocusChanged(QWidget* old, QWidget* now);
+    void clickAfterWarning(QWidget* target);
     void report(const std::string& text);
     void startDocument(const std::string& target, const std::string& what);
     void applyOuterSize();
@@ -181,6 +184,8 @@ private:
     std::map<const QWidget*, TwipRect> m_rects;
     std::vector<QLabel*> m_labels;
     bool m_showing = false;
+    Qt::FocusReason m_numberLeftBy = Qt::OtherFocusReason;
+    QWidget* m_pressTakenByWarning = nullptr;
     bool m_converting = false;
     ConvertCommand m_convertCommand;
     std::function<void()> m_closing;

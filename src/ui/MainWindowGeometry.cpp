@@ -47,6 +47,17 @@ void MainWindow::fitLabels()
     }
 }
 
+void MainWindow::placeAtScale()
+{
+    for (QWidget* control : centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const auto it = m_rects.find(control);
+        if (it != m_rects.end())
+            place(control, it->second);
+    }
+    statusBar()->setFixedHeight(twipsToPixels(kStatusBarHeight));
+    setPanelWidths(m_panelTwips[0]);
+}
+
 void MainWindow::place(QWidget* widget, TwipRect rect)
 {
     m_rects[widget] = rect;
@@ -179,13 +190,15 @@ void MainWindow::applyOuterSize()
     // the size is applied again then; otherwise every run would grow the window by its frame.
     const QSize frame = frameGeometry().size() - geometry().size();
     m_appliedFrame = QMargins(0, 0, frame.width(), frame.height());
-    const QSize chosen(std::max(1, twipsToPixels(m_requestedOuter->width()) - frame.width()),
-                       std::max(1, twipsToPixels(m_requestedOuter->height()) - frame.height()));
-    // The stored outer size assumes a frame as thin as the one it was first drawn for; under a
-    // thicker frame the status bar would cover the last row. The window grows to hold every
-    // control, and keeps reporting the stored size until the user resizes it, so that closing does
-    // not write the grown size back.
-    const QSize inner = chosen.expandedTo(designClientSize());
+    // The stored outer size assumes a frame, title bar and menu bar as thin as the default size was
+    // drawn for; under thicker ones the status bar would cover the last row. The window grows by that
+    // excess alone, so a smaller stored window stays smaller, and keeps reporting the stored size
+    // until the user resizes it, so that closing does not write the grown size back.
+    const int chromeHeight = frame.height() + menuBar()->sizeHint().height();
+    const QSize excess(std::max(0, frame.width() - twipsToPixels(kDesignFrameWidth)),
+                       std::max(0, chromeHeight - twipsToPixels(kDesignFrameHeight)));
+    const QSize inner(std::max(1, twipsToPixels(m_requestedOuter->width()) - frame.width() + excess.width()),
+                      std::max(1, twipsToPixels(m_requestedOuter->height()) - frame.height() + excess.height()));
     resize(inner);
     m_keptOuter = KeptOuter{*m_requestedOuter, inner + frame};
 }
@@ -197,7 +210,11 @@ QSize MainWindow::designClientSize() const
 
 std::optional<QSize> MainWindow::keptOuterTwips() const
 {
-    if (m_keptOuter && frameGeometry().size() == m_keptOuter->pixels)
+    // At a scale of 1.25 or 1.5 the window manager sizes the frame in device pixels, which can read
+    // back one pixel off the size asked for; a resize by the user moves further than that.
+    const QSize now = frameGeometry().size();
+    if (m_keptOuter && std::abs(now.width() - m_keptOuter->pixels.width()) <= 1 &&
+        std::abs(now.height() - m_keptOuter->pixels.height()) <= 1)
         return m_keptOuter->twips;
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace tollavar {
@@ -43,9 +44,33 @@ void StatusPanel::paintEvent(QPaintEvent*)
     painter.drawLine(box.bottomLeft(), box.bottomRight());
     painter.drawLine(box.topRight(), box.bottomRight());
     const QRect textArea = rect().adjusted(4, 1, -4, -1);
-    const QString shown = fontMetrics().elidedText(m_text, Qt::ElideMiddle, textArea.width());
+    const QString shown = fittedText(m_text, fontMetrics(), textArea.width());
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
+}
+
+QString StatusPanel::fittedText(const QString& text, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(text) <= width)
+        return text;
+    // A path starts at a separator that opens the text or follows a space.
+    qsizetype pathStart = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool separator = text[i] == QLatin1Char('/') || text[i] == QLatin1Char('\\');
+        if (separator && (i == 0 || text[i - 1] == QLatin1Char(' '))) {
+            pathStart = i;
+            break;
+        }
+    }
+    if (pathStart < 0)
+        return metrics.elidedText(text, Qt::ElideMiddle, width);
+    const QString words = text.left(pathStart);
+    const int room = width - metrics.horizontalAdvance(words);
+    const QString path = metrics.elidedText(text.mid(pathStart), Qt::ElideLeft, std::max(0, room));
+    // Too narrow for the words and an ellipsis: the end of the sentence goes.
+    if (room <= 0 || path.isEmpty())
+        return metrics.elidedText(text, Qt::ElideRight, width);
+    return words + path;
 }
 
 } // namespace tollavar

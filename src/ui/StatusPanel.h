@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QTimer>
 #include <QWidget>
 
@@ -19,6 +20,10 @@ public:
 
     void setText(const QString& text);
     const QString& text() const { return m_text; }
+
+    // What fits in `width`: a sentence that ends in a path keeps its words and loses the path's start,
+    // where its folders are least telling; a bare path loses its start too; other text its middle.
+    static QString fittedText(const QString& text, const QFontMetrics& metrics, int width);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -5,6 +5,21 @@
 
 namespace tollavar {
 
+namespace {
+// One window, one text size: the scale is the program's, like its font.
+double g_layoutScale = 1.0;
+} // namespace
+
+void setLayoutScale(double scale)
+{
+    g_layoutScale = scale > 0 ? scale : 1.0;
+}
+
+double layoutScale()
+{
+    return g_layoutScale;
+}
+
 ResizeLayout computeResizeLayout(int outerWidth, int pathBoxLeft)
 {
     ResizeLayout layout;

@@ -38,6 +38,24 @@ TEST(ReadLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMe
     EXPECT_EQ(watch.options.settleSeconds, 0);
     EXPECT_EQ(watch.options.pollSeconds, 5);
     EXPECT_EQ(read({"--wait=600"}).options.waitSeconds, 600);
+
+    // The short forms are the long ones; after the configuration file they are its switches' business.
+    struct Short
+    {
+        std::vector<const char*> arguments;
+        bool help;
+        bool version;
+        int firstArgument;
+    };
+    for (const Short& s :
+         {Short{{"-h"}, true, false, 2}, Short{{"-v"}, false, true, 2}, Short{{"-v", "-h", "a.tvr"}, true, true, 3},
+          Short{{"a.tvr", "-h"}, false, false, 1}, Short{{"-hv"}, false, false, 1}}) {
+        const LongOptionsResult result = read(s.arguments);
+        EXPECT_EQ(result.error, "") << s.arguments.front();
+        EXPECT_EQ(result.options.help, s.help) << s.arguments.front();
+        EXPECT_EQ(result.options.version, s.version) << s.arguments.front();
+        EXPECT_EQ(result.firstArgument, s.firstArgument) << s.arguments.front();
+    }
 }
 
 TEST(ReadLongOptions, RefusesWhatItCannotReadInsteadOfGuessing)

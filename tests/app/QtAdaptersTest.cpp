@@ -1,3 +1,4 @@
+#include "app/QtDocumentOpener.h"
 #include "app/QtFileDialog.h"
 #include "app/QtPrompter.h"
 #include "app/QtSettingsStore.h"
@@ -5,10 +6,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace tollavar {
 namespace {
@@ -22,6 +28,52 @@ QApplication& application()
         qputenv("QT_QPA_PLATFORM", "offscreen");
     static QApplication app(argc, argv);
     return app;
+}
+
+TEST(QtDocumentOpener, ReportsWhatTheDesktopsOpenerSaysAboutTheDocument)
+{
+    application();
+    testing::TempDir bin;
+    const std::string seen = bin / "seen";
+    struct Case
+    {
+        const char* label;
+        const char* body; // the opener's script after it notes its argument
+        bool opened;
+    };
+    const Case cases[] = {
+        {"handed on", "exit 0", true},
+        {"no program for the file type", "exit 3", false},
+        {"the program failed", "exit 4", false},
+        {"killed", "kill -9 $$", false},
+        {"runs the viewer itself, still open", "exec sleep 2 >/dev/null 2>&1", true},
+    };
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":/usr/bin:/bin");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string script = bin / "xdg-open";
+        testing::writeFile(script, std::string("#!/bin/sh\nprintf '%s' \"$1\" > '") + seen + "'\n" + c.body + "\n");
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        QtDocumentOpener opener(1000);
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(opener.open("/usr/share/doc/tollavar/TL Manual #1.pdf"), c.opened);
+        EXPECT_LT(clock.elapsed(), 4000); // a viewer left running does not hold the window
+        std::ifstream in(seen);
+        std::stringstream argument;
+        argument << in.rdbuf();
+        EXPECT_EQ(argument.str(), "/usr/share/doc/tollavar/TL Manual #1.pdf"); // a path, not a mangled URL
+    }
+    QtDocumentOpener opener(1000);
+    EXPECT_TRUE(opener.open("https://example.org/tollavar"));
+    qputenv("PATH", oldPath);
+    // The "viewers" left running end, and their openers are let go of, before the test ends.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 2500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(QtNameFilters, FilterListsBecomeQtFiltersThatMatchOnLinux)

@@ -1,12 +1,15 @@
-// The main window as a window manager frames it, at the default stored size. Run by
-// run-under-openbox.sh on its own Xvfb display with openbox, once per scale.
+// The main window as a window manager frames it, at the default stored size and at a smaller one.
+// Run by run-under-openbox.sh on its own Xvfb display with openbox, once per scale and desktop font size.
 #include "support/FakeDialog.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramFont.h"
+#include "ui/Twips.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
@@ -15,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -45,11 +49,17 @@ struct Placed
     QRect rect;
 };
 
-TEST(WindowUnderAWindowManager, EveryControlIsWholeAndClearOfTheOthersAtTheDefaultSize)
+TEST(WindowUnderAWindowManager, TextAtTheDesktopSizeAndEveryControlWholeAndClearOfTheOthers)
 {
     ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run this under a display (run-under-openbox.sh)";
     const char* expectedScale = std::getenv("TOLLAVAR_EXPECTED_SCALE");
     ASSERT_NE(expectedScale, nullptr);
+    const char* desktopPoints = std::getenv("TOLLAVAR_DESKTOP_FONT_POINTS");
+    ASSERT_NE(desktopPoints, nullptr);
+    // The desktop's font, as a desktop's platform theme hands it to the program.
+    QFont desktop = QApplication::font();
+    desktop.setPointSizeF(std::atof(desktopPoints));
+    QApplication::setFont(desktop);
 
     FakeServices services;
     FakePrompter prompter;
@@ -72,7 +82,24 @@ TEST(WindowUnderAWindowManager, EveryControlIsWholeAndClearOfTheOthersAtTheDefau
 
     const double scale = window.devicePixelRatioF();
     EXPECT_NEAR(scale, std::atof(expectedScale), 0.01) << "the display did not apply the scale asked for";
-    SCOPED_TRACE("scale " + std::to_string(scale));
+    SCOPED_TRACE("scale " + std::to_string(scale) + ", desktop font " + desktopPoints + " pt");
+
+    // Text at the desktop's size, and the layout grown by that size over the largest at which the
+    // captions fit the layout as drawn.
+    EXPECT_EQ(window.font().pointSizeF(), desktop.pointSizeF());
+    const QList<QLabel*> found = window.centralWidget()->findChildren<QLabel*>();
+    const std::vector<QLabel*> labels(found.begin(), found.end());
+    const double fitting = largestFittingPointSize(desktop, labels);
+    if (QFontInfo(desktop).family() == "DejaVu Sans") {
+        EXPECT_EQ(fitting, 7.5);
+    }
+    const double layout = desktop.pointSizeF() / fitting;
+    EXPECT_NEAR(layoutScale(), layout, 1e-9);
+    const auto* idx = window.findChild<QWidget*>("txtIDX");
+    const auto* run = window.findChild<QWidget*>("cmdRun");
+    EXPECT_NEAR(idx->y(), 360 * layout / 15, 1);
+    EXPECT_NEAR(run->x(), 4560 * layout / 15, 1);
+    EXPECT_NEAR(run->height(), 735 * layout / 15, 1);
 
     // The stored size is what the user chose, even when the window had to grow to hold its controls.
     EXPECT_EQ(window.windowLeft(), 105);
@@ -125,6 +152,29 @@ TEST(WindowUnderAWindowManager, EveryControlIsWholeAndClearOfTheOthersAtTheDefau
     // Whatever the scale, the window, its menus and its dialogs use one text size.
     EXPECT_EQ(window.font(), QApplication::font());
     EXPECT_EQ(window.menuBar()->font(), QApplication::font());
+
+    // A window stored smaller than the layout stays smaller: it grows only by the frame, title bar and
+    // menu bar beyond what the stored size allowed for.
+    MainWindow small(services.fileTools, prompter, dialog, services.store);
+    small.setWindowLeft(600);
+    small.setWindowTop(600);
+    small.setWindowWidth(3000);
+    small.setWindowHeight(4000);
+    small.show();
+    clock.restart();
+    while (small.frameGeometry().size() == small.geometry().size() && clock.elapsed() < 10000)
+        settle(50);
+    settle(500);
+    const QSize frame = small.frameGeometry().size() - small.geometry().size();
+    const int chrome = frame.height() + small.menuBar()->height();
+    // To a pixel: at a scale of 1.25 or 1.5 the window manager rounds to device pixels.
+    EXPECT_NEAR(small.frameGeometry().width(),
+                twipsToPixels(3000) + std::max(0, frame.width() - twipsToPixels(5835 - 5715)), 1);
+    EXPECT_NEAR(small.frameGeometry().height(), twipsToPixels(4000) + std::max(0, chrome - twipsToPixels(7170 - 7005)),
+                1);
+    EXPECT_LT(small.frameGeometry().height(), window.frameGeometry().height());
+    EXPECT_EQ(small.windowWidth(), 3000);
+    EXPECT_EQ(small.windowHeight(), 4000);
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the window geometry test on a display of its own: Xvfb on a free display number, openbox as the
-# window manager, once at each scale. The desktop's scale is set as a desktop sets it, through the
-# Xft.dpi resource (96, 120 and 144 dpi give scales 1, 1.25 and 1.5). Cleans up whatever it started.
+# window manager, once for each scale and desktop font size. The desktop's scale is set as a desktop
+# sets it, through the Xft.dpi resource (96, 120 and 144 dpi give scales 1, 1.25 and 1.5); the font
+# size reaches the test as the application font a platform theme would set. Cleans up whatever it started.
 #   run-under-openbox.sh TEST_PROGRAM
 set -euo pipefail
 program=$1
@@ -53,10 +54,10 @@ done
 
 unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_FONT_DPI QT_AUTO_SCREEN_SCALE_FACTOR
 status=0
-for case in "96 1" "120 1.25" "144 1.5"; do
+for case in "96 1 9" "96 1 10" "96 1 11" "120 1.25 10" "144 1.5 9" "144 1.5 10" "144 1.5 11"; do
     set -- $case
     xprop -root -format RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t%s\n' "$1")"
-    echo "== Xft.dpi $1 (scale $2)"
-    QT_QPA_PLATFORM=xcb TOLLAVAR_EXPECTED_SCALE=$2 "$program" || status=1
+    echo "== Xft.dpi $1 (scale $2), desktop font $3 pt"
+    QT_QPA_PLATFORM=xcb TOLLAVAR_EXPECTED_SCALE=$2 TOLLAVAR_DESKTOP_FONT_POINTS=$3 "$program" || status=1
 done
 exit $status

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
     MessageAnswer ask(const Message& message) override
     {
         m_seen.push_back(message);
+        if (whileShown)
+            whileShown(message);
         if (m_script.empty()) {
             ADD_FAILURE() << "unexpected message \"" << message.caption << "\": " << message.text;
             return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
@@ -34,6 +37,19 @@ public:
         m_script.pop_front();
         EXPECT_EQ(step.caption, message.caption) << "message text: " << message.text;
         return step.answer;
+    }
+
+    // Runs while a message is up, as the user's actions behind a modal box would.
+    std::function<void(const Message&)> whileShown;
+
+    // Stands in for the user's wait after a Yes: frees what was busy, or gives up (returns false).
+    std::function<bool(const std::function<bool()>& ready)> onWait;
+    std::vector<std::string> waits;
+
+    bool waitUntil(const std::string& text, const std::function<bool()>& ready) override
+    {
+        waits.push_back(text);
+        return onWait ? onWait(ready) : Prompter::waitUntil(text, ready);
     }
 
     const std::vector<Message>& seen() const { return m_seen; }

@@ -1,16 +1,22 @@
 #include "UiTestSupport.h"
 
+#include "engine/NumberText.h"
 #include "support/TempDir.h"
+#include "ui/StatusPanel.h"
+#include "ui/WaitDialog.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace tollavar::testing {
@@ -208,6 +214,128 @@ TEST(MainWindowBehaviour, DatagroupNumberIsCheckedOncePerLeaving)
     number->setFocus();
     QApplication::processEvents();
     EXPECT_TRUE(f.prompter.seen().empty());
+}
+
+TEST(MainWindowBehaviour, DatagroupNumberWarningKeepsTheClickThatMovedTheFocus)
+{
+    struct Case
+    {
+        const char* button;
+        const char* number;
+        int dialogs; // Browse: file dialogs asked for
+        int runs;    // Run: conversions started
+    };
+    const Case cases[] = {
+        {"cmdRun", "12a", 0, 1},        {"cmdBrowseIDX", "12a", 1, 0}, {"cmdBrowseXML", "", 1, 0},
+        {"cmdBrowseFolder", "x", 1, 0}, {"cmdRun", "12", 0, 1},        {"cmdBrowseIDX", "7", 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " with \"" + c.number + "\"");
+        WindowFixture f;
+        int runs = 0;
+        std::vector<std::string> order;
+        f.window->setConvertCommand([&](CommandContext&) {
+            ++runs;
+            order.push_back("run");
+            return ConvertOutcome{};
+        });
+        f.showActive();
+        auto* number = f.control<QLineEdit>("txtDGNUMBER");
+        auto* button = f.control<QPushButton>(c.button);
+        number->setFocus();
+        QApplication::processEvents();
+        number->setText(c.number);
+        for (int i = 0; i < c.dialogs; ++i)
+            f.dialog.cancel();
+        const bool warned = !IsNumeric(c.number);
+        if (warned)
+            f.prompter.expect("Tollavar", MessageAnswer::Ok);
+        // The user lets go of the mouse while the warning is up; the release never reaches the button.
+        f.prompter.whileShown = [&](const Message&) {
+            order.push_back("warning");
+            QTest::mouseRelease(button, Qt::LeftButton);
+        };
+        QTest::mousePress(button, Qt::LeftButton);
+        if (!warned)
+            QTest::mouseRelease(button, Qt::LeftButton);
+        QApplication::processEvents();
+
+        EXPECT_EQ(QApplication::focusWidget(), button);
+        EXPECT_FALSE(button->isDown());
+        EXPECT_EQ(runs, c.runs);
+        EXPECT_EQ(static_cast<int>(f.dialog.requests.size()), c.dialogs);
+        EXPECT_EQ(f.prompter.seen().size(), warned ? 1u : 0u);
+        if (warned && c.runs) {
+            EXPECT_EQ(order, (std::vector<std::string>{"warning", "run"}));
+        }
+        f.prompter.whileShown = nullptr;
+        if (c.runs) { // later clicks are plain clicks again
+            QTest::mouseClick(button, Qt::LeftButton);
+            EXPECT_EQ(runs, 2);
+        }
+    }
+}
+
+TEST(MainWindowBehaviour, WaitingForTheDatagroupShowsAProgressDialogUntilFreeOrCancelled)
+{
+    WindowFixture f;
+    f.showActive();
+    const QString text = QString::fromUtf8("Waiting for the conversion in /data/dg/ACME0001\u2026");
+    struct Case
+    {
+        const char* label;
+        int freeAtPoll; // 0: never
+        int giveUpKey;  // at the second poll the user presses Cancel (Qt::Key_Cancel) or Escape
+        bool waited;
+    };
+    for (const Case& c : {Case{"free at once", 1, 0, true}, Case{"free later", 4, 0, true},
+                          Case{"Cancel", 0, Qt::Key_Cancel, false}, Case{"Escape", 0, Qt::Key_Escape, false}}) {
+        SCOPED_TRACE(c.label);
+        int polls = 0;
+        QString shown;
+        bool modal = false;
+        const bool waited = waitWithProgress(
+            f.window.get(), text,
+            [&] {
+                ++polls;
+                auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+                if (dialog) {
+                    shown = dialog->labelText();
+                    modal = dialog->isModal();
+                    if (c.giveUpKey == Qt::Key_Cancel && polls == 2)
+                        dialog->findChild<QPushButton*>()->click();
+                    if (c.giveUpKey == Qt::Key_Escape && polls == 2)
+                        pressKey(dialog, Qt::Key_Escape);
+                }
+                return polls == c.freeAtPoll;
+            },
+            5);
+        EXPECT_EQ(waited, c.waited);
+        EXPECT_EQ(shown, text);
+        EXPECT_TRUE(modal);
+        EXPECT_EQ(polls, c.freeAtPoll ? c.freeAtPoll : 2);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr); // gone either way
+    }
+    // A failure while trying again ends the wait and reaches the caller.
+    EXPECT_THROW(waitWithProgress(
+                     f.window.get(), text, []() -> bool { throw std::runtime_error("lock file"); }, 5),
+                 std::runtime_error);
+
+    // The panel keeps the sentence whole and gives up the start of the path.
+    const QString waiting = "Waiting for another conversion into /srv/scans/very/long/folder/names/ACME0001";
+    const QFontMetrics metrics(QApplication::font());
+    const QString sentence = "Waiting for another conversion into ";
+    const int narrow = metrics.horizontalAdvance(sentence + "\u2026/names/ACME0001");
+    const QString fitted = StatusPanel::fittedText(waiting, metrics, narrow + 2);
+    EXPECT_TRUE(fitted.startsWith(sentence + "\u2026") && fitted.endsWith("/names/ACME0001")) << fitted.toStdString();
+    EXPECT_EQ(StatusPanel::fittedText(waiting, metrics, 10000), waiting);
+    const QString tiny = StatusPanel::fittedText(waiting, metrics, metrics.horizontalAdvance("Waiting f"));
+    EXPECT_TRUE(tiny.startsWith("Wait")) << tiny.toStdString();
+    EXPECT_TRUE(
+        StatusPanel::fittedText("/a/b/c/d/e/f/0001.TIF", metrics, metrics.horizontalAdvance("\u2026e/f/0001.TIF"))
+            .endsWith("0001.TIF"));
+    f.window->setStatusPanel(1, waiting.toStdString());
+    EXPECT_EQ(f.window->panelText(1), waiting);
 }
 
 TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)

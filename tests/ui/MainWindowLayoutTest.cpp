@@ -1,9 +1,11 @@
 #include "UiTestSupport.h"
 
+#include "ui/ProgramFont.h"
 #include "ui/Twips.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -154,8 +157,14 @@ TEST(MainWindowLayout, StatusBarIsDockedAtTheBottomWithTwoEmptyPanels)
     QApplication::processEvents();
     auto* bar = f.control<QStatusBar>("sb");
     ASSERT_NE(bar, nullptr);
-    // The client area at creation: 5715 by 7005 twips, the bar its bottom 375.
-    EXPECT_EQ(f.window->controlRect("sb"), (TwipRect{0, 6630, 5715, 375}));
+    // The client area at creation: 5715 by 7005 twips, the bar its bottom 375 (read back from pixels,
+    // so to within a pixel when the layout is scaled for the desktop's font).
+    const TwipRect sb = f.window->controlRect("sb");
+    const TwipRect designed{0, 6630, 5715, 375};
+    EXPECT_EQ(sb.left, designed.left);
+    EXPECT_NEAR(sb.top, designed.top, kTwipsPerPixel);
+    EXPECT_NEAR(sb.width, designed.width, kTwipsPerPixel);
+    EXPECT_NEAR(sb.height, designed.height, kTwipsPerPixel);
     EXPECT_EQ(bar->geometry().bottom(), f.window->height() - 1);
     EXPECT_EQ(f.window->panelText(1), "");
     EXPECT_EQ(f.window->panelText(2), "");
@@ -295,18 +304,67 @@ TEST(MainWindowLayout, ResizeRulesFollowTheOuterWidth)
     EXPECT_EQ(f.control("txtIDX")->width(), twipsToPixels(120 + 7620) - twipsToPixels(120));
 }
 
-TEST(MainWindowLayout, WindowRectangleIsKeptInTwips)
+TEST(MainWindowLayout, TextAtTheDesktopSizeGrowsTheLayoutByItsRatioToTheLargestFittingSize)
 {
-    WindowFixture f;
-    f.window->setWindowLeft(1200);
-    f.window->setWindowTop(105);
-    f.window->setWindowWidth(5835);
-    f.window->setWindowHeight(7170);
-    EXPECT_EQ(f.window->windowLeft(), 1200);
-    EXPECT_EQ(f.window->windowTop(), 105);
-    EXPECT_EQ(f.window->windowWidth(), 5835);
-    EXPECT_EQ(f.window->windowHeight(), 7170);
-    EXPECT_TRUE(f.window->isNormalState());
+    ensureApplication();
+    const QFont before = QApplication::font();
+    for (double points : {6.0, 7.5, 9.0, 9.3, 11.0, 14.0}) {
+        SCOPED_TRACE(points);
+        QFont desktop = before;
+        desktop.setPointSizeF(points);
+        QApplication::setFont(desktop);
+        WindowFixture f;
+        EXPECT_EQ(f.window->font().pointSizeF(), points); // the desktop's size, not one of ours
+        const QList<QLabel*> found = f.window->centralWidget()->findChildren<QLabel*>();
+        const double fitting = largestFittingPointSize(desktop, std::vector<QLabel*>(found.begin(), found.end()));
+        if (QFontInfo(desktop).family() == "DejaVu Sans" && points > 7.5) {
+            EXPECT_EQ(fitting, 7.5);
+        }
+        const double scale = std::max(1.0, points / fitting);
+        EXPECT_DOUBLE_EQ(layoutScale(), scale);
+        // Every place grows alike; stored values stay twips.
+        EXPECT_NEAR(f.control("cmdRun")->x(), 4560 * scale / 15, 0.5);
+        EXPECT_NEAR(f.control("txtFTYPES")->y(), 6120 * scale / 15, 0.5);
+        EXPECT_EQ(f.window->controlRect("cmdRun"), (TwipRect{4560, 2760, 900, 735}));
+        for (QLabel* label : found) {
+            if (!label->wordWrap()) {
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+                    << label->objectName().toStdString();
+            }
+        }
+    }
+    QApplication::setFont(before);
+}
+
+TEST(MainWindowLayout, WindowRectangleIsKeptInTwipsAndASmallerOneStaysSmaller)
+{
+    struct Case
+    {
+        int width;
+        int height;
+    };
+    // The default, a smaller window than the layout, and a larger one.
+    for (const Case& c : {Case{5835, 7170}, Case{3000, 4000}, Case{9000, 9000}}) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        WindowFixture f;
+        f.window->setWindowLeft(1200);
+        f.window->setWindowTop(105);
+        f.window->setWindowWidth(c.width);
+        f.window->setWindowHeight(c.height);
+        f.window->show();
+        QApplication::processEvents();
+        EXPECT_EQ(f.window->windowLeft(), 1200);
+        EXPECT_EQ(f.window->windowTop(), 105);
+        EXPECT_EQ(f.window->windowWidth(), c.width);
+        EXPECT_EQ(f.window->windowHeight(), c.height);
+        EXPECT_TRUE(f.window->isNormalState());
+        // Only what the frame and the menu bar take beyond the room the stored size allowed for is added.
+        const QSize frame = f.window->frameGeometry().size() - f.window->size();
+        const int chrome = frame.height() + f.window->menuBar()->sizeHint().height();
+        EXPECT_EQ(f.window->frameGeometry().size(),
+                  QSize(twipsToPixels(c.width) + std::max(0, frame.width() - twipsToPixels(5835 - 5715)),
+                        twipsToPixels(c.height) + std::max(0, chrome - twipsToPixels(7170 - 7005))));
+    }
 }
 
 } // namespace

@@ -1,0 +1,52 @@
+#include "BatchFixture.h"
+
+#include "batch/ConfigFile.h"
+#include "batch/ConvertCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tollavar::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The bundled example is opened from the folder it was copied to, as the manual tells a user to.
+TEST_F(BatchTest, TheExampleBatchConvertsWhereItLiesWithItsRelativePaths)
+{
+    const fs::path example = fs::path(TOLLAVAR_TEST_DATA_DIR) / "../../examples/batch";
+    fs::copy(example, dir.path(), fs::copy_options::recursive);
+    const fs::path before = fs::current_path();
+    fs::current_path(dir.path());
+    struct Restore
+    {
+        fs::path folder;
+        ~Restore() { fs::current_path(folder); }
+    } restore{before};
+
+    configFile = "example.tvr";
+    ASSERT_EQ(OpenConfig(ctx, configFile), OpenConfigResult::Opened);
+    // An exact item written relative selects nothing (listed files carry full paths); a pattern is
+    // listed in the current folder.
+    EXPECT_EQ(settings.txtIDX, "*.csv");
+    const ConvertOutcome outcome = mConvert_Click(ctx);
+    EXPECT_TRUE(outcome.ranToEnd);
+    EXPECT_EQ(outcome.notices, std::vector<std::string>{});
+
+    EXPECT_TRUE(fs::exists(dir / "out/EXMP0001/DATAGRP.XML"));
+    EXPECT_TRUE(fs::exists(dir / "out/EXMP0001/DATAGRP.SUBMIT"));
+    EXPECT_TRUE(fs::exists(dir / "out/EXMP0001/B1/0001.TIF"));
+    EXPECT_FALSE(fs::exists(dir / "images/B1/0001.TIF"));
+    EXPECT_FALSE(fs::exists(dir / "@DIR@"));
+    // Saved back as it was written: still relative, so the copy goes on working where it lies.
+    std::ifstream saved(dir / "example.tvr", std::ios::binary);
+    std::stringstream text;
+    text << saved.rdbuf();
+    EXPECT_EQ(text.str().substr(0, 24), "*.csv\r\nout/DATAGRP.XML\r\n");
+}
+
+} // namespace
+} // namespace tollavar::testing
