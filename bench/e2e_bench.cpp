@@ -9,13 +9,16 @@
 #include "ArchiveFigures.h"
 #include "BatchGenerator.h"
 #include "BenchServices.h"
+#include "batch/RunHistory.h"
 #include "engine/ConversionHost.h"
+#include "engine/ConversionObserver.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
+#include "filetools/LineLog.h"
 #include "filetools/SettingsStore.h"
 
 #include <libxml/parser.h>
@@ -70,6 +73,14 @@ ConversionSettings benchSettings(const std::string& root)
     return settings;
 }
 
+// What the Convert command's record keeping asks of every conversion: the facts, and progress calls
+// that nobody draws.
+struct RecordKeeping : ConversionObserver
+{
+    void indexFileEnded(const IndexFileFacts& ended, bool) override { facts = ended; }
+    IndexFileFacts facts;
+};
+
 bool convert(const std::string& root, ConversionSettings& settings)
 {
     NoStore store;
@@ -82,6 +93,8 @@ bool convert(const std::string& root, ConversionSettings& settings)
     RunJournal journal(root + "/out/DEFC0001", "", false);
     ConversionContext context{settings, flags, tools, prompter, host};
     context.journal = &journal;
+    RecordKeeping record;
+    context.observer = &record;
     const bool converted =
         ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     if (converted)
@@ -165,6 +178,37 @@ void extensionFigures(const std::string& work)
     fs::remove_all(root);
 }
 
+// The cost of the run history per Convert command: a record of two index files with a question each,
+// written as JSON and appended to a log as the program does.
+void recordFigures(const std::string& work)
+{
+    RunRecord record;
+    record.started = record.ended = "2026-12-07T18:24:52+00:00";
+    record.user = "scan";
+    record.host = "station-1";
+    record.mode = "unattended";
+    record.configFile = "/srv/scan/jobs/acme.tvr";
+    record.datagroupFolder = "/srv/export/ACME0007";
+    record.outcome = "converted";
+    for (int i = 0; i < 2; ++i) {
+        IndexFileRecord file;
+        file.path = "/srv/scan/in/batch" + std::to_string(i) + ".idx";
+        file.converted = true;
+        file.facts = IndexFileFacts{123456, "78af5f94892f3950", 300, 1 + 300 * i, 300 + 300 * i, 300, 30, 1};
+        file.questions.push_back(
+            AnsweredQuestion{"Source File is Missing", "Source File: /srv/scan/B1/0009.TIF\rSkip file?", "Yes"});
+        record.files.push_back(file);
+    }
+    const std::string log = work + "/history/runs.jsonl";
+    constexpr int kRecords = 2000;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kRecords; ++i)
+        files::appendWholeLine(log, RunRecordJson(record));
+    const double total = seconds(start);
+    std::printf("history record (2 index files): %.3f ms per Convert command, %.3f ms per index file\n",
+                total * 1000 / kRecords, total * 1000 / kRecords / 2);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -181,6 +225,8 @@ int main(int argc, char** argv)
         extensionFigures(work);
     if (wanted("files"))
         bench::printManyFilesRatio(work, 10000, 100);
+    if (wanted("record"))
+        recordFigures(work);
     if (wanted("memory"))
         bench::printMemoryPerDocument(work, 3000, 30000);
     fs::remove_all(work);

@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(g++ cmake ninja-build pkg-config libxml2-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev clang clang-format-14 libclang-rt-14-dev xvfb xauth openbox x11-utils
+          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang clang-format-14
+          libclang-rt-14-dev xvfb xauth openbox x11-utils
           dpkg-dev file desktop-file-utils appstream)
 
 install_missing() {
@@ -81,6 +82,10 @@ package_and_check() {
     case "$depends" in
     *libqt6widgets6*libxml2* | *libxml2*libqt6widgets6*) ;;
     *) echo "the package's dependencies miss Qt or libxml2" >&2; return 1 ;;
+    esac
+    case "$depends" in
+    *libsystemd0*) ;;
+    *) echo "the package's dependencies miss libsystemd0" >&2; return 1 ;;
     esac
     local f
     for f in usr/bin/tollavar usr/share/doc/tollavar/TLManual.pdf usr/share/man/man1/tollavar.1.gz \

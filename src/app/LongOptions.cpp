@@ -63,7 +63,18 @@ LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
             ok = readFlag(o.watch, hasValue);
         else if (name == "json")
             ok = readFlag(o.json, hasValue);
-        else if (name == "wait" || name == "settle" || name == "poll" || name == "retry") {
+        else if (name == "quiet")
+            ok = readFlag(o.quiet, hasValue);
+        else if (name == "history")
+            ok = readFlag(o.history, hasValue);
+        else if (name == "log") {
+            if (value.empty()) {
+                result.error = "option --log needs a file, as in --log=/srv/share/runs.jsonl";
+                result.firstArgument = i + 1;
+                return result;
+            }
+            o.logFile = std::string(value);
+        } else if (name == "wait" || name == "settle" || name == "poll" || name == "retry") {
             std::optional<int>& target = name == "wait"     ? o.waitSeconds
                                          : name == "settle" ? o.settleSeconds
                                          : name == "poll"   ? o.pollSeconds
@@ -90,8 +101,10 @@ LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
     result.firstArgument = i;
     if (result.options.check && result.options.watch)
         result.error = "--check and --watch cannot be used together";
-    else if (result.options.json && !result.options.check)
-        result.error = "--json goes with --check";
+    else if (result.options.history && (result.options.check || result.options.watch))
+        result.error = "--history cannot be used with --check or --watch";
+    else if (result.options.json && result.options.watch)
+        result.error = "--json does not go with --watch";
     else if ((result.options.settleSeconds || result.options.pollSeconds || result.options.retrySeconds) &&
              !result.options.watch)
         result.error = "--settle, --poll and --retry go with --watch";
@@ -112,7 +125,12 @@ std::string UsageText()
            "  --wait=SECONDS    how long an unattended run waits for a datagroup that another run or\n"
            "                    program holds (default 600)\n"
            "  --check           report what converting would do; move, create and write nothing\n"
-           "  --json            with --check: the report as JSON\n"
+           "  --json            with --check: the report as JSON; on an unattended run: the command's\n"
+           "                    record as one JSON object on standard output; with --history: the records\n"
+           "  --quiet           no progress line on a terminal\n"
+           "  --log=FILE        keep the run history in FILE (default\n"
+           "                    $XDG_STATE_HOME/tollavar/runs.jsonl, ~/.local/state/tollavar/runs.jsonl)\n"
+           "  --history [N]     print the last N Convert commands of the run history (default 20)\n"
            "  --watch           convert index files as they arrive in the items' folders, until stopped\n"
            "  --settle=SECONDS  with --watch: how long a file must stay unchanged (default 2)\n"
            "  --poll=SECONDS    with --watch: poll the folders instead of waiting for the kernel's word\n"

@@ -3,11 +3,15 @@
 #include "app/LongOptions.h"
 #include "app/QtFileDialog.h"
 #include "app/QtSettingsStore.h"
+#include "app/RunHistoryLog.h"
 #include "app/Startup.h"
+#include "app/SystemdNotifier.h"
+#include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
 #include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
+#include "batch/RunHistory.h"
 #include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
 #include "batch/WatchSignals.h"
@@ -46,13 +50,18 @@ public:
     {
         if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
             m_configUnreadable = true;
+        if (m_watchdog)
+            m_watchdog->linesDone(0, 0);
         return m_inner.ask(message);
     }
     bool configUnreadable() const { return m_configUnreadable; }
+    // A wait for a busy datagroup asks again every second: each time is a sign of life.
+    void keepAlive(ConversionObserver* watchdog) { m_watchdog = watchdog; }
 
 private:
     Prompter& m_inner;
     bool m_configUnreadable = false;
+    ConversionObserver* m_watchdog = nullptr;
 };
 
 // Start-up's host with no window: the rectangle is read and dropped, the clipboard left alone, so
@@ -90,14 +99,28 @@ private:
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals)
+int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals,
+             StartupWatchingPrompter& prompter)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
     watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
+    RunHistoryLog history(options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    ctx.runRecords = &history;
+    ctx.runMode = "watch";
+    SystemdNotifier systemd;
+    if (systemd.active()) {
+        watch.events = &systemd;
+        // A long conversion must not look like a hang to the watchdog.
+        ctx.progress = &systemd;
+        prompter.keepAlive(&systemd);
+    }
     const int status = WatchAndConvert(ctx, watch, watchSignals, std::cerr);
+    prompter.keepAlive(nullptr);
+    ctx.progress = nullptr;
+    ctx.runRecords = nullptr;
     if (status == ExitStatus::Success) {
         const int signal = watchSignals.stopSignal();
         std::cerr << "tollavar: stopped" << (signal != 0 ? std::string(" by SIG") + ::sigabbrev_np(signal) : "")
@@ -150,9 +173,13 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         if (prompter.configUnreadable())
             return ConvertOutcome{};
         if (options.watch) {
-            status = runWatch(ctx, options, *watchSignals);
+            status = runWatch(ctx, options, *watchSignals, prompter);
         } else {
+            TerminalProgress progress(STDERR_FILENO);
+            if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
+                ctx.progress = &progress;
             const BatchCheckReport report = CheckBatch(ctx);
+            ctx.progress = nullptr;
             std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
             status = report.blockingCount() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }

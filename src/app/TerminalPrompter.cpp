@@ -1,5 +1,7 @@
 #include "app/TerminalPrompter.h"
 
+#include "app/JournalStream.h"
+
 #include "batch/DatagroupLock.h"
 
 #include <algorithm>
@@ -110,6 +112,9 @@ MessageAnswer TerminalPrompter::ask(const Message& message)
     }
     m_waitingFor.clear();
 
+    SetNextLinePriority(message.icon == MessageIcon::Error  ? JournalPriority::Error
+                        : message.icon == MessageIcon::None ? JournalPriority::Info
+                                                            : JournalPriority::Warning);
     m_out << message.caption << ": " << terminalText(message.text) << std::endl;
     if (message.buttons == MessageButtons::Ok)
         return MessageAnswer::Ok;

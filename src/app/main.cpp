@@ -1,3 +1,5 @@
+#include "app/HistoryCommand.h"
+#include "app/JournalStream.h"
 #include "app/LongOptions.h"
 #include "app/OperatorModes.h"
 #include "app/Platform.h"
@@ -5,8 +7,11 @@
 #include "app/QtFileDialog.h"
 #include "app/QtPrompter.h"
 #include "app/QtSettingsStore.h"
+#include "app/RunHistoryLog.h"
 #include "app/Startup.h"
+#include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
+#include "batch/RunHistory.h"
 #include "batch/SignalStop.h"
 #include "engine/StopRequest.h"
 #include "filetools/FileTools.h"
@@ -15,6 +20,8 @@
 #include <QApplication>
 
 #include <iostream>
+#include <optional>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 // The font cache that Qt loads lives as long as the process; a sanitizer build must not call it a leak.
@@ -33,6 +40,10 @@ int main(int argc, char** argv)
     // Read before QApplication removes the options it knows from argv, and before any display is
     // needed: --help and --version work on a server too.
     const LongOptionsResult longOptions = ReadLongOptions(argc, argv);
+    // Under systemd, stderr may be the journal: each line then says how much it matters.
+    std::optional<JournalPrefixes> journal;
+    if (IsJournalStream(STDERR_FILENO))
+        journal.emplace(std::cerr);
     if (!longOptions.error.empty()) {
         std::cerr << "tollavar: " << longOptions.error << "\nTry 'tollavar --help'.\n";
         return ExitStatus::StartupFailed;
@@ -45,6 +56,9 @@ int main(int argc, char** argv)
         std::cout << VersionText() << '\n';
         return ExitStatus::Success;
     }
+    if (longOptions.options.history)
+        return PrintRunHistory(longOptions.options, argc - longOptions.firstArgument, argv + longOptions.firstArgument,
+                               std::cout, std::cerr);
     const std::string arguments = argumentText(argc, argv, longOptions.firstArgument);
     if (longOptions.options.check || longOptions.options.watch)
         return RunOperatorMode(longOptions.options, arguments);
@@ -65,28 +79,42 @@ int main(int argc, char** argv)
     QtFileDialog windowDialog;
     HeadlessFileDialog noDialog;
     const auto terminal = makeProcessTerminalPrompter(longOptions.options.waitSeconds.value_or(600));
-    Prompter& prompter = headless ? static_cast<Prompter&>(*terminal) : windowPrompter;
+    TerminalProgress progress(STDERR_FILENO);
+    const bool showProgress = TerminalProgress::wanted(STDERR_FILENO, longOptions.options.quiet);
+    ProgressClearingPrompter terminalBelowProgress(*terminal, progress);
+    Prompter& prompter = headless ? static_cast<Prompter&>(terminalBelowProgress) : windowPrompter;
     FileDialog& dialog = headless ? static_cast<FileDialog&>(noDialog) : windowDialog;
 
     MainWindow window(fileTools, prompter, dialog, store);
     windowPrompter.setParentWidget(&window);
     windowDialog.setParentWidget(&window);
     window.setClosing([&window] { Form_Unload(window); });
+    RunHistoryLog history(longOptions.options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    window.commands().runRecords = &history;
 
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
-    const StartupResult start = Form_Load(window, arguments, [](CommandContext& ctx) {
+    std::optional<RunRecord> unattendedRecord;
+    const StartupResult start = Form_Load(window, arguments, [&](CommandContext& ctx) {
         if (StopRequested()) {
             ConvertOutcome stopped;
             stopped.notices.push_back(StoppedBeforeConvertingText());
             return stopped;
         }
         SignalStopGuard stopOnSignal;
-        return mConvert_Click(ctx);
+        ctx.runMode = "unattended";
+        if (showProgress)
+            ctx.progress = &progress;
+        ConvertOutcome outcome = mConvert_Click(ctx);
+        ctx.progress = nullptr;
+        unattendedRecord = outcome.record;
+        return outcome;
     });
     switch (start.road) {
     case StartRoad::Unattended:
         for (const std::string& notice : start.notices)
             std::cerr << "Tollavar: " << notice << '\n';
+        if (longOptions.options.json && unattendedRecord)
+            std::cout << RunRecordJson(*unattendedRecord) << std::endl;
         window.close();
         return start.exitStatus;
     case StartRoad::Failed:

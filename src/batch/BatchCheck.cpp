@@ -4,6 +4,7 @@
 #include "batch/ConvertCommand.h"
 #include "batch/FolderEntries.h"
 #include "batch/ImagePathRefusal.h"
+#include "engine/ConversionObserver.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
 #include "engine/IndexFileReader.h"
@@ -231,6 +232,9 @@ private:
             return;
         }
         check.encoding = reader->encodingName();
+        ConversionObserver* const progress = m_ctx.progress;
+        if (progress)
+            progress->indexFileStarted(file, progress->wantsLineCount() ? reader->countLines() : -1);
         std::string_view line;
         long lineNumber = 0;
         if (m_s.mSkipHeader) {
@@ -248,6 +252,8 @@ private:
         while (reader->readLine(line)) {
             ++lineNumber;
             ++check.lines;
+            if (progress && lineNumber % ConversionObserver::kProgressEvery == 0)
+                progress->linesDone(lineNumber, check.documents);
             if (IsBlankLine(line))
                 continue;
             if (m_docId >= kHighestDocId) {
@@ -270,6 +276,8 @@ private:
                 checkImage(check, lineNumber, sink.imagePath(), imageFolder);
         }
         check.lastDocId = m_docId;
+        if (progress)
+            progress->indexFileEnded(IndexFileFacts{}, true);
     }
 
     void checkImage(IndexFileCheck& check, long line, const std::string& imagePath, const std::string& imageFolder)

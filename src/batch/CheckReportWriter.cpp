@@ -1,9 +1,8 @@
 #include "batch/CheckReportWriter.h"
 
 #include "batch/BatchCheck.h"
-#include "filetools/Windows1252.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace tollavar {
 
@@ -49,48 +48,6 @@ void appendProblems(std::string& out, const std::vector<std::string>& problems, 
 {
     for (const std::string& problem : problems)
         out += std::string(indent) + "- " + problem + "\n";
-}
-
-void appendJsonString(std::string& out, std::string_view text)
-{
-    out += '"';
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[pos]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++pos;
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-            ++pos;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++pos;
-        } else {
-            const size_t start = pos;
-            if (utf8::next(text, pos) == 0xFFFFFFFF) {
-                out += "\\ufffd";
-                pos = start + 1;
-            } else {
-                out.append(text.substr(start, pos - start));
-            }
-        }
-    }
-    out += '"';
-}
-
-void appendJsonStrings(std::string& out, const std::vector<std::string>& texts)
-{
-    out += '[';
-    for (size_t i = 0; i < texts.size(); ++i) {
-        if (i)
-            out += ',';
-        appendJsonString(out, texts[i]);
-    }
-    out += ']';
 }
 
 } // namespace
@@ -139,50 +96,37 @@ std::string CheckReportText(const BatchCheckReport& r)
 
 std::string CheckReportJson(const BatchCheckReport& r)
 {
-    const auto number = [](long value) { return std::to_string(value); };
-    const auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
-    std::string out = "{\"configFile\":";
-    appendJsonString(out, r.configFile);
-    out += ",\"datagroupFolder\":";
-    appendJsonString(out, r.datagroupFolder);
-    out += ",\"datagroupExists\":" + boolean(r.datagroupExists);
-    out += ",\"xmlExists\":" + boolean(r.xmlExists);
-    out += ",\"xmlExtensible\":" + boolean(r.xmlExtensible);
-    out += ",\"nextDocId\":" + number(r.nextDocId);
-    out += ",\"lastDocIdAfter\":" + number(r.lastDocIdAfter);
-    out += ",\"maxFiles\":" + (r.maxFiles ? number(*r.maxFiles) : std::string("null"));
-    out += ",\"wouldPassMaximum\":" + boolean(r.wouldPassMaximum());
-    out += ",\"allowDuplicates\":" + boolean(r.allowDuplicates);
-    out += ",\"problems\":";
-    appendJsonStrings(out, r.problems);
-    out += ",\"files\":[";
-    for (size_t i = 0; i < r.files.size(); ++i) {
-        const IndexFileCheck& f = r.files[i];
-        out += i ? ",{" : "{";
-        out += "\"path\":";
-        appendJsonString(out, f.path);
-        out += ",\"encoding\":";
-        appendJsonString(out, f.encoding);
-        out += ",\"lines\":" + number(f.lines) + ",\"documents\":" + number(f.documents);
-        out += ",\"firstDocId\":" + number(f.firstDocId) + ",\"lastDocId\":" + number(f.lastDocId);
-        out += ",\"problems\":";
-        appendJsonStrings(out, f.problems);
+    using Json = nlohmann::ordered_json;
+    Json files = Json::array();
+    for (const IndexFileCheck& f : r.files) {
+        Json file = {{"path", f.path},           {"encoding", f.encoding},     {"lines", f.lines},
+                     {"documents", f.documents}, {"firstDocId", f.firstDocId}, {"lastDocId", f.lastDocId},
+                     {"problems", f.problems}};
         for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
             const CheckFindings& found = f.findings[kind];
-            out += std::string(",\"") + kKinds[kind].key + "\":{\"count\":" + number(found.count) + ",\"examples\":[";
-            for (size_t e = 0; e < found.examples.size(); ++e) {
-                out += e ? ",{\"line\":" : "{\"line\":";
-                out += number(found.examples[e].line) + ",\"text\":";
-                appendJsonString(out, found.examples[e].text);
-                out += '}';
-            }
-            out += "]}";
+            Json examples = Json::array();
+            for (const CheckExample& example : found.examples)
+                examples.push_back({{"line", example.line}, {"text", example.text}});
+            file[kKinds[kind].key] = {{"count", found.count}, {"examples", std::move(examples)}};
         }
-        out += '}';
+        files.push_back(std::move(file));
     }
-    out += "],\"blocking\":" + number(r.blockingCount());
-    out += ",\"wouldRunClean\":" + boolean(r.blockingCount() == 0) + "}\n";
-    return out;
+    const Json report = {{"configFile", r.configFile},
+                         {"datagroupFolder", r.datagroupFolder},
+                         {"datagroupExists", r.datagroupExists},
+                         {"xmlExists", r.xmlExists},
+                         {"xmlExtensible", r.xmlExtensible},
+                         {"nextDocId", r.nextDocId},
+                         {"lastDocIdAfter", r.lastDocIdAfter},
+                         {"maxFiles", r.maxFiles ? Json(*r.maxFiles) : Json(nullptr)},
+                         {"wouldPassMaximum", r.wouldPassMaximum()},
+                         {"allowDuplicates", r.allowDuplicates},
+                         {"problems", r.problems},
+                         {"files", std::move(files)},
+                         {"blocking", r.blockingCount()},
+                         {"wouldRunClean", r.blockingCount() == 0}};
+    // Names read as windows-1252 are UTF-8 by now; a byte that still is not becomes U+FFFD.
+    return report.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 } // namespace tollavar

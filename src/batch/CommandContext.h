@@ -8,6 +8,8 @@
 namespace tollavar {
 
 class FileDialog;
+class RunRecordSink;
+class ConversionObserver;
 
 // What the window's commands (Convert, Open, Save, Save As, New) work on. The window owns every
 // piece for the program's life; tests build one from fakes.
@@ -25,6 +27,12 @@ struct CommandContext
     bool alwaysRemoveProcessed = false;
     // What the configuration file held when the settings last read or wrote it.
     ConfigFileState configFileState = {};
+    // Where each Convert command's record goes (the run history); none: no record is kept.
+    RunRecordSink* runRecords = nullptr;
+    // Shown the conversions' progress (a terminal line); none: nobody watches.
+    ConversionObserver* progress = nullptr;
+    // How the command was started, as the record names it: "window", "unattended", "watch".
+    std::string runMode = "window";
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

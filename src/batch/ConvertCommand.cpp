@@ -4,6 +4,7 @@
 #include "batch/ConfigFileState.h"
 #include "batch/DatagroupLock.h"
 #include "batch/Recovery.h"
+#include "batch/RunRecorder.h"
 #include "batch/Wildcard.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionRun.h"
@@ -119,8 +120,9 @@ FileStamp stampOf(const std::string& path)
 class ConvertRun
 {
 public:
-    ConvertRun(CommandContext& ctx, const IndexFileConverter& convert, ConvertOutcome& outcome)
-        : m_ctx(ctx), m_convert(convert), m_outcome(outcome)
+    ConvertRun(CommandContext& ctx, const IndexFileConverter& convert, ConvertOutcome& outcome,
+               RunRecorder* recorder = nullptr)
+        : m_ctx(ctx), m_convert(convert), m_outcome(outcome), m_recorder(recorder)
     {
     }
 
@@ -139,6 +141,11 @@ public:
         // send it elsewhere, or the datagroup would never be submitted nor its number advanced.
         const std::string markerPath = datagroupFolder + "/DATAGRP.SUBMIT";
 
+        if (m_recorder) {
+            m_recorder->setDatagroup(datagroupFolder);
+            if (files::pathExists(RunJournal::pathFor(datagroupFolder)))
+                m_recorder->setRecoveryRan();
+        }
         RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
 
         rememberRunningConfig();
@@ -267,7 +274,12 @@ private:
         }
         const FileStamp before = stampOf(file);
         RunJournal journal(m_datagroupFolder, m_ctx.ConfigFile, m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
-        ConversionContext conversion = m_ctx.conversion();
+        ConversionContext conversion{m_ctx.settings, m_ctx.flags, m_ctx.fileTools,
+                                     m_recorder ? static_cast<Prompter&>(*m_recorder) : m_ctx.prompter, m_ctx.host};
+        if (m_recorder) {
+            m_recorder->beginIndexFile(file);
+            conversion.observer = m_recorder;
+        }
         conversion.datagroupCache = &m_datagroup;
         conversion.folderListings = &m_folderListings;
         conversion.journal = &journal;
@@ -293,6 +305,7 @@ private:
     CommandContext& m_ctx;
     const IndexFileConverter& m_convert;
     ConvertOutcome& m_outcome;
+    RunRecorder* m_recorder;
     std::string m_xmlPath;
     FileStamp m_runningConfig;
     bool m_selectedAny = false;
@@ -332,15 +345,22 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
     }
     RunningMark mark;
     const IndexFileConverter& converter = convert ? convert : IndexFileConverter(ConvertIndexFile);
+    RunRecorder recorder(ctx);
+    std::string failed;
     try {
-        ConvertRun(ctx, converter, outcome).run();
+        ConvertRun(ctx, converter, outcome, &recorder).run();
     } catch (const Failure& failure) {
+        failed = failure.source() + ": " + failure.description();
         ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(), MessageIcon::Warning,
                                  MessageButtons::Ok});
     } catch (const std::exception& error) {
+        failed = error.what();
         ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
                                  MessageButtons::Ok});
     }
+    outcome.record = recorder.finish(outcome, failed);
+    if (ctx.runRecords)
+        ctx.runRecords->recordRun(outcome.record);
     // The conversions since have written their file names over it.
     if (!outcome.notices.empty())
         ctx.host.setStatusPanel(1, outcome.notices.back());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batch/CommandContext.h"
+#include "batch/RunRecord.h"
 
 #include <functional>
 #include <string>
@@ -17,6 +18,8 @@ struct ConvertOutcome
     // What the command has to say besides its messages: nothing matched, a file left for the next run.
     // The window shows each in its status bar; an unattended run writes them to standard error.
     std::vector<std::string> notices = {};
+    // What the command did, as the run history keeps it (also handed to the context's record sink).
+    RunRecord record = {};
 };
 
 // Converts one index file into a datagroup; ConvertIndexFile unless a test scripts it.

@@ -347,6 +347,16 @@ bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
             const int pollTimeout = static_cast<int>(std::max<long long>(0, untilPoll));
             timeout = timeout < 0 ? pollTimeout : std::min(timeout, pollTimeout);
         }
+        if (m_heartbeat) {
+            if (Clock::now() - m_lastBeat >= m_heartbeatEvery) {
+                m_heartbeat();
+                m_lastBeat = Clock::now();
+            }
+            const auto untilBeat =
+                std::chrono::duration_cast<milliseconds>(m_lastBeat + m_heartbeatEvery - Clock::now()).count();
+            const int beatTimeout = static_cast<int>(std::max<long long>(0, untilBeat));
+            timeout = timeout < 0 ? beatTimeout : std::min(timeout, beatTimeout);
+        }
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify, POLLIN, 0}};
         const int count = ::poll(fds, m_inotify >= 0 ? 2 : 1, timeout);
         if (count < 0 && errno != EINTR) {
@@ -360,6 +370,13 @@ bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
         if (Clock::now() - m_lastPoll >= m_pollInterval)
             pollFolders();
     }
+}
+
+void HotFolder::setHeartbeat(std::chrono::milliseconds every, std::function<void()> beat)
+{
+    m_heartbeatEvery = every;
+    m_heartbeat = std::move(beat);
+    m_lastBeat = Clock::time_point{};
 }
 
 void HotFolder::handled(const std::vector<ReadyFile>& files)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -55,6 +56,10 @@ public:
     // first; `ready` is then empty.
     bool waitForBurst(int wakeFd, std::vector<ReadyFile>& ready);
 
+    // Calls `beat` at least every `every` while waiting, so that a supervisor can tell a watch that
+    // waits from one that hangs.
+    void setHeartbeat(std::chrono::milliseconds every, std::function<void()> beat);
+
     // Files after their turn: those still there unchanged (selected by no item, or converted and not
     // removable) are left alone until they change.
     void handled(const std::vector<ReadyFile>& files);
@@ -100,6 +105,9 @@ private:
     std::vector<ReadyFile> m_ready; // complete, waiting for the burst to end
     std::chrono::steady_clock::time_point m_firstReadyAt;
     std::vector<std::string> m_notices;
+    std::function<void()> m_heartbeat;
+    std::chrono::milliseconds m_heartbeatEvery{0};
+    std::chrono::steady_clock::time_point m_lastBeat;
 };
 
 // Why a folder must be polled: "NFS mount", "SMB/CIFS mount"; empty when the kernel sees its writes.

@@ -4,6 +4,7 @@
 #include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
 #include "batch/HotFolder.h"
+#include "batch/WatchEvents.h"
 #include "batch/WatchPrompter.h"
 #include "batch/WatchSignals.h"
 #include "engine/ConversionRun.h"
@@ -96,6 +97,8 @@ public:
                           const std::string& rootName, const std::string& documentName) {
                 return convertOne(conversion, file, xmlFile, rootName, documentName);
             });
+        if (m_options.events)
+            m_options.events->status(statusLine(outcome.record));
         if (!outcome.ranToEnd)
             m_log << "tollavar: the Convert command stopped before its end (see above); watching goes on" << std::endl;
         else if (m_ctx.flags.DatagroupFull)
@@ -105,6 +108,24 @@ public:
     }
 
 private:
+    // "converted a.idx: 300 documents into ACME0007"
+    static std::string statusLine(const RunRecord& record)
+    {
+        std::string names;
+        long documents = 0;
+        bool allConverted = true;
+        for (const IndexFileRecord& file : record.files) {
+            names += (names.empty() ? "" : ", ") + FileTools::GetFName(file.path);
+            documents += file.facts.documentsAdded;
+            allConverted &= file.converted;
+        }
+        const std::string datagroup = FileTools::GetFName(record.datagroupFolder);
+        if (record.files.empty())
+            return record.outcome + (datagroup.empty() ? "" : " in " + datagroup);
+        return std::string(allConverted && record.exitStatus == 0 ? "converted " : "failed ") + names + ": " +
+               std::to_string(documents) + " documents into " + datagroup;
+    }
+
     // A failing file never holds back the files after it: those the command did not reach are tried
     // again at once, the failing one after the retry time (or when it changes). A file the command
     // did not reach because the datagroup stayed busy is tried again at once too: the next command
@@ -223,6 +244,15 @@ int WatchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
     WatchPrompter prompter(commands.prompter);
     CommandContext ctx{commands.settings, commands.ConfigFile, commands.flags, commands.fileTools,      prompter,
                        commands.host,     commands.dialog,     true,           commands.configFileState};
+    ctx.runRecords = commands.runRecords;
+    ctx.progress = commands.progress;
+    ctx.runMode = commands.runMode;
+    WatchEvents* const events = options.events;
+    // A hot folder made anew (after SIGHUP) keeps giving signs of life.
+    const auto keepAlive = [events](HotFolder& folder) {
+        if (events && events->heartbeatEvery().count() > 0)
+            folder.setHeartbeat(events->heartbeatEvery(), [events] { events->alive(); });
+    };
 
     std::vector<std::string> folders = watchableFolders(ctx.settings, log);
     if (folders.empty()) {
@@ -237,6 +267,9 @@ int WatchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
            "none is converted twice"
         << std::endl;
     printFolders(*hot, log);
+    keepAlive(*hot);
+    if (events)
+        events->watching();
 
     Watch watch(ctx, prompter, options, log);
     std::vector<ReadyFile> ready;
@@ -252,6 +285,7 @@ int WatchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
             if (!now.empty() && now != folders) {
                 folders = std::move(now);
                 hot = std::make_unique<HotFolder>(folders, options.settle, options.poll, ctx.fileTools);
+                keepAlive(*hot);
                 printFolders(*hot, log);
             }
             continue;
@@ -265,6 +299,8 @@ int WatchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
         printNotices(*hot, log);
         watch.convertBurst(ready, *hot);
     }
+    if (events)
+        events->stopping();
     printNotices(*hot, log);
     return 0;
 }

@@ -7,12 +7,14 @@
 namespace tollavar {
 
 struct CommandContext;
+class WatchEvents;
 class WatchSignals;
 
 struct WatchOptions
 {
     std::chrono::milliseconds settle{2000};
     std::optional<std::chrono::seconds> poll; // poll every folder at this interval instead of inotify
+    WatchEvents* events = nullptr;            // told when watching starts and stops and what was done
     std::chrono::seconds retry{300};          // a file that failed is tried again after this, or when it changes
 };
 

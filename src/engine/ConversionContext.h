@@ -9,6 +9,7 @@ class Prompter;
 class ConversionHost;
 class DatagroupCache;
 class RunJournal;
+class ConversionObserver;
 namespace files {
 class SharedFolderListings;
 }
@@ -29,6 +30,8 @@ struct ConversionContext
     // The Convert command's record of this run, so that an interruption can be put right; none when the
     // run is used on its own.
     RunJournal* journal = nullptr;
+    // Told of the run's progress and of what it did; none when nobody keeps a record or shows progress.
+    ConversionObserver* observer = nullptr;
 };
 
 } // namespace tollavar

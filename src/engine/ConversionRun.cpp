@@ -1,6 +1,7 @@
 #include "engine/ConversionRun.h"
 
 #include "engine/ConversionHost.h"
+#include "engine/ConversionObserver.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
@@ -15,6 +16,7 @@
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/FolderListing.h"
+#include "filetools/LineLog.h"
 #include "filetools/TextReplace.h"
 
 #include <new>
@@ -123,6 +125,26 @@ void offerUndo(ConversionContext& context, const std::string& xmlFile, const std
     }
 }
 
+// Tells the observer, on every way out of the run, what the run did.
+class FactsReport
+{
+public:
+    explicit FactsReport(ConversionObserver* observer) : m_observer(observer) {}
+    ~FactsReport()
+    {
+        if (m_observer)
+            m_observer->indexFileEnded(facts, converted);
+    }
+    FactsReport(const FactsReport&) = delete;
+    FactsReport& operator=(const FactsReport&) = delete;
+
+    IndexFileFacts facts;
+    bool converted = false;
+
+private:
+    ConversionObserver* m_observer;
+};
+
 } // namespace
 
 bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
@@ -138,6 +160,16 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
     std::optional<ImagePlacer> placer;
     std::unique_ptr<DatagroupDocument> document = std::make_unique<DatagroupDocument>();
     bool reopened = false;
+    ConversionObserver* const observer = context.observer;
+    FactsReport report(observer);
+    long firstNewDocId = 0;
+    long dropped = 0; // documents the user chose to leave out: their DOCIDs stay unused
+    const auto countMoves = [&] {
+        if (placer) {
+            report.facts.imagesMoved = placer->movedCount();
+            report.facts.fullTextsMoved = placer->fullTextsMoved();
+        }
+    };
 
     const std::vector<std::string> names = SplitBarList(settings.txtFNAMES);
     const std::vector<std::string> types = SplitBarList(settings.txtFTYPES);
@@ -238,9 +270,19 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
 
             step = 10;
             reader.emplace(files::nativePath(indexFile));
+            if (observer) {
+                report.facts.bytes = static_cast<long long>(reader->bytes().size());
+                report.facts.fingerprint = files::contentFingerprint(reader->bytes());
+                observer->indexFileStarted(indexFile, observer->wantsLineCount() ? reader->countLines() : -1);
+            }
             step = 11;
-            if (settings.mSkipHeader)
+            long linesRead = 0;
+            if (settings.mSkipHeader) {
                 reader->skipLine();
+                ++report.facts.linesSkipped;
+                ++linesRead;
+            }
+            firstNewDocId = lastDocId + 1;
 
             placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
             placer->setRecorder(context.journal);
@@ -254,8 +296,13 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 context.host.processPendingEvents();
                 if (StopRequested())
                     ThrowStopped();
-                if (IsBlankLine(line))
+                ++linesRead;
+                if (observer && linesRead % ConversionObserver::kProgressEvery == 0)
+                    observer->linesDone(linesRead, lastDocId - firstNewDocId + 1 - dropped);
+                if (IsBlankLine(line)) {
+                    ++report.facts.linesSkipped;
                     continue;
+                }
                 if (lastDocId >= kHighestDocId)
                     throw Failure(kOverflow, "Tollavar",
                                   "Overflow: a datagroup holds at most 32,767 documents; split the index file or "
@@ -265,7 +312,10 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 sink.startLine();
                 parser.parseLine(line, delimiter.current(), sink, step);
                 step = 17;
-                placer->place(sink.imagePath(), *document);
+                if (placer->place(sink.imagePath(), *document) == PlacementOutcome::Dropped) {
+                    ++report.facts.linesSkipped;
+                    ++dropped;
+                }
                 document->endDocument();
             }
 
@@ -279,6 +329,12 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             document->save(nativeXml);
             if (context.datagroupCache)
                 context.datagroupCache->keep(nativeXml, std::move(document));
+            countMoves();
+            if (lastDocId >= firstNewDocId) {
+                report.facts.firstDocId = firstNewDocId;
+                report.facts.lastDocId = lastDocId;
+                report.facts.documentsAdded = lastDocId - firstNewDocId + 1 - dropped;
+            }
 
             step = 20;
             const auto maxFiles = ParseInt32(settings.txtMaxFiles);
@@ -291,6 +347,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             step = 21;
             step = 22;
             reader.reset();
+            report.converted = true;
             return true;
         } catch (const std::bad_alloc&) {
             throw Failure(7, "Tollavar", "Out of memory");
@@ -300,6 +357,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             throw Failure(ErrorCode::InvalidCall, "Tollavar", e.what());
         }
     } catch (const Failure& failure) {
+        countMoves();
         context.prompter.ask(conversionError(failure, step));
         if (step > 3 && step < 20) {
             heldXml.close();

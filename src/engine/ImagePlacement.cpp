@@ -347,6 +347,8 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
         m_recorder->moveNotMade();
     switch (outcome) {
     case files::MoveOutcome::Moved:
+        ++m_fullTextsMoved;
+        return;
     case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move
         return;
     case files::MoveOutcome::DestinationTaken:

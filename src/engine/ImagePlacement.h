@@ -40,6 +40,7 @@ public:
     PlacementOutcome place(std::string_view imagePath, DatagroupDocument& document);
 
     long movedCount() const { return m_movedCount; }
+    long fullTextsMoved() const { return m_fullTextsMoved; }
     // Told of every move before it is made (none: nobody keeps a record).
     void setRecorder(MoveRecorder* recorder) { m_recorder = recorder; }
     // Listings of the image folder that outlive this placer (by default it reads its own).
@@ -74,6 +75,7 @@ private:
     const std::string m_datagroupFolder;
     const bool m_indexInDatagroup;
     long m_movedCount = 0;
+    long m_fullTextsMoved = 0;
     // The two folders as failures name the files in them: each file's path below is appended.
     const std::string m_sourcePrefix;
     const std::string m_destinationPrefix;

@@ -64,6 +64,23 @@ std::string IndexFileReader::encodingName() const
     return "windows-1252";
 }
 
+long IndexFileReader::countLines() const
+{
+    const size_t start = m_bytes.starts_with(kUtf8Mark) ? kUtf8Mark.size() : 0;
+    long lines = 0;
+    size_t pos = start;
+    while (pos < m_bytes.size()) {
+        const void* found = std::memchr(m_bytes.data() + pos, m_terminator, m_bytes.size() - pos);
+        ++lines;
+        if (!found)
+            break;
+        pos = static_cast<size_t>(static_cast<const char*>(found) - m_bytes.data()) + 1;
+        if (m_terminator == '\r' && pos < m_bytes.size() && m_bytes[pos] == '\n')
+            ++pos;
+    }
+    return lines;
+}
+
 bool IndexFileReader::readLine(std::string_view& line)
 {
     if (atEnd())

@@ -29,6 +29,12 @@ public:
     // marked file with broken bytes says so). Looks at the whole file when it reads as UTF-8.
     std::string encodingName() const;
 
+    // The file's bytes as read, before any decoding.
+    std::string_view bytes() const { return m_bytes; }
+
+    // How many lines readLine hands out from the start of the file (a pass over it).
+    long countLines() const;
+
     // Discards one line; at the end of the file throws Failure 62 "Input past end of file: <path>".
     void skipLine();
 

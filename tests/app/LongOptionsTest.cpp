@@ -61,8 +61,19 @@ TEST(ReadLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMe
 TEST(ReadLongOptions, RefusesWhatItCannotReadInsteadOfGuessing)
 {
     const std::vector<std::vector<const char*>> refused = {
-        {"--colour"}, {"--wait"},     {"--wait=-1"},       {"--wait=10s"},         {"--wait=99999999999"},
-        {"--poll=0"}, {"--help=yes"}, {"--json", "a.tvr"}, {"--check", "--watch"}, {"--settle=2", "a"},
+        {"--colour"},
+        {"--wait"},
+        {"--wait=-1"},
+        {"--wait=10s"},
+        {"--wait=99999999999"},
+        {"--poll=0"},
+        {"--help=yes"},
+        {"--json", "--watch"},
+        {"--check", "--watch"},
+        {"--settle=2", "a"},
+        {"--log="},
+        {"--quiet=1"},
+        {"--history", "--check"},
     };
     for (const auto& arguments : refused)
         EXPECT_NE(read(arguments).error, "") << arguments.front();

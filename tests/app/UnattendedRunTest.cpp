@@ -48,7 +48,8 @@ protected:
     int run(const std::string& arguments)
     {
         const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + environment +
-                                    " XDG_CONFIG_HOME=" + shellQuoted(dir / "home") + " timeout 300 " + asUser +
+                                    " XDG_CONFIG_HOME=" + shellQuoted(dir / "home") +
+                                    " XDG_STATE_HOME=" + shellQuoted(dir / "home") + " timeout 300 " + asUser +
                                     shellQuoted(std::string(TOLLAVAR_BINARY_DIR) + "/tollavar") + " " + arguments +
                                     " </dev/null 2>" + shellQuoted(dir / "stderr.txt");
         const int status = std::system(command.c_str());

@@ -14,16 +14,21 @@ namespace tollavar::testing {
 // settings folder, its error stream (and its output, when a path is given) into a file. -1 when it
 // cannot be started.
 inline pid_t startProgram(const std::vector<std::string>& arguments, const std::string& configHome,
-                          const std::string& stderrPath, const std::string& stdoutPath = {})
+                          const std::string& stderrPath, const std::string& stdoutPath = {},
+                          const std::vector<std::string>& extraEnvironment = {})
 {
     const std::string program = std::string(TOLLAVAR_BINARY_DIR) + "/tollavar";
-    std::vector<std::string> environment{"XDG_CONFIG_HOME=" + configHome};
+    // The run history goes beside the settings, never into the home of whoever runs the tests.
+    std::vector<std::string> environment{"XDG_CONFIG_HOME=" + configHome, "XDG_STATE_HOME=" + configHome};
     for (char** e = environ; *e; ++e) {
         const std::string entry = *e;
         if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
-            !entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("XDG_CONFIG_HOME="))
+            !entry.starts_with("QT_QPA_PLATFORM=") && !entry.starts_with("XDG_CONFIG_HOME=") &&
+            !entry.starts_with("XDG_STATE_HOME=") && !entry.starts_with("NOTIFY_SOCKET=") &&
+            !entry.starts_with("JOURNAL_STREAM="))
             environment.push_back(entry);
     }
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
     for (std::string& entry : environment)
         envp.push_back(entry.data());

@@ -1,0 +1,191 @@
+#include "batch/RunHistory.h"
+
+#include "filetools/FileSystem.h"
+#include "filetools/LineLog.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+namespace tollavar {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// How many rotated files --history looks into; appendWholeLine keeps this many by default.
+constexpr int kRotatedFiles = 3;
+
+Json factsJson(const IndexFileRecord& file)
+{
+    const IndexFileFacts& f = file.facts;
+    Json questions = Json::array();
+    for (const AnsweredQuestion& q : file.questions)
+        questions.push_back({{"caption", q.caption}, {"text", q.text}, {"answer", q.answer}});
+    return {{"path", file.path},
+            {"size", f.bytes},
+            {"fingerprint", f.fingerprint.empty() ? Json(nullptr) : Json("xxh3:" + f.fingerprint)},
+            {"converted", file.converted},
+            {"documents", f.documentsAdded},
+            {"firstDocId", f.documentsAdded > 0 ? Json(f.firstDocId) : Json(nullptr)},
+            {"lastDocId", f.documentsAdded > 0 ? Json(f.lastDocId) : Json(nullptr)},
+            {"imagesMoved", f.imagesMoved},
+            {"fullTextsMoved", f.fullTextsMoved},
+            {"linesSkipped", f.linesSkipped},
+            {"questions", std::move(questions)}};
+}
+
+template <typename T> T field(const Json& object, const char* name, T fallback)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || found->is_null())
+        return fallback;
+    return found->get<T>();
+}
+
+std::vector<std::string> readLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    if (!files::fileExists(path))
+        return lines;
+    const std::string bytes = files::readAll(path);
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t end = bytes.find('\n', pos);
+        if (end == std::string::npos)
+            end = bytes.size();
+        if (end > pos)
+            lines.emplace_back(bytes, pos, end - pos);
+        pos = end + 1;
+    }
+    return lines;
+}
+
+std::string fit(std::string text, size_t width)
+{
+    if (text.size() > width)
+        text = "..." + text.substr(text.size() - (width - 3));
+    text.resize(width, ' ');
+    return text;
+}
+
+} // namespace
+
+std::string RunRecordJson(const RunRecord& r)
+{
+    Json files = Json::array();
+    for (const IndexFileRecord& file : r.files)
+        files.push_back(factsJson(file));
+    const Json record = {{"started", r.started},
+                         {"ended", r.ended},
+                         {"user", r.user},
+                         {"host", r.host},
+                         {"mode", r.mode},
+                         {"configFile", r.configFile},
+                         {"datagroupFolder", r.datagroupFolder},
+                         {"datagroupFull", r.datagroupFull},
+                         {"recoveryRan", r.recoveryRan},
+                         {"files", std::move(files)},
+                         {"documents", r.documentsAdded()},
+                         {"outcome", r.outcome},
+                         {"exitStatus", r.exitStatus},
+                         {"seconds", r.seconds},
+                         {"notices", r.notices},
+                         {"failure", r.failure}};
+    return record.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::optional<RunRecord> RunRecordFromJson(std::string_view line)
+{
+    const Json json = Json::parse(line, nullptr, false);
+    if (json.is_discarded() || !json.is_object() || !json.contains("started") || !json.contains("outcome"))
+        return std::nullopt;
+    try {
+        RunRecord r;
+        r.started = field<std::string>(json, "started", "");
+        r.ended = field<std::string>(json, "ended", "");
+        r.user = field<std::string>(json, "user", "");
+        r.host = field<std::string>(json, "host", "");
+        r.mode = field<std::string>(json, "mode", "");
+        r.configFile = field<std::string>(json, "configFile", "");
+        r.datagroupFolder = field<std::string>(json, "datagroupFolder", "");
+        r.datagroupFull = field<bool>(json, "datagroupFull", false);
+        r.recoveryRan = field<bool>(json, "recoveryRan", false);
+        r.outcome = field<std::string>(json, "outcome", "");
+        r.exitStatus = field<int>(json, "exitStatus", 0);
+        r.seconds = field<double>(json, "seconds", 0);
+        r.failure = field<std::string>(json, "failure", "");
+        r.notices = field<std::vector<std::string>>(json, "notices", {});
+        for (const Json& f : json.value("files", Json::array())) {
+            IndexFileRecord file;
+            file.path = field<std::string>(f, "path", "");
+            file.converted = field<bool>(f, "converted", false);
+            file.facts.bytes = field<long long>(f, "size", -1);
+            file.facts.fingerprint = field<std::string>(f, "fingerprint", "");
+            if (file.facts.fingerprint.starts_with("xxh3:"))
+                file.facts.fingerprint.erase(0, 5);
+            file.facts.documentsAdded = field<long>(f, "documents", 0);
+            file.facts.firstDocId = field<long>(f, "firstDocId", 0);
+            file.facts.lastDocId = field<long>(f, "lastDocId", 0);
+            file.facts.imagesMoved = field<long>(f, "imagesMoved", 0);
+            file.facts.fullTextsMoved = field<long>(f, "fullTextsMoved", 0);
+            file.facts.linesSkipped = field<long>(f, "linesSkipped", 0);
+            for (const Json& q : f.value("questions", Json::array()))
+                file.questions.push_back(AnsweredQuestion{field<std::string>(q, "caption", ""),
+                                                          field<std::string>(q, "text", ""),
+                                                          field<std::string>(q, "answer", "")});
+            r.files.push_back(std::move(file));
+        }
+        return r;
+    } catch (const Json::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::string DefaultRunHistoryPath()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/')
+        return std::string(state) + "/tollavar/runs.jsonl";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] != '\0')
+        return std::string(home) + "/.local/state/tollavar/runs.jsonl";
+    return "";
+}
+
+RunHistoryTail ReadRunHistory(const std::string& path, size_t count)
+{
+    RunHistoryTail tail;
+    std::vector<RunRecord> newestFirst;
+    for (int number = 0; number <= kRotatedFiles && newestFirst.size() < count; ++number) {
+        const std::vector<std::string> lines = readLines(number == 0 ? path : files::rotatedLogPath(path, number));
+        for (auto line = lines.rbegin(); line != lines.rend() && newestFirst.size() < count; ++line) {
+            if (std::optional<RunRecord> record = RunRecordFromJson(*line))
+                newestFirst.push_back(std::move(*record));
+            else
+                ++tail.skipped;
+        }
+    }
+    tail.records.assign(std::make_move_iterator(newestFirst.rbegin()), std::make_move_iterator(newestFirst.rend()));
+    return tail;
+}
+
+std::string RunHistoryTable(const std::vector<RunRecord>& records)
+{
+    std::string out = fit("When", 25) + " " + fit("Configuration", 28) + " " + fit("Files", 5) + " " +
+                      fit("Documents", 9) + " " + fit("Datagroup", 28) + " Outcome\n";
+    for (const RunRecord& r : records) {
+        std::string outcome = r.outcome;
+        if (r.datagroupFull)
+            outcome += ", datagroup full";
+        if (r.recoveryRan)
+            outcome += ", recovered first";
+        std::string files = std::to_string(r.files.size());
+        std::string documents = std::to_string(r.documentsAdded());
+        out += fit(r.started, 25) + " " + fit(r.configFile, 28) + " " + fit(files, 5) + " " + fit(documents, 9) + " " +
+               fit(r.datagroupFolder, 28) + " " + outcome + "\n";
+    }
+    return out;
+}
+
+} // namespace tollavar
