@@ -1,6 +1,7 @@
 // An existing DATAGRP.XML of any bytes, extended the way a conversion run extends it: the saved
 // file must read back with the new documents whole and the new last DOCID, and saving is stable
-// once the layout of the original file is gone.
+// once the layout of the original file is gone. Each input is also read through the libxml2 tree
+// alone: the as-written scanner must refuse what the tree refuses and save the same bytes.
 
 #include "DatagroupTexts.h"
 #include "FuzzCheck.h"
@@ -9,6 +10,7 @@
 #include "filetools/Failure.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,21 +63,20 @@ std::string saveReread(const std::string& bytes)
     return document.serialize();
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+// The last DOCID, or nothing when the document is refused, as a run refuses it, with a message.
+std::optional<long> locate(DatagroupDocument& document)
 {
-    DatagroupDocument document;
-    document.parseExisting(std::string_view(reinterpret_cast<const char*>(data), size));
-    long lastDocId = 0;
     try {
-        lastDocId = document.locateDocuments();
+        return document.locateDocuments();
     } catch (const Failure&) {
-        return 0; // refused with a message, as a run refuses it
+        return std::nullopt;
     }
-    FUZZ_CHECK(lastDocId >= -32768 && lastDocId <= 32767, "the last DOCID is a 16-bit number");
+}
 
-    constexpr int kAdded = 2;
+constexpr int kAdded = 2;
+
+std::vector<fuzzing::Entry> addDocuments(DatagroupDocument& document, long lastDocId)
+{
     std::vector<fuzzing::Entry> expected;
     for (int k = 0; k < kAdded; ++k) {
         document.beginDocument("DOCUMENT", ++lastDocId);
@@ -92,14 +93,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         document.endDocument();
     }
+    return expected;
+}
 
-    std::string saved;
+std::string serialized(const DatagroupDocument& document)
+{
     try {
-        saved = document.serialize();
+        return document.serialize();
     } catch (const Failure& failure) {
         std::fprintf(stderr, "%s\n", failure.description().c_str());
         FUZZ_CHECK(false, "an extended datagroup saves");
     }
+    return {};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    DatagroupDocument document;
+    document.parseExisting(input);
+    DatagroupDocument tree;
+    tree.parseExistingAsTree(input);
+    const std::optional<long> located = locate(document);
+    const std::optional<long> treeLocated = locate(tree);
+    FUZZ_CHECK(located.has_value() == treeLocated.has_value(), "the scanner refuses what the tree refuses");
+    if (!located)
+        return 0;
+    FUZZ_CHECK(*located == *treeLocated, "the scanner finds the last DOCID the tree finds");
+    long lastDocId = *located;
+    FUZZ_CHECK(lastDocId >= -32768 && lastDocId <= 32767, "the last DOCID is a 16-bit number");
+
+    const std::vector<fuzzing::Entry> expected = addDocuments(document, lastDocId);
+    addDocuments(tree, lastDocId);
+    lastDocId += kAdded;
+    const std::string saved = serialized(document);
+    FUZZ_CHECK(saved == serialized(tree), "the scanner and the tree save the same bytes");
     fuzzing::checkSameTexts(lastDocumentTexts(saved, kAdded), expected, "the new documents read back as written");
 
     DatagroupDocument reread;

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tollavar, builds it, and runs the example or the tests.
 #   scripts/dev.sh example   convert the bundled example batch unattended
-#   scripts/dev.sh test      run every test, then again built with the sanitizers, then check the package
+#   scripts/dev.sh test      check the format, build warning-free with gcc and clang, run every test, again
+#                            built with the sanitizers, fuzz each target for a minute, then check the package
+#   scripts/dev.sh format    format every C++ file the format check looks at
 #   scripts/dev.sh package   build the Debian package build/tollavar_VERSION_ARCH.deb and check it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(g++ cmake ninja-build pkg-config libxml2-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang libclang-rt-14-dev xvfb xauth openbox x11-utils
+          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang clang-format-14
+          libclang-rt-14-dev xvfb xauth openbox x11-utils
           dpkg-dev file desktop-file-utils appstream)
 
 install_missing() {
@@ -25,14 +28,34 @@ install_missing() {
     fi
 }
 
-# build DIR [cmake options...]: configures once, then builds what changed.
+# build DIR [cmake options...]: configures (the options apply to a build folder made earlier too), then
+# builds what changed.
 build() {
     local dir=$1; shift
-    if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+    # The build's own status, whatever grep finds to print: with pipefail, `|| true` after the whole
+    # pipeline would have hidden a failed build.
+    cmake --build "$dir" -- -j"$(nproc)" | { grep -v '^\[' || true; }
+}
+
+# The C++ files the format check covers.
+formatted_files() {
+    (cd "$root" && find src tests bench fuzz docs -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
+}
+
+# Fails on any file that clang-format would change; `scripts/dev.sh format` changes them.
+check_format() {
+    local differ=()
+    local f
+    while read -r f; do
+        clang-format-14 --dry-run --Werror "$f" 2>/dev/null || differ+=("$f")
+    done < <(formatted_files)
+    if [ ${#differ[@]} -gt 0 ]; then
+        echo "Not in the formatter's layout (run: bash scripts/dev.sh format):" >&2
+        printf '  %s\n' "${differ[@]}" >&2
+        return 1
     fi
-    cmake --build "$dir" -- -j"$(nproc)" | grep -v '^\[' || true
-    test "${PIPESTATUS[0]}" -eq 0
+    echo "Format check passed: $(formatted_files | wc -l) files"
 }
 
 # The package installs under /usr, so the program must look for its manual there.
@@ -103,20 +126,30 @@ example)
     ;;
 test)
     install_missing
-    build build -DCMAKE_INSTALL_PREFIX=/usr
+    check_format
+    build build -DCMAKE_INSTALL_PREFIX=/usr -DTOLLAVAR_WERROR=ON
     ctest --test-dir build --output-on-failure -j"$(nproc)"
+    echo "Everything built with clang, warnings as errors, and the fast tests:"
+    build build-clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DTOLLAVAR_WERROR=ON \
+        -DTOLLAVAR_BENCH=OFF
+    ctest --test-dir build-clang --output-on-failure -j"$(nproc)" -L fast
     echo "The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer:"
-    build build-asan -DTOLLAVAR_SANITIZE=ON -DTOLLAVAR_BENCH=OFF
+    build build-asan -DTOLLAVAR_SANITIZE=ON -DTOLLAVAR_BENCH=OFF -DTOLLAVAR_WERROR=ON
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+    echo "Each fuzz target for ${FUZZ_SECONDS:-60} seconds:"
+    FUZZ_MERGE=0 bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
     echo "The Debian package:"
     package_and_check
+    ;;
+format)
+    formatted_files | (cd "$root" && xargs clang-format-14 -i)
     ;;
 package)
     install_missing
     package_and_check
     ;;
 *)
-    echo "usage: $0 example|test|package" >&2
+    echo "usage: $0 example|test|package|format" >&2
     exit 2
     ;;
 esac

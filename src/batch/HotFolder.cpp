@@ -84,8 +84,8 @@ std::string NetworkMountKind(const std::string& folder)
 }
 
 HotFolder::HotFolder(const std::vector<std::string>& folders, milliseconds settle,
-                     std::optional<std::chrono::seconds> poll, const FileTools& fileTools)
-    : m_settle(settle), m_pollInterval(poll.value_or(std::chrono::seconds(2))), m_fileTools(fileTools)
+                     std::optional<std::chrono::seconds> poll, const FileTools& /*fileTools*/)
+    : m_settle(settle), m_pollInterval(poll.value_or(std::chrono::seconds(2)))
 {
     for (const std::string& path : folders) {
         WatchedFolder folder{path, true, ""};

@@ -91,7 +91,6 @@ private:
     std::chrono::milliseconds m_settle;
     std::chrono::milliseconds m_pollInterval;
     std::chrono::steady_clock::time_point m_lastPoll;
-    const FileTools& m_fileTools;
     std::map<std::string, Candidate> m_candidates;
     // Left alone while unchanged; tried again at `retryAt` when one is set.
     struct LeftFile

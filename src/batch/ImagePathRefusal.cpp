@@ -8,12 +8,9 @@
 
 namespace tollavar {
 
-namespace {
+using files::isSeparator;
 
-bool isSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
+namespace {
 
 ImagePathVerdict folderVerdict(const std::string& path)
 {

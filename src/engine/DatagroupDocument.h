@@ -19,6 +19,9 @@ struct DatagroupHeader
 // The DATAGRP.XML document of one conversion run, with the layout text (a line break and tabs)
 // exactly where the datagroup format puts it, saved as a whole in windows-1252.
 //
+// The as-written scanner lives in AsWrittenScan.cpp, the tree path in DatagroupTree.cpp and the
+// serializer of the added documents in DatagroupSerializer.cpp.
+//
 // Only the header of a new datagroup and the existing part of an extended one go through a libxml2
 // tree, which is written out as soon as DOCUMENTS is known and then freed; an existing file that looks
 // exactly as this program writes it needs no tree at all. The documents a run adds are
@@ -51,12 +54,17 @@ public:
     // layout between elements is not kept; an element whose only content is white space keeps it (a
     // field of tabs), unless that is a line break and tabs only, the layout of an empty element.
     void parseExisting(std::string_view bytes);
+    // The same, always through the libxml2 tree, never the as-written scanner: both must make the same
+    // document of every input, which the DATAGRP.XML fuzz target compares.
+    void parseExistingAsTree(std::string_view bytes);
 
-    // Finds DOCUMENTS (the last element of the last element of the root) and returns the number of its
-    // last element (comments and text after it do not count), or a higher DOCID that one of its
-    // elements already holds, so that numbering on never repeats one; 0 when it has no element.
-    // Throws a Failure saying what is wrong when the document is empty, lacks that structure or the
-    // last element's first attribute is missing or not a whole number from -32768 to 32767.
+    // Finds DOCUMENTS (the last element of the last element of the root, which must be named so) and
+    // returns the number of its last element (comments and text after it do not count), or a higher
+    // DOCID that an element anywhere inside it already holds, so that numbering on never repeats one;
+    // 0 when it has no element. Throws a Failure saying what is wrong when the document is empty, lacks
+    // that structure, the last element's first attribute is missing or not a whole number from -32768
+    // to 32767, a character windows-1252 lacks stands where no character reference can stand for it
+    // (a name, a processing instruction, a comment), or the file would not read back once saved.
     long locateDocuments();
 
     // After a save: makes the document what parseExisting and locateDocuments would make of the file
@@ -94,6 +102,8 @@ private:
 
     void reset();
     bool adoptAsWritten(std::string_view bytes);
+    void parseTree(std::string_view bytes);
+    long locateInTree();
     void freeze(bool newDocument);
     void serializeTree(Bytes& out, _xmlNode* marker, size_t* rootStart) const;
     void flushOpen();

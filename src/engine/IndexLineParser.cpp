@@ -143,7 +143,6 @@ size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimi
     return j + 1;
 }
 
-
 void IndexLineParser::dispatch(size_t j, std::string_view field, FieldSink& sink)
 {
     if (j == 0)

@@ -27,11 +27,6 @@ constexpr int kMaxLinks = 40;
 // Subfolders kept open per root; a batch spread over more is rare, and descriptors are finite.
 constexpr size_t kMaxOpenFolders = 64;
 
-bool isSeparator(char c)
-{
-    return c == '/' || c == '\\';
-}
-
 // The parts of a "/"-separated path, last part first, so that the walk pops them in order.
 void pushPartsReversed(std::vector<std::string>& pending, std::string_view path)
 {

@@ -9,6 +9,12 @@
 // user can reach. The folder itself may be reached through links: users choose it.
 namespace tollavar::files {
 
+// Index files separate folders with a backslash, as the station writes them, or with a slash.
+inline bool isSeparator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
 // A descriptor that closes itself.
 class UniqueFd
 {

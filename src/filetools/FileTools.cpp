@@ -1,5 +1,6 @@
 #include "filetools/FileTools.h"
 
+#include "filetools/Beneath.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
@@ -16,16 +17,13 @@
 
 namespace tollavar {
 
+using files::isSeparator;
+
 namespace {
 
 size_t lastSeparator(std::string_view path)
 {
     return path.find_last_of("/\\");
-}
-
-bool isSeparator(char c)
-{
-    return c == '/' || c == '\\';
 }
 
 // Someone else's descriptor on the file, found by walking /proc. Used where no lease can be taken.

@@ -1,9 +1,9 @@
 // The menu tree and the commands behind it: File, Options and Help.
 #include "ui/MainWindow.h"
 
-#include "batch/SignalStop.h"
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
+#include "batch/SignalStop.h"
 #include "engine/Prompter.h"
 #include "engine/StopRequest.h"
 #include "filetools/FileSystem.h"

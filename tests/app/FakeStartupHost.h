@@ -1,12 +1,12 @@
 #pragma once
 
-#include "ui/StartupHost.h"
 #include "batch/CommandContext.h"
 #include "engine/ConversionSettings.h"
 #include "support/FakeDialog.h"
 #include "support/FakeHost.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
+#include "ui/StartupHost.h"
 
 #include <string>
 #include <utility>

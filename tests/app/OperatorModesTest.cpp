@@ -256,12 +256,12 @@ protected:
         return watch.err().find(folder + ": ") != std::string::npos;
     }
 
-    long documentsIn(const std::string& datagroup) const
+    long documentsIn(const std::string& folder) const
     {
-        if (!exists(datagroup + "/DATAGRP.XML"))
+        if (!exists(folder + "/DATAGRP.XML"))
             return 0;
         DatagroupDocument document;
-        document.parseExisting(readFile(datagroup + "/DATAGRP.XML"));
+        document.parseExisting(readFile(folder + "/DATAGRP.XML"));
         return document.locateDocuments();
     }
 

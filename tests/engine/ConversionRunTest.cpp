@@ -156,8 +156,14 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
          "\rLine # 9"},
         {"last document without a DOCID",
          [](ConversionRunTest& t) {
-             writeFile(t.xml(), "<R><P><D><DOCUMENT DOCID=\"1\"/><DOCUMENT/><!-- by hand --></D></P></R>");
+             writeFile(t.xml(),
+                       "<R><P><DOCUMENTS><DOCUMENT DOCID=\"1\"/><DOCUMENT/><!-- by hand --></DOCUMENTS></P></R>");
          },
+         "\rLine # 9"},
+        {"an element after DOCUMENTS",
+         [](ConversionRunTest& t) { writeFile(t.xml(), "<R><P><DOCUMENTS/><NOTE/></P></R>"); }, "\rLine # 9"},
+        {"a character windows-1252 cannot write where it stands",
+         [](ConversionRunTest& t) { writeFile(t.xml(), "<?note\xEF\xBB\xBF?><R><P><DOCUMENTS/></P></R>"); },
          "\rLine # 9"},
         {"skip header on an empty index file", [](ConversionRunTest& t) { t.settings.mSkipHeader = true; },
          "\rLine # 11"},

@@ -231,8 +231,9 @@ TEST(DatagroupDocument, ChangingTheImagePathRewritesFile1EvenAfterPages)
 
 TEST(DatagroupDocument, LocateReadsTheLastDocId)
 {
-    const std::string head = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><DGNUMBER>1</DGNUMBER><P><D>";
-    const std::string tail = "</D></P></R>";
+    const std::string head =
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><DGNUMBER>1</DGNUMBER><P><DOCUMENTS>";
+    const std::string tail = "</DOCUMENTS></P></R>";
     const std::vector<std::pair<std::string, long>> cases = {
         {"", 0},
         {"\r\n\t\t", 0},
@@ -261,21 +262,21 @@ TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "empty"},
         {"not xml at all", "not well formed"},
-        {"<R><P><D></D></P>", "not well formed"},
-        {"<R><P><D></D></P></R><R2/>", "not well formed"},
+        {"<R><P><DOCUMENTS></DOCUMENTS></P>", "not well formed"},
+        {"<R><P><DOCUMENTS></DOCUMENTS></P></R><R2/>", "not well formed"},
         {"<R><bad\x01/></R>", "not well formed"},
         {"<R/>", "root element"},
         {"<R><P/></R>", "PROJECT"},
         {"<R><P>text</P></R>", "PROJECT"},
-        {"<R><P><D/></P></R><!-- trailing -->", "root element"},
-        {"<R><P><D><DOCUMENT DOCID=\"32768\"/></D></P></R>", "\"32768\""},
-        {"<R><P><D><DOCUMENT DOCID=\"-32769\"/></D></P></R>", "\"-32769\""},
-        {"<R><P><D><DOCUMENT DOCID=\"abc\"/></D></P></R>", "\"abc\""},
-        {"<R><P><D><DOCUMENT DOCID=\"\"/></D></P></R>", "\"\""},
+        {"<R><P><DOCUMENTS/></P></R><!-- trailing -->", "root element"},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"32768\"/></DOCUMENTS></P></R>", "\"32768\""},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"-32769\"/></DOCUMENTS></P></R>", "\"-32769\""},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"abc\"/></DOCUMENTS></P></R>", "\"abc\""},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"\"/></DOCUMENTS></P></R>", "\"\""},
         // The last element, comments after it or not, must say its number.
-        {"<R><P><D><DOCUMENT DOCID=\"5\"/><DOCUMENT/></D></P></R>", "no DOCID"},
-        {"<R><P><D><DOCUMENT DOCID=\"5\"/><X>5</X><!-- c --></D></P></R>", "no DOCID"},
-        {"<R><P><D><DOCUMENT DOCID=\"5\"/><DOCUMENT DOCID=\"x\"/>text</D></P></R>", "\"x\""},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"5\"/><DOCUMENT/></DOCUMENTS></P></R>", "no DOCID"},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"5\"/><X>5</X><!-- c --></DOCUMENTS></P></R>", "no DOCID"},
+        {"<R><P><DOCUMENTS><DOCUMENT DOCID=\"5\"/><DOCUMENT DOCID=\"x\"/>text</DOCUMENTS></P></R>", "\"x\""},
     };
     for (const auto& [bytes, expected] : cases) {
         DatagroupDocument document;
@@ -292,6 +293,101 @@ TEST(DatagroupDocument, LocateFailsOnWhatItCannotExtend)
     }
 }
 
+TEST(DatagroupDocument, NewDocumentsGoOnlyIntoDocumentsAndNeverRepeatADocId)
+{
+    const std::string head = "<REZI_DATAGRP><DGNUMBER>1</DGNUMBER><PROJECT PROJID=\"P\"><DOCINDEXFIELDS/>";
+    const std::string tail = "</PROJECT></REZI_DATAGRP>";
+    const struct
+    {
+        const char* name;
+        std::string project; // PROJECT's content after DOCINDEXFIELDS
+        long lastDocId;      // -1: refused
+        const char* refusal;
+    } cases[] = {
+        {"an element after DOCUMENTS", "<DOCUMENTS><DOCUMENT DOCID=\"7\"/></DOCUMENTS>\r\n\t<NOTE>checked</NOTE>", -1,
+         "ends with NOTE"},
+        {"an empty element after DOCUMENTS", "<DOCUMENTS><DOCUMENT DOCID=\"7\"/></DOCUMENTS><NOTE/>", -1,
+         "not with DOCUMENTS"},
+        {"DOCUMENTS in another case", "<documents><DOCUMENT DOCID=\"7\"/></documents>", -1, "ends with documents"},
+        {"a DOCID deeper inside", "<DOCUMENTS><BOX><DOCUMENT DOCID=\"40\"/></BOX><DOCUMENT DOCID=\"7\"/></DOCUMENTS>",
+         40, ""},
+        {"a DOCID on a child of a document",
+         "<DOCUMENTS><DOCUMENT DOCID=\"7\"><OBJECT DOCID=\"19\"/></DOCUMENT></DOCUMENTS>", 19, ""},
+        {"a DOCID that is not a number deeper inside",
+         "<DOCUMENTS><DOCUMENT DOCID=\"7\"><OBJECT DOCID=\"x\"/></DOCUMENT></DOCUMENTS>", 7, ""},
+        {"only the last one numbered", "<DOCUMENTS><X/><DOCUMENT DOCID=\"3\"/></DOCUMENTS>", 3, ""},
+    };
+    // Once as this program writes files (read without a tree where it can be) and once through the tree.
+    const std::string declarations[] = {"<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n",
+                                        "<?xml version='1.0' encoding='windows-1252'?>\r\n"};
+    for (const auto& c : cases) {
+        for (const std::string& declaration : declarations) {
+            SCOPED_TRACE(std::string(c.name) + " after " + declaration);
+            DatagroupDocument document;
+            document.parseExisting(declaration + head + c.project + tail);
+            if (c.lastDocId < 0) {
+                try {
+                    document.locateDocuments();
+                    ADD_FAILURE() << "extended";
+                } catch (const Failure& failure) {
+                    EXPECT_NE(failure.description().find(c.refusal), std::string::npos) << failure.description();
+                }
+                continue;
+            }
+            const long last = document.locateDocuments();
+            EXPECT_EQ(last, c.lastDocId);
+            convertLines(document, kFieldNames, last, {{"A,\\img\\1.TIF,1,,B1,,x"}});
+            const std::string saved = document.serialize();
+            const std::string added = "<DOCUMENT DOCID=\"" + std::to_string(c.lastDocId + 1) + "\">";
+            EXPECT_NE(saved.find(added), std::string::npos) << saved;
+            EXPECT_GT(saved.find("</DOCUMENTS>"), saved.find(added)) << saved;
+        }
+    }
+}
+
+TEST(DatagroupDocument, AFileThatWouldNotReadBackIsRefusedNamingTheCharacter)
+{
+    const std::string documents = "<P><DOCUMENTS><DOCUMENT DOCID=\"1\"/></DOCUMENTS></P>";
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string han = "\xE6\xBC\xA2"; // U+6F22, which windows-1252 lacks
+    const struct
+    {
+        std::string file;
+        const char* refusal; // empty: extended, and the saved file reads back
+    } cases[] = {
+        {"<?note" + bom + "?><R>" + documents + "</R>",
+         "The character U+FEFF in the target of processing instruction note"},
+        {"<R><?note " + han + "?>" + documents + "</R>", "U+6F22 in processing instruction note"},
+        {"<R>\n<N" + han + ">x</N" + han + ">" + documents + "</R>", "U+6F22 in the name of element N"},
+        {"<R a" + han + "=\"1\">" + documents + "</R>", "U+6F22 in an attribute name of element R"},
+        {"<R><!-- " + han + " -->" + documents + "</R>", "U+6F22 in a comment"},
+        {"<R><N><![CDATA[" + han + "]]></N>" + documents + "</R>", "U+6F22 in a CDATA section"},
+        // Where a character reference stands for the character, it is written as one.
+        {"<R a=\"" + han + "\"><N>" + han + bom + "</N>" + documents + "</R>", ""},
+        {"<R><?note \xE2\x84\xA2?><!-- \xE2\x82\xAC -->" + documents + "</R>", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        DatagroupDocument document;
+        document.parseExisting("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n" + c.file);
+        if (*c.refusal) {
+            try {
+                document.locateDocuments();
+                ADD_FAILURE() << "extended";
+            } catch (const Failure& failure) {
+                EXPECT_NE(failure.description().find(c.refusal), std::string::npos) << failure.description();
+                EXPECT_NE(failure.description().find("(line "), std::string::npos) << failure.description();
+            }
+            continue;
+        }
+        const long last = document.locateDocuments();
+        convertLines(document, kFieldNames, last, {{"A,\\img\\1.TIF,1,,B1,,x"}});
+        DatagroupDocument reread;
+        reread.parseExisting(document.serialize());
+        EXPECT_EQ(reread.locateDocuments(), last + 1) << document.serialize();
+    }
+}
+
 TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
 {
     // Every byte from 0x80 up, the five that windows-1252 leaves undefined included, in text and in an
@@ -300,7 +396,8 @@ TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
     for (int b = 0x80; b <= 0xFF; ++b)
         high.push_back(static_cast<char>(b));
     const std::string existing = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><DGCOMPNAME>" + high +
-                                 "</DGCOMPNAME><P PROJID=\"" + high + "\"><D><DOCUMENT DOCID=\"1\"/></D></P></R>";
+                                 "</DGCOMPNAME><P PROJID=\"" + high +
+                                 "\"><DOCUMENTS><DOCUMENT DOCID=\"1\"/></DOCUMENTS></P></R>";
     DatagroupDocument document;
     document.parseExisting(existing);
     ASSERT_EQ(document.locateDocuments(), 1);
@@ -315,16 +412,17 @@ TEST(DatagroupDocument, Windows1252RoundTripsEveryByte)
     DatagroupDocument reread;
     reread.parseExisting(saved);
     ASSERT_EQ(reread.locateDocuments(), 2);
-    EXPECT_EQ(reread.serialize(), existing.substr(0, existing.find("</D>")) + "<DOCUMENT DOCID=\"2\"><DOCINDEXFIELD>" +
+    EXPECT_EQ(reread.serialize(), existing.substr(0, existing.find("</DOCUMENTS>")) +
+                                      "<DOCUMENT DOCID=\"2\"><DOCINDEXFIELD>" +
                                       "<NAME>Notes</NAME><VALUE>&#937;&#128512;\x81\x80&#13;\nx</VALUE>" +
-                                      "</DOCINDEXFIELD></DOCUMENT></D></P></R>");
+                                      "</DOCINDEXFIELD></DOCUMENT></DOCUMENTS></P></R>");
 }
 
 TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
 {
-    const std::string body = "<R><N>Z\xC3\xBCrich \xCE\xA9</N><P><D/></P></R>"; // "Zürich Ω" in UTF-8
+    const std::string body = "<R><N>Z\xC3\xBCrich \xCE\xA9</N><P><DOCUMENTS/></P></R>"; // "Zürich Ω" in UTF-8
     const std::string saved =
-        "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><N>Z\xFCrich &#937;</N><P><D/></P></R>";
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<R><N>Z\xFCrich &#937;</N><P><DOCUMENTS/></P></R>";
     const struct
     {
         const char* name;
@@ -335,16 +433,16 @@ TEST(DatagroupDocument, ExistingFileIsReadInTheEncodingItDeclares)
         {"no declaration", body, nullptr},
         {"declaration without encoding", "<?xml version='1.0'?>" + body, nullptr},
         {"UTF-8 mark", "\xEF\xBB\xBF" + body, nullptr},
-        {"windows-1252", "<?xml version=\"1.0\" encoding=\"Windows-1252\"?><R><N>Z\xFCrich &#937;</N><P><D/></P></R>",
-         nullptr},
-        {"ISO-8859-7", "<?xml version=\"1.0\" encoding='ISO-8859-7'?><R><N>Z&#252;rich \xD9</N><P><D/></P></R>",
+        {"windows-1252",
+         "<?xml version=\"1.0\" encoding=\"Windows-1252\"?><R><N>Z\xFCrich &#937;</N><P><DOCUMENTS/></P></R>", nullptr},
+        {"ISO-8859-7", "<?xml version=\"1.0\" encoding='ISO-8859-7'?><R><N>Z&#252;rich \xD9</N><P><DOCUMENTS/></P></R>",
          nullptr},
         {"windows-1252 bytes declared UTF-8",
-         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
-        {"windows-1252 bytes undeclared", "<R><N>Z\xFCrich</N><P><D/></P></R>", "not UTF-8"},
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><N>Z\xFCrich</N><P><DOCUMENTS/></P></R>", "not UTF-8"},
+        {"windows-1252 bytes undeclared", "<R><N>Z\xFCrich</N><P><DOCUMENTS/></P></R>", "not UTF-8"},
         {"unknown encoding", "<?xml version=\"1.0\" encoding=\"x-none\"?>" + body, "x-none"},
         {"UTF-8 mark against the declaration",
-         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"windows-1252\"?><R><P><D/></P></R>", "UTF-8 mark"},
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"windows-1252\"?><R><P><DOCUMENTS/></P></R>", "UTF-8 mark"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -389,12 +487,13 @@ TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
         {"nothing declared, a line of layout only", "SKIP|IMAGEPATH", "", {{"x"}}, {{"y"}}},
         {"hand-edited file",
          kFieldNames,
-         "<?xml version=\"1.0\"?>\n<!-- kept -->\n<R><N>\u00fc</N><P><D><DOCUMENT DOCID=\"4\"/><!-- c --></D></P></R>",
+         "<?xml version=\"1.0\"?>\n<!-- kept -->\n<R><N>\u00fc</N><P><DOCUMENTS><DOCUMENT DOCID=\"4\"/><!-- c "
+         "--></DOCUMENTS></P></R>",
          {{"A,\\img\\1.TIF,1,,B1,,"}},
          {{"B,\\img\\2.TIF,1,,B1,,"}}},
         {"existing, nothing added",
          kFieldNames,
-         "<R><N>1</N><P><D><DOCUMENT DOCID=\"4\"><X>\t</X></DOCUMENT></D></P></R>",
+         "<R><N>1</N><P><DOCUMENTS><DOCUMENT DOCID=\"4\"><X>\t</X></DOCUMENT></DOCUMENTS></P></R>",
          {},
          {{"B,\\img\\2.TIF,1,,B1,,"}}},
     };
@@ -452,7 +551,7 @@ TEST(DatagroupDocument, AFileAsThisProgramWritesItReadsAsThroughTheParser)
             "DOCID=\"12\"/></DOCUMENTS></PROJECT></REZI_DATAGRP>",
         layoutHeader +
             "<DOCUMENTS><DOCUMENT DOCID=\"1\"><V>&#13;</V>&#13;</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>",
-        layoutHeader + "<D><X DOCID=\"2\">\r\n</X></D>\r\n\t</PROJECT></REZI_DATAGRP>",
+        layoutHeader + "<DOCUMENTS><X DOCID=\"2\">\r\n</X></DOCUMENTS>\r\n\t</PROJECT></REZI_DATAGRP>",
         layoutHeader + "<DOCUMENTS><DOCUMENT DOCID=\"1\"/>text\r\n\t\t</DOCUMENTS></PROJECT></REZI_DATAGRP>",
         layoutHeader +
             "<DOCUMENTS><DOCUMENT DOCID=\"1\"><!-- c -->\r\n</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>",
