@@ -35,21 +35,6 @@ std::string terminalText(const std::string& text)
     return out;
 }
 
-const char* nameOf(MessageAnswer answer)
-{
-    switch (answer) {
-    case MessageAnswer::Ok:
-        return "OK";
-    case MessageAnswer::Yes:
-        return "Yes";
-    case MessageAnswer::No:
-        return "No";
-    case MessageAnswer::Cancel:
-        return "Cancel";
-    }
-    return "";
-}
-
 const char* choicesFor(MessageButtons buttons)
 {
     return buttons == MessageButtons::YesNoCancel ? "Yes/No/Cancel" : "Yes/No";
@@ -121,7 +106,7 @@ MessageAnswer TerminalPrompter::ask(const Message& message)
     if (m_canAsk)
         return askOnTerminal(message);
     const MessageAnswer answer = leastChangeAnswer(message);
-    m_out << "No terminal to answer: " << nameOf(answer) << std::endl;
+    m_out << "No terminal to answer: " << answerName(answer) << std::endl;
     return answer;
 }
 
@@ -132,7 +117,7 @@ MessageAnswer TerminalPrompter::askOnTerminal(const Message& message)
         std::string line;
         if (!std::getline(m_in, line)) {
             const MessageAnswer answer = leastChangeAnswer(message);
-            m_out << std::endl << "No answer: " << nameOf(answer) << std::endl;
+            m_out << std::endl << "No answer: " << answerName(answer) << std::endl;
             return answer;
         }
         if (const auto answer = parseAnswer(line, message.buttons))

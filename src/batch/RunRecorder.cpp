@@ -15,21 +15,6 @@ namespace tollavar {
 
 namespace {
 
-std::string answerName(MessageAnswer answer)
-{
-    switch (answer) {
-    case MessageAnswer::Ok:
-        return "OK";
-    case MessageAnswer::Yes:
-        return "Yes";
-    case MessageAnswer::No:
-        return "No";
-    case MessageAnswer::Cancel:
-        return "Cancel";
-    }
-    return "";
-}
-
 std::string userName()
 {
     if (const passwd* entry = ::getpwuid(::geteuid()))

@@ -29,6 +29,22 @@ enum class MessageAnswer
     Cancel,
 };
 
+// The button's caption, as the terminal offers it and the run history records it.
+inline const char* answerName(MessageAnswer answer)
+{
+    switch (answer) {
+    case MessageAnswer::Ok:
+        return "OK";
+    case MessageAnswer::Yes:
+        return "Yes";
+    case MessageAnswer::No:
+        return "No";
+    case MessageAnswer::Cancel:
+        return "Cancel";
+    }
+    return "";
+}
+
 // A modal message. Line breaks inside `text` are the single characters the message was written with
 // (a CR, or an LF); the prompter shows them as line breaks.
 struct Message
