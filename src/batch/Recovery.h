@@ -1,6 +1,9 @@
 #pragma once
 
+#include "batch/CommandRecord.h"
+
 #include <string>
+#include <vector>
 
 namespace tollavar {
 
@@ -19,5 +22,12 @@ struct CommandContext;
 // (its save had been reached), else "".
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath);
+
+// A command killed after it had advanced past `previousFolder` (the datagroup numbered one below the
+// configuration's) may have left there its last journal, whose work is done, its record and its lock file.
+// The journal goes once its save is verified, and the lock file with it; touching no image. Returns the
+// index files that record, when it is this configuration's, says the command finished: the caller's
+// record takes them over and then removes it. Leaves everything to a run that still holds that datagroup.
+std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder);
 
 } // namespace tollavar

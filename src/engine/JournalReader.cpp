@@ -188,6 +188,11 @@ private:
             c.failedOn = *date;
             return true;
         }
+        case kEnded:
+            if (f.size() != 1)
+                return false;
+            c.commandEnded = true;
+            return true;
         default:
             return false;
         }

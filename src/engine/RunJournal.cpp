@@ -251,6 +251,12 @@ void RunJournal::markFailed()
     makeDurable();
 }
 
+void RunJournal::markCommandEnded()
+{
+    appendTexts(kEnded, {});
+    makeDurable();
+}
+
 void RunJournal::remove()
 {
     if (!m_file.isOpen())

@@ -53,6 +53,8 @@ public:
     void dropKeptOriginal();
     // The run failed, said so, and leaves its moves for the next run to put back.
     void markFailed();
+    // The command has converted its last file: its marker and its advance follow, then this journal goes.
+    void markCommandEnded();
     // The file's bookkeeping is done: the journal goes.
     void remove();
 
