@@ -1,4 +1,5 @@
 #include "batch/CommandContext.h"
+#include "batch/CommandRecord.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionRun.h"
@@ -305,6 +306,68 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_EQ(station.hidden(),
                   c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
             << "no lock file in a marked datagroup, only the record of what is left";
+    }
+
+    // Killed past its last file, before or after the advance of its full datagroup: its last journal (with
+    // its save and its end), its record and perhaps its lock file are left in the marked datagroup. The next
+    // run finishes that datagroup without touching an image (a scan put back at its source stays), leaves
+    // nothing hidden in it, and converts only the new index file, into the next datagroup.
+    const struct
+    {
+        const char* name;
+        bool advanced;
+    } kills[] = {{"killed before the advance", false}, {"killed after the advance", true}};
+    for (const auto& k : kills) {
+        SCOPED_TRACE(k.name);
+        TempDir work;
+        const auto configure = [&](Station& station, const char* number) {
+            station.settings.txtMaxFiles = "1";
+            station.settings.mRemove = false;
+            station.settings.txtDGNUMBER = number;
+            writeFile(station.configFile, SerializeConfig(station.settings));
+        };
+        Station first(work);
+        configure(first, "1");
+        writeFile(first.scans("B1/0001.TIF"), "img-1");
+        writeFile(first.scans("B1/0002.TIF"), "img-2");
+        writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
+        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
+        ASSERT_EQ(first.settings.txtDGNUMBER, "2");
+        const std::string xml = first.datagroup("DATAGRP.XML");
+        const std::string saved = readFile(xml);
+        {
+            RunJournal killed(first.datagroup(), first.configFile, false);
+            killed.begin(work / "in/a.idx", xml, work / "scans", "");
+            killed.beforeMove(first.scans("B1/0001.TIF"), first.datagroup("B1/0001.TIF"));
+            killed.markSaving(2, FingerprintOf(saved), xml);
+            killed.markCommandEnded();
+        }
+        CommandRecord record(first.datagroup());
+        record.start(first.configFile, {});
+        record.select(CommandRecord::describe(work / "in/a.idx"));
+        record.finish(CommandRecord::describe(work / "in/a.idx"));
+        if (k.advanced)
+            writeFile(first.datagroup(".DATAGRP.LOCK"), "");
+        writeFile(first.scans("B1/0001.TIF"), "img-1");
+        writeFile(first.scans("B1/0003.TIF"), "img-3");
+        writeFile(work / "in/b.idx", "C,\\B1\\0003.TIF,1\r\n");
+
+        Station next(work);
+        configure(next, k.advanced ? "2" : "1");
+        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        EXPECT_EQ(next.settings.txtDGNUMBER, "2");
+        EXPECT_EQ(next.hidden(), std::vector<std::string>{}) << "nothing hidden left in the marked datagroup";
+        EXPECT_TRUE(exists(next.datagroup("DATAGRP.SUBMIT")));
+        EXPECT_EQ(readFile(xml), saved);
+        EXPECT_EQ(readFile(next.scans("B1/0001.TIF")), "img-1") << "an image was touched";
+        const std::string following = readFile(work / "out/DEFC0002/DATAGRP.XML");
+        EXPECT_NE(following.find("0003.TIF"), std::string::npos);
+        EXPECT_EQ(following.find("0001.TIF"), std::string::npos) << "a file the killed command finished came again";
+        EXPECT_FALSE(exists(work / "out/DEFC0002/.DATAGRP.COMMAND"));
+        if (!k.advanced) {
+            EXPECT_NE(next.last("Interrupted Conversion").text.find("its number advanced to 2"), std::string::npos)
+                << next.last("Interrupted Conversion").text;
+        }
     }
 }
 
