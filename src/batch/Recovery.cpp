@@ -259,9 +259,14 @@ private:
         if (to.kind == EntryKind::Missing && from.kind == EntryKind::File)
             return; // never moved, or back already
         if (to.kind == EntryKind::File && from.kind == EntryKind::File) {
-            // A copy-move cut short between the whole copy and the source's removal: the source is whole.
-            if (sameBytes(from, to))
+            // A copy-move cut short between the whole copy and the source's removal: the source is whole,
+            // as the copy's bytes confirm, and the copy goes. Anything else at the source is a new file
+            // that this one cannot be put back over.
+            if (sameBytes(from, to)) {
                 files::DeleteFileAt(to.at.folder, to.at.name, to.at.shown);
+                return;
+            }
+            m_unplaced.push_back(step.from);
             return;
         }
         if (to.kind == EntryKind::File && from.kind == EntryKind::Missing) {

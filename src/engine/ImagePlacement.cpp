@@ -302,7 +302,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    switch (files::MoveFileAt(from, to)) {
+    switch (files::MoveFileAt(from, to, m_recorder)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
         if (m_recorder)
@@ -358,7 +358,7 @@ void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& t
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = files::MoveFileAt(from, to);
+    const files::MoveOutcome outcome = files::MoveFileAt(from, to, m_recorder);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {
@@ -462,7 +462,7 @@ void ImagePlacer::finishMoves()
         from.folder = source.fd;
         from.name.assign(fromBelow.substr(folder.empty() ? 0 : folder.size() + 1));
         destinationInto(kept(toSpan), imagePath, to);
-        return files::MoveFileAt(from, to);
+        return files::MoveFileAt(from, to, m_recorder);
     };
     for (const PendingMove& move : m_pending) {
         const std::string_view imageTo = kept(move.imageTo);
@@ -562,7 +562,7 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
         m_recorder->beforeMove(fullText->shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to);
+    const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to, m_recorder);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {

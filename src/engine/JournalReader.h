@@ -19,6 +19,8 @@ struct JournalContents
         bool setAside = false;
         std::string from;
         std::string to;
+        bool copyBegun = false; // the move copies: a hidden partial copy may lie beside `to`
+        bool copyDone = false;  // the copy was whole under its name before the source was deleted
     };
     std::string datagroupFolder;
     std::string workingFolder;

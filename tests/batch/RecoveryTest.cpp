@@ -427,31 +427,67 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
     EXPECT_EQ(next.hidden(), std::vector<std::string>{});
 }
 
-// A copy-move across file systems killed after the whole copy and before the source's removal leaves
-// the image in both places; the next run keeps it in one.
+// A copy-move across file systems, journalled in its two steps, killed on the way: cut inside the copy
+// (a hidden partial copy beside its name), or after the whole copy and before the source's removal (the
+// image in both places). The next run keeps the image in one place and converts it; a source that is
+// no longer the copied file (rescanned meanwhile) is never deleted nor overwritten, and is named.
 TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
 {
     ShmDir shm;
-    TempDir work;
-    if (!shm.separateFrom(work.path()))
+    TempDir probe;
+    if (!shm.separateFrom(probe.path()))
         GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+    const struct
     {
+        const char* name;
+        bool copyDone;
+        const char* atDestination; // nullptr: only a hidden partial copy there
+        const char* atSource;
+        bool converted;
+    } cases[] = {
+        {"cut inside the copy", false, nullptr, "img-1", true},
+        {"cut after the copy, before the source's removal", true, "img-1", "img-1", true},
+        {"cut after the copy, the source rescanned since", true, "img-1", "rescan", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        const std::string images = shm / c.name;
         Station station(work);
-        station.settings.txtImageFolder = shm.path();
-        writeFile(shm / "B1/0001.TIF", "img-1");
-        writeFile(station.datagroup("B1/0001.TIF"), "img-1");
+        station.settings.txtImageFolder = images;
+        writeFile(station.configFile, SerializeConfig(station.settings));
+        writeFile(images + "/B1/0001.TIF", c.atSource);
+        if (c.atDestination)
+            writeFile(station.datagroup("B1/0001.TIF"), c.atDestination);
+        else
+            writeFile(station.datagroup("B1/.0001.TIF.tmp-a1b2c3"), "im");
         writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\n");
         {
             RunJournal killed(station.datagroup(), station.configFile, true);
-            killed.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), shm.path(), "");
-            killed.beforeMove(shm / "B1/0001.TIF", station.datagroup("B1/0001.TIF"));
+            killed.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), images, "");
+            const files::FileAt from{-1, "0001.TIF", images + "/B1/0001.TIF"};
+            const files::FileAt to{-1, "0001.TIF", station.datagroup("B1/0001.TIF")};
+            killed.beforeMove(from.shown, to.shown);
             killed.makeDurable();
+            killed.copyBegun(from, to);
+            if (c.copyDone)
+                killed.copyDone(from, to);
         }
-        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
-        EXPECT_FALSE(exists(shm / "B1/0001.TIF"));
-        EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
-        EXPECT_EQ(station.hidden(), std::vector<std::string>{});
-        EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
+        station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
+        EXPECT_EQ(mConvert_Click(station.ctx).ranToEnd, c.converted);
+        if (c.converted) {
+            EXPECT_FALSE(exists(images + "/B1/0001.TIF"));
+            EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
+            EXPECT_EQ(station.hidden(), std::vector<std::string>{});
+            EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
+        } else {
+            EXPECT_EQ(readFile(images + "/B1/0001.TIF"), "rescan");
+            EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
+            EXPECT_TRUE(exists(station.datagroup(".DATAGRP.JOURNAL-1")));
+            EXPECT_NE(station.last("Error in Convert - Recovery Journal").text.find(images + "/B1/0001.TIF"),
+                      std::string::npos)
+                << station.last("Error in Convert - Recovery Journal").text;
+        }
     }
 }
 
