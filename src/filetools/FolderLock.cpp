@@ -2,6 +2,7 @@
 
 #include "filetools/Failure.h"
 #include "filetools/RegularFileOpen.h"
+#include "filetools/SystemCall.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -23,7 +24,7 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
         // Never through a link or into a pipe: a name planted here must not make the run create or
         // truncate another file, nor hang it.
         const int fd = openRegularFile(lockFile, O_RDWR | O_CREAT, LinkRule::Refuse, "Lock File").release();
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (sys::flock("Lock File", fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             ::close(fd);
             if (error == EWOULDBLOCK || error == EINTR)

@@ -1,8 +1,8 @@
 #include "filetools/IdentityKeepingSave.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/PosixFile.h"
+#include "filetools/SystemCall.h"
 
 #include <cerrno>
 #include <climits>
@@ -71,8 +71,7 @@ void writeAllAt(int fd, std::string_view bytes, const std::string& path)
 {
     off_t offset = 0;
     while (!bytes.empty()) {
-        faults::checkpoint("Write File", path);
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        const ssize_t n = sys::pwrite("Write File", fd, bytes.data(), bytes.size(), offset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -85,8 +84,7 @@ void writeAllAt(int fd, std::string_view bytes, const std::string& path)
 
 void closeChecked(Fd& fd, const std::string& path)
 {
-    faults::checkpoint("Close File", path);
-    if (::close(fd.release()) != 0)
+    if (sys::close("Close File", fd.release()) != 0)
         fail("Close File", path);
 }
 
@@ -104,8 +102,7 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
                              const struct stat* existing)
 {
     std::string tempPath = temporaryPattern(target);
-    faults::checkpoint("Create File", tempPath);
-    Fd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
+    Fd temp(sys::mkostemp("Create File", tempPath.data(), O_CLOEXEC));
     if (temp.fd < 0) {
         if (existing && folderCannotTakeTemporary(errno))
             return false;
@@ -136,8 +133,7 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
         writeAllAt(temp.fd, bytes, path);
         syncFd(temp.fd, path);
         closeChecked(temp, path);
-        faults::checkpoint("Replace File", path);
-        if (::rename(tempPath.c_str(), target.c_str()) != 0)
+        if (sys::rename("Replace File", tempPath.c_str(), target.c_str()) != 0)
             fail("Replace File", path);
     } catch (...) {
         ::unlink(tempPath.c_str());
@@ -153,13 +149,12 @@ void writeInPlace(Fd& file, const std::string& path, std::string_view bytes, con
 {
     if (before)
         before();
-    faults::checkpoint("Write File", path);
-    if (!bytes.empty() && ::fallocate(file.fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0 &&
+    if (!bytes.empty() &&
+        sys::fallocate("Write File", file.fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
         fail("Write File", path);
     writeAllAt(file.fd, bytes, path);
-    faults::checkpoint("Write File", path);
-    if (::ftruncate(file.fd, static_cast<off_t>(bytes.size())) != 0)
+    if (sys::ftruncate("Write File", file.fd, static_cast<off_t>(bytes.size())) != 0)
         fail("Write File", path);
     syncFd(file.fd, path);
     closeChecked(file, path);
@@ -186,8 +181,7 @@ void saveKeepingIdentity(const std::string& path, std::string_view bytes,
         return;
     }
     // What the plain write would do first: a file this user may not write is refused, not replaced.
-    faults::checkpoint("Open File", path);
-    Fd file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    Fd file(sys::open("Open File", target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.fd < 0)
         fail("Open File", path);
     if (!S_ISREG(st.st_mode))

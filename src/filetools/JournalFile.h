@@ -32,6 +32,9 @@ public:
     // The file's bytes mapped for writing, at least `size` long. The blocks are allocated first, so that
     // writing through the mapping can never meet a full disk (which would end the process with SIGBUS).
     char* mapAtLeast(size_t size);
+    // The mapping, at least `end` long, for writing the next record: the record's write as the fault
+    // plan counts it.
+    char* recordSpace(size_t end);
     size_t mappedSize() const noexcept { return m_mapSize; }
     // Makes the bytes [0, end) durable.
     void sync(size_t end);

@@ -1,7 +1,5 @@
 #include "filetools/OpenForWriting.h"
 
-#include "filetools/FaultInjection.h"
-
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -93,7 +91,7 @@ WriterCheck byProc(const struct stat& target)
 
 WriterCheck OpenForWritingElsewhere(const std::string& path)
 {
-    faults::checkpoint("Test File In Use", path);
+    // A look, not an operation the fault plan counts (see FileTools::IsFileInUse).
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return WriterCheck::None;

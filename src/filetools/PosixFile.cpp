@@ -1,7 +1,7 @@
 #include "filetools/PosixFile.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
+#include "filetools/SystemCall.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,15 +31,13 @@ std::string folderOf(const std::string& path)
 
 void syncFd(int fd, const std::string& path)
 {
-    faults::checkpoint("Sync File", path);
-    if (::fsync(fd) != 0)
+    if (sys::fsync("Sync File", fd) != 0)
         fail("Sync File", path);
 }
 
 void syncFolder(const std::string& folder)
 {
-    faults::checkpoint("Sync Folder", folder);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(sys::open("Sync Folder", folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd < 0)
         fail("Sync Folder", folder);
     if (::fsync(dir.fd) != 0 && errno != EINVAL && errno != EROFS)
