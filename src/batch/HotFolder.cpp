@@ -106,11 +106,7 @@ HotFolder::HotFolder(const std::vector<std::string>& folders, milliseconds settl
     m_lastPoll = Clock::now();
 }
 
-HotFolder::~HotFolder()
-{
-    if (m_inotify >= 0)
-        ::close(m_inotify);
-}
+HotFolder::~HotFolder() = default;
 
 void HotFolder::setUpInotify()
 {
@@ -118,9 +114,9 @@ void HotFolder::setUpInotify()
         WatchedFolder& folder = m_folders[i];
         if (folder.polled)
             continue;
-        if (m_inotify < 0) {
-            m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-            if (m_inotify < 0) {
+        if (!m_inotify.isOpen()) {
+            m_inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+            if (!m_inotify.isOpen()) {
                 const int error = errno;
                 m_notices.push_back(limitNotice(error, folder.path));
                 for (WatchedFolder& other : m_folders)
@@ -130,7 +126,7 @@ void HotFolder::setUpInotify()
                 return;
             }
         }
-        const int watch = ::inotify_add_watch(m_inotify, folder.path.c_str(), kWatchMask);
+        const int watch = ::inotify_add_watch(m_inotify.get(), folder.path.c_str(), kWatchMask);
         if (watch < 0) {
             m_notices.push_back(limitNotice(errno, folder.path));
             folder.polled = true;
@@ -205,7 +201,7 @@ void HotFolder::readEvents()
 {
     alignas(inotify_event) char buffer[64 * 1024];
     for (;;) {
-        const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
+        const ssize_t length = ::read(m_inotify.get(), buffer, sizeof buffer);
         if (length <= 0)
             return;
         for (ssize_t at = 0; at < length;) {
@@ -229,7 +225,7 @@ void HotFolder::readEvents()
                     watched.polled = true;
                     watched.how = "polling: the watched folder went away";
                     if (event->mask & IN_MOVE_SELF)
-                        ::inotify_rm_watch(m_inotify, event->wd);
+                        ::inotify_rm_watch(m_inotify.get(), event->wd);
                 }
                 continue;
             }
@@ -357,15 +353,15 @@ bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
             const int beatTimeout = static_cast<int>(std::max<long long>(0, untilBeat));
             timeout = timeout < 0 ? beatTimeout : std::min(timeout, beatTimeout);
         }
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify, POLLIN, 0}};
-        const int count = ::poll(fds, m_inotify >= 0 ? 2 : 1, timeout);
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify.get(), POLLIN, 0}};
+        const int count = ::poll(fds, m_inotify.isOpen() ? 2 : 1, timeout);
         if (count < 0 && errno != EINTR) {
             m_notices.push_back(std::string("Waiting for files failed: ") + std::strerror(errno));
             return false;
         }
         if (count > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             return false;
-        if (count > 0 && m_inotify >= 0 && (fds[1].revents & POLLIN))
+        if (count > 0 && m_inotify.isOpen() && (fds[1].revents & POLLIN))
             readEvents();
         if (Clock::now() - m_lastPoll >= m_pollInterval)
             pollFolders();

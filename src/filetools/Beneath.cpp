@@ -112,27 +112,6 @@ FolderBeneath walkBeneath(int rootFd, std::string_view relative, bool create, st
 
 } // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
-{
-    if (this != &other)
-        reset(other.release());
-    return *this;
-}
-
-int UniqueFd::release() noexcept
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void UniqueFd::reset(int fd) noexcept
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
-
 bool LeavesByItsText(std::string_view path)
 {
     if (path.size() >= 2 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&

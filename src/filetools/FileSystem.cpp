@@ -79,11 +79,11 @@ std::string readAll(const std::string& path)
 
 std::string readAll(const std::string& path, LinkRule links)
 {
-    Fd fd(openRegularFile(path, O_RDONLY, links, "Open File").release());
+    const UniqueFd fd = openRegularFile(path, O_RDONLY, links, "Open File");
     struct stat st
     {
     };
-    if (::fstat(fd.fd, &st) != 0)
+    if (::fstat(fd.get(), &st) != 0)
         fail("Read File", path);
     // Read straight into the string, growing it only when the file turns out larger than it said.
     std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
@@ -91,7 +91,7 @@ std::string readAll(const std::string& path, LinkRule links)
     for (;;) {
         if (filled == data.size())
             data.resize(data.size() * 2 + 65536);
-        ssize_t n = sys::read("Read File", fd.fd, data.data() + filled, data.size() - filled);
+        ssize_t n = sys::read("Read File", fd.get(), data.data() + filled, data.size() - filled);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -115,16 +115,16 @@ void createEmptyFile(const std::string& path)
     // Never through a link: a marker planted as a link would truncate whatever it points to. The link
     // is the file of that name, so it is what gets replaced.
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    Fd fd(sys::open("Create File", path.c_str(), flags, 0666));
+    UniqueFd fd(sys::open("Create File", path.c_str(), flags, 0666));
     struct stat st
     {
     };
-    if (fd.fd < 0 && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (!fd.isOpen() && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         if (::unlink(path.c_str()) != 0)
             fail("Create File", path);
-        fd.fd = ::open(path.c_str(), flags | O_EXCL, 0666);
+        fd.reset(::open(path.c_str(), flags | O_EXCL, 0666));
     }
-    if (fd.fd < 0)
+    if (!fd.isOpen())
         fail("Create File", path);
     if (sys::close("Close File", fd.release()) != 0) {
         const int error = errno;
@@ -214,14 +214,12 @@ HeldFile::~HeldFile()
 void HeldFile::openForAppend(const std::string& path)
 {
     close();
-    m_fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, LinkRule::FollowToRegularFile, "Open File").release();
+    m_fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, LinkRule::FollowToRegularFile, "Open File");
 }
 
 void HeldFile::close() noexcept
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
 }
 
 } // namespace tollavar::files

@@ -95,7 +95,7 @@ void JournalFile::create(const std::string& staging, const std::string& path, st
         m_locked = false;
         throw;
     }
-    m_fd = fd.release();
+    m_fd = std::move(fd);
     m_path = path;
     // The name must outlive a power cut as well as the bytes.
     posix::syncFolder(posix::folderOf(path));
@@ -106,12 +106,12 @@ char* JournalFile::mapAtLeast(size_t size)
     if (m_map && size <= m_mapSize)
         return m_map;
     const size_t newSize = m_map ? std::max(m_mapSize * 2, size + kGrowth) : size;
-    if (const int error = sys::posixFallocate("Extend File", m_fd, 0, static_cast<off_t>(newSize)); error != 0)
+    if (const int error = sys::posixFallocate("Extend File", m_fd.get(), 0, static_cast<off_t>(newSize)); error != 0)
         fail("Extend File", m_path, error);
     if (m_map)
         ::munmap(m_map, m_mapSize);
     m_map = nullptr;
-    void* map = ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+    void* map = ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd.get(), 0);
     if (map == MAP_FAILED)
         fail("Extend File", m_path);
     m_map = static_cast<char*>(map);
@@ -134,7 +134,7 @@ void JournalFile::sync(size_t end)
     const bool mapped = m_map && end > 0;
     if (mapped && sys::msync("Sync File", m_map, std::min(end, m_mapSize), MS_SYNC) != 0)
         fail("Sync File", m_path);
-    if ((mapped ? ::fdatasync(m_fd) : sys::fdatasync("Sync File", m_fd)) != 0)
+    if ((mapped ? ::fdatasync(m_fd.get()) : sys::fdatasync("Sync File", m_fd.get())) != 0)
         fail("Sync File", m_path);
 }
 
@@ -144,9 +144,7 @@ void JournalFile::close() noexcept
         ::munmap(m_map, m_mapSize);
     m_map = nullptr;
     m_mapSize = 0;
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
     m_locked = false;
 }
 

@@ -25,7 +25,7 @@ public:
     // journal is never seen half written nor unlocked while its writer lives. False from locked() where
     // the file system has no locks.
     void create(const std::string& staging, const std::string& path, std::string_view head);
-    bool isOpen() const noexcept { return m_fd >= 0; }
+    bool isOpen() const noexcept { return m_fd.isOpen(); }
     bool locked() const noexcept { return m_locked; }
     const std::string& path() const noexcept { return m_path; }
 
@@ -42,7 +42,7 @@ public:
     void remove();
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     bool m_locked = false;
     char* m_map = nullptr;
     size_t m_mapSize = 0;
