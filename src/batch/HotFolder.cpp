@@ -1,6 +1,7 @@
 #include "batch/HotFolder.h"
 
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/OpenForWriting.h"
@@ -148,7 +149,7 @@ void HotFolder::addCandidate(const std::string& path, bool closed, bool present)
     struct stat st
     {
     };
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!files::statusOf(path, st) || !S_ISREG(st.st_mode))
         return;
     if (auto left = m_leftAlone.find(path); left != m_leftAlone.end()) {
         if (sameFile(left->second.file, st))
@@ -272,7 +273,7 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
         struct stat st
         {
         };
-        if (::stat(it->first.c_str(), &st) != 0) {
+        if (!files::statusOf(it->first, st)) {
             it = m_candidates.erase(it);
             continue;
         }
@@ -381,7 +382,7 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
         struct stat st
         {
         };
-        if (::stat(file.path.c_str(), &st) == 0 && sameFile(file, st))
+        if (files::statusOf(file.path, st) && sameFile(file, st))
             m_leftAlone[file.path] = LeftFile{file, std::nullopt};
     }
     // Names that are gone need no memory.
@@ -389,7 +390,7 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
         struct stat st
         {
         };
-        it = ::stat(it->first.c_str(), &st) == 0 ? std::next(it) : m_leftAlone.erase(it);
+        it = files::statusOf(it->first, st) ? std::next(it) : m_leftAlone.erase(it);
     }
 }
 
@@ -403,7 +404,7 @@ void HotFolder::retryAfter(const ReadyFile& file, milliseconds delay)
     {
     };
     // Changed already: its events bring it back.
-    if (::stat(file.path.c_str(), &st) != 0 || !sameFile(file, st))
+    if (!files::statusOf(file.path, st) || !sameFile(file, st))
         return;
     m_leftAlone[file.path] = LeftFile{file, Clock::now() + delay};
 }
