@@ -111,6 +111,7 @@ char* JournalFile::mapAtLeast(size_t size)
     if (m_map)
         ::munmap(m_map, m_mapSize);
     m_map = nullptr;
+    m_mapSize = 0;
     void* map = ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd.get(), 0);
     if (map == MAP_FAILED)
         fail("Extend File", m_path);
