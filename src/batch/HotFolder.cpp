@@ -11,7 +11,6 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -71,12 +70,10 @@ std::string limitNotice(int error, const std::string& folder)
 
 std::string NetworkMountKind(const std::string& folder)
 {
-    struct statfs fs
-    {
-    };
-    if (::statfs(folder.c_str(), &fs) != 0)
+    const auto found = files::fileSystemTypeOf(folder);
+    if (!found)
         return {};
-    const auto type = static_cast<unsigned long>(fs.f_type);
+    const unsigned long type = *found;
     if (type == kNfsMagic)
         return "NFS mount";
     if (type == kSmbMagic || type == kCifsMagic || type == kSmb2Magic)

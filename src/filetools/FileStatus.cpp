@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace tollavar::files {
@@ -16,6 +17,16 @@ bool statusOf(const std::string& path, struct stat& status)
 bool statusOf(int fd, struct stat& status)
 {
     return ::fstat(fd, &status) == 0;
+}
+
+std::optional<unsigned long> fileSystemTypeOf(const std::string& path)
+{
+    struct statfs fs
+    {
+    };
+    if (::statfs(path.c_str(), &fs) != 0)
+        return std::nullopt;
+    return static_cast<unsigned long>(fs.f_type);
 }
 
 bool holdsExactly(const std::string& path, std::string_view bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -14,6 +15,9 @@ bool statusOf(const std::string& path, struct stat& status);
 
 // fstat(2) of an open descriptor.
 bool statusOf(int fd, struct stat& status);
+
+// The type number statfs(2) gives the file system that holds `path` (NFS_SUPER_MAGIC and so on).
+std::optional<unsigned long> fileSystemTypeOf(const std::string& path);
 
 // True when `path` is a regular file this process may write that holds exactly `bytes`. Anything in the
 // way (missing, unreadable, read-only, another size) says no.
