@@ -150,10 +150,13 @@ public:
             if (files::pathExists(RunJournal::pathFor(datagroupFolder)))
                 m_recorder->setRecoveryRan();
         }
-        const std::string recovered = RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
+        // A file whose conversion recovery finishes is recorded as finished before its journal goes.
+        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
+                              [this](const std::string& finished) { startRecord(finished); });
 
         rememberRunningConfig();
-        startRecord(recovered);
+        if (!m_record)
+            startRecord("");
         // Only a command that was killed or stopped by a signal leaves its record: one that ended on a
         // failure it reported is run again whole, as a failed command always was.
         struct RecordEnd

@@ -333,7 +333,8 @@ std::string listed(const std::vector<std::string>& paths)
 } // namespace
 
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                                  const std::string& markerPath)
+                                  const std::string& markerPath,
+                                  const std::function<void(const std::string& indexFile)>& noteFinished)
 {
     (void)markerPath; // the command writes the marker once its lock is gone
     const std::string folder = files::nativePath(datagroupFolder);
@@ -415,6 +416,8 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
             ctx.flags.DatagroupFull = true;
     }
     recovery.deleteLeftovers();
+    if (saved && noteFinished)
+        noteFinished(index);
     if (!recovery.unplaced().empty()) {
         setAsideAndReport(ctx, journalPath,
                           text + "  These files could not be put back: " + listed(recovery.unplaced()) + ".",
