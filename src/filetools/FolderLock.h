@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tollavar::files {
@@ -24,12 +25,16 @@ public:
 
     // Tries once, without waiting. Failures to create the lock file are raised.
     State tryAcquire(const std::string& lockFile);
+    // The same on a lock file that is already there, opened for reading only: nothing is created, and
+    // nothing removed when it is let go. Nothing when there is no lock file.
+    std::optional<State> tryAcquireExisting(const std::string& lockFile);
     void release() noexcept;
     bool held() const noexcept { return m_fd >= 0; }
 
 private:
     int m_fd = -1;
     std::string m_path;
+    bool m_removeOnRelease = true;
 };
 
 } // namespace tollavar::files
