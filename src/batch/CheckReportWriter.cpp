@@ -56,10 +56,10 @@ std::string messageLine(const CheckMessage& m)
 
 std::string changesLine(const CheckReport& r)
 {
-    return "Changes it would make: " + std::to_string(r.imagesMoved) + " images and " +
-           std::to_string(r.fullTextsMoved) + " full-text files moved, " + std::to_string(r.foldersCreated) +
-           " folders created, " + std::to_string(r.filesDeleted) + " files removed, " +
-           std::to_string(r.filesWritten.size()) + " files written";
+    return "Changes it would make (none made): images moved " + std::to_string(r.imagesMoved) +
+           ", full-text files moved " + std::to_string(r.fullTextsMoved) + ", folders created " +
+           std::to_string(r.foldersCreated) + ", files removed " + std::to_string(r.filesDeleted) + ", files written " +
+           std::to_string(r.filesWritten.size()) + "\n";
 }
 
 } // namespace
@@ -103,7 +103,7 @@ std::string CheckReportText(const CheckReport& r)
                     "    ... and " + std::to_string(found.count - static_cast<long>(found.examples.size())) + " more\n";
         }
     }
-    out += "\n" + changesLine(r) + " (none made)\n";
+    out += "\n" + changesLine(r);
     const long blocking = r.blockingCount();
     out += blocking == 0 ? "Result: the conversion would run without a question or error.\n"
                          : "Result: the conversion would meet " + std::to_string(blocking) +

@@ -88,8 +88,9 @@ public:
     }
     void fullText(const std::string& from)
     {
+        // Moves are made in batches, after the lines that asked for them: no line to name.
         if (m_current)
-            (*m_current)[CheckKind::FullText].add(line(), from);
+            (*m_current)[CheckKind::FullText].add(0, from);
     }
 
     bool wantsLineCount() const override { return m_progress && m_progress->wantsLineCount(); }
