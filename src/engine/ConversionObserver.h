@@ -10,13 +10,13 @@ struct IndexFileFacts
 {
     long long bytes = -1;    // the index file's size as read; -1 when it was never read
     std::string fingerprint; // of its bytes as read (files::contentFingerprint); empty when never read
-    std::string encoding;    // as the reader took it; empty when never read
     long documentsAdded = 0;
     long firstDocId = 0; // the DOCIDs of the documents added (none when documentsAdded is 0)
     long lastDocId = 0;
     long imagesMoved = 0;
     long fullTextsMoved = 0;
     long linesSkipped = 0; // blank lines, a skipped header and documents the user dropped
+    std::string encoding = {}; // as the reader took it; empty when never read
 };
 
 // Told how a conversion run goes. The run calls it every kProgressEvery lines, so whatever it does per
