@@ -14,15 +14,11 @@ namespace tollavar {
 
 namespace {
 
-// One spelling per path, whichever way the command composed it: relative folders, doubled or trailing
-// separators and "." parts all name the same file.
-std::string keyOf(const std::string& path)
+// One spelling per path, whichever way the command composed it: relative folders, either separator,
+// doubled or trailing separators and "." parts all name the same file.
+std::string spellingOf(std::string_view path)
 {
     std::string key = files::nativePath(path);
-    const bool plain = key.starts_with('/') && key.find("//") == std::string::npos &&
-                       key.find("/.") == std::string::npos && (key.size() == 1 || key.back() != '/');
-    if (plain)
-        return key;
     std::error_code error;
     std::filesystem::path full =
         key.starts_with('/') ? std::filesystem::path(key) : std::filesystem::current_path(error) / key;
@@ -32,7 +28,23 @@ std::string keyOf(const std::string& path)
     return key;
 }
 
-std::pair<std::string, std::string> splitKey(const std::string& key)
+bool plainSpelling(std::string_view path)
+{
+    if (path.size() < 2 || !files::isSeparator(path.front()) || files::isSeparator(path.back()))
+        return false;
+    size_t start = 1;
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i < path.size() && !files::isSeparator(path[i]))
+            continue;
+        const std::string_view part = path.substr(start, i - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+std::pair<std::string, std::string> splitSpelling(const std::string& key)
 {
     const size_t slash = key.find_last_of('/');
     if (slash == std::string::npos)
@@ -42,20 +54,44 @@ std::pair<std::string, std::string> splitKey(const std::string& key)
 
 } // namespace
 
-const DryRunFiles::State* DryRunFiles::stateOf(const std::string& path) const
+DryRunFiles::PathKey DryRunFiles::keyOf(std::string_view path)
+{
+    if (!plainSpelling(path)) {
+        const std::string spelling = spellingOf(path);
+        if (plainSpelling(spelling))
+            return keyOf(spelling);
+        path = "/"; // the root itself
+    }
+    // FNV-1a, with the state at the last separator kept as the folder's key.
+    uint64_t hash = 14695981039346656037ull;
+    uint64_t folder = hash;
+    for (const char c : path) {
+        const char native = c == '\\' ? '/' : c;
+        if (native == '/')
+            folder = hash;
+        hash = (hash ^ static_cast<unsigned char>(native)) * 1099511628211ull;
+    }
+    return PathKey{hash, folder};
+}
+
+const DryRunFiles::State* DryRunFiles::stateOf(std::string_view path) const
 {
     if (m_changed.empty())
         return nullptr;
-    const auto found = m_changed.find(keyOf(path));
+    const auto found = m_changed.find(keyOf(path).path);
     return found == m_changed.end() ? nullptr : &found->second;
 }
 
-void DryRunFiles::set(const std::string& path, State state)
+void DryRunFiles::set(std::string_view path, State state)
 {
-    std::string key = keyOf(path);
-    auto [folder, name] = splitKey(key);
-    m_changedIn[folder].push_back(std::move(name));
-    m_changed[std::move(key)] = state;
+    const PathKey key = keyOf(path);
+    auto [changed, added] = m_changed.insert_or_assign(key.path, state);
+    (void)changed;
+    if (!added)
+        return;
+    const size_t slash = path.find_last_of("/\\");
+    m_changedIn[key.folder].push_back(m_changedNames.size());
+    m_changedNames.emplace_back(path.substr(slash == std::string_view::npos ? 0 : slash + 1));
 }
 
 void DryRunFiles::markWritten(const std::string& path)
@@ -81,23 +117,22 @@ bool DryRunFiles::fileExists(const std::string& path)
 
 bool DryRunFiles::folderExists(const std::string& path)
 {
-    return m_folders.contains(keyOf(path)) || files::folderExists(path);
+    return m_folders.contains(keyOf(path).path) || files::folderExists(path);
 }
 
 std::vector<std::string> DryRunFiles::listFiles(const std::string& folder)
 {
-    const std::string key = keyOf(folder);
+    const uint64_t key = keyOf(folder).path;
     std::vector<std::string> names;
-    if (files::folderExists(folder))
-        names = files::listFiles(folder);
-    else if (!m_folders.contains(key))
+    if (files::folderExists(folder) || !m_folders.contains(key))
         names = files::listFiles(folder); // raises as the disk does
     const auto changed = m_changedIn.find(key);
     if (changed == m_changedIn.end())
         return names;
-    const std::string prefix = key == "/" ? "/" : key + "/";
-    for (const std::string& name : changed->second) {
-        const bool present = m_changed.at(prefix + name) == State::Present;
+    const std::string prefix = spellingOf(folder) + "/";
+    for (const size_t index : changed->second) {
+        const std::string& name = m_changedNames[index];
+        const bool present = *stateOf(prefix + name) == State::Present;
         const auto at = std::find(names.begin(), names.end(), name);
         if (present && at == names.end())
             names.push_back(name);
@@ -141,12 +176,12 @@ void DryRunFiles::deleteFile(const std::string& path)
 
 void DryRunFiles::createFolder(const FileTools&, const std::string& folder)
 {
-    std::string key = keyOf(folder);
+    std::string spelling = spellingOf(folder);
     // Its parents too, as CreateAnyFolder makes them.
-    while (key.size() > 1 && !m_folders.contains(key) && !files::folderExists(key)) {
-        m_folders.insert(key);
+    while (spelling.size() > 1 && !m_folders.contains(keyOf(spelling).path) && !files::folderExists(spelling)) {
+        m_folders.insert(keyOf(spelling).path);
         ++m_counts.foldersCreated;
-        key = splitKey(key).first;
+        spelling = splitSpelling(spelling).first;
     }
 }
 
@@ -162,8 +197,8 @@ void DryRunFiles::checkWritable(const std::string& path, const char* operation) 
             throw systemFailure(EISDIR, operation, path);
         return;
     }
-    const std::string folder = splitKey(keyOf(path)).first;
-    if (!m_folders.contains(folder) && !files::folderExists(folder))
+    const std::string folder = splitSpelling(spellingOf(path)).first;
+    if (!m_folders.contains(keyOf(folder).path) && !files::folderExists(folder))
         throw systemFailure(ENOENT, operation, path);
 }
 

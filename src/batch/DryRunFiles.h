@@ -2,6 +2,7 @@
 
 #include "filetools/FileEffects.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -53,15 +54,26 @@ private:
         Gone,
         Present,
     };
-    const State* stateOf(const std::string& path) const;
-    void set(const std::string& path, State state);
+    // A path's identity: a 64-bit hash of its one spelling, and of its folder's.
+    struct PathKey
+    {
+        uint64_t path;
+        uint64_t folder;
+    };
+    static PathKey keyOf(std::string_view path);
+    const State* stateOf(std::string_view path) const;
+    void set(std::string_view path, State state);
     // A file the run would create or replace at `path`: the failures the disk would give, raised alike.
     void checkWritable(const std::string& path, const char* operation) const;
 
-    std::unordered_map<std::string, State> m_changed;
-    // Names changed per folder, so that a listing learns of them without a pass over every change.
-    std::unordered_map<std::string, std::vector<std::string>> m_changedIn;
-    std::unordered_set<std::string> m_folders;
+    // A dry run of a large batch records a move per line: keys are hashes, so that a lookup costs no
+    // allocation.
+    std::unordered_map<uint64_t, State> m_changed;
+    // Every changed name, and per folder where in this list its names are, so that a listing learns of
+    // them without a pass over every change.
+    std::vector<std::string> m_changedNames;
+    std::unordered_map<uint64_t, std::vector<size_t>> m_changedIn;
+    std::unordered_set<uint64_t> m_folders;
     std::vector<std::string> m_written;
     Counts m_counts;
     TakenListener m_onTaken;

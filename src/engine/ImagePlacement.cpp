@@ -84,6 +84,8 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
 {
     const std::string_view folder = folderPart(below);
     const bool recording = m_files->recording();
+    if (recording && m_unmadeFolders.find(folder) != m_unmadeFolders.end())
+        return files::FileAt{-1, namePart(below), m_destinationPrefix + below};
     files::RootFolder::Folder found = m_destinations.open(folder, !recording);
     if (found.reach == files::Reach::Missing && !m_files->folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
@@ -93,6 +95,7 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
     // A dry run makes no folder: what it would move there is known to its record only.
     if (recording && found.reach == files::Reach::Missing) {
         m_files->createFolder(m_fileTools, m_destinationPrefix + std::string(folder));
+        m_unmadeFolders.emplace(folder);
         return files::FileAt{-1, namePart(below), m_destinationPrefix + below};
     }
     switch (found.reach) {

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -103,6 +104,8 @@ private:
     files::FolderListings* m_sourceListings = &m_ownListings;
     MoveRecorder* m_recorder = nullptr;
     files::FileEffects* m_files = &files::DiskEffects();
+    // Destination folders a dry run would have made: not on the disk, so not worth looking for again.
+    std::set<std::string, std::less<>> m_unmadeFolders;
 
     // Moves whose records are written but not yet durable, by their paths below the two folders (a
     // folder descriptor may be closed by the time the batch is made).
