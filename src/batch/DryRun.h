@@ -2,6 +2,7 @@
 
 #include "batch/CommandPorts.h"
 #include "batch/DryRunFiles.h"
+#include "batch/UnattendedAnswer.h"
 #include "engine/ConversionHost.h"
 #include "engine/DocumentStore.h"
 #include "engine/MoveRecorder.h"
@@ -11,13 +12,6 @@
 #include <string>
 
 namespace tollavar {
-
-// The answer an unattended run gets for a message: the one that changes least (No, or Cancel where
-// offered; Yes to undoing DATAGRP.XML's changes); a wait is given up.
-MessageAnswer UnattendedAnswer(const Message& message);
-
-// Whether a message asks (or makes the run wait) rather than tells.
-bool IsQuestion(const Message& message);
 
 // Takes the finished documents without saving them; the record then holds DATAGRP.XML as written.
 class DryRunDocuments : public DocumentStore

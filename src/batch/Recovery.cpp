@@ -237,7 +237,16 @@ private:
         Place found;
         found.at.shown = path;
         found.at.name = slash == std::string::npos ? below : below.substr(slash + 1);
-        const files::RootFolder::Folder opened = root.open(folder, create);
+        // A dry run makes no folder: what it would put there is known to its record only.
+        const bool recording = m_files.recording();
+        const files::RootFolder::Folder opened = root.open(folder, create && !recording);
+        if (recording && opened.reach == files::Reach::Missing) {
+            if (create)
+                m_files.createFolder(m_ctx.fileTools, withSlash(rootPath) + std::string(folder));
+            int error = 0;
+            found.kind = m_files.kindOfEntry(-1, found.at.name, found.at.shown, error);
+            return found;
+        }
         if (opened.reach != files::Reach::Inside) {
             found.kind = opened.reach == files::Reach::Missing ? files::EntryKind::Missing : files::EntryKind::Other;
             return found;
@@ -269,7 +278,8 @@ private:
         if (to.kind == EntryKind::File && from.kind == EntryKind::Missing) {
             if (from.at.folder < 0)
                 from = place(m_images, m_journal.imageFolder, step.from, true);
-            if (from.at.folder >= 0 && m_files.move(to.at, from.at) == files::MoveOutcome::Moved) {
+            if ((from.at.folder >= 0 || m_files.recording()) &&
+                m_files.move(to.at, from.at) == files::MoveOutcome::Moved) {
                 ++m_putBack;
                 if (!step.to.ends_with(".PVFULLTEXT"))
                     ++m_imagesPutBack;

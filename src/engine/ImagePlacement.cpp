@@ -153,13 +153,14 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
         break;
     }
     int error = 0;
-    switch (m_files->kindOfEntry(found.fd, name, m_sourcePrefix + below, error)) {
+    std::string shown = m_sourcePrefix + below;
+    switch (m_files->kindOfEntry(found.fd, name, shown, error)) {
     case files::EntryKind::File:
-        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
+        return {files::FileAt{found.fd, std::move(name), std::move(shown)}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
-        throw systemFailure(error, "Find File", m_sourcePrefix + below);
+        throw systemFailure(error, "Find File", shown);
     case files::EntryKind::Missing:
         return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:

@@ -3,6 +3,7 @@
 #include "batch/ConvertCommand.h"
 #include "batch/DryRun.h"
 #include "batch/DryRunCheck.h"
+#include "batch/UnattendedAnswer.h"
 #include "engine/ConversionObserver.h"
 #include "engine/ConversionSettings.h"
 #include "engine/RunJournal.h"
@@ -253,21 +254,25 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
     if (chance(20)) {
         // A conversion of a.csv killed, or failed and told so, with its first image moved.
         fs::create_directories(dg);
-        writeFile(dir / "images/B1/journalled.TIF", "II*");
+        writeFile(dir / "images/J/journalled.TIF", "II*");
         // Recovery acts only for an index file the configuration selects.
         const bool foreign = chance(30);
         if (foreign) {
-            writeFile(dir / "other/a.csv", "Doc,\\B1\\journalled.TIF,1,1\r\n");
+            writeFile(dir / "other/a.csv", "Doc,\\J\\journalled.TIF,1,1\r\n");
             story += ", journal of a file not selected";
         }
         {
             RunJournal journal(dg, configFile, s.mRemove);
             journal.begin(dir / (foreign ? "other/a.csv" : "in/a.csv"), dg + "/DATAGRP.XML", dir / "images",
                           fs::exists(dg + "/DATAGRP.XML") ? readFile(dg + "/DATAGRP.XML") : "");
-            journal.beforeMove(dir / "images/B1/journalled.TIF", dg + "/B1/journalled.TIF");
+            journal.beforeMove(dir / "images/J/journalled.TIF", dg + "/J/journalled.TIF");
             journal.makeDurable();
-            fs::create_directories(dg + "/B1");
-            fs::rename(dir / "images/B1/journalled.TIF", dg + "/B1/journalled.TIF");
+            fs::create_directories(dg + "/J");
+            fs::rename(dir / "images/J/journalled.TIF", dg + "/J/journalled.TIF");
+            if (chance(40)) {
+                fs::remove(dir / "images/J"); // recovery makes it again to put the image back
+                story += ", its source folder gone";
+            }
             if (chance(50)) {
                 journal.markFailed();
                 story += ", journal of a reported failure";
