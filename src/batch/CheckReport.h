@@ -71,8 +71,9 @@ struct CheckReport
     std::optional<long> maxFiles;
     bool wouldPassMaximum = false;
     bool allowDuplicates = false;
-    // False: the datagroup had no lock file to take without writing one, so it was read unlocked.
-    bool locked = false;
+    // The datagroup had no lock file to take without writing one, so it was read unlocked: a conversion
+    // may be running meanwhile.
+    bool readUnlocked = false;
     // Messages met outside any index file's conversion: recovery, the lock, the command's own failures.
     std::vector<CheckMessage> commandMessages;
     // What the command says besides its messages (nothing matched, a file left for the next run).

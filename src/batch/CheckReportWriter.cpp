@@ -69,7 +69,7 @@ std::string CheckReportText(const CheckReport& r)
     std::string out = "Configuration: " + r.configFile + "\n";
     if (!r.datagroupFolder.empty()) {
         out += "Datagroup folder: " + r.datagroupFolder + " (" + datagroupState(r) + ")\n";
-        if (!r.locked)
+        if (r.readUnlocked)
             out += "Read without the datagroup's lock (taking it would write a lock file): a conversion may be "
                    "running\n";
         if (r.nextDocId)
@@ -139,7 +139,7 @@ std::string CheckReportJson(const CheckReport& r)
                          {"datagroupFolder", r.datagroupFolder},
                          {"datagroupExists", r.datagroupExists},
                          {"xmlExists", r.xmlExists},
-                         {"locked", r.locked},
+                         {"readUnlocked", r.readUnlocked},
                          {"nextDocId", r.nextDocId ? Json(*r.nextDocId) : Json(nullptr)},
                          {"lastDocIdAfter", r.lastDocIdAfter},
                          {"maxFiles", r.maxFiles ? Json(*r.maxFiles) : Json(nullptr)},

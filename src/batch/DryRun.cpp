@@ -21,7 +21,7 @@ MessageAnswer DryRunPrompter::ask(const Message& message)
 
 void DryRunPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
-    m_locked = TakeExistingDatagroupLock(ctx, lock, datagroupFolder);
+    m_readUnlocked = !TakeExistingDatagroupLock(ctx, lock, datagroupFolder);
 }
 
 } // namespace tollavar

@@ -75,13 +75,14 @@ public:
     bool keepsRecords() const override { return false; }
 
     DryRunFiles& recorded() { return m_files; }
-    bool locked() const { return m_locked; }
+    // The datagroup was read unlocked because it had no lock file to take without writing one.
+    bool readUnlocked() const { return m_readUnlocked; }
 
 private:
     DryRunFiles m_files;
     DryRunDocuments m_documents;
     DryRunMoves m_moves;
-    bool m_locked = false;
+    bool m_readUnlocked = false;
 };
 
 } // namespace tollavar

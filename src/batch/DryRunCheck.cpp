@@ -210,7 +210,7 @@ CheckReport CheckBatch(CommandContext& ctx)
 
     report.runSucceeds = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
     report.notices = outcome.notices;
-    report.locked = ports.locked();
+    report.readUnlocked = ports.readUnlocked();
     const DryRunFiles::Counts& counts = ports.recorded().counts();
     report.foldersCreated = counts.foldersCreated;
     report.filesDeleted = counts.filesDeleted;

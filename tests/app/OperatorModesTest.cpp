@@ -209,7 +209,7 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     EXPECT_EQ(report["lastDocIdAfter"].toInt(), 24);
     EXPECT_FALSE(report["wouldPassMaximum"].toBool());
     EXPECT_EQ(report["blocking"].toInt(), 3);
-    EXPECT_FALSE(report["locked"].toBool());
+    EXPECT_TRUE(report["readUnlocked"].toBool());
     const QJsonArray files = report["files"].toArray();
     ASSERT_EQ(files.size(), 2);
     const std::map<QString, std::pair<int, int>> counts{{"missingImages", {0, 1}},
