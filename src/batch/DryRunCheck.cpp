@@ -81,8 +81,9 @@ public:
 
     void taken(const std::string& destination)
     {
-        // Without Allow Duplicates the question that follows is the finding.
-        if (m_current && m_settings.mAllowDupes)
+        // Without Allow Duplicates the question that follows is the finding; a full-text file's taken place
+        // stops the run, and its error is the finding.
+        if (m_current && m_settings.mAllowDupes && !destination.ends_with(".PVFULLTEXT"))
             (*m_current)[CheckKind::TakenDestination].add(line(), destination +
                                                                       " is taken; the image would get a numbered name");
     }

@@ -70,6 +70,20 @@ std::map<std::string, std::string> snapshot(const std::string& root)
     return entries;
 }
 
+// Images in the datagroup under a numbered name ("1-0001.tif"), as Allow Duplicates gives them.
+long numberedImages(const std::string& datagroup)
+{
+    long count = 0;
+    if (!fs::exists(datagroup))
+        return 0;
+    for (const auto& entry : fs::recursive_directory_iterator(datagroup)) {
+        const std::string name = entry.path().filename().string();
+        const size_t dash = name.rfind('-');
+        count += dash != std::string::npos && name.size() > dash + 5 && name.compare(dash + 5, 4, ".tif") == 0 ? 1 : 0;
+    }
+    return count;
+}
+
 std::string existingXml(long documents)
 {
     std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<REZI_DATAGRP><DGNUMBER>1</DGNUMBER>"
@@ -306,6 +320,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         UnattendedPrompter unused;
 
         const auto before = snapshot(dir.path());
+        const long numberedBefore = numberedImages(dir / "out/EXMP0001");
         RunFlags checkFlags;
         CommandContext checkCtx{settings, configFile, checkFlags, services.fileTools, unused, host, dialog};
         const CheckReport report = CheckBatch(checkCtx);
@@ -330,6 +345,11 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
             checked.push_back(message.caption + ": " + message.text);
         EXPECT_EQ(checked, run) << "the check's messages are not the run's";
         EXPECT_EQ(report.imagesMoved, moves.images);
+        long numbered = 0;
+        for (const IndexFileCheck& file : report.files)
+            numbered += settings.mAllowDupes ? file[CheckKind::TakenDestination].count : 0;
+        EXPECT_EQ(numbered, numberedImages(dir / "out/EXMP0001") - numberedBefore)
+            << "images the check says would get a numbered name";
         EXPECT_EQ(report.fullTextsMoved, moves.fullTexts);
         const bool runExitsZero =
             outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
