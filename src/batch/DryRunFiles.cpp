@@ -1,14 +1,13 @@
 #include "batch/DryRunFiles.h"
 
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/NameOrder.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tollavar {
 
@@ -192,7 +191,7 @@ void DryRunFiles::checkWritable(const std::string& path, const char* operation) 
     struct stat st
     {
     };
-    if (::lstat(files::nativePath(path).c_str(), &st) == 0) {
+    if (files::statusOf(files::nativePath(path), st)) {
         if (S_ISDIR(st.st_mode))
             throw systemFailure(EISDIR, operation, path);
         return;

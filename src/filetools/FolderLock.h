@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <optional>
 #include <string>
 
@@ -29,10 +31,10 @@ public:
     // nothing removed when it is let go. Nothing when there is no lock file.
     std::optional<State> tryAcquireExisting(const std::string& lockFile);
     void release() noexcept;
-    bool held() const noexcept { return m_fd >= 0; }
+    bool held() const noexcept { return m_fd.isOpen(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::string m_path;
     bool m_removeOnRelease = true;
 };
