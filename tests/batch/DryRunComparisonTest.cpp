@@ -41,15 +41,19 @@ public:
     std::vector<Message> seen;
 };
 
-struct MoveCount : ConversionObserver
+struct RunFacts : ConversionObserver
 {
     void indexFileEnded(const IndexFileFacts& facts, bool) override
     {
         images += facts.imagesMoved;
         fullTexts += facts.fullTextsMoved;
+        documents += facts.documentsAdded;
+        lastDocId = facts.lastDocId > 0 ? facts.lastDocId : lastDocId;
     }
     long images = 0;
     long fullTexts = 0;
+    long documents = 0;
+    long lastDocId = 0;
 };
 
 // Every entry below the folder with its kind, bytes and modification time.
@@ -329,7 +333,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
 
         UnattendedPrompter prompter;
         RunFlags flags;
-        MoveCount moves;
+        RunFacts moves;
         CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
         ctx.progress = &moves;
         const ConvertOutcome outcome = mConvert_Click(ctx);
@@ -351,6 +355,13 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         EXPECT_EQ(numbered, numberedImages(dir / "out/EXMP0001") - numberedBefore)
             << "images the check says would get a numbered name";
         EXPECT_EQ(report.fullTextsMoved, moves.fullTexts);
+        long documents = 0;
+        for (const IndexFileCheck& file : report.files)
+            documents += file.documents;
+        EXPECT_EQ(documents, moves.documents);
+        if (moves.lastDocId > 0) {
+            EXPECT_EQ(report.lastDocIdAfter, moves.lastDocId);
+        }
         const bool runExitsZero =
             outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
         EXPECT_EQ(report.exitStatus() == 0, runExitsZero && !asked);
