@@ -83,7 +83,11 @@ const DryRunFiles::State* DryRunFiles::stateOf(std::string_view path) const
 
 void DryRunFiles::set(std::string_view path, State state)
 {
-    const PathKey key = keyOf(path);
+    set(keyOf(path), path, state);
+}
+
+void DryRunFiles::set(const PathKey& key, std::string_view path, State state)
+{
     auto [changed, added] = m_changed.insert_or_assign(key.path, state);
     (void)changed;
     if (!added)
@@ -147,16 +151,22 @@ files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::Fil
 {
     // The placer found the source in its folder's listing or by lstat; only an earlier move of this run
     // can have taken it since.
-    if (const State* source = stateOf(from.shown); source && *source == State::Gone)
+    const PathKey source = keyOf(from.shown);
+    if (const auto known = m_changed.find(source.path); known != m_changed.end() && known->second == State::Gone)
         return files::MoveOutcome::SourceMissing;
+    const PathKey destination = keyOf(to.shown);
+    const auto known = m_changed.find(destination.path);
     int error = 0;
-    if (kindOfEntry(to.folder, to.name, to.shown, error) != files::EntryKind::Missing) {
+    const bool taken = known != m_changed.end()
+                           ? known->second == State::Present
+                           : FileEffects::kindOfEntry(to.folder, to.name, to.shown, error) != files::EntryKind::Missing;
+    if (taken) {
         if (m_onTaken)
             m_onTaken(to.shown);
         return files::MoveOutcome::DestinationTaken;
     }
-    set(from.shown, State::Gone);
-    set(to.shown, State::Present);
+    set(source, from.shown, State::Gone);
+    set(destination, to.shown, State::Present);
     if (m_onFullText && to.shown.ends_with(".PVFULLTEXT"))
         m_onFullText(from.shown, to.shown);
     return files::MoveOutcome::Moved;

@@ -63,6 +63,7 @@ private:
     static PathKey keyOf(std::string_view path);
     const State* stateOf(std::string_view path) const;
     void set(std::string_view path, State state);
+    void set(const PathKey& key, std::string_view path, State state);
     // A file the run would create or replace at `path`: the failures the disk would give, raised alike.
     void checkWritable(const std::string& path, const char* operation) const;
 
