@@ -2,6 +2,7 @@
 
 #include "batch/CommandRecord.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,11 @@ struct CommandContext;
 // is raised as a Failure (the command stops); after a reported failure the command goes on. A journal
 // whose writer may still be running is left alone and raised as a Failure. Without a journal it does
 // nothing. The caller holds the datagroup's lock. Returns the index file whose conversion it finished
-// (its save had been reached), else "".
+// (its save had been reached), else "". Such a file is handed to `noteFinished` while the journal still
+// stands, so that a kill right after the journal is gone cannot make the file look unconverted.
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                                  const std::string& markerPath);
+                                  const std::string& markerPath,
+                                  const std::function<void(const std::string& indexFile)>& noteFinished = {});
 
 // A command killed after it had advanced past `previousFolder` (the datagroup numbered one below the
 // configuration's) may have left there its last journal, whose work is done, its record and its lock file.

@@ -91,11 +91,25 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
 void ImagePlacer::destinationInto(std::string_view below, std::string_view imagePath, files::FileAt& to)
 {
     const std::string_view folder = folderPart(below);
-    files::RootFolder::Folder found = m_destinations.open(folder, true);
-    if (found.reach == files::Reach::Missing && !files::folderExists(nativePath(m_datagroupFolder))) {
+    const auto unmade = [&] {
+        to.folder = -1;
+        to.name.assign(below.substr(folder.empty() ? 0 : folder.size() + 1));
+        to.shown.assign(m_destinationPrefix).append(below);
+    };
+    const bool recording = m_files->recording();
+    if (recording && m_unmadeFolders.find(folder) != m_unmadeFolders.end())
+        return unmade();
+    files::RootFolder::Folder found = m_destinations.open(folder, !recording);
+    if (found.reach == files::Reach::Missing && !m_files->folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
-        m_fileTools.CreateAnyFolder(m_datagroupFolder);
-        found = m_destinations.open(folder, true);
+        m_files->createFolder(m_fileTools, m_datagroupFolder);
+        found = m_destinations.open(folder, !recording);
+    }
+    // A dry run makes no folder: what it would move there is known to its record only.
+    if (recording && found.reach == files::Reach::Missing) {
+        m_files->createFolder(m_fileTools, m_destinationPrefix + std::string(folder));
+        m_unmadeFolders.emplace(folder);
+        return unmade();
     }
     switch (found.reach) {
     case files::Reach::Inside:
@@ -155,13 +169,14 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
         break;
     }
     int error = 0;
-    switch (files::KindOfEntry(found.fd, name, error)) {
+    std::string shown = m_sourcePrefix + below;
+    switch (m_files->kindOfEntry(found.fd, name, shown, error)) {
     case files::EntryKind::File:
-        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
+        return {files::FileAt{found.fd, std::move(name), std::move(shown)}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
-        throw systemFailure(error, "Find File", m_sourcePrefix + below);
+        throw systemFailure(error, "Find File", shown);
     case files::EntryKind::Missing:
         return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:
@@ -181,7 +196,7 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
     SourceLookup found;
     for (std::string& name : names) {
         int error = 0;
-        switch (files::KindOfEntry(folderFd, name, error)) {
+        switch (m_files->kindOfEntry(folderFd, name, shownFolder + name, error)) {
         case files::EntryKind::File:
             found.otherCase.push_back(std::move(name));
             break;
@@ -253,9 +268,8 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
         int error = 0;
-        const files::EntryKind kind = found.reach == files::Reach::Inside
-                                          ? files::KindOfEntry(found.fd, namePart(below), error)
-                                          : files::EntryKind::Missing;
+        const files::EntryKind kind = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
+                                                           namePart(below), m_destinationPrefix + below, error);
         if (kind == files::EntryKind::Failed)
             throw systemFailure(error, "Find File", m_destinationPrefix + below);
         if (kind == files::EntryKind::Missing) {
@@ -302,7 +316,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    switch (files::MoveFileAt(from, to, m_recorder)) {
+    switch (m_files->move(from, to, m_recorder)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
         if (m_recorder)
@@ -358,7 +372,7 @@ void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& t
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = files::MoveFileAt(from, to, m_recorder);
+    const files::MoveOutcome outcome = m_files->move(from, to, m_recorder);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {
@@ -379,6 +393,10 @@ bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt&
 {
     if (m_takenDestinations.contains(below))
         return false;
+    int error = 0;
+    // A dry run's record knows what the disk's listing cannot.
+    if (m_files->recording())
+        return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
     switch (m_destinationListings.look(folderPart(below), to.folder, to.name)) {
     case files::FolderListings::Seen::NotSeen:
         return true;
@@ -387,8 +405,7 @@ bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt&
     case files::FolderListings::Seen::Unknown:
         break;
     }
-    int error = 0;
-    return files::KindOfEntry(to.folder, to.name, error) == files::EntryKind::Missing;
+    return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
 }
 
 ImagePlacer::Span ImagePlacer::keep(std::string_view text)
@@ -462,7 +479,7 @@ void ImagePlacer::finishMoves()
         from.folder = source.fd;
         from.name.assign(fromBelow.substr(folder.empty() ? 0 : folder.size() + 1));
         destinationInto(kept(toSpan), imagePath, to);
-        return files::MoveFileAt(from, to, m_recorder);
+        return m_files->move(from, to, m_recorder);
     };
     for (const PendingMove& move : m_pending) {
         const std::string_view imageTo = kept(move.imageTo);
@@ -491,7 +508,7 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
 {
     const files::FileAt existing = destinationAt(destinationBelow, imagePath);
     int error = 0;
-    const files::EntryKind kind = files::KindOfEntry(existing.folder, existing.name, error);
+    const files::EntryKind kind = m_files->kindOfEntry(existing.folder, existing.name, existing.shown, error);
     if (kind == files::EntryKind::Missing)
         return;
     if (kind == files::EntryKind::Failed)
@@ -502,11 +519,11 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
                                       (n == 0 ? std::string() : "-" + std::to_string(n));
         const std::string asideBelow = folderBelow.empty() ? asideName : folderBelow + "/" + asideName;
         const files::FileAt aside{existing.folder, asideName, m_destinationPrefix + asideBelow};
-        if (files::KindOfEntry(aside.folder, aside.name, error) != files::EntryKind::Missing)
+        if (m_files->kindOfEntry(aside.folder, aside.name, aside.shown, error) != files::EntryKind::Missing)
             continue;
         if (m_recorder)
             m_recorder->beforeSetAside(existing.shown, aside.shown);
-        switch (files::MoveFileAt(existing, aside)) {
+        switch (m_files->move(existing, aside)) {
         case files::MoveOutcome::Moved:
             m_replaced.push_back({destinationBelow, asideName, sourceBelow, image});
             return;
@@ -523,7 +540,8 @@ void ImagePlacer::discardReplaced()
     for (const Replaced& replaced : m_replaced) {
         const files::RootFolder::Folder folder = m_destinations.open(folderPart(replaced.destinationBelow));
         if (folder.reach == files::Reach::Inside)
-            files::DeleteFileAt(folder.fd, replaced.asideName, m_destinationPrefix + replaced.destinationBelow);
+            m_files->deleteAt(
+                files::FileAt{folder.fd, replaced.asideName, m_destinationPrefix + replaced.destinationBelow});
     }
     m_replaced.clear();
 }
@@ -539,13 +557,12 @@ void ImagePlacer::restoreReplaced()
         if (!it->sourceBelow.empty()) {
             const files::RootFolder::Folder source = m_sources.open(folderPart(it->sourceBelow), true);
             if (source.reach == files::Reach::Inside &&
-                files::MoveFileAt(
-                    current, files::FileAt{source.fd, namePart(it->sourceBelow), m_sourcePrefix + it->sourceBelow}) ==
-                    files::MoveOutcome::Moved &&
+                m_files->move(current, files::FileAt{source.fd, namePart(it->sourceBelow),
+                                                     m_sourcePrefix + it->sourceBelow}) == files::MoveOutcome::Moved &&
                 it->image)
                 --m_movedCount;
         }
-        files::MoveFileAt(files::FileAt{folder.fd, it->asideName, current.shown}, current);
+        m_files->move(files::FileAt{folder.fd, it->asideName, current.shown}, current);
     }
     m_replaced.clear();
 }
@@ -562,7 +579,7 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
         m_recorder->beforeMove(fullText->shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to, m_recorder);
+    const files::MoveOutcome outcome = m_files->move(*fullText, to, m_recorder);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {
