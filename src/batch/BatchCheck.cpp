@@ -7,6 +7,7 @@
 #include "engine/ConversionObserver.h"
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/DatagroupXmlText.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/NameExtension.h"
@@ -84,16 +85,16 @@ public:
     {
         if (!m_refused.empty())
             return;
-        if (!XmlCanCarry(name))
+        if (!datagroupxml::xmlCanCarry(name))
             m_refused = "field name '" + std::string(name) + "'";
-        else if (!XmlCanCarry(value))
+        else if (!datagroupxml::xmlCanCarry(value))
             m_refused = "field '" + std::string(name) + "'";
     }
 
 private:
     void note(std::string_view value, const char* what)
     {
-        if (m_refused.empty() && !XmlCanCarry(value))
+        if (m_refused.empty() && !datagroupxml::xmlCanCarry(value))
             m_refused = what;
     }
 
@@ -166,7 +167,7 @@ private:
                                          m_s.txtNAME};
             for (const std::string* value :
                  {&header.dgNumber, &header.companyName, &header.companyId, &header.projectId, &header.projectName}) {
-                if (!XmlCanCarry(*value))
+                if (!datagroupxml::xmlCanCarry(*value))
                     m_report.problems.push_back("The datagroup's header value \"" + *value +
                                                 "\" holds a character XML cannot carry");
             }
@@ -211,7 +212,7 @@ private:
         }
         if (!m_report.xmlExists) {
             for (size_t i = 0; i < m_names.size() && i < types.size(); ++i)
-                if (!XmlCanCarry(m_names[i]) || !XmlCanCarry(types[i]))
+                if (!datagroupxml::xmlCanCarry(m_names[i]) || !datagroupxml::xmlCanCarry(types[i]))
                     m_report.problems.push_back("Field '" + m_names[i] + "' has a name or type that XML cannot carry");
         }
     }

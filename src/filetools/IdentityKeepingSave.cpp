@@ -2,6 +2,7 @@
 
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 
 #include <cerrno>

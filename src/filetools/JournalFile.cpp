@@ -2,6 +2,7 @@
 
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
 
@@ -102,7 +103,7 @@ void JournalFile::create(const std::string& staging, const std::string& path, st
     m_fd = fd.release();
     m_path = path;
     // The name must outlive a power cut as well as the bytes.
-    posix::syncFolder(posix::folderOf(path));
+    posix::syncFolder(folderOf(path));
 }
 
 char* JournalFile::mapAtLeast(size_t size)
@@ -204,7 +205,7 @@ std::string SetJournalAside(const std::string& path)
         // A hard link never replaces: the first free number wins even against a second recovery.
         if (::link(path.c_str(), aside.c_str()) == 0) {
             ::unlink(path.c_str());
-            posix::syncFolder(posix::folderOf(path));
+            posix::syncFolder(folderOf(path));
             return aside;
         }
         if (errno == EEXIST)
@@ -216,7 +217,7 @@ std::string SetJournalAside(const std::string& path)
             continue;
         if (::rename(path.c_str(), aside.c_str()) != 0)
             fail("Rename File", aside);
-        posix::syncFolder(posix::folderOf(path));
+        posix::syncFolder(folderOf(path));
         return aside;
     }
 }
@@ -236,7 +237,7 @@ void WriteWholeFile(const std::string& staging, const std::string& path, std::st
         ::unlink(staging.c_str());
         throw;
     }
-    posix::syncFolder(posix::folderOf(path));
+    posix::syncFolder(folderOf(path));
 }
 
 ProcessStamp CurrentProcessStamp()

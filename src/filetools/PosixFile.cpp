@@ -19,16 +19,6 @@ Fd::~Fd()
         ::close(fd);
 }
 
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 void syncFd(int fd, const std::string& path)
 {
     faults::checkpoint("Sync File", path);

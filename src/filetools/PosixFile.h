@@ -26,9 +26,6 @@ struct Fd
     }
 };
 
-// The folder part of a "/"-separated path: "." for a bare name, "/" directly under the root.
-std::string folderOf(const std::string& path);
-
 void syncFd(int fd, const std::string& path);
 
 // Makes a rename or a new name in `folder` durable. Some file systems refuse to sync a folder; the
