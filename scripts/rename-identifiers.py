@@ -14,7 +14,9 @@ changes nothing.
 
 --layer applies only the renames of the names that layer declares, in every file that uses them, so
 that the tree builds after each layer; without it, every rename is applied. PATH limits the run to
-those files or folders; by default it covers src/ tests/ bench/ fuzz/. --check changes no file: it lists what would change and exits 1 if anything
+those files or folders; by default it covers src/ tests/ bench/ fuzz/. The files it changed are then
+formatted with clang-format-14 (--no-format leaves them as renamed), since a longer or shorter name
+moves line breaks. --check changes no file: it lists what would change and exits 1 if anything
 would. A file that holds a bare name to rename and, bare too, the name it would get (a local, a
 declaration) is reported and nothing is renamed: choose another name.
 """
@@ -23,6 +25,8 @@ import argparse
 import fnmatch
 import os
 import re
+import shutil
+import subprocess
 import sys
 
 ROOTS = ("src", "tests", "bench", "fuzz")
@@ -229,6 +233,7 @@ def main():
     parser.add_argument("--map", default=os.path.join(repo, "scripts", "identifier-renames.txt"))
     parser.add_argument("--layer", action="append", help="only the renames of this layer's names")
     parser.add_argument("--check", action="store_true", help="change nothing; exit 1 if a file would change")
+    parser.add_argument("--no-format", action="store_true", help="do not run clang-format-14 on changed files")
     parser.add_argument("paths", nargs="*", default=list(ROOTS))
     args = parser.parse_args()
     renames = read_map(args.map)
@@ -263,6 +268,12 @@ def main():
         if not args.check:
             with open(os.path.join(repo, path), "w", encoding="utf-8", newline="") as f:
                 f.write(renamed)
+    if changed and not args.check and not args.no_format:
+        formatter = shutil.which("clang-format-14")
+        if not formatter:
+            print("clang-format-14 not found: format the renamed files before committing", file=sys.stderr)
+            return 3
+        subprocess.run([formatter, "-i"] + [path for path, _ in changed], cwd=repo, check=True)
     return 1 if args.check and changed else 0
 
 
