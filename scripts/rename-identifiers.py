@@ -149,7 +149,13 @@ def tokens(text):
             end = literal_end(text, i)
             yield i, end, "skip"
             i = end
+        elif c in ".-:>":
+            yield i, i + 1, "punct"
+            i += 1
+        elif c.isspace():
+            i += 1
         else:
+            yield i, i + 1, "punct"
             i += 1
 
 
@@ -192,10 +198,22 @@ def rename_words(text, table):
     return IDENTIFIER.sub(renamed, text)
 
 
+def member_flags(text):
+    """Yields (start, end, kind, member) over the tokens; comments do not count as what precedes a name."""
+    before = ""  # the last two characters of code, whitespace and comments left out
+    for start, end, kind in tokens(text):
+        member = kind == "id" and (before.endswith(".") or before in ("->", "::"))
+        yield start, end, kind, member
+        if kind == "punct":
+            before = (before + text[start])[-2:] if before and before[-1] in "-:" else text[start]
+        elif kind != "comment":
+            before = " "
+
+
 def rename_text(text, table):
     out, last = [], 0
-    for start, end, kind in tokens(text):
-        new = table.new_name(text[start:end], is_member(text, start)) if kind == "id" else None
+    for start, end, kind, member in member_flags(text):
+        new = table.new_name(text[start:end], member) if kind == "id" else None
         if new:
             out.append(text[last:start])
             out.append(new)
@@ -211,7 +229,7 @@ def rename_text(text, table):
 
 
 def bare_identifiers_in(text):
-    return {text[s:e] for s, e, kind in tokens(text) if kind == "id" and not is_member(text, s)}
+    return {text[s:e] for s, e, kind, member in member_flags(text) if kind == "id" and not member}
 
 
 def files_under(repo, paths):
