@@ -14,7 +14,7 @@ changes nothing.
 
 --layer applies only the renames of the names that layer declares, in every file that uses them, so
 that the tree builds after each layer; without it, every rename is applied. PATH limits the run to
-those files or folders; by default it covers src/ tests/ bench/ fuzz/. The files it changed are then
+those files or folders; by default it covers src/ tests/ bench/ fuzz/ docs/. The files it changed are then
 formatted with clang-format-14 (--no-format leaves them as renamed), since a longer or shorter name
 moves line breaks. --check changes no file: it lists what would change and exits 1 if anything
 would. A file that holds a bare name to rename and, bare too, the name it would get (a local, a
@@ -29,7 +29,7 @@ import shutil
 import subprocess
 import sys
 
-ROOTS = ("src", "tests", "bench", "fuzz")
+ROOTS = ("src", "tests", "bench", "fuzz", "docs")
 EXTENSIONS = (".h", ".hpp", ".cpp", ".cc", ".cxx", ".inc")
 IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 PP_NUMBER = re.compile(r"\.?[0-9](?:[eEpP][+-]|'[0-9A-Za-z_]|[0-9A-Za-z_.])*")
