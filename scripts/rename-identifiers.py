@@ -265,7 +265,7 @@ def main():
         table = Table([r for r in renames if r.applies_to(path)], set(args.layer or []))
         if not table:
             continue
-        with open(os.path.join(repo, path), encoding="utf-8", newline="") as f:
+        with open(os.path.join(repo, path), encoding="utf-8", errors="surrogateescape", newline="") as f:
             text = f.read()
         renamed = rename_text(text, table)
         if renamed == text:
@@ -284,7 +284,7 @@ def main():
     for path, renamed in changed:
         print(("would rename in " if args.check else "renamed in ") + path)
         if not args.check:
-            with open(os.path.join(repo, path), "w", encoding="utf-8", newline="") as f:
+            with open(os.path.join(repo, path), "w", encoding="utf-8", errors="surrogateescape", newline="") as f:
                 f.write(renamed)
     if changed and not args.check and not args.no_format:
         formatter = shutil.which("clang-format-14")
