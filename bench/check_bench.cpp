@@ -6,8 +6,8 @@
 
 #include "BatchGenerator.h"
 #include "BenchServices.h"
-#include "batch/BatchCheck.h"
 #include "batch/CommandContext.h"
+#include "batch/DryRunCheck.h"
 #include "batch/FileDialog.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"

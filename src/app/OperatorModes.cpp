@@ -8,9 +8,9 @@
 #include "app/SystemdNotifier.h"
 #include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
-#include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
+#include "batch/DryRunCheck.h"
 #include "batch/RunHistory.h"
 #include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
@@ -155,7 +155,9 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
 
     int status = ExitStatus::StartupFailed;
     const auto operate = [&](CommandContext& ctx) {
-        if (prompter.configUnreadable())
+        // A configuration named with /c: that does not exist is no failure of the run: it goes on with
+        // the defaults, and so does its check.
+        if (options.watch && prompter.configUnreadable())
             return ConvertOutcome{};
         if (options.watch) {
             status = runWatch(ctx, options, *watchSignals, prompter);
@@ -163,10 +165,10 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const BatchCheckReport report = CheckBatch(ctx);
+            const CheckReport report = CheckBatch(ctx);
             ctx.progress = nullptr;
             std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
-            status = report.blockingCount() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
+            status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }
         return ConvertOutcome{};
     };
@@ -179,7 +181,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
                                                       : " needs a configuration file to work from\n");
         return ExitStatus::StartupFailed;
     }
-    if (prompter.configUnreadable()) {
+    if ((options.watch && prompter.configUnreadable()) || start.exitStatus == ExitStatus::StartupFailed) {
         std::cerr << "tollavar: the configuration cannot be read\n";
         return ExitStatus::StartupFailed;
     }

@@ -1,22 +1,21 @@
 #include "batch/ConfigFile.h"
 
 #include "batch/CommandContext.h"
+#include "batch/CommandPorts.h"
 #include "batch/ConfigFileState.h"
 #include "batch/FileDialog.h"
 #include "engine/ConversionSettings.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
+#include "filetools/FileEffects.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/TextReplace.h"
 #include "filetools/Windows1252.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tollavar {
 
@@ -28,35 +27,6 @@ constexpr const char* kFormatVersion = "7";
 // The classic numbers for the two ways the fixed part of a file can be wrong.
 constexpr int kTypeMismatch = 13;
 constexpr int kInputPastEndOfFile = 62;
-
-// True when `path` is a regular file this process may write that holds exactly `bytes`. Anything in the
-// way (missing, unreadable, read-only, another size) says no, and the save goes ahead and reports it.
-// The plain calls are deliberate: looking is no file operation a fault plan should count.
-bool holdsExactly(const std::string& path, std::string_view bytes)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st
-    {
-    };
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == bytes.size();
-    // One byte more than expected is asked for, so that a file grown meanwhile does not compare equal.
-    std::string held(bytes.size() + 1, '\0');
-    size_t filled = 0;
-    while (same) {
-        const ssize_t n = ::read(fd, held.data() + filled, held.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        filled += static_cast<size_t>(n);
-        if (filled == held.size())
-            same = false;
-    }
-    ::close(fd);
-    return same && std::string_view(held.data(), filled) == bytes;
-}
 
 // "True"/"False" in any case, or a number: zero is off, anything else on. The digits decide rather than
 // a floating-point conversion, which would follow the user's locale once the window has set it.
@@ -277,8 +247,11 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
             ctx.ConfigFile = path;
         }
         std::string bytes = SerializeConfig(ctx.settings);
-        files::writeFileAtomic(path, bytes);
-        RememberConfigFile(ctx, path, std::move(bytes));
+        files::FileEffects& effects = PortsOf(ctx).files();
+        effects.writeWhole(path, bytes);
+        // What a dry run would have written is not on the disk to compare with later.
+        if (!effects.recording())
+            RememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
         reportFailure(ctx, failure, "Error Saving Config File");
@@ -289,7 +262,7 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
 bool SaveConfigIfChanged(CommandContext& ctx, const std::string& FileName)
 {
     std::string bytes = SerializeConfig(ctx.settings);
-    if (!FileName.empty() && holdsExactly(FileName, bytes)) {
+    if (!FileName.empty() && files::holdsExactly(FileName, bytes)) {
         RememberConfigFile(ctx, FileName, std::move(bytes));
         return true;
     }

@@ -5,6 +5,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/DocumentStore.h"
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
@@ -14,6 +15,7 @@
 #include "engine/StopRequest.h"
 #include "engine/XmlSave.h"
 #include "filetools/Failure.h"
+#include "filetools/FileEffects.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/FolderListing.h"
@@ -113,11 +115,12 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
                            "Undo Changes?", MessageIcon::None, MessageButtons::YesNo};
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
+    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
     if (context.prompter.ask(question) == MessageAnswer::Yes) {
         // A copy, not a second name: a file with two names is restored in place, through both.
         if (files::fileExists(nativeXml))
-            files::writeFileAtomic(nativeBackup, files::readAll(nativeXml));
-        files::writeFileAtomic(nativeXml, originalText);
+            effects.writeWhole(nativeBackup, files::readAll(nativeXml));
+        effects.writeWhole(nativeXml, originalText);
         // A replaced image is named by the documents just restored: it comes back to its place.
         if (placer)
             placer->restoreReplaced();
@@ -129,7 +132,7 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
                                          "Canceled Batch", MessageIcon::None, MessageButtons::Ok});
         return true;
     }
-    files::writeFileAtomic(nativeBackup, originalText);
+    effects.writeWhole(nativeBackup, originalText);
     return false;
 }
 
@@ -170,6 +173,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
     bool reopened = false;
     ConversionObserver* const observer = context.observer;
     FactsReport report(observer);
+    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
     long firstNewDocId = 0;
     long dropped = 0; // documents the user chose to leave out: their DOCIDs stay unused
     const auto countMoves = [&] {
@@ -199,12 +203,12 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         try {
             context.host.setStatusPanel(1, FileTools::GetFName(indexFile));
             const std::string xmlFolder = FileTools::GetFPath(xmlFile);
-            if (!xmlFolder.empty() && !files::folderExists(files::nativePath(xmlFolder)))
-                context.fileTools.CreateAnyFolder(xmlFolder);
+            if (!xmlFolder.empty() && !effects.folderExists(files::nativePath(xmlFolder)))
+                effects.createFolder(context.fileTools, xmlFolder);
 
             const std::string nativeXml = files::nativePath(xmlFile);
             bool startNew = true;
-            if (files::fileExists(nativeXml)) {
+            if (effects.fileExists(nativeXml)) {
                 step = 2;
                 while (context.fileTools.IsFileInUse(xmlFile)) {
                     if (StopRequested())
@@ -236,7 +240,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                             context.flags.BatchCanceled = true;
                             return false;
                         }
-                        files::deleteFile(nativeXml);
+                        effects.deleteFile(nativeXml);
                     } else {
                         originalText = std::move(bytes);
                         document->parseExisting(originalText);
@@ -250,11 +254,11 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 context.journal->begin(indexFile, xmlFile, imageFolder, originalText);
             if (!startNew) {
                 step = 4;
-                heldXml.openForAppend(nativeXml);
+                effects.holdOpen(heldXml, nativeXml);
                 step = 5;
             } else {
                 step = 6;
-                heldXml.openForAppend(nativeXml);
+                effects.holdOpen(heldXml, nativeXml);
             }
 
             step = 7;
@@ -281,6 +285,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             if (observer) {
                 report.facts.bytes = static_cast<long long>(reader->bytes().size());
                 report.facts.fingerprint = files::contentFingerprint(reader->bytes());
+                report.facts.encoding = reader->encodingName();
                 observer->indexFileStarted(indexFile, observer->wantsLineCount() ? reader->countLines() : -1);
             }
             step = 11;
@@ -293,7 +298,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             firstNewDocId = lastDocId + 1;
 
             placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
-            placer->setRecorder(context.journal);
+            placer->setRecorder(context.journal ? static_cast<MoveRecorder*>(context.journal) : context.moves);
+            placer->setFileEffects(effects);
             if (context.folderListings)
                 placer->shareListings(context.folderListings->below(files::nativePath(imageFolder)));
             DocumentSink sink(*document, context.host);
@@ -333,10 +339,14 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             step = 18;
             heldXml.close();
             step = 19;
-            SaveXml(context, *document, nativeXml, lastDocId, originalText);
+            bool onDisk = true;
+            if (context.documents)
+                onDisk = context.documents->save(context, *document, nativeXml, lastDocId, originalText);
+            else
+                SaveXml(context, *document, nativeXml, lastDocId, originalText);
             placer->discardReplaced();
             if (context.datagroupCache)
-                context.datagroupCache->keep(nativeXml, std::move(document));
+                context.datagroupCache->keep(nativeXml, std::move(document), onDisk);
             countMoves();
             if (lastDocId >= firstNewDocId) {
                 report.facts.firstDocId = firstNewDocId;

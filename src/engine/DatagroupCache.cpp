@@ -1,6 +1,7 @@
 #include "engine/DatagroupCache.h"
 
 #include "engine/DatagroupDocument.h"
+#include "filetools/FileStatus.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +15,7 @@ bool DatagroupCache::identify(const std::string& path, Identity& identity)
     struct stat status
     {
     };
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!files::statusOf(path, status) || !S_ISREG(status.st_mode))
         return false;
     identity = Identity{status.st_dev,          status.st_ino,         status.st_size,        status.st_mtim.tv_sec,
                         status.st_mtim.tv_nsec, status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
@@ -25,15 +26,18 @@ std::unique_ptr<DatagroupDocument> DatagroupCache::take(const std::string& path)
 {
     std::unique_ptr<DatagroupDocument> document = std::move(m_document);
     Identity now;
-    if (!document || path != m_path || !identify(path, now) || !(now == m_identity))
+    if (!document || path != m_path)
+        return nullptr;
+    if (m_onDisk && (!identify(path, now) || !(now == m_identity)))
         return nullptr;
     return document;
 }
 
-void DatagroupCache::keep(const std::string& path, std::unique_ptr<DatagroupDocument> document)
+void DatagroupCache::keep(const std::string& path, std::unique_ptr<DatagroupDocument> document, bool onDisk)
 {
     m_document.reset();
-    if (!identify(path, m_identity))
+    m_onDisk = onDisk;
+    if (onDisk && !identify(path, m_identity))
         return;
     m_path = path;
     m_document = std::move(document);

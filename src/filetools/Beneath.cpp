@@ -1,8 +1,8 @@
 #include "filetools/Beneath.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/FileSystem.h"
+#include "filetools/SystemCall.h"
 
 #include <atomic>
 #include <cerrno>
@@ -75,8 +75,7 @@ FolderBeneath walkBeneath(int rootFd, std::string_view relative, bool create, st
         }
         int fd = ::openat(current(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && create) {
-            faults::checkpoint("Create Folder", shown);
-            if (::mkdirat(current(), part.c_str(), 0777) != 0 && errno != EEXIST)
+            if (sys::mkdirat("Create Folder", current(), part.c_str(), 0777) != 0 && errno != EEXIST)
                 throw systemFailure(errno, "Create Folder", shown);
             fd = ::openat(current(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
@@ -112,27 +111,6 @@ FolderBeneath walkBeneath(int rootFd, std::string_view relative, bool create, st
 }
 
 } // namespace
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
-{
-    if (this != &other)
-        reset(other.release());
-    return *this;
-}
-
-int UniqueFd::release() noexcept
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void UniqueFd::reset(int fd) noexcept
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
 
 bool LeavesByItsText(std::string_view path)
 {
@@ -219,42 +197,6 @@ EntryKind KindOfEntry(int folderFd, const std::string& name, int& error)
     if (S_ISLNK(st.st_mode))
         return EntryKind::Link;
     return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
-}
-
-PathCheck CheckBeneath(const std::string& folder, std::string_view relative)
-{
-    if (LeavesByItsText(relative))
-        return PathCheck::Leaves;
-    const std::string below = RelativeBelow(relative);
-    const size_t slash = below.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : below.substr(0, slash);
-    const std::string name = slash == std::string::npos ? below : below.substr(slash + 1);
-    RootFolder root(folder);
-    const RootFolder::Folder found = root.open(dir);
-    switch (found.reach) {
-    case Reach::Inside:
-        break;
-    case Reach::Missing:
-        return PathCheck::Missing;
-    case Reach::Leaves:
-        return PathCheck::Leaves;
-    case Reach::Failed:
-        throw systemFailure(found.error, "Find File", JoinBelow(folder, relative));
-    }
-    int error = 0;
-    switch (KindOfEntry(found.fd, name, error)) {
-    case EntryKind::File:
-        return PathCheck::File;
-    case EntryKind::Missing:
-        return PathCheck::Missing;
-    case EntryKind::Link:
-        return PathCheck::Leaves;
-    case EntryKind::Other:
-        break;
-    case EntryKind::Failed:
-        throw systemFailure(error, "Find File", JoinBelow(folder, relative));
-    }
-    return PathCheck::NotAFile;
 }
 
 RootFolder::RootFolder(std::string folder) : m_path(std::move(folder))

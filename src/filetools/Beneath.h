@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -14,26 +16,6 @@ inline bool isSeparator(char c)
 {
     return c == '/' || c == '\\';
 }
-
-// A descriptor that closes itself.
-class UniqueFd
-{
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const noexcept { return m_fd; }
-    int release() noexcept;
-    void reset(int fd = -1) noexcept;
-
-private:
-    int m_fd = -1;
-};
 
 // Where a relative path leads.
 enum class Reach
@@ -80,16 +62,6 @@ enum class EntryKind
 
 // What the name is in the folder, by lstat: nothing is opened, so a FIFO cannot block.
 EntryKind KindOfEntry(int folderFd, const std::string& name, int& error);
-
-// What `relative` names beneath `folder`, for reports of paths that would be refused.
-enum class PathCheck
-{
-    File,
-    Missing,
-    NotAFile,
-    Leaves,
-};
-PathCheck CheckBeneath(const std::string& folder, std::string_view relative);
 
 // A root folder with the subfolders already resolved beneath it kept open: most lines of a batch share
 // their folder, so each costs one lookup, not one walk.

@@ -1,21 +1,22 @@
 #include "filetools/FolderReader.h"
 
+#include "filetools/UniqueFd.h"
+
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace tollavar::files {
 
 FolderReader::FolderReader(int folderFd)
 {
     // A descriptor of its own: closedir closes it, and the caller's may be O_PATH, which cannot be read.
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.isOpen())
         return;
-    m_dir = ::fdopendir(fd);
-    if (!m_dir)
-        ::close(fd);
+    m_dir = ::fdopendir(fd.get());
+    if (m_dir)
+        fd.release(); // closedir closes it
 }
 
 FolderReader::~FolderReader()
