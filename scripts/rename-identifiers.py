@@ -232,6 +232,11 @@ def bare_identifiers_in(text):
     return {text[s:e] for s, e, kind, member in member_flags(text) if kind == "id" and not member}
 
 
+def scoped_identifiers_in(text):
+    """Names after "::": a member function defined out of its class hides a free function of its name."""
+    return {text[s:e] for s, e, kind, member in member_flags(text) if kind == "id" and member and text[:s].rstrip().endswith("::")}
+
+
 def files_under(repo, paths):
     for path in paths:
         full = os.path.join(repo, path)
@@ -272,8 +277,9 @@ def main():
             continue
         # A member reached through an object cannot meet a local of the new name; a bare name can.
         bare = bare_identifiers_in(text)
+        taken = bare | scoped_identifiers_in(text)
         clashes += [f"{path}: '{old}' -> '{new}', and '{new}' is there already"
-                    for old in sorted(bare) if (new := table.new_name(old, False)) and new in bare]
+                    for old in sorted(bare) if (new := table.new_name(old, False)) and new in taken]
         changed.append((path, renamed))
 
     for clash in clashes:
