@@ -143,7 +143,7 @@ inline void printMemoryPerDocument(const std::string& work, long smaller, long l
 
 // One Convert command over `files` index files (a "*.idx" item) holding `documents` lines between them,
 // each with its image, into a new datagroup.
-inline Figures convertCommand(const std::string& work, long files, long documents, size_t* xmlSize = nullptr)
+inline Figures measureConvertCommand(const std::string& work, long files, long documents, size_t* xmlSize = nullptr)
 {
     const std::string root = work + "/command-" + std::to_string(files);
     std::filesystem::remove_all(root);
@@ -226,9 +226,9 @@ inline double bareWorkOfManyFiles(const std::string& work, long files, long docu
 
 inline void printManyFilesRatio(const std::string& work, long documents, long files)
 {
-    const Figures one = convertCommand(work, 1, documents);
+    const Figures one = measureConvertCommand(work, 1, documents);
     size_t xmlSize = 0;
-    const Figures many = convertCommand(work, files, documents, &xmlSize);
+    const Figures many = measureConvertCommand(work, files, documents, &xmlSize);
     const double bareOne = bareWorkOfManyFiles(work, 1, documents, xmlSize);
     const double bareMany = bareWorkOfManyFiles(work, files, documents, xmlSize);
     std::printf("many files: %ld documents from 1 index file %.3f s, from %ld files %.3f s; ratio %.2fx "

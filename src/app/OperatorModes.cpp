@@ -20,7 +20,6 @@
 #include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
-#include "ui/StartupHost.h"
 
 #include <chrono>
 #include <csignal>
@@ -64,35 +63,21 @@ private:
     ConversionObserver* m_watchdog = nullptr;
 };
 
-// Start-up's host with no window: the rectangle is read and dropped, the clipboard left alone, so
-// that nothing but the run itself touches anything.
-class WindowlessHost : public StartupHost, public ConversionHost
+// The commands of a run without a window. Its status panels are nowhere: a check shows its progress
+// on the terminal, a watch tells systemd, both through the context's progress observer.
+class WindowlessCommands : private ConversionHost
 {
 public:
-    WindowlessHost(SettingsStore& store, const FileTools& fileTools, Prompter& prompter, FileDialog& dialog)
-        : m_store(store), m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog}
+    WindowlessCommands(const FileTools& fileTools, Prompter& prompter, FileDialog& dialog)
+        : m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog}
     {
     }
+    CommandContext& context() { return m_ctx; }
 
-    CommandContext& commands() override { return m_ctx; }
-    SettingsStore& settingsStore() override { return m_store; }
-    void setWindowLeft(int) override {}
-    void setWindowTop(int) override {}
-    void setWindowWidth(int) override {}
-    void setWindowHeight(int) override {}
-    int windowLeft() const override { return 0; }
-    int windowTop() const override { return 0; }
-    int windowWidth() const override { return 0; }
-    int windowHeight() const override { return 0; }
-    bool isNormalState() const override { return false; }
-    void putOnClipboard(const std::string&) override {}
-    void showSettings() override {}
-
+private:
     void setStatusPanel(int, std::string_view) override {}
     void processPendingEvents() override {}
 
-private:
-    SettingsStore& m_store;
     ConversionSettings m_settings;
     std::string m_configFile;
     RunFlags m_flags;
@@ -166,7 +151,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
     TerminalPrompter terminal(std::cin, std::cerr, false, pause, options.waitSeconds.value_or(600));
     StartupWatchingPrompter prompter(terminal);
     HeadlessFileDialog dialog;
-    WindowlessHost host(store, fileTools, prompter, dialog);
+    WindowlessCommands commands(fileTools, prompter, dialog);
 
     int status = ExitStatus::StartupFailed;
     const auto operate = [&](CommandContext& ctx) {
@@ -187,7 +172,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         }
         return ConvertOutcome{};
     };
-    const StartupResult start = Form_Load(host, argumentText, operate);
+    const StartupResult start = Form_Load(nullptr, commands.context(), argumentText, operate);
     if (start.road == StartRoad::Failed)
         return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {

@@ -9,7 +9,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/SettingsStore.h"
-#include "ui/StartupHost.h"
+#include "ui/StartupWindow.h"
 
 #include <exception>
 #include <iterator>
@@ -45,9 +45,9 @@ void openConfigToRun(CommandContext& ctx, const std::string& path, StartupState&
     state.configToRun = path;
 }
 
-void applySwitch(StartupHost& host, std::string_view argumentText, const CommandArgument& argument, StartupState& state)
+void applySwitch(StartupWindow* window, CommandContext& ctx, std::string_view argumentText,
+                 const CommandArgument& argument, StartupState& state)
 {
-    CommandContext& ctx = host.commands();
     ConversionSettings& s = ctx.settings;
     // Letters are compared exactly: an upper-case letter is no switch.
     if (argument.letter.size() != 1)
@@ -101,7 +101,8 @@ void applySwitch(StartupHost& host, std::string_view argumentText, const Command
         s.mSkipHeader = true;
         break;
     case 'l':
-        host.putOnClipboard(std::string(argumentText));
+        if (window)
+            window->putOnClipboard(std::string(argumentText));
         break;
     default:
         break;
@@ -122,9 +123,9 @@ int readWindowValue(SettingsStore& store, const char* key, const char* defaultVa
 // Applied as stored, even off the screen: the user's last placement wins. A value that is no number
 // stops a start that shows the window; a run that shows none has no use for the rectangle, so a
 // damaged store must not stop it: the value is named in `notices` and the default taken instead.
-void restoreWindowRectangle(StartupHost& host, bool unattended, std::vector<std::string>& notices)
+void restoreWindowRectangle(StartupWindow& window, bool unattended, std::vector<std::string>& notices)
 {
-    SettingsStore& store = host.settingsStore();
+    SettingsStore& store = window.settingsStore();
     const auto value = [&](const char* key, const char* defaultValue) {
         try {
             return readWindowValue(store, key, defaultValue);
@@ -138,15 +139,15 @@ void restoreWindowRectangle(StartupHost& host, bool unattended, std::vector<std:
             return static_cast<int>(ParseInt32(defaultValue).value_or(0));
         }
     };
-    host.setWindowLeft(value("left", "105"));
-    host.setWindowTop(value("top", "105"));
-    host.setWindowWidth(value("width", "5835"));
-    host.setWindowHeight(value("height", "7170"));
+    window.setWindowLeft(value("left", "105"));
+    window.setWindowTop(value("top", "105"));
+    window.setWindowWidth(value("width", "5835"));
+    window.setWindowHeight(value("height", "7170"));
 }
 
-StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
+StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::string_view argumentText,
+                           const ConvertCommandFn& convert)
 {
-    CommandContext& ctx = host.commands();
     LoadDefaults(ctx.settings);
     StartupState state;
 
@@ -159,12 +160,13 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
             firstSwitch = 2;
         }
         for (size_t i = firstSwitch; i < arguments.size(); ++i)
-            applySwitch(host, argumentText, ReadArgument(arguments[i]), state);
+            applySwitch(window, ctx, argumentText, ReadArgument(arguments[i]), state);
     }
-    host.showSettings();
-
     std::vector<std::string> notices;
-    restoreWindowRectangle(host, !state.configToRun.empty() && !state.ManualStart, notices);
+    if (window) {
+        window->showSettings();
+        restoreWindowRectangle(*window, !state.configToRun.empty() && !state.ManualStart, notices);
+    }
 
     if (state.configToRun.empty()) {
         OpenConfig(ctx, "");
@@ -186,40 +188,41 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
     return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed, std::move(notices)};
 }
 
-void reportStartupFailure(StartupHost& host, int code, const std::string& description)
+void reportStartupFailure(CommandContext& ctx, int code, const std::string& description)
 {
-    host.commands().prompter.ask(
-        Message{std::to_string(code) + " - " + description, "Error Loading Tollavar", MessageIcon::Error});
+    ctx.prompter.ask(Message{std::to_string(code) + " - " + description, "Error Loading Tollavar", MessageIcon::Error});
 }
 
 } // namespace
 
-StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
+StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
+                        const ConvertCommandFn& convert)
 {
     StartupResult result{StartRoad::Failed, ExitStatus::StartupFailed};
     try {
-        result = loadAndRoute(host, argumentText, convert);
+        result = loadAndRoute(window, commands, argumentText, convert);
     } catch (const Failure& failure) {
-        reportStartupFailure(host, failure.code(), failure.description());
+        reportStartupFailure(commands, failure.code(), failure.description());
     } catch (const std::exception& error) {
         // Nothing below start-up should let a non-Failure escape, but one must not end the program
         // with the window never shown.
-        reportStartupFailure(host, ErrorCode::InvalidCall, error.what());
+        reportStartupFailure(commands, ErrorCode::InvalidCall, error.what());
     }
     // The controls show whatever start-up reached, also after a failure.
-    host.showSettings();
+    if (window)
+        window->showSettings();
     return result;
 }
 
-void Form_Unload(StartupHost& host)
+void Form_Unload(StartupWindow& window)
 {
-    if (!host.isNormalState())
+    if (!window.isNormalState())
         return;
-    SettingsStore& store = host.settingsStore();
-    store.write(kApplication, kWindowSection, "left", std::to_string(host.windowLeft()));
-    store.write(kApplication, kWindowSection, "top", std::to_string(host.windowTop()));
-    store.write(kApplication, kWindowSection, "width", std::to_string(host.windowWidth()));
-    store.write(kApplication, kWindowSection, "height", std::to_string(host.windowHeight()));
+    SettingsStore& store = window.settingsStore();
+    store.write(kApplication, kWindowSection, "left", std::to_string(window.windowLeft()));
+    store.write(kApplication, kWindowSection, "top", std::to_string(window.windowTop()));
+    store.write(kApplication, kWindowSection, "width", std::to_string(window.windowWidth()));
+    store.write(kApplication, kWindowSection, "height", std::to_string(window.windowHeight()));
 }
 
 } // namespace tollavar

@@ -9,7 +9,7 @@
 
 namespace tollavar {
 
-class StartupHost;
+class StartupWindow;
 
 // How start-up ended, and so what the program does next.
 enum class StartRoad
@@ -39,14 +39,16 @@ constexpr int StartupFailed = 2;
 
 using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
 
-// Runs once when the main window is loaded, before it is shown: resets the settings, reads the
-// argument text, restores the window rectangle, then asks for a configuration, leaves a named one
-// loaded ("m"), or converts it unattended. Reports its own failures under "Error Loading Tollavar".
+// Runs once at start, before the main window is shown: resets the settings, reads the argument text,
+// restores the window rectangle, then asks for a configuration, leaves a named one loaded ("m"), or
+// converts it unattended. Reports its own failures under "Error Loading Tollavar". Without a `window`
+// (--check, --watch) nothing is placed, shown or put on the clipboard: the run needs only `commands`.
 // `convert` stands in for the Convert command (mConvert_Click when empty).
-StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert = {});
+StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
+                        const ConvertCommandFn& convert = {});
 
 // Runs whenever the main window closes: keeps its rectangle for the next start, unless the window is
 // minimised or maximised.
-void Form_Unload(StartupHost& host);
+void Form_Unload(StartupWindow& window);
 
 } // namespace tollavar

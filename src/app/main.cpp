@@ -94,7 +94,7 @@ int main(int argc, char** argv)
 
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     std::optional<RunRecord> unattendedRecord;
-    const StartupResult start = Form_Load(window, arguments, [&](CommandContext& ctx) {
+    const StartupResult start = Form_Load(&window, window.commands(), arguments, [&](CommandContext& ctx) {
         if (StopRequested()) {
             ConvertOutcome stopped;
             stopped.notices.push_back(StoppedBeforeConvertingText());

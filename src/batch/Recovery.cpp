@@ -18,6 +18,7 @@
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/JournalFile.h"
 #include "filetools/MoveAt.h"
+#include "filetools/PathParts.h"
 
 #include <map>
 #include <set>
@@ -27,12 +28,6 @@ namespace tollavar {
 namespace {
 
 constexpr const char* kSource = "Recovery Journal";
-
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string nameOf(const std::string& path)
 {
@@ -105,7 +100,7 @@ public:
             if (step.setAside) {
                 beneath(step.from, m_folder);
                 beneath(step.to, m_folder);
-                if (folderOf(step.from) != folderOf(step.to) ||
+                if (files::folderOf(step.from) != files::folderOf(step.to) ||
                     !nameOf(step.to).starts_with("." + nameOf(step.from) + std::string(journal::kSetAsideMark)))
                     throw Unacted{"it sets aside " + step.from + " under a name of its own"};
             } else {
@@ -195,12 +190,12 @@ public:
         std::map<std::string, std::set<std::string>> temporaries{{m_folder, {"DATAGRP.XML"}}};
         if (m_journal.saving) {
             const std::string target = files::SaveTargetOf(m_xml);
-            temporaries[folderOf(target)].insert(nameOf(target));
+            temporaries[files::folderOf(target)].insert(nameOf(target));
         }
         for (const JournalContents::Step& step : m_journal.steps) {
-            temporaries[folderOf(resolve(step.to))].insert(nameOf(step.to));
+            temporaries[files::folderOf(resolve(step.to))].insert(nameOf(step.to));
             if (!step.setAside)
-                temporaries[folderOf(resolve(step.from))].insert(nameOf(step.from));
+                temporaries[files::folderOf(resolve(step.from))].insert(nameOf(step.from));
         }
         deleteTemporaries(m_files, temporaries);
         const std::string kept = RunJournal::keptOriginalPathFor(m_folder);

@@ -26,9 +26,9 @@ extern "C" void onStopSignal(int signal)
     RequestStop(signal);
 }
 
-} // namespace
-
-void HandleStopSignalsFromStart()
+// One stop signal at a time: the handler reads and sets the request without a race with the others.
+// Restarted calls: a file operation in flight finishes, and the run looks at the request between lines.
+struct sigaction stopAction()
 {
     struct sigaction action
     {
@@ -38,6 +38,14 @@ void HandleStopSignalsFromStart()
     for (int signal : kSignals)
         sigaddset(&action.sa_mask, signal);
     action.sa_flags = SA_RESTART;
+    return action;
+}
+
+} // namespace
+
+void HandleStopSignalsFromStart()
+{
+    const struct sigaction action = stopAction();
     for (int signal : kSignals)
         ::sigaction(signal, &action, nullptr);
     ::signal(SIGXFSZ, SIG_IGN);
@@ -65,15 +73,7 @@ std::string StoppedBeforeConvertingText()
 
 SignalStopGuard::SignalStopGuard()
 {
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kSignals)
-        sigaddset(&action.sa_mask, signal);
-    // Restarted calls: a file operation in flight finishes, and the run looks at the request between lines.
-    action.sa_flags = SA_RESTART;
+    const struct sigaction action = stopAction();
     for (int i = 0; i < 3; ++i)
         ::sigaction(kSignals[i], &action, &m_previous[i]);
 }

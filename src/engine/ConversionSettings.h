@@ -6,9 +6,9 @@
 
 namespace tollavar {
 
-// Every conversion setting, each named after the main-window control that shows it. Texts hold
-// exactly what was typed; numbers are parsed where they are used. The initial values are the
-// window's design values (LoadDefaults replaces most of them at start-up).
+// Every conversion setting; the main window shows each in one control. Texts hold exactly what was
+// typed; numbers are parsed where they are used. The initial values are the window's design values
+// (LoadDefaults replaces most of them at start-up).
 struct ConversionSettings
 {
     std::string txtIDX = "test.csv";

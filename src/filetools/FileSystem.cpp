@@ -5,6 +5,7 @@
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/MoveAt.h"
 #include "filetools/NameOrder.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
 #include "filetools/SystemCall.h"

@@ -1,6 +1,7 @@
 #include "filetools/IdentityKeepingSave.h"
 
 #include "filetools/Failure.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/SystemCall.h"
 #include "filetools/UniqueFd.h"

@@ -1,6 +1,7 @@
 #include "filetools/JournalFile.h"
 
 #include "filetools/Failure.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
 #include "filetools/SystemCall.h"
@@ -98,7 +99,7 @@ void JournalFile::create(const std::string& staging, const std::string& path, st
     m_fd = std::move(fd);
     m_path = path;
     // The name must outlive a power cut as well as the bytes.
-    posix::syncFolder(posix::folderOf(path));
+    posix::syncFolder(folderOf(path));
 }
 
 char* JournalFile::mapAtLeast(size_t size)
@@ -206,7 +207,7 @@ std::string SetJournalAside(const std::string& path)
         // A hard link never replaces: the first free number wins even against a second recovery.
         if (sys::link("Rename File", path.c_str(), aside.c_str()) == 0) {
             ::unlink(path.c_str());
-            posix::syncFolder(posix::folderOf(path));
+            posix::syncFolder(folderOf(path));
             return aside;
         }
         if (errno == EEXIST)
@@ -218,7 +219,7 @@ std::string SetJournalAside(const std::string& path)
             continue;
         if (sys::rename("Rename File", path.c_str(), aside.c_str()) != 0)
             fail("Rename File", aside);
-        posix::syncFolder(posix::folderOf(path));
+        posix::syncFolder(folderOf(path));
         return aside;
     }
 }
@@ -236,7 +237,7 @@ void WriteWholeFile(const std::string& staging, const std::string& path, std::st
         ::unlink(staging.c_str());
         throw;
     }
-    posix::syncFolder(posix::folderOf(path));
+    posix::syncFolder(folderOf(path));
 }
 
 ProcessStamp CurrentProcessStamp()

@@ -1,14 +1,10 @@
 #include "filetools/OtherCaseNames.h"
 
-#include "filetools/UniqueFd.h"
+#include "filetools/FolderReader.h"
 
 #include <algorithm>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <functional>
 #include <limits>
-#include <unistd.h>
 
 namespace tollavar::files {
 
@@ -70,26 +66,22 @@ void FoldNameInto(std::string& out, std::string_view name)
 
 bool OtherCaseNames::readInto(Names& names, int folderFd)
 {
-    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.isOpen())
+    FolderReader folder(folderFd);
+    if (!folder.opened())
         return false;
-    DIR* dir = ::fdopendir(fd.get());
-    if (!dir)
-        return false;
-    fd.release(); // closedir closes it
     Names read;
-    while (const dirent* entry = ::readdir(dir)) {
-        const size_t length = std::strlen(entry->d_name);
+    std::string_view name;
+    unsigned char type = 0;
+    while (folder.next(name, type)) {
+        const size_t length = name.size();
         if (read.text.size() + length > std::numeric_limits<unsigned>::max())
             break;
-        const std::string_view name(entry->d_name, length);
         if (name == "." || name == "..")
             continue;
         read.entries.push_back(
             Entry{foldedHashOf(name), static_cast<unsigned>(read.text.size()), static_cast<unsigned>(length)});
         read.text.append(name);
     }
-    ::closedir(dir);
     std::sort(read.entries.begin(), read.entries.end());
     read.text.shrink_to_fit();
     names = std::move(read);

@@ -50,8 +50,7 @@ std::string AsciiUpper(std::string_view text)
 {
     std::string out(text);
     for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - ('a' - 'A'));
+        c = AsciiUpper(c);
     return out;
 }
 

@@ -4,7 +4,7 @@
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
-#include "ui/StartupHost.h"
+#include "ui/StartupWindow.h"
 #include "ui/Twips.h"
 
 #include <QMainWindow>
@@ -34,7 +34,7 @@ class StatusPanel;
 // The main window frmTollavar. Its controls show the settings record field for field: every edit is
 // written to the record at once, and showSettings() puts the record back into the controls after a
 // command has changed it. Positions and sizes are kept in twips; the widgets get them in pixels.
-class MainWindow : public QMainWindow, public StartupHost, public ConversionHost
+class MainWindow : public QMainWindow, public StartupWindow, public ConversionHost
 {
     Q_OBJECT
 public:
@@ -48,8 +48,10 @@ public:
     std::string ConfigFile;
     RunFlags flags;
 
-    // StartupHost
-    CommandContext& commands() override { return m_commands; }
+    // What the window's commands work on.
+    CommandContext& commands() { return m_commands; }
+
+    // StartupWindow
     SettingsStore& settingsStore() override { return m_store; }
     void setWindowLeft(int twips) override;
     void setWindowTop(int twips) override;

@@ -1,4 +1,4 @@
-#include "FakeStartupHost.h"
+#include "FakeStartupWindow.h"
 
 #include "app/Startup.h"
 #include "batch/ConfigFile.h"
@@ -9,7 +9,7 @@
 namespace tollavar {
 namespace {
 
-using testing::FakeStartupHost;
+using testing::FakeStartupWindow;
 using testing::TempDir;
 
 class StartupTest : public ::testing::Test
@@ -27,7 +27,7 @@ protected:
 
     StartupResult load(const std::string& argumentText)
     {
-        return Form_Load(host, argumentText, [this](CommandContext& ctx) {
+        return Form_Load(&host, host.ctx, argumentText, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.ConfigFile});
             return outcome;
         });
@@ -41,7 +41,7 @@ protected:
 
     TempDir dir;
     std::string configPath;
-    FakeStartupHost host;
+    FakeStartupWindow host;
     ConvertOutcome outcome{true, true, false};
     std::vector<Conversion> converted;
 };
@@ -49,9 +49,9 @@ protected:
 TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQuotes)
 {
     for (const std::string& argument : {configPath, "\"" + configPath + "\""}) {
-        FakeStartupHost fresh;
+        FakeStartupWindow fresh;
         converted.clear();
-        const StartupResult result = Form_Load(fresh, argument, [this](CommandContext& ctx) {
+        const StartupResult result = Form_Load(&fresh, fresh.ctx, argument, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.ConfigFile});
             return outcome;
         });
@@ -111,9 +111,9 @@ TEST_F(StartupTest, OnlyTheFirstTenArgumentsAreReadAndUpperCaseLettersAreNoSwitc
     EXPECT_FALSE(s.mRemove);
     EXPECT_FALSE(s.mPrompt);
 
-    FakeStartupHost other;
+    FakeStartupWindow other;
     other.dialog.cancel();
-    Form_Load(other, "/F:upper /K /k /w /d:ignored /l");
+    Form_Load(&other, other.ctx, "/F:upper /K /k /w /d:ignored /l");
     EXPECT_EQ(other.settings.txtIDX, "");
     EXPECT_TRUE(other.settings.mSkipHeader);
     EXPECT_TRUE(other.settings.mPrompt);
@@ -197,13 +197,13 @@ TEST_F(StartupTest, ADamagedWindowStoreStopsOnlyTheStartsThatShowTheWindow)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         converted.clear();
-        FakeStartupHost other;
+        FakeStartupWindow other;
         auto& stored = other.services.store.values;
         stored[{"Tollavar", "Window", "left"}] = "-30000";
         stored[{"Tollavar", "Window", "top"}] = "wide";
         if (!c.converts)
             other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-        const StartupResult result = Form_Load(other, c.arguments, [this](CommandContext& ctx) {
+        const StartupResult result = Form_Load(&other, other.ctx, c.arguments, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.ConfigFile});
             return outcome;
         });
@@ -249,10 +249,10 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
          "5 - Invalid procedure call or argument: the value of switch /f holds a line break", "Error Loading Tollavar"},
     };
     for (const Case& c : cases) {
-        FakeStartupHost fresh;
+        FakeStartupWindow fresh;
         converted.clear();
         fresh.prompter.expect(c.caption, MessageAnswer::Ok);
-        const StartupResult result = Form_Load(fresh, c.arguments, [this](CommandContext& ctx) {
+        const StartupResult result = Form_Load(&fresh, fresh.ctx, c.arguments, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.ConfigFile});
             return outcome;
         });
@@ -265,10 +265,10 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
 
     // A stored window value beyond the int range is an overflow, like any number too large to hold.
     for (const char* stored : {"2147483648", "-2147483649", "1e300"}) {
-        FakeStartupHost other;
+        FakeStartupWindow other;
         other.services.store.values[{"Tollavar", "Window", "height"}] = stored;
         other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-        EXPECT_EQ(Form_Load(other, "").road, StartRoad::Failed) << stored;
+        EXPECT_EQ(Form_Load(&other, other.ctx, "").road, StartRoad::Failed) << stored;
         EXPECT_EQ(other.prompter.seen().at(0).text, "6 - Overflow") << stored;
     }
 }
