@@ -327,15 +327,19 @@ protected:
                 std::this_thread::sleep_for(std::chrono::microseconds(50));
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            // On a busy machine the command may reach its end before the kill does: it has removed its
+            // record and marked the datagroup, and a run now would be a new command, converting again.
+            const bool ended = WIFEXITED(status) || (!exists(work / "out/EXMP0001/.DATAGRP.COMMAND") &&
+                                                     exists(work / "out/EXMP0001/DATAGRP.SUBMIT"));
             // A few times the recovering run is killed as well, early in its work.
-            if (moment % 5 == 2) {
+            if (!ended && moment % 5 == 2) {
                 pid = start(work);
                 std::this_thread::sleep_for(std::chrono::milliseconds(2 + moment));
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
             }
             int runs = 0;
-            int exit = -1;
+            int exit = ended ? 0 : -1;
             while (exit != 0 && runs++ < 4)
                 exit = testing::exitStatusOf(start(work));
             ASSERT_EQ(exit, 0) << readFile(work / "stderr.txt");
