@@ -91,10 +91,10 @@ int main(int argc, char** argv)
         IndexFileReader reader(root + "/batch.csv");
         IndexLineParser parser(SplitBarList(settings.txtFNAMES));
         PathSink sink;
-        short step = 0;
+        RunStage stage = RunStage::LineRead;
         std::string_view line;
         while (reader.readLine(line))
-            parser.parseLine(line, ",", sink, step);
+            parser.parseLine(line, ",", sink, stage);
         paths = std::move(sink.paths);
     });
     const double stats = bestOfThree([&] {

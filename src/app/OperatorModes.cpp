@@ -40,27 +40,22 @@ public:
     bool open(const std::string&) override { return false; }
 };
 
-// Passes every message on to the terminal, and notes whether start-up could not read the
-// configuration: OpenConfig reports that itself and carries on.
-class StartupWatchingPrompter : public Prompter
+// Passes every message on to the terminal. A wait for a busy datagroup asks again every second: each
+// time is a sign of life for a watchdog.
+class KeepAlivePrompter : public Prompter
 {
 public:
-    explicit StartupWatchingPrompter(Prompter& inner) : m_inner(inner) {}
+    explicit KeepAlivePrompter(Prompter& inner) : m_inner(inner) {}
     MessageAnswer ask(const Message& message) override
     {
-        if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
-            m_configUnreadable = true;
         if (m_watchdog)
             m_watchdog->linesDone(0, 0);
         return m_inner.ask(message);
     }
-    bool configUnreadable() const { return m_configUnreadable; }
-    // A wait for a busy datagroup asks again every second: each time is a sign of life.
     void keepAlive(ConversionObserver* watchdog) { m_watchdog = watchdog; }
 
 private:
     Prompter& m_inner;
-    bool m_configUnreadable = false;
     ConversionObserver* m_watchdog = nullptr;
 };
 
@@ -99,8 +94,7 @@ private:
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals,
-             StartupWatchingPrompter& prompter)
+int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals, KeepAlivePrompter& prompter)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
@@ -164,14 +158,12 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
             std::this_thread::sleep_for(std::chrono::seconds(1));
     };
     TerminalPrompter terminal(std::cin, std::cerr, false, pause, options.waitSeconds.value_or(600));
-    StartupWatchingPrompter prompter(terminal);
+    KeepAlivePrompter prompter(terminal);
     HeadlessFileDialog dialog;
     WindowlessHost host(store, fileTools, prompter, dialog);
 
     int status = ExitStatus::StartupFailed;
     const auto operate = [&](CommandContext& ctx) {
-        if (prompter.configUnreadable())
-            return ConvertOutcome{};
         if (options.watch) {
             status = runWatch(ctx, options, *watchSignals, prompter);
         } else {
@@ -185,7 +177,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         }
         return ConvertOutcome{};
     };
-    const StartupResult start = Form_Load(host, argumentText, operate);
+    const StartupResult start = Form_Load(host, argumentText, operate, MissingConfig::Refuse);
     if (start.road == StartRoad::Failed)
         return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {
@@ -194,7 +186,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
                                                       : " needs a configuration file to work from\n");
         return ExitStatus::StartupFailed;
     }
-    if (prompter.configUnreadable()) {
+    if (start.configUnopened) {
         std::cerr << "tollavar: the configuration cannot be read\n";
         return ExitStatus::StartupFailed;
     }

@@ -2,8 +2,6 @@
 
 #include "app/JournalStream.h"
 
-#include "batch/DatagroupLock.h"
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -16,8 +14,6 @@
 namespace tollavar {
 
 namespace {
-
-constexpr std::string_view kXmlInUse = "XML file is in use.  Click OK to try again.";
 
 std::string terminalText(const std::string& text)
 {
@@ -61,7 +57,7 @@ MessageAnswer leastChangeAnswer(const Message& message)
         return MessageAnswer::Ok;
     // Yes takes the DATAGRP.XML back to its text before the failed run; every other question known
     // to a run would move, replace or delete a file on Yes.
-    if (message.caption == "Undo Changes?")
+    if (message.kind == MessageKind::UndoOffer)
         return MessageAnswer::Yes;
     return message.buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
 }
@@ -76,8 +72,8 @@ MessageAnswer TerminalPrompter::ask(const Message& message)
     // A wait for a busy DATAGRP.XML or datagroup repeats its question until the file is free: say it
     // once, try again every second instead of filling the log, and give up at the limit rather than
     // hang a server for ever.
-    const bool inUse = message.text == kXmlInUse && message.buttons == MessageButtons::Ok;
-    const bool busy = message.caption == kDatagroupBusyCaption && message.buttons == MessageButtons::YesNo;
+    const bool inUse = message.kind == MessageKind::XmlInUseWait;
+    const bool busy = message.kind == MessageKind::DatagroupBusyWait;
     if (inUse || busy) {
         const auto now = std::chrono::steady_clock::now();
         if (m_waitingFor != message.text) {

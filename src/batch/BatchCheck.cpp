@@ -247,7 +247,7 @@ private:
         IndexLineParser parser(m_names);
         const std::string delimiter = DelimiterFromSetting(m_s.cboDelimiter);
         CheckSink sink;
-        short step = 0;
+        RunStage stage = RunStage::LineRead;
         check.firstDocId = m_docId + 1;
         while (reader->readLine(line)) {
             ++lineNumber;
@@ -266,7 +266,7 @@ private:
             ++check.documents;
             ++m_docId;
             sink.startLine();
-            const size_t columns = parser.parseLine(line, delimiter, sink, step);
+            const size_t columns = parser.parseLine(line, delimiter, sink, stage);
             if (columns != m_names.size())
                 check[CheckKind::ColumnCount].add(lineNumber, std::to_string(columns) + " columns for " +
                                                                   std::to_string(m_names.size()) + " names");

@@ -25,10 +25,6 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kFormatVersion = "7";
 
-// The classic numbers for the two ways the fixed part of a file can be wrong.
-constexpr int kTypeMismatch = 13;
-constexpr int kInputPastEndOfFile = 62;
-
 // True when `path` is a regular file this process may write that holds exactly `bytes`. Anything in the
 // way (missing, unreadable, read-only, another size) says no, and the save goes ahead and reports it.
 // The plain calls are deliberate: looking is no file operation a fault plan should count.
@@ -142,7 +138,7 @@ std::string requiredLine(LineReader& lines)
 {
     auto line = lines.next();
     if (!line)
-        throw Failure(kInputPastEndOfFile, "OpenConfig",
+        throw Failure(ErrorCode::InputPastEndOfFile, "OpenConfig",
                       "Input past end of file: line " + std::to_string(lines.lineNumber() + 1) + " is missing");
     return std::move(*line);
 }
@@ -152,7 +148,7 @@ bool requiredSwitch(LineReader& lines)
     const std::string line = requiredLine(lines);
     auto value = parseSwitch(line);
     if (!value)
-        throw Failure(kTypeMismatch, "OpenConfig",
+        throw Failure(ErrorCode::TypeMismatch, "OpenConfig",
                       "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False");
     return *value;
 }
@@ -177,10 +173,10 @@ const char* switchText(bool on)
     return on ? "True" : "False";
 }
 
-void reportFailure(CommandContext& ctx, const Failure& failure, const char* caption)
+void reportFailure(CommandContext& ctx, const Failure& failure, const char* caption, MessageKind kind)
 {
-    ctx.prompter.ask(Message{std::to_string(failure.code()) + " - " + failure.description(), caption,
-                             MessageIcon::Error, MessageButtons::Ok});
+    ctx.prompter.ask(Message{std::to_string(failure.number()) + " - " + failure.description(), caption,
+                             MessageIcon::Error, MessageButtons::Ok, kind});
 }
 
 } // namespace
@@ -281,7 +277,7 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
         RememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Saving Config File");
+        reportFailure(ctx, failure, "Error Saving Config File", MessageKind::ConfigSaveFailure);
         return false;
     }
 }
@@ -313,8 +309,8 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
             ctx.ConfigFile = path;
         }
         if (!files::fileExists(path)) {
-            ctx.prompter.ask(
-                Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None, MessageButtons::Ok});
+            ctx.prompter.ask(Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None,
+                                     MessageButtons::Ok, MessageKind::ConfigMissing});
             return OpenConfigResult::Missing;
         }
         std::string bytes = files::readAll(path);
@@ -322,7 +318,7 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
         RememberConfigFile(ctx, path, std::move(bytes));
         return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Opening Config File");
+        reportFailure(ctx, failure, "Error Opening Config File", MessageKind::ConfigOpenFailure);
         return OpenConfigResult::Unreadable;
     }
 }

@@ -34,8 +34,6 @@ namespace tollavar {
 namespace {
 
 constexpr const char* kProgramName = "Tollavar";
-constexpr int kOverflow = 6;
-constexpr int kTypeMismatch = 13;
 
 std::atomic<bool> g_commandRunning{false};
 
@@ -47,8 +45,8 @@ struct RunningMark
 
 Failure numberFailure(std::string_view text)
 {
-    return IsNumeric(text) ? Failure(kOverflow, kProgramName, "Overflow")
-                           : Failure(kTypeMismatch, kProgramName, "Type mismatch");
+    return IsNumeric(text) ? Failure(ErrorCode::Overflow, kProgramName, "Overflow", std::string(text))
+                           : Failure(ErrorCode::TypeMismatch, kProgramName, "Type mismatch", std::string(text));
 }
 
 // The full path a folder listing reports for its folder: a relative folder is taken from the current
@@ -187,7 +185,7 @@ public:
             if (!current)
                 throw numberFailure(s.txtDGNUMBER);
             if (*current == INT32_MAX)
-                throw Failure(kOverflow, kProgramName, "Overflow");
+                throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.txtDGNUMBER);
             s.txtDGNUMBER = std::to_string(*current + 1);
             m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
         }
@@ -200,7 +198,7 @@ public:
                 m_record->remove();
         } catch (const Failure& failure) {
             m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
-                                       MessageIcon::Warning, MessageButtons::Ok});
+                                       MessageIcon::Warning, MessageButtons::Ok, MessageKind::CommandFailure});
         }
         if (!m_stoppedAfter.empty()) {
             notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
@@ -429,11 +427,11 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
     } catch (const Failure& failure) {
         failed = failure.source() + ": " + failure.description();
         ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(), MessageIcon::Warning,
-                                 MessageButtons::Ok});
+                                 MessageButtons::Ok, MessageKind::CommandFailure});
     } catch (const std::exception& error) {
         failed = error.what();
         ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
-                                 MessageButtons::Ok});
+                                 MessageButtons::Ok, MessageKind::CommandFailure});
     }
     outcome.record = recorder.finish(outcome, failed);
     if (ctx.runRecords)

@@ -319,7 +319,8 @@ void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, cons
     const std::string report = text + "  The journal was kept as " + aside + ".";
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, report);
-    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok});
+    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
 }
 
 std::string listed(const std::vector<std::string>& paths)
@@ -422,7 +423,8 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         return saved ? index : "";
     }
     files::deleteFile(journalPath);
-    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
     return saved ? index : "";
 }
 

@@ -1,7 +1,5 @@
 #include "batch/WatchPrompter.h"
 
-#include "batch/DatagroupLock.h"
-
 namespace tollavar {
 
 namespace {
@@ -11,7 +9,7 @@ constexpr size_t kReportsRemembered = 1000;
 
 MessageAnswer WatchPrompter::ask(const Message& message)
 {
-    if (message.caption == kDatagroupBusyCaption) {
+    if (message.kind == MessageKind::DatagroupBusyWait) {
         const MessageAnswer answer = m_inner.ask(message);
         m_gaveUpWaiting |= answer != MessageAnswer::Yes;
         return answer;

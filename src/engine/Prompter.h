@@ -45,6 +45,27 @@ inline const char* answerName(MessageAnswer answer)
     return "";
 }
 
+// Which of the program's messages this is, so that a prompter or a test can tell them apart by value
+// rather than by their words. Plain is every message no one needs to single out.
+enum class MessageKind
+{
+    Plain,
+    ConversionFailure, // a conversion run stopped: its failure and stage
+    UndoOffer,         // after a failure: put DATAGRP.XML back as it was read? Yes changes least
+    MovedFilesStay,    // after the undo: files already moved stay moved
+    XmlInUseWait,      // another program holds DATAGRP.XML: asked again until it is free
+    CorruptXml,        // an empty DATAGRP.XML: delete it?
+    SourceMissing,     // an image to place is missing: skip it?
+    ImageExists,       // the image's place in the datagroup is taken: replace it?
+    DatagroupBusyWait, // another run holds the datagroup: wait on?
+    InterruptedRun,    // what recovery did with an earlier run's journal, or why it could not
+    CommandFailure,    // the Convert command stopped
+    ConfigOpenFailure,
+    ConfigSaveFailure,
+    ConfigMissing,
+    StartupFailure,
+};
+
 // A modal message. Line breaks inside `text` are the single characters the message was written with
 // (a CR, or an LF); the prompter shows them as line breaks.
 struct Message
@@ -53,8 +74,13 @@ struct Message
     std::string caption;
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
+    MessageKind kind = MessageKind::Plain;
 
-    bool operator==(const Message&) const = default;
+    // Two messages are alike when the user sees the same.
+    bool operator==(const Message& other) const
+    {
+        return text == other.text && caption == other.caption && icon == other.icon && buttons == other.buttons;
+    }
 };
 
 // Every question or report to the user goes through here: a message box in the window, the terminal

@@ -191,7 +191,7 @@ void MainWindow::mConvert_Click()
                 tollavar::mConvert_Click(m_commands);
         } catch (const std::exception& failure) {
             m_prompter.ask(Message{failure.what(), std::string("Error in Convert - ") + kProgramTitle,
-                                   MessageIcon::Error, MessageButtons::Ok});
+                                   MessageIcon::Error, MessageButtons::Ok, MessageKind::CommandFailure});
         }
     }
     // A full datagroup advanced the number.
