@@ -14,6 +14,7 @@
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,6 +31,7 @@ namespace {
 
 struct QuietPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message&) override { return MessageAnswer::Ok; }
 };
 struct QuietHost : ConversionHost

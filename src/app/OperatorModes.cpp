@@ -52,6 +52,12 @@ public:
             m_watchdog->linesDone(0, 0);
         return m_inner.ask(message);
     }
+    Message reportFailure(const FailureReport& report) override
+    {
+        if (m_watchdog)
+            m_watchdog->linesDone(0, 0);
+        return m_inner.reportFailure(report);
+    }
     void keepAlive(ConversionObserver* watchdog) { m_watchdog = watchdog; }
 
 private:

@@ -190,10 +190,9 @@ StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, con
     return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed, std::move(notices)};
 }
 
-void reportStartupFailure(StartupHost& host, int code, const std::string& description)
+void reportStartupFailure(StartupHost& host, const Failure& failure)
 {
-    host.commands().prompter.ask(Message{std::to_string(code) + " - " + description, "Error Loading Tollavar",
-                                         MessageIcon::Error, MessageButtons::Ok, MessageKind::StartupFailure});
+    host.commands().prompter.reportFailure(FailureReport{FailedWork::StartingUp, failure});
 }
 
 } // namespace
@@ -205,11 +204,11 @@ StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const 
     try {
         result = loadAndRoute(host, argumentText, convert, missingConfig);
     } catch (const Failure& failure) {
-        reportStartupFailure(host, failure.number(), failure.description());
+        reportStartupFailure(host, failure);
     } catch (const std::exception& error) {
         // Nothing below start-up should let a non-Failure escape, but one must not end the program
         // with the window never shown.
-        reportStartupFailure(host, errorNumber(ErrorCode::InvalidCall), error.what());
+        reportStartupFailure(host, Failure(ErrorCode::InvalidCall, kApplication, error.what()));
     }
     // The controls show whatever start-up reached, also after a failure.
     host.showSettings();

@@ -52,7 +52,8 @@ using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
 
 // Runs once when the main window is loaded, before it is shown: resets the settings, reads the
 // argument text, restores the window rectangle, then asks for a configuration, leaves a named one
-// loaded ("m"), or converts it unattended. Reports its own failures under "Error Loading Tollavar".
+// loaded ("m"), or converts it unattended. Hands its own failures to the prompter and
+// stops there.
 // `convert` stands in for the Convert command (mConvert_Click when empty).
 StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert = {},
                         MissingConfig missingConfig = MissingConfig::ConvertAnyway);

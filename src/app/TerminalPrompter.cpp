@@ -1,6 +1,7 @@
 #include "app/TerminalPrompter.h"
 
 #include "app/JournalStream.h"
+#include "ui/FailureMessages.h"
 
 #include <algorithm>
 #include <cctype>
@@ -65,6 +66,11 @@ MessageAnswer leastChangeAnswer(const Message& message)
 TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds)
     : m_in(in), m_out(out), m_canAsk(canAsk), m_pause(std::move(pause)), m_waitLimitSeconds(waitLimitSeconds)
 {
+}
+
+Message TerminalPrompter::reportFailure(const FailureReport& report)
+{
+    return showFailure(*this, report);
 }
 
 MessageAnswer TerminalPrompter::ask(const Message& message)

@@ -173,12 +173,6 @@ const char* switchText(bool on)
     return on ? "True" : "False";
 }
 
-void reportFailure(CommandContext& ctx, const Failure& failure, const char* caption, MessageKind kind)
-{
-    ctx.prompter.ask(Message{std::to_string(failure.number()) + " - " + failure.description(), caption,
-                             MessageIcon::Error, MessageButtons::Ok, kind});
-}
-
 } // namespace
 
 std::string SerializeConfig(const ConversionSettings& s)
@@ -277,7 +271,7 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
         RememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Saving Config File", MessageKind::ConfigSaveFailure);
+        ctx.prompter.reportFailure(FailureReport{FailedWork::SavingConfig, failure});
         return false;
     }
 }
@@ -318,7 +312,7 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
         RememberConfigFile(ctx, path, std::move(bytes));
         return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Opening Config File", MessageKind::ConfigOpenFailure);
+        ctx.prompter.reportFailure(FailureReport{FailedWork::OpeningConfig, failure});
         return OpenConfigResult::Unreadable;
     }
 }

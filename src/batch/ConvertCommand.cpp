@@ -197,8 +197,7 @@ public:
             if (m_leftForNextRun == 0)
                 m_record->remove();
         } catch (const Failure& failure) {
-            m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
-                                       MessageIcon::Warning, MessageButtons::Ok, MessageKind::CommandFailure});
+            m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
         if (!m_stoppedAfter.empty()) {
             notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
@@ -426,12 +425,11 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
         ConvertRun(ctx, converter, outcome, &recorder).run();
     } catch (const Failure& failure) {
         failed = failure.source() + ": " + failure.description();
-        ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(), MessageIcon::Warning,
-                                 MessageButtons::Ok, MessageKind::CommandFailure});
+        ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
     } catch (const std::exception& error) {
         failed = error.what();
-        ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
-                                 MessageButtons::Ok, MessageKind::CommandFailure});
+        ctx.prompter.reportFailure(
+            FailureReport{FailedWork::ConvertCommand, Failure(ErrorCode::InvalidCall, kProgramName, error.what())});
     }
     outcome.record = recorder.finish(outcome, failed);
     if (ctx.runRecords)

@@ -7,6 +7,21 @@ namespace {
 constexpr size_t kReportsRemembered = 1000;
 } // namespace
 
+Message WatchPrompter::reportFailure(const FailureReport& report)
+{
+    const Failure& failure = report.failure;
+    const std::string key = std::to_string(static_cast<int>(report.work)) + '\n' + std::to_string(failure.number()) +
+                            '\n' + std::to_string(stageNumber(report.stage)) + '\n' + failure.source() + '\n' +
+                            failure.description();
+    if (m_failuresShown.size() >= kReportsRemembered)
+        m_failuresShown.clear();
+    if (const auto shown = m_failuresShown.find(key); shown != m_failuresShown.end())
+        return shown->second;
+    Message message = m_inner.reportFailure(report);
+    m_failuresShown.emplace(key, message);
+    return message;
+}
+
 MessageAnswer WatchPrompter::ask(const Message& message)
 {
     if (message.kind == MessageKind::DatagroupBusyWait) {

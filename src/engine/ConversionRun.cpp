@@ -5,6 +5,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/FailureReport.h"
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
@@ -82,13 +83,6 @@ private:
     std::string m_delimiter;
     bool m_valid = false;
 };
-
-Message conversionError(const Failure& failure, RunStage stage)
-{
-    return Message{std::to_string(failure.number()) + " - " + failure.description() + "\rLine # " +
-                       std::to_string(stageNumber(stage)),
-                   "Conversion Error", MessageIcon::Error, MessageButtons::Ok, MessageKind::ConversionFailure};
-}
 
 std::string firstFreeBackupName(const std::string& xmlFile)
 {
@@ -368,7 +362,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         }
     } catch (const Failure& failure) {
         countMoves();
-        context.prompter.ask(conversionError(failure, stage));
+        context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, failure, stage});
         if (failureOffersUndo(stage)) {
             heldXml.close();
             if (!originalText.empty()) {
@@ -379,7 +373,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                             context.journal->remove();
                     }
                 } catch (const Failure& undoFailure) {
-                    context.prompter.ask(conversionError(undoFailure, stage));
+                    context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, undoFailure, stage});
                 }
             }
         }

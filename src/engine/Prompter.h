@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/FailureReport.h"
+
 #include <functional>
 #include <string>
 
@@ -84,12 +86,15 @@ struct Message
 };
 
 // Every question or report to the user goes through here: a message box in the window, the terminal
-// on a server, a script in the tests.
+// on a server, a script in the tests. A failure comes as a value: only the implementation, above the
+// core, chooses its words.
 class Prompter
 {
 public:
     virtual ~Prompter() = default;
     virtual MessageAnswer ask(const Message& message) = 0;
+    // A failure that ended a run or a command. Returns the message shown, which the run history keeps.
+    virtual Message reportFailure(const FailureReport& report) = 0;
     // After the user chose to wait: polls `ready` until it answers true, showing `text` with a way to
     // give up. False when the user gave up. A prompter that cannot show a wait polls once and lets
     // its caller ask again (a terminal paces itself inside ask()).

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,8 @@ public:
         ADD_FAILURE() << "unexpected message \"" << message.caption << "\": " << message.text;
         return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
     }
+
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
 
     size_t count(MessageKind kind) const
     {
