@@ -149,7 +149,7 @@ bool requiredSwitch(LineReader& lines)
     auto value = parseSwitch(line);
     if (!value)
         throw Failure(ErrorCode::TypeMismatch, "OpenConfig",
-                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False");
+                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False", line);
     return *value;
 }
 

@@ -204,7 +204,8 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
         document.dropCurrentDocument();
         return PlacementOutcome::Dropped;
     }
-    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.");
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
+                  files::JoinBelow(m_imageFolder, imagePath));
 }
 
 // The image's full-text file, found before anything moves so that a refused or doubtful one leaves the
@@ -228,7 +229,8 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
                            MessageKind::SourceMissing};
     if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
         return std::nullopt;
-    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.");
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
+                  files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")));
 }
 
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
@@ -332,7 +334,8 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             document.dropCurrentDocument();
             return PlacementOutcome::Dropped;
         default:
-            throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.");
+            throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.",
+                          files::JoinBelow(m_datagroupFolder, imagePath));
         }
     }
 
