@@ -1,5 +1,7 @@
 #include "app/JournalStream.h"
 
+#include "filetools/FileStatus.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -35,7 +37,7 @@ bool IsJournalStream(int fd)
     struct stat st
     {
     };
-    return ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+    return files::statusOf(fd, st) && st.st_dev == device && st.st_ino == inode;
 }
 
 int PriorityOfLine(std::string_view line)

@@ -1,5 +1,7 @@
 #include "app/Platform.h"
 
+#include "filetools/UniqueFd.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -46,12 +48,8 @@ bool connectsWithin(int fd, const sockaddr* address, socklen_t length)
 
 bool socketAnswers(int family, const sockaddr* address, socklen_t length)
 {
-    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    const bool answers = connectsWithin(fd, address, length);
-    ::close(fd);
-    return answers;
+    const files::UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    return fd.isOpen() && connectsWithin(fd.get(), address, length);
 }
 
 // An abstract name ("@/tmp/.X11-unix/X0") has no file; the kernel tells it by a leading NUL.

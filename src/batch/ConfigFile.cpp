@@ -7,16 +7,13 @@
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/TextReplace.h"
 #include "filetools/Windows1252.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tollavar {
 
@@ -24,35 +21,6 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kFormatVersion = "7";
-
-// True when `path` is a regular file this process may write that holds exactly `bytes`. Anything in the
-// way (missing, unreadable, read-only, another size) says no, and the save goes ahead and reports it.
-// The plain calls are deliberate: looking is no file operation a fault plan should count.
-bool holdsExactly(const std::string& path, std::string_view bytes)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st
-    {
-    };
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == bytes.size();
-    // One byte more than expected is asked for, so that a file grown meanwhile does not compare equal.
-    std::string held(bytes.size() + 1, '\0');
-    size_t filled = 0;
-    while (same) {
-        const ssize_t n = ::read(fd, held.data() + filled, held.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        filled += static_cast<size_t>(n);
-        if (filled == held.size())
-            same = false;
-    }
-    ::close(fd);
-    return same && std::string_view(held.data(), filled) == bytes;
-}
 
 // "True"/"False" in any case, or a number: zero is off, anything else on. The digits decide rather than
 // a floating-point conversion, which would follow the user's locale once the window has set it.
@@ -279,7 +247,7 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
 bool SaveConfigIfChanged(CommandContext& ctx, const std::string& FileName)
 {
     std::string bytes = SerializeConfig(ctx.settings);
-    if (!FileName.empty() && holdsExactly(FileName, bytes)) {
+    if (!FileName.empty() && files::holdsExactly(FileName, bytes)) {
         RememberConfigFile(ctx, FileName, std::move(bytes));
         return true;
     }

@@ -4,6 +4,7 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionSettings.h"
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/RegularFileOpen.h"
 
@@ -24,7 +25,7 @@ Identity identityOf(const std::string& path)
     struct stat st
     {
     };
-    if (::stat(path.c_str(), &st) != 0)
+    if (!files::statusOf(path, st))
         return {};
     return Identity{st.st_dev, st.st_ino};
 }

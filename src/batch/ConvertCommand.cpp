@@ -16,6 +16,7 @@
 #include "engine/RunJournal.h"
 #include "engine/StopRequest.h"
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/FolderListing.h"
@@ -113,7 +114,7 @@ FileStamp stampOf(const std::string& path)
     struct stat st
     {
     };
-    if (::stat(path.c_str(), &st) != 0)
+    if (!files::statusOf(path, st))
         return FileStamp{};
     return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }

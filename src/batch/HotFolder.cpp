@@ -1,6 +1,7 @@
 #include "batch/HotFolder.h"
 
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/OpenForWriting.h"
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -70,12 +70,10 @@ std::string limitNotice(int error, const std::string& folder)
 
 std::string NetworkMountKind(const std::string& folder)
 {
-    struct statfs fs
-    {
-    };
-    if (::statfs(folder.c_str(), &fs) != 0)
+    const auto found = files::fileSystemTypeOf(folder);
+    if (!found)
         return {};
-    const auto type = static_cast<unsigned long>(fs.f_type);
+    const unsigned long type = *found;
     if (type == kNfsMagic)
         return "NFS mount";
     if (type == kSmbMagic || type == kCifsMagic || type == kSmb2Magic)
@@ -106,11 +104,7 @@ HotFolder::HotFolder(const std::vector<std::string>& folders, milliseconds settl
     m_lastPoll = Clock::now();
 }
 
-HotFolder::~HotFolder()
-{
-    if (m_inotify >= 0)
-        ::close(m_inotify);
-}
+HotFolder::~HotFolder() = default;
 
 void HotFolder::setUpInotify()
 {
@@ -118,9 +112,9 @@ void HotFolder::setUpInotify()
         WatchedFolder& folder = m_folders[i];
         if (folder.polled)
             continue;
-        if (m_inotify < 0) {
-            m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-            if (m_inotify < 0) {
+        if (!m_inotify.isOpen()) {
+            m_inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+            if (!m_inotify.isOpen()) {
                 const int error = errno;
                 m_notices.push_back(limitNotice(error, folder.path));
                 for (WatchedFolder& other : m_folders)
@@ -130,7 +124,7 @@ void HotFolder::setUpInotify()
                 return;
             }
         }
-        const int watch = ::inotify_add_watch(m_inotify, folder.path.c_str(), kWatchMask);
+        const int watch = ::inotify_add_watch(m_inotify.get(), folder.path.c_str(), kWatchMask);
         if (watch < 0) {
             m_notices.push_back(limitNotice(errno, folder.path));
             folder.polled = true;
@@ -152,7 +146,7 @@ void HotFolder::addCandidate(const std::string& path, bool closed, bool present)
     struct stat st
     {
     };
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!files::statusOf(path, st) || !S_ISREG(st.st_mode))
         return;
     if (auto left = m_leftAlone.find(path); left != m_leftAlone.end()) {
         if (sameFile(left->second.file, st))
@@ -205,7 +199,7 @@ void HotFolder::readEvents()
 {
     alignas(inotify_event) char buffer[64 * 1024];
     for (;;) {
-        const ssize_t length = ::read(m_inotify, buffer, sizeof buffer);
+        const ssize_t length = ::read(m_inotify.get(), buffer, sizeof buffer);
         if (length <= 0)
             return;
         for (ssize_t at = 0; at < length;) {
@@ -229,7 +223,7 @@ void HotFolder::readEvents()
                     watched.polled = true;
                     watched.how = "polling: the watched folder went away";
                     if (event->mask & IN_MOVE_SELF)
-                        ::inotify_rm_watch(m_inotify, event->wd);
+                        ::inotify_rm_watch(m_inotify.get(), event->wd);
                 }
                 continue;
             }
@@ -276,7 +270,7 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
         struct stat st
         {
         };
-        if (::stat(it->first.c_str(), &st) != 0) {
+        if (!files::statusOf(it->first, st)) {
             it = m_candidates.erase(it);
             continue;
         }
@@ -357,15 +351,15 @@ bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
             const int beatTimeout = static_cast<int>(std::max<long long>(0, untilBeat));
             timeout = timeout < 0 ? beatTimeout : std::min(timeout, beatTimeout);
         }
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify, POLLIN, 0}};
-        const int count = ::poll(fds, m_inotify >= 0 ? 2 : 1, timeout);
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify.get(), POLLIN, 0}};
+        const int count = ::poll(fds, m_inotify.isOpen() ? 2 : 1, timeout);
         if (count < 0 && errno != EINTR) {
             m_notices.push_back(std::string("Waiting for files failed: ") + std::strerror(errno));
             return false;
         }
         if (count > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             return false;
-        if (count > 0 && m_inotify >= 0 && (fds[1].revents & POLLIN))
+        if (count > 0 && m_inotify.isOpen() && (fds[1].revents & POLLIN))
             readEvents();
         if (Clock::now() - m_lastPoll >= m_pollInterval)
             pollFolders();
@@ -385,7 +379,7 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
         struct stat st
         {
         };
-        if (::stat(file.path.c_str(), &st) == 0 && sameFile(file, st))
+        if (files::statusOf(file.path, st) && sameFile(file, st))
             m_leftAlone[file.path] = LeftFile{file, std::nullopt};
     }
     // Names that are gone need no memory.
@@ -393,7 +387,7 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
         struct stat st
         {
         };
-        it = ::stat(it->first.c_str(), &st) == 0 ? std::next(it) : m_leftAlone.erase(it);
+        it = files::statusOf(it->first, st) ? std::next(it) : m_leftAlone.erase(it);
     }
 }
 
@@ -407,7 +401,7 @@ void HotFolder::retryAfter(const ReadyFile& file, milliseconds delay)
     {
     };
     // Changed already: its events bring it back.
-    if (::stat(file.path.c_str(), &st) != 0 || !sameFile(file, st))
+    if (!files::statusOf(file.path, st) || !sameFile(file, st))
         return;
     m_leftAlone[file.path] = LeftFile{file, Clock::now() + delay};
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -87,7 +89,7 @@ private:
     std::vector<WatchedFolder> m_folders;
     std::vector<int> m_watches; // inotify watch per folder, -1 when polled
     std::map<int, size_t> m_folderOfWatch;
-    int m_inotify = -1;
+    files::UniqueFd m_inotify;
     std::chrono::milliseconds m_settle;
     std::chrono::milliseconds m_pollInterval;
     std::chrono::steady_clock::time_point m_lastPoll;

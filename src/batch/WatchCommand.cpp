@@ -11,6 +11,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/StopRequest.h"
 #include "filetools/Failure.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/OpenForWriting.h"
@@ -169,7 +170,7 @@ private:
         struct stat st
         {
         };
-        if (::stat(file.c_str(), &st) != 0)
+        if (!files::statusOf(file, st))
             return false; // taken away meanwhile
         if (!unchangedSince(judged, st) || files::OpenForWritingElsewhere(file) == files::WriterCheck::Writing) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
@@ -185,7 +186,7 @@ private:
         }
         // Lines a station appended while the file was read are in no datagroup yet: a file that is not
         // exactly what was converted stays, and is converted again once it settles.
-        if (::stat(file.c_str(), &st) != 0 || !unchangedSince(judged, st)) {
+        if (!files::statusOf(file, st) || !unchangedSince(judged, st)) {
             m_log << "tollavar: converted " << file << " into " << FileTools::GetFPath(xmlFile)
                   << ", but it changed meanwhile: kept, to be converted again" << std::endl;
             return true;

@@ -28,7 +28,7 @@ WatchSignals::WatchSignals()
 {
     const sigset_t set = watchedSignals();
     if (::sigprocmask(SIG_BLOCK, &set, nullptr) == 0)
-        m_fd = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+        m_fd.reset(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
     // One that came before the block was handled as a stop request already. A hang-up then asks for
     // nothing: the configuration is read after this anyway.
     const int early = stop_detail::g_signal.load(std::memory_order_relaxed);
@@ -38,19 +38,13 @@ WatchSignals::WatchSignals()
         m_stopSignal = early;
 }
 
-WatchSignals::~WatchSignals()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 bool WatchSignals::take()
 {
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return false;
     bool any = false;
     signalfd_siginfo info{};
-    while (::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    while (::read(m_fd.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         any = true;
         const int signal = static_cast<int>(info.ssi_signo);
         if (signal == SIGHUP) {
@@ -65,8 +59,8 @@ bool WatchSignals::take()
 
 void WatchSignals::pause(std::chrono::milliseconds limit)
 {
-    pollfd wait{m_fd, POLLIN, 0};
-    ::poll(&wait, m_fd >= 0 ? 1 : 0, static_cast<int>(limit.count()));
+    pollfd wait{m_fd.get(), POLLIN, 0};
+    ::poll(&wait, m_fd.isOpen() ? 1 : 0, static_cast<int>(limit.count()));
     take();
 }
 

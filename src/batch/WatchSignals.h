@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <chrono>
 
 namespace tollavar {
@@ -12,13 +14,12 @@ class WatchSignals
 public:
     // Blocks the three signals for the whole process. ok() is false when that failed (errno says why).
     WatchSignals();
-    ~WatchSignals();
     WatchSignals(const WatchSignals&) = delete;
     WatchSignals& operator=(const WatchSignals&) = delete;
 
-    bool ok() const { return m_fd >= 0; }
+    bool ok() const { return m_fd.isOpen(); }
     // Readable while a signal waits to be taken.
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
 
     // Reads the signals that arrived; true when there was one. SIGTERM and SIGINT become the
     // process's stop request; a SIGHUP asks for the configuration to be read again.
@@ -32,7 +33,7 @@ public:
     bool takeReloadRequest();
 
 private:
-    int m_fd = -1;
+    files::UniqueFd m_fd;
     int m_stopSignal = 0;
     bool m_reload = false;
 };

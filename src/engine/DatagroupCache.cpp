@@ -1,6 +1,7 @@
 #include "engine/DatagroupCache.h"
 
 #include "engine/DatagroupDocument.h"
+#include "filetools/FileStatus.h"
 
 #include <sys/stat.h>
 
@@ -14,7 +15,7 @@ bool DatagroupCache::identify(const std::string& path, Identity& identity)
     struct stat status
     {
     };
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!files::statusOf(path, status) || !S_ISREG(status.st_mode))
         return false;
     identity = Identity{status.st_dev,          status.st_ino,         status.st_size,        status.st_mtim.tv_sec,
                         status.st_mtim.tv_nsec, status.st_ctim.tv_sec, status.st_ctim.tv_nsec};

@@ -1,7 +1,6 @@
 #include "engine/RunJournal.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/FileSystem.h"
 
 #include <algorithm>
@@ -155,12 +154,9 @@ void RunJournal::append(char type, std::string_view first, std::string_view seco
 {
     if (!m_map)
         return;
-    faults::checkpoint("Write File", m_path);
     const size_t most = 2 * (first.size() + second.size()) + 96;
-    if (m_used + most > m_capacity) {
-        m_map = m_file.mapAtLeast(m_used + most);
-        m_capacity = m_file.mappedSize();
-    }
+    m_map = m_file.recordSpace(m_used + most);
+    m_capacity = m_file.mappedSize();
     char* const start = m_map + m_used;
     char* out = start;
     *out++ = type;
@@ -188,11 +184,8 @@ void RunJournal::appendTexts(char type, std::initializer_list<std::string_view> 
         AppendEscaped(record, text);
     }
     record += "\t" + Hex(Checksum(record.data(), record.size()), 8) + "\n";
-    faults::checkpoint("Write File", m_path);
-    if (m_used + record.size() > m_capacity) {
-        m_map = m_file.mapAtLeast(m_used + record.size());
-        m_capacity = m_file.mappedSize();
-    }
+    m_map = m_file.recordSpace(m_used + record.size());
+    m_capacity = m_file.mappedSize();
     std::memcpy(m_map + m_used, record.data(), record.size());
     m_used += record.size();
 }

@@ -1,8 +1,8 @@
 #include "filetools/Beneath.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/FileSystem.h"
+#include "filetools/SystemCall.h"
 
 #include <atomic>
 #include <cerrno>
@@ -75,8 +75,7 @@ FolderBeneath walkBeneath(int rootFd, std::string_view relative, bool create, st
         }
         int fd = ::openat(current(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && create) {
-            faults::checkpoint("Create Folder", shown);
-            if (::mkdirat(current(), part.c_str(), 0777) != 0 && errno != EEXIST)
+            if (sys::mkdirat("Create Folder", current(), part.c_str(), 0777) != 0 && errno != EEXIST)
                 throw systemFailure(errno, "Create Folder", shown);
             fd = ::openat(current(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         }
@@ -112,27 +111,6 @@ FolderBeneath walkBeneath(int rootFd, std::string_view relative, bool create, st
 }
 
 } // namespace
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
-{
-    if (this != &other)
-        reset(other.release());
-    return *this;
-}
-
-int UniqueFd::release() noexcept
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void UniqueFd::reset(int fd) noexcept
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
-}
 
 bool LeavesByItsText(std::string_view path)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -14,26 +16,6 @@ inline bool isSeparator(char c)
 {
     return c == '/' || c == '\\';
 }
-
-// A descriptor that closes itself.
-class UniqueFd
-{
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const noexcept { return m_fd; }
-    int release() noexcept;
-    void reset(int fd = -1) noexcept;
-
-private:
-    int m_fd = -1;
-};
 
 // Where a relative path leads.
 enum class Reach

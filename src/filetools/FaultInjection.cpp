@@ -1,47 +1,71 @@
 #include "filetools/FaultInjection.h"
 
-#include "filetools/Failure.h"
+#ifdef TOLLAVAR_FAULT_HOOKS
+
+#include <mutex>
+#include <string>
 
 namespace tollavar::faults {
 
 namespace {
-Plan g_plan;
-long g_count = 0;
+
+// A test may run a conversion on one thread while another arms the next plan; the plan's name is
+// copied, since the caller's text need not outlive the arming.
+struct ArmedPlan
+{
+    std::mutex lock;
+    long failAt = 0;
+    int error = 0;
+    bool persistent = false;
+    std::string operation;
+    long count = 0;
+};
+
+ArmedPlan& armed()
+{
+    static ArmedPlan plan;
+    return plan;
+}
+
 } // namespace
 
 void arm(const Plan& plan)
 {
-    g_plan = plan;
-    g_count = 0;
+    ArmedPlan& current = armed();
+    const std::lock_guard guard(current.lock);
+    current.failAt = plan.failAt;
+    current.error = plan.error;
+    current.persistent = plan.persistent;
+    current.operation.assign(plan.operation);
+    current.count = 0;
 }
 
 void disarm()
 {
-    g_plan = Plan{};
-    g_count = 0;
+    arm(Plan{});
 }
 
 long operationsSinceArmed()
 {
-    return g_count;
+    ArmedPlan& current = armed();
+    const std::lock_guard guard(current.lock);
+    return current.count;
 }
 
 int injectedError(std::string_view operation)
 {
-    if (!g_plan.operation.empty() && g_plan.operation != operation)
+    ArmedPlan& current = armed();
+    const std::lock_guard guard(current.lock);
+    if (!current.operation.empty() && current.operation != operation)
         return 0;
-    ++g_count;
-    if (g_plan.failAt <= 0)
+    ++current.count;
+    if (current.failAt <= 0)
         return 0;
-    if (g_count == g_plan.failAt || (g_plan.persistent && g_count > g_plan.failAt))
-        return g_plan.error;
+    if (current.count == current.failAt || (current.persistent && current.count > current.failAt))
+        return current.error;
     return 0;
 }
 
-void checkpoint(std::string_view operation, std::string_view path)
-{
-    if (const int error = injectedError(operation))
-        throw systemFailure(error, operation, path);
-}
-
 } // namespace tollavar::faults
+
+#endif

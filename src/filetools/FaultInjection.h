@@ -2,11 +2,15 @@
 
 #include <string_view>
 
+// A test hook on the file layer: every file operation that can fail counts itself, and the armed plan
+// makes the k-th one (counting from 1 after arming) fail with the given errno, once or from then on.
+// Disarmed, it only counts. The failure comes out of the system call itself (see SystemCall.h), so the
+// file layer's own handling of that errno and its cleanup run as they would on a real disk.
+//
+// Only the tests' build of the core has the hook (TOLLAVAR_FAULT_HOOKS); the program is built without
+// it, and a test that arms a plan does not link against that build.
 namespace tollavar::faults {
 
-// A test hook on the file layer: every file operation that can fail counts itself, and the armed
-// plan makes the k-th one (counting from 1 after arming) fail with the given errno, once or from
-// then on. Disarmed, it only counts.
 struct Plan
 {
     long failAt = 0; // 0: never
@@ -19,12 +23,14 @@ void arm(const Plan& plan);
 void disarm();
 long operationsSinceArmed();
 
-// Called by the file layer before each operation; throws the operation's Failure when the plan says so.
-void checkpoint(std::string_view operation, std::string_view path);
-
-// For the few operations whose errno decides what the file layer does next (a file system without hard
-// links takes another road): counted like a checkpoint, but the planned errno is returned rather than
-// raised. 0: go ahead.
+#ifdef TOLLAVAR_FAULT_HOOKS
+// Counts the operation; the planned errno when the plan fails it, else 0.
 int injectedError(std::string_view operation);
+#else
+constexpr int injectedError(std::string_view)
+{
+    return 0;
+}
+#endif
 
 } // namespace tollavar::faults

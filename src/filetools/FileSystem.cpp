@@ -2,12 +2,12 @@
 
 #include "filetools/Beneath.h"
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/MoveAt.h"
 #include "filetools/NameOrder.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
+#include "filetools/SystemCall.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -68,8 +68,7 @@ bool pathExists(const std::string& path)
 
 void createFolder(const std::string& path)
 {
-    faults::checkpoint("Create Folder", path);
-    if (::mkdir(path.c_str(), 0777) != 0)
+    if (sys::mkdir("Create Folder", path.c_str(), 0777) != 0)
         fail("Create Folder", path);
 }
 
@@ -80,11 +79,11 @@ std::string readAll(const std::string& path)
 
 std::string readAll(const std::string& path, LinkRule links)
 {
-    Fd fd(openRegularFile(path, O_RDONLY, links, "Open File").release());
+    const UniqueFd fd = openRegularFile(path, O_RDONLY, links, "Open File");
     struct stat st
     {
     };
-    if (::fstat(fd.fd, &st) != 0)
+    if (::fstat(fd.get(), &st) != 0)
         fail("Read File", path);
     // Read straight into the string, growing it only when the file turns out larger than it said.
     std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
@@ -92,8 +91,7 @@ std::string readAll(const std::string& path, LinkRule links)
     for (;;) {
         if (filled == data.size())
             data.resize(data.size() * 2 + 65536);
-        faults::checkpoint("Read File", path);
-        ssize_t n = ::read(fd.fd, data.data() + filled, data.size() - filled);
+        ssize_t n = sys::read("Read File", fd.get(), data.data() + filled, data.size() - filled);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -114,36 +112,31 @@ void writeFileAtomic(const std::string& path, std::string_view bytes)
 
 void createEmptyFile(const std::string& path)
 {
-    faults::checkpoint("Create File", path);
     // Never through a link: a marker planted as a link would truncate whatever it points to. The link
     // is the file of that name, so it is what gets replaced.
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    Fd fd(::open(path.c_str(), flags, 0666));
+    UniqueFd fd(sys::open("Create File", path.c_str(), flags, 0666));
     struct stat st
     {
     };
-    if (fd.fd < 0 && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (!fd.isOpen() && errno == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         if (::unlink(path.c_str()) != 0)
             fail("Create File", path);
-        fd.fd = ::open(path.c_str(), flags | O_EXCL, 0666);
+        fd.reset(::open(path.c_str(), flags | O_EXCL, 0666));
     }
-    if (fd.fd < 0)
+    if (!fd.isOpen())
         fail("Create File", path);
-    try {
-        faults::checkpoint("Close File", path);
-        if (::close(fd.release()) != 0)
-            fail("Close File", path);
-    } catch (...) {
+    if (sys::close("Close File", fd.release()) != 0) {
+        const int error = errno;
         // A file whose creation was reported as failed must not be there: its mere presence is its message.
         ::unlink(path.c_str());
-        throw;
+        fail("Close File", path, error);
     }
 }
 
 void deleteFile(const std::string& path)
 {
-    faults::checkpoint("Delete File", path);
-    if (::unlink(path.c_str()) != 0)
+    if (sys::unlink("Delete File", path.c_str()) != 0)
         fail("Delete File", path);
 }
 
@@ -172,8 +165,7 @@ void moveFileReplacing(const std::string& from, const std::string& to)
 
 void addNameNoReplace(const std::string& existing, const std::string& newName)
 {
-    faults::checkpoint("Copy File", newName);
-    if (::link(existing.c_str(), newName.c_str()) == 0) {
+    if (sys::link("Copy File", existing.c_str(), newName.c_str()) == 0) {
         syncFolder(folderOf(newName));
         return;
     }
@@ -187,8 +179,7 @@ void addNameNoReplace(const std::string& existing, const std::string& newName)
 
 std::vector<std::string> listFiles(const std::string& folder)
 {
-    faults::checkpoint("List Folder", folder);
-    DIR* dir = ::opendir(folder.empty() ? "" : folder.c_str());
+    DIR* dir = sys::opendir("List Folder", folder.empty() ? "" : folder.c_str());
     if (!dir)
         fail("List Folder", folder);
     std::vector<std::string> names;
@@ -223,14 +214,12 @@ HeldFile::~HeldFile()
 void HeldFile::openForAppend(const std::string& path)
 {
     close();
-    m_fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, LinkRule::FollowToRegularFile, "Open File").release();
+    m_fd = openRegularFile(path, O_WRONLY | O_APPEND | O_CREAT, LinkRule::FollowToRegularFile, "Open File");
 }
 
 void HeldFile::close() noexcept
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
 }
 
 } // namespace tollavar::files

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,10 +65,10 @@ public:
 
     void openForAppend(const std::string& path);
     void close() noexcept;
-    bool isOpen() const noexcept { return m_fd >= 0; }
+    bool isOpen() const noexcept { return m_fd.isOpen(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 } // namespace tollavar::files

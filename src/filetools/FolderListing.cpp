@@ -1,5 +1,7 @@
 #include "filetools/FolderListing.h"
 
+#include "filetools/UniqueFd.h"
+
 #include <bit>
 #include <cstring>
 #include <dirent.h>
@@ -34,14 +36,13 @@ unsigned char tagOf(size_t hash)
 bool FolderListings::readInto(Listing& listing, int folderFd) const
 {
     const unsigned long most = listing.asked * kEntriesPerAsked;
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.isOpen())
         return false;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
+    DIR* dir = ::fdopendir(fd.get());
+    if (!dir)
         return false;
-    }
+    fd.release(); // closedir closes it
     std::string text;
     std::vector<Slot> entries;
     bool whole = true;

@@ -2,12 +2,14 @@
 
 #include "filetools/Failure.h"
 #include "filetools/RegularFileOpen.h"
+#include "filetools/SystemCall.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tollavar::files {
 
@@ -22,10 +24,9 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
     for (;;) {
         // Never through a link or into a pipe: a name planted here must not make the run create or
         // truncate another file, nor hang it.
-        const int fd = openRegularFile(lockFile, O_RDWR | O_CREAT, LinkRule::Refuse, "Lock File").release();
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        UniqueFd fd = openRegularFile(lockFile, O_RDWR | O_CREAT, LinkRule::Refuse, "Lock File");
+        if (sys::flock("Lock File", fd.get(), LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
-            ::close(fd);
             if (error == EWOULDBLOCK || error == EINTR)
                 return State::Busy;
             if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL || error == ENOSYS)
@@ -40,24 +41,22 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
         struct stat named
         {
         };
-        if (::fstat(fd, &held) == 0 && ::lstat(lockFile.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        if (::fstat(fd.get(), &held) == 0 && ::lstat(lockFile.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
             held.st_ino == named.st_ino) {
-            m_fd = fd;
+            m_fd = std::move(fd);
             m_path = lockFile;
             return State::Held;
         }
-        ::close(fd);
     }
 }
 
 void FolderLock::release() noexcept
 {
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return;
     // Removed while still held, so that nobody can lock the old file and believe it current.
     ::unlink(m_path.c_str());
-    ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
 }
 
 } // namespace tollavar::files

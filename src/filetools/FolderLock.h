@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filetools/UniqueFd.h"
+
 #include <string>
 
 namespace tollavar::files {
@@ -25,10 +27,10 @@ public:
     // Tries once, without waiting. Failures to create the lock file are raised.
     State tryAcquire(const std::string& lockFile);
     void release() noexcept;
-    bool held() const noexcept { return m_fd >= 0; }
+    bool held() const noexcept { return m_fd.isOpen(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::string m_path;
 };
 

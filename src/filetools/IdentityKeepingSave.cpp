@@ -1,8 +1,9 @@
 #include "filetools/IdentityKeepingSave.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/PosixFile.h"
+#include "filetools/SystemCall.h"
+#include "filetools/UniqueFd.h"
 
 #include <cerrno>
 #include <climits>
@@ -71,8 +72,7 @@ void writeAllAt(int fd, std::string_view bytes, const std::string& path)
 {
     off_t offset = 0;
     while (!bytes.empty()) {
-        faults::checkpoint("Write File", path);
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        const ssize_t n = sys::pwrite("Write File", fd, bytes.data(), bytes.size(), offset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -83,10 +83,9 @@ void writeAllAt(int fd, std::string_view bytes, const std::string& path)
     }
 }
 
-void closeChecked(Fd& fd, const std::string& path)
+void closeChecked(UniqueFd& fd, const std::string& path)
 {
-    faults::checkpoint("Close File", path);
-    if (::close(fd.release()) != 0)
+    if (sys::close("Close File", fd.release()) != 0)
         fail("Close File", path);
 }
 
@@ -104,9 +103,8 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
                              const struct stat* existing)
 {
     std::string tempPath = temporaryPattern(target);
-    faults::checkpoint("Create File", tempPath);
-    Fd temp(::mkostemp(tempPath.data(), O_CLOEXEC));
-    if (temp.fd < 0) {
+    UniqueFd temp(sys::mkostemp("Create File", tempPath.data(), O_CLOEXEC));
+    if (!temp.isOpen()) {
         if (existing && folderCannotTakeTemporary(errno))
             return false;
         fail("Create File", path);
@@ -119,10 +117,10 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
             };
             // The owner before the mode: a change of owner clears the set-id bits.
             const bool ownerKept =
-                ::fstat(temp.fd, &own) == 0 && ((own.st_uid == existing->st_uid && own.st_gid == existing->st_gid) ||
-                                                ::fchown(temp.fd, existing->st_uid, existing->st_gid) == 0);
+                ::fstat(temp.get(), &own) == 0 && ((own.st_uid == existing->st_uid && own.st_gid == existing->st_gid) ||
+                                                   ::fchown(temp.get(), existing->st_uid, existing->st_gid) == 0);
             mode = existing->st_mode & 07777;
-            if (!ownerKept || ::fchmod(temp.fd, mode) != 0) {
+            if (!ownerKept || ::fchmod(temp.get(), mode) != 0) {
                 ::unlink(tempPath.c_str());
                 return false;
             }
@@ -131,13 +129,12 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
             const mode_t mask = ::umask(0);
             ::umask(mask);
             mode = 0666 & ~mask;
-            ::fchmod(temp.fd, mode);
+            ::fchmod(temp.get(), mode);
         }
-        writeAllAt(temp.fd, bytes, path);
-        syncFd(temp.fd, path);
+        writeAllAt(temp.get(), bytes, path);
+        syncFd(temp.get(), path);
         closeChecked(temp, path);
-        faults::checkpoint("Replace File", path);
-        if (::rename(tempPath.c_str(), target.c_str()) != 0)
+        if (sys::rename("Replace File", tempPath.c_str(), target.c_str()) != 0)
             fail("Replace File", path);
     } catch (...) {
         ::unlink(tempPath.c_str());
@@ -149,19 +146,18 @@ bool replaceThroughTemporary(const std::string& target, const std::string& path,
 
 // Into the file itself. The space is reserved before the old contents are touched, so a full disk
 // fails the save while the file is still whole; the old tail goes only after the new bytes are in.
-void writeInPlace(Fd& file, const std::string& path, std::string_view bytes, const std::function<void()>& before)
+void writeInPlace(UniqueFd& file, const std::string& path, std::string_view bytes, const std::function<void()>& before)
 {
     if (before)
         before();
-    faults::checkpoint("Write File", path);
-    if (!bytes.empty() && ::fallocate(file.fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0 &&
+    if (!bytes.empty() &&
+        sys::fallocate("Write File", file.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL)
         fail("Write File", path);
-    writeAllAt(file.fd, bytes, path);
-    faults::checkpoint("Write File", path);
-    if (::ftruncate(file.fd, static_cast<off_t>(bytes.size())) != 0)
+    writeAllAt(file.get(), bytes, path);
+    if (sys::ftruncate("Write File", file.get(), static_cast<off_t>(bytes.size())) != 0)
         fail("Write File", path);
-    syncFd(file.fd, path);
+    syncFd(file.get(), path);
     closeChecked(file, path);
 }
 
@@ -186,9 +182,8 @@ void saveKeepingIdentity(const std::string& path, std::string_view bytes,
         return;
     }
     // What the plain write would do first: a file this user may not write is refused, not replaced.
-    faults::checkpoint("Open File", path);
-    Fd file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.fd < 0)
+    UniqueFd file(sys::open("Open File", target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.isOpen())
         fail("Open File", path);
     if (!S_ISREG(st.st_mode))
         fail("Replace File", path, EINVAL);

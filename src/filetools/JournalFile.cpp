@@ -1,9 +1,9 @@
 #include "filetools/JournalFile.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
+#include "filetools/SystemCall.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,8 +33,7 @@ bool locksUnsupported(int error)
 void writeAll(int fd, std::string_view bytes, const std::string& path)
 {
     while (!bytes.empty()) {
-        faults::checkpoint("Write File", path);
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t n = sys::write("Write File", fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -83,23 +82,20 @@ void JournalFile::create(const std::string& staging, const std::string& path, st
     UniqueFd fd = openRegularFile(staging, O_RDWR | O_CREAT | O_TRUNC, LinkRule::Refuse, "Create File", 0600);
     try {
         writeAll(fd.get(), head, staging);
-        faults::checkpoint("Sync File", staging);
-        if (::fsync(fd.get()) != 0)
+        if (sys::fsync("Sync File", fd.get()) != 0)
             fail("Sync File", staging);
-        faults::checkpoint("Lock File", staging);
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+        if (sys::flock("Lock File", fd.get(), LOCK_EX | LOCK_NB) == 0)
             m_locked = true;
         else if (!locksUnsupported(errno))
             fail("Lock File", staging);
-        faults::checkpoint("Rename File", path);
-        if (::rename(staging.c_str(), path.c_str()) != 0)
+        if (sys::rename("Rename File", staging.c_str(), path.c_str()) != 0)
             fail("Rename File", path);
     } catch (...) {
         ::unlink(staging.c_str());
         m_locked = false;
         throw;
     }
-    m_fd = fd.release();
+    m_fd = std::move(fd);
     m_path = path;
     // The name must outlive a power cut as well as the bytes.
     posix::syncFolder(posix::folderOf(path));
@@ -110,13 +106,13 @@ char* JournalFile::mapAtLeast(size_t size)
     if (m_map && size <= m_mapSize)
         return m_map;
     const size_t newSize = m_map ? std::max(m_mapSize * 2, size + kGrowth) : size;
-    faults::checkpoint("Extend File", m_path);
-    if (const int error = ::posix_fallocate(m_fd, 0, static_cast<off_t>(newSize)); error != 0)
+    if (const int error = sys::posixFallocate("Extend File", m_fd.get(), 0, static_cast<off_t>(newSize)); error != 0)
         fail("Extend File", m_path, error);
     if (m_map)
         ::munmap(m_map, m_mapSize);
     m_map = nullptr;
-    void* map = ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+    m_mapSize = 0;
+    void* map = ::mmap(nullptr, newSize, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd.get(), 0);
     if (map == MAP_FAILED)
         fail("Extend File", m_path);
     m_map = static_cast<char*>(map);
@@ -124,12 +120,22 @@ char* JournalFile::mapAtLeast(size_t size)
     return m_map;
 }
 
+char* JournalFile::recordSpace(size_t end)
+{
+    // Records are written straight into the mapping, where a write cannot fail by itself; the fault
+    // plan fails the record here, as a full disk would have failed a write.
+    if (const int error = faults::injectedError("Write File"))
+        fail("Write File", m_path, error);
+    return mapAtLeast(end);
+}
+
 void JournalFile::sync(size_t end)
 {
-    faults::checkpoint("Sync File", m_path);
-    if (m_map && end > 0 && ::msync(m_map, std::min(end, m_mapSize), MS_SYNC) != 0)
+    // One operation for the fault plan, though it takes two calls when the bytes are mapped.
+    const bool mapped = m_map && end > 0;
+    if (mapped && sys::msync("Sync File", m_map, std::min(end, m_mapSize), MS_SYNC) != 0)
         fail("Sync File", m_path);
-    if (::fdatasync(m_fd) != 0)
+    if ((mapped ? ::fdatasync(m_fd.get()) : sys::fdatasync("Sync File", m_fd.get())) != 0)
         fail("Sync File", m_path);
 }
 
@@ -139,17 +145,14 @@ void JournalFile::close() noexcept
         ::munmap(m_map, m_mapSize);
     m_map = nullptr;
     m_mapSize = 0;
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
     m_locked = false;
 }
 
 void JournalFile::remove()
 {
     // Unlinked while still locked, so that no recovery can lock the old file and believe it current.
-    faults::checkpoint("Delete File", m_path);
-    if (::unlink(m_path.c_str()) != 0 && errno != ENOENT)
+    if (sys::unlink("Delete File", m_path.c_str()) != 0 && errno != ENOENT)
         fail("Delete File", m_path);
     close();
 }
@@ -169,7 +172,7 @@ std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
     if (::fstat(fd.get(), &st) != 0)
         fail("Open File", path);
     OpenedJournal opened;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
+    if (sys::flock("Lock File", fd.get(), LOCK_EX | LOCK_NB) == 0)
         opened.lock = JournalLock::Held;
     else if (errno == EWOULDBLOCK || errno == EINTR)
         opened.lock = JournalLock::Busy;
@@ -180,8 +183,8 @@ std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
     std::string bytes(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;
     while (done < bytes.size()) {
-        faults::checkpoint("Read File", path);
-        const ssize_t n = ::pread(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t n =
+            sys::pread("Read File", fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -200,9 +203,8 @@ std::string SetJournalAside(const std::string& path)
 {
     for (int n = 1;; ++n) {
         const std::string aside = path + "-" + std::to_string(n);
-        faults::checkpoint("Rename File", aside);
         // A hard link never replaces: the first free number wins even against a second recovery.
-        if (::link(path.c_str(), aside.c_str()) == 0) {
+        if (sys::link("Rename File", path.c_str(), aside.c_str()) == 0) {
             ::unlink(path.c_str());
             posix::syncFolder(posix::folderOf(path));
             return aside;
@@ -214,7 +216,7 @@ std::string SetJournalAside(const std::string& path)
         };
         if (::lstat(aside.c_str(), &st) == 0)
             continue;
-        if (::rename(path.c_str(), aside.c_str()) != 0)
+        if (sys::rename("Rename File", path.c_str(), aside.c_str()) != 0)
             fail("Rename File", aside);
         posix::syncFolder(posix::folderOf(path));
         return aside;
@@ -226,11 +228,9 @@ void WriteWholeFile(const std::string& staging, const std::string& path, std::st
     UniqueFd fd = openRegularFile(staging, O_WRONLY | O_CREAT | O_TRUNC, LinkRule::Refuse, "Create File", 0600);
     try {
         writeAll(fd.get(), bytes, staging);
-        faults::checkpoint("Sync File", staging);
-        if (::fsync(fd.get()) != 0)
+        if (sys::fsync("Sync File", fd.get()) != 0)
             fail("Sync File", staging);
-        faults::checkpoint("Rename File", path);
-        if (::rename(staging.c_str(), path.c_str()) != 0)
+        if (sys::rename("Rename File", staging.c_str(), path.c_str()) != 0)
             fail("Rename File", path);
     } catch (...) {
         ::unlink(staging.c_str());

@@ -25,13 +25,16 @@ public:
     // journal is never seen half written nor unlocked while its writer lives. False from locked() where
     // the file system has no locks.
     void create(const std::string& staging, const std::string& path, std::string_view head);
-    bool isOpen() const noexcept { return m_fd >= 0; }
+    bool isOpen() const noexcept { return m_fd.isOpen(); }
     bool locked() const noexcept { return m_locked; }
     const std::string& path() const noexcept { return m_path; }
 
     // The file's bytes mapped for writing, at least `size` long. The blocks are allocated first, so that
     // writing through the mapping can never meet a full disk (which would end the process with SIGBUS).
     char* mapAtLeast(size_t size);
+    // The mapping, at least `end` long, for writing the next record: the record's write as the fault
+    // plan counts it.
+    char* recordSpace(size_t end);
     size_t mappedSize() const noexcept { return m_mapSize; }
     // Makes the bytes [0, end) durable.
     void sync(size_t end);
@@ -39,7 +42,7 @@ public:
     void remove();
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
     bool m_locked = false;
     char* m_map = nullptr;
     size_t m_mapSize = 0;

@@ -1,6 +1,7 @@
 #include "filetools/LineLog.h"
 
 #include "filetools/PosixFile.h"
+#include "filetools/UniqueFd.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -54,10 +55,10 @@ void appendWholeLine(const std::string& path, std::string_view line, const LineL
 
     // A few rounds at most: one to rotate, one more when another writer rotated while this one waited.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        posix::Fd log(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-        if (log.fd < 0)
+        UniqueFd log(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+        if (!log.isOpen())
             posix::fail(kSource, path);
-        while (::flock(log.fd, LOCK_EX) != 0) {
+        while (::flock(log.get(), LOCK_EX) != 0) {
             if (errno != EINTR)
                 posix::fail(kSource, path);
         }
@@ -67,7 +68,7 @@ void appendWholeLine(const std::string& path, std::string_view line, const LineL
         struct stat named
         {
         };
-        if (::fstat(log.fd, &opened) != 0)
+        if (::fstat(log.get(), &opened) != 0)
             posix::fail(kSource, path);
         if (::stat(path.c_str(), &named) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev)
             continue;
@@ -75,12 +76,12 @@ void appendWholeLine(const std::string& path, std::string_view line, const LineL
             rotate(path, rotation.keep);
             continue;
         }
-        const ssize_t written = ::write(log.fd, record.data(), record.size());
+        const ssize_t written = ::write(log.get(), record.data(), record.size());
         if (written < 0)
             posix::fail(kSource, path);
         if (static_cast<size_t>(written) != record.size()) {
             // Half a line would spoil the line after it too: cut the file back to where it was.
-            const int cut = ::ftruncate(log.fd, opened.st_size);
+            const int cut = ::ftruncate(log.get(), opened.st_size);
             (void)cut;
             posix::fail(kSource, path, ENOSPC);
         }

@@ -2,7 +2,7 @@
 
 #include "filetools/Beneath.h"
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
+#include "filetools/SystemCall.h"
 
 #include <cerrno>
 #include <ctime>
@@ -35,16 +35,14 @@ bool noRenameNoReplace(int error)
 
 int linkAt(const FileAt& from, const FileAt& to)
 {
-    if (const int injected = faults::injectedError("Link File"))
-        return injected;
-    return ::linkat(from.folder, from.name.c_str(), to.folder, to.name.c_str(), 0) == 0 ? 0 : errno;
+    return sys::linkat("Link File", from.folder, from.name.c_str(), to.folder, to.name.c_str()) == 0 ? 0 : errno;
 }
 
 int renameNoReplaceAt(int folder, const std::string& fromName, const FileAt& to)
 {
-    if (const int injected = faults::injectedError("Link File"))
-        return injected;
-    return ::renameat2(folder, fromName.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+    return sys::renameat2("Link File", folder, fromName.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0
+               ? 0
+               : errno;
 }
 
 bool sourceMissing(const FileAt& from)
@@ -57,8 +55,7 @@ bool sourceMissing(const FileAt& from)
 
 void syncFolderAt(int folder, std::string_view shown)
 {
-    faults::checkpoint("Sync Folder", shown);
-    UniqueFd dir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(sys::openat("Sync Folder", folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         fail("Sync Folder", shown);
     // Some file systems refuse to sync a folder; the new name has then still been made.
@@ -70,8 +67,8 @@ void syncFolderAt(int folder, std::string_view shown)
 // meanwhile cannot hold the run, O_NOFOLLOW so that a link cannot be copied through.
 UniqueFd openSource(const FileAt& from, struct stat& st)
 {
-    faults::checkpoint("Open File", from.shown);
-    UniqueFd source(::openat(from.folder, from.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd source(
+        sys::openat("Open File", from.folder, from.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (source.get() < 0)
         return source;
     if (::fstat(source.get(), &st) != 0)
@@ -87,8 +84,7 @@ void copyAll(int from, int to, const FileAt& source, const FileAt& target)
         fail("Read File", source.shown);
     std::string buffer(1 << 20, '\0');
     for (;;) {
-        faults::checkpoint("Read File", source.shown);
-        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        const ssize_t n = sys::read("Read File", from, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -97,8 +93,7 @@ void copyAll(int from, int to, const FileAt& source, const FileAt& target)
         if (n == 0)
             return;
         for (ssize_t done = 0; done < n;) {
-            faults::checkpoint("Write File", target.shown);
-            const ssize_t written = ::write(to, buffer.data() + done, static_cast<size_t>(n - done));
+            const ssize_t written = sys::write("Write File", to, buffer.data() + done, static_cast<size_t>(n - done));
             if (written < 0) {
                 if (errno == EINTR)
                     continue;
@@ -115,8 +110,7 @@ void finishCopy(int fd, const struct stat& st, const FileAt& target)
     ::fchmod(fd, st.st_mode & 07777);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(fd, times);
-    faults::checkpoint("Sync File", target.shown);
-    if (::fsync(fd) != 0)
+    if (sys::fsync("Sync File", fd) != 0)
         fail("Sync File", target.shown);
 }
 
@@ -133,8 +127,8 @@ UniqueFd createTemporaryAt(const FileAt& target, std::string& name)
         name = stem;
         for (int i = 0; i < 6; ++i, value /= 36)
             name += "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36];
-        faults::checkpoint("Create File", target.shown);
-        UniqueFd fd(::openat(target.folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        UniqueFd fd(sys::openat("Create File", target.folder, name.c_str(),
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd.get() >= 0)
             return fd;
         if (errno != EEXIST)
@@ -149,8 +143,7 @@ void deleteSourceAfterCopy(const FileAt& from, const FileAt& to)
 {
     try {
         syncFolderAt(to.folder, to.shown);
-        faults::checkpoint("Delete File", from.shown);
-        if (::unlinkat(from.folder, from.name.c_str(), 0) != 0)
+        if (sys::unlinkat("Delete File", from.folder, from.name.c_str(), 0) != 0)
             fail("Delete File", from.shown);
     } catch (...) {
         ::unlinkat(to.folder, to.name.c_str(), 0);
@@ -168,8 +161,7 @@ MoveOutcome renameIfStillFree(const std::string& tempName, const FileAt& to)
     };
     if (::fstatat(to.folder, to.name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
         return MoveOutcome::DestinationTaken;
-    faults::checkpoint("Rename File", to.shown);
-    if (::renameat(to.folder, tempName.c_str(), to.folder, to.name.c_str()) != 0)
+    if (sys::renameat("Rename File", to.folder, tempName.c_str(), to.folder, to.name.c_str()) != 0)
         fail("Move File", to.shown);
     return MoveOutcome::Moved;
 }
@@ -223,16 +215,14 @@ MoveOutcome copyMove(const FileAt& from, const FileAt& to)
 
 MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to)
 {
-    faults::checkpoint("Move File", from.shown);
-    if (::renameat2(from.folder, from.name.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0)
+    if (sys::renameat2("Move File", from.folder, from.name.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0)
         return MoveOutcome::Moved;
     int error = errno;
     if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
         // No rename that refuses to replace here: a hard link never replaces either.
         error = linkAt(from, to);
         if (error == 0) {
-            faults::checkpoint("Delete File", from.shown);
-            if (::unlinkat(from.folder, from.name.c_str(), 0) != 0) {
+            if (sys::unlinkat("Delete File", from.folder, from.name.c_str(), 0) != 0) {
                 const int unlinkError = errno;
                 ::unlinkat(to.folder, to.name.c_str(), 0);
                 fail("Delete File", from.shown, unlinkError);
@@ -254,8 +244,7 @@ MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to)
 
 void MoveFileAtReplacing(const FileAt& from, const FileAt& to)
 {
-    faults::checkpoint("Move File", from.shown);
-    if (::renameat(from.folder, from.name.c_str(), to.folder, to.name.c_str()) == 0)
+    if (sys::renameat("Move File", from.folder, from.name.c_str(), to.folder, to.name.c_str()) == 0)
         return;
     if (errno != EXDEV)
         fail("Move File", from.shown);
@@ -272,23 +261,20 @@ void MoveFileAtReplacing(const FileAt& from, const FileAt& to)
     try {
         copyAll(source.get(), temp.get(), from, to);
         finishCopy(temp.get(), st, to);
-        faults::checkpoint("Replace File", to.shown);
-        if (::renameat(to.folder, tempName.c_str(), to.folder, to.name.c_str()) != 0)
+        if (sys::renameat("Replace File", to.folder, tempName.c_str(), to.folder, to.name.c_str()) != 0)
             fail("Replace File", to.shown);
     } catch (...) {
         ::unlinkat(to.folder, tempName.c_str(), 0);
         throw;
     }
     syncFolderAt(to.folder, to.shown);
-    faults::checkpoint("Delete File", from.shown);
-    if (::unlinkat(from.folder, from.name.c_str(), 0) != 0)
+    if (sys::unlinkat("Delete File", from.folder, from.name.c_str(), 0) != 0)
         fail("Delete File", from.shown);
 }
 
 void DeleteFileAt(int folder, const std::string& name, const std::string& shown)
 {
-    faults::checkpoint("Delete File", shown);
-    if (::unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT)
+    if (sys::unlinkat("Delete File", folder, name.c_str(), 0) != 0 && errno != ENOENT)
         fail("Delete File", shown);
 }
 

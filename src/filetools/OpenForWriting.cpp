@@ -1,7 +1,8 @@
 #include "filetools/OpenForWriting.h"
 
-#include "filetools/FaultInjection.h"
+#include "filetools/UniqueFd.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -18,17 +19,16 @@ namespace tollavar::files {
 
 namespace {
 
-bool g_forceUnknown = false;
+std::atomic<bool> g_forceUnknown{false};
 
 // The access mode of a descriptor from its fdinfo ("flags:\t0100001", octal).
 bool fdinfoSaysWriting(int fdinfoFolder, const char* fdName)
 {
-    const int fd = ::openat(fdinfoFolder, fdName, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::openat(fdinfoFolder, fdName, O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
         return false; // closed meanwhile
     char text[512];
-    const ssize_t length = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
+    const ssize_t length = ::read(fd.get(), text, sizeof text - 1);
     if (length <= 0)
         return false;
     text[length] = '\0';
@@ -62,7 +62,7 @@ WriterCheck byProc(const struct stat& target)
             hidden |= errno == EACCES || errno == EPERM;
             continue;
         }
-        const int fdinfo = ::open((base + "/fdinfo").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const UniqueFd fdinfo(::open((base + "/fdinfo").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         while (dirent* fd = ::readdir(fds)) {
             struct stat st
             {
@@ -72,17 +72,15 @@ WriterCheck byProc(const struct stat& target)
             if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) != 0 || st.st_dev != target.st_dev ||
                 st.st_ino != target.st_ino)
                 continue;
-            if (fdinfo < 0) {
+            if (!fdinfo.isOpen()) {
                 hidden = true;
                 continue;
             }
-            if (fdinfoSaysWriting(fdinfo, fd->d_name)) {
+            if (fdinfoSaysWriting(fdinfo.get(), fd->d_name)) {
                 answer = WriterCheck::Writing;
                 break;
             }
         }
-        if (fdinfo >= 0)
-            ::close(fdinfo);
         ::closedir(fds);
     }
     ::closedir(proc);
@@ -93,14 +91,13 @@ WriterCheck byProc(const struct stat& target)
 
 WriterCheck OpenForWritingElsewhere(const std::string& path)
 {
-    faults::checkpoint("Test File In Use", path);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // A look, not an operation the fault plan counts (see FileTools::IsFileInUse).
+    const UniqueFd held(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const int fd = held.get();
     if (fd < 0)
         return WriterCheck::None;
-    if (g_forceUnknown) {
-        ::close(fd);
+    if (g_forceUnknown)
         return WriterCheck::Unknown;
-    }
     struct stat st
     {
     };
@@ -111,11 +108,9 @@ WriterCheck OpenForWritingElsewhere(const std::string& path)
     // would end this process; SIGURG is ignored without a handler, and the lease is given back at once.
     if (::fcntl(fd, F_SETSIG, SIGURG) == 0 && ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
         ::fcntl(fd, F_SETLEASE, F_UNLCK);
-        ::close(fd);
         return WriterCheck::None;
     }
     const int error = errno;
-    ::close(fd);
     if (error == EAGAIN)
         return WriterCheck::Writing;
     return byProc(st);

@@ -1,5 +1,7 @@
 #include "filetools/OtherCaseNames.h"
 
+#include "filetools/UniqueFd.h"
+
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
@@ -68,14 +70,13 @@ void FoldNameInto(std::string& out, std::string_view name)
 
 bool OtherCaseNames::readInto(Names& names, int folderFd)
 {
-    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.isOpen())
         return false;
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
+    DIR* dir = ::fdopendir(fd.get());
+    if (!dir)
         return false;
-    }
+    fd.release(); // closedir closes it
     Names read;
     while (const dirent* entry = ::readdir(dir)) {
         const size_t length = std::strlen(entry->d_name);

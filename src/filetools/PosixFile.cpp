@@ -1,7 +1,8 @@
 #include "filetools/PosixFile.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
+#include "filetools/SystemCall.h"
+#include "filetools/UniqueFd.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,12 +12,6 @@ namespace tollavar::files::posix {
 void fail(std::string_view operation, std::string_view path, int error)
 {
     throw systemFailure(error, operation, path);
-}
-
-Fd::~Fd()
-{
-    if (fd >= 0)
-        ::close(fd);
 }
 
 std::string folderOf(const std::string& path)
@@ -31,18 +26,16 @@ std::string folderOf(const std::string& path)
 
 void syncFd(int fd, const std::string& path)
 {
-    faults::checkpoint("Sync File", path);
-    if (::fsync(fd) != 0)
+    if (sys::fsync("Sync File", fd) != 0)
         fail("Sync File", path);
 }
 
 void syncFolder(const std::string& folder)
 {
-    faults::checkpoint("Sync Folder", folder);
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd < 0)
+    const UniqueFd dir(sys::open("Sync Folder", folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.isOpen())
         fail("Sync Folder", folder);
-    if (::fsync(dir.fd) != 0 && errno != EINVAL && errno != EROFS)
+    if (::fsync(dir.get()) != 0 && errno != EINVAL && errno != EROFS)
         fail("Sync Folder", folder);
 }
 

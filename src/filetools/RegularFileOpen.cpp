@@ -1,7 +1,7 @@
 #include "filetools/RegularFileOpen.h"
 
 #include "filetools/Failure.h"
-#include "filetools/FaultInjection.h"
+#include "filetools/SystemCall.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,11 +37,10 @@ Failure notAFile(std::string_view operation, const std::string& path, const char
 
 UniqueFd openRegularFile(const std::string& path, int flags, LinkRule links, std::string_view operation, mode_t mode)
 {
-    faults::checkpoint(operation, path);
     int openFlags = flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     if (links == LinkRule::Refuse)
         openFlags |= O_NOFOLLOW;
-    UniqueFd fd(::open(path.c_str(), openFlags, mode));
+    UniqueFd fd(sys::open(operation, path.c_str(), openFlags, mode));
     if (fd.get() < 0) {
         const int error = errno;
         struct stat there

@@ -1,6 +1,7 @@
 #include "filetools/FileSystem.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
+#include "filetools/JournalFile.h"
 #include "support/Processes.h"
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
@@ -9,6 +10,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +43,19 @@ int saveCode(const std::string& path, std::string_view bytes)
     } catch (const Failure& f) {
         return f.number();
     }
+}
+
+size_t openDescriptors()
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+std::set<std::string> namesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 } // namespace
@@ -348,5 +364,67 @@ TEST(FileSystemTest, FailuresCarryClassicCodesAndThePath)
             EXPECT_EQ(f.description(), std::string(c.reason) + ": /data/x/DATAGRP.XML");
         }
         EXPECT_NE(f.description().find("/data/x/DATAGRP.XML"), std::string::npos);
+    }
+}
+
+// Each write that stages its bytes, failed at each of its system calls in turn: the failure is raised, the
+// descriptor is closed and the folder holds what it held before or what the write was to leave.
+TEST(FileSystemTest, AWriteFailedAtAnyCallLeavesNoDescriptorAndNoStagingFile)
+{
+    TempDir dir;
+    const std::string target = dir / "target";
+    const std::string secondName = dir / "second-name";
+    const struct
+    {
+        const char* label;
+        std::function<void()> prepare;
+        std::function<void()> write;
+    } writes[] = {
+        {"new file", [&] { std::filesystem::remove(target); }, [&] { files::writeFileAtomic(target, "new"); }},
+        {"replacement", [&] { writeFile(target, "old"); }, [&] { files::writeFileAtomic(target, "new"); }},
+        {"file with two names, in place",
+         [&] {
+             writeFile(target, "old");
+             std::filesystem::create_hard_link(target, secondName);
+         },
+         [&] { files::writeFileAtomic(target, "new"); }},
+        {"empty marker", [&] { std::filesystem::remove(target); }, [&] { files::createEmptyFile(target); }},
+        {"staged whole file", [&] { writeFile(target, "old"); },
+         [&] { files::WriteWholeFile(target + ".new", target, "new"); }},
+        {"journal", [&] { std::filesystem::remove(target); },
+         [&] {
+             files::JournalFile journal;
+             journal.create(target + ".new", target, "new");
+             journal.sync(0);
+             journal.remove();
+         }},
+    };
+    FaultGuard guard;
+    for (const auto& w : writes) {
+        for (const int error : {EIO, ENOSPC}) {
+            bool finished = false;
+            for (long k = 1; !finished && k < 40; ++k) {
+                SCOPED_TRACE(std::string(w.label) + ", errno " + std::to_string(error) + " at call " +
+                             std::to_string(k));
+                std::filesystem::remove(secondName);
+                w.prepare();
+                const std::set<std::string> before = namesIn(dir.path());
+                const size_t descriptors = openDescriptors();
+                faults::arm({k, error, false});
+                try {
+                    w.write();
+                    finished = true;
+                } catch (const Failure& failure) {
+                    EXPECT_EQ(failure.code(), errorCodeForErrno(error));
+                }
+                faults::disarm();
+                EXPECT_EQ(openDescriptors(), descriptors);
+                for (const std::string& name : namesIn(dir.path()))
+                    EXPECT_TRUE(before.count(name) || name == "target") << name << " was left";
+                const std::string now = exists(target) ? readFile(target) : "old";
+                EXPECT_TRUE(now == "old" || now == "new" || now.empty()) << now;
+            }
+            EXPECT_TRUE(finished) << w.label;
+        }
     }
 }
