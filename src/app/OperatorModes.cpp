@@ -8,9 +8,9 @@
 #include "app/SystemdNotifier.h"
 #include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
-#include "batch/BatchCheck.h"
 #include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
+#include "batch/DryRunCheck.h"
 #include "batch/RunHistory.h"
 #include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
@@ -20,6 +20,7 @@
 #include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
+#include "ui/FailureMessages.h"
 #include "ui/StartupHost.h"
 
 #include <chrono>
@@ -176,14 +177,17 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const BatchCheckReport report = CheckBatch(ctx);
+            const CheckReport report = CheckBatch(ctx, failureMessage);
             ctx.progress = nullptr;
             std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
-            status = report.blockingCount() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
+            status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }
         return ConvertOutcome{};
     };
-    const StartupResult start = Form_Load(host, argumentText, operate, MissingConfig::Refuse);
+    // A configuration named with /c: that does not exist is no failure of a check: it goes on with the
+    // defaults, as the run it stands for would. A watch has nothing to work from.
+    const StartupResult start =
+        Form_Load(host, argumentText, operate, options.watch ? MissingConfig::Refuse : MissingConfig::ConvertAnyway);
     if (start.road == StartRoad::Failed)
         return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {

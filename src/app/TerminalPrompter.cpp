@@ -1,6 +1,7 @@
 #include "app/TerminalPrompter.h"
 
 #include "app/JournalStream.h"
+#include "batch/UnattendedAnswer.h"
 #include "ui/FailureMessages.h"
 
 #include <algorithm>
@@ -54,13 +55,8 @@ std::optional<MessageAnswer> parseAnswer(std::string line, MessageButtons button
 
 MessageAnswer leastChangeAnswer(const Message& message)
 {
-    if (message.buttons == MessageButtons::Ok)
-        return MessageAnswer::Ok;
-    // Yes takes the DATAGRP.XML back to its text before the failed run; every other question known
-    // to a run would move, replace or delete a file on Yes.
-    if (message.kind == MessageKind::UndoOffer)
-        return MessageAnswer::Yes;
-    return message.buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
+    // One rule for the terminal and for a check, which answers as this terminal would.
+    return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : UnattendedAnswer(message);
 }
 
 TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds)

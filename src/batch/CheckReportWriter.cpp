@@ -1,6 +1,6 @@
 #include "batch/CheckReportWriter.h"
 
-#include "batch/BatchCheck.h"
+#include "batch/CheckReport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -16,92 +16,113 @@ struct KindNames
 
 constexpr KindNames kKinds[kCheckKindCount] = {
     {"Images missing", "missingImages"},
-    {"Image paths refused", "refusedPaths"},
     {"Images whose place in the datagroup is taken", "duplicateImages"},
-    {"Lines with more or fewer columns than names", "columnCounts"},
-    {"Values XML cannot carry", "xmlValues"},
-    {"Full-text files found", "fullTextFiles"},
+    {"Other questions", "questions"},
+    {"Errors that stop the conversion", "errors"},
+    {"Full-text files that travel with their images", "fullTextFiles"},
 };
 
-std::string datagroupState(const BatchCheckReport& r)
+std::string datagroupState(const CheckReport& r)
 {
     if (!r.datagroupExists)
         return "new: it would be created";
     if (!r.xmlExists)
         return "exists, no DATAGRP.XML yet";
-    if (!r.xmlExtensible)
-        return "exists, its DATAGRP.XML cannot be added to";
-    return "exists, DATAGRP.XML ends at DOCID " + std::to_string(r.lastDocIdBefore);
+    return "exists, with DATAGRP.XML";
 }
 
-std::string maximumLine(const BatchCheckReport& r)
+std::string maximumLine(const CheckReport& r)
 {
     if (!r.maxFiles)
         return "Maximum per datagroup: not a number";
     std::string line = "Maximum per datagroup: " + std::to_string(*r.maxFiles) +
                        "; after this command the last DOCID would be " + std::to_string(r.lastDocIdAfter);
-    return line + (r.wouldPassMaximum() ? ", past the maximum: the next command opens a new datagroup"
-                                        : ", within the maximum");
+    return line +
+           (r.wouldPassMaximum ? ", past the maximum: the next command opens a new datagroup" : ", within the maximum");
 }
 
-void appendProblems(std::string& out, const std::vector<std::string>& problems, const char* indent)
+std::string oneLine(std::string text)
 {
-    for (const std::string& problem : problems)
-        out += std::string(indent) + "- " + problem + "\n";
+    for (char& c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
+
+std::string messageLine(const CheckMessage& m)
+{
+    return m.caption + ": " + oneLine(m.text) + (m.question ? " [an unattended run answers " + m.answer + "]" : "");
+}
+
+std::string changesLine(const CheckReport& r)
+{
+    return "Changes it would make (none made): images moved " + std::to_string(r.imagesMoved) +
+           ", full-text files moved " + std::to_string(r.fullTextsMoved) + ", folders created " +
+           std::to_string(r.foldersCreated) + ", files removed " + std::to_string(r.filesDeleted) + ", files written " +
+           std::to_string(r.filesWritten.size()) + "\n";
 }
 
 } // namespace
 
-std::string CheckReportText(const BatchCheckReport& r)
+std::string CheckReportText(const CheckReport& r)
 {
     std::string out = "Configuration: " + r.configFile + "\n";
     if (!r.datagroupFolder.empty()) {
         out += "Datagroup folder: " + r.datagroupFolder + " (" + datagroupState(r) + ")\n";
-        out += "Next DOCID: " + std::to_string(r.nextDocId) + "\n";
+        if (r.readUnlocked)
+            out += "Read without the datagroup's lock (taking it would write a lock file): a conversion may be "
+                   "running\n";
+        if (r.nextDocId)
+            out += "Next DOCID: " + std::to_string(*r.nextDocId) + "\n";
         out += maximumLine(r) + "\n";
     }
     out += "Index files: " + std::to_string(r.files.size()) + "\n";
-    if (!r.problems.empty()) {
-        out += "Problems of the command: " + std::to_string(r.problems.size()) + "\n";
-        appendProblems(out, r.problems, "  ");
+    if (!r.commandMessages.empty()) {
+        out += "Messages of the command: " + std::to_string(r.commandMessages.size()) + "\n";
+        for (const CheckMessage& m : r.commandMessages)
+            out += "  - " + messageLine(m) + "\n";
     }
+    for (const std::string& notice : r.notices)
+        out += "Notice: " + notice + "\n";
     for (size_t i = 0; i < r.files.size(); ++i) {
         const IndexFileCheck& f = r.files[i];
         out += "\nIndex file " + std::to_string(i + 1) + " of " + std::to_string(r.files.size()) + ": " + f.path + "\n";
         out += "  Lines: " + std::to_string(f.lines) + ", documents: " + std::to_string(f.documents);
         if (f.documents > 0)
             out += " (DOCID " + std::to_string(f.firstDocId) + " to " + std::to_string(f.lastDocId) + ")";
-        out += ", encoding: " + (f.encoding.empty() ? std::string("unknown") : f.encoding) + "\n";
-        if (!f.problems.empty()) {
-            out += "  Problems: " + std::to_string(f.problems.size()) + "\n";
-            appendProblems(out, f.problems, "    ");
-        }
+        out += ", encoding: " + (f.encoding.empty() ? std::string("unknown") : f.encoding) +
+               (f.converted ? "" : "; not converted") + "\n";
         for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
             const CheckFindings& found = f.findings[kind];
             out += std::string("  ") + kKinds[kind].label + ": " + std::to_string(found.count) + "\n";
             for (const CheckExample& example : found.examples)
-                out += "    line " + std::to_string(example.line) + ": " + example.text + "\n";
+                out += "    " + (example.line > 0 ? "line " + std::to_string(example.line) + ": " : std::string()) +
+                       example.text + "\n";
             if (found.count > static_cast<long>(found.examples.size()))
                 out +=
                     "    ... and " + std::to_string(found.count - static_cast<long>(found.examples.size())) + " more\n";
         }
     }
+    out += "\n" + changesLine(r);
     const long blocking = r.blockingCount();
-    out += "\n";
     out += blocking == 0 ? "Result: the conversion would run without a question or error.\n"
                          : "Result: the conversion would meet " + std::to_string(blocking) +
                                (blocking == 1 ? " question or error.\n" : " questions or errors.\n");
     return out;
 }
 
-std::string CheckReportJson(const BatchCheckReport& r)
+std::string CheckReportJson(const CheckReport& r)
 {
     using Json = nlohmann::ordered_json;
+    const auto messageJson = [](const CheckMessage& m) {
+        return Json{
+            {"caption", m.caption}, {"text", m.text}, {"answer", m.answer}, {"question", m.question}, {"stop", m.stop}};
+    };
     Json files = Json::array();
     for (const IndexFileCheck& f : r.files) {
         Json file = {{"path", f.path},           {"encoding", f.encoding},     {"lines", f.lines},
                      {"documents", f.documents}, {"firstDocId", f.firstDocId}, {"lastDocId", f.lastDocId},
-                     {"problems", f.problems}};
+                     {"converted", f.converted}};
         for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
             const CheckFindings& found = f.findings[kind];
             Json examples = Json::array();
@@ -111,17 +132,27 @@ std::string CheckReportJson(const BatchCheckReport& r)
         }
         files.push_back(std::move(file));
     }
+    Json commandMessages = Json::array();
+    for (const CheckMessage& m : r.commandMessages)
+        commandMessages.push_back(messageJson(m));
     const Json report = {{"configFile", r.configFile},
                          {"datagroupFolder", r.datagroupFolder},
                          {"datagroupExists", r.datagroupExists},
                          {"xmlExists", r.xmlExists},
-                         {"xmlExtensible", r.xmlExtensible},
-                         {"nextDocId", r.nextDocId},
+                         {"readUnlocked", r.readUnlocked},
+                         {"nextDocId", r.nextDocId ? Json(*r.nextDocId) : Json(nullptr)},
                          {"lastDocIdAfter", r.lastDocIdAfter},
                          {"maxFiles", r.maxFiles ? Json(*r.maxFiles) : Json(nullptr)},
-                         {"wouldPassMaximum", r.wouldPassMaximum()},
+                         {"wouldPassMaximum", r.wouldPassMaximum},
                          {"allowDuplicates", r.allowDuplicates},
-                         {"problems", r.problems},
+                         {"problems", std::move(commandMessages)},
+                         {"notices", r.notices},
+                         {"changes",
+                          {{"imagesMoved", r.imagesMoved},
+                           {"fullTextsMoved", r.fullTextsMoved},
+                           {"foldersCreated", r.foldersCreated},
+                           {"filesRemoved", r.filesDeleted},
+                           {"filesWritten", r.filesWritten}}},
                          {"files", std::move(files)},
                          {"blocking", r.blockingCount()},
                          {"wouldRunClean", r.blockingCount() == 0}};

@@ -4,13 +4,13 @@
 
 namespace tollavar {
 
-struct BatchCheckReport;
+struct CheckReport;
 
 // The check's report for people: the command first, then each index file with its counts per kind,
 // at most 20 examples each and the number of the rest, and the verdict last.
-std::string CheckReportText(const BatchCheckReport& report);
+std::string CheckReportText(const CheckReport& report);
 
 // The same for scripts, as one JSON object (UTF-8; bytes of a name that are no UTF-8 become U+FFFD).
-std::string CheckReportJson(const BatchCheckReport& report);
+std::string CheckReportJson(const CheckReport& report);
 
 } // namespace tollavar

@@ -10,6 +10,7 @@ namespace tollavar {
 class FileDialog;
 class RunRecordSink;
 class ConversionObserver;
+class CommandPorts;
 
 // What the window's commands (Convert, Open, Save, Save As, New) work on. The window owns every
 // piece for the program's life; tests build one from fakes.
@@ -33,6 +34,8 @@ struct CommandContext
     ConversionObserver* progress = nullptr;
     // How the command was started, as the record names it: "window", "unattended", "watch".
     std::string runMode = "window";
+    // What the command acts through; none: the disk and the datagroup's real lock.
+    CommandPorts* ports = nullptr;
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

@@ -1,12 +1,14 @@
 #include "batch/ConfigFile.h"
 
 #include "batch/CommandContext.h"
+#include "batch/CommandPorts.h"
 #include "batch/ConfigFileState.h"
 #include "batch/FileDialog.h"
 #include "engine/ConversionSettings.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "filetools/Failure.h"
+#include "filetools/FileEffects.h"
 #include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
@@ -235,8 +237,11 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
             ctx.ConfigFile = path;
         }
         std::string bytes = SerializeConfig(ctx.settings);
-        files::writeFileAtomic(path, bytes);
-        RememberConfigFile(ctx, path, std::move(bytes));
+        files::FileEffects& effects = PortsOf(ctx).files();
+        effects.writeWhole(path, bytes);
+        // What a dry run would have written is not on the disk to compare with later.
+        if (!effects.recording())
+            RememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
         ctx.prompter.reportFailure(FailureReport{FailedWork::SavingConfig, failure});

@@ -1,5 +1,6 @@
 #include "batch/ConvertCommand.h"
 
+#include "batch/CommandPorts.h"
 #include "batch/CommandRecord.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConfigFileState.h"
@@ -16,6 +17,7 @@
 #include "engine/RunJournal.h"
 #include "engine/StopRequest.h"
 #include "filetools/Failure.h"
+#include "filetools/FileEffects.h"
 #include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
@@ -71,13 +73,14 @@ std::string fullFolderPath(const std::string& folder)
 // Whether any file of the folder matches the pattern now: earlier conversions and deletions may have
 // changed the folder. A file known to match that is still there settles it without a listing; listing
 // the folder for each of its files would make a folder of n index files cost n * n.
-bool anyFileMatches(const std::string& folder, std::string_view pattern, std::string& witness)
+bool anyFileMatches(files::FileEffects& effects, const std::string& folder, std::string_view pattern,
+                    std::string& witness)
 {
     const auto inFolder = [&](const std::string& name) { return (folder == "/" ? "" : folder) + "/" + name; };
-    if (!witness.empty() && files::fileExists(inFolder(witness)))
+    if (!witness.empty() && effects.fileExists(inFolder(witness)))
         return true;
     witness.clear();
-    for (const std::string& name : files::listFiles(folder)) {
+    for (const std::string& name : effects.listFiles(folder)) {
         if (MatchesWildcard(pattern, name)) {
             witness = name;
             return true;
@@ -124,7 +127,8 @@ class ConvertRun
 public:
     ConvertRun(CommandContext& ctx, const IndexFileConverter& convert, ConvertOutcome& outcome,
                RunRecorder* recorder = nullptr)
-        : m_ctx(ctx), m_convert(convert), m_outcome(outcome), m_recorder(recorder)
+        : m_ctx(ctx), m_convert(convert), m_outcome(outcome), m_recorder(recorder), m_ports(PortsOf(ctx)),
+          m_files(m_ports.files())
     {
     }
 
@@ -148,25 +152,29 @@ public:
             if (files::pathExists(RunJournal::pathFor(datagroupFolder)))
                 m_recorder->setRecoveryRan();
         }
-        const std::string recovered = RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath);
+        // A file whose conversion recovery finishes is recorded as finished before its journal goes.
+        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
+                              [this](const std::string& finished) { startRecord(finished); });
 
         rememberRunningConfig();
-        startRecord(recovered);
+        if (!m_record)
+            startRecord("");
         // Only a command that was killed or stopped by a signal leaves its record: one that ended on a
         // failure it reported is run again whole, as a failed command always was.
         struct RecordEnd
         {
             std::unique_ptr<CommandRecord>& record;
+            bool keepsRecords;
             ~RecordEnd()
             {
-                if (record && !StopRequested()) {
+                if (record && keepsRecords && !StopRequested()) {
                     try {
                         record->remove();
                     } catch (const Failure&) {
                     }
                 }
             }
-        } recordEnd{m_record};
+        } recordEnd{m_record, m_ports.keepsRecords()};
         for (const std::string& item : items) {
             if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
@@ -178,8 +186,8 @@ public:
         // goes first (the finished file's journal still guards the advance).
         lock.release();
         // A datagroup without its DATAGRP.XML has nothing to submit.
-        if (files::fileExists(files::nativePath(m_xmlPath)))
-            files::createEmptyFile(files::nativePath(markerPath));
+        if (m_files.fileExists(files::nativePath(m_xmlPath)))
+            m_files.createEmptyFile(files::nativePath(markerPath));
         if (m_ctx.flags.DatagroupFull) {
             RefreshFromConfigFile(m_ctx);
             const auto current = ParseInt32(s.txtDGNUMBER);
@@ -195,7 +203,7 @@ public:
         try {
             if (m_finishedJournal)
                 m_finishedJournal->remove();
-            if (m_leftForNextRun == 0)
+            if (m_leftForNextRun == 0 && m_ports.keepsRecords())
                 m_record->remove();
         } catch (const Failure& failure) {
             m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
@@ -219,9 +227,9 @@ private:
             if (m_ctx.settings.txtXML.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
             const std::string folder = DatagroupFolderPath(m_ctx.settings);
-            if (!files::folderExists(files::nativePath(folder)))
-                m_ctx.fileTools.CreateAnyFolder(folder);
-            TakeDatagroupLock(m_ctx, lock, folder);
+            if (!m_files.folderExists(files::nativePath(folder)))
+                m_files.createFolder(m_ctx.fileTools, folder);
+            m_ports.takeLock(m_ctx, lock, folder);
             if (!RefreshFromConfigFile(m_ctx) || DatagroupFolderPath(m_ctx.settings) == folder)
                 return folder;
             lock.release();
@@ -240,7 +248,7 @@ public:
     {
         const bool wildcard = item.find('*') != std::string::npos;
         const std::string folder = files::nativePath(folderToList(item));
-        const std::vector<std::string> names = files::listFiles(folder);
+        const std::vector<std::string> names = m_files.listFiles(folder);
         const std::string folderFull = fullFolderPath(folder);
         const std::string itemPath = files::nativePath(item);
         const std::string itemExtension = FileTools::GetFExt(item);
@@ -257,7 +265,7 @@ public:
             if (!selected && wildcard) {
                 if (MatchesWildcard(pattern, name))
                     witness = name;
-                selected = anyFileMatches(folder, pattern, witness);
+                selected = anyFileMatches(m_files, folder, pattern, witness);
             }
             if (!selected)
                 continue;
@@ -286,7 +294,8 @@ private:
         m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
         if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
             m_finishedEarlier.push_back(CommandRecord::describe(recovered));
-        m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
+        if (m_ports.keepsRecords())
+            m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
     }
 
     void notice(std::string text)
@@ -329,14 +338,17 @@ private:
             notice("Converted already by the interrupted command: " + file);
             return true;
         }
-        m_record->select(described);
+        const bool keepsRecords = m_ports.keepsRecords();
+        if (keepsRecords)
+            m_record->select(described);
         const FileStamp before = stampOf(file);
         // The previous file's bookkeeping is durable: its journal has done its work.
         if (m_finishedJournal)
             m_finishedJournal->remove();
-        auto journalOwner = std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
-                                                         m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
-        RunJournal& journal = *journalOwner;
+        std::unique_ptr<RunJournal> journalOwner;
+        if (keepsRecords)
+            journalOwner = std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
+                                                        m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
         ConversionContext conversion{m_ctx.settings, m_ctx.flags, m_ctx.fileTools,
                                      m_recorder ? static_cast<Prompter&>(*m_recorder) : m_ctx.prompter, m_ctx.host};
         if (m_recorder) {
@@ -345,7 +357,10 @@ private:
         }
         conversion.datagroupCache = &m_datagroup;
         conversion.folderListings = &m_folderListings;
-        conversion.journal = &journal;
+        conversion.journal = journalOwner.get();
+        conversion.files = &m_files;
+        conversion.documents = m_ports.documents();
+        conversion.moves = m_ports.moves();
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
             RefreshFromConfigFile(m_ctx);
@@ -354,14 +369,15 @@ private:
             if (m_ctx.settings.mRemove) {
                 // Lines written after the file was read are in no datagroup yet: keep them.
                 if (stampOf(file) == before)
-                    files::deleteFile(file);
+                    m_files.deleteFile(file);
                 else
                     notice("Index file changed while it was converted, not removed: " + file);
             }
             // Kept until the next file begins or the command has advanced the datagroup: a run killed
             // before then still finds what is left to do.
             m_finishedJournal = std::move(journalOwner);
-            m_record->finish(described);
+            if (keepsRecords)
+                m_record->finish(described);
             // A stop that came once the save had begun has let this file finish; the command ends here,
             // counting what it leaves, and still marks and advances the datagroup.
             if (StopRequested() && !m_ctx.flags.BatchCanceled)
@@ -376,6 +392,8 @@ private:
     const IndexFileConverter& m_convert;
     ConvertOutcome& m_outcome;
     RunRecorder* m_recorder;
+    CommandPorts& m_ports;
+    files::FileEffects& m_files;
     std::string m_xmlPath;
     FileStamp m_runningConfig;
     bool m_selectedAny = false;

@@ -8,6 +8,8 @@
 #include "filetools/FileSystem.h"
 
 #include <atomic>
+#include <functional>
+#include <optional>
 
 namespace tollavar {
 
@@ -15,12 +17,17 @@ namespace {
 std::atomic<bool> g_saidUnsupported{false};
 }
 
-void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+namespace {
+
+// Hidden, and removed by its holder: the datagroup keeps only what the import expects.
+std::string lockFileOf(const std::string& folder)
 {
-    const std::string folder = files::nativePath(datagroupFolder);
-    // Hidden, and removed by its holder: the datagroup keeps only what the import expects.
-    const std::string lockFile = folder + "/.DATAGRP.LOCK";
-    files::FolderLock::State state = lock.tryAcquire(lockFile);
+    return folder + "/.DATAGRP.LOCK";
+}
+
+void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLock::State state,
+                 const std::function<files::FolderLock::State()>& tryAgain)
+{
     if (state == files::FolderLock::State::Busy) {
         ctx.host.setStatusPanel(1, "Waiting for another conversion into " + folder);
         // The panel names the wait only while it lasts, whichever way it ends.
@@ -41,7 +48,7 @@ void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::
                 waiting = ctx.prompter.waitUntil("Waiting for the conversion in " + folder + "\u2026", [&] {
                     if (StopRequested())
                         return true;
-                    state = lock.tryAcquire(lockFile);
+                    state = tryAgain();
                     return state != files::FolderLock::State::Busy;
                 });
             if (!waiting)
@@ -55,6 +62,29 @@ void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::
                                      " cannot be locked (its file system does not support locks).  Converting "
                                      "without a lock: do not run two conversions into it at the same time.",
                                  "Tollavar", MessageIcon::Warning, MessageButtons::Ok});
+}
+
+} // namespace
+
+void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+{
+    const std::string folder = files::nativePath(datagroupFolder);
+    const std::string lockFile = lockFileOf(folder);
+    waitForLock(ctx, folder, lock.tryAcquire(lockFile), [&] { return lock.tryAcquire(lockFile); });
+}
+
+bool TakeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+{
+    const std::string folder = files::nativePath(datagroupFolder);
+    const std::string lockFile = lockFileOf(folder);
+    std::optional<files::FolderLock::State> state = lock.tryAcquireExisting(lockFile);
+    if (!state)
+        return false;
+    waitForLock(ctx, folder, *state, [&] {
+        state = lock.tryAcquireExisting(lockFile);
+        return state.value_or(files::FolderLock::State::Held);
+    });
+    return state.has_value();
 }
 
 } // namespace tollavar

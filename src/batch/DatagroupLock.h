@@ -18,4 +18,8 @@ inline constexpr std::string_view kDatagroupBusyCaption = "Datagroup in Use";
 // command goes on unlocked, and says so once.
 void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
 
+// The same for a run that must write nothing: only a lock file that is already there is locked (read
+// only, and left in place). False when there is none: the caller goes on without the lock.
+bool TakeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
+
 } // namespace tollavar

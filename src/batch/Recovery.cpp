@@ -1,6 +1,7 @@
 #include "batch/Recovery.h"
 
 #include "batch/CommandContext.h"
+#include "batch/CommandPorts.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionSettings.h"
@@ -10,6 +11,7 @@
 #include "engine/RunJournal.h"
 #include "filetools/Beneath.h"
 #include "filetools/Failure.h"
+#include "filetools/FileEffects.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/IdentityKeepingSave.h"
@@ -45,17 +47,17 @@ std::string withSlash(std::string folder)
 
 // Hidden temporaries of interrupted atomic writes and copies: ".NAME.tmp-XXXXXX" beside NAME. The caller
 // holds the datagroup's lock and the journal's, so none of them belongs to a write still going on.
-void deleteTemporaries(const std::map<std::string, std::set<std::string>>& namesByFolder)
+void deleteTemporaries(files::FileEffects& effects, const std::map<std::string, std::set<std::string>>& namesByFolder)
 {
     for (const auto& [folder, names] : namesByFolder) {
-        if (!files::folderExists(folder))
+        if (!effects.folderExists(folder))
             continue;
-        for (const std::string& entry : files::listFiles(folder)) {
+        for (const std::string& entry : effects.listFiles(folder)) {
             const size_t mark = entry.rfind(".tmp-");
             if (entry.size() < 2 || entry[0] != '.' || mark == std::string::npos || mark < 2)
                 continue;
             if (names.count(entry.substr(1, mark - 1)))
-                files::deleteFile(folder + "/" + entry);
+                effects.deleteFile(folder + "/" + entry);
         }
     }
 }
@@ -80,7 +82,8 @@ public:
     JournalRecovery(CommandContext& ctx, const JournalContents& journal, std::string folder, std::string xml,
                     std::string journalPath)
         : m_ctx(ctx), m_journal(journal), m_folder(std::move(folder)), m_xml(std::move(xml)),
-          m_journalPath(std::move(journalPath)), m_images(m_journal.imageFolder), m_datagroup(m_folder)
+          m_journalPath(std::move(journalPath)), m_images(m_journal.imageFolder), m_datagroup(m_folder),
+          m_files(PortsOf(ctx).files())
     {
     }
 
@@ -135,7 +138,7 @@ public:
     // run kept.
     bool saveReached()
     {
-        const bool xmlThere = files::fileExists(m_xml);
+        const bool xmlThere = m_files.fileExists(m_xml);
         const std::string bytes = xmlThere ? files::readAll(m_xml) : std::string();
         const Fingerprint now = FingerprintOf(bytes);
         if (m_journal.saved && xmlThere && now == *m_journal.saved)
@@ -147,7 +150,7 @@ public:
         if (m_journal.keptOriginal && files::fileExists(kept)) {
             const std::string keptBytes = files::readAll(kept);
             if (FingerprintOf(keptBytes) == original) {
-                files::saveKeepingIdentity(m_xml, keptBytes);
+                m_files.writeWhole(m_xml, keptBytes);
                 m_saveUndone = true;
                 return false;
             }
@@ -165,8 +168,8 @@ public:
             else
                 putBackMove(*step);
         }
-        if (!m_journal.original && files::fileExists(m_xml) && files::readAll(m_xml).empty())
-            files::deleteFile(m_xml); // the empty file the run began a new datagroup with
+        if (!m_journal.original && m_files.fileExists(m_xml) && files::readAll(m_xml).empty())
+            m_files.deleteFile(m_xml); // the empty file the run began a new datagroup with
     }
 
     // What the save made final: the replaced files go, and a copy whose source was not yet removed.
@@ -176,13 +179,13 @@ public:
             if (step.setAside) {
                 Place aside = place(m_datagroup, m_folder, step.to, false);
                 if (aside.kind == files::EntryKind::File)
-                    files::DeleteFileAt(aside.at.folder, aside.at.name, aside.at.shown);
+                    m_files.deleteAt(aside.at);
                 continue;
             }
             Place from = place(m_images, m_journal.imageFolder, step.from, false);
             Place to = place(m_datagroup, m_folder, step.to, false);
             if (from.kind == files::EntryKind::File && to.kind == files::EntryKind::File && sameBytes(from, to))
-                files::DeleteFileAt(from.at.folder, from.at.name, from.at.shown);
+                m_files.deleteAt(from.at);
         }
     }
 
@@ -198,11 +201,11 @@ public:
             if (!step.setAside)
                 temporaries[folderOf(resolve(step.from))].insert(nameOf(step.from));
         }
-        deleteTemporaries(temporaries);
+        deleteTemporaries(m_files, temporaries);
         const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
         for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
-            if (files::fileExists(path))
-                files::deleteFile(path);
+            if (m_files.fileExists(path))
+                m_files.deleteFile(path);
         }
     }
 
@@ -234,14 +237,23 @@ private:
         Place found;
         found.at.shown = path;
         found.at.name = slash == std::string::npos ? below : below.substr(slash + 1);
-        const files::RootFolder::Folder opened = root.open(folder, create);
+        // A dry run makes no folder: what it would put there is known to its record only.
+        const bool recording = m_files.recording();
+        const files::RootFolder::Folder opened = root.open(folder, create && !recording);
+        if (recording && opened.reach == files::Reach::Missing) {
+            if (create)
+                m_files.createFolder(m_ctx.fileTools, withSlash(rootPath) + std::string(folder));
+            int error = 0;
+            found.kind = m_files.kindOfEntry(-1, found.at.name, found.at.shown, error);
+            return found;
+        }
         if (opened.reach != files::Reach::Inside) {
             found.kind = opened.reach == files::Reach::Missing ? files::EntryKind::Missing : files::EntryKind::Other;
             return found;
         }
         found.at.folder = opened.fd;
         int error = 0;
-        found.kind = files::KindOfEntry(opened.fd, found.at.name, error);
+        found.kind = m_files.kindOfEntry(opened.fd, found.at.name, found.at.shown, error);
         return found;
     }
 
@@ -260,13 +272,14 @@ private:
         if (to.kind == EntryKind::File && from.kind == EntryKind::File) {
             // A copy-move cut short between the whole copy and the source's removal: the source is whole.
             if (sameBytes(from, to))
-                files::DeleteFileAt(to.at.folder, to.at.name, to.at.shown);
+                m_files.deleteAt(to.at);
             return;
         }
         if (to.kind == EntryKind::File && from.kind == EntryKind::Missing) {
             if (from.at.folder < 0)
                 from = place(m_images, m_journal.imageFolder, step.from, true);
-            if (from.at.folder >= 0 && files::MoveFileAt(to.at, from.at) == files::MoveOutcome::Moved) {
+            if ((from.at.folder >= 0 || m_files.recording()) &&
+                m_files.move(to.at, from.at) == files::MoveOutcome::Moved) {
                 ++m_putBack;
                 if (!step.to.ends_with(".PVFULLTEXT"))
                     ++m_imagesPutBack;
@@ -282,7 +295,7 @@ private:
         Place aside = place(m_datagroup, m_folder, step.to, false);
         using files::EntryKind;
         if (aside.kind == EntryKind::File && path.kind == EntryKind::Missing &&
-            files::MoveFileAt(aside.at, path.at) == files::MoveOutcome::Moved)
+            m_files.move(aside.at, path.at) == files::MoveOutcome::Moved)
             return;
         if (aside.kind == EntryKind::Missing && path.kind == EntryKind::File)
             return; // never set aside, or back already
@@ -296,6 +309,7 @@ private:
     const std::string m_journalPath;
     files::RootFolder m_images;
     files::RootFolder m_datagroup;
+    files::FileEffects& m_files;
     long m_putBack = 0;
     long m_imagesPutBack = 0;
     bool m_saveUndone = false;
@@ -315,7 +329,7 @@ Failure stillRunning(const JournalContents* journal, const std::string& journalP
 // message after a failure the user was already told of.
 void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, const std::string& text, bool failedBefore)
 {
-    const std::string aside = files::SetJournalAside(journalPath);
+    const std::string aside = PortsOf(ctx).files().setJournalAside(journalPath);
     const std::string report = text + "  The journal was kept as " + aside + ".";
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, report);
@@ -334,7 +348,8 @@ std::string listed(const std::vector<std::string>& paths)
 } // namespace
 
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                                  const std::string& markerPath)
+                                  const std::string& markerPath,
+                                  const std::function<void(const std::string& indexFile)>& noteFinished)
 {
     (void)markerPath; // the command writes the marker once its lock is gone
     const std::string folder = files::nativePath(datagroupFolder);
@@ -344,7 +359,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         // A run killed while it started its journal leaves the journal's first lines under their own name.
         const std::string startingPath = RunJournal::startingPathFor(folder);
         if (files::pathExists(startingPath))
-            files::deleteFile(startingPath);
+            PortsOf(ctx).files().deleteFile(startingPath);
         return "";
     }
     JournalContents journal;
@@ -404,7 +419,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         if (journal.removeProcessed && files::fileExists(index)) {
             // A file of that name that is not the one converted is another batch: it stays.
             if (IdentityOf(index) == journal.indexIdentity) {
-                files::deleteFile(index);
+                PortsOf(ctx).files().deleteFile(index);
                 text += " the index file was removed,";
             } else {
                 text += " the index file was kept because it has changed since,";
@@ -416,13 +431,15 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
             ctx.flags.DatagroupFull = true;
     }
     recovery.deleteLeftovers();
+    if (saved && noteFinished)
+        noteFinished(index);
     if (!recovery.unplaced().empty()) {
         setAsideAndReport(ctx, journalPath,
                           text + "  These files could not be put back: " + listed(recovery.unplaced()) + ".",
                           failedBefore);
         return saved ? index : "";
     }
-    files::deleteFile(journalPath);
+    PortsOf(ctx).files().deleteFile(journalPath);
     ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
                              MessageKind::InterruptedRun});
     return saved ? index : "";

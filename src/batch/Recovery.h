@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tollavar {
@@ -16,8 +17,10 @@ struct CommandContext;
 // is raised as a Failure (the command stops); after a reported failure the command goes on. A journal
 // whose writer may still be running is left alone and raised as a Failure. Without a journal it does
 // nothing. The caller holds the datagroup's lock. Returns the index file whose conversion it finished
-// (its save had been reached), else "".
+// (its save had been reached), else "". Such a file is handed to `noteFinished` while the journal still
+// stands, so that a kill right after the journal is gone cannot make the file look unconverted.
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
-                                  const std::string& markerPath);
+                                  const std::string& markerPath,
+                                  const std::function<void(const std::string& indexFile)>& noteFinished = {});
 
 } // namespace tollavar

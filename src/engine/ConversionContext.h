@@ -10,9 +10,12 @@ class ConversionHost;
 class DatagroupCache;
 class RunJournal;
 class ConversionObserver;
+class DocumentStore;
+class MoveRecorder;
 namespace files {
 class SharedFolderListings;
-}
+class FileEffects;
+} // namespace files
 
 // What a conversion run reads and writes of the window that owns it. The settings are read where
 // they are used, so a value edited while the run yields takes effect at its next reading.
@@ -32,6 +35,11 @@ struct ConversionContext
     RunJournal* journal = nullptr;
     // Told of the run's progress and of what it did; none when nobody keeps a record or shows progress.
     ConversionObserver* observer = nullptr;
+    // Where the run's changes to files go, and its finished document; null: the disk.
+    files::FileEffects* files = nullptr;
+    DocumentStore* documents = nullptr;
+    // Told of the moves when there is no journal to tell (a dry run keeps the run's order of moves).
+    MoveRecorder* moves = nullptr;
 };
 
 } // namespace tollavar

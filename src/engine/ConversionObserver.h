@@ -15,7 +15,8 @@ struct IndexFileFacts
     long lastDocId = 0;
     long imagesMoved = 0;
     long fullTextsMoved = 0;
-    long linesSkipped = 0; // blank lines, a skipped header and documents the user dropped
+    long linesSkipped = 0;     // blank lines, a skipped header and documents the user dropped
+    std::string encoding = {}; // as the reader took it; empty when never read
 };
 
 // Told how a conversion run goes. The run calls it every kProgressEvery lines, so whatever it does per

@@ -5,6 +5,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
+#include "engine/DocumentStore.h"
 #include "engine/FailureReport.h"
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
@@ -16,6 +17,7 @@
 #include "engine/StopRequest.h"
 #include "engine/XmlSave.h"
 #include "filetools/Failure.h"
+#include "filetools/FileEffects.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/FolderListing.h"
@@ -108,11 +110,12 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
                            "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, MessageKind::UndoOffer};
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
+    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
     if (context.prompter.ask(question) == MessageAnswer::Yes) {
         // A copy, not a second name: a file with two names is restored in place, through both.
         if (files::fileExists(nativeXml))
-            files::writeFileAtomic(nativeBackup, files::readAll(nativeXml));
-        files::writeFileAtomic(nativeXml, originalText);
+            effects.writeWhole(nativeBackup, files::readAll(nativeXml));
+        effects.writeWhole(nativeXml, originalText);
         // A replaced image is named by the documents just restored: it comes back to its place.
         if (placer)
             placer->restoreReplaced();
@@ -124,7 +127,7 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
                         "Canceled Batch", MessageIcon::None, MessageButtons::Ok, MessageKind::MovedFilesStay});
         return true;
     }
-    files::writeFileAtomic(nativeBackup, originalText);
+    effects.writeWhole(nativeBackup, originalText);
     return false;
 }
 
@@ -165,6 +168,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
     bool reopened = false;
     ConversionObserver* const observer = context.observer;
     FactsReport report(observer);
+    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
     long firstNewDocId = 0;
     long dropped = 0; // documents the user chose to leave out: their DOCIDs stay unused
     const auto countMoves = [&] {
@@ -194,12 +198,12 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         try {
             context.host.setStatusPanel(1, FileTools::GetFName(indexFile));
             const std::string xmlFolder = FileTools::GetFPath(xmlFile);
-            if (!xmlFolder.empty() && !files::folderExists(files::nativePath(xmlFolder)))
-                context.fileTools.CreateAnyFolder(xmlFolder);
+            if (!xmlFolder.empty() && !effects.folderExists(files::nativePath(xmlFolder)))
+                effects.createFolder(context.fileTools, xmlFolder);
 
             const std::string nativeXml = files::nativePath(xmlFile);
             bool startNew = true;
-            if (files::fileExists(nativeXml)) {
+            if (effects.fileExists(nativeXml)) {
                 stage = RunStage::WaitingForXml;
                 while (context.fileTools.IsFileInUse(xmlFile)) {
                     if (StopRequested())
@@ -232,7 +236,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                             context.flags.BatchCanceled = true;
                             return false;
                         }
-                        files::deleteFile(nativeXml);
+                        effects.deleteFile(nativeXml);
                     } else {
                         originalText = std::move(bytes);
                         document->parseExisting(originalText);
@@ -246,11 +250,11 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 context.journal->begin(indexFile, xmlFile, imageFolder, originalText);
             if (!startNew) {
                 stage = RunStage::ReopeningXml;
-                heldXml.openForAppend(nativeXml);
+                effects.holdOpen(heldXml, nativeXml);
                 stage = RunStage::XmlHeld;
             } else {
                 stage = RunStage::CreatingXml;
-                heldXml.openForAppend(nativeXml);
+                effects.holdOpen(heldXml, nativeXml);
             }
 
             stage = RunStage::ChoosingHeader;
@@ -277,6 +281,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             if (observer) {
                 report.facts.bytes = static_cast<long long>(reader->bytes().size());
                 report.facts.fingerprint = files::contentFingerprint(reader->bytes());
+                report.facts.encoding = reader->encodingName();
                 observer->indexFileStarted(indexFile, observer->wantsLineCount() ? reader->countLines() : -1);
             }
             stage = RunStage::ReadingFirstLine;
@@ -289,7 +294,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             firstNewDocId = lastDocId + 1;
 
             placer.emplace(settings, context.fileTools, context.prompter, imageFolder, indexFile, xmlFile);
-            placer->setRecorder(context.journal);
+            placer->setRecorder(context.journal ? static_cast<MoveRecorder*>(context.journal) : context.moves);
+            placer->setFileEffects(effects);
             if (context.folderListings)
                 placer->shareListings(context.folderListings->below(files::nativePath(imageFolder)));
             DocumentSink sink(*document, context.host);
@@ -329,10 +335,14 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             stage = RunStage::ClosingXml;
             heldXml.close();
             stage = RunStage::SavingXml;
-            SaveXml(context, *document, nativeXml, lastDocId, originalText);
+            bool onDisk = true;
+            if (context.documents)
+                onDisk = context.documents->save(context, *document, nativeXml, lastDocId, originalText);
+            else
+                SaveXml(context, *document, nativeXml, lastDocId, originalText);
             placer->discardReplaced();
             if (context.datagroupCache)
-                context.datagroupCache->keep(nativeXml, std::move(document));
+                context.datagroupCache->keep(nativeXml, std::move(document), onDisk);
             countMoves();
             if (lastDocId >= firstNewDocId) {
                 report.facts.firstDocId = firstNewDocId;

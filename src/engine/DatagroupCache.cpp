@@ -26,15 +26,18 @@ std::unique_ptr<DatagroupDocument> DatagroupCache::take(const std::string& path)
 {
     std::unique_ptr<DatagroupDocument> document = std::move(m_document);
     Identity now;
-    if (!document || path != m_path || !identify(path, now) || !(now == m_identity))
+    if (!document || path != m_path)
+        return nullptr;
+    if (m_onDisk && (!identify(path, now) || !(now == m_identity)))
         return nullptr;
     return document;
 }
 
-void DatagroupCache::keep(const std::string& path, std::unique_ptr<DatagroupDocument> document)
+void DatagroupCache::keep(const std::string& path, std::unique_ptr<DatagroupDocument> document, bool onDisk)
 {
     m_document.reset();
-    if (!identify(path, m_identity))
+    m_onDisk = onDisk;
+    if (onDisk && !identify(path, m_identity))
         return;
     m_path = path;
     m_document = std::move(document);

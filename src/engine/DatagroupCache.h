@@ -23,8 +23,9 @@ public:
     // The document last saved to `path`, if the file is still what it saved; else null. Either way the
     // cache is empty afterwards: a run that fails must not leave a document behind.
     std::unique_ptr<DatagroupDocument> take(const std::string& path);
-    // Keeps a document that has just been saved to `path`.
-    void keep(const std::string& path, std::unique_ptr<DatagroupDocument> document);
+    // Keeps a document that has just been saved to `path`; one a dry run kept without saving (`onDisk`
+    // false) is handed out whatever the file on disk is.
+    void keep(const std::string& path, std::unique_ptr<DatagroupDocument> document, bool onDisk = true);
 
 private:
     struct Identity
@@ -40,6 +41,7 @@ private:
     std::string m_path;
     Identity m_identity;
     std::unique_ptr<DatagroupDocument> m_document;
+    bool m_onDisk = true;
 };
 
 } // namespace tollavar

@@ -15,11 +15,6 @@ namespace tollavar {
 
 using namespace datagroupxml;
 
-bool XmlCanCarry(std::string_view text)
-{
-    return xmlCanCarry(text);
-}
-
 DatagroupDocument::DatagroupDocument() : m_bytes(std::make_unique<Bytes>()), m_open(std::make_unique<Open>())
 {
     XmlWindows1252Handler();

@@ -35,9 +35,6 @@ struct DatagroupHeader
 // Text passed in is UTF-8. A text holding a character that XML 1.0 cannot carry (control characters
 // other than tab, CR and LF; U+FFFE, U+FFFF; broken UTF-8) is refused with a Failure naming it before
 // anything is added, so that no file is ever saved that could not be read back.
-// False for a text that XML 1.0 cannot hold (see DatagroupDocument).
-bool XmlCanCarry(std::string_view text);
-
 class DatagroupDocument
 {
 public:

@@ -83,11 +83,20 @@ ImagePlacer::ImagePlacer(const ConversionSettings& settings, const FileTools& fi
 files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_view imagePath)
 {
     const std::string_view folder = folderPart(below);
-    files::RootFolder::Folder found = m_destinations.open(folder, true);
-    if (found.reach == files::Reach::Missing && !files::folderExists(nativePath(m_datagroupFolder))) {
+    const bool recording = m_files->recording();
+    if (recording && m_unmadeFolders.find(folder) != m_unmadeFolders.end())
+        return files::FileAt{-1, namePart(below), m_destinationPrefix + below};
+    files::RootFolder::Folder found = m_destinations.open(folder, !recording);
+    if (found.reach == files::Reach::Missing && !m_files->folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
-        m_fileTools.CreateAnyFolder(m_datagroupFolder);
-        found = m_destinations.open(folder, true);
+        m_files->createFolder(m_fileTools, m_datagroupFolder);
+        found = m_destinations.open(folder, !recording);
+    }
+    // A dry run makes no folder: what it would move there is known to its record only.
+    if (recording && found.reach == files::Reach::Missing) {
+        m_files->createFolder(m_fileTools, m_destinationPrefix + std::string(folder));
+        m_unmadeFolders.emplace(folder);
+        return files::FileAt{-1, namePart(below), m_destinationPrefix + below};
     }
     switch (found.reach) {
     case files::Reach::Inside:
@@ -144,13 +153,14 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
         break;
     }
     int error = 0;
-    switch (files::KindOfEntry(found.fd, name, error)) {
+    std::string shown = m_sourcePrefix + below;
+    switch (m_files->kindOfEntry(found.fd, name, shown, error)) {
     case files::EntryKind::File:
-        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
+        return {files::FileAt{found.fd, std::move(name), std::move(shown)}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
-        throw systemFailure(error, "Find File", m_sourcePrefix + below);
+        throw systemFailure(error, "Find File", shown);
     case files::EntryKind::Missing:
         return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:
@@ -170,7 +180,7 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
     SourceLookup found;
     for (std::string& name : names) {
         int error = 0;
-        switch (files::KindOfEntry(folderFd, name, error)) {
+        switch (m_files->kindOfEntry(folderFd, name, shownFolder + name, error)) {
         case files::EntryKind::File:
             found.otherCase.push_back(std::move(name));
             break;
@@ -246,9 +256,8 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
         int error = 0;
-        const files::EntryKind kind = found.reach == files::Reach::Inside
-                                          ? files::KindOfEntry(found.fd, namePart(below), error)
-                                          : files::EntryKind::Missing;
+        const files::EntryKind kind = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
+                                                           namePart(below), m_destinationPrefix + below, error);
         if (kind == files::EntryKind::Failed)
             throw systemFailure(error, "Find File", m_destinationPrefix + below);
         if (kind == files::EntryKind::Missing) {
@@ -295,7 +304,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    switch (files::MoveFileAt(from, to)) {
+    switch (m_files->move(from, to)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
         moveFullText(fullText, below, imagePath);
@@ -351,7 +360,7 @@ void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& t
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = files::MoveFileAt(from, to);
+    const files::MoveOutcome outcome = m_files->move(from, to);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {
@@ -372,7 +381,7 @@ bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from,
 {
     int error = 0;
     if (m_pendingSources.count(from.shown) ||
-        files::KindOfEntry(to.folder, to.name, error) != files::EntryKind::Missing)
+        m_files->kindOfEntry(to.folder, to.name, to.shown, error) != files::EntryKind::Missing)
         return false;
     PendingMove pending{sourceBelowOf(from), below, {}, {}};
     std::string textTo;
@@ -412,7 +421,7 @@ void ImagePlacer::finishMoves()
             throw systemFailure(ENOENT, "Move File", m_sourcePrefix + move.imageFromBelow);
         const files::FileAt from{source.fd, namePart(move.imageFromBelow), m_sourcePrefix + move.imageFromBelow};
         const files::FileAt to = destinationAt(move.imageToBelow, move.imageToBelow);
-        if (const files::MoveOutcome outcome = files::MoveFileAt(from, to); outcome != files::MoveOutcome::Moved)
+        if (const files::MoveOutcome outcome = m_files->move(from, to); outcome != files::MoveOutcome::Moved)
             throw systemFailure(outcome == files::MoveOutcome::SourceMissing ? ENOENT : EEXIST, "Move File",
                                 outcome == files::MoveOutcome::SourceMissing ? from.shown : to.shown);
         ++m_movedCount;
@@ -423,7 +432,7 @@ void ImagePlacer::finishMoves()
             continue;
         const files::FileAt textFrom{textSource.fd, namePart(move.textFromBelow), m_sourcePrefix + move.textFromBelow};
         const files::FileAt textTo = destinationAt(move.textToBelow, move.imageToBelow);
-        switch (files::MoveFileAt(textFrom, textTo)) {
+        switch (m_files->move(textFrom, textTo)) {
         case files::MoveOutcome::Moved:
             ++m_fullTextsMoved;
             break;
@@ -441,7 +450,7 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
 {
     const files::FileAt existing = destinationAt(destinationBelow, imagePath);
     int error = 0;
-    const files::EntryKind kind = files::KindOfEntry(existing.folder, existing.name, error);
+    const files::EntryKind kind = m_files->kindOfEntry(existing.folder, existing.name, existing.shown, error);
     if (kind == files::EntryKind::Missing)
         return;
     if (kind == files::EntryKind::Failed)
@@ -452,11 +461,11 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
                                       (n == 0 ? std::string() : "-" + std::to_string(n));
         const std::string asideBelow = folderBelow.empty() ? asideName : folderBelow + "/" + asideName;
         const files::FileAt aside{existing.folder, asideName, m_destinationPrefix + asideBelow};
-        if (files::KindOfEntry(aside.folder, aside.name, error) != files::EntryKind::Missing)
+        if (m_files->kindOfEntry(aside.folder, aside.name, aside.shown, error) != files::EntryKind::Missing)
             continue;
         if (m_recorder)
             m_recorder->beforeSetAside(existing.shown, aside.shown);
-        switch (files::MoveFileAt(existing, aside)) {
+        switch (m_files->move(existing, aside)) {
         case files::MoveOutcome::Moved:
             m_replaced.push_back({destinationBelow, asideName, sourceBelow, image});
             return;
@@ -473,7 +482,8 @@ void ImagePlacer::discardReplaced()
     for (const Replaced& replaced : m_replaced) {
         const files::RootFolder::Folder folder = m_destinations.open(folderPart(replaced.destinationBelow));
         if (folder.reach == files::Reach::Inside)
-            files::DeleteFileAt(folder.fd, replaced.asideName, m_destinationPrefix + replaced.destinationBelow);
+            m_files->deleteAt(
+                files::FileAt{folder.fd, replaced.asideName, m_destinationPrefix + replaced.destinationBelow});
     }
     m_replaced.clear();
 }
@@ -489,13 +499,12 @@ void ImagePlacer::restoreReplaced()
         if (!it->sourceBelow.empty()) {
             const files::RootFolder::Folder source = m_sources.open(folderPart(it->sourceBelow), true);
             if (source.reach == files::Reach::Inside &&
-                files::MoveFileAt(
-                    current, files::FileAt{source.fd, namePart(it->sourceBelow), m_sourcePrefix + it->sourceBelow}) ==
-                    files::MoveOutcome::Moved &&
+                m_files->move(current, files::FileAt{source.fd, namePart(it->sourceBelow),
+                                                     m_sourcePrefix + it->sourceBelow}) == files::MoveOutcome::Moved &&
                 it->image)
                 --m_movedCount;
         }
-        files::MoveFileAt(files::FileAt{folder.fd, it->asideName, current.shown}, current);
+        m_files->move(files::FileAt{folder.fd, it->asideName, current.shown}, current);
     }
     m_replaced.clear();
 }
@@ -512,7 +521,7 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
         m_recorder->beforeMove(fullText->shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = files::MoveFileAt(*fullText, to);
+    const files::MoveOutcome outcome = m_files->move(*fullText, to);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "filetools/Beneath.h"
+#include "filetools/FileEffects.h"
 #include "filetools/FolderListing.h"
 #include "filetools/MoveAt.h"
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -54,6 +56,8 @@ public:
     void restoreReplaced();
     // Listings of the image folder that outlive this placer (by default it reads its own).
     void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
+    // Where moves and the folders they need go (by default the disk).
+    void setFileEffects(files::FileEffects& effects) { m_files = &effects; }
 
 private:
     // A source file found under its exact name or, failing that, under the one name that differs from it
@@ -99,6 +103,9 @@ private:
     files::FolderListings m_ownListings;
     files::FolderListings* m_sourceListings = &m_ownListings;
     MoveRecorder* m_recorder = nullptr;
+    files::FileEffects* m_files = &files::DiskEffects();
+    // Destination folders a dry run would have made: not on the disk, so not worth looking for again.
+    std::set<std::string, std::less<>> m_unmadeFolders;
 
     // Moves whose records are written but not yet durable, by their paths below the two folders (a
     // folder descriptor may be closed by the time the batch is made).

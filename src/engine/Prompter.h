@@ -106,4 +106,8 @@ public:
     }
 };
 
+// The words a failure is shown in, chosen above the core and handed to whatever in the core must
+// record a failure as a message without showing it.
+using FailureWords = std::function<Message(const FailureReport&)>;
+
 } // namespace tollavar

@@ -199,42 +199,6 @@ EntryKind KindOfEntry(int folderFd, const std::string& name, int& error)
     return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
 }
 
-PathCheck CheckBeneath(const std::string& folder, std::string_view relative)
-{
-    if (LeavesByItsText(relative))
-        return PathCheck::Leaves;
-    const std::string below = RelativeBelow(relative);
-    const size_t slash = below.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : below.substr(0, slash);
-    const std::string name = slash == std::string::npos ? below : below.substr(slash + 1);
-    RootFolder root(folder);
-    const RootFolder::Folder found = root.open(dir);
-    switch (found.reach) {
-    case Reach::Inside:
-        break;
-    case Reach::Missing:
-        return PathCheck::Missing;
-    case Reach::Leaves:
-        return PathCheck::Leaves;
-    case Reach::Failed:
-        throw systemFailure(found.error, "Find File", JoinBelow(folder, relative));
-    }
-    int error = 0;
-    switch (KindOfEntry(found.fd, name, error)) {
-    case EntryKind::File:
-        return PathCheck::File;
-    case EntryKind::Missing:
-        return PathCheck::Missing;
-    case EntryKind::Link:
-        return PathCheck::Leaves;
-    case EntryKind::Other:
-        break;
-    case EntryKind::Failed:
-        throw systemFailure(error, "Find File", JoinBelow(folder, relative));
-    }
-    return PathCheck::NotAFile;
-}
-
 RootFolder::RootFolder(std::string folder) : m_path(std::move(folder))
 {
 }

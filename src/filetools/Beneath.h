@@ -63,16 +63,6 @@ enum class EntryKind
 // What the name is in the folder, by lstat: nothing is opened, so a FIFO cannot block.
 EntryKind KindOfEntry(int folderFd, const std::string& name, int& error);
 
-// What `relative` names beneath `folder`, for reports of paths that would be refused.
-enum class PathCheck
-{
-    File,
-    Missing,
-    NotAFile,
-    Leaves,
-};
-PathCheck CheckBeneath(const std::string& folder, std::string_view relative);
-
 // A root folder with the subfolders already resolved beneath it kept open: most lines of a batch share
 // their folder, so each costs one lookup, not one walk.
 class RootFolder

@@ -45,9 +45,33 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
             held.st_ino == named.st_ino) {
             m_fd = std::move(fd);
             m_path = lockFile;
+            m_removeOnRelease = true;
             return State::Held;
         }
     }
+}
+
+std::optional<FolderLock::State> FolderLock::tryAcquireExisting(const std::string& lockFile)
+{
+    release();
+    struct stat named
+    {
+    };
+    if (::lstat(lockFile.c_str(), &named) != 0 && errno == ENOENT)
+        return std::nullopt;
+    UniqueFd fd = openRegularFile(lockFile, O_RDONLY, LinkRule::Refuse, "Lock File");
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK || error == EINTR)
+            return State::Busy;
+        if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL || error == ENOSYS)
+            return State::Unsupported;
+        throw systemFailure(error, "Lock File", lockFile);
+    }
+    m_fd = std::move(fd);
+    m_path = lockFile;
+    m_removeOnRelease = false;
+    return State::Held;
 }
 
 void FolderLock::release() noexcept
@@ -55,7 +79,8 @@ void FolderLock::release() noexcept
     if (!m_fd.isOpen())
         return;
     // Removed while still held, so that nobody can lock the old file and believe it current.
-    ::unlink(m_path.c_str());
+    if (m_removeOnRelease)
+        ::unlink(m_path.c_str());
     m_fd.reset();
 }
 

@@ -2,6 +2,7 @@
 
 #include "filetools/UniqueFd.h"
 
+#include <optional>
 #include <string>
 
 namespace tollavar::files {
@@ -26,12 +27,16 @@ public:
 
     // Tries once, without waiting. Failures to create the lock file are raised.
     State tryAcquire(const std::string& lockFile);
+    // The same on a lock file that is already there, opened for reading only: nothing is created, and
+    // nothing removed when it is let go. Nothing when there is no lock file.
+    std::optional<State> tryAcquireExisting(const std::string& lockFile);
     void release() noexcept;
     bool held() const noexcept { return m_fd.isOpen(); }
 
 private:
     UniqueFd m_fd;
     std::string m_path;
+    bool m_removeOnRelease = true;
 };
 
 } // namespace tollavar::files

@@ -148,9 +148,13 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
                                 "Folder,\\B1\\folder.TIF,1,9\r\n"
                                 "Again,\\B1\\0001.TIF,1,10\r\n");
     std::string many = "\xEF\xBB\xBF";
-    for (int i = 1; i <= 22; ++i)
+    for (int i = 1; i <= 22; ++i) {
+        writeFile(dir / ("images/B3/" + std::to_string(i) + ".TIF"), "II*");
+        writeFile(dir / ("images/B3/" + std::to_string(i) + ".txt"), "text");
         many += "M" + std::to_string(i) + ",\\B3\\" + std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
-    writeFile(dir / "in/b.csv", many + "   \r\n");
+    }
+    // Taken first: its name sorts before a.csv.
+    writeFile(dir / "in/0.csv", many + "   \r\n");
     writeFile(dir / "in/notes.txt", "not an index file");
     ConversionSettings settings = batchSettings(dir);
     settings.txtMaxFiles = "30";
@@ -159,46 +163,41 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
 
     OperatorProcess text(dir, {"--check", dir / "batch.tvr"});
     ASSERT_EQ(text.wait(), 1) << text.err();
-    std::string expected = "Configuration: <dir>/batch.tvr\n"
-                           "Datagroup folder: <dir>/out/EXMP0001 (exists, DATAGRP.XML ends at DOCID 2)\n"
-                           "Next DOCID: 3\n"
-                           "Maximum per datagroup: 30; after this command the last DOCID would be 33, past the "
-                           "maximum: the next command opens a new datagroup\n"
-                           "Index files: 2\n"
-                           "\n"
-                           "Index file 1 of 2: <dir>/in/a.csv\n"
-                           "  Lines: 9, documents: 9 (DOCID 3 to 11), encoding: windows-1252\n"
-                           "  Images missing: 2\n"
-                           "    line 2: \\B1\\0009.TIF: no file <dir>/images/B1/0009.TIF\n"
-                           "    line 9: \\B1\\0001.TIF: moved into the datagroup by an earlier line\n"
-                           "  Image paths refused: 3\n"
-                           "    line 3: ..\\..\\secret.TIF: leaves its folder\n"
-                           "    line 7: \\B2\\0005.TIF: goes through a symbolic link\n"
-                           "    line 8: \\B1\\folder.TIF: names no regular file\n"
-                           "  Images whose place in the datagroup is taken: 1\n"
-                           "    line 4: \\B1\\0002.TIF: <dir>/out/EXMP0001/B1/0002.TIF is taken; the run would ask "
-                           "\"File Exists\"\n"
-                           "  Lines with more or fewer columns than names: 1\n"
-                           "    line 5: 5 columns for 4 names\n"
-                           "  Values XML cannot carry: 1\n"
-                           "    line 6: field 'ID' holds a character XML cannot carry\n"
-                           "  Full-text files found: 1\n"
-                           "    line 1: <dir>/images/B1/0001.txt\n"
-                           "\n"
-                           "Index file 2 of 2: <dir>/in/b.csv\n"
-                           "  Lines: 23, documents: 22 (DOCID 12 to 33), encoding: UTF-8 with byte-order mark\n"
-                           "  Images missing: 22\n";
+    std::string expected =
+        "Configuration: <dir>/batch.tvr\n"
+        "Datagroup folder: <dir>/out/EXMP0001 (exists, with DATAGRP.XML)\n"
+        "Read without the datagroup's lock (taking it would write a lock file): a conversion may be running\n"
+        "Next DOCID: 3\n"
+        "Maximum per datagroup: 30; after this command the last DOCID would be 24, within the maximum\n"
+        "Index files: 2\n"
+        "\n"
+        "Index file 1 of 2: <dir>/in/0.csv\n"
+        "  Lines: 23, documents: 22 (DOCID 3 to 24), encoding: UTF-8 with byte-order mark\n"
+        "  Images missing: 0\n"
+        "  Images whose place in the datagroup is taken: 0\n"
+        "  Other questions: 0\n"
+        "  Errors that stop the conversion: 0\n"
+        "  Full-text files that travel with their images: 22\n";
     for (int i = 1; i <= 20; ++i)
-        expected += "    line " + std::to_string(i) + ": \\B3\\" + std::to_string(i) +
-                    ".TIF: no file <dir>/images/B3/" + std::to_string(i) + ".TIF\n";
+        expected += "    <dir>/images/B3/" + std::to_string(i) + ".txt\n";
     expected += "    ... and 2 more\n"
-                "  Image paths refused: 0\n"
-                "  Images whose place in the datagroup is taken: 0\n"
-                "  Lines with more or fewer columns than names: 0\n"
-                "  Values XML cannot carry: 0\n"
-                "  Full-text files found: 0\n"
                 "\n"
-                "Result: the conversion would meet 29 questions or errors.\n";
+                "Index file 2 of 2: <dir>/in/a.csv\n"
+                "  Lines: 2, documents: 0, encoding: windows-1252; not converted\n"
+                "  Images missing: 1\n"
+                "    line 2: Source File is Missing: Source File: <dir>/images\\B1\\0009.TIF Index File: "
+                "<dir>/in/a.csv Skip file and continue processing? [an unattended run answers No]\n"
+                "  Images whose place in the datagroup is taken: 0\n"
+                "  Other questions: 1\n"
+                "    line 2: Undo Changes?: An error has occured during the conversion to XML.  Do you want to undo "
+                "changes to the DATAGRP.XML file? [an unattended run answers Yes]\n"
+                "  Errors that stop the conversion: 1\n"
+                "    line 2: Conversion Error: 23 - Source file not found. Line # 17\n"
+                "  Full-text files that travel with their images: 0\n"
+                "\n"
+                "Changes it would make (none made): images moved 22, full-text files moved 22, folders created 1, "
+                "files removed 0, files written 3\n"
+                "Result: the conversion would meet 3 questions or errors.\n";
     EXPECT_EQ(replaceAll(text.out(), dir.path(), "<dir>"), expected);
 
     OperatorProcess json(dir, {"--check", "--json", dir / "batch.tvr"});
@@ -207,20 +206,23 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(json.out()), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out();
     EXPECT_EQ(report["nextDocId"].toInt(), 3);
-    EXPECT_EQ(report["lastDocIdAfter"].toInt(), 33);
-    EXPECT_TRUE(report["wouldPassMaximum"].toBool());
-    EXPECT_EQ(report["blocking"].toInt(), 29);
+    EXPECT_EQ(report["lastDocIdAfter"].toInt(), 24);
+    EXPECT_FALSE(report["wouldPassMaximum"].toBool());
+    EXPECT_EQ(report["blocking"].toInt(), 3);
+    EXPECT_TRUE(report["readUnlocked"].toBool());
     const QJsonArray files = report["files"].toArray();
     ASSERT_EQ(files.size(), 2);
-    const std::map<QString, std::pair<int, int>> counts{{"missingImages", {2, 22}},  {"refusedPaths", {3, 0}},
-                                                        {"duplicateImages", {1, 0}}, {"columnCounts", {1, 0}},
-                                                        {"xmlValues", {1, 0}},       {"fullTextFiles", {1, 0}}};
+    const std::map<QString, std::pair<int, int>> counts{{"missingImages", {0, 1}},
+                                                        {"duplicateImages", {0, 0}},
+                                                        {"questions", {0, 1}},
+                                                        {"errors", {0, 1}},
+                                                        {"fullTextFiles", {22, 0}}};
     for (const auto& [key, expectedCounts] : counts) {
         EXPECT_EQ(files[0].toObject()[key].toObject()["count"].toInt(), expectedCounts.first) << key.toStdString();
         EXPECT_EQ(files[1].toObject()[key].toObject()["count"].toInt(), expectedCounts.second) << key.toStdString();
     }
-    EXPECT_EQ(files[1].toObject()["missingImages"].toObject()["examples"].toArray().size(), 20);
-    EXPECT_EQ(files[0].toObject()["encoding"].toString(), "windows-1252");
+    EXPECT_EQ(files[0].toObject()["fullTextFiles"].toObject()["examples"].toArray().size(), 20);
+    EXPECT_EQ(files[1].toObject()["encoding"].toString(), "windows-1252");
 
     EXPECT_EQ(snapshot(dir.path()), before) << "the check changed the file tree";
     EXPECT_FALSE(exists(dir / "home"));
@@ -231,6 +233,13 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
         OperatorProcess unreadable(dir, {"--check", config});
         EXPECT_EQ(unreadable.wait(), 2) << config;
     }
+    // A missing configuration named with /c: is run with the defaults, as the unattended run does: no XML
+    // location, so the command stops at once.
+    OperatorProcess missing(dir, {"--check", "/c:" + dir / "none.tvr"});
+    EXPECT_EQ(missing.wait(), 1) << missing.err();
+    EXPECT_NE(missing.out().find("Error in Convert - Reading Configuration: Missing XML file setting"),
+              std::string::npos)
+        << missing.out();
 }
 
 class WatchModeTest : public ::testing::Test

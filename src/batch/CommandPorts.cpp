@@ -1,0 +1,25 @@
+#include "batch/CommandPorts.h"
+
+#include "batch/CommandContext.h"
+#include "batch/DatagroupLock.h"
+#include "filetools/FileEffects.h"
+
+namespace tollavar {
+
+files::FileEffects& CommandPorts::files()
+{
+    return files::DiskEffects();
+}
+
+void CommandPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+{
+    TakeDatagroupLock(ctx, lock, datagroupFolder);
+}
+
+CommandPorts& PortsOf(const CommandContext& ctx)
+{
+    static CommandPorts usual;
+    return ctx.ports ? *ctx.ports : usual;
+}
+
+} // namespace tollavar

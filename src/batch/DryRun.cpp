@@ -1,0 +1,34 @@
+#include "batch/DryRun.h"
+
+#include "batch/DatagroupLock.h"
+
+namespace tollavar {
+
+bool DryRunDocuments::save(ConversionContext&, const DatagroupDocument&, const std::string& nativeXml, long,
+                           const std::string&)
+{
+    m_files.writeWhole(nativeXml, {});
+    return false;
+}
+
+Message DryRunPrompter::reportFailure(const FailureReport& report)
+{
+    Message message = m_words(report);
+    ask(message);
+    return message;
+}
+
+MessageAnswer DryRunPrompter::ask(const Message& message)
+{
+    const MessageAnswer answer = UnattendedAnswer(message);
+    if (m_listener)
+        m_listener(message, answer);
+    return answer;
+}
+
+void DryRunPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+{
+    m_readUnlocked = !TakeExistingDatagroupLock(ctx, lock, datagroupFolder);
+}
+
+} // namespace tollavar

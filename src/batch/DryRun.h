@@ -1,0 +1,92 @@
+#pragma once
+
+#include "batch/CommandPorts.h"
+#include "batch/DryRunFiles.h"
+#include "batch/UnattendedAnswer.h"
+#include "engine/ConversionHost.h"
+#include "engine/DocumentStore.h"
+#include "engine/MoveRecorder.h"
+#include "engine/Prompter.h"
+
+#include <functional>
+#include <string>
+
+namespace tollavar {
+
+// Takes the finished documents without saving them; the record then holds DATAGRP.XML as written.
+class DryRunDocuments : public DocumentStore
+{
+public:
+    explicit DryRunDocuments(DryRunFiles& files) : m_files(files) {}
+    bool save(ConversionContext& context, const DatagroupDocument& document, const std::string& nativeXml,
+              long lastDocId, const std::string& originalText) override;
+
+private:
+    DryRunFiles& m_files;
+};
+
+// Keeps no journal, but lets the placer batch its moves as it does for one, so that a dry run makes its
+// moves in the run's order: a failure leaves the batch unmade in both.
+class DryRunMoves : public MoveRecorder
+{
+public:
+    void beforeMove(std::string_view, std::string_view) override {}
+    void moveNotMade() override {}
+    void beforeSetAside(std::string_view, std::string_view) override {}
+    void makeDurable() override {}
+};
+
+// Records every message with the answer an unattended run would get, and goes on as that run would.
+class DryRunPrompter : public Prompter
+{
+public:
+    using Listener = std::function<void(const Message&, MessageAnswer)>;
+    DryRunPrompter(Listener listener, FailureWords words) : m_listener(std::move(listener)), m_words(std::move(words))
+    {
+    }
+    MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
+    bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
+
+private:
+    Listener m_listener;
+    FailureWords m_words;
+};
+
+// Counts the lines the run reads (it lets the window work once per line); shows nothing.
+class DryRunHost : public ConversionHost
+{
+public:
+    void setStatusPanel(int, std::string_view) override {}
+    void processPendingEvents() override { ++m_lines; }
+    long lines() const { return m_lines; }
+    void startFile() { m_lines = 0; }
+
+private:
+    long m_lines = 0;
+};
+
+// The ports of a Convert command run dry: files and documents recorded, no record or journal kept, the
+// datagroup's lock taken only where a lock file is there to take without writing one.
+class DryRunPorts : public CommandPorts
+{
+public:
+    DryRunPorts() : m_documents(m_files) {}
+    files::FileEffects& files() override { return m_files; }
+    DocumentStore* documents() override { return &m_documents; }
+    MoveRecorder* moves() override { return &m_moves; }
+    void takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder) override;
+    bool keepsRecords() const override { return false; }
+
+    DryRunFiles& recorded() { return m_files; }
+    // The datagroup was read unlocked because it had no lock file to take without writing one.
+    bool readUnlocked() const { return m_readUnlocked; }
+
+private:
+    DryRunFiles m_files;
+    DryRunDocuments m_documents;
+    DryRunMoves m_moves;
+    bool m_readUnlocked = false;
+};
+
+} // namespace tollavar

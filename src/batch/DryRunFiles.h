@@ -1,0 +1,84 @@
+#pragma once
+
+#include "filetools/FileEffects.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace tollavar {
+
+// The file changes of a dry run, recorded instead of made. Every later read of the same command goes
+// through this record first: a moved image is gone from its source and occupies its destination from
+// then on, a removed index file no longer matches a pattern, a created folder is there.
+class DryRunFiles : public files::FileEffects
+{
+public:
+    struct Counts
+    {
+        long foldersCreated = 0;
+        long filesDeleted = 0;
+        long filesWritten = 0;
+    };
+    // Told of a destination found taken: the run then numbers the image or asks.
+    using TakenListener = std::function<void(const std::string& destination)>;
+    using MoveListener = std::function<void(const std::string& from, const std::string& to)>;
+
+    void onTaken(TakenListener listener) { m_onTaken = std::move(listener); }
+    void onFullTextMove(MoveListener listener) { m_onFullText = std::move(listener); }
+    const Counts& counts() const { return m_counts; }
+    // The files it would write, in order (DATAGRP.XML, the configuration, the marker, backups).
+    const std::vector<std::string>& written() const { return m_written; }
+    void markWritten(const std::string& path);
+
+    bool recording() const override { return true; }
+    files::EntryKind kindOfEntry(int folderFd, const std::string& name, const std::string& shown, int& error) override;
+    bool fileExists(const std::string& path) override;
+    bool folderExists(const std::string& path) override;
+    std::vector<std::string> listFiles(const std::string& folder) override;
+    files::MoveOutcome move(const files::FileAt& from, const files::FileAt& to) override;
+    void deleteAt(const files::FileAt& file) override;
+    void deleteFile(const std::string& path) override;
+    void createFolder(const FileTools& fileTools, const std::string& folder) override;
+    void writeWhole(const std::string& path, std::string_view bytes) override;
+    void createEmptyFile(const std::string& path) override;
+    void holdOpen(files::HeldFile& held, const std::string& path) override;
+    std::string setJournalAside(const std::string& path) override;
+
+private:
+    enum class State
+    {
+        Gone,
+        Present,
+    };
+    // A path's identity: a 64-bit hash of its one spelling, and of its folder's.
+    struct PathKey
+    {
+        uint64_t path;
+        uint64_t folder;
+    };
+    static PathKey keyOf(std::string_view path);
+    const State* stateOf(std::string_view path) const;
+    void set(std::string_view path, State state);
+    void set(const PathKey& key, std::string_view path, State state);
+    // A file the run would create or replace at `path`: the failures the disk would give, raised alike.
+    void checkWritable(const std::string& path, const char* operation) const;
+
+    // A dry run of a large batch records a move per line: keys are hashes, so that a lookup costs no
+    // allocation.
+    std::unordered_map<uint64_t, State> m_changed;
+    // Every changed name, and per folder where in this list its names are, so that a listing learns of
+    // them without a pass over every change.
+    std::vector<std::string> m_changedNames;
+    std::unordered_map<uint64_t, std::vector<size_t>> m_changedIn;
+    std::unordered_set<uint64_t> m_folders;
+    std::vector<std::string> m_written;
+    Counts m_counts;
+    TakenListener m_onTaken;
+    MoveListener m_onFullText;
+};
+
+} // namespace tollavar

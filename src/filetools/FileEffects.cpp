@@ -1,0 +1,75 @@
+#include "filetools/FileEffects.h"
+
+#include "filetools/FileSystem.h"
+#include "filetools/FileTools.h"
+#include "filetools/JournalFile.h"
+
+namespace tollavar::files {
+
+EntryKind FileEffects::kindOfEntry(int folderFd, const std::string& name, const std::string&, int& error)
+{
+    return folderFd < 0 ? EntryKind::Missing : KindOfEntry(folderFd, name, error);
+}
+
+bool FileEffects::fileExists(const std::string& path)
+{
+    return files::fileExists(path);
+}
+
+bool FileEffects::folderExists(const std::string& path)
+{
+    return files::folderExists(path);
+}
+
+std::vector<std::string> FileEffects::listFiles(const std::string& folder)
+{
+    return files::listFiles(folder);
+}
+
+MoveOutcome FileEffects::move(const FileAt& from, const FileAt& to)
+{
+    return MoveFileAt(from, to);
+}
+
+void FileEffects::deleteAt(const FileAt& file)
+{
+    DeleteFileAt(file.folder, file.name, file.shown);
+}
+
+void FileEffects::deleteFile(const std::string& path)
+{
+    files::deleteFile(path);
+}
+
+void FileEffects::createFolder(const FileTools& fileTools, const std::string& folder)
+{
+    fileTools.CreateAnyFolder(folder);
+}
+
+void FileEffects::writeWhole(const std::string& path, std::string_view bytes)
+{
+    writeFileAtomic(path, bytes);
+}
+
+void FileEffects::createEmptyFile(const std::string& path)
+{
+    files::createEmptyFile(path);
+}
+
+void FileEffects::holdOpen(HeldFile& held, const std::string& path)
+{
+    held.openForAppend(path);
+}
+
+std::string FileEffects::setJournalAside(const std::string& path)
+{
+    return SetJournalAside(path);
+}
+
+FileEffects& DiskEffects()
+{
+    static FileEffects disk;
+    return disk;
+}
+
+} // namespace tollavar::files

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "filetools/Beneath.h"
+#include "filetools/MoveAt.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tollavar {
+class FileTools;
+}
+
+namespace tollavar::files {
+
+class HeldFile;
+
+// Every change a Convert command makes to files, and the reads that an earlier change of the same
+// command may have overtaken. The disk is the usual answer; a dry run answers with a record of the
+// changes it would have made, so that it takes each later decision on the files as the run would see
+// them, and changes nothing.
+class FileEffects
+{
+public:
+    virtual ~FileEffects() = default;
+    // True when nothing reaches the disk.
+    virtual bool recording() const { return false; }
+
+    // `folderFd` is -1 when the folder is not on the disk (a dry run may have made it).
+    virtual EntryKind kindOfEntry(int folderFd, const std::string& name, const std::string& shown, int& error);
+    virtual bool fileExists(const std::string& path);
+    virtual bool folderExists(const std::string& path);
+    virtual std::vector<std::string> listFiles(const std::string& folder);
+
+    virtual MoveOutcome move(const FileAt& from, const FileAt& to);
+    virtual void deleteAt(const FileAt& file);
+    virtual void deleteFile(const std::string& path);
+    virtual void createFolder(const FileTools& fileTools, const std::string& folder);
+    virtual void writeWhole(const std::string& path, std::string_view bytes);
+    virtual void createEmptyFile(const std::string& path);
+    // The conversion holds DATAGRP.XML open for appending (creating it) while it works.
+    virtual void holdOpen(HeldFile& held, const std::string& path);
+    // Renames a journal to the first free "-n" name beside it; returns that name.
+    virtual std::string setJournalAside(const std::string& path);
+};
+
+// The disk itself.
+FileEffects& DiskEffects();
+
+} // namespace tollavar::files
