@@ -4,7 +4,7 @@
 // documents from 100 index files beside one; peak memory per document at 3,000 and 30,000
 // lines (a datagroup holds at most 32,767 documents).
 //
-//   e2e_bench [work-folder] [convert|extend|files|memory]
+//   e2e_bench [work-folder] [convert [lines]|extend|files|memory]
 
 #include "ArchiveFigures.h"
 #include "BatchGenerator.h"
@@ -220,8 +220,13 @@ int main(int argc, char** argv)
     const auto wanted = [&](const char* part) { return only.empty() || only == part; };
     fs::create_directories(work);
     if (wanted("convert")) {
-        conversionFigures(work, 10000);
-        conversionFigures(work, 30000);
+        // A third argument asks for that many lines alone (to set beside an older build's figure).
+        if (argc > 3) {
+            conversionFigures(work, std::atol(argv[3]));
+        } else {
+            conversionFigures(work, 10000);
+            conversionFigures(work, 30000);
+        }
     }
     if (wanted("extend"))
         extensionFigures(work);

@@ -139,22 +139,32 @@ public:
         // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
         // two runs reading the same DATAGRP.XML would each save it without the other's documents.
         files::FolderLock lock;
-        const std::string datagroupFolder = lockDatagroup(lock);
-        const std::vector<std::string> items = SplitBarList(s.txtIDX);
-        m_xmlPath = datagroupFolder + "/DATAGRP.XML";
-        m_datagroupFolder = datagroupFolder;
-        // Beside DATAGRP.XML under its own fixed name: a folder or company ID that holds ".xml" must not
-        // send it elsewhere, or the datagroup would never be submitted nor its number advanced.
-        const std::string markerPath = datagroupFolder + "/DATAGRP.SUBMIT";
-
-        if (m_recorder) {
-            m_recorder->setDatagroup(datagroupFolder);
-            if (files::pathExists(RunJournal::pathFor(datagroupFolder)))
-                m_recorder->setRecoveryRan();
+        std::string datagroupFolder;
+        std::string markerPath;
+        for (;;) {
+            datagroupFolder = lockDatagroup(lock);
+            m_xmlPath = datagroupFolder + "/DATAGRP.XML";
+            m_datagroupFolder = datagroupFolder;
+            // Beside DATAGRP.XML under its own fixed name: a folder or company ID that holds ".xml" must not
+            // send it elsewhere, or the datagroup would never be submitted nor its number advanced.
+            markerPath = datagroupFolder + "/DATAGRP.SUBMIT";
+            finishPreviousDatagroup();
+            if (m_recorder) {
+                m_recorder->setDatagroup(datagroupFolder);
+                if (files::pathExists(RunJournal::pathFor(datagroupFolder)))
+                    m_recorder->setRecoveryRan();
+            }
+            // A file whose conversion recovery finishes is recorded as finished before its journal goes.
+            RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
+                                  [this](const std::string& finished) { startRecord(finished); });
+            // A command killed past its last file had marked a full datagroup: its recovery advanced it,
+            // and this command converts into the next one, where the record it left is taken over.
+            if (DatagroupFolderPath(m_ctx.settings) == datagroupFolder)
+                break;
+            m_record.reset();
+            lock.release();
         }
-        // A file whose conversion recovery finishes is recorded as finished before its journal goes.
-        RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
-                              [this](const std::string& finished) { startRecord(finished); });
+        const std::vector<std::string> items = SplitBarList(s.txtIDX);
 
         rememberRunningConfig();
         if (!m_record)
@@ -182,26 +192,23 @@ public:
         if (!m_selectedAny)
             notice("No index file matched: " + s.txtIDX);
 
+        // A kill from here on leaves the last file's journal saying that only the marker, the advance and
+        // its own removal were left: its recovery does them and touches no image.
+        if (m_finishedJournal)
+            m_finishedJournal->markCommandEnded();
         // The importer takes a marked datagroup as finished: no lock file may be left in it, so the lock
         // goes first (the finished file's journal still guards the advance).
         lock.release();
         // A datagroup without its DATAGRP.XML has nothing to submit.
         if (m_files.fileExists(files::nativePath(m_xmlPath)))
             m_files.createEmptyFile(files::nativePath(markerPath));
-        if (m_ctx.flags.DatagroupFull) {
-            RefreshFromConfigFile(m_ctx);
-            const auto current = ParseInt32(s.txtDGNUMBER);
-            if (!current)
-                throw numberFailure(s.txtDGNUMBER);
-            if (*current == INT32_MAX)
-                throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.txtDGNUMBER);
-            s.txtDGNUMBER = std::to_string(*current + 1);
-            m_outcome.configSaveFailed |= !SaveConfig(m_ctx, m_ctx.ConfigFile);
-        }
-        // The datagroup is marked and advanced: a journal that stays is only an empty promise. The
-        // command's record stays while files are left for the next run.
+        const bool advanced = !m_ctx.flags.DatagroupFull || AdvanceDatagroupNumber(m_ctx);
+        m_outcome.configSaveFailed |= !advanced;
+        // The datagroup is marked and advanced: a journal that stays is only an empty promise. One whose
+        // advance failed stays, so that the next run advances. The command's record stays while files are
+        // left for the next run.
         try {
-            if (m_finishedJournal)
+            if (m_finishedJournal && advanced)
                 m_finishedJournal->remove();
             if (m_leftForNextRun == 0 && m_ports.keepsRecords())
                 m_record->remove();
@@ -286,16 +293,35 @@ public:
     }
 
 private:
+    // A command killed after it had advanced past the datagroup below this one may have left its last
+    // journal and its record there.
+    void finishPreviousDatagroup()
+    {
+        const auto number = ParseInt16(m_ctx.settings.txtDGNUMBER);
+        if (!number || *number <= 0)
+            return;
+        ConversionSettings previous = m_ctx.settings;
+        previous.txtDGNUMBER = std::to_string(*number - 1);
+        m_previousDatagroup = DatagroupFolderPath(previous);
+        m_finishedBeforeAdvance = FinishAdvancedDatagroup(m_ctx, m_previousDatagroup);
+    }
+
     // What an unfinished earlier command with this configuration finished is not converted again; each
     // file this command selects is recorded as it comes to it.
     void startRecord(const std::string& recovered)
     {
         m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
         m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
+        m_finishedEarlier.insert(m_finishedEarlier.end(), m_finishedBeforeAdvance.begin(),
+                                 m_finishedBeforeAdvance.end());
         if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
             m_finishedEarlier.push_back(CommandRecord::describe(recovered));
-        if (m_ports.keepsRecords())
+        if (m_ports.keepsRecords()) {
             m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
+            // This command's record holds them now.
+            if (!m_finishedBeforeAdvance.empty())
+                CommandRecord(m_previousDatagroup).remove();
+        }
     }
 
     void notice(std::string text)
@@ -404,6 +430,8 @@ private:
     std::unique_ptr<RunJournal> m_finishedJournal;
     std::unique_ptr<CommandRecord> m_record;
     std::vector<CommandRecord::IndexFile> m_finishedEarlier;
+    std::string m_previousDatagroup;
+    std::vector<CommandRecord::IndexFile> m_finishedBeforeAdvance;
     std::string m_stoppedAfter;
     long m_leftForNextRun = 0;
 };
@@ -426,6 +454,19 @@ bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, cons
     ConvertRun selection(ctx, none, unused);
     selection.rememberRunningConfig();
     return selection.forEachSelected(item, visit);
+}
+
+bool AdvanceDatagroupNumber(CommandContext& ctx)
+{
+    ConversionSettings& s = ctx.settings;
+    RefreshFromConfigFile(ctx);
+    const auto current = ParseInt32(s.txtDGNUMBER);
+    if (!current)
+        throw numberFailure(s.txtDGNUMBER);
+    if (*current == INT32_MAX)
+        throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.txtDGNUMBER);
+    s.txtDGNUMBER = std::to_string(*current + 1);
+    return SaveConfig(ctx, ctx.ConfigFile);
 }
 
 ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert)

@@ -46,6 +46,10 @@ bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, cons
 // is refused and does nothing.
 ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert = {});
 
+// Moves the configuration on to the next datagroup number and saves it. False when the save failed (it
+// was reported). Throws Failure when the number is not one or is the last.
+bool AdvanceDatagroupNumber(CommandContext& ctx);
+
 // The Run button.
 ConvertOutcome cmdRun_Click(CommandContext& ctx);
 

@@ -147,7 +147,7 @@ std::vector<std::string> DryRunFiles::listFiles(const std::string& folder)
     return names;
 }
 
-files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::FileAt& to)
+files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::FileAt& to, files::CopySteps*)
 {
     // The placer found the source in its folder's listing or by lstat; only an earlier move of this run
     // can have taken it since.

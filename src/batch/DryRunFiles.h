@@ -39,7 +39,8 @@ public:
     bool fileExists(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     std::vector<std::string> listFiles(const std::string& folder) override;
-    files::MoveOutcome move(const files::FileAt& from, const files::FileAt& to) override;
+    files::MoveOutcome move(const files::FileAt& from, const files::FileAt& to,
+                            files::CopySteps* steps = nullptr) override;
     void deleteAt(const files::FileAt& file) override;
     void deleteFile(const std::string& path) override;
     void createFolder(const FileTools& fileTools, const std::string& folder) override;

@@ -14,6 +14,7 @@
 #include "filetools/FileEffects.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/FolderLock.h"
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/JournalFile.h"
 #include "filetools/MoveAt.h"
@@ -270,9 +271,14 @@ private:
         if (to.kind == EntryKind::Missing && from.kind == EntryKind::File)
             return; // never moved, or back already
         if (to.kind == EntryKind::File && from.kind == EntryKind::File) {
-            // A copy-move cut short between the whole copy and the source's removal: the source is whole.
-            if (sameBytes(from, to))
+            // A copy-move cut short between the whole copy and the source's removal: the source is whole,
+            // as the copy's bytes confirm, and the copy goes. Anything else at the source is a new file
+            // that this one cannot be put back over.
+            if (sameBytes(from, to)) {
                 m_files.deleteAt(to.at);
+                return;
+            }
+            m_unplaced.push_back(step.from);
             return;
         }
         if (to.kind == EntryKind::File && from.kind == EntryKind::Missing) {
@@ -345,7 +351,81 @@ std::string listed(const std::vector<std::string>& paths)
     return text;
 }
 
+// The command was killed past its last file: the marker, the advance of a full datagroup and the
+// journal's removal were left. The images are where the save put them and stay there.
+void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, JournalRecovery& recovery,
+                        const std::string& xml, const std::string& marker, const std::string& journalPath,
+                        const std::function<void(const std::string& indexFile)>& noteFinished)
+{
+    files::FileEffects& effects = PortsOf(ctx).files();
+    recovery.deleteLeftovers();
+    if (effects.fileExists(xml) && !effects.fileExists(marker))
+        effects.createEmptyFile(marker);
+    std::string text = "The conversion command that converted " + journal.indexFile +
+                       " last was interrupted after its last file.  Its remaining steps were done: the datagroup "
+                       "was marked for import";
+    const auto maxFiles = ParseInt32(ctx.settings.txtMaxFiles);
+    if (maxFiles && journal.lastDocId > *maxFiles) {
+        // The journal stays until the advance is durable: a kill before then finds it again.
+        if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile && AdvanceDatagroupNumber(ctx))
+            text += " and its number advanced to " + ctx.settings.txtDGNUMBER;
+        else
+            ctx.flags.DatagroupFull = true;
+    }
+    if (noteFinished)
+        noteFinished(journal.indexFile);
+    effects.deleteFile(journalPath);
+    ctx.prompter.ask(Message{text + ".", "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
+}
+
+// The journal's save is on disk and the command had ended: nothing in it is left to do.
+bool endedAndSaved(const std::string& folder, const std::string& journalPath)
+{
+    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(journalPath);
+    if (!opened || opened->lock == files::JournalLock::Busy)
+        return false;
+    JournalContents journal;
+    try {
+        journal = ParseRunJournal(opened->bytes, journalPath);
+    } catch (const Failure&) {
+        return false;
+    }
+    if (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer))
+        return false;
+    const std::string xml = folder + "/DATAGRP.XML";
+    return journal.commandEnded && journal.saved && files::fileExists(xml) &&
+           FingerprintOf(files::readAll(xml)) == *journal.saved;
+}
+
 } // namespace
+
+std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder)
+{
+    files::FileEffects& effects = PortsOf(ctx).files();
+    const std::string folder = files::nativePath(previousFolder);
+    const std::string journalPath = RunJournal::pathFor(folder);
+    const std::string lockPath = folder + "/.DATAGRP.LOCK";
+    CommandRecord record(folder);
+    std::vector<CommandRecord::IndexFile> finished = record.finishedEarlier(ctx.ConfigFile);
+    if (!files::pathExists(journalPath) && !files::pathExists(lockPath) && finished.empty())
+        return {};
+    // A run that changes nothing takes no lock: it only reads.
+    files::FolderLock lock;
+    if (!effects.recording() && lock.tryAcquire(lockPath) == files::FolderLock::State::Busy)
+        return {};
+    // Read again under the lock.
+    finished = record.finishedEarlier(ctx.ConfigFile);
+    if (files::pathExists(journalPath) && endedAndSaved(folder, journalPath)) {
+        const std::string kept = RunJournal::keptOriginalPathFor(folder);
+        for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
+            if (effects.fileExists(path))
+                effects.deleteFile(path);
+        }
+        effects.deleteFile(journalPath);
+    }
+    return finished;
+}
 
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath,
@@ -392,6 +472,10 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     }
 
     const std::string index = journal.indexFile;
+    if (saved && journal.commandEnded) {
+        finishEndedCommand(ctx, journal, recovery, xml, files::nativePath(markerPath), journalPath, noteFinished);
+        return index;
+    }
     std::string text;
     if (!saved) {
         recovery.putBack();

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "batch/CommandRecord.h"
+
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tollavar {
 
@@ -22,5 +25,12 @@ struct CommandContext;
 std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath,
                                   const std::function<void(const std::string& indexFile)>& noteFinished = {});
+
+// A command killed after it had advanced past `previousFolder` (the datagroup numbered one below the
+// configuration's) may have left there its last journal, whose work is done, its record and its lock file.
+// The journal goes once its save is verified, and the lock file with it; touching no image. Returns the
+// index files that record, when it is this configuration's, says the command finished: the caller's
+// record takes them over and then removes it. Leaves everything to a run that still holds that datagroup.
+std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder);
 
 } // namespace tollavar

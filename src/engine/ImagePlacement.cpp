@@ -50,10 +50,10 @@ std::string prefixOf(const std::string& folder)
 }
 
 // The folder part ("" for none) and the name of a path below a root ("/"-separated, see RelativeBelow).
-std::string_view folderPart(const std::string& below)
+std::string_view folderPart(std::string_view below)
 {
     const size_t slash = below.rfind('/');
-    return slash == std::string::npos ? std::string_view() : std::string_view(below).substr(0, slash);
+    return slash == std::string_view::npos ? std::string_view() : below.substr(0, slash);
 }
 
 std::string namePart(const std::string& below)
@@ -82,10 +82,23 @@ ImagePlacer::ImagePlacer(const ConversionSettings& settings, const FileTools& fi
 // The destination's folder, made when missing: always beneath the datagroup folder.
 files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_view imagePath)
 {
+    files::FileAt to;
+    destinationInto(below, imagePath, to);
+    return to;
+}
+
+// As destinationAt, into `to`, whose texts keep their room from one move to the next.
+void ImagePlacer::destinationInto(std::string_view below, std::string_view imagePath, files::FileAt& to)
+{
     const std::string_view folder = folderPart(below);
+    const auto unmade = [&] {
+        to.folder = -1;
+        to.name.assign(below.substr(folder.empty() ? 0 : folder.size() + 1));
+        to.shown.assign(m_destinationPrefix).append(below);
+    };
     const bool recording = m_files->recording();
     if (recording && m_unmadeFolders.find(folder) != m_unmadeFolders.end())
-        return files::FileAt{-1, namePart(below), m_destinationPrefix + below};
+        return unmade();
     files::RootFolder::Folder found = m_destinations.open(folder, !recording);
     if (found.reach == files::Reach::Missing && !m_files->folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
@@ -96,11 +109,14 @@ files::FileAt ImagePlacer::destinationAt(const std::string& below, std::string_v
     if (recording && found.reach == files::Reach::Missing) {
         m_files->createFolder(m_fileTools, m_destinationPrefix + std::string(folder));
         m_unmadeFolders.emplace(folder);
-        return files::FileAt{-1, namePart(below), m_destinationPrefix + below};
+        return unmade();
     }
     switch (found.reach) {
     case files::Reach::Inside:
-        return files::FileAt{found.fd, namePart(below), m_destinationPrefix + below};
+        to.folder = found.fd;
+        to.name.assign(below.substr(folder.empty() ? 0 : folder.size() + 1));
+        to.shown.assign(m_destinationPrefix).append(below);
+        return;
     case files::Reach::Leaves:
         throw leavesItsFolder(imagePath);
     case files::Reach::Missing:
@@ -304,9 +320,11 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    switch (m_files->move(from, to)) {
+    switch (m_files->move(from, to, m_recorder)) {
     case files::MoveOutcome::Moved:
         ++m_movedCount;
+        if (m_recorder)
+            m_takenDestinations.insert(below);
         moveFullText(fullText, below, imagePath);
         return PlacementOutcome::Placed;
     case files::MoveOutcome::SourceMissing:
@@ -360,11 +378,13 @@ void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& t
         m_recorder->beforeMove(from.shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = m_files->move(from, to);
+    const files::MoveOutcome outcome = m_files->move(from, to, m_recorder);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {
     case files::MoveOutcome::Moved:
+        if (m_recorder)
+            m_takenDestinations.insert(std::string_view(to.shown).substr(m_destinationPrefix.size()));
         return;
     case files::MoveOutcome::SourceMissing:
         throw systemFailure(ENOENT, "Move File", from.shown);
@@ -373,35 +393,64 @@ void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& t
     }
 }
 
+// Whether nothing lies at the destination: the folder's listing, taken once, and the destinations this
+// placer has taken since answer most lines; a folder not (yet) read is asked.
+bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt& to)
+{
+    if (m_takenDestinations.contains(below))
+        return false;
+    int error = 0;
+    // A dry run's record knows what the disk's listing cannot.
+    if (m_files->recording())
+        return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
+    switch (m_destinationListings.look(folderPart(below), to.folder, to.name)) {
+    case files::FolderListings::Seen::NotSeen:
+        return true;
+    case files::FolderListings::Seen::File:
+        return false;
+    case files::FolderListings::Seen::Unknown:
+        break;
+    }
+    return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
+}
+
+ImagePlacer::Span ImagePlacer::keep(std::string_view text)
+{
+    const Span span{static_cast<uint32_t>(m_pendingText.size()), static_cast<uint32_t>(text.size())};
+    m_pendingText.append(text);
+    return span;
+}
+
 // The usual line: its image is there, its destination free, and no move waiting in the batch touches
 // either. Its records are written now; the moves wait until the batch's records are durable, so that a
 // power cut can lose the records only of moves that were never made.
 bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
                             const std::optional<files::FileAt>& fullText, std::string_view imagePath)
 {
-    int error = 0;
-    if (m_pendingSources.count(from.shown) ||
-        m_files->kindOfEntry(to.folder, to.name, to.shown, error) != files::EntryKind::Missing)
+    const std::string_view sourceBelow = std::string_view(from.shown).substr(m_sourcePrefix.size());
+    if (m_pendingSources.contains(sourceBelow) || !destinationFree(below, to))
         return false;
-    PendingMove pending{sourceBelowOf(from), below, {}, {}};
-    std::string textTo;
+    std::optional<std::string> textToBelow;
+    std::string_view textFromBelow;
     if (fullText) {
-        const std::optional<std::string> textToBelow = ReplaceNameExtension(below, ".PVFULLTEXT");
-        if (textToBelow) {
-            if (m_pendingSources.count(fullText->shown))
-                return false;
-            pending.textFromBelow = sourceBelowOf(*fullText);
-            pending.textToBelow = *textToBelow;
-            textTo = destinationAt(*textToBelow, imagePath).shown;
-        }
+        textToBelow = ReplaceNameExtension(below, ".PVFULLTEXT");
+        textFromBelow = std::string_view(fullText->shown).substr(m_sourcePrefix.size());
+        if (textToBelow && m_pendingSources.contains(textFromBelow))
+            return false;
     }
+    PendingMove pending;
+    pending.imageFrom = keep(sourceBelow);
+    pending.imageTo = sourceBelow == below ? pending.imageFrom : keep(below);
     m_recorder->beforeMove(from.shown, to.shown);
-    m_pendingSources.insert(from.shown);
-    if (!pending.textFromBelow.empty()) {
-        m_recorder->beforeMove(fullText->shown, textTo);
-        m_pendingSources.insert(fullText->shown);
+    m_pendingSources.insert(sourceBelow);
+    m_takenDestinations.insert(below);
+    if (textToBelow) {
+        pending.textFrom = keep(textFromBelow);
+        pending.textTo = keep(*textToBelow);
+        m_recorder->beforeMove(fullText->shown, destinationAt(*textToBelow, imagePath).shown);
+        m_pendingSources.insert(textFromBelow);
     }
-    m_pending.push_back(std::move(pending));
+    m_pending.push_back(pending);
     if (m_pending.size() >= kMovesPerBatch)
         finishMoves();
     return true;
@@ -412,34 +461,49 @@ void ImagePlacer::finishMoves()
     if (m_pending.empty())
         return;
     m_recorder->makeDurable();
-    std::vector<PendingMove> batch;
-    batch.swap(m_pending);
-    m_pendingSources.clear();
-    for (const PendingMove& move : batch) {
-        const files::RootFolder::Folder source = m_sources.open(folderPart(move.imageFromBelow));
+    // Whatever happens to the batch, it is over: its records say what may have been done.
+    struct BatchEnd
+    {
+        ImagePlacer& placer;
+        ~BatchEnd()
+        {
+            placer.m_pending.clear();
+            placer.m_pendingText.clear();
+            placer.m_pendingSources.clear();
+        }
+    } batchEnd{*this};
+    // Reused from move to move: their texts keep their room.
+    files::FileAt from;
+    files::FileAt to;
+    const auto moveOne = [&](Span fromSpan, Span toSpan, std::string_view imagePath) {
+        const std::string_view fromBelow = kept(fromSpan);
+        const std::string_view folder = folderPart(fromBelow);
+        from.shown.assign(m_sourcePrefix).append(fromBelow);
+        const files::RootFolder::Folder source = m_sources.open(folder);
         if (source.reach != files::Reach::Inside)
-            throw systemFailure(ENOENT, "Move File", m_sourcePrefix + move.imageFromBelow);
-        const files::FileAt from{source.fd, namePart(move.imageFromBelow), m_sourcePrefix + move.imageFromBelow};
-        const files::FileAt to = destinationAt(move.imageToBelow, move.imageToBelow);
-        if (const files::MoveOutcome outcome = m_files->move(from, to); outcome != files::MoveOutcome::Moved)
+            return files::MoveOutcome::SourceMissing;
+        from.folder = source.fd;
+        from.name.assign(fromBelow.substr(folder.empty() ? 0 : folder.size() + 1));
+        destinationInto(kept(toSpan), imagePath, to);
+        return m_files->move(from, to, m_recorder);
+    };
+    for (const PendingMove& move : m_pending) {
+        const std::string_view imageTo = kept(move.imageTo);
+        if (const files::MoveOutcome outcome = moveOne(move.imageFrom, move.imageTo, imageTo);
+            outcome != files::MoveOutcome::Moved)
             throw systemFailure(outcome == files::MoveOutcome::SourceMissing ? ENOENT : EEXIST, "Move File",
                                 outcome == files::MoveOutcome::SourceMissing ? from.shown : to.shown);
         ++m_movedCount;
-        if (move.textFromBelow.empty())
+        if (move.textFrom.length == 0)
             continue;
-        const files::RootFolder::Folder textSource = m_sources.open(folderPart(move.textFromBelow));
-        if (textSource.reach != files::Reach::Inside)
-            continue;
-        const files::FileAt textFrom{textSource.fd, namePart(move.textFromBelow), m_sourcePrefix + move.textFromBelow};
-        const files::FileAt textTo = destinationAt(move.textToBelow, move.imageToBelow);
-        switch (m_files->move(textFrom, textTo)) {
+        switch (moveOne(move.textFrom, move.textTo, imageTo)) {
         case files::MoveOutcome::Moved:
             ++m_fullTextsMoved;
             break;
         case files::MoveOutcome::SourceMissing: // gone meanwhile: there is nothing left to move
             break;
         case files::MoveOutcome::DestinationTaken:
-            throw systemFailure(EEXIST, "Move File", textTo.shown);
+            throw systemFailure(EEXIST, "Move File", to.shown);
         }
     }
 }
@@ -521,7 +585,7 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
         m_recorder->beforeMove(fullText->shown, to.shown);
         m_recorder->makeDurable();
     }
-    const files::MoveOutcome outcome = m_files->move(*fullText, to);
+    const files::MoveOutcome outcome = m_files->move(*fullText, to, m_recorder);
     if (outcome != files::MoveOutcome::Moved && m_recorder)
         m_recorder->moveNotMade();
     switch (outcome) {

@@ -1,16 +1,17 @@
 #pragma once
 
+#include "engine/NameSet.h"
 #include "filetools/Beneath.h"
 #include "filetools/FileEffects.h"
 #include "filetools/FolderListing.h"
 #include "filetools/MoveAt.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace tollavar {
@@ -68,6 +69,7 @@ private:
         std::vector<std::string> otherCase;
     };
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
+    void destinationInto(std::string_view below, std::string_view imagePath, files::FileAt& to);
     SourceLookup sourceAt(const std::string& below, std::string_view imagePath, bool fullText, bool unlistedIsMissing,
                           bool* listed, std::string_view besideName = {});
     SourceLookup otherCaseAt(int folderFd, const std::string& below, std::string_view besideName,
@@ -81,6 +83,7 @@ private:
     std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
     bool deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
                    const std::optional<files::FileAt>& fullText, std::string_view imagePath);
+    bool destinationFree(const std::string& below, const files::FileAt& to);
     void setAside(const std::string& destinationBelow, std::string_view imagePath, const std::string& sourceBelow,
                   bool image);
     void recordedMove(const files::FileAt& from, const files::FileAt& to);
@@ -108,16 +111,29 @@ private:
     std::set<std::string, std::less<>> m_unmadeFolders;
 
     // Moves whose records are written but not yet durable, by their paths below the two folders (a
-    // folder descriptor may be closed by the time the batch is made).
+    // folder descriptor may be closed by the time the batch is made), kept in one text that each batch
+    // reuses.
+    struct Span
+    {
+        uint32_t offset = 0;
+        uint32_t length = 0;
+    };
     struct PendingMove
     {
-        std::string imageFromBelow;
-        std::string imageToBelow;
-        std::string textFromBelow; // empty: no full-text file
-        std::string textToBelow;
+        Span imageFrom;
+        Span imageTo;
+        Span textFrom; // empty: no full-text file
+        Span textTo;
     };
+    Span keep(std::string_view text);
+    std::string_view kept(Span span) const { return std::string_view(m_pendingText).substr(span.offset, span.length); }
+    std::string m_pendingText;
     std::vector<PendingMove> m_pending;
-    std::unordered_set<std::string> m_pendingSources;
+    NameSet m_pendingSources;
+    // What the datagroup's folders held when first read, and every destination this placer has taken
+    // since: a usual line learns that its destination is free without asking the file system.
+    files::FolderListings m_destinationListings;
+    NameSet m_takenDestinations;
     struct Replaced
     {
         std::string destinationBelow;

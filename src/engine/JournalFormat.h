@@ -25,6 +25,9 @@ inline constexpr char kSetAside = 'A';     // a replaced file renamed to a hidde
 inline constexpr char kSaving = 'S';       // last DOCID, new size, new fingerprint, the file written
 inline constexpr char kKeptOriginal = 'K'; // the original bytes are kept for an in-place save
 inline constexpr char kFailed = 'X';       // the run failed and said so; the date it did
+inline constexpr char kCopyBegun = 'C';    // a move copies into the destination named
+inline constexpr char kCopyDone = 'D';     // that copy is whole under its name; the source goes next
+inline constexpr char kEnded = 'E';        // the command is past its last file: marker and advance follow
 
 // Names in the datagroup folder.
 inline constexpr std::string_view kJournalName = ".DATAGRP.JOURNAL";

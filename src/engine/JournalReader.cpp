@@ -188,6 +188,26 @@ private:
             c.failedOn = *date;
             return true;
         }
+        case kCopyBegun:
+        case kCopyDone: {
+            // Between a move's record and its `N`: the copy belongs to the move, and so does the `N`.
+            m_lastWasMove = afterMove;
+            const auto to = f.size() == 2 ? Unescape(f[1]) : std::nullopt;
+            if (!to)
+                return false;
+            for (auto step = c.steps.rbegin(); step != c.steps.rend(); ++step) {
+                if (!step->setAside && step->to == *to) {
+                    (f[0][0] == kCopyBegun ? step->copyBegun : step->copyDone) = true;
+                    break;
+                }
+            }
+            return true;
+        }
+        case kEnded:
+            if (f.size() != 1)
+                return false;
+            c.commandEnded = true;
+            return true;
         default:
             return false;
         }

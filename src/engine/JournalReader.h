@@ -19,6 +19,8 @@ struct JournalContents
         bool setAside = false;
         std::string from;
         std::string to;
+        bool copyBegun = false; // the move copies: a hidden partial copy may lie beside `to`
+        bool copyDone = false;  // the copy was whole under its name before the source was deleted
     };
     std::string datagroupFolder;
     std::string workingFolder;
@@ -36,7 +38,8 @@ struct JournalContents
     std::optional<Fingerprint> saved; // what DATAGRP.XML holds once the save is done
     std::string saveTarget;           // the file the save wrote (a link's target)
     bool keptOriginal = false;
-    std::string failedOn; // the date the run failed and said so; empty: it was interrupted
+    std::string failedOn;      // the date the run failed and said so; empty: it was interrupted
+    bool commandEnded = false; // the command was past its last file: marker, advance and removal were left
 };
 
 // Reads a journal's bytes. The records end at the first one that is cut or damaged: everything after

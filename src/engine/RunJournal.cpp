@@ -206,6 +206,19 @@ void RunJournal::beforeSetAside(std::string_view path, std::string_view aside)
     makeDurable();
 }
 
+// A copy is rare and slow (it is synced): each of its steps is made durable on its own.
+void RunJournal::copyBegun(const files::FileAt&, const files::FileAt& to)
+{
+    appendTexts(kCopyBegun, {files::nativePath(to.shown)});
+    makeDurable();
+}
+
+void RunJournal::copyDone(const files::FileAt&, const files::FileAt& to)
+{
+    appendTexts(kCopyDone, {files::nativePath(to.shown)});
+    makeDurable();
+}
+
 void RunJournal::makeDurable()
 {
     if (m_map)
@@ -241,6 +254,12 @@ void RunJournal::dropKeptOriginal()
 void RunJournal::markFailed()
 {
     appendTexts(kFailed, {localDate()});
+    makeDurable();
+}
+
+void RunJournal::markCommandEnded()
+{
+    appendTexts(kEnded, {});
     makeDurable();
 }
 

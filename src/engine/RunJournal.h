@@ -44,6 +44,8 @@ public:
     void moveNotMade() override;
     void beforeSetAside(std::string_view path, std::string_view aside) override;
     void makeDurable() override;
+    void copyBegun(const files::FileAt& from, const files::FileAt& to) override;
+    void copyDone(const files::FileAt& from, const files::FileAt& to) override;
     // Before DATAGRP.XML is replaced: the last DOCID tells a later recovery whether the datagroup is full,
     // the fingerprint whether the save was reached, `target` where its temporary files lie.
     void markSaving(long lastDocId, const Fingerprint& newContent, const std::string& target);
@@ -53,6 +55,8 @@ public:
     void dropKeptOriginal();
     // The run failed, said so, and leaves its moves for the next run to put back.
     void markFailed();
+    // The command has converted its last file: its marker and its advance follow, then this journal goes.
+    void markCommandEnded();
     // The file's bookkeeping is done: the journal goes.
     void remove();
 

@@ -26,9 +26,9 @@ std::vector<std::string> FileEffects::listFiles(const std::string& folder)
     return files::listFiles(folder);
 }
 
-MoveOutcome FileEffects::move(const FileAt& from, const FileAt& to)
+MoveOutcome FileEffects::move(const FileAt& from, const FileAt& to, CopySteps* steps)
 {
-    return MoveFileAt(from, to);
+    return MoveFileAt(from, to, steps);
 }
 
 void FileEffects::deleteAt(const FileAt& file)

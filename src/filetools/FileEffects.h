@@ -32,7 +32,8 @@ public:
     virtual bool folderExists(const std::string& path);
     virtual std::vector<std::string> listFiles(const std::string& folder);
 
-    virtual MoveOutcome move(const FileAt& from, const FileAt& to);
+    // `steps` is told of the two steps of a move that has to copy (a dry run copies nothing).
+    virtual MoveOutcome move(const FileAt& from, const FileAt& to, CopySteps* steps = nullptr);
     virtual void deleteAt(const FileAt& file);
     virtual void deleteFile(const std::string& path);
     virtual void createFolder(const FileTools& fileTools, const std::string& folder);

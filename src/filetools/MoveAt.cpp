@@ -139,10 +139,12 @@ UniqueFd createTemporaryAt(const FileAt& target, std::string& name)
 
 // The copy is whole at the destination: make that durable, then delete the source. Should either fail,
 // the copy goes again, so that the file is in one place only: its source.
-void deleteSourceAfterCopy(const FileAt& from, const FileAt& to)
+void deleteSourceAfterCopy(const FileAt& from, const FileAt& to, CopySteps* steps)
 {
     try {
         syncFolderAt(to.folder, to.shown);
+        if (steps)
+            steps->copyDone(from, to);
         if (sys::unlinkat("Delete File", from.folder, from.name.c_str(), 0) != 0)
             fail("Delete File", from.shown);
     } catch (...) {
@@ -166,7 +168,7 @@ MoveOutcome renameIfStillFree(const std::string& tempName, const FileAt& to)
     return MoveOutcome::Moved;
 }
 
-MoveOutcome copyMove(const FileAt& from, const FileAt& to)
+MoveOutcome copyMove(const FileAt& from, const FileAt& to, CopySteps* steps)
 {
     struct stat st
     {
@@ -184,6 +186,8 @@ MoveOutcome copyMove(const FileAt& from, const FileAt& to)
     if (::fstatat(to.folder, to.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return MoveOutcome::DestinationTaken;
 
+    if (steps)
+        steps->copyBegun(from, to);
     std::string tempName;
     UniqueFd temp = createTemporaryAt(to, tempName);
     MoveOutcome outcome = MoveOutcome::Moved;
@@ -207,13 +211,13 @@ MoveOutcome copyMove(const FileAt& from, const FileAt& to)
     // Gone already when it was renamed into place.
     ::unlinkat(to.folder, tempName.c_str(), 0);
     if (outcome == MoveOutcome::Moved)
-        deleteSourceAfterCopy(from, to);
+        deleteSourceAfterCopy(from, to, steps);
     return outcome;
 }
 
 } // namespace
 
-MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to)
+MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps)
 {
     if (sys::renameat2("Move File", from.folder, from.name.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0)
         return MoveOutcome::Moved;
@@ -233,7 +237,7 @@ MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to)
             error = EXDEV;
     }
     if (error == EXDEV)
-        return copyMove(from, to);
+        return copyMove(from, to, steps);
     if (error == EEXIST)
         return MoveOutcome::DestinationTaken;
     if (error == ENOENT && sourceMissing(from))

@@ -14,6 +14,17 @@ struct FileAt
     std::string shown;
 };
 
+// Told of the two steps of a move that has to copy: before the copy begins, and once the whole copy has
+// its name (durably) and before the source is deleted. Either may raise; the move then stops with the
+// file at its source only.
+class CopySteps
+{
+public:
+    virtual ~CopySteps() = default;
+    virtual void copyBegun(const FileAt& from, const FileAt& to) = 0;
+    virtual void copyDone(const FileAt& from, const FileAt& to) = 0;
+};
+
 enum class MoveOutcome
 {
     Moved,
@@ -26,7 +37,7 @@ enum class MoveOutcome
 // or where neither a rename that refuses to replace nor a hard link exists (FAT and exFAT drives, many
 // network and FUSE mounts), the file is copied and synced under its new name before the source is
 // deleted; a failure on the way leaves the file at its source and no part of a copy behind.
-MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to);
+MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps = nullptr);
 
 // Moves a file over an existing one in a single step, so that at every moment the target holds either
 // the old file or the new one. Only for a replacement the user asked for.

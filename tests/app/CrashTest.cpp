@@ -4,6 +4,7 @@
 #include "filetools/Failure.h"
 #include "support/FileInventory.h"
 #include "support/ProgramRun.h"
+#include "support/ShmDir.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ using testing::exists;
 using testing::filesUnder;
 using testing::leftoverTemporary;
 using testing::readFile;
+using testing::ShmDir;
 using testing::TempDir;
 using testing::writeFile;
 
@@ -256,24 +258,25 @@ TEST_F(CrashTest, ASignalStopsTheRunCleanlyAndTheNextRunConvertsEverything)
 
 // A command of ten index files with full-text files, killed at moments spread over it and, a few times,
 // killed again while it recovers: run again until it ends by itself, it leaves exactly the datagroup and
-// the index files of the command that was never interrupted, with Remove Processed Files on and off.
+// the index files of the command that was never interrupted, with Remove Processed Files on and off, and
+// with the images on another file system (every move a copy, killed between copy and removal at times).
 class CommandKillTest : public ::testing::Test
 {
 protected:
     static constexpr int kFiles = 10;
     static constexpr int kLinesPerFile = 12;
 
-    void prepare(const TempDir& work, bool remove)
+    void prepare(const TempDir& work, bool remove, const std::string& images)
     {
         std::filesystem::remove_all(work / "in");
         std::filesystem::remove_all(work / "out");
-        std::filesystem::remove_all(work / "images");
+        std::filesystem::remove_all(images);
         for (int file = 1; file <= kFiles; ++file) {
             std::string lines;
             for (int line = 1; line <= kLinesPerFile; ++line) {
                 const std::string name = std::to_string(file) + "-" + std::to_string(line);
-                writeFile(work / ("images/B1/" + name + ".TIF"), "img-" + name);
-                writeFile(work / ("images/B1/" + name + ".txt"), "text-" + name);
+                writeFile(images + "/B1/" + name + ".TIF", "img-" + name);
+                writeFile(images + "/B1/" + name + ".txt", "text-" + name);
                 lines += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
             }
             writeFile(work / ("in/" + std::to_string(100 + file) + ".idx"), lines);
@@ -284,7 +287,7 @@ protected:
         s.txtDGCOMPID = "EXMP";
         s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
         s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = work / "images";
+        s.txtImageFolder = images;
         s.txtMaxFiles = "10000";
         s.mRemove = remove;
         writeFile(work / "batch.tvr", SerializeConfig(s));
@@ -297,21 +300,25 @@ protected:
 
     static size_t placed(const TempDir& work) { return namesIn(work / "out/EXMP0001/B1").size(); }
 
-    void killAndRerun(bool remove)
+    void killAndRerun(bool remove, bool acrossFileSystems = false)
     {
         TempDir reference;
-        prepare(reference, remove);
+        prepare(reference, remove, reference / "images");
         ASSERT_EQ(testing::exitStatusOf(start(reference)), 0) << readFile(reference / "stderr.txt");
         const auto datagroup = filesUnder(reference / "out/EXMP0001");
         const auto left = filesUnder(reference / "in");
 
         TempDir work;
+        ShmDir shm;
+        if (acrossFileSystems && !shm.separateFrom(work.path()))
+            GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+        const std::string images = acrossFileSystems ? shm / "images" : work / "images";
         constexpr size_t kImages = size_t(kFiles) * kLinesPerFile * 2;
         for (int moment = 0; moment < 20; ++moment) {
             // By files placed: never the last, so that the command has not reached its end.
             const size_t at = moment * (kImages - 2) / 20;
             SCOPED_TRACE("kill once " + std::to_string(at) + " files are placed");
-            prepare(work, remove);
+            prepare(work, remove, images);
             pid_t pid = start(work);
             int status = 0;
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -335,7 +342,7 @@ protected:
             EXPECT_EQ(firstDifference(datagroup, filesUnder(work / "out/EXMP0001")), "")
                 << readFile(work / "stderr.txt");
             EXPECT_EQ(filesUnder(work / "in"), left);
-            EXPECT_TRUE(namesIn(work / "images/B1").empty());
+            EXPECT_TRUE(namesIn(images + "/B1").empty());
         }
     }
 };
@@ -348,6 +355,11 @@ TEST_F(CommandKillTest, RerunUntilItEndsGivesTheUninterruptedCommandsDatagroupWi
 TEST_F(CommandKillTest, RerunUntilItEndsGivesTheUninterruptedCommandsDatagroupWithRemoveOff)
 {
     killAndRerun(false);
+}
+
+TEST_F(CommandKillTest, RerunUntilItEndsGivesTheUninterruptedCommandsDatagroupAcrossFileSystems)
+{
+    killAndRerun(true, true);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "batch/CommandContext.h"
+#include "batch/CommandRecord.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionRun.h"
@@ -300,6 +301,68 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
                   c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
             << "no lock file in a marked datagroup, only the record of what is left";
     }
+
+    // Killed past its last file, before or after the advance of its full datagroup: its last journal (with
+    // its save and its end), its record and perhaps its lock file are left in the marked datagroup. The next
+    // run finishes that datagroup without touching an image (a scan put back at its source stays), leaves
+    // nothing hidden in it, and converts only the new index file, into the next datagroup.
+    const struct
+    {
+        const char* name;
+        bool advanced;
+    } kills[] = {{"killed before the advance", false}, {"killed after the advance", true}};
+    for (const auto& k : kills) {
+        SCOPED_TRACE(k.name);
+        TempDir work;
+        const auto configure = [&](Station& station, const char* number) {
+            station.settings.txtMaxFiles = "1";
+            station.settings.mRemove = false;
+            station.settings.txtDGNUMBER = number;
+            writeFile(station.configFile, SerializeConfig(station.settings));
+        };
+        Station first(work);
+        configure(first, "1");
+        writeFile(first.scans("B1/0001.TIF"), "img-1");
+        writeFile(first.scans("B1/0002.TIF"), "img-2");
+        writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
+        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
+        ASSERT_EQ(first.settings.txtDGNUMBER, "2");
+        const std::string xml = first.datagroup("DATAGRP.XML");
+        const std::string saved = readFile(xml);
+        {
+            RunJournal killed(first.datagroup(), first.configFile, false);
+            killed.begin(work / "in/a.idx", xml, work / "scans", "");
+            killed.beforeMove(first.scans("B1/0001.TIF"), first.datagroup("B1/0001.TIF"));
+            killed.markSaving(2, FingerprintOf(saved), xml);
+            killed.markCommandEnded();
+        }
+        CommandRecord record(first.datagroup());
+        record.start(first.configFile, {});
+        record.select(CommandRecord::describe(work / "in/a.idx"));
+        record.finish(CommandRecord::describe(work / "in/a.idx"));
+        if (k.advanced)
+            writeFile(first.datagroup(".DATAGRP.LOCK"), "");
+        writeFile(first.scans("B1/0001.TIF"), "img-1");
+        writeFile(first.scans("B1/0003.TIF"), "img-3");
+        writeFile(work / "in/b.idx", "C,\\B1\\0003.TIF,1\r\n");
+
+        Station next(work);
+        configure(next, k.advanced ? "2" : "1");
+        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        EXPECT_EQ(next.settings.txtDGNUMBER, "2");
+        EXPECT_EQ(next.hidden(), std::vector<std::string>{}) << "nothing hidden left in the marked datagroup";
+        EXPECT_TRUE(exists(next.datagroup("DATAGRP.SUBMIT")));
+        EXPECT_EQ(readFile(xml), saved);
+        EXPECT_EQ(readFile(next.scans("B1/0001.TIF")), "img-1") << "an image was touched";
+        const std::string following = readFile(work / "out/DEFC0002/DATAGRP.XML");
+        EXPECT_NE(following.find("0003.TIF"), std::string::npos);
+        EXPECT_EQ(following.find("0001.TIF"), std::string::npos) << "a file the killed command finished came again";
+        EXPECT_FALSE(exists(work / "out/DEFC0002/.DATAGRP.COMMAND"));
+        if (!k.advanced) {
+            EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its number advanced to 2"), std::string::npos)
+                << next.last(MessageKind::InterruptedRun).text;
+        }
+    }
 }
 
 // A DATAGRP.XML with a second name is saved into the file itself. A run killed part-way through that
@@ -358,31 +421,66 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
     EXPECT_EQ(next.hidden(), std::vector<std::string>{});
 }
 
-// A copy-move across file systems killed after the whole copy and before the source's removal leaves
-// the image in both places; the next run keeps it in one.
+// A copy-move across file systems, journalled in its two steps, killed on the way: cut inside the copy
+// (a hidden partial copy beside its name), or after the whole copy and before the source's removal (the
+// image in both places). The next run keeps the image in one place and converts it; a source that is
+// no longer the copied file (rescanned meanwhile) is never deleted nor overwritten, and is named.
 TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
 {
     ShmDir shm;
-    TempDir work;
-    if (!shm.separateFrom(work.path()))
+    TempDir probe;
+    if (!shm.separateFrom(probe.path()))
         GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+    const struct
     {
+        const char* name;
+        bool copyDone;
+        const char* atDestination; // nullptr: only a hidden partial copy there
+        const char* atSource;
+        bool converted;
+    } cases[] = {
+        {"cut inside the copy", false, nullptr, "img-1", true},
+        {"cut after the copy, before the source's removal", true, "img-1", "img-1", true},
+        {"cut after the copy, the source rescanned since", true, "img-1", "rescan", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        const std::string images = shm / c.name;
         Station station(work);
-        station.settings.txtImageFolder = shm.path();
-        writeFile(shm / "B1/0001.TIF", "img-1");
-        writeFile(station.datagroup("B1/0001.TIF"), "img-1");
+        station.settings.txtImageFolder = images;
+        writeFile(station.configFile, SerializeConfig(station.settings));
+        writeFile(images + "/B1/0001.TIF", c.atSource);
+        if (c.atDestination)
+            writeFile(station.datagroup("B1/0001.TIF"), c.atDestination);
+        else
+            writeFile(station.datagroup("B1/.0001.TIF.tmp-a1b2c3"), "im");
         writeFile(work / "in/batch.idx", "A,\\B1\\0001.TIF,1\r\n");
         {
             RunJournal killed(station.datagroup(), station.configFile, true);
-            killed.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), shm.path(), "");
-            killed.beforeMove(shm / "B1/0001.TIF", station.datagroup("B1/0001.TIF"));
+            killed.begin(work / "in/batch.idx", station.datagroup("DATAGRP.XML"), images, "");
+            const files::FileAt from{-1, "0001.TIF", images + "/B1/0001.TIF"};
+            const files::FileAt to{-1, "0001.TIF", station.datagroup("B1/0001.TIF")};
+            killed.beforeMove(from.shown, to.shown);
             killed.makeDurable();
+            killed.copyBegun(from, to);
+            if (c.copyDone)
+                killed.copyDone(from, to);
         }
-        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
-        EXPECT_FALSE(exists(shm / "B1/0001.TIF"));
-        EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
-        EXPECT_EQ(station.hidden(), std::vector<std::string>{});
-        EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
+        station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
+        EXPECT_EQ(mConvert_Click(station.ctx).ranToEnd, c.converted);
+        if (c.converted) {
+            EXPECT_FALSE(exists(images + "/B1/0001.TIF"));
+            EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
+            EXPECT_EQ(station.hidden(), std::vector<std::string>{});
+            EXPECT_NE(readFile(station.datagroup("DATAGRP.XML")).find("0001.TIF"), std::string::npos);
+        } else {
+            EXPECT_EQ(readFile(images + "/B1/0001.TIF"), "rescan");
+            EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
+            EXPECT_TRUE(exists(station.datagroup(".DATAGRP.JOURNAL-1")));
+            EXPECT_NE(station.last(MessageKind::CommandFailure).text.find(images + "/B1/0001.TIF"), std::string::npos)
+                << station.last(MessageKind::CommandFailure).text;
+        }
     }
 }
 
