@@ -12,6 +12,7 @@
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -58,6 +59,7 @@ inline Figures inChild(const std::function<bool()>& body)
 
 struct AnswerOk : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::fprintf(stderr, "    message \"%s\": %.160s\n", m.caption.c_str(), m.text.c_str());

@@ -14,6 +14,7 @@
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,6 +31,7 @@ namespace {
 
 struct QuietPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message&) override { return MessageAnswer::Ok; }
 };
 struct QuietHost : ConversionHost
@@ -91,10 +93,10 @@ int main(int argc, char** argv)
         IndexFileReader reader(root + "/batch.csv");
         IndexLineParser parser(SplitBarList(settings.txtFNAMES));
         PathSink sink;
-        short step = 0;
+        RunStage stage = RunStage::LineRead;
         std::string_view line;
         while (reader.readLine(line))
-            parser.parseLine(line, ",", sink, step);
+            parser.parseLine(line, ",", sink, stage);
         paths = std::move(sink.paths);
     });
     const double stats = bestOfThree([&] {
@@ -116,7 +118,7 @@ int main(int argc, char** argv)
     RunFlags flags;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
     long blocking = -1;
-    const double check = bestOfThree([&] { blocking = CheckBatch(ctx).blockingCount(); });
+    const double check = bestOfThree([&] { blocking = CheckBatch(ctx, failureMessage).blockingCount(); });
 
     std::printf("check %ld lines: %.3f s; parse %.3f s + one lstat per image %.3f s = %.3f s; ratio %.2f "
                 "(%ld questions or errors found)\n",

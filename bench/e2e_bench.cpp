@@ -20,6 +20,7 @@
 #include "filetools/FileTools.h"
 #include "filetools/LineLog.h"
 #include "filetools/SettingsStore.h"
+#include "ui/FailureMessages.h"
 
 #include <libxml/parser.h>
 
@@ -42,6 +43,7 @@ using bench::NoOpener;
 using bench::NoStore;
 struct FailingPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());

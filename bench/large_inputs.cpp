@@ -22,6 +22,7 @@
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
+#include "ui/FailureMessages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -46,6 +47,7 @@ using bench::NoStore;
 // Reports every message on standard output and gives the answer that changes least.
 struct ReportingPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::string text = m.text.substr(0, 160);

@@ -12,6 +12,7 @@
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
+#include "ui/FailureMessages.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ struct NoDialog : FileDialog
 };
 struct FailingPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());

@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         ApplyConfigText(bytes, settings);
     } catch (const Failure& failure) {
-        FUZZ_CHECK(failure.code() == 13 || failure.code() == 62, "a broken file is a type mismatch or too short");
+        FUZZ_CHECK(failure.code() == ErrorCode::TypeMismatch || failure.code() == ErrorCode::InputPastEndOfFile,
+                   "a broken file is a type mismatch or too short");
     }
     FUZZ_CHECK(allTextValid(settings), "settings hold valid text of one line each");
 

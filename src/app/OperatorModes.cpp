@@ -20,6 +20,7 @@
 #include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
+#include "ui/FailureMessages.h"
 
 #include <chrono>
 #include <csignal>
@@ -39,27 +40,28 @@ public:
     bool open(const std::string&) override { return false; }
 };
 
-// Passes every message on to the terminal, and notes whether start-up could not read the
-// configuration: OpenConfig reports that itself and carries on.
-class StartupWatchingPrompter : public Prompter
+// Passes every message on to the terminal. A wait for a busy datagroup asks again every second: each
+// time is a sign of life for a watchdog.
+class KeepAlivePrompter : public Prompter
 {
 public:
-    explicit StartupWatchingPrompter(Prompter& inner) : m_inner(inner) {}
+    explicit KeepAlivePrompter(Prompter& inner) : m_inner(inner) {}
     MessageAnswer ask(const Message& message) override
     {
-        if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
-            m_configUnreadable = true;
         if (m_watchdog)
             m_watchdog->linesDone(0, 0);
         return m_inner.ask(message);
     }
-    bool configUnreadable() const { return m_configUnreadable; }
-    // A wait for a busy datagroup asks again every second: each time is a sign of life.
+    Message reportFailure(const FailureReport& report) override
+    {
+        if (m_watchdog)
+            m_watchdog->linesDone(0, 0);
+        return m_inner.reportFailure(report);
+    }
     void keepAlive(ConversionObserver* watchdog) { m_watchdog = watchdog; }
 
 private:
     Prompter& m_inner;
-    bool m_configUnreadable = false;
     ConversionObserver* m_watchdog = nullptr;
 };
 
@@ -84,8 +86,7 @@ private:
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals,
-             StartupWatchingPrompter& prompter)
+int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals, KeepAlivePrompter& prompter)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
@@ -149,30 +150,29 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
             std::this_thread::sleep_for(std::chrono::seconds(1));
     };
     TerminalPrompter terminal(std::cin, std::cerr, false, pause, options.waitSeconds.value_or(600));
-    StartupWatchingPrompter prompter(terminal);
+    KeepAlivePrompter prompter(terminal);
     HeadlessFileDialog dialog;
     WindowlessCommands commands(fileTools, prompter, dialog);
 
     int status = ExitStatus::StartupFailed;
     const auto operate = [&](CommandContext& ctx) {
-        // A configuration named with /c: that does not exist is no failure of the run: it goes on with
-        // the defaults, and so does its check.
-        if (options.watch && prompter.configUnreadable())
-            return ConvertOutcome{};
         if (options.watch) {
             status = runWatch(ctx, options, *watchSignals, prompter);
         } else {
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const CheckReport report = CheckBatch(ctx);
+            const CheckReport report = CheckBatch(ctx, failureMessage);
             ctx.progress = nullptr;
             std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
             status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }
         return ConvertOutcome{};
     };
-    const StartupResult start = Form_Load(nullptr, commands.context(), argumentText, operate);
+    // A configuration named with /c: that does not exist is no failure of a check: it goes on with the
+    // defaults, as the run it stands for would. A watch has nothing to work from.
+    const StartupResult start = Form_Load(nullptr, commands.context(), argumentText, operate,
+                                          options.watch ? MissingConfig::Refuse : MissingConfig::ConvertAnyway);
     if (start.road == StartRoad::Failed)
         return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {
@@ -181,7 +181,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
                                                       : " needs a configuration file to work from\n");
         return ExitStatus::StartupFailed;
     }
-    if ((options.watch && prompter.configUnreadable()) || start.exitStatus == ExitStatus::StartupFailed) {
+    if (start.configUnopened) {
         std::cerr << "tollavar: the configuration cannot be read\n";
         return ExitStatus::StartupFailed;
     }

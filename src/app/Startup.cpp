@@ -27,7 +27,8 @@ struct StartupState
 {
     std::string configToRun;
     bool ManualStart = false;
-    bool configUnreadable = false; // opening the configuration to run ended in "Error Opening Config File"
+    OpenConfigResult configOpened = OpenConfigResult::Opened; // of the last configuration to run
+    bool anyConfigUnopened = false;                           // missing or unreadable, any of them
 };
 
 // A value with a line break would shift every later line of the configuration it is saved into.
@@ -41,7 +42,8 @@ void refuseLineBreaks(const CommandArgument& argument)
 
 void openConfigToRun(CommandContext& ctx, const std::string& path, StartupState& state)
 {
-    state.configUnreadable = OpenConfig(ctx, path) == OpenConfigResult::Unreadable;
+    state.configOpened = OpenConfig(ctx, path);
+    state.anyConfigUnopened |= state.configOpened != OpenConfigResult::Opened;
     state.configToRun = path;
 }
 
@@ -114,9 +116,9 @@ int readWindowValue(SettingsStore& store, const char* key, const char* defaultVa
     const std::string text = store.read(kApplication, kWindowSection, key, defaultValue);
     const auto value = ParseInt32(text);
     if (!value && IsNumeric(text))
-        throw Failure(6, kApplication, "Overflow");
+        throw Failure(ErrorCode::Overflow, kApplication, "Overflow", text);
     if (!value)
-        throw Failure(13, kApplication, "Type mismatch");
+        throw Failure(ErrorCode::TypeMismatch, kApplication, "Type mismatch", text);
     return static_cast<int>(*value);
 }
 
@@ -134,7 +136,7 @@ void restoreWindowRectangle(StartupWindow& window, bool unattended, std::vector<
                 throw;
             notices.push_back("the stored window value " + std::string(key) + "=\"" +
                               store.read(kApplication, kWindowSection, key, defaultValue) + "\" is unusable (" +
-                              std::to_string(failure.code()) + " - " + failure.description() + "); " + defaultValue +
+                              std::to_string(failure.number()) + " - " + failure.description() + "); " + defaultValue +
                               " is used instead");
             return static_cast<int>(ParseInt32(defaultValue).value_or(0));
         }
@@ -146,7 +148,7 @@ void restoreWindowRectangle(StartupWindow& window, bool unattended, std::vector<
 }
 
 StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::string_view argumentText,
-                           const ConvertCommandFn& convert)
+                           const ConvertCommandFn& convert, MissingConfig missingConfig)
 {
     LoadDefaults(ctx.settings);
     StartupState state;
@@ -178,8 +180,9 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
 
     // Run on half-read settings, it would convert with defaults where the user's values were meant and
     // then save them over the file the user can still mend.
-    if (state.configUnreadable)
-        return {StartRoad::Unattended, ExitStatus::StartupFailed, std::move(notices)};
+    if (state.configOpened == OpenConfigResult::Unreadable ||
+        (missingConfig == MissingConfig::Refuse && state.anyConfigUnopened))
+        return {StartRoad::Unattended, ExitStatus::StartupFailed, std::move(notices), true};
 
     ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
     const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
@@ -188,25 +191,25 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
     return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed, std::move(notices)};
 }
 
-void reportStartupFailure(CommandContext& ctx, int code, const std::string& description)
+void reportStartupFailure(CommandContext& ctx, const Failure& failure)
 {
-    ctx.prompter.ask(Message{std::to_string(code) + " - " + description, "Error Loading Tollavar", MessageIcon::Error});
+    ctx.prompter.reportFailure(FailureReport{FailedWork::StartingUp, failure});
 }
 
 } // namespace
 
 StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
-                        const ConvertCommandFn& convert)
+                        const ConvertCommandFn& convert, MissingConfig missingConfig)
 {
     StartupResult result{StartRoad::Failed, ExitStatus::StartupFailed};
     try {
-        result = loadAndRoute(window, commands, argumentText, convert);
+        result = loadAndRoute(window, commands, argumentText, convert, missingConfig);
     } catch (const Failure& failure) {
-        reportStartupFailure(commands, failure.code(), failure.description());
+        reportStartupFailure(commands, failure);
     } catch (const std::exception& error) {
         // Nothing below start-up should let a non-Failure escape, but one must not end the program
         // with the window never shown.
-        reportStartupFailure(commands, ErrorCode::InvalidCall, error.what());
+        reportStartupFailure(commands, Failure(ErrorCode::InvalidCall, kApplication, error.what()));
     }
     // The controls show whatever start-up reached, also after a failure.
     if (window)

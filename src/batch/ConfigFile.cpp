@@ -24,10 +24,6 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kFormatVersion = "7";
 
-// The classic numbers for the two ways the fixed part of a file can be wrong.
-constexpr int kTypeMismatch = 13;
-constexpr int kInputPastEndOfFile = 62;
-
 // "True"/"False" in any case, or a number: zero is off, anything else on. The digits decide rather than
 // a floating-point conversion, which would follow the user's locale once the window has set it.
 std::optional<bool> parseSwitch(std::string_view text)
@@ -112,7 +108,7 @@ std::string requiredLine(LineReader& lines)
 {
     auto line = lines.next();
     if (!line)
-        throw Failure(kInputPastEndOfFile, "OpenConfig",
+        throw Failure(ErrorCode::InputPastEndOfFile, "OpenConfig",
                       "Input past end of file: line " + std::to_string(lines.lineNumber() + 1) + " is missing");
     return std::move(*line);
 }
@@ -122,8 +118,8 @@ bool requiredSwitch(LineReader& lines)
     const std::string line = requiredLine(lines);
     auto value = parseSwitch(line);
     if (!value)
-        throw Failure(kTypeMismatch, "OpenConfig",
-                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False");
+        throw Failure(ErrorCode::TypeMismatch, "OpenConfig",
+                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False", line);
     return *value;
 }
 
@@ -145,12 +141,6 @@ void optionalSwitch(LineReader& lines, bool& setting)
 const char* switchText(bool on)
 {
     return on ? "True" : "False";
-}
-
-void reportFailure(CommandContext& ctx, const Failure& failure, const char* caption)
-{
-    ctx.prompter.ask(Message{std::to_string(failure.code()) + " - " + failure.description(), caption,
-                             MessageIcon::Error, MessageButtons::Ok});
 }
 
 } // namespace
@@ -254,7 +244,7 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
             RememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Saving Config File");
+        ctx.prompter.reportFailure(FailureReport{FailedWork::SavingConfig, failure});
         return false;
     }
 }
@@ -286,8 +276,8 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
             ctx.ConfigFile = path;
         }
         if (!files::fileExists(path)) {
-            ctx.prompter.ask(
-                Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None, MessageButtons::Ok});
+            ctx.prompter.ask(Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None,
+                                     MessageButtons::Ok, MessageKind::ConfigMissing});
             return OpenConfigResult::Missing;
         }
         std::string bytes = files::readAll(path);
@@ -295,7 +285,7 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
         RememberConfigFile(ctx, path, std::move(bytes));
         return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Opening Config File");
+        ctx.prompter.reportFailure(FailureReport{FailedWork::OpeningConfig, failure});
         return OpenConfigResult::Unreadable;
     }
 }

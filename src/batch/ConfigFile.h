@@ -13,7 +13,7 @@ inline constexpr const char* kConfigFileFilter = "Tollavar Files (*.tvr)|*.tvr|A
 
 // Writes the settings to `FileName`, asking for a name with the Save dialog when it is "" (the answer
 // becomes ConfigFile). The file is replaced atomically: a failed save leaves the previous file whole.
-// Reports its own failures under "Error Saving Config File"; false after such a report, so that an
+// Hands its own failures to the prompter; false after such a report, so that an
 // unattended run can end with the status that says so.
 bool SaveConfig(CommandContext& ctx, const std::string& FileName);
 
@@ -26,11 +26,11 @@ enum class OpenConfigResult
     Opened,
     Cancelled,  // the Open dialog was cancelled
     Missing,    // "Config file does not exist!" was shown
-    Unreadable, // reported under "Error Opening Config File"; the settings may be half read
+    Unreadable, // the failure was handed to the prompter; the settings may be half read
 };
 
 // Reads `FileName` into the settings, asking with the Open dialog when it is "" (the answer becomes
-// ConfigFile; a cancel does nothing). Reports its own failures; settings read before a failure keep
+// ConfigFile; a cancel does nothing). Hands its own failures to the prompter; settings read before a failure keep
 // their new values.
 OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName);
 

@@ -37,8 +37,6 @@ namespace tollavar {
 namespace {
 
 constexpr const char* kProgramName = "Tollavar";
-constexpr int kOverflow = 6;
-constexpr int kTypeMismatch = 13;
 
 std::atomic<bool> g_commandRunning{false};
 
@@ -50,8 +48,8 @@ struct RunningMark
 
 Failure numberFailure(std::string_view text)
 {
-    return IsNumeric(text) ? Failure(kOverflow, kProgramName, "Overflow")
-                           : Failure(kTypeMismatch, kProgramName, "Type mismatch");
+    return IsNumeric(text) ? Failure(ErrorCode::Overflow, kProgramName, "Overflow", std::string(text))
+                           : Failure(ErrorCode::TypeMismatch, kProgramName, "Type mismatch", std::string(text));
 }
 
 // The full path a folder listing reports for its folder: a relative folder is taken from the current
@@ -215,8 +213,7 @@ public:
             if (m_leftForNextRun == 0 && m_ports.keepsRecords())
                 m_record->remove();
         } catch (const Failure& failure) {
-            m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
-                                       MessageIcon::Warning, MessageButtons::Ok});
+            m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
         if (!m_stoppedAfter.empty()) {
             notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
@@ -467,7 +464,7 @@ bool AdvanceDatagroupNumber(CommandContext& ctx)
     if (!current)
         throw numberFailure(s.txtDGNUMBER);
     if (*current == INT32_MAX)
-        throw Failure(kOverflow, kProgramName, "Overflow");
+        throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.txtDGNUMBER);
     s.txtDGNUMBER = std::to_string(*current + 1);
     return SaveConfig(ctx, ctx.ConfigFile);
 }
@@ -488,12 +485,11 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
         ConvertRun(ctx, converter, outcome, &recorder).run();
     } catch (const Failure& failure) {
         failed = failure.source() + ": " + failure.description();
-        ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(), MessageIcon::Warning,
-                                 MessageButtons::Ok});
+        ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
     } catch (const std::exception& error) {
         failed = error.what();
-        ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
-                                 MessageButtons::Ok});
+        ctx.prompter.reportFailure(
+            FailureReport{FailedWork::ConvertCommand, Failure(ErrorCode::InvalidCall, kProgramName, error.what())});
     }
     outcome.record = recorder.finish(outcome, failed);
     if (ctx.runRecords)

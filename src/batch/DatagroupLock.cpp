@@ -41,7 +41,8 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
                 ThrowStopped();
             const Message busy{"Another conversion is writing to the datagroup " + folder +
                                    ".  Wait for it to finish?\r(Yes tries again; No gives up and converts nothing.)",
-                               std::string(kDatagroupBusyCaption), MessageIcon::Question, MessageButtons::YesNo};
+                               std::string(kDatagroupBusyCaption), MessageIcon::Question, MessageButtons::YesNo,
+                               MessageKind::DatagroupBusyWait};
             bool waiting = ctx.prompter.ask(busy) == MessageAnswer::Yes;
             if (waiting)
                 waiting = ctx.prompter.waitUntil("Waiting for the conversion in " + folder + "\u2026", [&] {

@@ -59,7 +59,7 @@ public:
     void message(const Message& message, MessageAnswer answer)
     {
         CheckMessage met{message.caption, message.text, answerName(answer), IsQuestion(message),
-                         message.icon == MessageIcon::Error || message.caption.starts_with("Error ")};
+                         message.icon == MessageIcon::Error || message.kind == MessageKind::CommandFailure};
         // The window shows a line break where the message has a CR; a report line keeps it readable.
         std::string flat = message.text;
         for (char& c : flat)
@@ -69,9 +69,9 @@ public:
             m_report.commandMessages.push_back(met);
         } else {
             CheckKind kind = met.stop ? CheckKind::Stop : CheckKind::Question;
-            if (message.caption == "Source File is Missing")
+            if (message.kind == MessageKind::SourceMissing)
                 kind = CheckKind::MissingImage;
-            else if (message.caption == "File Exists")
+            else if (message.kind == MessageKind::ImageExists)
                 kind = CheckKind::TakenDestination;
             if (met.question || met.stop)
                 (*m_current)[kind].add(line(), message.caption + ": " + flat + answered(met));
@@ -157,7 +157,7 @@ std::optional<long> lastDocIdIn(const std::string& xmlFile)
 
 } // namespace
 
-CheckReport CheckBatch(CommandContext& ctx)
+CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words)
 {
     CheckReport report;
     // The command advances the number, names a configuration, sets its flags: on copies.
@@ -167,7 +167,8 @@ CheckReport CheckBatch(CommandContext& ctx)
     DryRunHost host;
     DryRunPorts ports;
     CheckRecorder recorder(report, host, settings, ctx.progress);
-    DryRunPrompter prompter([&](const Message& message, MessageAnswer answer) { recorder.message(message, answer); });
+    DryRunPrompter prompter([&](const Message& message, MessageAnswer answer) { recorder.message(message, answer); },
+                            words);
     ports.recorded().onTaken([&](const std::string& destination) { recorder.taken(destination); });
     ports.recorded().onFullTextMove([&](const std::string& from, const std::string&) { recorder.fullText(from); });
 

@@ -334,7 +334,8 @@ void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, cons
     const std::string report = text + "  The journal was kept as " + aside + ".";
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, report);
-    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok});
+    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
 }
 
 std::string listed(const std::vector<std::string>& paths)
@@ -369,7 +370,8 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     if (noteFinished)
         noteFinished(journal.indexFile);
     effects.deleteFile(journalPath);
-    ctx.prompter.ask(Message{text + ".", "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    ctx.prompter.ask(Message{text + ".", "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
 }
 
 // The journal's save is on disk and the command had ended: nothing in it is left to do.
@@ -517,7 +519,8 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         return saved ? index : "";
     }
     PortsOf(ctx).files().deleteFile(journalPath);
-    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
     return saved ? index : "";
 }
 

@@ -107,11 +107,23 @@ RunRecord RunRecorder::finish(const ConvertOutcome& outcome, const std::string& 
 MessageAnswer RunRecorder::ask(const Message& message)
 {
     const MessageAnswer answer = m_ctx.prompter.ask(message);
+    noteAnswered(message, answer);
+    return answer;
+}
+
+Message RunRecorder::reportFailure(const FailureReport& report)
+{
+    Message shown = m_ctx.prompter.reportFailure(report);
+    noteAnswered(shown, MessageAnswer::Ok);
+    return shown;
+}
+
+void RunRecorder::noteAnswered(const Message& message, MessageAnswer answer)
+{
     if (!m_current.path.empty()) {
         m_current.questions.push_back(AnsweredQuestion{message.caption, message.text, answerName(answer)});
         m_currentRan = true;
     }
-    return answer;
 }
 
 bool RunRecorder::wantsLineCount() const

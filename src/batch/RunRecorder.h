@@ -33,12 +33,15 @@ public:
     RunRecord finish(const ConvertOutcome& outcome, const std::string& failure);
 
     MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
     bool wantsLineCount() const override;
     void indexFileStarted(std::string_view indexFile, long totalLines) override;
     void linesDone(long lines, long documents) override;
     void indexFileEnded(const IndexFileFacts& facts, bool converted) override;
 
 private:
+    void noteAnswered(const Message& message, MessageAnswer answer);
+
     CommandContext& m_ctx;
     RunRecord m_record;
     IndexFileRecord m_current;

@@ -6,12 +6,14 @@
 #include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
 #include "engine/DocumentStore.h"
+#include "engine/FailureReport.h"
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
+#include "engine/RunStage.h"
 #include "engine/StopRequest.h"
 #include "engine/XmlSave.h"
 #include "filetools/Failure.h"
@@ -32,7 +34,6 @@ namespace {
 // DOCID is a 16-bit number wherever a datagroup is read, this program's next run included: a document
 // numbered above it would make the datagroup one that nothing can extend.
 constexpr long kHighestDocId = 32767;
-constexpr int kOverflow = 6;
 
 // The parser's decisions for one line, written into the document; the image path is kept for the
 // placement that follows the line.
@@ -85,12 +86,6 @@ private:
     bool m_valid = false;
 };
 
-Message conversionError(const Failure& failure, short step)
-{
-    return Message{std::to_string(failure.code()) + " - " + failure.description() + "\rLine # " + std::to_string(step),
-                   "Conversion Error", MessageIcon::Error, MessageButtons::Ok};
-}
-
 std::string firstFreeBackupName(const std::string& xmlFile)
 {
     const std::string ext = FileTools::GetFExt(xmlFile);
@@ -112,7 +107,7 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
     const std::string backup = firstFreeBackupName(xmlFile);
     const Message question{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
                            "DATAGRP.XML file?",
-                           "Undo Changes?", MessageIcon::None, MessageButtons::YesNo};
+                           "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, MessageKind::UndoOffer};
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
     files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
@@ -126,10 +121,10 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
             placer->restoreReplaced();
         const long movedCount = placer ? placer->movedCount() : 0;
         if (movedCount > 0)
-            context.prompter.ask(Message{std::to_string(movedCount) +
-                                             " files have been moved and will not appear in DATAGRP.XML file.  "
-                                             "These files should be moved back before reprocessing.",
-                                         "Canceled Batch", MessageIcon::None, MessageButtons::Ok});
+            context.prompter.ask(
+                Message{std::to_string(movedCount) + " files have been moved and will not appear in DATAGRP.XML file.  "
+                                                     "These files should be moved back before reprocessing.",
+                        "Canceled Batch", MessageIcon::None, MessageButtons::Ok, MessageKind::MovedFilesStay});
         return true;
     }
     effects.writeWhole(nativeBackup, originalText);
@@ -162,7 +157,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                       const std::string& rootName, const std::string& documentName)
 {
     ConversionSettings& settings = context.settings;
-    short step = 1;
+    RunStage stage = RunStage::Starting;
     long lastDocId = 0;
     bool existing = false;
     std::string originalText;
@@ -209,18 +204,18 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             const std::string nativeXml = files::nativePath(xmlFile);
             bool startNew = true;
             if (effects.fileExists(nativeXml)) {
-                step = 2;
+                stage = RunStage::WaitingForXml;
                 while (context.fileTools.IsFileInUse(xmlFile)) {
                     if (StopRequested())
                         ThrowStopped();
                     // Only a prompter with nobody behind it gives up (after its waiting limit).
                     if (context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
-                                                     MessageIcon::Question, MessageButtons::Ok}) ==
-                        MessageAnswer::Cancel)
+                                                     MessageIcon::Question, MessageButtons::Ok,
+                                                     MessageKind::XmlInUseWait}) == MessageAnswer::Cancel)
                         throw Failure(ErrorCode::PermissionDenied, "Tollavar",
-                                      "Gave up waiting for another program to close " + xmlFile);
+                                      "Gave up waiting for another program to close " + xmlFile, xmlFile);
                 }
-                step = 3;
+                stage = RunStage::ReadingExistingXml;
                 // The file this command saved a moment ago, unchanged since: its document is at hand.
                 if (std::unique_ptr<DatagroupDocument> saved =
                         context.datagroupCache ? context.datagroupCache->take(nativeXml) : nullptr) {
@@ -235,7 +230,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     std::string bytes = files::readAll(nativeXml);
                     if (bytes.empty()) {
                         const Message corrupt{"Datagrp.xml file is corrupt!  Do you want to delete?",
-                                              "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo};
+                                              "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo,
+                                              MessageKind::CorruptXml};
                         if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
                             context.flags.BatchCanceled = true;
                             return false;
@@ -253,34 +249,34 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             if (context.journal)
                 context.journal->begin(indexFile, xmlFile, imageFolder, originalText);
             if (!startNew) {
-                step = 4;
+                stage = RunStage::ReopeningXml;
                 effects.holdOpen(heldXml, nativeXml);
-                step = 5;
+                stage = RunStage::XmlHeld;
             } else {
-                step = 6;
+                stage = RunStage::CreatingXml;
                 effects.holdOpen(heldXml, nativeXml);
             }
 
-            step = 7;
+            stage = RunStage::ChoosingHeader;
             if (reopened) {
-                step = 9;
+                stage = RunStage::LocatingDocuments;
             } else if (existing) {
-                step = 9;
+                stage = RunStage::LocatingDocuments;
                 try {
                     lastDocId = document->locateDocuments();
                 } catch (const Failure& failure) {
                     // The document knows what is wrong with it, not which file it came from.
-                    throw Failure(failure.code(), failure.source(), failure.description() + ": " + xmlFile);
+                    throw Failure(failure.code(), failure.source(), failure.description() + ": " + xmlFile, xmlFile);
                 }
             } else {
-                step = 8;
+                stage = RunStage::BuildingHeader;
                 document->buildHeader(rootName,
                                       DatagroupHeader{settings.txtDGNUMBER, settings.txtDGCOMPNAME,
                                                       settings.txtDGCOMPID, settings.txtPROJID, settings.txtNAME},
                                       names, types);
             }
 
-            step = 10;
+            stage = RunStage::OpeningIndexFile;
             reader.emplace(files::nativePath(indexFile));
             if (observer) {
                 report.facts.bytes = static_cast<long long>(reader->bytes().size());
@@ -288,7 +284,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 report.facts.encoding = reader->encodingName();
                 observer->indexFileStarted(indexFile, observer->wantsLineCount() ? reader->countLines() : -1);
             }
-            step = 11;
+            stage = RunStage::ReadingFirstLine;
             long linesRead = 0;
             if (settings.mSkipHeader) {
                 reader->skipLine();
@@ -306,7 +302,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             DelimiterReader delimiter(settings);
             std::string_view line;
             while (reader->readLine(line)) {
-                step = 12;
+                stage = RunStage::LineRead;
                 context.host.processPendingEvents();
                 if (StopRequested())
                     ThrowStopped();
@@ -318,14 +314,14 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     continue;
                 }
                 if (lastDocId >= kHighestDocId)
-                    throw Failure(kOverflow, "Tollavar",
+                    throw Failure(ErrorCode::Overflow, "Tollavar",
                                   "Overflow: a datagroup holds at most 32,767 documents; split the index file or "
                                   "lower Max Files per Datagroup");
                 ++lastDocId;
                 document->beginDocument(documentName, lastDocId);
                 sink.startLine();
-                parser.parseLine(line, delimiter.current(), sink, step);
-                step = 17;
+                parser.parseLine(line, delimiter.current(), sink, stage);
+                stage = RunStage::PlacingImage;
                 if (placer->place(sink.imagePath(), *document) == PlacementOutcome::Dropped) {
                     ++report.facts.linesSkipped;
                     ++dropped;
@@ -336,9 +332,9 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             placer->finishMoves();
             if (!existing)
                 document->closeNewDocument();
-            step = 18;
+            stage = RunStage::ClosingXml;
             heldXml.close();
-            step = 19;
+            stage = RunStage::SavingXml;
             bool onDisk = true;
             if (context.documents)
                 onDisk = context.documents->save(context, *document, nativeXml, lastDocId, originalText);
@@ -354,21 +350,21 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 report.facts.documentsAdded = lastDocId - firstNewDocId + 1 - dropped;
             }
 
-            step = 20;
+            stage = RunStage::CheckingMaxFiles;
             const auto maxFiles = ParseInt32(settings.txtMaxFiles);
             if (!maxFiles)
-                throw Failure(13, "Tollavar",
+                throw Failure(ErrorCode::TypeMismatch, "Tollavar",
                               "Type mismatch: maximum files per datagroup \"" + settings.txtMaxFiles +
                                   "\" is not a number");
             if (lastDocId > *maxFiles)
                 context.flags.DatagroupFull = true;
-            step = 21;
-            step = 22;
+            stage = RunStage::Succeeded;
+            stage = RunStage::Leaving;
             reader.reset();
             report.converted = true;
             return true;
         } catch (const std::bad_alloc&) {
-            throw Failure(7, "Tollavar", "Out of memory");
+            throw Failure(ErrorCode::OutOfMemory, "Tollavar", "Out of memory");
         } catch (const Failure&) {
             throw;
         } catch (const std::exception& e) {
@@ -376,8 +372,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         }
     } catch (const Failure& failure) {
         countMoves();
-        context.prompter.ask(conversionError(failure, step));
-        if (step > 3 && step < 20) {
+        context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, failure, stage});
+        if (failureOffersUndo(stage)) {
             heldXml.close();
             if (!originalText.empty()) {
                 try {
@@ -387,7 +383,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                             context.journal->remove();
                     }
                 } catch (const Failure& undoFailure) {
-                    context.prompter.ask(conversionError(undoFailure, step));
+                    context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, undoFailure, stage});
                 }
             }
         }

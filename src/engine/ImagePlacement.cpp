@@ -224,12 +224,14 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
 {
     const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
                               "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
-                          "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
+                          "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
+                          MessageKind::SourceMissing};
     if (m_prompter.ask(missing) == MessageAnswer::Yes) {
         document.dropCurrentDocument();
         return PlacementOutcome::Dropped;
     }
-    throw Failure(23, "Missing Source File", "Source file not found.");
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
+                  files::JoinBelow(m_imageFolder, imagePath));
 }
 
 // The image's full-text file, found before anything moves so that a refused or doubtful one leaves the
@@ -249,10 +251,12 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     const Message doubtful{"Source File: " + files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
                                otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
                                "\rSkip file and continue processing?",
-                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
+                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
+                           MessageKind::SourceMissing};
     if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
         return std::nullopt;
-    throw Failure(23, "Missing Source File", "Source file not found.");
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
+                  files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")));
 }
 
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
@@ -341,7 +345,8 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     } else {
         const Message exists{"Image file already exists! " + files::JoinBelow(m_datagroupFolder, imagePath) +
                                  ".  Do you want to replace this with the new file?",
-                             "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel};
+                             "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel,
+                             MessageKind::ImageExists};
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
             document.dropCurrentDocument();
@@ -356,7 +361,8 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             document.dropCurrentDocument();
             return PlacementOutcome::Dropped;
         default:
-            throw Failure(21, "Copy Image File", "Image file aleady exists.");
+            throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.",
+                          files::JoinBelow(m_datagroupFolder, imagePath));
         }
     }
 

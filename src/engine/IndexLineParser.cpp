@@ -111,7 +111,7 @@ IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
     }
 }
 
-size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step)
+size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, RunStage& stage)
 {
     if (IsBlankLine(line))
         return 0;
@@ -129,16 +129,16 @@ size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimi
             if (c == '"') {
                 inQuotes = !inQuotes;
             } else if (c == lead && !inQuotes && (width == 1 || line.compare(i, width, delimiter) == 0)) {
-                step = 13;
+                stage = RunStage::WritingField;
                 dispatch(j, line.substr(start, i - start), sink);
-                step = 15;
+                stage = RunStage::NextCharacter;
                 ++j;
                 i += width - 1;
                 start = i + 1;
             }
         }
     }
-    step = 16;
+    stage = RunStage::WritingLastField;
     writeLastField(j, line.substr(start), sink);
     return j + 1;
 }

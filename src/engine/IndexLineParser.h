@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/RunStage.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,10 +57,10 @@ public:
     const ReservedColumns& reserved() const { return m_reserved; }
 
     // Scans one line (a blank line gives nothing). Only a delimiter of exactly one character (one UTF-8
-    // code point) splits the line; any other text leaves the whole line one field. `step` is the run's
-    // step number for its error report: 13 while a field at a delimiter is written, 15 after it, 16
-    // for the last field. Returns the number of columns the line has (0 for a blank line), named or not.
-    size_t parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step);
+    // code point) splits the line; any other text leaves the whole line one field. `stage` tells the
+    // run's failure report which field was being written. Returns the number of columns the line has
+    // (0 for a blank line), named or not.
+    size_t parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, RunStage& stage);
 
     const std::string& mostRecentImagePath() const { return m_imagePath; }
 

@@ -40,7 +40,7 @@ std::string StopRequestName()
 
 void ThrowStopped()
 {
-    throw Failure(18, "Tollavar", "User interrupt occurred: stopped by " + StopRequestName());
+    throw Failure(ErrorCode::UserInterrupt, "Tollavar", "User interrupt occurred: stopped by " + StopRequestName());
 }
 
 } // namespace tollavar

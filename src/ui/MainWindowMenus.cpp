@@ -4,6 +4,7 @@
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "batch/SignalStop.h"
+#include "engine/FailureReport.h"
 #include "engine/Prompter.h"
 #include "engine/StopRequest.h"
 #include "filetools/FileSystem.h"
@@ -189,9 +190,10 @@ void MainWindow::mConvert_Click()
                 m_convertCommand(m_commands);
             else
                 tollavar::mConvert_Click(m_commands);
-        } catch (const std::exception& failure) {
-            m_prompter.ask(Message{failure.what(), std::string("Error in Convert - ") + kProgramTitle,
-                                   MessageIcon::Error, MessageButtons::Ok});
+        } catch (const std::exception& error) {
+            // Whatever escaped the command (its record, say) is shown as the command's own failures are.
+            m_prompter.reportFailure(FailureReport{FailedWork::ConvertCommand,
+                                                   Failure(ErrorCode::InvalidCall, kProgramTitle, error.what())});
         }
     }
     // A full datagroup advanced the number.

@@ -165,6 +165,23 @@ TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
     EXPECT_EQ(converted[0].ConfigFile, missing);
     EXPECT_EQ(converted[0].settings.txtDGNUMBER, "3");
     EXPECT_EQ(host.prompter.seen().at(0).text, "Config file does not exist!\n" + missing);
+    EXPECT_FALSE(result.configUnopened);
+
+    // A run that only works from its configuration has nothing to work from, wherever it was named.
+    for (const std::string& arguments : {"/u:3 /c:" + missing, configPath + " /c:" + missing}) {
+        FakeStartupWindow fresh;
+        converted.clear();
+        fresh.prompter.expect("Tollavar", MessageAnswer::Ok);
+        const auto convert = [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.ConfigFile});
+            return outcome;
+        };
+        const StartupResult refused = Form_Load(&fresh, fresh.ctx, arguments, convert, MissingConfig::Refuse);
+        EXPECT_EQ(refused.road, StartRoad::Unattended) << arguments;
+        EXPECT_EQ(refused.exitStatus, 2) << arguments;
+        EXPECT_TRUE(refused.configUnopened) << arguments;
+        EXPECT_TRUE(converted.empty()) << arguments;
+    }
 }
 
 TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
@@ -259,6 +276,7 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
         EXPECT_EQ(result.road, c.road) << c.arguments;
         EXPECT_EQ(result.exitStatus, c.exitStatus) << c.arguments;
         EXPECT_TRUE(converted.empty()) << c.arguments;
+        EXPECT_EQ(result.configUnopened, c.road == StartRoad::Unattended) << c.arguments;
         ASSERT_FALSE(fresh.prompter.seen().empty()) << c.arguments;
         EXPECT_EQ(fresh.prompter.seen()[0].text, c.message) << c.arguments;
     }

@@ -5,11 +5,11 @@
 #include "engine/ConversionSettings.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeDialog.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +39,7 @@ std::string passName(int error, bool persistent, long k)
     return "errno " + std::to_string(error) + (persistent ? " from" : " at") + " operation " + std::to_string(k);
 }
 
-// One window's worth of command state over a work folder, answering every message by its caption.
+// One window's worth of command state over a work folder, answering every message by its kind.
 struct Window
 {
     explicit Window(const std::string& root)
@@ -54,16 +54,17 @@ struct Window
         settings.txtMaxFiles = "3";
         settings.mRemove = true;
         configFile = root + "/setup.tvr";
-        for (const char* caption : {"Conversion Error", "Canceled Batch", "Error Saving Config File",
-                                    "Error in Convert - *", "Interrupted Conversion"})
-            prompter.answer(caption, MessageAnswer::Ok);
+        for (MessageKind kind :
+             {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::ConfigSaveFailure,
+              MessageKind::CommandFailure, MessageKind::InterruptedRun})
+            prompter.answer(kind, MessageAnswer::Ok);
     }
 
     ConversionSettings settings;
     std::string configFile;
     RunFlags flags;
     FakeServices services;
-    CaptionPrompter prompter;
+    KindPrompter prompter;
     FakeHost host;
     FakeDialog dialog;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
@@ -102,8 +103,9 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
             SaveConfig(window.ctx, path);
             faults::disarm();
             ASSERT_EQ(window.prompter.seen.size(), 1u);
-            EXPECT_EQ(window.prompter.seen[0].caption, "Error Saving Config File");
-            EXPECT_TRUE(window.prompter.seen[0].text.starts_with(std::to_string(errorCodeForErrno(pass.error)) + " - "))
+            EXPECT_EQ(window.prompter.seen[0].kind, MessageKind::ConfigSaveFailure);
+            EXPECT_TRUE(window.prompter.seen[0].text.starts_with(
+                std::to_string(errorNumber(errorCodeForErrno(pass.error))) + " - "))
                 << window.prompter.seen[0].text;
             const std::string left = readFile(path);
             EXPECT_TRUE(left == before || left == after);
@@ -169,7 +171,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             SCOPED_TRACE(passName(pass.error, pass.persistent, k));
             resetWork();
             Window window(work.path());
-            window.prompter.answer("Undo Changes?", pass.undo);
+            window.prompter.answer(MessageKind::UndoOffer, pass.undo);
             faults::arm({k, pass.error, pass.persistent});
             const ConvertOutcome outcome = mConvert_Click(window.ctx);
             faults::disarm();
@@ -217,7 +219,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
                 continue;
             Window again(work.path());
             EXPECT_TRUE(mConvert_Click(again.ctx).ranToEnd);
-            EXPECT_EQ(again.prompter.count("Conversion Error"), 0u);
+            EXPECT_EQ(again.prompter.count(MessageKind::ConversionFailure), 0u);
             ASSERT_TRUE(exists(xmlPath));
             EXPECT_EQ(readFile(xmlPath), versions[1]);
             EXPECT_FALSE(exists(work / "in/a.idx") || exists(work / "in/b.idx"));

@@ -161,7 +161,7 @@ TEST(ConfigFormat, FixedPartTakesBooleansAndFailsKeepingWhatWasRead)
             ApplyConfigText(c.text, s);
             EXPECT_EQ(c.failure, 0) << c.text;
         } catch (const Failure& failure) {
-            EXPECT_EQ(failure.code(), c.failure) << c.text;
+            EXPECT_EQ(failure.number(), c.failure) << c.text;
         }
         EXPECT_EQ(s.txtFTYPES == "text|number", c.text != "") << c.text;
         EXPECT_EQ(s.mRemove, c.removeRead) << c.text;
@@ -188,7 +188,7 @@ TEST(ConfigFormat, BadInputNeverCrashes)
         try {
             ApplyConfigText(input, s);
         } catch (const Failure& failure) {
-            EXPECT_TRUE(failure.code() == 13 || failure.code() == 62);
+            EXPECT_TRUE(failure.number() == 13 || failure.number() == 62);
         }
     }
 

@@ -277,7 +277,7 @@ TEST_F(ConvertCommand, SecondStartWhileRunningIsRefused)
     EXPECT_TRUE(!outer.refused && outer.ranToEnd);
 
     // A failure thrown out of a conversion is reported and does not leave the command marked running.
-    during = [] { throw Failure(5, "Fake", "thrown"); };
+    during = [] { throw Failure(ErrorCode::InvalidCall, "Fake", "thrown"); };
     prompter.expect("Error in Convert - Fake", MessageAnswer::Ok);
     EXPECT_FALSE(run().ranToEnd);
     during = nullptr;

@@ -13,6 +13,7 @@
 #include "support/FakeServices.h"
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
+#include "ui/FailureMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ public:
         seen.push_back(message);
         return UnattendedAnswer(message);
     }
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
     std::vector<Message> seen;
 };
@@ -327,7 +329,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         const long numberedBefore = numberedImages(dir / "out/EXMP0001");
         RunFlags checkFlags;
         CommandContext checkCtx{settings, configFile, checkFlags, services.fileTools, unused, host, dialog};
-        const CheckReport report = CheckBatch(checkCtx);
+        const CheckReport report = CheckBatch(checkCtx, failureMessage);
         ASSERT_EQ(snapshot(dir.path()), before) << "the check changed the files";
         EXPECT_TRUE(unused.seen.empty()) << "the check showed a message";
 
@@ -341,7 +343,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         std::vector<std::string> run;
         for (const Message& message : prompter.seen) {
             asked = asked || IsQuestion(message) || message.icon == MessageIcon::Error ||
-                    message.caption.starts_with("Error ");
+                    message.kind == MessageKind::CommandFailure;
             run.push_back(message.caption + ": " + message.text);
         }
         std::vector<std::string> checked;

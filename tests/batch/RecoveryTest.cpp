@@ -6,11 +6,11 @@
 #include "engine/ConversionSettings.h"
 #include "engine/RunJournal.h"
 #include "engine/StopRequest.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeDialog.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
 
@@ -27,7 +27,7 @@ using namespace tollavar::testing;
 
 namespace {
 
-// A scanning station's folders and one window's worth of command state over them, answering by caption.
+// A scanning station's folders and one window's worth of command state over them, answering by kind.
 struct Station
 {
     explicit Station(const TempDir& work) : root(work.path())
@@ -43,20 +43,14 @@ struct Station
         settings.mRemove = true;
         configFile = root + "/setup.tvr";
         writeFile(configFile, SerializeConfig(settings));
-        for (const char* caption : {"Conversion Error", "Canceled Batch", "Interrupted Conversion"})
-            prompter.answer(caption, MessageAnswer::Ok);
+        for (MessageKind kind :
+             {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::InterruptedRun})
+            prompter.answer(kind, MessageAnswer::Ok);
     }
 
     std::string datagroup(const std::string& below = "") const { return root + "/out/DEFC0001/" + below; }
     std::string scans(const std::string& below) const { return root + "/scans/" + below; }
-    // The one message of the caption, or an empty one.
-    Message last(const std::string& caption) const
-    {
-        for (auto it = prompter.seen.rbegin(); it != prompter.seen.rend(); ++it)
-            if (it->caption == caption)
-                return *it;
-        return Message{};
-    }
+    Message last(MessageKind kind) const { return prompter.last(kind); }
     // Names in the datagroup folder and below that start with a dot.
     std::vector<std::string> hidden() const
     {
@@ -72,7 +66,7 @@ struct Station
     std::string configFile;
     RunFlags flags;
     FakeServices services;
-    CaptionPrompter prompter;
+    KindPrompter prompter;
     FakeHost host;
     FakeDialog dialog;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
@@ -111,9 +105,9 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
             writeFile(first.scans("B1/0001.txt"), "new-text");
         writeFile(work / "in/second.idx", "New,\\B1\\0001.TIF,1\r\nLate,\\B1\\0009.TIF,1\r\n");
         Station failing(work);
-        failing.prompter.answer("File Exists", MessageAnswer::Yes);
-        failing.prompter.answer("Source File is Missing", MessageAnswer::No);
-        failing.prompter.answer("Undo Changes?", c.undo);
+        failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
+        failing.prompter.answer(MessageKind::SourceMissing, MessageAnswer::No);
+        failing.prompter.answer(MessageKind::UndoOffer, c.undo);
         EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
         EXPECT_EQ(readFile(failing.datagroup("DATAGRP.XML")), xmlBefore);
 
@@ -132,9 +126,9 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         // The next run puts everything back first, says so, and converts.
         writeFile(failing.scans("B1/0009.TIF"), "img-9");
         Station next(work);
-        next.prompter.answer("File Exists", MessageAnswer::Yes);
+        next.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
         ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-        const Message said = next.last("Interrupted Conversion");
+        const Message said = next.last(MessageKind::InterruptedRun);
         EXPECT_TRUE(said.text.starts_with("The failed conversion of " + work / "in/second.idx" + " (")) << said.text;
         EXPECT_TRUE(said.text.ends_with(") left 1 images in the datagroup; they were put back.")) << said.text;
         EXPECT_EQ(said.icon, MessageIcon::Information);
@@ -161,30 +155,30 @@ TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
                                      "D,\\B1\\0009.TIF,1\r\n");
     writeFile(failing.scans("B1/0009.TIF"), "img-9");
     writeFile(failing.datagroup("B1/0009.TIF"), "earlier img-9");
-    failing.prompter.answer("File Exists", MessageAnswer::Cancel);
+    failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Cancel);
     EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
     std::filesystem::rename(failing.datagroup("B1/0002.TIF"), failing.scans("B1/0002.TIF"));
     std::filesystem::remove(failing.datagroup("B1/0003.TIF"));
 
     Station next(work);
-    next.prompter.answer("Source File is Missing", MessageAnswer::Yes);
-    next.prompter.answer("File Exists", MessageAnswer::No);
+    next.prompter.answer(MessageKind::SourceMissing, MessageAnswer::Yes);
+    next.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
     EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-    const Message said = next.last("Interrupted Conversion");
+    const Message said = next.last(MessageKind::InterruptedRun);
     EXPECT_NE(said.text.find("could not be put back: " + failing.scans("B1/0003.TIF")), std::string::npos) << said.text;
     EXPECT_NE(said.text.find(".DATAGRP.JOURNAL-1"), std::string::npos) << said.text;
     EXPECT_TRUE(exists(next.datagroup(".DATAGRP.JOURNAL-1")));
     EXPECT_FALSE(exists(next.datagroup(".DATAGRP.JOURNAL")));
-    EXPECT_EQ(next.prompter.count("Source File is Missing"), 1u) << "only the deleted image is asked for";
+    EXPECT_EQ(next.prompter.count(MessageKind::SourceMissing), 1u) << "only the deleted image is asked for";
     for (const char* name : {"0001", "0002", "0009"})
         EXPECT_TRUE(exists(next.datagroup(std::string("B1/") + name + ".TIF"))) << name;
 
     writeFile(work / "in/more.idx", "E,\\B1\\0001.TIF,1\r\n");
     writeFile(next.scans("B1/0001.TIF"), "img-1 again");
     Station after(work);
-    after.prompter.answer("File Exists", MessageAnswer::No);
+    after.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
     EXPECT_TRUE(mConvert_Click(after.ctx).ranToEnd);
-    EXPECT_EQ(after.prompter.count("Interrupted Conversion"), 0u);
+    EXPECT_EQ(after.prompter.count(MessageKind::InterruptedRun), 0u);
 }
 
 // A journal written by hand into a datagroup, naming files outside the image folder or the datagroup,
@@ -222,9 +216,9 @@ TEST(Recovery, AForgedJournalIsSetAsideAndNothingMoves)
                 forged.beforeMove(work / c.from, work / c.to);
             forged.makeDurable();
         }
-        station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
+        station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
         EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
-        EXPECT_NE(station.last("Error in Convert - Recovery Journal").text.find("was not acted on"), std::string::npos);
+        EXPECT_NE(station.last(MessageKind::CommandFailure).text.find("was not acted on"), std::string::npos);
         auto after = filesUnder(work.path());
         after.erase("out/DEFC0001/.DATAGRP.JOURNAL-1");
         EXPECT_EQ(after, before);
@@ -251,11 +245,11 @@ TEST(Recovery, ALiveRunsJournalIsLeftAlone)
     live.beforeMove(station.scans("B1/0001.TIF"), station.datagroup("B1/0001.TIF"));
     live.makeDurable();
 
-    station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
+    station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
     EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    EXPECT_EQ(station.last("Error in Convert - Recovery Journal").text,
+    EXPECT_EQ(station.last(MessageKind::CommandFailure).text,
               "A conversion on " + std::string(host) + " (process " + std::to_string(::getpid()) +
                   ") may still be running; if it is not, remove " + station.datagroup(".DATAGRP.JOURNAL"));
     EXPECT_TRUE(exists(station.datagroup("B1/0001.TIF")));
@@ -365,8 +359,8 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_EQ(following.find("0001.TIF"), std::string::npos) << "a file the killed command finished came again";
         EXPECT_FALSE(exists(work / "out/DEFC0002/.DATAGRP.COMMAND"));
         if (!k.advanced) {
-            EXPECT_NE(next.last("Interrupted Conversion").text.find("its number advanced to 2"), std::string::npos)
-                << next.last("Interrupted Conversion").text;
+            EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its number advanced to 2"), std::string::npos)
+                << next.last(MessageKind::InterruptedRun).text;
         }
     }
 }
@@ -420,8 +414,8 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
 
     Station next(work);
     EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-    EXPECT_NE(next.last("Interrupted Conversion").text.find("its save, cut short, was undone"), std::string::npos)
-        << next.last("Interrupted Conversion").text;
+    EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its save, cut short, was undone"), std::string::npos)
+        << next.last(MessageKind::InterruptedRun).text;
     EXPECT_EQ(readFile(next.datagroup("DATAGRP.XML")), finished);
     EXPECT_EQ(readFile(work / "backup.xml"), finished) << "the second name is kept";
     EXPECT_EQ(next.hidden(), std::vector<std::string>{});
@@ -473,7 +467,7 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
             if (c.copyDone)
                 killed.copyDone(from, to);
         }
-        station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
+        station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
         EXPECT_EQ(mConvert_Click(station.ctx).ranToEnd, c.converted);
         if (c.converted) {
             EXPECT_FALSE(exists(images + "/B1/0001.TIF"));
@@ -484,9 +478,8 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
             EXPECT_EQ(readFile(images + "/B1/0001.TIF"), "rescan");
             EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
             EXPECT_TRUE(exists(station.datagroup(".DATAGRP.JOURNAL-1")));
-            EXPECT_NE(station.last("Error in Convert - Recovery Journal").text.find(images + "/B1/0001.TIF"),
-                      std::string::npos)
-                << station.last("Error in Convert - Recovery Journal").text;
+            EXPECT_NE(station.last(MessageKind::CommandFailure).text.find(images + "/B1/0001.TIF"), std::string::npos)
+                << station.last(MessageKind::CommandFailure).text;
         }
     }
 }
@@ -555,7 +548,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         Station again(work);
         again.settings.mRemove = c.remove;
         ASSERT_TRUE(mConvert_Click(again.ctx).ranToEnd);
-        EXPECT_EQ(again.prompter.count("Source File is Missing"), 0u);
+        EXPECT_EQ(again.prompter.count(MessageKind::SourceMissing), 0u);
         EXPECT_EQ(readFile(again.datagroup("DATAGRP.XML")), readFile(clean.datagroup("DATAGRP.XML")));
         EXPECT_EQ(filesUnder(again.datagroup()), filesUnder(clean.datagroup()));
         EXPECT_EQ(filesUnder(work / "in"), filesUnder(reference / "in"));

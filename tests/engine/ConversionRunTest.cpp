@@ -343,7 +343,7 @@ TEST_F(ConversionRunTest, WaitsWhileAnotherProgramHoldsTheFile)
         int* fd;
         MessageAnswer ask(const Message& m) override
         {
-            if (m.caption == "Tollavar" && *fd >= 0) {
+            if (m.kind == MessageKind::XmlInUseWait && *fd >= 0) {
                 close(*fd);
                 *fd = -1;
             }

@@ -54,12 +54,12 @@ long convertLines(DatagroupDocument& document, const std::string& fieldNames, lo
 {
     IndexLineParser parser(SplitBarList(fieldNames));
     DocumentSink sink(document);
-    short step = 0;
+    RunStage stage = RunStage::LineRead;
     for (const Line& line : lines) {
         if (IsBlankLine(line.text))
             continue;
         document.beginDocument("DOCUMENT", ++lastDocId);
-        parser.parseLine(line.text, ",", sink, step);
+        parser.parseLine(line.text, ",", sink, stage);
         if (line.placement)
             line.placement(document);
         document.endDocument();

@@ -175,7 +175,7 @@ TEST_F(ImagePlacementTest, TakenDestinationAsksWhatToDo)
         placeOne("\\B1\\0001.TIF");
         FAIL() << "Cancel stops the run";
     } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), 21);
+        EXPECT_EQ(f.number(), 21);
         EXPECT_EQ(f.source(), "Copy Image File");
         EXPECT_EQ(f.description(), "Image file aleady exists.");
     }
@@ -194,7 +194,7 @@ TEST_F(ImagePlacementTest, MissingSourceCanBeSkippedOrStopsTheRun)
         placeOne("\\B1\\0009.TIF");
         FAIL();
     } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), 23);
+        EXPECT_EQ(f.number(), 23);
         EXPECT_EQ(f.source(), "Missing Source File");
         EXPECT_EQ(f.description(), "Source file not found.");
     }
@@ -273,7 +273,7 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
         placeOne("\\B1\\fifo.TIF");
         FAIL() << "No stops the run";
     } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), 23);
+        EXPECT_EQ(f.number(), 23);
     }
 
     // A full-text "file" that is a FIFO stays where it is, unopened; the image moves alone.

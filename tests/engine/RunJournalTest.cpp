@@ -4,10 +4,10 @@
 #include "engine/JournalReader.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -141,7 +141,7 @@ TEST(RunJournal, NoMoveOfABatchIsMadeBeforeItsRecordsAreDurable)
     settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
     settings.txtFTYPES = "text|text|number";
     settings.txtMaxFiles = "10000";
-    const auto convert = [&](const TempDir& dir, CaptionPrompter& prompter) {
+    const auto convert = [&](const TempDir& dir, KindPrompter& prompter) {
         settings.txtImageFolder = dir / "scans";
         RunFlags flags;
         FakeServices services;
@@ -155,7 +155,7 @@ TEST(RunJournal, NoMoveOfABatchIsMadeBeforeItsRecordsAreDurable)
     {
         TempDir dir;
         setUp(dir);
-        CaptionPrompter prompter;
+        KindPrompter prompter;
         faults::arm({0, 0, false, "Sync File"});
         ASSERT_TRUE(convert(dir, prompter));
         syncs = faults::operationsSinceArmed();
@@ -166,8 +166,8 @@ TEST(RunJournal, NoMoveOfABatchIsMadeBeforeItsRecordsAreDurable)
         SCOPED_TRACE("sync " + std::to_string(k));
         TempDir dir;
         setUp(dir);
-        CaptionPrompter prompter;
-        prompter.answer("Conversion Error", MessageAnswer::Ok);
+        KindPrompter prompter;
+        prompter.answer(MessageKind::ConversionFailure, MessageAnswer::Ok);
         faults::arm({k, EIO, false, "Sync File"});
         const bool converted = convert(dir, prompter);
         faults::disarm();
