@@ -52,12 +52,12 @@ CommandRecord::CommandRecord(const std::string& datagroupFolder)
 CommandRecord::IndexFile CommandRecord::describe(const std::string& path)
 {
     const std::string native = files::nativePath(path);
-    return IndexFile{path, IdentityOf(native), FingerprintOf(files::readAll(native))};
+    return IndexFile{path, identityOf(native), FingerprintOf(files::readAll(native))};
 }
 
 std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::string& configFile) const
 {
-    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(m_path);
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(m_path);
     if (!opened)
         return {};
     const std::string& bytes = opened->bytes;
@@ -119,7 +119,7 @@ void CommandRecord::write() const
     for (const IndexFile& file : m_finished)
         text += line("done", file);
     text += "sum\t" + Hex(Checksum(text.data(), text.size()), 8) + "\n";
-    files::WriteWholeFile(m_path + ".new", m_path, text);
+    files::writeWholeFile(m_path + ".new", m_path, text);
 }
 
 } // namespace tollavar

@@ -28,7 +28,7 @@ constexpr const char* kFormatVersion = "7";
 // a floating-point conversion, which would follow the user's locale once the window has set it.
 std::optional<bool> parseSwitch(std::string_view text)
 {
-    const std::string word = AsciiLower(text);
+    const std::string word = asciiLower(text);
     if (word == "true")
         return true;
     if (word == "false")
@@ -265,9 +265,9 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
     try {
         if (path.empty()) {
             const std::string preset =
-                FileTools::IsFullPath(ctx.ConfigFile)
+                FileTools::isFullPath(ctx.ConfigFile)
                     ? ctx.ConfigFile
-                    : ctx.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Config", "") + "/*.tvr";
+                    : ctx.fileTools.readStringSetting("Quenbrook", "DefaultFolders", "Config", "") + "/*.tvr";
             auto chosen =
                 ctx.dialog.show(FileDialogRequest{FileDialogRequest::Kind::Open, "", kConfigFileFilter, 1, preset});
             if (!chosen)

@@ -93,7 +93,7 @@ bool anyFileMatches(files::FileEffects& effects, const std::string& folder, std:
 // name directly under the root in the root (the folder part of both is empty text).
 std::string folderToList(std::string_view path)
 {
-    const std::string folder = FileTools::GetFPath(path);
+    const std::string folder = FileTools::folderPart(path);
     if (!folder.empty() || path.empty())
         return folder;
     return path.find_first_of("/\\") == std::string_view::npos ? "." : "/";
@@ -258,15 +258,15 @@ public:
         const std::vector<std::string> names = m_files.listFiles(folder);
         const std::string folderFull = fullFolderPath(folder);
         const std::string itemPath = files::nativePath(item);
-        const std::string itemExtension = FileTools::GetFExt(item);
-        const std::string pattern = FileTools::GetFName(item);
+        const std::string itemExtension = FileTools::extensionPart(item);
+        const std::string pattern = FileTools::namePart(item);
         // The pattern test is made for every listed file; a listed file that matches the pattern itself
         // and is still there answers it at once, else the last file found to match.
         std::string witness;
 
         for (const std::string& name : names) {
             const std::string file = (folderFull == "/" ? "" : folderFull) + "/" + name;
-            if (wildcard && itemExtension != "*" && FileTools::GetFExt(name) != itemExtension)
+            if (wildcard && itemExtension != "*" && FileTools::extensionPart(name) != itemExtension)
                 continue;
             bool selected = file == itemPath;
             if (!selected && wildcard) {
@@ -333,7 +333,7 @@ private:
     // Readers (a viewer, a backup, a virus scanner) do no harm; only a file still being written is left.
     bool noWriterElsewhere(const std::string& file)
     {
-        switch (files::OpenForWritingElsewhere(file)) {
+        switch (files::openForWritingElsewhere(file)) {
         case files::WriterCheck::None:
             return true;
         case files::WriterCheck::Writing:
@@ -346,7 +346,7 @@ private:
             notice("Which programs are writing index files cannot be asked here (no permission); an index file is "
                    "converted once its size and time stay still for a second");
         }
-        return files::SizeAndTimeStayStill(file);
+        return files::sizeAndTimeStayStill(file);
     }
 
     bool convertFile(const std::string& file)
@@ -444,7 +444,7 @@ std::string DatagroupFolderPath(const ConversionSettings& s)
     if (!number)
         throw numberFailure(s.txtDGNUMBER);
     const std::string xmlFolder = folderToList(s.txtXML);
-    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::zeroPadded(*number, 4);
 }
 
 bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)

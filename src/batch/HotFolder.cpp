@@ -284,7 +284,7 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
         // Held open for writing by the station (or anyone else): not complete, whatever the kernel said.
         // Readers such as a virus scanner do not hold it back; where writers cannot be told, the settling
         // above is all there is.
-        if (files::OpenForWritingElsewhere(it->first) == files::WriterCheck::Writing) {
+        if (files::openForWritingElsewhere(it->first) == files::WriterCheck::Writing) {
             candidate.changedAt = now;
             ++it;
             continue;

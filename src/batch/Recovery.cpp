@@ -85,15 +85,15 @@ public:
 
     void checkConfined()
     {
-        const auto here = IdentityOf(m_folder);
-        const auto there = IdentityOf(resolve(m_journal.datagroupFolder));
+        const auto here = identityOf(m_folder);
+        const auto there = identityOf(resolve(m_journal.datagroupFolder));
         if (!here || !there || here->device != there->device || here->inode != there->inode)
             throw Unacted{"it was written for the datagroup " + m_journal.datagroupFolder + ", not for " + m_folder};
         if (files::nativePath(m_journal.xmlFile) != m_xml)
             throw Unacted{"it names " + m_journal.xmlFile + " instead of " + m_xml};
         const std::string index = m_journal.indexFile;
         const std::string expectedImages = files::nativePath(
-            m_ctx.settings.txtImageFolder.empty() ? FileTools::GetFPath(index) : m_ctx.settings.txtImageFolder);
+            m_ctx.settings.txtImageFolder.empty() ? FileTools::folderPart(index) : m_ctx.settings.txtImageFolder);
         if (m_journal.imageFolder != expectedImages)
             throw Unacted{"its image folder " + m_journal.imageFolder + " is not the configuration's"};
         for (const JournalContents::Step& step : m_journal.steps) {
@@ -108,7 +108,7 @@ public:
                 beneath(step.to, m_folder);
             }
         }
-        if (m_journal.saving && m_journal.saveTarget != files::SaveTargetOf(m_xml))
+        if (m_journal.saving && m_journal.saveTarget != files::saveTargetOf(m_xml))
             throw Unacted{"it names " + m_journal.saveTarget + " as the file DATAGRP.XML is saved to"};
     }
 
@@ -116,7 +116,7 @@ public:
     void checkIndexFile()
     {
         const std::string index = m_journal.indexFile;
-        if (IdentityOf(index) != m_journal.indexIdentity)
+        if (identityOf(index) != m_journal.indexIdentity)
             throw Unacted{"its index file " + index + " is missing or has changed since"};
         bool selected = false;
         for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
@@ -189,7 +189,7 @@ public:
     {
         std::map<std::string, std::set<std::string>> temporaries{{m_folder, {"DATAGRP.XML"}}};
         if (m_journal.saving) {
-            const std::string target = files::SaveTargetOf(m_xml);
+            const std::string target = files::saveTargetOf(m_xml);
             temporaries[files::folderOf(target)].insert(nameOf(target));
         }
         for (const JournalContents::Step& step : m_journal.steps) {
@@ -220,13 +220,13 @@ private:
     {
         const std::string prefix = withSlash(root);
         if (!path.starts_with(prefix) || path.size() == prefix.size() ||
-            files::LeavesByItsText(std::string_view(path).substr(prefix.size())))
+            files::leavesByItsText(std::string_view(path).substr(prefix.size())))
             throw Unacted{path + " lies outside " + root};
     }
 
     Place place(files::RootFolder& root, const std::string& rootPath, const std::string& path, bool create)
     {
-        const std::string below = files::RelativeBelow(std::string_view(path).substr(withSlash(rootPath).size()));
+        const std::string below = files::relativeBelow(std::string_view(path).substr(withSlash(rootPath).size()));
         const size_t slash = below.rfind('/');
         const std::string_view folder =
             slash == std::string::npos ? std::string_view() : std::string_view(below).substr(0, slash);
@@ -377,7 +377,7 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
 // The journal's save is on disk and the command had ended: nothing in it is left to do.
 bool endedAndSaved(const std::string& folder, const std::string& journalPath)
 {
-    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(journalPath);
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(journalPath);
     if (!opened || opened->lock == files::JournalLock::Busy)
         return false;
     JournalContents journal;
@@ -386,7 +386,7 @@ bool endedAndSaved(const std::string& folder, const std::string& journalPath)
     } catch (const Failure&) {
         return false;
     }
-    if (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer))
+    if (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer))
         return false;
     const std::string xml = folder + "/DATAGRP.XML";
     return journal.commandEnded && journal.saved && files::fileExists(xml) &&
@@ -429,7 +429,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     (void)markerPath; // the command writes the marker once its lock is gone
     const std::string folder = files::nativePath(datagroupFolder);
     const std::string journalPath = RunJournal::pathFor(folder);
-    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(journalPath);
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(journalPath);
     if (!opened) {
         // A run killed while it started its journal leaves the journal's first lines under their own name.
         const std::string startingPath = RunJournal::startingPathFor(folder);
@@ -447,7 +447,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         return "";
     }
     if (opened->lock == files::JournalLock::Busy ||
-        (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer)))
+        (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer)))
         throw stillRunning(&journal, journalPath);
     const bool failedBefore = !journal.failedOn.empty();
     const std::string xml = files::nativePath(xmlPath);
@@ -497,7 +497,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         }
         if (journal.removeProcessed && files::fileExists(index)) {
             // A file of that name that is not the one converted is another batch: it stays.
-            if (IdentityOf(index) == journal.indexIdentity) {
+            if (identityOf(index) == journal.indexIdentity) {
                 PortsOf(ctx).files().deleteFile(index);
                 text += " the index file was removed,";
             } else {

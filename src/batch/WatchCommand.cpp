@@ -41,7 +41,7 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, st
 {
     std::vector<std::string> folders;
     for (const std::string& item : SplitBarList(settings.txtIDX)) {
-        const std::string folder = files::nativePath(FileTools::GetFPath(item));
+        const std::string folder = files::nativePath(FileTools::folderPart(item));
         if (folder.empty()) {
             log << "tollavar: the item \"" << item << "\" names no folder to watch" << std::endl;
             continue;
@@ -116,11 +116,11 @@ private:
         long documents = 0;
         bool allConverted = true;
         for (const IndexFileRecord& file : record.files) {
-            names += (names.empty() ? "" : ", ") + FileTools::GetFName(file.path);
+            names += (names.empty() ? "" : ", ") + FileTools::namePart(file.path);
             documents += file.facts.documentsAdded;
             allConverted &= file.converted;
         }
-        const std::string datagroup = FileTools::GetFName(record.datagroupFolder);
+        const std::string datagroup = FileTools::namePart(record.datagroupFolder);
         if (record.files.empty())
             return record.outcome + (datagroup.empty() ? "" : " in " + datagroup);
         return std::string(allConverted && record.exitStatus == 0 ? "converted " : "failed ") + names + ": " +
@@ -172,7 +172,7 @@ private:
         };
         if (!files::statusOf(file, st))
             return false; // taken away meanwhile
-        if (!unchangedSince(judged, st) || files::OpenForWritingElsewhere(file) == files::WriterCheck::Writing) {
+        if (!unchangedSince(judged, st) || files::openForWritingElsewhere(file) == files::WriterCheck::Writing) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
             m_attempted.erase(file);
             return false;
@@ -187,7 +187,7 @@ private:
         // Lines a station appended while the file was read are in no datagroup yet: a file that is not
         // exactly what was converted stays, and is converted again once it settles.
         if (!files::statusOf(file, st) || !unchangedSince(judged, st)) {
-            m_log << "tollavar: converted " << file << " into " << FileTools::GetFPath(xmlFile)
+            m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile)
                   << ", but it changed meanwhile: kept, to be converted again" << std::endl;
             return true;
         }
@@ -202,7 +202,7 @@ private:
                 return true;
             }
         }
-        m_log << "tollavar: converted " << file << " into " << FileTools::GetFPath(xmlFile) << std::endl;
+        m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile) << std::endl;
         return true;
     }
 

@@ -88,11 +88,11 @@ private:
 
 std::string firstFreeBackupName(const std::string& xmlFile)
 {
-    const std::string ext = FileTools::GetFExt(xmlFile);
+    const std::string ext = FileTools::extensionPart(xmlFile);
     for (long n = 1;; ++n) {
-        std::string candidate = ReplaceAll(xmlFile, "." + ext, "-" + FileTools::L0Pad(n, 4) + "." + ext);
+        std::string candidate = replaceAll(xmlFile, "." + ext, "-" + FileTools::zeroPadded(n, 4) + "." + ext);
         if (candidate == xmlFile) // no extension to number: number the end instead of searching for ever
-            candidate += "-" + FileTools::L0Pad(n, 4);
+            candidate += "-" + FileTools::zeroPadded(n, 4);
         if (!files::pathExists(files::nativePath(candidate)))
             return candidate;
     }
@@ -186,7 +186,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         return false;
     }
     const std::string imageFolder =
-        settings.txtImageFolder.empty() ? FileTools::GetFPath(indexFile) : settings.txtImageFolder;
+        settings.txtImageFolder.empty() ? FileTools::folderPart(indexFile) : settings.txtImageFolder;
     IndexLineParser parser(names);
     if (parser.reserved().imagePath < 0) {
         context.prompter.ask(Message{"ImagePath field is missing!  Cannot process file!", "Missing Field",
@@ -196,8 +196,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
 
     try {
         try {
-            context.host.setStatusPanel(1, FileTools::GetFName(indexFile));
-            const std::string xmlFolder = FileTools::GetFPath(xmlFile);
+            context.host.setStatusPanel(1, FileTools::namePart(indexFile));
+            const std::string xmlFolder = FileTools::folderPart(xmlFile);
             if (!xmlFolder.empty() && !effects.folderExists(files::nativePath(xmlFolder)))
                 effects.createFolder(context.fileTools, xmlFolder);
 
@@ -205,7 +205,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             bool startNew = true;
             if (effects.fileExists(nativeXml)) {
                 stage = RunStage::WaitingForXml;
-                while (context.fileTools.IsFileInUse(xmlFile)) {
+                while (context.fileTools.isFileInUse(xmlFile)) {
                     if (StopRequested())
                         ThrowStopped();
                     // Only a prompter with nobody behind it gives up (after its waiting limit).

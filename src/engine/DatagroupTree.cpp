@@ -58,7 +58,7 @@ constexpr const char* kNameTexts[NameCount] = {
 
 bool isDeclaredField(const std::string& name)
 {
-    const std::string upper = AsciiUpper(name);
+    const std::string upper = asciiUpper(name);
     return upper != "SKIP" && upper != "BATCHID" && upper != "IMAGEPATH" && upper != "PAGECOUNT" && upper != "END";
 }
 
@@ -373,7 +373,7 @@ void DatagroupDocument::buildHeader(const std::string& rootName, const Datagroup
         appendLayout(field, 4);
         appendElement(field, TYPE, type);
         appendLayout(field, 4);
-        appendElement(field, FORMAT, AsciiUpper(type) == "DATE" ? "yyyy-mm-dd" : "");
+        appendElement(field, FORMAT, asciiUpper(type) == "DATE" ? "yyyy-mm-dd" : "");
         appendLayout(field, 4);
         appendElementShared(field, REQUIRED, "0");
         appendLayout(field, 3);

@@ -49,7 +49,7 @@ std::string prefixOf(const std::string& folder)
     return prefix;
 }
 
-// The folder part ("" for none) and the name of a path below a root ("/"-separated, see RelativeBelow).
+// The folder part ("" for none) and the name of a path below a root ("/"-separated, see relativeBelow).
 std::string_view folderPart(std::string_view below)
 {
     const size_t slash = below.rfind('/');
@@ -66,14 +66,14 @@ std::string namePart(const std::string& below)
 
 bool LeavesItsFolder(std::string_view path)
 {
-    return files::LeavesByItsText(path);
+    return files::leavesByItsText(path);
 }
 
 ImagePlacer::ImagePlacer(const ConversionSettings& settings, const FileTools& fileTools, Prompter& prompter,
                          std::string imageFolder, std::string indexFile, const std::string& xmlFile)
     : m_settings(settings), m_fileTools(fileTools), m_prompter(prompter), m_imageFolder(std::move(imageFolder)),
-      m_indexFile(std::move(indexFile)), m_datagroupFolder(FileTools::GetFPath(xmlFile)),
-      m_indexInDatagroup(FileTools::GetFPath(m_indexFile) == m_datagroupFolder),
+      m_indexFile(std::move(indexFile)), m_datagroupFolder(FileTools::folderPart(xmlFile)),
+      m_indexInDatagroup(FileTools::folderPart(m_indexFile) == m_datagroupFolder),
       m_sourcePrefix(prefixOf(m_imageFolder)), m_destinationPrefix(prefixOf(m_datagroupFolder)),
       m_sources(m_imageFolder), m_destinations(m_datagroupFolder)
 {
@@ -222,7 +222,7 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
 PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document,
                                             const std::vector<std::string>& otherCase)
 {
-    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
+    const Message missing{"Source File: " + files::joinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
                               "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
                           MessageKind::SourceMissing};
@@ -231,7 +231,7 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
         return PlacementOutcome::Dropped;
     }
     throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
-                  files::JoinBelow(m_imageFolder, imagePath));
+                  files::joinBelow(m_imageFolder, imagePath));
 }
 
 // The image's full-text file, found before anything moves so that a refused or doubtful one leaves the
@@ -248,7 +248,7 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
     if (fullText.file || fullText.otherCase.empty())
         return std::move(fullText.file);
-    const Message doubtful{"Source File: " + files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
+    const Message doubtful{"Source File: " + files::joinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
                                otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
                                "\rSkip file and continue processing?",
                            "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
@@ -256,18 +256,18 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
         return std::nullopt;
     throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
-                  files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")));
+                  files::joinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")));
 }
 
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
 {
-    const std::string imageExt = FileTools::GetFExt(imagePath);
+    const std::string imageExt = FileTools::extensionPart(imagePath);
     for (long n = 1;; ++n) {
-        const std::string number = "-" + FileTools::L0Pad(n, 4);
+        const std::string number = "-" + FileTools::zeroPadded(n, 4);
         // A name without an extension is numbered at its end.
-        const std::string newPath = ReplaceNameExtension(imagePath, number + "." + AsciiLower(imageExt))
+        const std::string newPath = ReplaceNameExtension(imagePath, number + "." + asciiLower(imageExt))
                                         .value_or(std::string(imagePath) + number);
-        const std::string below = files::RelativeBelow(newPath);
+        const std::string below = files::relativeBelow(newPath);
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
@@ -290,7 +290,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     if (LeavesItsFolder(imagePath))
         throw leavesItsFolder(imagePath);
 
-    const std::string below = files::RelativeBelow(imagePath);
+    const std::string below = files::relativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
     bool imageListed = false;
     SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
@@ -340,10 +340,10 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     std::string placedBelow = below;
     if (m_settings.mAllowDupes) {
         const std::string placedPath = duplicateName(imagePath, document);
-        placedBelow = files::RelativeBelow(placedPath);
+        placedBelow = files::relativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
     } else {
-        const Message exists{"Image file already exists! " + files::JoinBelow(m_datagroupFolder, imagePath) +
+        const Message exists{"Image file already exists! " + files::joinBelow(m_datagroupFolder, imagePath) +
                                  ".  Do you want to replace this with the new file?",
                              "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel,
                              MessageKind::ImageExists};
@@ -362,7 +362,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             return PlacementOutcome::Dropped;
         default:
             throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.",
-                          files::JoinBelow(m_datagroupFolder, imagePath));
+                          files::joinBelow(m_datagroupFolder, imagePath));
         }
     }
 

@@ -48,7 +48,7 @@ ReservedColumns FindReservedColumns(const std::vector<std::string>& names)
 {
     ReservedColumns reserved;
     for (size_t i = 0; i < names.size(); ++i) {
-        const std::string upper = AsciiUpper(names[i]);
+        const std::string upper = asciiUpper(names[i]);
         if (upper == "BATCHID")
             reserved.batchId = static_cast<int>(i);
         else if (upper == "IMAGEPATH")
@@ -103,7 +103,7 @@ IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
             column = Column::ImagePath;
         else if (position == m_reserved.pageCount)
             column = Column::PageCount;
-        else if (position == m_reserved.batchId || AsciiUpper(m_names[i]) == "SKIP")
+        else if (position == m_reserved.batchId || asciiUpper(m_names[i]) == "SKIP")
             column = Column::Ignored;
         m_columns.push_back(column);
         // The last column's SKIP test is on the name exactly as typed, unlike the other columns'.
@@ -153,7 +153,7 @@ void IndexLineParser::dispatch(size_t j, std::string_view field, FieldSink& sink
     case Column::ImagePath: {
         const std::string_view path = unquote(field, m_value);
         m_imagePath.assign(path);
-        m_imageIsTif = FileTools::GetFExt(m_imagePath) == "TIF";
+        m_imageIsTif = FileTools::extensionPart(m_imagePath) == "TIF";
         sink.imagePath(path);
         break;
     }

@@ -47,7 +47,7 @@ std::optional<int64_t> SignedNumber(std::string_view text);
 namespace tollavar {
 
 using files::FileIdentity;
-using files::IdentityOf;
+using files::identityOf;
 
 // Size and a 64-bit hash of a file's bytes: enough to tell DATAGRP.XML as it was from any other text.
 struct Fingerprint

@@ -104,7 +104,7 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     field("cwd", cwd);
     head += "index\t";
     AppendEscaped(head, index);
-    if (const auto id = IdentityOf(index))
+    if (const auto id = identityOf(index))
         head += "\t" + std::to_string(id->device) + "\t" + std::to_string(id->inode) + "\t" + std::to_string(id->size) +
                 "\t" + std::to_string(id->modifiedNs);
     head += "\n";
@@ -118,7 +118,7 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     }
     head += m_removeProcessed ? "remove\t1\n" : "remove\t0\n";
     field("config", m_configFile);
-    const files::ProcessStamp stamp = files::CurrentProcessStamp();
+    const files::ProcessStamp stamp = files::currentProcessStamp();
     field("host", stamp.host);
     field("boot", stamp.bootId);
     head += "process\t" + std::to_string(stamp.pid) + "\t" + std::to_string(stamp.startTicks) + "\n";
@@ -237,7 +237,7 @@ void RunJournal::keepOriginal(std::string_view originalText)
     if (!m_map)
         return;
     const std::string kept = keptOriginalPathFor(m_datagroupFolder);
-    files::WriteWholeFile(kept + std::string(kStagingSuffix), kept, originalText);
+    files::writeWholeFile(kept + std::string(kStagingSuffix), kept, originalText);
     m_keptOriginal = true;
     appendTexts(kKeptOriginal, {});
     makeDurable();

@@ -16,7 +16,7 @@ void SaveXml(ConversionContext& context, const DatagroupDocument& document, cons
             files::saveKeepingIdentity(nativeXml, bytes);
             return;
         }
-        journal->markSaving(lastDocId, FingerprintOf(bytes), files::SaveTargetOf(nativeXml));
+        journal->markSaving(lastDocId, FingerprintOf(bytes), files::saveTargetOf(nativeXml));
         files::saveKeepingIdentity(nativeXml, bytes, [&] { journal->keepOriginal(originalText); });
     });
     if (journal)

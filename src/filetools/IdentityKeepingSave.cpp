@@ -164,7 +164,7 @@ void writeInPlace(UniqueFd& file, const std::string& path, std::string_view byte
 
 } // namespace
 
-std::string SaveTargetOf(const std::string& path)
+std::string saveTargetOf(const std::string& path)
 {
     return resolveLinks(path);
 }

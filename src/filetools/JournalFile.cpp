@@ -158,7 +158,7 @@ void JournalFile::remove()
     close();
 }
 
-std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
+std::optional<OpenedJournal> openJournalForRecovery(const std::string& path)
 {
     struct stat st
     {
@@ -200,7 +200,7 @@ std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
     return opened;
 }
 
-std::string SetJournalAside(const std::string& path)
+std::string moveJournalAside(const std::string& path)
 {
     for (int n = 1;; ++n) {
         const std::string aside = path + "-" + std::to_string(n);
@@ -224,7 +224,7 @@ std::string SetJournalAside(const std::string& path)
     }
 }
 
-void WriteWholeFile(const std::string& staging, const std::string& path, std::string_view bytes)
+void writeWholeFile(const std::string& staging, const std::string& path, std::string_view bytes)
 {
     UniqueFd fd = openRegularFile(staging, O_WRONLY | O_CREAT | O_TRUNC, LinkRule::Refuse, "Create File", 0600);
     try {
@@ -240,7 +240,7 @@ void WriteWholeFile(const std::string& staging, const std::string& path, std::st
     posix::syncFolder(folderOf(path));
 }
 
-ProcessStamp CurrentProcessStamp()
+ProcessStamp currentProcessStamp()
 {
     ProcessStamp stamp;
     char host[256] = {};
@@ -252,9 +252,9 @@ ProcessStamp CurrentProcessStamp()
     return stamp;
 }
 
-bool MayStillRun(const ProcessStamp& stamp)
+bool mayStillRun(const ProcessStamp& stamp)
 {
-    const ProcessStamp here = CurrentProcessStamp();
+    const ProcessStamp here = currentProcessStamp();
     if (stamp.host != here.host)
         return true; // nobody here can tell
     if (!stamp.bootId.empty() && !here.bootId.empty() && stamp.bootId != here.bootId)
@@ -272,7 +272,7 @@ bool MayStillRun(const ProcessStamp& stamp)
 
 namespace tollavar::files {
 
-std::optional<FileIdentity> IdentityOf(const std::string& path)
+std::optional<FileIdentity> identityOf(const std::string& path)
 {
     struct stat st
     {

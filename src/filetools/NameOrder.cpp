@@ -6,12 +6,12 @@
 
 namespace tollavar::files {
 
-bool NameOrderLess(std::string_view a, std::string_view b) noexcept
+bool nameOrderLess(std::string_view a, std::string_view b) noexcept
 {
     const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
-        const auto left = static_cast<unsigned char>(AsciiUpper(a[i]));
-        const auto right = static_cast<unsigned char>(AsciiUpper(b[i]));
+        const auto left = static_cast<unsigned char>(asciiUpper(a[i]));
+        const auto right = static_cast<unsigned char>(asciiUpper(b[i]));
         if (left != right)
             return left < right;
     }

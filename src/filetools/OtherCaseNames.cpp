@@ -36,7 +36,7 @@ size_t foldedHashOf(std::string_view name)
 
 } // namespace
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
+bool sameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
 {
     if (a.size() != b.size())
         return false;
@@ -53,7 +53,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
     return true;
 }
 
-void FoldNameInto(std::string& out, std::string_view name)
+void foldNameInto(std::string& out, std::string_view name)
 {
     out.resize(name.size());
     unsigned char previous = 0;
@@ -115,7 +115,7 @@ std::vector<std::string> OtherCaseNames::find(std::string_view folder, int folde
         std::equal_range(names.entries.begin(), names.entries.end(), Entry{foldedHashOf(name), 0, 0});
     for (auto entry = first; entry != last; ++entry) {
         const std::string_view candidate = std::string_view(names.text).substr(entry->offset, entry->length);
-        if (candidate != name && SameNameIgnoringCase(candidate, name))
+        if (candidate != name && sameNameIgnoringCase(candidate, name))
             found.emplace_back(candidate);
     }
     std::sort(found.begin(), found.end());

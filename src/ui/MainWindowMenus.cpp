@@ -121,7 +121,7 @@ void MainWindow::report(const std::string& text)
 void MainWindow::startDocument(const std::string& target, const std::string& what)
 {
     try {
-        m_fileTools.StartDoc(target);
+        m_fileTools.openDocument(target);
     } catch (const std::exception& failure) {
         report("Tollavar could not open " + what + ":\r" + target + "\r\r" + failure.what() +
                "\r\rCheck that a program for it is installed, or open it yourself.");

@@ -94,7 +94,7 @@ void MainWindow::cmdBrowseXML_Click()
     request.initialFileName = settings.txtXML;
     request.title = "Select Datagroup Folder";
     const std::optional<std::string> chosen = m_dialog.show(request);
-    const std::string folder = FileTools::GetFPath(chosen.value_or(request.initialFileName));
+    const std::string folder = FileTools::folderPart(chosen.value_or(request.initialFileName));
     // Cancelling with a name that has no folder would turn it into a file at the root of the disk;
     // the user asked for no change, so there is none.
     if (!chosen && folder.empty())
@@ -111,10 +111,10 @@ void MainWindow::cmdBrowseFolder_Click()
     request.filterIndex = 1;
     request.initialFileName = !settings.txtImageFolder.empty()
                                   ? settings.txtImageFolder + "/Select Folder"
-                                  : FileTools::GetFPath(settings.txtIDX) + "/Select Folder";
+                                  : FileTools::folderPart(settings.txtIDX) + "/Select Folder";
     request.title = "Select Input Folder";
     // Only the folder of the answer counts: the dialog serves as a folder picker.
-    settings.txtImageFolder = FileTools::GetFPath(m_dialog.show(request).value_or(request.initialFileName));
+    settings.txtImageFolder = FileTools::folderPart(m_dialog.show(request).value_or(request.initialFileName));
     showSettings();
 }
 

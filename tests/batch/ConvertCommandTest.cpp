@@ -246,7 +246,7 @@ TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
         settings.txtIDX = c.idx;
         settings.txtXML = c.xml;
         settings.txtDGCOMPID = c.compid;
-        xmlPath = FileTools::GetFPath(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
+        xmlPath = FileTools::folderPart(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
         prompter.clear();
         prompter.expect("Error in Convert - " + c.source, MessageAnswer::Ok);
         EXPECT_FALSE(run().ranToEnd) << c.label;
@@ -444,7 +444,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
 {
     struct Guard
     {
-        ~Guard() { files::ForceWriterCheckUnknown(false); }
+        ~Guard() { files::forceWriterCheckUnknown(false); }
     } guard;
     const struct
     {
@@ -466,7 +466,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
         const std::string held = index("in/held.idx");
         const std::string other = index("in/other.idx");
         settings.txtIDX = dir / "in/*.idx";
-        files::ForceWriterCheckUnknown(c.writersHidden);
+        files::forceWriterCheckUnknown(c.writersHidden);
         FileHeldElsewhere holder(held, c.openFlags);
         const ConvertOutcome outcome = run();
         EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
@@ -480,7 +480,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
     }
 
     // Where writers cannot be told, a file that still changes is left for the next run.
-    files::ForceWriterCheckUnknown(true);
+    files::forceWriterCheckUnknown(true);
     converted.clear();
     const std::string growing = index("in/held.idx");
     std::thread writer([&] {

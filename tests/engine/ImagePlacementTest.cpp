@@ -36,7 +36,7 @@ fs::file_type typeAt(const std::string& path)
 
 struct ComponentWalkGuard
 {
-    ~ComponentWalkGuard() { files::ForceComponentWalk(false); }
+    ~ComponentWalkGuard() { files::forceComponentWalk(false); }
 };
 
 class ImagePlacementTest : public ::testing::Test
@@ -122,13 +122,13 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
     settings.mAllowDupes = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.imagePath);
-        const std::string below = files::RelativeBelow(c.imagePath);
+        const std::string below = files::relativeBelow(c.imagePath);
         writeFile(datagroup() + "/" + below, "old");
         writeFile(imageFolder + "/" + below, "new");
         writeFile(imageFolder + "/" + c.fullTextSource, "words");
         EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
         EXPECT_TRUE(hasFile1(c.numbered)) << xmlText();
-        EXPECT_EQ(readFile(datagroup() + "/" + files::RelativeBelow(c.numbered)), "new");
+        EXPECT_EQ(readFile(datagroup() + "/" + files::relativeBelow(c.numbered)), "new");
         EXPECT_EQ(readFile(datagroup() + "/" + c.fullTextPlaced), "words");
         EXPECT_EQ(readFile(datagroup() + "/" + below), "old");
     }
@@ -257,7 +257,7 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder + c.path);
         imageFolder = c.folder;
-        const std::string below = files::RelativeBelow(c.path);
+        const std::string below = files::relativeBelow(c.path);
         prompter.expect("Source File is Missing", A::Yes);
         EXPECT_EQ(placeOne(c.path), PlacementOutcome::Dropped);
         EXPECT_EQ(prompter.seen().back().text.rfind("Source File: " + c.folder + c.path + "\r", 0), 0u);
@@ -321,7 +321,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     };
     ComponentWalkGuard guard;
     for (const bool walk : {false, true}) {
-        files::ForceComponentWalk(walk);
+        files::forceComponentWalk(walk);
         for (const auto& c : hostile) {
             SCOPED_TRACE(std::string(c.imagePath) + (walk ? " (component walk)" : " (kernel)"));
             try {
@@ -353,7 +353,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     imageFolder = dir / "scans-link";
     xmlFile = dir / "out-link/DEFC0001/DATAGRP.XML";
     for (const bool walk : {false, true}) {
-        files::ForceComponentWalk(walk);
+        files::forceComponentWalk(walk);
         const std::string name = walk ? "0004.TIF" : "0003.TIF";
         writeFile(dir / "scans/B3/" + name, name);
         EXPECT_EQ(placeOne("\\Alias\\" + name), PlacementOutcome::Placed);
@@ -374,7 +374,7 @@ TEST_F(ImagePlacementTest, FolderAndImagePathJoinWithOneSeparator)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.folderEnd) + " + " + c.imagePath);
         imageFolder = dir / "scans" + c.folderEnd;
-        const std::string below = files::RelativeBelow(c.imagePath);
+        const std::string below = files::relativeBelow(c.imagePath);
         writeFile(dir / "scans/" + below, below);
         EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
         EXPECT_EQ(readFile(datagroup() + "/" + below), below);

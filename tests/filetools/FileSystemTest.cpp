@@ -390,7 +390,7 @@ TEST(FileSystemTest, AWriteFailedAtAnyCallLeavesNoDescriptorAndNoStagingFile)
          [&] { files::writeFileAtomic(target, "new"); }},
         {"empty marker", [&] { std::filesystem::remove(target); }, [&] { files::createEmptyFile(target); }},
         {"staged whole file", [&] { writeFile(target, "old"); },
-         [&] { files::WriteWholeFile(target + ".new", target, "new"); }},
+         [&] { files::writeWholeFile(target + ".new", target, "new"); }},
         {"journal", [&] { std::filesystem::remove(target); },
          [&] {
              files::JournalFile journal;
