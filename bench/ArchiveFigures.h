@@ -105,9 +105,9 @@ inline void writeImages(const std::string& folder, long count)
 inline ConversionSettings archiveSettings()
 {
     ConversionSettings settings;
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-    settings.txtFTYPES = "text|text|number|number";
-    settings.txtMaxFiles = "100000000";
+    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+    settings.fieldTypes = "text|text|number|number";
+    settings.maxDocuments = "100000000";
     return settings;
 }
 
@@ -124,7 +124,7 @@ inline Figures conversionMemory(const std::string& work, long lines)
         SilentHost host;
         RunFlags flags;
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
-        return ConvertIndexFile(context, folder + "/batch.csv", folder + "/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        return convertIndexFile(context, folder + "/batch.csv", folder + "/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     });
     std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
     return figures;
@@ -159,11 +159,11 @@ inline Figures measureConvertCommand(const std::string& work, long files, long d
     const Figures figures = inChild([&] {
         QuietServices services;
         ConversionSettings settings = archiveSettings();
-        settings.txtIDX = root + "/in/*.idx";
-        settings.txtImageFolder = root + "/scans";
-        settings.txtXML = root + "/out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "1";
+        settings.indexFiles = root + "/in/*.idx";
+        settings.imageFolder = root + "/scans";
+        settings.xmlFilePath = root + "/out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "1";
         std::string configFile = root + "/setup.tvr";
         AnswerOk prompter;
         SilentHost host;

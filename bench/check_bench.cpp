@@ -85,13 +85,13 @@ int main(int argc, char** argv)
 
     ConversionSettings settings;
     bench::applyBatchSettings(settings, root);
-    settings.txtIDX = root + "/batch.csv";
-    settings.txtXML = root + "/out/DATAGRP.XML";
+    settings.indexFiles = root + "/batch.csv";
+    settings.xmlFilePath = root + "/out/DATAGRP.XML";
 
     std::vector<std::string> paths;
     const double parse = bestOfThree([&] {
         IndexFileReader reader(root + "/batch.csv");
-        IndexLineParser parser(SplitBarList(settings.txtFNAMES));
+        IndexLineParser parser(splitBarList(settings.fieldNames));
         PathSink sink;
         RunStage stage = RunStage::LineRead;
         std::string_view line;
@@ -104,7 +104,7 @@ int main(int argc, char** argv)
         {
         };
         for (const std::string& path : paths) {
-            std::string native = settings.txtImageFolder + path;
+            std::string native = settings.imageFolder + path;
             std::replace(native.begin(), native.end(), '\\', '/');
             ::lstat(native.c_str(), &st);
         }

@@ -1,5 +1,5 @@
 // End-to-end conversion figures: a generated batch converted into a new datagroup through
-// ConvertIndexFile, beside the baseline any converter pays (the same output bytes written with plain
+// convertIndexFile, beside the baseline any converter pays (the same output bytes written with plain
 // writes and the same renames); the extension of a large datagroup beside a bare libxml2 parse; 10,000
 // documents from 100 index files beside one; peak memory per document at 3,000 and 30,000
 // lines (a datagroup holds at most 32,767 documents).
@@ -98,7 +98,7 @@ bool convert(const std::string& root, ConversionSettings& settings)
     RecordKeeping record;
     context.observer = &record;
     const bool converted =
-        ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        convertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     if (converted)
         journal.remove();
     return converted;

@@ -84,14 +84,14 @@ struct Services
 
     Services()
     {
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtMaxFiles = "100000000";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.fieldTypes = "text|text|number|number";
+        settings.maxDocuments = "100000000";
     }
     bool convert(const std::string& index, const std::string& xml)
     {
         ConversionContext context{settings, flags, fileTools, prompter, host};
-        return ConvertIndexFile(context, index, xml, "REZI_DATAGRP", "DOCUMENT");
+        return convertIndexFile(context, index, xml, "REZI_DATAGRP", "DOCUMENT");
     }
     CommandContext command() { return {settings, configFile, flags, fileTools, prompter, host, dialog}; }
 };
@@ -198,9 +198,9 @@ void manyFiles(const std::string& root, long count, int linesEach)
     std::printf("%ld index files of %s in one folder, wildcard item\n", count, linesEach ? "one line" : "a blank line");
     measured("Convert command", [&] {
         Services s;
-        s.settings.txtIDX = in + "/*.idx";
-        s.settings.txtXML = root + "/" + name + "/out/DATAGRP.XML";
-        s.settings.txtDGCOMPID = "DEFC";
+        s.settings.indexFiles = in + "/*.idx";
+        s.settings.xmlFilePath = root + "/" + name + "/out/DATAGRP.XML";
+        s.settings.companyId = "DEFC";
         s.configFile = root + "/" + name + "/setup.tvr";
         CommandContext ctx = s.command();
         const ConvertOutcome outcome = mConvert_Click(ctx);

@@ -103,7 +103,7 @@ int main(int argc, char** argv)
 
         const std::vector<std::string> names = {"Name", "IMAGEPATH", "PAGECOUNT", "BATCHID", "Invoice",
                                                 "Date", "Amount",    "Remark",    "Account", "Notes"};
-        const std::string delimiter = DelimiterFromSetting(",");
+        const std::string delimiter = delimiterFromSetting(",");
         CountingSink sink;
         const double parseSeconds = bestSeconds([&] {
             sink = CountingSink();
@@ -112,7 +112,7 @@ int main(int argc, char** argv)
             RunStage stage = RunStage::LineRead;
             std::string_view line;
             while (reader.readLine(line)) {
-                if (!IsBlankLine(line))
+                if (!isBlankLine(line))
                     parser.parseLine(line, delimiter, sink, stage);
             }
         });

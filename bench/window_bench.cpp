@@ -75,7 +75,7 @@ int main(int argc, char** argv)
     ConversionContext context = window.commands().conversion();
     const auto start = std::chrono::steady_clock::now();
     const bool ok =
-        ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        convertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s window: %ld lines in %.3f s (%.0f documents/s)%s\n", mode.c_str(), lines, seconds, lines / seconds,
                 ok ? "" : " FAILED");

@@ -18,8 +18,8 @@ namespace {
 bool allTextValid(const ConversionSettings& s)
 {
     for (const std::string* text :
-         {&s.txtIDX, &s.txtXML, &s.txtDGNUMBER, &s.txtDGCOMPNAME, &s.txtDGCOMPID, &s.txtPROJID, &s.txtNAME,
-          &s.txtFNAMES, &s.txtFTYPES, &s.txtMaxFiles, &s.txtImageFolder, &s.cboDelimiter})
+         {&s.indexFiles, &s.xmlFilePath, &s.datagroupNumber, &s.companyName, &s.companyId, &s.projectId, &s.projectName,
+          &s.fieldNames, &s.fieldTypes, &s.maxDocuments, &s.imageFolder, &s.delimiter})
         if (!utf8::isValid(*text) || text->find_first_of("\r\n") != std::string::npos)
             return false;
     return true;
@@ -31,14 +31,14 @@ ConversionSettings unlikelySettings()
 {
     ConversionSettings s;
     for (std::string* text :
-         {&s.txtIDX, &s.txtXML, &s.txtDGNUMBER, &s.txtDGCOMPNAME, &s.txtDGCOMPID, &s.txtPROJID, &s.txtNAME,
-          &s.txtFNAMES, &s.txtFTYPES, &s.txtMaxFiles, &s.txtImageFolder, &s.cboDelimiter})
+         {&s.indexFiles, &s.xmlFilePath, &s.datagroupNumber, &s.companyName, &s.companyId, &s.projectId, &s.projectName,
+          &s.fieldNames, &s.fieldTypes, &s.maxDocuments, &s.imageFolder, &s.delimiter})
         *text = "\xE2\x80\xBD unset";
-    s.mRemove = !s.mRemove;
-    s.mAllowDupes = !s.mAllowDupes;
-    s.mSkipHeader = !s.mSkipHeader;
-    s.mPrompt = !s.mPrompt;
-    s.mAutoSub = !s.mAutoSub;
+    s.removeProcessedFiles = !s.removeProcessedFiles;
+    s.allowDuplicates = !s.allowDuplicates;
+    s.skipHeaderLine = !s.skipHeaderLine;
+    s.promptWhenFinished = !s.promptWhenFinished;
+    s.autoCreateSubfolders = !s.autoCreateSubfolders;
     return s;
 }
 

@@ -113,9 +113,9 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    const std::string delimiter = DelimiterFromSetting(settingText(fuzzing::takeLine(input)));
-    const std::vector<std::string> names = SplitBarList(settingText(fuzzing::takeLine(input)));
-    const std::vector<std::string> types = SplitBarList(settingText(fuzzing::takeLine(input)));
+    const std::string delimiter = delimiterFromSetting(settingText(fuzzing::takeLine(input)));
+    const std::vector<std::string> names = splitBarList(settingText(fuzzing::takeLine(input)));
+    const std::vector<std::string> types = splitBarList(settingText(fuzzing::takeLine(input)));
 
     DatagroupDocument document;
     bool haveDocument = true;
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string_view line;
     while (reader.readLine(line)) {
         FUZZ_CHECK(utf8::isValid(line), "the reader hands out valid UTF-8");
-        if (IsBlankLine(line))
+        if (isBlankLine(line))
             continue;
         ++docId;
         sink.startLine();

@@ -130,7 +130,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         }
     } else {
         // A check changes nothing: a signal may end it as it comes.
-        if (StopRequested()) {
+        if (stopRequested()) {
             std::cerr << "tollavar: " << StoppedBeforeConvertingText() << std::endl;
             return ExitStatus::ConversionFailed;
         }

@@ -61,46 +61,46 @@ void applySwitch(StartupWindow* window, CommandContext& ctx, std::string_view ar
         openConfigToRun(ctx, argument.value, state);
         break;
     case 'f':
-        s.txtIDX = argument.value;
+        s.indexFiles = argument.value;
         break;
     case 'x':
-        s.txtXML = argument.value;
+        s.xmlFilePath = argument.value;
         break;
     case 'p':
-        s.txtPROJID = argument.value;
+        s.projectId = argument.value;
         break;
     case 'u':
-        s.txtDGNUMBER = argument.value;
+        s.datagroupNumber = argument.value;
         break;
     case 'n':
-        s.txtNAME = argument.value;
+        s.projectName = argument.value;
         break;
     case 'e':
-        s.txtDGCOMPNAME = argument.value;
+        s.companyName = argument.value;
         break;
     case 'i':
-        s.txtDGCOMPID = argument.value;
+        s.companyId = argument.value;
         break;
     case 'm':
         state.ManualStart = true;
         break;
     case 'a':
-        s.txtImageFolder = argument.value;
+        s.imageFolder = argument.value;
         break;
     case 'd':
-        s.mAllowDupes = true;
+        s.allowDuplicates = true;
         break;
     case 'r':
-        s.mRemove = true;
+        s.removeProcessedFiles = true;
         break;
     case 's':
-        s.txtMaxFiles = argument.value;
+        s.maxDocuments = argument.value;
         break;
     case 'w':
-        s.mPrompt = true;
+        s.promptWhenFinished = true;
         break;
     case 'k':
-        s.mSkipHeader = true;
+        s.skipHeaderLine = true;
         break;
     case 'l':
         if (window)
@@ -114,8 +114,8 @@ void applySwitch(StartupWindow* window, CommandContext& ctx, std::string_view ar
 int readWindowValue(SettingsStore& store, const char* key, const char* defaultValue)
 {
     const std::string text = store.read(kApplication, kWindowSection, key, defaultValue);
-    const auto value = ParseInt32(text);
-    if (!value && IsNumeric(text))
+    const auto value = parseInt32(text);
+    if (!value && isNumeric(text))
         throw Failure(ErrorCode::Overflow, kApplication, "Overflow", text);
     if (!value)
         throw Failure(ErrorCode::TypeMismatch, kApplication, "Type mismatch", text);
@@ -138,7 +138,7 @@ void restoreWindowRectangle(StartupWindow& window, bool unattended, std::vector<
                               store.read(kApplication, kWindowSection, key, defaultValue) + "\" is unusable (" +
                               std::to_string(failure.number()) + " - " + failure.description() + "); " + defaultValue +
                               " is used instead");
-            return static_cast<int>(ParseInt32(defaultValue).value_or(0));
+            return static_cast<int>(parseInt32(defaultValue).value_or(0));
         }
     };
     window.setWindowLeft(value("left", "105"));
@@ -150,7 +150,7 @@ void restoreWindowRectangle(StartupWindow& window, bool unattended, std::vector<
 StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::string_view argumentText,
                            const ConvertCommandFn& convert, MissingConfig missingConfig)
 {
-    LoadDefaults(ctx.settings);
+    loadDefaults(ctx.settings);
     StartupState state;
 
     const std::vector<std::string> arguments = GetCommandLine(argumentText);

@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     std::optional<RunRecord> unattendedRecord;
     const StartupResult start = Form_Load(&window, window.commands(), arguments, [&](CommandContext& ctx) {
-        if (StopRequested()) {
+        if (stopRequested()) {
             ConvertOutcome stopped;
             stopped.notices.push_back(StoppedBeforeConvertingText());
             return stopped;
@@ -131,7 +131,7 @@ int main(int argc, char** argv)
         }
         break;
     }
-    if (StopRequested()) {
+    if (stopRequested()) {
         std::cerr << "Tollavar: " << StoppedBeforeConvertingText() << '\n';
         return ExitStatus::ConversionFailed;
     }

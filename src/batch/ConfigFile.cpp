@@ -33,7 +33,7 @@ std::optional<bool> parseSwitch(std::string_view text)
         return true;
     if (word == "false")
         return false;
-    if (!IsNumeric(text))
+    if (!isNumeric(text))
         return std::nullopt;
     for (char c : text) {
         if (c == 'e' || c == 'E')
@@ -148,24 +148,24 @@ const char* switchText(bool on)
 std::string SerializeConfig(const ConversionSettings& s)
 {
     const std::string_view values[] = {
-        s.txtIDX,
-        s.txtXML,
-        s.txtDGNUMBER,
-        s.txtDGCOMPNAME,
-        s.txtDGCOMPID,
-        s.txtNAME,
-        s.txtPROJID,
-        s.txtFNAMES,
-        s.txtFTYPES,
-        switchText(s.mRemove),
-        switchText(s.mAutoSub),
+        s.indexFiles,
+        s.xmlFilePath,
+        s.datagroupNumber,
+        s.companyName,
+        s.companyId,
+        s.projectName,
+        s.projectId,
+        s.fieldNames,
+        s.fieldTypes,
+        switchText(s.removeProcessedFiles),
+        switchText(s.autoCreateSubfolders),
         kFormatVersion,
-        s.txtMaxFiles,
-        s.txtImageFolder,
-        switchText(s.mAllowDupes),
-        s.cboDelimiter,
-        switchText(s.mPrompt),
-        switchText(s.mSkipHeader),
+        s.maxDocuments,
+        s.imageFolder,
+        switchText(s.allowDuplicates),
+        s.delimiter,
+        switchText(s.promptWhenFinished),
+        switchText(s.skipHeaderLine),
     };
     std::string text;
     for (std::string_view value : values) {
@@ -183,44 +183,44 @@ std::string SerializeConfig(const ConversionSettings& s)
 void ApplyConfigText(std::string_view bytes, ConversionSettings& s)
 {
     LineReader lines(bytes);
-    s.txtIDX = requiredLine(lines);
-    s.txtXML = requiredLine(lines);
-    s.txtDGNUMBER = requiredLine(lines);
-    s.txtDGCOMPNAME = requiredLine(lines);
-    s.txtDGCOMPID = requiredLine(lines);
-    s.txtNAME = requiredLine(lines);
-    s.txtPROJID = requiredLine(lines);
-    s.txtFNAMES = requiredLine(lines);
-    s.txtFTYPES = requiredLine(lines);
-    s.mRemove = requiredSwitch(lines);
-    s.mAutoSub = requiredSwitch(lines);
+    s.indexFiles = requiredLine(lines);
+    s.xmlFilePath = requiredLine(lines);
+    s.datagroupNumber = requiredLine(lines);
+    s.companyName = requiredLine(lines);
+    s.companyId = requiredLine(lines);
+    s.projectName = requiredLine(lines);
+    s.projectId = requiredLine(lines);
+    s.fieldNames = requiredLine(lines);
+    s.fieldTypes = requiredLine(lines);
+    s.removeProcessedFiles = requiredSwitch(lines);
+    s.autoCreateSubfolders = requiredSwitch(lines);
 
     auto versionLine = lines.next();
     if (!versionLine)
         return;
-    const long long version = ParseInt16(*versionLine).value_or(0);
-    optionalText(lines, s.txtMaxFiles);
+    const long long version = parseInt16(*versionLine).value_or(0);
+    optionalText(lines, s.maxDocuments);
     // Each setting the file's version does not carry returns to its default.
     if (version >= 3)
-        optionalText(lines, s.txtImageFolder);
+        optionalText(lines, s.imageFolder);
     else
-        s.txtImageFolder = "";
+        s.imageFolder = "";
     if (version >= 4)
-        optionalSwitch(lines, s.mAllowDupes);
+        optionalSwitch(lines, s.allowDuplicates);
     else
-        s.mAllowDupes = false;
+        s.allowDuplicates = false;
     if (version >= 5)
-        optionalText(lines, s.cboDelimiter);
+        optionalText(lines, s.delimiter);
     else
-        s.cboDelimiter = ",";
+        s.delimiter = ",";
     if (version >= 6)
-        optionalSwitch(lines, s.mPrompt);
+        optionalSwitch(lines, s.promptWhenFinished);
     else
-        s.mPrompt = false;
+        s.promptWhenFinished = false;
     if (version >= 7)
-        optionalSwitch(lines, s.mSkipHeader);
+        optionalSwitch(lines, s.skipHeaderLine);
     else
-        s.mSkipHeader = false;
+        s.skipHeaderLine = false;
 }
 
 bool SaveConfig(CommandContext& ctx, const std::string& FileName)

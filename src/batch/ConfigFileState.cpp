@@ -43,14 +43,15 @@ bool mergeSettings(ConversionSettings& ours, const ConversionSettings& base, con
 {
     bool changed = false;
     for (std::string ConversionSettings::*text :
-         {&ConversionSettings::txtIDX, &ConversionSettings::txtXML, &ConversionSettings::txtDGNUMBER,
-          &ConversionSettings::txtDGCOMPNAME, &ConversionSettings::txtDGCOMPID, &ConversionSettings::txtPROJID,
-          &ConversionSettings::txtNAME, &ConversionSettings::txtFNAMES, &ConversionSettings::txtFTYPES,
-          &ConversionSettings::txtMaxFiles, &ConversionSettings::txtImageFolder, &ConversionSettings::cboDelimiter})
+         {&ConversionSettings::indexFiles, &ConversionSettings::xmlFilePath, &ConversionSettings::datagroupNumber,
+          &ConversionSettings::companyName, &ConversionSettings::companyId, &ConversionSettings::projectId,
+          &ConversionSettings::projectName, &ConversionSettings::fieldNames, &ConversionSettings::fieldTypes,
+          &ConversionSettings::maxDocuments, &ConversionSettings::imageFolder, &ConversionSettings::delimiter})
         changed |= merge(ours.*text, base.*text, theirs.*text);
     for (bool ConversionSettings::*flag :
-         {&ConversionSettings::mRemove, &ConversionSettings::mAllowDupes, &ConversionSettings::mSkipHeader,
-          &ConversionSettings::mPrompt, &ConversionSettings::mAutoSub})
+         {&ConversionSettings::removeProcessedFiles, &ConversionSettings::allowDuplicates,
+          &ConversionSettings::skipHeaderLine, &ConversionSettings::promptWhenFinished,
+          &ConversionSettings::autoCreateSubfolders})
         changed |= merge(ours.*flag, base.*flag, theirs.*flag);
     return changed;
 }

@@ -48,7 +48,7 @@ struct RunningMark
 
 Failure numberFailure(std::string_view text)
 {
-    return IsNumeric(text) ? Failure(ErrorCode::Overflow, kProgramName, "Overflow", std::string(text))
+    return isNumeric(text) ? Failure(ErrorCode::Overflow, kProgramName, "Overflow", std::string(text))
                            : Failure(ErrorCode::TypeMismatch, kProgramName, "Type mismatch", std::string(text));
 }
 
@@ -164,7 +164,7 @@ public:
             m_record.reset();
             lock.release();
         }
-        const std::vector<std::string> items = SplitBarList(s.txtIDX);
+        const std::vector<std::string> items = splitBarList(s.indexFiles);
 
         rememberRunningConfig();
         if (!m_record)
@@ -177,7 +177,7 @@ public:
             bool keepsRecords;
             ~RecordEnd()
             {
-                if (record && keepsRecords && !StopRequested()) {
+                if (record && keepsRecords && !stopRequested()) {
                     try {
                         record->remove();
                     } catch (const Failure&) {
@@ -186,11 +186,11 @@ public:
             }
         } recordEnd{m_record, m_ports.keepsRecords()};
         for (const std::string& item : items) {
-            if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
+            if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
         }
         if (!m_selectedAny)
-            notice("No index file matched: " + s.txtIDX);
+            notice("No index file matched: " + s.indexFiles);
 
         // A kill from here on leaves the last file's journal saying that only the marker, the advance and
         // its own removal were left: its recovery does them and touches no image.
@@ -202,7 +202,7 @@ public:
         // A datagroup without its DATAGRP.XML has nothing to submit.
         if (m_files.fileExists(files::nativePath(m_xmlPath)))
             m_files.createEmptyFile(files::nativePath(markerPath));
-        const bool advanced = !m_ctx.flags.DatagroupFull || AdvanceDatagroupNumber(m_ctx);
+        const bool advanced = !m_ctx.flags.datagroupFull || AdvanceDatagroupNumber(m_ctx);
         m_outcome.configSaveFailed |= !advanced;
         // The datagroup is marked and advanced: a journal that stays is only an empty promise. One whose
         // advance failed stays, so that the next run advances. The command's record stays while files are
@@ -216,7 +216,7 @@ public:
             m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
         if (!m_stoppedAfter.empty()) {
-            notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
+            notice("Stopped by " + stopRequestName() + " after converting " + m_stoppedAfter + "; " +
                    std::to_string(m_leftForNextRun) + " selected index file(s) left for the next run");
             m_outcome.stoppedBetweenFiles = true;
             m_outcome.allConverted = m_outcome.allConverted && m_leftForNextRun == 0;
@@ -231,7 +231,7 @@ private:
     std::string lockDatagroup(files::FolderLock& lock)
     {
         for (;;) {
-            if (m_ctx.settings.txtXML.empty())
+            if (m_ctx.settings.xmlFilePath.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
             const std::string folder = DatagroupFolderPath(m_ctx.settings);
             if (!m_files.folderExists(files::nativePath(folder)))
@@ -297,11 +297,11 @@ private:
     // journal and its record there.
     void finishPreviousDatagroup()
     {
-        const auto number = ParseInt16(m_ctx.settings.txtDGNUMBER);
+        const auto number = parseInt16(m_ctx.settings.datagroupNumber);
         if (!number || *number <= 0)
             return;
         ConversionSettings previous = m_ctx.settings;
-        previous.txtDGNUMBER = std::to_string(*number - 1);
+        previous.datagroupNumber = std::to_string(*number - 1);
         m_previousDatagroup = DatagroupFolderPath(previous);
         m_finishedBeforeAdvance = FinishAdvancedDatagroup(m_ctx, m_previousDatagroup);
     }
@@ -373,8 +373,9 @@ private:
             m_finishedJournal->remove();
         std::unique_ptr<RunJournal> journalOwner;
         if (keepsRecords)
-            journalOwner = std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
-                                                        m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
+            journalOwner =
+                std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
+                                             m_ctx.settings.removeProcessedFiles || m_ctx.alwaysRemoveProcessed);
         ConversionContext conversion{m_ctx.settings, m_ctx.flags, m_ctx.fileTools,
                                      m_recorder ? static_cast<Prompter&>(*m_recorder) : m_ctx.prompter, m_ctx.host};
         if (m_recorder) {
@@ -392,7 +393,7 @@ private:
             RefreshFromConfigFile(m_ctx);
             m_outcome.configSaveFailed |= !SaveConfigIfChanged(m_ctx, m_ctx.ConfigFile);
             rememberRunningConfig();
-            if (m_ctx.settings.mRemove) {
+            if (m_ctx.settings.removeProcessedFiles) {
                 // Lines written after the file was read are in no datagroup yet: keep them.
                 if (stampOf(file) == before)
                     m_files.deleteFile(file);
@@ -406,12 +407,12 @@ private:
                 m_record->finish(described);
             // A stop that came once the save had begun has let this file finish; the command ends here,
             // counting what it leaves, and still marks and advances the datagroup.
-            if (StopRequested() && !m_ctx.flags.BatchCanceled)
+            if (stopRequested() && !m_ctx.flags.batchCanceled)
                 m_stoppedAfter = file;
         } else {
             m_outcome.allConverted = false;
         }
-        return !m_ctx.flags.BatchCanceled && (!StopRequested() || !m_stoppedAfter.empty());
+        return !m_ctx.flags.batchCanceled && (!stopRequested() || !m_stoppedAfter.empty());
     }
 
     CommandContext& m_ctx;
@@ -440,11 +441,11 @@ private:
 
 std::string DatagroupFolderPath(const ConversionSettings& s)
 {
-    const auto number = ParseInt16(s.txtDGNUMBER);
+    const auto number = parseInt16(s.datagroupNumber);
     if (!number)
-        throw numberFailure(s.txtDGNUMBER);
-    const std::string xmlFolder = folderToList(s.txtXML);
-    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::zeroPadded(*number, 4);
+        throw numberFailure(s.datagroupNumber);
+    const std::string xmlFolder = folderToList(s.xmlFilePath);
+    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.companyId + FileTools::zeroPadded(*number, 4);
 }
 
 bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
@@ -460,12 +461,12 @@ bool AdvanceDatagroupNumber(CommandContext& ctx)
 {
     ConversionSettings& s = ctx.settings;
     RefreshFromConfigFile(ctx);
-    const auto current = ParseInt32(s.txtDGNUMBER);
+    const auto current = parseInt32(s.datagroupNumber);
     if (!current)
-        throw numberFailure(s.txtDGNUMBER);
+        throw numberFailure(s.datagroupNumber);
     if (*current == INT32_MAX)
-        throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.txtDGNUMBER);
-    s.txtDGNUMBER = std::to_string(*current + 1);
+        throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.datagroupNumber);
+    s.datagroupNumber = std::to_string(*current + 1);
     return SaveConfig(ctx, ctx.ConfigFile);
 }
 
@@ -478,7 +479,7 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
         return outcome;
     }
     RunningMark mark;
-    const IndexFileConverter& converter = convert ? convert : IndexFileConverter(ConvertIndexFile);
+    const IndexFileConverter& converter = convert ? convert : IndexFileConverter(convertIndexFile);
     RunRecorder recorder(ctx);
     std::string failed;
     try {

@@ -23,7 +23,7 @@ struct ConvertOutcome
     RunRecord record = {};
 };
 
-// Converts one index file into a datagroup; ConvertIndexFile unless a test scripts it.
+// Converts one index file into a datagroup; convertIndexFile unless a test scripts it.
 using IndexFileConverter =
     std::function<bool(ConversionContext&, const std::string& indexFile, const std::string& xmlFile,
                        const std::string& rootName, const std::string& documentName)>;
@@ -40,7 +40,7 @@ std::string DatagroupFolderPath(const ConversionSettings& settings);
 // fails, when the item's folder cannot be listed.
 bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit);
 
-// File, Convert File: converts every index file that txtIDX selects into the current datagroup, saves the
+// File, Convert File: converts every index file that indexFiles selects into the current datagroup, saves the
 // configuration after each success, writes the submit marker and advances a full datagroup. Reports its
 // own failures. A start while a command is running (the window keeps taking input during a conversion)
 // is refused and does nothing.

@@ -45,7 +45,7 @@ public:
         m_host.startFile();
         m_current = &m_report.files.emplace_back();
         m_current->path = path;
-        m_skipsHeader = m_settings.mSkipHeader;
+        m_skipsHeader = m_settings.skipHeaderLine;
     }
     void endFile(bool converted)
     {
@@ -83,7 +83,7 @@ public:
     {
         // Without Allow Duplicates the question that follows is the finding; a full-text file's taken place
         // stops the run, and its error is the finding.
-        if (m_current && m_settings.mAllowDupes && !destination.ends_with(".PVFULLTEXT"))
+        if (m_current && m_settings.allowDuplicates && !destination.ends_with(".PVFULLTEXT"))
             (*m_current)[CheckKind::TakenDestination].add(line(), destination +
                                                                       " is taken; the image would get a numbered name");
     }
@@ -180,8 +180,8 @@ CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words)
     dry.ports = &ports;
 
     report.configFile = ctx.ConfigFile;
-    report.allowDuplicates = settings.mAllowDupes;
-    if (const auto maxFiles = ParseInt32(settings.txtMaxFiles))
+    report.allowDuplicates = settings.allowDuplicates;
+    if (const auto maxFiles = parseInt32(settings.maxDocuments))
         report.maxFiles = static_cast<long>(*maxFiles);
     std::string xmlFile;
     try {
@@ -200,7 +200,7 @@ CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words)
         recorder.beginFile(indexFile);
         bool converted = false;
         try {
-            converted = ConvertIndexFile(conversion, indexFile, xml, rootName, documentName);
+            converted = convertIndexFile(conversion, indexFile, xml, rootName, documentName);
         } catch (...) {
             recorder.endFile(false);
             throw;

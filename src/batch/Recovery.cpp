@@ -93,7 +93,7 @@ public:
             throw Unacted{"it names " + m_journal.xmlFile + " instead of " + m_xml};
         const std::string index = m_journal.indexFile;
         const std::string expectedImages = files::nativePath(
-            m_ctx.settings.txtImageFolder.empty() ? FileTools::folderPart(index) : m_ctx.settings.txtImageFolder);
+            m_ctx.settings.imageFolder.empty() ? FileTools::folderPart(index) : m_ctx.settings.imageFolder);
         if (m_journal.imageFolder != expectedImages)
             throw Unacted{"its image folder " + m_journal.imageFolder + " is not the configuration's"};
         for (const JournalContents::Step& step : m_journal.steps) {
@@ -119,7 +119,7 @@ public:
         if (identityOf(index) != m_journal.indexIdentity)
             throw Unacted{"its index file " + index + " is missing or has changed since"};
         bool selected = false;
-        for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
+        for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
             ForEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
                 selected = file == index;
                 return !selected;
@@ -136,16 +136,16 @@ public:
     {
         const bool xmlThere = m_files.fileExists(m_xml);
         const std::string bytes = xmlThere ? files::readAll(m_xml) : std::string();
-        const Fingerprint now = FingerprintOf(bytes);
+        const Fingerprint now = fingerprintOf(bytes);
         if (m_journal.saved && xmlThere && now == *m_journal.saved)
             return true;
-        const Fingerprint original = m_journal.original.value_or(FingerprintOf(""));
+        const Fingerprint original = m_journal.original.value_or(fingerprintOf(""));
         if (now == original && (xmlThere || !m_journal.original))
             return false;
         const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
         if (m_journal.keptOriginal && files::fileExists(kept)) {
             const std::string keptBytes = files::readAll(kept);
-            if (FingerprintOf(keptBytes) == original) {
+            if (fingerprintOf(keptBytes) == original) {
                 m_files.writeWhole(m_xml, keptBytes);
                 m_saveUndone = true;
                 return false;
@@ -359,13 +359,13 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     std::string text = "The conversion command that converted " + journal.indexFile +
                        " last was interrupted after its last file.  Its remaining steps were done: the datagroup "
                        "was marked for import";
-    const auto maxFiles = ParseInt32(ctx.settings.txtMaxFiles);
+    const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
     if (maxFiles && journal.lastDocId > *maxFiles) {
         // The journal stays until the advance is durable: a kill before then finds it again.
         if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile && AdvanceDatagroupNumber(ctx))
-            text += " and its number advanced to " + ctx.settings.txtDGNUMBER;
+            text += " and its number advanced to " + ctx.settings.datagroupNumber;
         else
-            ctx.flags.DatagroupFull = true;
+            ctx.flags.datagroupFull = true;
     }
     if (noteFinished)
         noteFinished(journal.indexFile);
@@ -382,7 +382,7 @@ bool endedAndSaved(const std::string& folder, const std::string& journalPath)
         return false;
     JournalContents journal;
     try {
-        journal = ParseRunJournal(opened->bytes, journalPath);
+        journal = parseRunJournal(opened->bytes, journalPath);
     } catch (const Failure&) {
         return false;
     }
@@ -390,7 +390,7 @@ bool endedAndSaved(const std::string& folder, const std::string& journalPath)
         return false;
     const std::string xml = folder + "/DATAGRP.XML";
     return journal.commandEnded && journal.saved && files::fileExists(xml) &&
-           FingerprintOf(files::readAll(xml)) == *journal.saved;
+           fingerprintOf(files::readAll(xml)) == *journal.saved;
 }
 
 } // namespace
@@ -439,7 +439,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     }
     JournalContents journal;
     try {
-        journal = ParseRunJournal(opened->bytes, journalPath);
+        journal = parseRunJournal(opened->bytes, journalPath);
     } catch (const Failure& damaged) {
         if (opened->lock == files::JournalLock::Busy)
             throw stillRunning(nullptr, journalPath);
@@ -505,9 +505,9 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
             }
         }
         text += " and the files it replaced were deleted.";
-        const auto maxFiles = ParseInt32(ctx.settings.txtMaxFiles);
+        const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
         if (maxFiles && journal.lastDocId > *maxFiles)
-            ctx.flags.DatagroupFull = true;
+            ctx.flags.datagroupFull = true;
     }
     recovery.deleteLeftovers();
     if (saved && noteFinished)

@@ -84,7 +84,7 @@ RunRecord RunRecorder::finish(const ConvertOutcome& outcome, const std::string& 
     m_record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     // A save dialog may have named the configuration during the command.
     m_record.configFile = m_ctx.ConfigFile;
-    m_record.datagroupFull = m_ctx.flags.DatagroupFull;
+    m_record.datagroupFull = m_ctx.flags.datagroupFull;
     m_record.notices = outcome.notices;
     m_record.failure = failure;
     m_record.exitStatus = ConvertExitStatus(outcome);
@@ -93,7 +93,7 @@ RunRecord RunRecorder::finish(const ConvertOutcome& outcome, const std::string& 
         anyFailed |= !file.converted;
     if (outcome.refused)
         m_record.outcome = "refused";
-    else if (StopRequested())
+    else if (stopRequested())
         m_record.outcome = "stopped";
     else if (!failure.empty() || anyFailed || m_record.exitStatus != 0)
         m_record.outcome = "failed";

@@ -12,7 +12,7 @@ constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
 
 extern "C" void onStopSignal(int signal)
 {
-    if (StopRequested()) {
+    if (stopRequested()) {
         // Asked twice: the person (or the system) will not wait for the line to end.
         struct sigaction fallback
         {
@@ -23,7 +23,7 @@ extern "C" void onStopSignal(int signal)
         ::raise(signal);
         return;
     }
-    RequestStop(signal);
+    requestStop(signal);
 }
 
 // One stop signal at a time: the handler reads and sets the request without a race with the others.

@@ -40,7 +40,7 @@ std::string listedFolder(const std::string& folder)
 std::vector<std::string> watchableFolders(const ConversionSettings& settings, std::ostream& log)
 {
     std::vector<std::string> folders;
-    for (const std::string& item : SplitBarList(settings.txtIDX)) {
+    for (const std::string& item : splitBarList(settings.indexFiles)) {
         const std::string folder = files::nativePath(FileTools::folderPart(item));
         if (folder.empty()) {
             log << "tollavar: the item \"" << item << "\" names no folder to watch" << std::endl;
@@ -76,7 +76,7 @@ public:
         m_selected.clear();
         m_attempted.clear();
         m_failed.clear();
-        for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
+        for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
             try {
                 ForEachSelectedIndexFile(m_ctx, item, [this](const std::string& file) {
                     if (m_ready.count(file))
@@ -102,9 +102,9 @@ public:
             m_options.events->status(statusLine(outcome.record));
         if (!outcome.ranToEnd)
             m_log << "tollavar: the Convert command stopped before its end (see above); watching goes on" << std::endl;
-        else if (m_ctx.flags.DatagroupFull)
+        else if (m_ctx.flags.datagroupFull)
             m_log << "tollavar: the datagroup is full; the next files go into datagroup number "
-                  << m_ctx.settings.txtDGNUMBER << std::endl;
+                  << m_ctx.settings.datagroupNumber << std::endl;
         arrangeNextTurns(ready, outcome, hot);
     }
 
@@ -136,7 +136,7 @@ private:
         using std::chrono::milliseconds;
         std::vector<ReadyFile> done;
         for (const ReadyFile& file : ready) {
-            if (!m_selected.count(file.path) || StopRequested()) {
+            if (!m_selected.count(file.path) || stopRequested()) {
                 done.push_back(file);
             } else if (m_failed.count(file.path)) {
                 hot.retryAfter(file, m_options.retry);
@@ -177,7 +177,7 @@ private:
             m_attempted.erase(file);
             return false;
         }
-        const bool converted = ConvertIndexFile(conversion, file, xmlFile, rootName, documentName);
+        const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
         if (!converted) {
             m_failed.insert(file);
             m_log << "tollavar: failed " << file << "; it stays where it is and is tried again when it changes or in "
@@ -193,7 +193,7 @@ private:
         }
         // With the configuration's own switch on, the command removes the file itself (after the
         // same check).
-        if (!m_ctx.settings.mRemove) {
+        if (!m_ctx.settings.removeProcessedFiles) {
             try {
                 files::deleteFile(file);
             } catch (const Failure& failure) {

@@ -71,9 +71,9 @@ public:
     explicit DelimiterReader(const ConversionSettings& settings) : m_settings(settings) {}
     std::string_view current()
     {
-        if (!m_valid || m_setting != m_settings.cboDelimiter) {
-            m_setting = m_settings.cboDelimiter;
-            m_delimiter = DelimiterFromSetting(m_setting);
+        if (!m_valid || m_setting != m_settings.delimiter) {
+            m_setting = m_settings.delimiter;
+            m_delimiter = delimiterFromSetting(m_setting);
             m_valid = true;
         }
         return m_delimiter;
@@ -153,7 +153,7 @@ private:
 
 } // namespace
 
-bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
+bool convertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
                       const std::string& rootName, const std::string& documentName)
 {
     ConversionSettings& settings = context.settings;
@@ -178,15 +178,15 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         }
     };
 
-    const std::vector<std::string> names = SplitBarList(settings.txtFNAMES);
-    const std::vector<std::string> types = SplitBarList(settings.txtFTYPES);
+    const std::vector<std::string> names = splitBarList(settings.fieldNames);
+    const std::vector<std::string> types = splitBarList(settings.fieldTypes);
     if (names.size() != types.size()) {
         context.prompter.ask(Message{"Different number of field names and types.  Conversion canceled.",
                                      "Error converting file", MessageIcon::Error, MessageButtons::Ok});
         return false;
     }
     const std::string imageFolder =
-        settings.txtImageFolder.empty() ? FileTools::folderPart(indexFile) : settings.txtImageFolder;
+        settings.imageFolder.empty() ? FileTools::folderPart(indexFile) : settings.imageFolder;
     IndexLineParser parser(names);
     if (parser.reserved().imagePath < 0) {
         context.prompter.ask(Message{"ImagePath field is missing!  Cannot process file!", "Missing Field",
@@ -206,8 +206,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             if (effects.fileExists(nativeXml)) {
                 stage = RunStage::WaitingForXml;
                 while (context.fileTools.isFileInUse(xmlFile)) {
-                    if (StopRequested())
-                        ThrowStopped();
+                    if (stopRequested())
+                        throwStopped();
                     // Only a prompter with nobody behind it gives up (after its waiting limit).
                     if (context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
                                                      MessageIcon::Question, MessageButtons::Ok,
@@ -233,7 +233,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                                               "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo,
                                               MessageKind::CorruptXml};
                         if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
-                            context.flags.BatchCanceled = true;
+                            context.flags.batchCanceled = true;
                             return false;
                         }
                         effects.deleteFile(nativeXml);
@@ -271,8 +271,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             } else {
                 stage = RunStage::BuildingHeader;
                 document->buildHeader(rootName,
-                                      DatagroupHeader{settings.txtDGNUMBER, settings.txtDGCOMPNAME,
-                                                      settings.txtDGCOMPID, settings.txtPROJID, settings.txtNAME},
+                                      DatagroupHeader{settings.datagroupNumber, settings.companyName,
+                                                      settings.companyId, settings.projectId, settings.projectName},
                                       names, types);
             }
 
@@ -286,7 +286,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             }
             stage = RunStage::ReadingFirstLine;
             long linesRead = 0;
-            if (settings.mSkipHeader) {
+            if (settings.skipHeaderLine) {
                 reader->skipLine();
                 ++report.facts.linesSkipped;
                 ++linesRead;
@@ -304,12 +304,12 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             while (reader->readLine(line)) {
                 stage = RunStage::LineRead;
                 context.host.processPendingEvents();
-                if (StopRequested())
-                    ThrowStopped();
+                if (stopRequested())
+                    throwStopped();
                 ++linesRead;
                 if (observer && linesRead % ConversionObserver::kProgressEvery == 0)
                     observer->linesDone(linesRead, lastDocId - firstNewDocId + 1 - dropped);
-                if (IsBlankLine(line)) {
+                if (isBlankLine(line)) {
                     ++report.facts.linesSkipped;
                     continue;
                 }
@@ -339,7 +339,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             if (context.documents)
                 onDisk = context.documents->save(context, *document, nativeXml, lastDocId, originalText);
             else
-                SaveXml(context, *document, nativeXml, lastDocId, originalText);
+                saveXml(context, *document, nativeXml, lastDocId, originalText);
             placer->discardReplaced();
             if (context.datagroupCache)
                 context.datagroupCache->keep(nativeXml, std::move(document), onDisk);
@@ -351,13 +351,13 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             }
 
             stage = RunStage::CheckingMaxFiles;
-            const auto maxFiles = ParseInt32(settings.txtMaxFiles);
+            const auto maxFiles = parseInt32(settings.maxDocuments);
             if (!maxFiles)
                 throw Failure(ErrorCode::TypeMismatch, "Tollavar",
-                              "Type mismatch: maximum files per datagroup \"" + settings.txtMaxFiles +
+                              "Type mismatch: maximum files per datagroup \"" + settings.maxDocuments +
                                   "\" is not a number");
             if (lastDocId > *maxFiles)
-                context.flags.DatagroupFull = true;
+                context.flags.datagroupFull = true;
             stage = RunStage::Succeeded;
             stage = RunStage::Leaving;
             reader.reset();
@@ -394,7 +394,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 // Unmarked, the journal reads as an interruption: the next run puts the same files back.
             }
         }
-        context.flags.BatchCanceled = true;
+        context.flags.batchCanceled = true;
         reader.reset();
         return false;
     }

@@ -17,7 +17,7 @@ using namespace datagroupxml;
 
 DatagroupDocument::DatagroupDocument() : m_bytes(std::make_unique<Bytes>()), m_open(std::make_unique<Open>())
 {
-    XmlWindows1252Handler();
+    xmlWindows1252Handler();
 }
 
 DatagroupDocument::~DatagroupDocument()

@@ -162,7 +162,7 @@ long highestDocIdWithin(xmlNodePtr documents)
     while (node) {
         if (node->type == XML_ELEMENT_NODE) {
             if (xmlChar* held = xmlGetProp(node, xmlText("DOCID"))) {
-                const std::optional<long long> number = ParseInt16(reinterpret_cast<const char*>(held));
+                const std::optional<long long> number = parseInt16(reinterpret_cast<const char*>(held));
                 xmlFree(held);
                 if (number)
                     highest = std::max(highest, static_cast<long>(*number));
@@ -488,7 +488,7 @@ long DatagroupDocument::locateInTree()
         const std::string text = lastDocument->properties ? firstAttribute(lastDocument) : std::string();
         // Read the way the program reads every number: blanks around and a sign allowed, a fraction
         // rounded half to even.
-        const std::optional<long long> docId = lastDocument->properties ? ParseInt16(text) : std::nullopt;
+        const std::optional<long long> docId = lastDocument->properties ? parseInt16(text) : std::nullopt;
         if (!lastDocument->properties) {
             throw Failure(ErrorCode::InvalidCall, kSource,
                           "The last element of DOCUMENTS has no DOCID (no attribute at all)");

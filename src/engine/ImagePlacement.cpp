@@ -64,7 +64,7 @@ std::string namePart(const std::string& below)
 
 } // namespace
 
-bool LeavesItsFolder(std::string_view path)
+bool imagePathLeavesItsFolder(std::string_view path)
 {
     return files::leavesByItsText(path);
 }
@@ -142,7 +142,7 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
     const std::function<Failure()> refused = [&] {
         if (!fullText)
             return leavesItsFolder(imagePath);
-        return leavesItsFolder(ReplaceNameExtension(imagePath, ".txt").value_or(std::string(imagePath)));
+        return leavesItsFolder(replaceNameExtension(imagePath, ".txt").value_or(std::string(imagePath)));
     };
     const files::RootFolder::Folder found = m_sources.open(folderPart(below));
     switch (found.reach) {
@@ -240,7 +240,7 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
 std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& below, std::string_view imagePath,
                                                          const SourceLookup& image, bool imageListed)
 {
-    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(below, ".txt");
+    const std::optional<std::string> fullTextBelow = replaceNameExtension(below, ".txt");
     if (!fullTextBelow)
         return std::nullopt; // a name without an extension has nothing to replace it with
     // Most images have no full-text file. A listing read after the image was there is trusted to have
@@ -248,7 +248,7 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
     if (fullText.file || fullText.otherCase.empty())
         return std::move(fullText.file);
-    const Message doubtful{"Source File: " + files::joinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
+    const Message doubtful{"Source File: " + files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")) +
                                otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
                                "\rSkip file and continue processing?",
                            "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
@@ -256,7 +256,7 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
         return std::nullopt;
     throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
-                  files::joinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")));
+                  files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")));
 }
 
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
@@ -265,7 +265,7 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
     for (long n = 1;; ++n) {
         const std::string number = "-" + FileTools::zeroPadded(n, 4);
         // A name without an extension is numbered at its end.
-        const std::string newPath = ReplaceNameExtension(imagePath, number + "." + asciiLower(imageExt))
+        const std::string newPath = replaceNameExtension(imagePath, number + "." + asciiLower(imageExt))
                                         .value_or(std::string(imagePath) + number);
         const std::string below = files::relativeBelow(newPath);
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
@@ -287,7 +287,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 {
     if (imagePath.empty() || m_indexInDatagroup)
         return PlacementOutcome::NothingToPlace;
-    if (LeavesItsFolder(imagePath))
+    if (imagePathLeavesItsFolder(imagePath))
         throw leavesItsFolder(imagePath);
 
     const std::string below = files::relativeBelow(imagePath);
@@ -338,7 +338,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
 
     std::string placedBelow = below;
-    if (m_settings.mAllowDupes) {
+    if (m_settings.allowDuplicates) {
         const std::string placedPath = duplicateName(imagePath, document);
         placedBelow = files::relativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
@@ -353,7 +353,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             // The old image (and its full-text file) stays recoverable until DATAGRP.XML is saved: the
             // documents that name it are only replaced then.
             setAside(below, imagePath, sourceBelowOf(from), true);
-            if (const std::optional<std::string> oldText = ReplaceNameExtension(below, ".PVFULLTEXT"))
+            if (const std::optional<std::string> oldText = replaceNameExtension(below, ".PVFULLTEXT"))
                 setAside(*oldText, imagePath, fullText ? sourceBelowOf(*fullText) : std::string(), false);
             to = destinationAt(below, imagePath);
             break;
@@ -433,7 +433,7 @@ bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from,
     std::optional<std::string> textToBelow;
     std::string_view textFromBelow;
     if (fullText) {
-        textToBelow = ReplaceNameExtension(below, ".PVFULLTEXT");
+        textToBelow = replaceNameExtension(below, ".PVFULLTEXT");
         textFromBelow = std::string_view(fullText->shown).substr(m_sourcePrefix.size());
         if (textToBelow && m_pendingSources.contains(textFromBelow))
             return false;
@@ -577,7 +577,7 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
                                std::string_view imagePath)
 {
     // Only an image with an extension has a full-text file, and a numbered name keeps it.
-    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(placedBelow, ".PVFULLTEXT");
+    const std::optional<std::string> fullTextBelow = replaceNameExtension(placedBelow, ".PVFULLTEXT");
     if (!fullText || !fullTextBelow)
         return;
     const files::FileAt to = destinationAt(*fullTextBelow, imagePath);

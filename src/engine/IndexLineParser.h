@@ -32,18 +32,18 @@ struct ReservedColumns
 };
 
 // Names are compared upper-cased; a name listed twice counts at its later position.
-ReservedColumns FindReservedColumns(const std::vector<std::string>& names);
+ReservedColumns findReservedColumns(const std::vector<std::string>& names);
 
 // Trims spaces; a value of two or more characters between double quotes loses them and has each pair
 // of double quotes inside turned into one.
-std::string UnquoteField(std::string_view value);
-void UnquoteFieldInto(std::string_view value, std::string& out);
+std::string unquoteField(std::string_view value);
+void unquoteFieldInto(std::string_view value, std::string& out);
 
 // The delimiter box's text with every "Tab" (exact case) turned into a tab character.
-std::string DelimiterFromSetting(std::string_view cboDelimiter);
+std::string delimiterFromSetting(std::string_view delimiterSetting);
 
 // True for an empty line or one of spaces only: such a line is no document.
-bool IsBlankLine(std::string_view line);
+bool isBlankLine(std::string_view line);
 
 // Splits index lines into fields and says what each becomes. One parser serves one conversion run: it
 // remembers the run's most recent image path across lines, because a PAGECOUNT column placed before

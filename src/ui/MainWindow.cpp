@@ -114,18 +114,18 @@ void MainWindow::buildControls()
     setCentralWidget(client);
 
     addLabel("Label1", tr("Index File"));
-    txtIDX = addTextBox("txtIDX", &ConversionSettings::txtIDX);
+    txtIDX = addTextBox("txtIDX", &ConversionSettings::indexFiles);
     cmdBrowseIDX = addBrowseButton("cmdBrowseIDX");
     addLabel("Label2", tr("XML Datagroup File"));
-    txtXML = addTextBox("txtXML", &ConversionSettings::txtXML);
+    txtXML = addTextBox("txtXML", &ConversionSettings::xmlFilePath);
     cmdBrowseXML = addBrowseButton("cmdBrowseXML");
     addLabel("Label11", tr("Image Folder"));
-    txtImageFolder = addTextBox("txtImageFolder", &ConversionSettings::txtImageFolder);
+    txtImageFolder = addTextBox("txtImageFolder", &ConversionSettings::imageFolder);
     cmdBrowseFolder = addBrowseButton("cmdBrowseFolder");
     addLabel("Label3", tr("Datagroup Number"));
-    txtDGNUMBER = addTextBox("txtDGNUMBER", &ConversionSettings::txtDGNUMBER);
+    txtDGNUMBER = addTextBox("txtDGNUMBER", &ConversionSettings::datagroupNumber);
     addLabel("Label10", tr("Max Files per Datagroup"));
-    txtMaxFiles = addTextBox("txtMaxFiles", &ConversionSettings::txtMaxFiles);
+    txtMaxFiles = addTextBox("txtMaxFiles", &ConversionSettings::maxDocuments);
 
     cmdRun = new GraphicalButton(client);
     cmdRun->setObjectName("cmdRun");
@@ -135,13 +135,13 @@ void MainWindow::buildControls()
     place(cmdRun, designRect("cmdRun"));
 
     addLabel("Label4", tr("Datagroup Company Name"));
-    txtDGCOMPNAME = addTextBox("txtDGCOMPNAME", &ConversionSettings::txtDGCOMPNAME);
+    txtDGCOMPNAME = addTextBox("txtDGCOMPNAME", &ConversionSettings::companyName);
     addLabel("Label5", tr("Datagroup Company ID"));
-    txtDGCOMPID = addTextBox("txtDGCOMPID", &ConversionSettings::txtDGCOMPID);
+    txtDGCOMPID = addTextBox("txtDGCOMPID", &ConversionSettings::companyId);
     addLabel("Label7", tr("Project Name"));
-    txtNAME = addTextBox("txtNAME", &ConversionSettings::txtNAME);
+    txtNAME = addTextBox("txtNAME", &ConversionSettings::projectName);
     addLabel("Label6", tr("Project ID"));
-    txtPROJID = addTextBox("txtPROJID", &ConversionSettings::txtPROJID);
+    txtPROJID = addTextBox("txtPROJID", &ConversionSettings::projectId);
 
     addLabel("Label12", tr("Delimiter"));
     cboDelimiter = new QComboBox(client);
@@ -156,16 +156,16 @@ void MainWindow::buildControls()
     cboDelimiter->installEventFilter(this);
     connect(cboDelimiter->lineEdit(), &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!m_showing)
-            settings.cboDelimiter = text.toStdString();
+            settings.delimiter = text.toStdString();
     });
     place(cboDelimiter, designRect("cboDelimiter"));
     QLabel* quotes = addLabel("Label13", tr("Quotes detected automatically"));
     quotes->setWordWrap(true);
 
     addLabel("Label8", tr("Field Names ( list in order, separate values with | )"));
-    txtFNAMES = addTextBox("txtFNAMES", &ConversionSettings::txtFNAMES);
+    txtFNAMES = addTextBox("txtFNAMES", &ConversionSettings::fieldNames);
     addLabel("Label9", tr("Field Types ( list in order, separate values with | )"));
-    txtFTYPES = addTextBox("txtFTYPES", &ConversionSettings::txtFTYPES);
+    txtFTYPES = addTextBox("txtFTYPES", &ConversionSettings::fieldTypes);
 
     auto* sb = new QStatusBar(this);
     sb->setObjectName("sb");
@@ -232,7 +232,7 @@ void MainWindow::onFocusChanged(QWidget* old, QWidget* now)
         return;
     if (now == menuBar() || menuBar()->isAncestorOf(now))
         return;
-    const bool warns = !IsNumeric(txtDGNUMBER->text().toStdString());
+    const bool warns = !isNumeric(txtDGNUMBER->text().toStdString());
     txtDGNUMBER_Validate();
     if (warns && m_numberLeftBy == Qt::MouseFocusReason && qobject_cast<QAbstractButton*>(now))
         clickAfterWarning(now);

@@ -66,10 +66,10 @@ void MainWindow::buildMenus()
 
     QMenu* mOptions = menuBar()->addMenu(tr("&Options"));
     mOptions->setObjectName("mOptions");
-    mRemove = addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::mRemove);
-    mAllowDupes = addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::mAllowDupes);
-    mSkipHeader = addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::mSkipHeader);
-    mPrompt = addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::mPrompt);
+    mRemove = addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::removeProcessedFiles);
+    mAllowDupes = addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::allowDuplicates);
+    mSkipHeader = addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::skipHeaderLine);
+    mPrompt = addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::promptWhenFinished);
     // Shown but never changed by the user: only defaults and configuration files set it.
     mAutoSub = mOptions->addAction(tr("&Auto-Create Subfolders"));
     mAutoSub->setObjectName("mAutoSub");
@@ -199,7 +199,7 @@ void MainWindow::mConvert_Click()
     // A full datagroup advanced the number.
     showSettings();
     // A stop asked by a signal ends the program once the run has taken its failure path.
-    if (StopRequested())
+    if (stopRequested())
         QCoreApplication::exit(1);
 }
 

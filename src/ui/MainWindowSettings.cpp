@@ -43,12 +43,12 @@ void MainWindow::showSettings()
     QScopedValueRollback<bool> guard(m_showing, true);
     for (const TextBinding& b : m_textBindings)
         setBoxText(b.edit, settings.*b.field);
-    const QString delimiter = fromUtf8(settings.cboDelimiter);
+    const QString delimiter = fromUtf8(settings.delimiter);
     if (cboDelimiter->currentText() != delimiter)
         cboDelimiter->setEditText(delimiter);
     for (const SwitchBinding& b : m_switchBindings)
         b.action->setChecked(settings.*b.field);
-    mAutoSub->setChecked(settings.mAutoSub);
+    mAutoSub->setChecked(settings.autoCreateSubfolders);
 }
 
 void MainWindow::setStatusPanel(int panel, std::string_view text)
@@ -63,7 +63,7 @@ void MainWindow::processPendingEvents()
 }
 void MainWindow::txtDGNUMBER_Validate()
 {
-    if (!IsNumeric(txtDGNUMBER->text().toStdString()))
+    if (!isNumeric(txtDGNUMBER->text().toStdString()))
         m_prompter.ask(
             Message{"Datagroup Number must be a number!", kProgramTitle, MessageIcon::None, MessageButtons::Ok});
 }
@@ -77,11 +77,11 @@ void MainWindow::cmdBrowseIDX_Click()
     request.filter =
         "Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*";
     request.filterIndex = 1;
-    request.initialFileName = settings.txtIDX;
+    request.initialFileName = settings.indexFiles;
     request.title = "Select Index File";
     // A cancelled dialog still holds the initial name, and that is what is written back.
     const std::string chosen = m_dialog.show(request).value_or(request.initialFileName);
-    settings.txtIDX = chosen;
+    settings.indexFiles = chosen;
     showSettings();
 }
 
@@ -91,7 +91,7 @@ void MainWindow::cmdBrowseXML_Click()
     request.kind = FileDialogRequest::Kind::Save;
     request.filter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
     request.filterIndex = 1;
-    request.initialFileName = settings.txtXML;
+    request.initialFileName = settings.xmlFilePath;
     request.title = "Select Datagroup Folder";
     const std::optional<std::string> chosen = m_dialog.show(request);
     const std::string folder = FileTools::folderPart(chosen.value_or(request.initialFileName));
@@ -99,7 +99,7 @@ void MainWindow::cmdBrowseXML_Click()
     // the user asked for no change, so there is none.
     if (!chosen && folder.empty())
         return;
-    settings.txtXML = folder + "/DATAGRP.XML";
+    settings.xmlFilePath = folder + "/DATAGRP.XML";
     showSettings();
 }
 
@@ -109,12 +109,12 @@ void MainWindow::cmdBrowseFolder_Click()
     request.kind = FileDialogRequest::Kind::Open;
     request.filter = "All Files (*.*)|*.*";
     request.filterIndex = 1;
-    request.initialFileName = !settings.txtImageFolder.empty()
-                                  ? settings.txtImageFolder + "/Select Folder"
-                                  : FileTools::folderPart(settings.txtIDX) + "/Select Folder";
+    request.initialFileName = !settings.imageFolder.empty()
+                                  ? settings.imageFolder + "/Select Folder"
+                                  : FileTools::folderPart(settings.indexFiles) + "/Select Folder";
     request.title = "Select Input Folder";
     // Only the folder of the answer counts: the dialog serves as a folder picker.
-    settings.txtImageFolder = FileTools::folderPart(m_dialog.show(request).value_or(request.initialFileName));
+    settings.imageFolder = FileTools::folderPart(m_dialog.show(request).value_or(request.initialFileName));
     showSettings();
 }
 

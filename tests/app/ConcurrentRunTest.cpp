@@ -66,13 +66,13 @@ protected:
     void writeConfig(const std::string& station, const std::string& index)
     {
         ConversionSettings s;
-        s.txtIDX = index;
-        s.txtXML = work / "out/DATAGRP.XML";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = work / "images";
-        s.txtMaxFiles = "100000";
+        s.indexFiles = index;
+        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.companyId = "EXMP";
+        s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        s.fieldTypes = "text|text|number";
+        s.imageFolder = work / "images";
+        s.maxDocuments = "100000";
         writeFile(work / (station + ".tvr"), SerializeConfig(s));
     }
 

@@ -69,16 +69,16 @@ protected:
         }
         writeFile(work / "in/batch.csv", batch);
         ConversionSettings s;
-        s.txtIDX = work / "in/batch.csv";
-        s.txtXML = work / "out/DATAGRP.XML";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = work / "images";
-        s.txtMaxFiles = "10000";
+        s.indexFiles = work / "in/batch.csv";
+        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.companyId = "EXMP";
+        s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        s.fieldTypes = "text|text|number";
+        s.imageFolder = work / "images";
+        s.maxDocuments = "10000";
         // Remove Processed Files: a run interrupted after its save must not leave its index file to be
         // converted a second time.
-        s.mRemove = true;
+        s.removeProcessedFiles = true;
         writeFile(config, SerializeConfig(s));
     }
 
@@ -282,14 +282,14 @@ protected:
             writeFile(work / ("in/" + std::to_string(100 + file) + ".idx"), lines);
         }
         ConversionSettings s;
-        s.txtIDX = work / "in/*.idx";
-        s.txtXML = work / "out/DATAGRP.XML";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = images;
-        s.txtMaxFiles = "10000";
-        s.mRemove = remove;
+        s.indexFiles = work / "in/*.idx";
+        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.companyId = "EXMP";
+        s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        s.fieldTypes = "text|text|number";
+        s.imageFolder = images;
+        s.maxDocuments = "10000";
+        s.removeProcessedFiles = remove;
         writeFile(work / "batch.tvr", SerializeConfig(s));
     }
 

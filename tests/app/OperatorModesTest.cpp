@@ -157,7 +157,7 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     writeFile(dir / "in/0.csv", many + "   \r\n");
     writeFile(dir / "in/notes.txt", "not an index file");
     ConversionSettings settings = batchSettings(dir);
-    settings.txtMaxFiles = "30";
+    settings.maxDocuments = "30";
     writeFile(dir / "batch.tvr", SerializeConfig(settings));
     const auto before = snapshot(dir.path());
 
@@ -255,7 +255,7 @@ protected:
     void writeConfig(const std::string& maxFiles)
     {
         ConversionSettings s = batchSettings(dir);
-        s.txtMaxFiles = maxFiles;
+        s.maxDocuments = maxFiles;
         writeFile(config, SerializeConfig(s));
     }
 
@@ -392,8 +392,8 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
 
         // An operator changes the company name while the watcher runs.
         ConversionSettings edited = batchSettings(dir);
-        edited.txtMaxFiles = "100000";
-        edited.txtDGCOMPNAME = "Renamed Company";
+        edited.maxDocuments = "100000";
+        edited.companyName = "Renamed Company";
         writeFile(config, SerializeConfig(edited));
 
         // The big file is being converted when the station appends a line and a hang-up comes.
@@ -428,8 +428,8 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
         fs::remove_all(dir / "in");
         fs::create_directories(dir / "in");
         ConversionSettings s = batchSettings(dir);
-        s.mSkipHeader = true;
-        s.txtDGNUMBER = "2";
+        s.skipHeaderLine = true;
+        s.datagroupNumber = "2";
         writeFile(config, SerializeConfig(s));
         writeFile(dir / "in/a.csv", "");
         writeFile(dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");

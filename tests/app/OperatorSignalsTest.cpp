@@ -34,7 +34,7 @@ std::string writeBatch(const TempDir& dir, long lines)
     writeFile(dir / "in/big.csv", index);
     const std::string config = dir / "batch.tvr";
     ConversionSettings s = testing::exampleBatchSettings(dir, "in/big.csv");
-    s.txtMaxFiles = "100000000";
+    s.maxDocuments = "100000000";
     writeFile(config, SerializeConfig(s));
     return config;
 }

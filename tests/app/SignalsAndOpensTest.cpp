@@ -56,9 +56,9 @@ protected:
     void writeConfig(const std::string& number, const std::string& company = "Example")
     {
         ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
-        s.txtDGNUMBER = number;
-        s.txtDGCOMPNAME = company;
-        s.txtMaxFiles = "1000";
+        s.datagroupNumber = number;
+        s.companyName = company;
+        s.maxDocuments = "1000";
         writeFile(config, SerializeConfig(s));
     }
 
@@ -269,7 +269,7 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
         fs::remove_all(dir / "out");
         writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
         ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
-        s.txtDGCOMPNAME = "Example";
+        s.companyName = "Example";
         writeFile(config, SerializeConfig(s));
 
         // The first run holds datagroup 1.
@@ -289,8 +289,8 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
 
         // ... marks it, advances the number, and an operator changes the company name; then it lets go.
         writeFile(datagroup + "/DATAGRP.SUBMIT", "");
-        s.txtDGNUMBER = "2";
-        s.txtDGCOMPNAME = "Edited meanwhile";
+        s.datagroupNumber = "2";
+        s.companyName = "Edited meanwhile";
         writeFile(config, SerializeConfig(s));
         ::unlink(lockFile.c_str());
         ::close(held);

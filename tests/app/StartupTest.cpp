@@ -18,9 +18,9 @@ protected:
     StartupTest()
     {
         ConversionSettings saved;
-        saved.txtIDX = "/in/from-file.csv";
-        saved.txtDGNUMBER = "7";
-        saved.txtMaxFiles = "50";
+        saved.indexFiles = "/in/from-file.csv";
+        saved.datagroupNumber = "7";
+        saved.maxDocuments = "50";
         configPath = dir / "my configs/batch one.tvr";
         testing::writeFile(configPath, SerializeConfig(saved));
     }
@@ -59,7 +59,7 @@ TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQu
         EXPECT_EQ(result.exitStatus, 0);
         ASSERT_EQ(converted.size(), 1u) << argument;
         EXPECT_EQ(converted[0].ConfigFile, configPath);
-        EXPECT_EQ(converted[0].settings.txtDGNUMBER, "7");
+        EXPECT_EQ(converted[0].settings.datagroupNumber, "7");
         EXPECT_TRUE(fresh.dialog.requests.empty());
         EXPECT_TRUE(fresh.prompter.seen().empty());
         // The rectangle is restored (defaults here) before the run.
@@ -86,7 +86,7 @@ TEST_F(StartupTest, SwitchesApplyInOrderSoTheLaterOneWins)
         host.prompter.clear();
         EXPECT_EQ(load(c.arguments).road, StartRoad::Unattended) << c.arguments;
         ASSERT_EQ(converted.size(), 1u) << c.arguments;
-        EXPECT_EQ(converted[0].settings.txtDGNUMBER, c.number) << c.arguments;
+        EXPECT_EQ(converted[0].settings.datagroupNumber, c.number) << c.arguments;
         EXPECT_EQ(converted[0].ConfigFile, configPath);
     }
 }
@@ -98,26 +98,26 @@ TEST_F(StartupTest, OnlyTheFirstTenArgumentsAreReadAndUpperCaseLettersAreNoSwitc
     EXPECT_EQ(result.road, StartRoad::Interactive);
     EXPECT_TRUE(converted.empty());
     const ConversionSettings& s = host.settings;
-    EXPECT_EQ(s.txtIDX, "F");
-    EXPECT_EQ(s.txtXML, "X");
-    EXPECT_EQ(s.txtPROJID, "P");
-    EXPECT_EQ(s.txtDGNUMBER, "U");
-    EXPECT_EQ(s.txtNAME, "N");
-    EXPECT_EQ(s.txtDGCOMPNAME, "E");
-    EXPECT_EQ(s.txtDGCOMPID, "I");
-    EXPECT_EQ(s.txtImageFolder, "A");
-    EXPECT_EQ(s.txtMaxFiles, "S");
-    EXPECT_TRUE(s.mAllowDupes);
-    EXPECT_FALSE(s.mRemove);
-    EXPECT_FALSE(s.mPrompt);
+    EXPECT_EQ(s.indexFiles, "F");
+    EXPECT_EQ(s.xmlFilePath, "X");
+    EXPECT_EQ(s.projectId, "P");
+    EXPECT_EQ(s.datagroupNumber, "U");
+    EXPECT_EQ(s.projectName, "N");
+    EXPECT_EQ(s.companyName, "E");
+    EXPECT_EQ(s.companyId, "I");
+    EXPECT_EQ(s.imageFolder, "A");
+    EXPECT_EQ(s.maxDocuments, "S");
+    EXPECT_TRUE(s.allowDuplicates);
+    EXPECT_FALSE(s.removeProcessedFiles);
+    EXPECT_FALSE(s.promptWhenFinished);
 
     FakeStartupWindow other;
     other.dialog.cancel();
     Form_Load(&other, other.ctx, "/F:upper /K /k /w /d:ignored /l");
-    EXPECT_EQ(other.settings.txtIDX, "");
-    EXPECT_TRUE(other.settings.mSkipHeader);
-    EXPECT_TRUE(other.settings.mPrompt);
-    EXPECT_TRUE(other.settings.mAllowDupes);
+    EXPECT_EQ(other.settings.indexFiles, "");
+    EXPECT_TRUE(other.settings.skipHeaderLine);
+    EXPECT_TRUE(other.settings.promptWhenFinished);
+    EXPECT_TRUE(other.settings.allowDuplicates);
     EXPECT_EQ(other.clipboard, std::vector<std::string>{"/F:upper /K /k /w /d:ignored /l"});
 }
 
@@ -130,7 +130,7 @@ TEST_F(StartupTest, ACSwitchWithoutValueAsksTwiceAndRunsNothing)
     EXPECT_EQ(host.dialog.requests.size(), 2u);
     EXPECT_TRUE(converted.empty());
     EXPECT_EQ(host.ConfigFile, "");
-    EXPECT_EQ(host.settings.txtIDX, "kept.csv");
+    EXPECT_EQ(host.settings.indexFiles, "kept.csv");
 }
 
 TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
@@ -139,7 +139,7 @@ TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
     EXPECT_EQ(result.road, StartRoad::Manual);
     EXPECT_TRUE(converted.empty());
     EXPECT_EQ(host.ConfigFile, configPath);
-    EXPECT_EQ(host.settings.txtIDX, "/in/from-file.csv");
+    EXPECT_EQ(host.settings.indexFiles, "/in/from-file.csv");
     EXPECT_GT(host.settingsShown, 0);
 }
 
@@ -163,7 +163,7 @@ TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
     EXPECT_EQ(result.road, StartRoad::Unattended);
     ASSERT_EQ(converted.size(), 1u);
     EXPECT_EQ(converted[0].ConfigFile, missing);
-    EXPECT_EQ(converted[0].settings.txtDGNUMBER, "3");
+    EXPECT_EQ(converted[0].settings.datagroupNumber, "3");
     EXPECT_EQ(host.prompter.seen().at(0).text, "Config file does not exist!\n" + missing);
     EXPECT_FALSE(result.configUnopened);
 
@@ -193,8 +193,8 @@ TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(host.prompter.seen().at(0),
               (Message{"5 - Invalid procedure call or argument", "Error Loading Tollavar", MessageIcon::Error}));
-    EXPECT_EQ(host.settings.txtIDX, "abc");
-    EXPECT_EQ(host.settings.txtPROJID, "1");
+    EXPECT_EQ(host.settings.indexFiles, "abc");
+    EXPECT_EQ(host.settings.projectId, "1");
     EXPECT_TRUE(host.rectangleSets.empty());
     EXPECT_GT(host.settingsShown, 0);
 }

@@ -44,15 +44,15 @@ struct Window
 {
     explicit Window(const std::string& root)
     {
-        settings.txtIDX = root + "/in/*.idx";
-        settings.txtXML = root + "/out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "1";
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        settings.txtFTYPES = "text|text|number";
-        settings.txtImageFolder = root + "/scans";
-        settings.txtMaxFiles = "3";
-        settings.mRemove = true;
+        settings.indexFiles = root + "/in/*.idx";
+        settings.xmlFilePath = root + "/out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "1";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        settings.fieldTypes = "text|text|number";
+        settings.imageFolder = root + "/scans";
+        settings.maxDocuments = "3";
+        settings.removeProcessedFiles = true;
         configFile = root + "/setup.tvr";
         for (MessageKind kind :
              {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::ConfigSaveFailure,
@@ -144,7 +144,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
     std::vector<std::string> versions;
     const IndexFileConverter recording = [&](ConversionContext& c, const std::string& i, const std::string& x,
                                              const std::string& r, const std::string& d) {
-        const bool ok = ConvertIndexFile(c, i, x, r, d);
+        const bool ok = convertIndexFile(c, i, x, r, d);
         versions.push_back(readFile(x));
         return ok;
     };
@@ -154,7 +154,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
     faults::disarm();
     ASSERT_TRUE(clean.prompter.seen.empty());
     ASSERT_EQ(versions.size(), 2u);
-    ASSERT_EQ(clean.settings.txtDGNUMBER, "2");
+    ASSERT_EQ(clean.settings.datagroupNumber, "2");
     const std::string configAfter = SerializeConfig(clean.settings);
     ASSERT_EQ(readFile(clean.configFile), configAfter);
     std::map<std::string, std::pair<std::string, std::string>> places;
@@ -179,7 +179,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
 
             // The marker and the advance come together, and only at the command's end.
             EXPECT_EQ(exists(marker), outcome.ranToEnd);
-            EXPECT_EQ(window.settings.txtDGNUMBER, outcome.ranToEnd ? "2" : "1");
+            EXPECT_EQ(window.settings.datagroupNumber, outcome.ranToEnd ? "2" : "1");
             const std::string config = readFile(window.configFile);
             EXPECT_TRUE(config == configBefore || config == configAfter);
             EXPECT_TRUE(config == configBefore || outcome.ranToEnd);

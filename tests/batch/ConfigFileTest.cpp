@@ -32,20 +32,20 @@ std::string crlf(const Lines& lines)
 ConversionSettings distinctSettings()
 {
     ConversionSettings s;
-    s.txtIDX = "/in/a.idx|/in/b*.idx";
-    s.txtXML = "/out/DATAGRP.XML";
-    s.txtDGNUMBER = "42";
-    s.txtDGCOMPNAME = "Caf\xC3\xA9";
-    s.txtDGCOMPID = "CAFE";
-    s.txtPROJID = "P9";
-    s.txtNAME = "Project Nine";
-    s.txtFNAMES = "A|B";
-    s.txtFTYPES = "text|number";
-    s.txtMaxFiles = "77";
-    s.txtImageFolder = "/img";
-    s.cboDelimiter = "Tab";
-    s.mRemove = s.mAllowDupes = s.mSkipHeader = s.mPrompt = true;
-    s.mAutoSub = false;
+    s.indexFiles = "/in/a.idx|/in/b*.idx";
+    s.xmlFilePath = "/out/DATAGRP.XML";
+    s.datagroupNumber = "42";
+    s.companyName = "Caf\xC3\xA9";
+    s.companyId = "CAFE";
+    s.projectId = "P9";
+    s.projectName = "Project Nine";
+    s.fieldNames = "A|B";
+    s.fieldTypes = "text|number";
+    s.maxDocuments = "77";
+    s.imageFolder = "/img";
+    s.delimiter = "Tab";
+    s.removeProcessedFiles = s.allowDuplicates = s.skipHeaderLine = s.promptWhenFinished = true;
+    s.autoCreateSubfolders = false;
     return s;
 }
 
@@ -72,7 +72,7 @@ TEST(ConfigFormat, WritesEighteenLinesAndReadsThemBack)
     };
     for (const Case& c : cases) {
         ConversionSettings written = distinctSettings();
-        written.txtIDX = c.firstLine;
+        written.indexFiles = c.firstLine;
         const std::string bytes = SerializeConfig(written);
         EXPECT_EQ(bytes.starts_with("\xEF\xBB\xBF"), c.utf8File) << c.firstLine;
         ConversionSettings read;
@@ -85,9 +85,9 @@ TEST(ConfigFormat, ReadsTheLaterLinesByVersion)
 {
     // Values unlike the defaults a version resets to, so that "kept" and "reset" differ.
     ConversionSettings before;
-    before.txtImageFolder = "/old";
-    before.cboDelimiter = "|";
-    before.mAllowDupes = before.mPrompt = before.mSkipHeader = true;
+    before.imageFolder = "/old";
+    before.delimiter = "|";
+    before.allowDuplicates = before.promptWhenFinished = before.skipHeaderLine = true;
     struct Case
     {
         const char* label;
@@ -118,13 +118,13 @@ TEST(ConfigFormat, ReadsTheLaterLinesByVersion)
         lines.insert(lines.end(), c.later.begin(), c.later.end());
         ConversionSettings s = before;
         ApplyConfigText(crlf(lines), s);
-        EXPECT_EQ(s.txtMaxFiles, c.maxFiles) << c.label;
-        EXPECT_EQ(s.txtImageFolder, c.imageFolder) << c.label;
-        EXPECT_EQ(s.cboDelimiter, c.delimiter) << c.label;
-        EXPECT_EQ(s.mAllowDupes, c.allowDupes) << c.label;
-        EXPECT_EQ(s.mPrompt, c.prompt) << c.label;
-        EXPECT_EQ(s.mSkipHeader, c.skipHeader) << c.label;
-        EXPECT_EQ(s.txtNAME, "Project Nine") << c.label << ": line 6 is the project name";
+        EXPECT_EQ(s.maxDocuments, c.maxFiles) << c.label;
+        EXPECT_EQ(s.imageFolder, c.imageFolder) << c.label;
+        EXPECT_EQ(s.delimiter, c.delimiter) << c.label;
+        EXPECT_EQ(s.allowDuplicates, c.allowDupes) << c.label;
+        EXPECT_EQ(s.promptWhenFinished, c.prompt) << c.label;
+        EXPECT_EQ(s.skipHeaderLine, c.skipHeader) << c.label;
+        EXPECT_EQ(s.projectName, "Project Nine") << c.label << ": line 6 is the project name";
     }
 }
 
@@ -156,16 +156,16 @@ TEST(ConfigFormat, FixedPartTakesBooleansAndFailsKeepingWhatWasRead)
         {"", 62, false, false},
     };
     for (const Case& c : cases) {
-        ConversionSettings s; // design values: mRemove off, mAutoSub on
+        ConversionSettings s; // design values: removeProcessedFiles off, autoCreateSubfolders on
         try {
             ApplyConfigText(c.text, s);
             EXPECT_EQ(c.failure, 0) << c.text;
         } catch (const Failure& failure) {
             EXPECT_EQ(failure.number(), c.failure) << c.text;
         }
-        EXPECT_EQ(s.txtFTYPES == "text|number", c.text != "") << c.text;
-        EXPECT_EQ(s.mRemove, c.removeRead) << c.text;
-        EXPECT_EQ(s.mAutoSub, !c.autoSubRead) << c.text;
+        EXPECT_EQ(s.fieldTypes == "text|number", c.text != "") << c.text;
+        EXPECT_EQ(s.removeProcessedFiles, c.removeRead) << c.text;
+        EXPECT_EQ(s.autoCreateSubfolders, !c.autoSubRead) << c.text;
     }
 }
 
@@ -194,12 +194,12 @@ TEST(ConfigFormat, BadInputNeverCrashes)
 
     ConversionSettings s;
     ApplyConfigText(manyLines, s);
-    EXPECT_EQ(s.txtMaxFiles, "13") << "version 12 reads its lines and ignores the rest";
-    EXPECT_EQ(s.mSkipHeader, true);
+    EXPECT_EQ(s.maxDocuments, "13") << "version 12 reads its lines and ignores the rest";
+    EXPECT_EQ(s.skipHeaderLine, true);
     ApplyConfigText("a\0b\r\n"s + crlf({kFixed.begin() + 1, kFixed.end()}), s);
-    EXPECT_EQ(s.txtIDX, "a\0b"s);
+    EXPECT_EQ(s.indexFiles, "a\0b"s);
     ApplyConfigText("\xEF\xBB\xBF\xC3\xBC\xFC\r\n" + crlf({kFixed.begin() + 1, kFixed.end()}), s);
-    EXPECT_EQ(s.txtIDX, "\xC3\xBC\xC3\xBC") << "a stray byte in a UTF-8 file is read as windows-1252";
+    EXPECT_EQ(s.indexFiles, "\xC3\xBC\xC3\xBC") << "a stray byte in a UTF-8 file is read as windows-1252";
 }
 
 class ConfigCommands : public BatchTest
@@ -213,7 +213,7 @@ TEST_F(ConfigCommands, SaveAsSaveAndOpenThroughTheDialogs)
     settings = distinctSettings();
     dialog.choose(typed);
     mSave_Click(ctx);
-    settings.txtDGNUMBER = "43";
+    settings.datagroupNumber = "43";
     mSaveConfig_Click(ctx); // to ConfigFile, without asking
     EXPECT_EQ(configFile, typed);
     ASSERT_EQ(dialog.requests.size(), 1u);
@@ -299,7 +299,7 @@ TEST_F(ConfigCommands, FailuresReportTheirNumberAndLoseNothing)
     OpenConfig(ctx, path);
     EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "62 - ");
     EXPECT_EQ(prompter.seen().back().icon, MessageIcon::Error);
-    EXPECT_TRUE(settings.mRemove) << "lines 1 to 10 stay applied";
+    EXPECT_TRUE(settings.removeProcessedFiles) << "lines 1 to 10 stay applied";
 
     faults::arm({1, EACCES, true});
     prompter.expect("Error Opening Config File", MessageAnswer::Ok);

@@ -121,18 +121,18 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
     const bool pattern = chance(60);
     s = ConversionSettings{};
     // "a*.csv" selects every .csv file while some file matches it: removing a.csv ends the selection.
-    s.txtIDX = dir / (!pattern ? "in/a.csv" : chance(50) ? "in/*.csv" : "in/a*.csv");
-    s.txtXML = dir / "out/DATAGRP.XML";
-    s.txtDGNUMBER = "1";
-    s.txtDGCOMPID = "EXMP";
-    s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-    s.txtFTYPES = "text|text|number|number";
-    s.txtImageFolder = dir / "images";
-    s.mRemove = chance(50);
-    s.mAllowDupes = chance(40);
-    s.txtMaxFiles = chance(25) ? "3" : "1000";
-    story += s.txtIDX.substr(dir.path().size() + 1) + (s.mRemove ? ", remove" : "") +
-             (s.mAllowDupes ? ", duplicates allowed" : "") + ", max " + s.txtMaxFiles;
+    s.indexFiles = dir / (!pattern ? "in/a.csv" : chance(50) ? "in/*.csv" : "in/a*.csv");
+    s.xmlFilePath = dir / "out/DATAGRP.XML";
+    s.datagroupNumber = "1";
+    s.companyId = "EXMP";
+    s.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+    s.fieldTypes = "text|text|number|number";
+    s.imageFolder = dir / "images";
+    s.removeProcessedFiles = chance(50);
+    s.allowDuplicates = chance(40);
+    s.maxDocuments = chance(25) ? "3" : "1000";
+    story += s.indexFiles.substr(dir.path().size() + 1) + (s.removeProcessedFiles ? ", remove" : "") +
+             (s.allowDuplicates ? ", duplicates allowed" : "") + ", max " + s.maxDocuments;
     const std::string dg = dir / "out/EXMP0001";
     fs::create_directories(dir / "in");
     fs::create_directories(dir / "images/B1");
@@ -150,7 +150,7 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
         break;
     case 3:
         writeFile(dg + "/DATAGRP.XML", existingXml(4));
-        s.txtMaxFiles = "3";
+        s.maxDocuments = "3";
         story += ", full datagroup";
         break;
     case 4:
@@ -264,8 +264,8 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
         }
         fs::copy_file(dir / "in/a.csv", dir / "images/a.csv");
         fs::copy_file(dir / "in/a.csv", dir / "twin/a.csv");
-        s.txtIDX = (dir / "images/a.csv") + "|" + (dir / "twin/a.csv");
-        s.txtImageFolder = "";
+        s.indexFiles = (dir / "images/a.csv") + "|" + (dir / "twin/a.csv");
+        s.imageFolder = "";
         story += ", the batch twice, each beside its images";
     }
     configFile = dir / "batch.tvr";
@@ -282,7 +282,7 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
             story += ", journal of a file not selected";
         }
         {
-            RunJournal journal(dg, configFile, s.mRemove);
+            RunJournal journal(dg, configFile, s.removeProcessedFiles);
             journal.begin(dir / (foreign ? "other/a.csv" : "in/a.csv"), dg + "/DATAGRP.XML", dir / "images",
                           fs::exists(dg + "/DATAGRP.XML") ? readFile(dg + "/DATAGRP.XML") : "");
             journal.beforeMove(dir / "images/J/journalled.TIF", dg + "/J/journalled.TIF");
@@ -353,7 +353,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         EXPECT_EQ(report.imagesMoved, moves.images);
         long numbered = 0;
         for (const IndexFileCheck& file : report.files)
-            numbered += settings.mAllowDupes ? file[CheckKind::TakenDestination].count : 0;
+            numbered += settings.allowDuplicates ? file[CheckKind::TakenDestination].count : 0;
         EXPECT_EQ(numbered, numberedImages(dir / "out/EXMP0001") - numberedBefore)
             << "images the check says would get a numbered name";
         EXPECT_EQ(report.fullTextsMoved, moves.fullTexts);

@@ -31,7 +31,7 @@ TEST_F(BatchTest, TheExampleBatchConvertsWhereItLiesWithItsRelativePaths)
     ASSERT_EQ(OpenConfig(ctx, configFile), OpenConfigResult::Opened);
     // An exact item written relative selects nothing (listed files carry full paths); a pattern is
     // listed in the current folder.
-    EXPECT_EQ(settings.txtIDX, "*.csv");
+    EXPECT_EQ(settings.indexFiles, "*.csv");
     const ConvertOutcome outcome = mConvert_Click(ctx);
     EXPECT_TRUE(outcome.ranToEnd);
     EXPECT_EQ(outcome.notices, std::vector<std::string>{});

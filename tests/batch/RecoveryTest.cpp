@@ -32,15 +32,15 @@ struct Station
 {
     explicit Station(const TempDir& work) : root(work.path())
     {
-        settings.txtIDX = root + "/in/*.idx";
-        settings.txtXML = root + "/out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "1";
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        settings.txtFTYPES = "text|text|number";
-        settings.txtImageFolder = root + "/scans";
-        settings.txtMaxFiles = "100";
-        settings.mRemove = true;
+        settings.indexFiles = root + "/in/*.idx";
+        settings.xmlFilePath = root + "/out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "1";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        settings.fieldTypes = "text|text|number";
+        settings.imageFolder = root + "/scans";
+        settings.maxDocuments = "100";
+        settings.removeProcessedFiles = true;
         configFile = root + "/setup.tvr";
         writeFile(configFile, SerializeConfig(settings));
         for (MessageKind kind :
@@ -270,7 +270,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         SCOPED_TRACE(c.stopAfter);
         TempDir work;
         Station station(work);
-        station.settings.txtMaxFiles = "1";
+        station.settings.maxDocuments = "1";
         writeFile(station.scans("B1/0001.TIF"), "img-1");
         writeFile(station.scans("B1/0002.TIF"), "img-2");
         writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
@@ -279,13 +279,13 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         const IndexFileConverter stoppedDuringSave = [&](ConversionContext& context, const std::string& index,
                                                          const std::string& xml, const std::string& root,
                                                          const std::string& document) {
-            const bool converted = ConvertIndexFile(context, index, xml, root, document);
+            const bool converted = convertIndexFile(context, index, xml, root, document);
             if (index.ends_with(c.stopAfter))
-                RequestStop(SIGTERM);
+                requestStop(SIGTERM);
             return converted;
         };
         const ConvertOutcome outcome = mConvert_Click(station.ctx, stoppedDuringSave);
-        ClearStopRequest();
+        clearStopRequest();
         EXPECT_TRUE(outcome.ranToEnd);
         EXPECT_TRUE(outcome.stoppedBetweenFiles);
         EXPECT_EQ(outcome.allConverted, c.left == 0);
@@ -295,7 +295,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_FALSE(exists(work / ("in/" + std::string(c.stopAfter))));
         EXPECT_EQ(exists(work / "in/b.idx"), c.left == 1);
         EXPECT_TRUE(exists(station.datagroup("DATAGRP.SUBMIT")));
-        EXPECT_EQ(station.settings.txtDGNUMBER, "2");
+        EXPECT_EQ(station.settings.datagroupNumber, "2");
         EXPECT_NE(readFile(station.configFile).find("\r\n2\r\n"), std::string::npos);
         EXPECT_EQ(station.hidden(),
                   c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
@@ -315,9 +315,9 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         SCOPED_TRACE(k.name);
         TempDir work;
         const auto configure = [&](Station& station, const char* number) {
-            station.settings.txtMaxFiles = "1";
-            station.settings.mRemove = false;
-            station.settings.txtDGNUMBER = number;
+            station.settings.maxDocuments = "1";
+            station.settings.removeProcessedFiles = false;
+            station.settings.datagroupNumber = number;
             writeFile(station.configFile, SerializeConfig(station.settings));
         };
         Station first(work);
@@ -326,14 +326,14 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         writeFile(first.scans("B1/0002.TIF"), "img-2");
         writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
         ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
-        ASSERT_EQ(first.settings.txtDGNUMBER, "2");
+        ASSERT_EQ(first.settings.datagroupNumber, "2");
         const std::string xml = first.datagroup("DATAGRP.XML");
         const std::string saved = readFile(xml);
         {
             RunJournal killed(first.datagroup(), first.configFile, false);
             killed.begin(work / "in/a.idx", xml, work / "scans", "");
             killed.beforeMove(first.scans("B1/0001.TIF"), first.datagroup("B1/0001.TIF"));
-            killed.markSaving(2, FingerprintOf(saved), xml);
+            killed.markSaving(2, fingerprintOf(saved), xml);
             killed.markCommandEnded();
         }
         CommandRecord record(first.datagroup());
@@ -349,7 +349,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         Station next(work);
         configure(next, k.advanced ? "2" : "1");
         ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-        EXPECT_EQ(next.settings.txtDGNUMBER, "2");
+        EXPECT_EQ(next.settings.datagroupNumber, "2");
         EXPECT_EQ(next.hidden(), std::vector<std::string>{}) << "nothing hidden left in the marked datagroup";
         EXPECT_TRUE(exists(next.datagroup("DATAGRP.SUBMIT")));
         EXPECT_EQ(readFile(xml), saved);
@@ -448,7 +448,7 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
         TempDir work;
         const std::string images = shm / c.name;
         Station station(work);
-        station.settings.txtImageFolder = images;
+        station.settings.imageFolder = images;
         writeFile(station.configFile, SerializeConfig(station.settings));
         writeFile(images + "/B1/0001.TIF", c.atSource);
         if (c.atDestination)
@@ -511,7 +511,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
             writeFile(work / ("in/" + std::to_string(file) + ".idx"), lines);
         }
         Station station(work);
-        station.settings.mRemove = remove;
+        station.settings.removeProcessedFiles = remove;
         writeFile(station.configFile, SerializeConfig(station.settings));
     };
     for (const auto& c : cases) {
@@ -519,7 +519,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         TempDir reference;
         prepare(reference, c.remove);
         Station clean(reference);
-        clean.settings.mRemove = c.remove;
+        clean.settings.removeProcessedFiles = c.remove;
         ASSERT_TRUE(mConvert_Click(clean.ctx).ranToEnd);
         EXPECT_FALSE(exists(clean.datagroup(".DATAGRP.COMMAND")));
 
@@ -528,13 +528,13 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         const pid_t child = ::fork();
         if (child == 0) {
             Station killed(work);
-            killed.settings.mRemove = c.remove;
+            killed.settings.removeProcessedFiles = c.remove;
             mConvert_Click(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
                                            const std::string& root, const std::string& document) {
                 const bool third = index.ends_with("/3.idx");
                 if (third && !c.afterSave)
                     ::raise(SIGKILL);
-                const bool converted = ConvertIndexFile(context, index, xml, root, document);
+                const bool converted = convertIndexFile(context, index, xml, root, document);
                 if (third)
                     ::raise(SIGKILL);
                 return converted;
@@ -546,7 +546,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         ASSERT_TRUE(WIFSIGNALED(status));
 
         Station again(work);
-        again.settings.mRemove = c.remove;
+        again.settings.removeProcessedFiles = c.remove;
         ASSERT_TRUE(mConvert_Click(again.ctx).ranToEnd);
         EXPECT_EQ(again.prompter.count(MessageKind::SourceMissing), 0u);
         EXPECT_EQ(readFile(again.datagroup("DATAGRP.XML")), readFile(clean.datagroup("DATAGRP.XML")));

@@ -60,14 +60,14 @@ protected:
     bool run(const std::string& root, Prompter& prompter)
     {
         ConversionSettings settings;
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtImageFolder = root + "/scans";
-        settings.mAllowDupes = true;
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.fieldTypes = "text|text|number|number";
+        settings.imageFolder = root + "/scans";
+        settings.allowDuplicates = true;
         RunFlags flags;
         FakeHost host;
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
-        return ConvertIndexFile(context, root + "/in/batch.csv", root + "/" + kDatagroup + "/DATAGRP.XML",
+        return convertIndexFile(context, root + "/in/batch.csv", root + "/" + kDatagroup + "/DATAGRP.XML",
                                 "REZI_DATAGRP", "DOCUMENT");
     }
 

@@ -94,7 +94,7 @@ TEST_F(ImagePlacementTest, ImageAndFullTextMoveUnderTheirRelativePath)
 
 TEST_F(ImagePlacementTest, DuplicatesTakeTheFirstFreeNumber)
 {
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     writeFile(datagroup() + "/B1/0001.TIF", "old");
     writeFile(datagroup() + "/B1/0001-0001.tif", "older");
     writeFile(dir / "scans/B1/0001.TIF", "new");
@@ -119,7 +119,7 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
         {"\\a.tif.d\\b.TIF.TIF", "a.tif.d/b.TIF.txt", "\\a.tif.d\\b.TIF-0001.tif", "a.tif.d/b.TIF-0001.PVFULLTEXT"},
         {"/c.jpg/d.Jpg", "c.jpg/d.txt", "/c.jpg/d-0001.jpg", "c.jpg/d-0001.PVFULLTEXT"},
     };
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.imagePath);
         const std::string below = files::relativeBelow(c.imagePath);
@@ -136,7 +136,7 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
 
 TEST_F(ImagePlacementTest, NameWithoutExtensionStillFindsAFreeDuplicate)
 {
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     writeFile(datagroup() + "/B1/scan", "old");
     writeFile(dir / "scans/B1/scan", "new");
     EXPECT_EQ(placeOne("/B1/scan"), PlacementOutcome::Placed);
@@ -212,7 +212,7 @@ TEST_F(ImagePlacementTest, NothingIsPlacedFromInsideTheDatagroupOrOutsideTheImag
         EXPECT_THROW(placeOne(hostile), Failure);
     }
     EXPECT_EQ(readFile(dir / "private.key"), "secret");
-    EXPECT_FALSE(LeavesItsFolder("\\B1\\..x\\a..tif"));
+    EXPECT_FALSE(imagePathLeavesItsFolder("\\B1\\..x\\a..tif"));
     EXPECT_EQ(moved, 0);
 }
 
@@ -413,12 +413,12 @@ TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
     EXPECT_FALSE(exists(shm / "scans/B1/0001.txt"));
 
     // A taken name across file systems: the duplicate's number, and the user's replacement.
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     writeFile(shm / "scans/B1/0001.TIF", "second");
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0001.tif"), "second");
     EXPECT_TRUE(hasFile1("\\B1\\0001-0001.tif"));
-    settings.mAllowDupes = false;
+    settings.allowDuplicates = false;
     writeFile(shm / "scans/B1/0001.TIF", "third");
     prompter.expect("File Exists", A::Yes);
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);

@@ -51,10 +51,10 @@ struct Case
 
 std::vector<std::string> run(const Case& c)
 {
-    IndexLineParser parser(SplitBarList(c.names));
+    IndexLineParser parser(splitBarList(c.names));
     RunStage step = RunStage::LineRead;
     RecordingSink sink(step);
-    const std::string delimiter = DelimiterFromSetting(c.delimiterSetting);
+    const std::string delimiter = delimiterFromSetting(c.delimiterSetting);
     for (const std::string& line : c.lines)
         parser.parseLine(line, delimiter, sink, step);
     return sink.events;
@@ -166,7 +166,7 @@ TEST(IndexLineParser, DispatchesFieldsAsTheRulesSay)
 
 TEST(IndexLineParser, StepTellsWhichFieldWasBeingWritten)
 {
-    IndexLineParser parser(SplitBarList(kStandard));
+    IndexLineParser parser(splitBarList(kStandard));
     RunStage step = RunStage::LineRead;
     RecordingSink sink(step);
     parser.parseLine("   ", ",", sink, step);
@@ -195,7 +195,7 @@ TEST(IndexLineParser, StepTellsWhichFieldWasBeingWritten)
 
 TEST(IndexLineParser, HugeLinesAreScannedWhole)
 {
-    IndexLineParser parser(SplitBarList("A|IMAGEPATH|B"));
+    IndexLineParser parser(splitBarList("A|IMAGEPATH|B"));
     RunStage step = RunStage::LineRead;
     RecordingSink sink(step);
 
@@ -212,7 +212,7 @@ TEST(IndexLineParser, HugeLinesAreScannedWhole)
     EXPECT_EQ(sink.events, (std::vector<std::string>{"OBJECT", "A=", "FILE1=", "B="}));
 }
 
-TEST(IndexLineParser, UnquoteField)
+TEST(IndexLineParser, unquoteField)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", ""},
@@ -231,31 +231,31 @@ TEST(IndexLineParser, UnquoteField)
     };
     std::string reused = "previous text that is longer";
     for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(UnquoteField(value), expected) << value;
-        UnquoteFieldInto(value, reused);
+        EXPECT_EQ(unquoteField(value), expected) << value;
+        unquoteFieldInto(value, reused);
         EXPECT_EQ(reused, expected) << value;
     }
 }
 
-TEST(IndexLineParser, DelimiterFromSetting)
+TEST(IndexLineParser, delimiterFromSetting)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"Tab", "\t"}, {"tab", "tab"}, {"TAB", "TAB"},    {"TabTab", "\t\t"},
         {",", ","},    {"", ""},       {"aTabb", "a\tb"}, {"TaTab", "Ta\t"},
     };
     for (const auto& [setting, expected] : cases)
-        EXPECT_EQ(DelimiterFromSetting(setting), expected) << setting;
+        EXPECT_EQ(delimiterFromSetting(setting), expected) << setting;
 }
 
-TEST(IndexLineParser, FindReservedColumns)
+TEST(IndexLineParser, findReservedColumns)
 {
-    const ReservedColumns none = FindReservedColumns({});
+    const ReservedColumns none = findReservedColumns({});
     EXPECT_EQ(none.batchId, -1);
     EXPECT_EQ(none.imagePath, -1);
     EXPECT_EQ(none.pageCount, -1);
 
     const ReservedColumns found =
-        FindReservedColumns({"batchid", "ImagePath", "PageCount", "IMAGEPATH", "x", " BATCHID", "IMAGEPATH "});
+        findReservedColumns({"batchid", "ImagePath", "PageCount", "IMAGEPATH", "x", " BATCHID", "IMAGEPATH "});
     EXPECT_EQ(found.batchId, 0) << "names are not trimmed";
     EXPECT_EQ(found.imagePath, 3);
     EXPECT_EQ(found.pageCount, 2);

@@ -28,21 +28,21 @@ TEST(MainWindowBehaviour, ControlsAndSettingsRecordShowTheSameValues)
     // Edits reach the record at once, typed delimiters included.
     f.control<QLineEdit>("txtDGCOMPID")->setText("ACME");
     f.control<QComboBox>("cboDelimiter")->setEditText(":");
-    EXPECT_EQ(f.window->settings.txtDGCOMPID, "ACME");
-    EXPECT_EQ(f.window->settings.cboDelimiter, ":");
+    EXPECT_EQ(f.window->settings.companyId, "ACME");
+    EXPECT_EQ(f.window->settings.delimiter, ":");
     f.control<QComboBox>("cboDelimiter")->setCurrentIndex(1);
-    EXPECT_EQ(f.window->settings.cboDelimiter, "Tab");
+    EXPECT_EQ(f.window->settings.delimiter, "Tab");
 
     // A command that changes the record is shown; a list longer than a line edit's usual limit and
     // text outside ASCII come back exactly.
     std::string many;
     while (many.size() < 40000)
         many += "/scan/b\xc3\xa4tch/index.csv|";
-    f.window->settings.txtIDX = many;
-    f.window->settings.mSkipHeader = true;
+    f.window->settings.indexFiles = many;
+    f.window->settings.skipHeaderLine = true;
     f.window->showSettings();
     EXPECT_EQ(f.control<QLineEdit>("txtIDX")->text().toStdString(), many);
-    EXPECT_EQ(f.window->settings.txtIDX, many);
+    EXPECT_EQ(f.window->settings.indexFiles, many);
     EXPECT_TRUE(f.control<QAction>("mSkipHeader")->isChecked());
 
     f.window->mNew_Click();
@@ -56,9 +56,9 @@ struct BrowseCase
 {
     const char* label;
     std::function<void(MainWindow&)> press;
-    std::string txtIDX;
-    std::string txtXML;
-    std::string txtImageFolder;
+    std::string indexFiles;
+    std::string xmlFilePath;
+    std::string imageFolder;
     std::optional<std::string> answer; // nothing: cancel
     FileDialogRequest expected;
     std::string field; // which setting is written
@@ -154,9 +154,9 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
     for (const BrowseCase& c : cases) {
         SCOPED_TRACE(c.label);
         WindowFixture f;
-        f.window->settings.txtIDX = c.txtIDX;
-        f.window->settings.txtXML = c.txtXML;
-        f.window->settings.txtImageFolder = c.txtImageFolder;
+        f.window->settings.indexFiles = c.indexFiles;
+        f.window->settings.xmlFilePath = c.xmlFilePath;
+        f.window->settings.imageFolder = c.imageFolder;
         f.window->showSettings();
         if (c.answer)
             f.dialog.choose(*c.answer);
@@ -165,9 +165,9 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
         c.press(*f.window);
         ASSERT_EQ(f.dialog.requests.size(), 1u);
         EXPECT_EQ(f.dialog.requests[0], c.expected);
-        const std::string& written = c.field == "txtIDX"   ? f.window->settings.txtIDX
-                                     : c.field == "txtXML" ? f.window->settings.txtXML
-                                                           : f.window->settings.txtImageFolder;
+        const std::string& written = c.field == "txtIDX"   ? f.window->settings.indexFiles
+                                     : c.field == "txtXML" ? f.window->settings.xmlFilePath
+                                                           : f.window->settings.imageFolder;
         EXPECT_EQ(written, c.result);
         EXPECT_EQ(f.control<QLineEdit>(c.field.c_str())->text().toStdString(), c.result);
         EXPECT_TRUE(f.prompter.seen().empty());
@@ -247,7 +247,7 @@ TEST(MainWindowBehaviour, DatagroupNumberWarningKeepsTheClickThatMovedTheFocus)
         number->setText(c.number);
         for (int i = 0; i < c.dialogs; ++i)
             f.dialog.cancel();
-        const bool warned = !IsNumeric(c.number);
+        const bool warned = !isNumeric(c.number);
         if (warned)
             f.prompter.expect("Tollavar", MessageAnswer::Ok);
         // The user lets go of the mouse while the warning is up; the release never reaches the button.
@@ -348,10 +348,10 @@ TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)
         bool ConversionSettings::*field;
     };
     const Switch switches[] = {
-        {"mRemove", &MainWindow::mRemove_Click, &ConversionSettings::mRemove},
-        {"mAllowDupes", &MainWindow::mAllowDupes_Click, &ConversionSettings::mAllowDupes},
-        {"mSkipHeader", &MainWindow::mSkipHeader_Click, &ConversionSettings::mSkipHeader},
-        {"mPrompt", &MainWindow::mPrompt_Click, &ConversionSettings::mPrompt},
+        {"mRemove", &MainWindow::mRemove_Click, &ConversionSettings::removeProcessedFiles},
+        {"mAllowDupes", &MainWindow::mAllowDupes_Click, &ConversionSettings::allowDuplicates},
+        {"mSkipHeader", &MainWindow::mSkipHeader_Click, &ConversionSettings::skipHeaderLine},
+        {"mPrompt", &MainWindow::mPrompt_Click, &ConversionSettings::promptWhenFinished},
     };
     for (const Switch& s : switches) {
         SCOPED_TRACE(s.name);
@@ -372,8 +372,8 @@ TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)
     auto* autoSub = f.control<QAction>("mAutoSub");
     autoSub->trigger();
     EXPECT_TRUE(autoSub->isChecked());
-    EXPECT_TRUE(f.window->settings.mAutoSub);
-    f.window->settings.mAutoSub = false;
+    EXPECT_TRUE(f.window->settings.autoCreateSubfolders);
+    f.window->settings.autoCreateSubfolders = false;
     f.window->showSettings();
     EXPECT_FALSE(autoSub->isChecked());
 }
@@ -385,8 +385,8 @@ TEST(MainWindowBehaviour, EnterInATextBoxRunsTheConvertCommandWithTheShownSettin
     std::string companySeen;
     f.window->setConvertCommand([&](CommandContext& ctx) {
         ++runs;
-        companySeen = ctx.settings.txtDGCOMPID;
-        ctx.settings.txtDGNUMBER = "8"; // a full datagroup advances the number
+        companySeen = ctx.settings.companyId;
+        ctx.settings.datagroupNumber = "8"; // a full datagroup advances the number
         return ConvertOutcome{};
     });
     f.showActive();
@@ -405,7 +405,7 @@ TEST(MainWindowBehaviour, EnterInATextBoxRunsTheConvertCommandWithTheShownSettin
     // The key goes where a keyboard sends it: to the focus widget, the box itself.
     pressKey(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(runs, 2);
-    EXPECT_EQ(f.window->settings.cboDelimiter, "tab");
+    EXPECT_EQ(f.window->settings.delimiter, "tab");
 
     f.window->mConvert_Click();
     EXPECT_EQ(runs, 3);
