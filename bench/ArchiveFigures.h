@@ -170,7 +170,7 @@ inline Figures measureConvertCommand(const std::string& work, long files, long d
         NoFileDialog dialog;
         RunFlags flags;
         CommandContext context{settings, configFile, flags, services.fileTools, prompter, host, dialog};
-        const ConvertOutcome outcome = mConvert_Click(context);
+        const ConvertOutcome outcome = convertCommand(context);
         return outcome.ranToEnd && outcome.allConverted;
     });
     if (xmlSize)

@@ -118,7 +118,7 @@ int main(int argc, char** argv)
     RunFlags flags;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
     long blocking = -1;
-    const double check = bestOfThree([&] { blocking = CheckBatch(ctx, failureMessage).blockingCount(); });
+    const double check = bestOfThree([&] { blocking = checkBatch(ctx, failureMessage).blockingCount(); });
 
     std::printf("check %ld lines: %.3f s; parse %.3f s + one lstat per image %.3f s = %.3f s; ratio %.2f "
                 "(%ld questions or errors found)\n",

@@ -205,7 +205,7 @@ void recordFigures(const std::string& work)
     constexpr int kRecords = 2000;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kRecords; ++i)
-        files::appendWholeLine(log, RunRecordJson(record));
+        files::appendWholeLine(log, runRecordJson(record));
     const double total = seconds(start);
     std::printf("history record (2 index files): %.3f ms per Convert command, %.3f ms per index file\n",
                 total * 1000 / kRecords, total * 1000 / kRecords / 2);

@@ -203,7 +203,7 @@ void manyFiles(const std::string& root, long count, int linesEach)
         s.settings.companyId = "DEFC";
         s.configFile = root + "/" + name + "/setup.tvr";
         CommandContext ctx = s.command();
-        const ConvertOutcome outcome = mConvert_Click(ctx);
+        const ConvertOutcome outcome = convertCommand(ctx);
         std::printf("    ran to end %s, all converted %s, DATAGRP.XML %s\n", outcome.ranToEnd ? "yes" : "no",
                     outcome.allConverted ? "yes" : "no",
                     sizeText(root + "/" + name + "/out/DEFC0001/DATAGRP.XML").c_str());

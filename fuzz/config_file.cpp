@@ -49,21 +49,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     ConversionSettings settings;
     try {
-        ApplyConfigText(bytes, settings);
+        applyConfigText(bytes, settings);
     } catch (const Failure& failure) {
         FUZZ_CHECK(failure.code() == ErrorCode::TypeMismatch || failure.code() == ErrorCode::InputPastEndOfFile,
                    "a broken file is a type mismatch or too short");
     }
     FUZZ_CHECK(allTextValid(settings), "settings hold valid text of one line each");
 
-    const std::string saved = SerializeConfig(settings);
+    const std::string saved = serializeConfig(settings);
     ConversionSettings reread = unlikelySettings();
     try {
-        ApplyConfigText(saved, reread);
+        applyConfigText(saved, reread);
     } catch (const Failure&) {
         FUZZ_CHECK(false, "a saved file reads back");
     }
     FUZZ_CHECK(reread == settings, "a saved file reads back as the settings it was saved from");
-    FUZZ_CHECK(SerializeConfig(reread) == saved, "saving is stable");
+    FUZZ_CHECK(serializeConfig(reread) == saved, "saving is stable");
     return 0;
 }

@@ -93,7 +93,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
     watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
-    RunHistoryLog history(options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";
     SystemdNotifier systemd;
@@ -103,7 +103,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
         ctx.progress = &systemd;
         prompter.keepAlive(&systemd);
     }
-    const int status = WatchAndConvert(ctx, watch, watchSignals, std::cerr);
+    const int status = watchAndConvert(ctx, watch, watchSignals, std::cerr);
     prompter.keepAlive(nullptr);
     ctx.progress = nullptr;
     ctx.runRecords = nullptr;
@@ -131,10 +131,10 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
     } else {
         // A check changes nothing: a signal may end it as it comes.
         if (stopRequested()) {
-            std::cerr << "tollavar: " << StoppedBeforeConvertingText() << std::endl;
+            std::cerr << "tollavar: " << stoppedBeforeConvertingText() << std::endl;
             return ExitStatus::ConversionFailed;
         }
-        RestoreDefaultStopSignals();
+        restoreDefaultStopSignals();
     }
 
     QtSettingsStore store;
@@ -162,9 +162,9 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const CheckReport report = CheckBatch(ctx, failureMessage);
+            const CheckReport report = checkBatch(ctx, failureMessage);
             ctx.progress = nullptr;
-            std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
+            std::cout << (options.json ? checkReportJson(report) : checkReportText(report)) << std::flush;
             status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }
         return ConvertOutcome{};

@@ -42,7 +42,7 @@ void refuseLineBreaks(const CommandArgument& argument)
 
 void openConfigToRun(CommandContext& ctx, const std::string& path, StartupState& state)
 {
-    state.configOpened = OpenConfig(ctx, path);
+    state.configOpened = openConfig(ctx, path);
     state.anyConfigUnopened |= state.configOpened != OpenConfigResult::Opened;
     state.configToRun = path;
 }
@@ -171,10 +171,10 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
     }
 
     if (state.configToRun.empty()) {
-        OpenConfig(ctx, "");
+        openConfig(ctx, "");
         return {StartRoad::Interactive, ExitStatus::Success};
     }
-    ctx.ConfigFile = state.configToRun;
+    ctx.configFile = state.configToRun;
     if (state.ManualStart)
         return {StartRoad::Manual, ExitStatus::Success};
 
@@ -184,7 +184,7 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
         (missingConfig == MissingConfig::Refuse && state.anyConfigUnopened))
         return {StartRoad::Unattended, ExitStatus::StartupFailed, std::move(notices), true};
 
-    ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
+    ConvertOutcome outcome = convert ? convert(ctx) : convertCommand(ctx);
     const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
     notices.insert(notices.end(), std::make_move_iterator(outcome.notices.begin()),
                    std::make_move_iterator(outcome.notices.end()));

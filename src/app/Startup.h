@@ -54,7 +54,7 @@ using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
 // restores the window rectangle, then asks for a configuration, leaves a named one loaded ("m"), or
 // converts it unattended. Hands its own failures to the prompter and stops there. Without a `window`
 // (--check, --watch) nothing is placed, shown or put on the clipboard: the run needs only `commands`.
-// `convert` stands in for the Convert command (mConvert_Click when empty).
+// `convert` stands in for the Convert command (convertCommand when empty).
 StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
                         const ConvertCommandFn& convert = {},
                         MissingConfig missingConfig = MissingConfig::ConvertAnyway);

@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     using namespace tollavar;
     // Before anything else: a signal that comes while the program starts must not kill it half way,
     // nor a file-size limit end a write without a word.
-    HandleStopSignalsFromStart();
+    handleStopSignalsFromStart();
     // Read before QApplication removes the options it knows from argv, and before any display is
     // needed: --help and --version work on a server too.
     const LongOptionsResult longOptions = ReadLongOptions(argc, argv);
@@ -89,7 +89,7 @@ int main(int argc, char** argv)
     windowPrompter.setParentWidget(&window);
     windowDialog.setParentWidget(&window);
     window.setClosing([&window] { Form_Unload(window); });
-    RunHistoryLog history(longOptions.options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    RunHistoryLog history(longOptions.options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     window.commands().runRecords = &history;
 
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
@@ -97,14 +97,14 @@ int main(int argc, char** argv)
     const StartupResult start = Form_Load(&window, window.commands(), arguments, [&](CommandContext& ctx) {
         if (stopRequested()) {
             ConvertOutcome stopped;
-            stopped.notices.push_back(StoppedBeforeConvertingText());
+            stopped.notices.push_back(stoppedBeforeConvertingText());
             return stopped;
         }
         SignalStopGuard stopOnSignal;
         ctx.runMode = "unattended";
         if (showProgress)
             ctx.progress = &progress;
-        ConvertOutcome outcome = mConvert_Click(ctx);
+        ConvertOutcome outcome = convertCommand(ctx);
         ctx.progress = nullptr;
         unattendedRecord = outcome.record;
         return outcome;
@@ -114,7 +114,7 @@ int main(int argc, char** argv)
         for (const std::string& notice : start.notices)
             std::cerr << "Tollavar: " << notice << '\n';
         if (longOptions.options.json && unattendedRecord)
-            std::cout << RunRecordJson(*unattendedRecord) << std::endl;
+            std::cout << runRecordJson(*unattendedRecord) << std::endl;
         window.close();
         return start.exitStatus;
     case StartRoad::Failed:
@@ -132,11 +132,11 @@ int main(int argc, char** argv)
         break;
     }
     if (stopRequested()) {
-        std::cerr << "Tollavar: " << StoppedBeforeConvertingText() << '\n';
+        std::cerr << "Tollavar: " << stoppedBeforeConvertingText() << '\n';
         return ExitStatus::ConversionFailed;
     }
     // An open window converts only when asked; until then a signal ends it as it would any program.
-    RestoreDefaultStopSignals();
+    restoreDefaultStopSignals();
     window.show();
     return app.exec();
 }

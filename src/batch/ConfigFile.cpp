@@ -145,7 +145,7 @@ const char* switchText(bool on)
 
 } // namespace
 
-std::string SerializeConfig(const ConversionSettings& s)
+std::string serializeConfig(const ConversionSettings& s)
 {
     const std::string_view values[] = {
         s.indexFiles,
@@ -180,7 +180,7 @@ std::string SerializeConfig(const ConversionSettings& s)
     return std::string(kByteOrderMark) + text;
 }
 
-void ApplyConfigText(std::string_view bytes, ConversionSettings& s)
+void applyConfigText(std::string_view bytes, ConversionSettings& s)
 {
     LineReader lines(bytes);
     s.indexFiles = requiredLine(lines);
@@ -223,25 +223,25 @@ void ApplyConfigText(std::string_view bytes, ConversionSettings& s)
         s.skipHeaderLine = false;
 }
 
-bool SaveConfig(CommandContext& ctx, const std::string& FileName)
+bool saveConfig(CommandContext& ctx, const std::string& configPath)
 {
-    // A copy: callers pass ConfigFile itself, which the dialog may change.
-    std::string path = FileName;
+    // A copy: callers pass configFile itself, which the dialog may change.
+    std::string path = configPath;
     try {
         if (path.empty()) {
             auto chosen = ctx.dialog.show(
-                FileDialogRequest{FileDialogRequest::Kind::Save, "", kConfigFileFilter, 1, ctx.ConfigFile});
+                FileDialogRequest{FileDialogRequest::Kind::Save, "", kConfigFileFilter, 1, ctx.configFile});
             if (!chosen)
                 throw Failure(ErrorCode::DialogCancelled, "SaveConfig", kDialogCancelledDescription);
             path = *chosen;
-            ctx.ConfigFile = path;
+            ctx.configFile = path;
         }
-        std::string bytes = SerializeConfig(ctx.settings);
+        std::string bytes = serializeConfig(ctx.settings);
         files::FileEffects& effects = PortsOf(ctx).files();
         effects.writeWhole(path, bytes);
         // What a dry run would have written is not on the disk to compare with later.
         if (!effects.recording())
-            RememberConfigFile(ctx, path, std::move(bytes));
+            rememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
         ctx.prompter.reportFailure(FailureReport{FailedWork::SavingConfig, failure});
@@ -249,31 +249,31 @@ bool SaveConfig(CommandContext& ctx, const std::string& FileName)
     }
 }
 
-bool SaveConfigIfChanged(CommandContext& ctx, const std::string& FileName)
+bool saveConfigIfChanged(CommandContext& ctx, const std::string& configPath)
 {
-    std::string bytes = SerializeConfig(ctx.settings);
-    if (!FileName.empty() && files::holdsExactly(FileName, bytes)) {
-        RememberConfigFile(ctx, FileName, std::move(bytes));
+    std::string bytes = serializeConfig(ctx.settings);
+    if (!configPath.empty() && files::holdsExactly(configPath, bytes)) {
+        rememberConfigFile(ctx, configPath, std::move(bytes));
         return true;
     }
-    return SaveConfig(ctx, FileName);
+    return saveConfig(ctx, configPath);
 }
 
-OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
+OpenConfigResult openConfig(CommandContext& ctx, const std::string& configPath)
 {
-    std::string path = FileName;
+    std::string path = configPath;
     try {
         if (path.empty()) {
             const std::string preset =
-                FileTools::isFullPath(ctx.ConfigFile)
-                    ? ctx.ConfigFile
+                FileTools::isFullPath(ctx.configFile)
+                    ? ctx.configFile
                     : ctx.fileTools.readStringSetting("Quenbrook", "DefaultFolders", "Config", "") + "/*.tvr";
             auto chosen =
                 ctx.dialog.show(FileDialogRequest{FileDialogRequest::Kind::Open, "", kConfigFileFilter, 1, preset});
             if (!chosen)
                 return OpenConfigResult::Cancelled;
             path = *chosen;
-            ctx.ConfigFile = path;
+            ctx.configFile = path;
         }
         if (!files::fileExists(path)) {
             ctx.prompter.ask(Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None,
@@ -281,8 +281,8 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
             return OpenConfigResult::Missing;
         }
         std::string bytes = files::readAll(path);
-        ApplyConfigText(bytes, ctx.settings);
-        RememberConfigFile(ctx, path, std::move(bytes));
+        applyConfigText(bytes, ctx.settings);
+        rememberConfigFile(ctx, path, std::move(bytes));
         return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
         ctx.prompter.reportFailure(FailureReport{FailedWork::OpeningConfig, failure});
@@ -290,19 +290,19 @@ OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
     }
 }
 
-void mOpen_Click(CommandContext& ctx)
+void openCommand(CommandContext& ctx)
 {
-    OpenConfig(ctx, "");
+    openConfig(ctx, "");
 }
 
-void mSaveConfig_Click(CommandContext& ctx)
+void saveCommand(CommandContext& ctx)
 {
-    SaveConfig(ctx, ctx.ConfigFile);
+    saveConfig(ctx, ctx.configFile);
 }
 
-void mSave_Click(CommandContext& ctx)
+void saveAsCommand(CommandContext& ctx)
 {
-    SaveConfig(ctx, "");
+    saveConfig(ctx, "");
 }
 
 } // namespace tollavar

@@ -58,18 +58,18 @@ bool mergeSettings(ConversionSettings& ours, const ConversionSettings& base, con
 
 } // namespace
 
-void RememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes)
+void rememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes)
 {
     const Identity identity = identityOf(files::nativePath(path));
     ctx.configFileState = ConfigFileState{path, std::move(bytes), identity.device, identity.inode};
 }
 
-bool RefreshFromConfigFile(CommandContext& ctx)
+bool refreshFromConfigFile(CommandContext& ctx)
 {
     ConfigFileState& seen = ctx.configFileState;
-    if (ctx.ConfigFile.empty() || seen.path != ctx.ConfigFile)
+    if (ctx.configFile.empty() || seen.path != ctx.configFile)
         return false;
-    const std::string path = files::nativePath(ctx.ConfigFile);
+    const std::string path = files::nativePath(ctx.configFile);
     const Identity identity = identityOf(path);
     std::optional<std::string> now = files::peekRegularFile(path);
     if (!now || (*now == seen.bytes && identity.device == seen.device && identity.inode == seen.inode))
@@ -78,8 +78,8 @@ bool RefreshFromConfigFile(CommandContext& ctx)
     ConversionSettings base = ctx.settings;
     ConversionSettings theirs = ctx.settings;
     try {
-        ApplyConfigText(seen.bytes, base);
-        ApplyConfigText(bytes, theirs);
+        applyConfigText(seen.bytes, base);
+        applyConfigText(bytes, theirs);
     } catch (const Failure&) {
         return false;
     }

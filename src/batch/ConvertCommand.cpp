@@ -81,7 +81,7 @@ bool anyFileMatches(files::FileEffects& effects, const std::string& folder, std:
         return true;
     witness.clear();
     for (const std::string& name : effects.listFiles(folder)) {
-        if (MatchesWildcard(pattern, name)) {
+        if (matchesWildcard(pattern, name)) {
             witness = name;
             return true;
         }
@@ -155,11 +155,11 @@ public:
                     m_recorder->setRecoveryRan();
             }
             // A file whose conversion recovery finishes is recorded as finished before its journal goes.
-            RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
+            recoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
                                   [this](const std::string& finished) { startRecord(finished); });
             // A command killed past its last file had marked a full datagroup: its recovery advanced it,
             // and this command converts into the next one, where the record it left is taken over.
-            if (DatagroupFolderPath(m_ctx.settings) == datagroupFolder)
+            if (datagroupFolderPath(m_ctx.settings) == datagroupFolder)
                 break;
             m_record.reset();
             lock.release();
@@ -233,11 +233,11 @@ private:
         for (;;) {
             if (m_ctx.settings.xmlFilePath.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
-            const std::string folder = DatagroupFolderPath(m_ctx.settings);
+            const std::string folder = datagroupFolderPath(m_ctx.settings);
             if (!m_files.folderExists(files::nativePath(folder)))
                 m_files.createFolder(m_ctx.fileTools, folder);
             m_ports.takeLock(m_ctx, lock, folder);
-            if (!RefreshFromConfigFile(m_ctx) || DatagroupFolderPath(m_ctx.settings) == folder)
+            if (!refreshFromConfigFile(m_ctx) || datagroupFolderPath(m_ctx.settings) == folder)
                 return folder;
             lock.release();
         }
@@ -270,7 +270,7 @@ public:
                 continue;
             bool selected = file == itemPath;
             if (!selected && wildcard) {
-                if (MatchesWildcard(pattern, name))
+                if (matchesWildcard(pattern, name))
                     witness = name;
                 selected = anyFileMatches(m_files, folder, pattern, witness);
             }
@@ -289,7 +289,7 @@ public:
     // A save replaces the file (or a dialog names another one): what to leave out changes with it.
     void rememberRunningConfig()
     {
-        m_runningConfig = m_ctx.ConfigFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.ConfigFile));
+        m_runningConfig = m_ctx.configFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.configFile));
     }
 
 private:
@@ -302,7 +302,7 @@ private:
             return;
         ConversionSettings previous = m_ctx.settings;
         previous.datagroupNumber = std::to_string(*number - 1);
-        m_previousDatagroup = DatagroupFolderPath(previous);
+        m_previousDatagroup = datagroupFolderPath(previous);
         m_finishedBeforeAdvance = FinishAdvancedDatagroup(m_ctx, m_previousDatagroup);
     }
 
@@ -311,13 +311,13 @@ private:
     void startRecord(const std::string& recovered)
     {
         m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
-        m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
+        m_finishedEarlier = m_record->finishedEarlier(m_ctx.configFile);
         m_finishedEarlier.insert(m_finishedEarlier.end(), m_finishedBeforeAdvance.begin(),
                                  m_finishedBeforeAdvance.end());
         if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
             m_finishedEarlier.push_back(CommandRecord::describe(recovered));
         if (m_ports.keepsRecords()) {
-            m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
+            m_record->start(m_ctx.configFile, m_finishedEarlier);
             // This command's record holds them now.
             if (!m_finishedBeforeAdvance.empty())
                 CommandRecord(m_previousDatagroup).remove();
@@ -374,7 +374,7 @@ private:
         std::unique_ptr<RunJournal> journalOwner;
         if (keepsRecords)
             journalOwner =
-                std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
+                std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.configFile,
                                              m_ctx.settings.removeProcessedFiles || m_ctx.alwaysRemoveProcessed);
         ConversionContext conversion{m_ctx.settings, m_ctx.flags, m_ctx.fileTools,
                                      m_recorder ? static_cast<Prompter&>(*m_recorder) : m_ctx.prompter, m_ctx.host};
@@ -390,8 +390,8 @@ private:
         conversion.moves = m_ports.moves();
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
-            RefreshFromConfigFile(m_ctx);
-            m_outcome.configSaveFailed |= !SaveConfigIfChanged(m_ctx, m_ctx.ConfigFile);
+            refreshFromConfigFile(m_ctx);
+            m_outcome.configSaveFailed |= !saveConfigIfChanged(m_ctx, m_ctx.configFile);
             rememberRunningConfig();
             if (m_ctx.settings.removeProcessedFiles) {
                 // Lines written after the file was read are in no datagroup yet: keep them.
@@ -439,7 +439,7 @@ private:
 
 } // namespace
 
-std::string DatagroupFolderPath(const ConversionSettings& s)
+std::string datagroupFolderPath(const ConversionSettings& s)
 {
     const auto number = parseInt16(s.datagroupNumber);
     if (!number)
@@ -448,7 +448,7 @@ std::string DatagroupFolderPath(const ConversionSettings& s)
     return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.companyId + FileTools::zeroPadded(*number, 4);
 }
 
-bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
+bool forEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
 {
     ConvertOutcome unused;
     const IndexFileConverter none;
@@ -460,17 +460,17 @@ bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, cons
 bool AdvanceDatagroupNumber(CommandContext& ctx)
 {
     ConversionSettings& s = ctx.settings;
-    RefreshFromConfigFile(ctx);
+    refreshFromConfigFile(ctx);
     const auto current = parseInt32(s.datagroupNumber);
     if (!current)
         throw numberFailure(s.datagroupNumber);
     if (*current == INT32_MAX)
         throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.datagroupNumber);
     s.datagroupNumber = std::to_string(*current + 1);
-    return SaveConfig(ctx, ctx.ConfigFile);
+    return saveConfig(ctx, ctx.configFile);
 }
 
-ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert)
+ConvertOutcome convertCommand(CommandContext& ctx, const IndexFileConverter& convert)
 {
     ConvertOutcome outcome;
     bool idle = false;
@@ -501,9 +501,9 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
     return outcome;
 }
 
-ConvertOutcome cmdRun_Click(CommandContext& ctx)
+ConvertOutcome runCommand(CommandContext& ctx)
 {
-    return mConvert_Click(ctx);
+    return convertCommand(ctx);
 }
 
 } // namespace tollavar

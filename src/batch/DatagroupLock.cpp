@@ -66,7 +66,7 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
 
 } // namespace
 
-void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
     const std::string folder = files::nativePath(datagroupFolder);
     const std::string lockFile = lockFileOf(folder);

@@ -23,9 +23,9 @@ void loadDefaults(ConversionSettings& s)
     s.skipHeaderLine = false;
 }
 
-void mNew_Click(ConversionSettings& settings, std::string& ConfigFile)
+void newCommand(ConversionSettings& settings, std::string& configFile)
 {
-    ConfigFile.clear();
+    configFile.clear();
     loadDefaults(settings);
 }
 

@@ -10,6 +10,6 @@ struct ConversionSettings;
 void loadDefaults(ConversionSettings& settings);
 
 // File, New: forgets the configuration file, then loadDefaults. Unsaved edits are lost, as designed.
-void mNew_Click(ConversionSettings& settings, std::string& ConfigFile);
+void newCommand(ConversionSettings& settings, std::string& configFile);
 
 } // namespace tollavar

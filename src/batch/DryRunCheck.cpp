@@ -157,12 +157,12 @@ std::optional<long> lastDocIdIn(const std::string& xmlFile)
 
 } // namespace
 
-CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words)
+CheckReport checkBatch(CommandContext& ctx, const FailureWords& words)
 {
     CheckReport report;
     // The command advances the number, names a configuration, sets its flags: on copies.
     ConversionSettings settings = ctx.settings;
-    std::string configFile = ctx.ConfigFile;
+    std::string configFile = ctx.configFile;
     RunFlags flags;
     DryRunHost host;
     DryRunPorts ports;
@@ -179,13 +179,13 @@ CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words)
     dry.runMode = "check";
     dry.ports = &ports;
 
-    report.configFile = ctx.ConfigFile;
+    report.configFile = ctx.configFile;
     report.allowDuplicates = settings.allowDuplicates;
     if (const auto maxFiles = parseInt32(settings.maxDocuments))
         report.maxFiles = static_cast<long>(*maxFiles);
     std::string xmlFile;
     try {
-        report.datagroupFolder = DatagroupFolderPath(settings);
+        report.datagroupFolder = datagroupFolderPath(settings);
         const std::string folder = files::nativePath(report.datagroupFolder);
         xmlFile = folder + "/DATAGRP.XML";
         report.datagroupExists = files::folderExists(folder);
@@ -208,7 +208,7 @@ CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words)
         recorder.endFile(converted);
         return converted;
     };
-    const ConvertOutcome outcome = mConvert_Click(dry, convert);
+    const ConvertOutcome outcome = convertCommand(dry, convert);
 
     report.runSucceeds = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
     report.notices = outcome.notices;

@@ -11,6 +11,6 @@ struct CommandContext;
 // unattended run would answer it, and every change to files recorded instead of made. Writes nothing
 // (no lock file, journal, configuration, DATAGRP.XML, image or marker); the context is left as it was.
 // A failure is recorded in `words`, as the run would show it.
-CheckReport CheckBatch(CommandContext& ctx, const FailureWords& words);
+CheckReport checkBatch(CommandContext& ctx, const FailureWords& words);
 
 } // namespace tollavar

@@ -120,7 +120,7 @@ public:
             throw Unacted{"its index file " + index + " is missing or has changed since"};
         bool selected = false;
         for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
-            ForEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
+            forEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
                 selected = file == index;
                 return !selected;
             });
@@ -362,7 +362,7 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
     if (maxFiles && journal.lastDocId > *maxFiles) {
         // The journal stays until the advance is durable: a kill before then finds it again.
-        if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile && AdvanceDatagroupNumber(ctx))
+        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && AdvanceDatagroupNumber(ctx))
             text += " and its number advanced to " + ctx.settings.datagroupNumber;
         else
             ctx.flags.datagroupFull = true;
@@ -402,7 +402,7 @@ std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ct
     const std::string journalPath = RunJournal::pathFor(folder);
     const std::string lockPath = folder + "/.DATAGRP.LOCK";
     CommandRecord record(folder);
-    std::vector<CommandRecord::IndexFile> finished = record.finishedEarlier(ctx.ConfigFile);
+    std::vector<CommandRecord::IndexFile> finished = record.finishedEarlier(ctx.configFile);
     if (!files::pathExists(journalPath) && !files::pathExists(lockPath) && finished.empty())
         return {};
     // A run that changes nothing takes no lock: it only reads.
@@ -410,7 +410,7 @@ std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ct
     if (!effects.recording() && lock.tryAcquire(lockPath) == files::FolderLock::State::Busy)
         return {};
     // Read again under the lock.
-    finished = record.finishedEarlier(ctx.ConfigFile);
+    finished = record.finishedEarlier(ctx.configFile);
     if (files::pathExists(journalPath) && endedAndSaved(folder, journalPath)) {
         const std::string kept = RunJournal::keptOriginalPathFor(folder);
         for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
@@ -422,7 +422,7 @@ std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ct
     return finished;
 }
 
-std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath,
                                   const std::function<void(const std::string& indexFile)>& noteFinished)
 {
@@ -491,8 +491,8 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         text = "The conversion of " + index +
                " into this datagroup was interrupted after DATAGRP.XML was saved "
                "with its documents.  Its remaining steps were done:";
-        if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile) {
-            SaveConfig(ctx, ctx.ConfigFile);
+        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile) {
+            saveConfig(ctx, ctx.configFile);
             text += " the configuration was saved,";
         }
         if (journal.removeProcessed && files::fileExists(index)) {

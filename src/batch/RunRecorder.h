@@ -14,7 +14,7 @@ struct ConvertOutcome;
 
 // The exit status of a Convert command run unattended: 0 when it ran to its end, converted every
 // selected index file and made every configuration save; 1 otherwise.
-int ConvertExitStatus(const ConvertOutcome& outcome);
+int convertExitStatus(const ConvertOutcome& outcome);
 
 // Keeps the record of one Convert command while it runs. The conversions it starts ask their questions
 // through it and report to it; it passes both on (to the context's prompter and progress observer)
@@ -52,6 +52,6 @@ private:
 };
 
 // Local time as "2026-12-07T18:24:52+01:00".
-std::string IsoTimeNow();
+std::string isoTimeNow();
 
 } // namespace tollavar

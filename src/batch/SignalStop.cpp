@@ -43,7 +43,7 @@ struct sigaction stopAction()
 
 } // namespace
 
-void HandleStopSignalsFromStart()
+void handleStopSignalsFromStart()
 {
     const struct sigaction action = stopAction();
     for (int signal : kSignals)
@@ -54,13 +54,13 @@ void HandleStopSignalsFromStart()
     ::sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
 }
 
-void RestoreDefaultStopSignals()
+void restoreDefaultStopSignals()
 {
     for (int signal : kSignals)
         ::signal(signal, SIG_DFL);
 }
 
-std::string StoppedBeforeConvertingText()
+std::string stoppedBeforeConvertingText()
 {
     const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
     std::string name = "a stop request";

@@ -78,7 +78,7 @@ public:
         m_failed.clear();
         for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
             try {
-                ForEachSelectedIndexFile(m_ctx, item, [this](const std::string& file) {
+                forEachSelectedIndexFile(m_ctx, item, [this](const std::string& file) {
                     if (m_ready.count(file))
                         m_selected.insert(file);
                     return true;
@@ -93,7 +93,7 @@ public:
         }
 
         m_prompter.beginCommand();
-        const ConvertOutcome outcome = mConvert_Click(
+        const ConvertOutcome outcome = convertCommand(
             m_ctx, [this](ConversionContext& conversion, const std::string& file, const std::string& xmlFile,
                           const std::string& rootName, const std::string& documentName) {
                 return convertOne(conversion, file, xmlFile, rootName, documentName);
@@ -237,13 +237,13 @@ void printFolders(HotFolder& hot, std::ostream& log)
 
 } // namespace
 
-int WatchAndConvert(CommandContext& commands, const WatchOptions& options, WatchSignals& watchSignals,
+int watchAndConvert(CommandContext& commands, const WatchOptions& options, WatchSignals& watchSignals,
                     std::ostream& log)
 {
     // The hot folder's own context: its messages go through a prompter that reports a repeated
     // failure once.
     WatchPrompter prompter(commands.prompter);
-    CommandContext ctx{commands.settings, commands.ConfigFile, commands.flags, commands.fileTools,      prompter,
+    CommandContext ctx{commands.settings, commands.configFile, commands.flags, commands.fileTools,      prompter,
                        commands.host,     commands.dialog,     true,           commands.configFileState};
     ctx.runRecords = commands.runRecords;
     ctx.progress = commands.progress;
@@ -280,8 +280,8 @@ int WatchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
             break;
         if (watchSignals.takeReloadRequest()) {
             // Between conversions only: a hang-up never cuts one short.
-            RefreshFromConfigFile(ctx);
-            log << "tollavar: SIGHUP: the configuration " << ctx.ConfigFile << " was read again" << std::endl;
+            refreshFromConfigFile(ctx);
+            log << "tollavar: SIGHUP: the configuration " << ctx.configFile << " was read again" << std::endl;
             std::vector<std::string> now = watchableFolders(ctx.settings, log);
             if (!now.empty() && now != folders) {
                 folders = std::move(now);

@@ -43,7 +43,7 @@ bool isEnterKey(const QEvent* event)
 MainWindow::MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dialog, SettingsStore& store,
                        QWidget* parent)
     : QMainWindow(parent), m_fileTools(fileTools), m_prompter(prompter), m_dialog(dialog),
-      m_store(store), m_commands{settings, ConfigFile, flags, fileTools, prompter, *this, dialog},
+      m_store(store), m_commands{settings, configFile, flags, fileTools, prompter, *this, dialog},
       m_programFolder(QCoreApplication::applicationDirPath().toStdString()), m_documentationFolder(TOLLAVAR_DOC_DIR)
 {
     setObjectName("frmTollavar");
@@ -188,7 +188,7 @@ void MainWindow::buildControls()
     connect(cmdBrowseIDX, &QPushButton::clicked, this, &MainWindow::cmdBrowseIDX_Click);
     connect(cmdBrowseXML, &QPushButton::clicked, this, &MainWindow::cmdBrowseXML_Click);
     connect(cmdBrowseFolder, &QPushButton::clicked, this, &MainWindow::cmdBrowseFolder_Click);
-    connect(cmdRun, &QPushButton::clicked, this, &MainWindow::mConvert_Click);
+    connect(cmdRun, &QPushButton::clicked, this, &MainWindow::convertCommand);
 
     const std::vector<QWidget*> focusOrder = {
         txtIDX,          txtXML,         txtDGNUMBER,  txtDGCOMPNAME, txtDGCOMPID, txtPROJID,

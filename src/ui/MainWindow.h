@@ -45,7 +45,7 @@ public:
     ~MainWindow() override;
 
     ConversionSettings settings;
-    std::string ConfigFile;
+    std::string configFile;
     RunFlags flags;
 
     // What the window's commands work on.
@@ -90,11 +90,11 @@ public:
     void mViewManual_Click();
     void mQuenbrook_Click();
     void mAbout_Click();
-    void mNew_Click();
-    void mOpen_Click();
-    void mSaveConfig_Click();
-    void mSave_Click();
-    void mConvert_Click();
+    void newCommand();
+    void openCommand();
+    void saveCommand();
+    void saveAsCommand();
+    void convertCommand();
     void mExit_Click();
 
     bool isConverting() const { return m_converting; }

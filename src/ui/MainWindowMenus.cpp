@@ -55,12 +55,12 @@ void MainWindow::buildMenus()
 
     QMenu* mFile = menuBar()->addMenu(tr("&File"));
     mFile->setObjectName("mFile");
-    addCommand(mFile, "mNew", tr("&New"), &MainWindow::mNew_Click);
-    addCommand(mFile, "mOpen", tr("&Open"), &MainWindow::mOpen_Click);
-    addCommand(mFile, "mSaveConfig", tr("&Save"), &MainWindow::mSaveConfig_Click);
-    addCommand(mFile, "mSave", tr("Save &As..."), &MainWindow::mSave_Click);
+    addCommand(mFile, "mNew", tr("&New"), &MainWindow::newCommand);
+    addCommand(mFile, "mOpen", tr("&Open"), &MainWindow::openCommand);
+    addCommand(mFile, "mSaveConfig", tr("&Save"), &MainWindow::saveCommand);
+    addCommand(mFile, "mSave", tr("Save &As..."), &MainWindow::saveAsCommand);
     mFile->addSeparator()->setObjectName("mSep1");
-    mConvert = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::mConvert_Click);
+    mConvert = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::convertCommand);
     mFile->addSeparator()->setObjectName("mSep2");
     addCommand(mFile, "mExit", tr("E&xit"), &MainWindow::mExit_Click);
 
@@ -155,29 +155,29 @@ void MainWindow::mAbout_Click()
 
 // ---- File menu --------------------------------------------------------------------------------
 
-void MainWindow::mNew_Click()
+void MainWindow::newCommand()
 {
-    tollavar::mNew_Click(settings, ConfigFile);
+    tollavar::newCommand(settings, configFile);
     showSettings();
 }
 
-void MainWindow::mOpen_Click()
+void MainWindow::openCommand()
 {
-    tollavar::mOpen_Click(m_commands);
+    tollavar::openCommand(m_commands);
     showSettings();
 }
 
-void MainWindow::mSaveConfig_Click()
+void MainWindow::saveCommand()
 {
-    tollavar::mSaveConfig_Click(m_commands);
+    tollavar::saveCommand(m_commands);
 }
 
-void MainWindow::mSave_Click()
+void MainWindow::saveAsCommand()
 {
-    tollavar::mSave_Click(m_commands);
+    tollavar::saveAsCommand(m_commands);
 }
 
-void MainWindow::mConvert_Click()
+void MainWindow::convertCommand()
 {
     // The window keeps taking input during a run; a second start would run inside the first.
     if (m_converting)
@@ -189,7 +189,7 @@ void MainWindow::mConvert_Click()
             if (m_convertCommand)
                 m_convertCommand(m_commands);
             else
-                tollavar::mConvert_Click(m_commands);
+                tollavar::convertCommand(m_commands);
         } catch (const std::exception& error) {
             // Whatever escaped the command (its record, say) is shown as the command's own failures are.
             m_prompter.reportFailure(FailureReport{FailedWork::ConvertCommand,

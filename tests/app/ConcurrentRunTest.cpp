@@ -73,7 +73,7 @@ protected:
         s.fieldTypes = "text|text|number";
         s.imageFolder = work / "images";
         s.maxDocuments = "100000";
-        writeFile(work / (station + ".tvr"), SerializeConfig(s));
+        writeFile(work / (station + ".tvr"), serializeConfig(s));
     }
 
     // Puts the images back at their stations and the datagroup back to its seed.

@@ -79,7 +79,7 @@ protected:
         // Remove Processed Files: a run interrupted after its save must not leave its index file to be
         // converted a second time.
         s.removeProcessedFiles = true;
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, serializeConfig(s));
     }
 
     void resetWork()
@@ -290,7 +290,7 @@ protected:
         s.imageFolder = images;
         s.maxDocuments = "10000";
         s.removeProcessedFiles = remove;
-        writeFile(work / "batch.tvr", SerializeConfig(s));
+        writeFile(work / "batch.tvr", serializeConfig(s));
     }
 
     static pid_t start(const TempDir& work)

@@ -35,13 +35,13 @@ public:
     void showSettings() override { ++settingsShown; }
 
     ConversionSettings settings;
-    std::string ConfigFile;
+    std::string configFile;
     RunFlags flags;
     FakeServices services;
     FakePrompter prompter;
     FakeHost conversionHost;
     FakeDialog dialog;
-    CommandContext ctx{settings, ConfigFile, flags, services.fileTools, prompter, conversionHost, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, conversionHost, dialog};
 
     int left = 0, top = 0, width = 0, height = 0;
     bool normal = true;

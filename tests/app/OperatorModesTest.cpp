@@ -158,7 +158,7 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     writeFile(dir / "in/notes.txt", "not an index file");
     ConversionSettings settings = batchSettings(dir);
     settings.maxDocuments = "30";
-    writeFile(dir / "batch.tvr", SerializeConfig(settings));
+    writeFile(dir / "batch.tvr", serializeConfig(settings));
     const auto before = snapshot(dir.path());
 
     OperatorProcess text(dir, {"--check", dir / "batch.tvr"});
@@ -256,7 +256,7 @@ protected:
     {
         ConversionSettings s = batchSettings(dir);
         s.maxDocuments = maxFiles;
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, serializeConfig(s));
     }
 
     // The program has said how it watches the folder: from here on it sees every arrival.
@@ -394,7 +394,7 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
         ConversionSettings edited = batchSettings(dir);
         edited.maxDocuments = "100000";
         edited.companyName = "Renamed Company";
-        writeFile(config, SerializeConfig(edited));
+        writeFile(config, serializeConfig(edited));
 
         // The big file is being converted when the station appends a line and a hang-up comes.
         writeFile(dir / "in/big.tmp", big);
@@ -430,7 +430,7 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
         ConversionSettings s = batchSettings(dir);
         s.skipHeaderLine = true;
         s.datagroupNumber = "2";
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, serializeConfig(s));
         writeFile(dir / "in/a.csv", "");
         writeFile(dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");
         OperatorProcess watch(dir, {"--watch", "--settle=0", "--retry=1", config});

@@ -59,7 +59,7 @@ protected:
         s.datagroupNumber = number;
         s.companyName = company;
         s.maxDocuments = "1000";
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, serializeConfig(s));
     }
 
     pid_t start(const std::vector<std::string>& arguments)
@@ -270,7 +270,7 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
         writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
         ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
         s.companyName = "Example";
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, serializeConfig(s));
 
         // The first run holds datagroup 1.
         fs::create_directories(datagroup);
@@ -291,7 +291,7 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
         writeFile(datagroup + "/DATAGRP.SUBMIT", "");
         s.datagroupNumber = "2";
         s.companyName = "Edited meanwhile";
-        writeFile(config, SerializeConfig(s));
+        writeFile(config, serializeConfig(s));
         ::unlink(lockFile.c_str());
         ::close(held);
 

@@ -22,13 +22,13 @@ protected:
         saved.datagroupNumber = "7";
         saved.maxDocuments = "50";
         configPath = dir / "my configs/batch one.tvr";
-        testing::writeFile(configPath, SerializeConfig(saved));
+        testing::writeFile(configPath, serializeConfig(saved));
     }
 
     StartupResult load(const std::string& argumentText)
     {
         return Form_Load(&host, host.ctx, argumentText, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
     }
@@ -36,7 +36,7 @@ protected:
     struct Conversion
     {
         ConversionSettings settings;
-        std::string ConfigFile;
+        std::string configFile;
     };
 
     TempDir dir;
@@ -52,13 +52,13 @@ TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQu
         FakeStartupWindow fresh;
         converted.clear();
         const StartupResult result = Form_Load(&fresh, fresh.ctx, argument, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
         EXPECT_EQ(result.road, StartRoad::Unattended) << argument;
         EXPECT_EQ(result.exitStatus, 0);
         ASSERT_EQ(converted.size(), 1u) << argument;
-        EXPECT_EQ(converted[0].ConfigFile, configPath);
+        EXPECT_EQ(converted[0].configFile, configPath);
         EXPECT_EQ(converted[0].settings.datagroupNumber, "7");
         EXPECT_TRUE(fresh.dialog.requests.empty());
         EXPECT_TRUE(fresh.prompter.seen().empty());
@@ -87,7 +87,7 @@ TEST_F(StartupTest, SwitchesApplyInOrderSoTheLaterOneWins)
         EXPECT_EQ(load(c.arguments).road, StartRoad::Unattended) << c.arguments;
         ASSERT_EQ(converted.size(), 1u) << c.arguments;
         EXPECT_EQ(converted[0].settings.datagroupNumber, c.number) << c.arguments;
-        EXPECT_EQ(converted[0].ConfigFile, configPath);
+        EXPECT_EQ(converted[0].configFile, configPath);
     }
 }
 
@@ -129,7 +129,7 @@ TEST_F(StartupTest, ACSwitchWithoutValueAsksTwiceAndRunsNothing)
     EXPECT_EQ(result.road, StartRoad::Interactive);
     EXPECT_EQ(host.dialog.requests.size(), 2u);
     EXPECT_TRUE(converted.empty());
-    EXPECT_EQ(host.ConfigFile, "");
+    EXPECT_EQ(host.configFile, "");
     EXPECT_EQ(host.settings.indexFiles, "kept.csv");
 }
 
@@ -138,7 +138,7 @@ TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
     const StartupResult result = load("/c:" + configPath + " /m");
     EXPECT_EQ(result.road, StartRoad::Manual);
     EXPECT_TRUE(converted.empty());
-    EXPECT_EQ(host.ConfigFile, configPath);
+    EXPECT_EQ(host.configFile, configPath);
     EXPECT_EQ(host.settings.indexFiles, "/in/from-file.csv");
     EXPECT_GT(host.settingsShown, 0);
 }
@@ -162,7 +162,7 @@ TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
     const StartupResult result = load("/u:3 /c:" + missing);
     EXPECT_EQ(result.road, StartRoad::Unattended);
     ASSERT_EQ(converted.size(), 1u);
-    EXPECT_EQ(converted[0].ConfigFile, missing);
+    EXPECT_EQ(converted[0].configFile, missing);
     EXPECT_EQ(converted[0].settings.datagroupNumber, "3");
     EXPECT_EQ(host.prompter.seen().at(0).text, "Config file does not exist!\n" + missing);
     EXPECT_FALSE(result.configUnopened);
@@ -173,7 +173,7 @@ TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
         converted.clear();
         fresh.prompter.expect("Tollavar", MessageAnswer::Ok);
         const auto convert = [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         };
         const StartupResult refused = Form_Load(&fresh, fresh.ctx, arguments, convert, MissingConfig::Refuse);
@@ -221,7 +221,7 @@ TEST_F(StartupTest, ADamagedWindowStoreStopsOnlyTheStartsThatShowTheWindow)
         if (!c.converts)
             other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
         const StartupResult result = Form_Load(&other, other.ctx, c.arguments, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
         EXPECT_EQ(result.road, c.road);
@@ -270,7 +270,7 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
         converted.clear();
         fresh.prompter.expect(c.caption, MessageAnswer::Ok);
         const StartupResult result = Form_Load(&fresh, fresh.ctx, c.arguments, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
         EXPECT_EQ(result.road, c.road) << c.arguments;

@@ -86,10 +86,10 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
     Window window(work.path());
     const std::string path = window.configFile;
     const std::string before = "previous contents\r\n";
-    const std::string after = SerializeConfig(window.settings);
+    const std::string after = serializeConfig(window.settings);
     writeFile(path, before);
     faults::arm({});
-    SaveConfig(window.ctx, path);
+    saveConfig(window.ctx, path);
     const long operations = faults::operationsSinceArmed();
     faults::disarm();
     ASSERT_EQ(readFile(path), after);
@@ -100,7 +100,7 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
             writeFile(path, before);
             window.prompter.seen.clear();
             faults::arm({k, pass.error, pass.persistent});
-            SaveConfig(window.ctx, path);
+            saveConfig(window.ctx, path);
             faults::disarm();
             ASSERT_EQ(window.prompter.seen.size(), 1u);
             EXPECT_EQ(window.prompter.seen[0].kind, MessageKind::ConfigSaveFailure);
@@ -131,7 +131,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
         std::filesystem::remove_all(work.path());
         std::filesystem::copy(seed.path(), work.path(), std::filesystem::copy_options::recursive);
         Window fresh(work.path());
-        writeFile(fresh.configFile, SerializeConfig(fresh.settings));
+        writeFile(fresh.configFile, serializeConfig(fresh.settings));
     };
     const std::string xmlPath = work / "out/DEFC0001/DATAGRP.XML";
     const std::string marker = work / "out/DEFC0001/DATAGRP.SUBMIT";
@@ -140,7 +140,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
     resetWork();
     const auto seedFiles = filesUnder(work / "scans");
     Window clean(work.path());
-    const std::string configBefore = SerializeConfig(clean.settings);
+    const std::string configBefore = serializeConfig(clean.settings);
     std::vector<std::string> versions;
     const IndexFileConverter recording = [&](ConversionContext& c, const std::string& i, const std::string& x,
                                              const std::string& r, const std::string& d) {
@@ -149,13 +149,13 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
         return ok;
     };
     faults::arm({});
-    ASSERT_TRUE(mConvert_Click(clean.ctx, recording).ranToEnd);
+    ASSERT_TRUE(convertCommand(clean.ctx, recording).ranToEnd);
     const long operations = faults::operationsSinceArmed();
     faults::disarm();
     ASSERT_TRUE(clean.prompter.seen.empty());
     ASSERT_EQ(versions.size(), 2u);
     ASSERT_EQ(clean.settings.datagroupNumber, "2");
-    const std::string configAfter = SerializeConfig(clean.settings);
+    const std::string configAfter = serializeConfig(clean.settings);
     ASSERT_EQ(readFile(clean.configFile), configAfter);
     std::map<std::string, std::pair<std::string, std::string>> places;
     for (const auto& [path, bytes] : seedFiles)
@@ -173,7 +173,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             Window window(work.path());
             window.prompter.answer(MessageKind::UndoOffer, pass.undo);
             faults::arm({k, pass.error, pass.persistent});
-            const ConvertOutcome outcome = mConvert_Click(window.ctx);
+            const ConvertOutcome outcome = convertCommand(window.ctx);
             faults::disarm();
             ASSERT_FALSE(window.prompter.seen.empty()) << "a failure went unreported";
 
@@ -218,7 +218,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             if (&pass != &kPasses[1])
                 continue;
             Window again(work.path());
-            EXPECT_TRUE(mConvert_Click(again.ctx).ranToEnd);
+            EXPECT_TRUE(convertCommand(again.ctx).ranToEnd);
             EXPECT_EQ(again.prompter.count(MessageKind::ConversionFailure), 0u);
             ASSERT_TRUE(exists(xmlPath));
             EXPECT_EQ(readFile(xmlPath), versions[1]);

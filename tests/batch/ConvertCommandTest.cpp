@@ -65,7 +65,7 @@ protected:
 
     ConvertOutcome run()
     {
-        return mConvert_Click(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
+        return convertCommand(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
                                           const std::string& xmlFile, const std::string& rootName,
                                           const std::string& documentName) {
             EXPECT_EQ(xmlFile, xmlPath);
@@ -112,7 +112,7 @@ TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
     EXPECT_EQ(converted, (Paths{b, a}));
     EXPECT_EQ(readFile(marker), "");
     EXPECT_EQ(configFile, dir / "chosen.tvr");
-    EXPECT_EQ(readFile(configFile), SerializeConfig(settings));
+    EXPECT_EQ(readFile(configFile), serializeConfig(settings));
     EXPECT_EQ(settings.datagroupNumber, "7");
 }
 
@@ -206,7 +206,7 @@ TEST_F(ConvertCommand, FullDatagroupTakesTheRestThenAdvancesByOne)
     EXPECT_TRUE(exists(marker));
     EXPECT_EQ(settings.datagroupNumber, "8");
     ConversionSettings saved;
-    ApplyConfigText(readFile(configFile), saved);
+    applyConfigText(readFile(configFile), saved);
     EXPECT_EQ(saved.datagroupNumber, "8");
 
     // The number is rounded for the folder; the advance reads it again, in 32-bit range.
@@ -271,7 +271,7 @@ TEST_F(ConvertCommand, SecondStartWhileRunningIsRefused)
 {
     settings.indexFiles = index("in/a.idx");
     ConvertOutcome inner;
-    during = [&] { inner = cmdRun_Click(ctx); };
+    during = [&] { inner = runCommand(ctx); };
     const ConvertOutcome outer = run();
     EXPECT_TRUE(inner.refused);
     EXPECT_TRUE(!outer.refused && outer.ranToEnd);
@@ -297,7 +297,7 @@ TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
     writeFile(dir / "in/second.idx", "Jones,\\B1\\0002.TIF,1\r\n");
     settings.indexFiles = dir / "in/*.idx";
 
-    const ConvertOutcome outcome = cmdRun_Click(ctx);
+    const ConvertOutcome outcome = runCommand(ctx);
     ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
         << (prompter.seen().empty() ? "" : prompter.seen().back().text);
     const std::string xml = readFile(xmlPath);
@@ -306,7 +306,7 @@ TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
     EXPECT_EQ(readFile(marker), "");
     EXPECT_FALSE(exists(dir / "in/first.idx") || exists(dir / "in/second.idx"));
     ConversionSettings saved;
-    ApplyConfigText(readFile(configFile), saved);
+    applyConfigText(readFile(configFile), saved);
     EXPECT_EQ(saved.datagroupNumber, "8");
     EXPECT_TRUE(prompter.seen().empty());
 }
@@ -361,7 +361,7 @@ TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
     const std::string growing = index("in/growing.idx");
     const std::string held = index("in/held.idx");
     configFile = dir / "in/setup.tvr"; // the running configuration lies in the hot folder
-    writeFile(configFile, SerializeConfig(settings));
+    writeFile(configFile, serializeConfig(settings));
     settings.indexFiles = dir / "in/*.*";
     during = [&] {
         if (converted.back() == growing) {
@@ -396,7 +396,7 @@ TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
     writeFile(dir / "in/second.idx", "Late,\\B1\\late.TIF,1\r\n");
     settings.indexFiles = dir / "in/*.idx";
 
-    const ConvertOutcome outcome = mConvert_Click(
+    const ConvertOutcome outcome = convertCommand(
         ctx, [this](ConversionContext& conversion, const std::string& indexFile, const std::string& xmlFile,
                     const std::string& rootName, const std::string& documentName) {
             if (indexFile.ends_with("second.idx")) {

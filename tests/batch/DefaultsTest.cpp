@@ -15,7 +15,7 @@ TEST(DefaultsTest, LoadDefaultsKeepsTheFieldListsAndNewForgetsTheFile)
     s.autoCreateSubfolders = false;
     s.delimiter = "Tab";
     std::string configFile = "/x/a.tvr";
-    mNew_Click(s, configFile);
+    newCommand(s, configFile);
 
     EXPECT_EQ(configFile, "");
     ConversionSettings expected;

@@ -269,7 +269,7 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
         story += ", the batch twice, each beside its images";
     }
     configFile = dir / "batch.tvr";
-    writeFile(configFile, SerializeConfig(s));
+    writeFile(configFile, serializeConfig(s));
 
     if (chance(20)) {
         // A conversion of a.csv killed, or failed and told so, with its first image moved.
@@ -329,7 +329,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         const long numberedBefore = numberedImages(dir / "out/EXMP0001");
         RunFlags checkFlags;
         CommandContext checkCtx{settings, configFile, checkFlags, services.fileTools, unused, host, dialog};
-        const CheckReport report = CheckBatch(checkCtx, failureMessage);
+        const CheckReport report = checkBatch(checkCtx, failureMessage);
         ASSERT_EQ(snapshot(dir.path()), before) << "the check changed the files";
         EXPECT_TRUE(unused.seen.empty()) << "the check showed a message";
 
@@ -338,7 +338,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         RunFacts moves;
         CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
         ctx.progress = &moves;
-        const ConvertOutcome outcome = mConvert_Click(ctx);
+        const ConvertOutcome outcome = convertCommand(ctx);
         bool asked = false;
         std::vector<std::string> run;
         for (const Message& message : prompter.seen) {

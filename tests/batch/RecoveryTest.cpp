@@ -42,7 +42,7 @@ struct Station
         settings.maxDocuments = "100";
         settings.removeProcessedFiles = true;
         configFile = root + "/setup.tvr";
-        writeFile(configFile, SerializeConfig(settings));
+        writeFile(configFile, serializeConfig(settings));
         for (MessageKind kind :
              {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::InterruptedRun})
             prompter.answer(kind, MessageAnswer::Ok);
@@ -97,7 +97,7 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         if (c.fullText)
             writeFile(first.scans("B1/0001.txt"), "old-text");
         writeFile(work / "in/first.idx", "Old,\\B1\\0001.TIF,1\r\n");
-        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(first.ctx).ranToEnd);
         const std::string xmlBefore = readFile(first.datagroup("DATAGRP.XML"));
 
         writeFile(first.scans("B1/0001.TIF"), "new-img");
@@ -108,7 +108,7 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
         failing.prompter.answer(MessageKind::SourceMissing, MessageAnswer::No);
         failing.prompter.answer(MessageKind::UndoOffer, c.undo);
-        EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
+        EXPECT_FALSE(convertCommand(failing.ctx).ranToEnd);
         EXPECT_EQ(readFile(failing.datagroup("DATAGRP.XML")), xmlBefore);
 
         if (c.undo == MessageAnswer::Yes) {
@@ -127,7 +127,7 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         writeFile(failing.scans("B1/0009.TIF"), "img-9");
         Station next(work);
         next.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
-        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(next.ctx).ranToEnd);
         const Message said = next.last(MessageKind::InterruptedRun);
         EXPECT_TRUE(said.text.starts_with("The failed conversion of " + work / "in/second.idx" + " (")) << said.text;
         EXPECT_TRUE(said.text.ends_with(") left 1 images in the datagroup; they were put back.")) << said.text;
@@ -156,14 +156,14 @@ TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
     writeFile(failing.scans("B1/0009.TIF"), "img-9");
     writeFile(failing.datagroup("B1/0009.TIF"), "earlier img-9");
     failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Cancel);
-    EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
+    EXPECT_FALSE(convertCommand(failing.ctx).ranToEnd);
     std::filesystem::rename(failing.datagroup("B1/0002.TIF"), failing.scans("B1/0002.TIF"));
     std::filesystem::remove(failing.datagroup("B1/0003.TIF"));
 
     Station next(work);
     next.prompter.answer(MessageKind::SourceMissing, MessageAnswer::Yes);
     next.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
-    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+    EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
     const Message said = next.last(MessageKind::InterruptedRun);
     EXPECT_NE(said.text.find("could not be put back: " + failing.scans("B1/0003.TIF")), std::string::npos) << said.text;
     EXPECT_NE(said.text.find(".DATAGRP.JOURNAL-1"), std::string::npos) << said.text;
@@ -177,7 +177,7 @@ TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
     writeFile(next.scans("B1/0001.TIF"), "img-1 again");
     Station after(work);
     after.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
-    EXPECT_TRUE(mConvert_Click(after.ctx).ranToEnd);
+    EXPECT_TRUE(convertCommand(after.ctx).ranToEnd);
     EXPECT_EQ(after.prompter.count(MessageKind::InterruptedRun), 0u);
 }
 
@@ -217,14 +217,14 @@ TEST(Recovery, AForgedJournalIsSetAsideAndNothingMoves)
             forged.makeDurable();
         }
         station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
-        EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
+        EXPECT_FALSE(convertCommand(station.ctx).ranToEnd);
         EXPECT_NE(station.last(MessageKind::CommandFailure).text.find("was not acted on"), std::string::npos);
         auto after = filesUnder(work.path());
         after.erase("out/DEFC0001/.DATAGRP.JOURNAL-1");
         EXPECT_EQ(after, before);
 
         Station next(work);
-        EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
         EXPECT_EQ(readFile(next.datagroup("B1/0001.TIF")), "img-1");
         EXPECT_EQ(readFile(work / "private/key.txt"), "secret");
     }
@@ -246,7 +246,7 @@ TEST(Recovery, ALiveRunsJournalIsLeftAlone)
     live.makeDurable();
 
     station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
-    EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
+    EXPECT_FALSE(convertCommand(station.ctx).ranToEnd);
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
     EXPECT_EQ(station.last(MessageKind::CommandFailure).text,
@@ -284,7 +284,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
                 requestStop(SIGTERM);
             return converted;
         };
-        const ConvertOutcome outcome = mConvert_Click(station.ctx, stoppedDuringSave);
+        const ConvertOutcome outcome = convertCommand(station.ctx, stoppedDuringSave);
         clearStopRequest();
         EXPECT_TRUE(outcome.ranToEnd);
         EXPECT_TRUE(outcome.stoppedBetweenFiles);
@@ -318,14 +318,14 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
             station.settings.maxDocuments = "1";
             station.settings.removeProcessedFiles = false;
             station.settings.datagroupNumber = number;
-            writeFile(station.configFile, SerializeConfig(station.settings));
+            writeFile(station.configFile, serializeConfig(station.settings));
         };
         Station first(work);
         configure(first, "1");
         writeFile(first.scans("B1/0001.TIF"), "img-1");
         writeFile(first.scans("B1/0002.TIF"), "img-2");
         writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
-        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(first.ctx).ranToEnd);
         ASSERT_EQ(first.settings.datagroupNumber, "2");
         const std::string xml = first.datagroup("DATAGRP.XML");
         const std::string saved = readFile(xml);
@@ -348,7 +348,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
 
         Station next(work);
         configure(next, k.advanced ? "2" : "1");
-        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(next.ctx).ranToEnd);
         EXPECT_EQ(next.settings.datagroupNumber, "2");
         EXPECT_EQ(next.hidden(), std::vector<std::string>{}) << "nothing hidden left in the marked datagroup";
         EXPECT_TRUE(exists(next.datagroup("DATAGRP.SUBMIT")));
@@ -380,7 +380,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
         for (int i = 1; i <= 600; ++i)
             writeFile(station.scans("B1/" + std::to_string(i) + ".TIF"), "img-" + std::to_string(i));
         writeFile(work / "in/first.idx", lines(1, 300));
-        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
+        EXPECT_TRUE(convertCommand(station.ctx).ranToEnd);
         ::link(station.datagroup("DATAGRP.XML").c_str(), (work / "backup.xml").c_str());
         writeFile(work / "in/second.idx", lines(301, 600));
     };
@@ -388,7 +388,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
     Station clean(reference);
     prepare(reference, clean);
     Station cleanSecond(reference);
-    ASSERT_TRUE(mConvert_Click(cleanSecond.ctx).ranToEnd);
+    ASSERT_TRUE(convertCommand(cleanSecond.ctx).ranToEnd);
     const std::string finished = readFile(clean.datagroup("DATAGRP.XML"));
 
     TempDir work;
@@ -402,7 +402,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
         const rlimit small{limit, limit};
         ::setrlimit(RLIMIT_FSIZE, &small);
         Station killed(work);
-        mConvert_Click(killed.ctx);
+        convertCommand(killed.ctx);
         ::_exit(0);
     }
     int status = 0;
@@ -413,7 +413,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
     ASSERT_NE(torn, finished);
 
     Station next(work);
-    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+    EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
     EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its save, cut short, was undone"), std::string::npos)
         << next.last(MessageKind::InterruptedRun).text;
     EXPECT_EQ(readFile(next.datagroup("DATAGRP.XML")), finished);
@@ -449,7 +449,7 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
         const std::string images = shm / c.name;
         Station station(work);
         station.settings.imageFolder = images;
-        writeFile(station.configFile, SerializeConfig(station.settings));
+        writeFile(station.configFile, serializeConfig(station.settings));
         writeFile(images + "/B1/0001.TIF", c.atSource);
         if (c.atDestination)
             writeFile(station.datagroup("B1/0001.TIF"), c.atDestination);
@@ -468,7 +468,7 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
                 killed.copyDone(from, to);
         }
         station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
-        EXPECT_EQ(mConvert_Click(station.ctx).ranToEnd, c.converted);
+        EXPECT_EQ(convertCommand(station.ctx).ranToEnd, c.converted);
         if (c.converted) {
             EXPECT_FALSE(exists(images + "/B1/0001.TIF"));
             EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
@@ -512,7 +512,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         }
         Station station(work);
         station.settings.removeProcessedFiles = remove;
-        writeFile(station.configFile, SerializeConfig(station.settings));
+        writeFile(station.configFile, serializeConfig(station.settings));
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -520,7 +520,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         prepare(reference, c.remove);
         Station clean(reference);
         clean.settings.removeProcessedFiles = c.remove;
-        ASSERT_TRUE(mConvert_Click(clean.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(clean.ctx).ranToEnd);
         EXPECT_FALSE(exists(clean.datagroup(".DATAGRP.COMMAND")));
 
         TempDir work;
@@ -529,7 +529,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         if (child == 0) {
             Station killed(work);
             killed.settings.removeProcessedFiles = c.remove;
-            mConvert_Click(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
+            convertCommand(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
                                            const std::string& root, const std::string& document) {
                 const bool third = index.ends_with("/3.idx");
                 if (third && !c.afterSave)
@@ -547,7 +547,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
 
         Station again(work);
         again.settings.removeProcessedFiles = c.remove;
-        ASSERT_TRUE(mConvert_Click(again.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(again.ctx).ranToEnd);
         EXPECT_EQ(again.prompter.count(MessageKind::SourceMissing), 0u);
         EXPECT_EQ(readFile(again.datagroup("DATAGRP.XML")), readFile(clean.datagroup("DATAGRP.XML")));
         EXPECT_EQ(filesUnder(again.datagroup()), filesUnder(clean.datagroup()));

@@ -45,7 +45,7 @@ TEST(MainWindowBehaviour, ControlsAndSettingsRecordShowTheSameValues)
     EXPECT_EQ(f.window->settings.indexFiles, many);
     EXPECT_TRUE(f.control<QAction>("mSkipHeader")->isChecked());
 
-    f.window->mNew_Click();
+    f.window->newCommand();
     EXPECT_EQ(f.control<QLineEdit>("txtDGCOMPID")->text(), "DEFC");
     EXPECT_EQ(f.control<QLineEdit>("txtIDX")->text(), "");
     EXPECT_EQ(f.control<QComboBox>("cboDelimiter")->currentText(), ",");
@@ -407,7 +407,7 @@ TEST(MainWindowBehaviour, EnterInATextBoxRunsTheConvertCommandWithTheShownSettin
     EXPECT_EQ(runs, 2);
     EXPECT_EQ(f.window->settings.delimiter, "tab");
 
-    f.window->mConvert_Click();
+    f.window->convertCommand();
     EXPECT_EQ(runs, 3);
 }
 
@@ -428,11 +428,11 @@ TEST(MainWindowBehaviour, ClosingIsRefusedWhileAConversionRuns)
             f.prompter.expect("Tollavar", MessageAnswer::Ok);
             closedDuringRun = f.window->close();
             // A second start while the first runs does nothing.
-            f.window->mConvert_Click();
+            f.window->convertCommand();
         }
         return ConvertOutcome{};
     });
-    f.window->mConvert_Click();
+    f.window->convertCommand();
     EXPECT_FALSE(closedDuringRun);
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(f.window->isVisible());
