@@ -60,49 +60,53 @@ void MainWindow::buildMenus()
     addCommand(mFile, "mSaveConfig", tr("&Save"), &MainWindow::saveCommand);
     addCommand(mFile, "mSave", tr("Save &As..."), &MainWindow::saveAsCommand);
     mFile->addSeparator()->setObjectName("mSep1");
-    mConvert = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::convertCommand);
+    m_convertAction = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::convertCommand);
     mFile->addSeparator()->setObjectName("mSep2");
-    addCommand(mFile, "mExit", tr("E&xit"), &MainWindow::mExit_Click);
+    addCommand(mFile, "mExit", tr("E&xit"), &MainWindow::exitCommand);
 
     QMenu* mOptions = menuBar()->addMenu(tr("&Options"));
     mOptions->setObjectName("mOptions");
-    mRemove = addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::removeProcessedFiles);
-    mAllowDupes = addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::allowDuplicates);
-    mSkipHeader = addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::skipHeaderLine);
-    mPrompt = addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::promptWhenFinished);
+    m_removeProcessedAction =
+        addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::removeProcessedFiles);
+    m_allowDuplicatesAction =
+        addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::allowDuplicates);
+    m_skipHeaderAction =
+        addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::skipHeaderLine);
+    m_promptWhenFinishedAction =
+        addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::promptWhenFinished);
     // Shown but never changed by the user: only defaults and configuration files set it.
-    mAutoSub = mOptions->addAction(tr("&Auto-Create Subfolders"));
-    mAutoSub->setObjectName("mAutoSub");
-    mAutoSub->setCheckable(true);
-    mAutoSub->setEnabled(false);
+    m_autoCreateSubfoldersAction = mOptions->addAction(tr("&Auto-Create Subfolders"));
+    m_autoCreateSubfoldersAction->setObjectName("mAutoSub");
+    m_autoCreateSubfoldersAction->setCheckable(true);
+    m_autoCreateSubfoldersAction->setEnabled(false);
 
     QMenu* mHelp = menuBar()->addMenu(tr("&Help"));
     mHelp->setObjectName("mHelp");
-    addCommand(mHelp, "mViewManual", tr("View &Manual"), &MainWindow::mViewManual_Click);
+    addCommand(mHelp, "mViewManual", tr("View &Manual"), &MainWindow::viewManualCommand);
     addCommand(mHelp, "mQuenbrook", tr("&Visit ") + literalCaption(TOLLAVAR_WEBSITE_NAME),
-               &MainWindow::mQuenbrook_Click);
-    addCommand(mHelp, "mAbout", tr("&About Tollavar"), &MainWindow::mAbout_Click);
+               &MainWindow::openWebSiteCommand);
+    addCommand(mHelp, "mAbout", tr("&About Tollavar"), &MainWindow::aboutCommand);
 }
 // ---- Options ----------------------------------------------------------------------------------
 
-void MainWindow::mRemove_Click()
+void MainWindow::toggleRemoveProcessedFiles()
 {
-    mRemove->trigger();
+    m_removeProcessedAction->trigger();
 }
 
-void MainWindow::mAllowDupes_Click()
+void MainWindow::toggleAllowDuplicates()
 {
-    mAllowDupes->trigger();
+    m_allowDuplicatesAction->trigger();
 }
 
-void MainWindow::mSkipHeader_Click()
+void MainWindow::toggleSkipHeaderLine()
 {
-    mSkipHeader->trigger();
+    m_skipHeaderAction->trigger();
 }
 
-void MainWindow::mPrompt_Click()
+void MainWindow::togglePromptWhenFinished()
 {
-    mPrompt->trigger();
+    m_promptWhenFinishedAction->trigger();
 }
 
 // ---- Help -------------------------------------------------------------------------------------
@@ -128,7 +132,7 @@ void MainWindow::startDocument(const std::string& target, const std::string& wha
     }
 }
 
-void MainWindow::mViewManual_Click()
+void MainWindow::viewManualCommand()
 {
     const std::string inProgramFolder = m_programFolder + "/TLManual.pdf";
     const std::string installed = m_documentationFolder + "/TLManual.pdf";
@@ -142,12 +146,12 @@ void MainWindow::mViewManual_Click()
     }
 }
 
-void MainWindow::mQuenbrook_Click()
+void MainWindow::openWebSiteCommand()
 {
     startDocument(TOLLAVAR_WEBSITE_URL, "the web site");
 }
 
-void MainWindow::mAbout_Click()
+void MainWindow::aboutCommand()
 {
     AboutBox box(this);
     box.exec();
@@ -203,7 +207,7 @@ void MainWindow::convertCommand()
         QCoreApplication::exit(1);
 }
 
-void MainWindow::mExit_Click()
+void MainWindow::exitCommand()
 {
     close();
 }

@@ -44,11 +44,11 @@ void MainWindow::showSettings()
     for (const TextBinding& b : m_textBindings)
         setBoxText(b.edit, settings.*b.field);
     const QString delimiter = fromUtf8(settings.delimiter);
-    if (cboDelimiter->currentText() != delimiter)
-        cboDelimiter->setEditText(delimiter);
+    if (m_delimiterBox->currentText() != delimiter)
+        m_delimiterBox->setEditText(delimiter);
     for (const SwitchBinding& b : m_switchBindings)
         b.action->setChecked(settings.*b.field);
-    mAutoSub->setChecked(settings.autoCreateSubfolders);
+    m_autoCreateSubfoldersAction->setChecked(settings.autoCreateSubfolders);
 }
 
 void MainWindow::setStatusPanel(int panel, std::string_view text)
@@ -61,16 +61,16 @@ void MainWindow::processPendingEvents()
 {
     QCoreApplication::processEvents();
 }
-void MainWindow::txtDGNUMBER_Validate()
+void MainWindow::checkDatagroupNumber()
 {
-    if (!isNumeric(txtDGNUMBER->text().toStdString()))
+    if (!isNumeric(m_datagroupNumberEdit->text().toStdString()))
         m_prompter.ask(
             Message{"Datagroup Number must be a number!", kProgramTitle, MessageIcon::None, MessageButtons::Ok});
 }
 
 // ---- Browse commands --------------------------------------------------------------------------
 
-void MainWindow::cmdBrowseIDX_Click()
+void MainWindow::browseForIndexFiles()
 {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Open;
@@ -85,7 +85,7 @@ void MainWindow::cmdBrowseIDX_Click()
     showSettings();
 }
 
-void MainWindow::cmdBrowseXML_Click()
+void MainWindow::browseForXmlFilePath()
 {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Save;
@@ -103,7 +103,7 @@ void MainWindow::cmdBrowseXML_Click()
     showSettings();
 }
 
-void MainWindow::cmdBrowseFolder_Click()
+void MainWindow::browseForImageFolder()
 {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Open;

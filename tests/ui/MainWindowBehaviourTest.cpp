@@ -72,9 +72,9 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
     const std::string xmlFilter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
     const std::string allFilter = "All Files (*.*)|*.*";
     using K = FileDialogRequest::Kind;
-    auto idx = [](MainWindow& w) { w.cmdBrowseIDX_Click(); };
-    auto xml = [](MainWindow& w) { w.cmdBrowseXML_Click(); };
-    auto folder = [](MainWindow& w) { w.cmdBrowseFolder_Click(); };
+    auto idx = [](MainWindow& w) { w.browseForIndexFiles(); };
+    auto xml = [](MainWindow& w) { w.browseForXmlFilePath(); };
+    auto folder = [](MainWindow& w) { w.browseForImageFolder(); };
 
     const std::vector<BrowseCase> cases = {
         {"index chosen replaces every item",
@@ -348,10 +348,10 @@ TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)
         bool ConversionSettings::*field;
     };
     const Switch switches[] = {
-        {"mRemove", &MainWindow::mRemove_Click, &ConversionSettings::removeProcessedFiles},
-        {"mAllowDupes", &MainWindow::mAllowDupes_Click, &ConversionSettings::allowDuplicates},
-        {"mSkipHeader", &MainWindow::mSkipHeader_Click, &ConversionSettings::skipHeaderLine},
-        {"mPrompt", &MainWindow::mPrompt_Click, &ConversionSettings::promptWhenFinished},
+        {"mRemove", &MainWindow::toggleRemoveProcessedFiles, &ConversionSettings::removeProcessedFiles},
+        {"mAllowDupes", &MainWindow::toggleAllowDuplicates, &ConversionSettings::allowDuplicates},
+        {"mSkipHeader", &MainWindow::toggleSkipHeaderLine, &ConversionSettings::skipHeaderLine},
+        {"mPrompt", &MainWindow::togglePromptWhenFinished, &ConversionSettings::promptWhenFinished},
     };
     for (const Switch& s : switches) {
         SCOPED_TRACE(s.name);
@@ -441,7 +441,7 @@ TEST(MainWindowBehaviour, ClosingIsRefusedWhileAConversionRuns)
 
     // After the run, Exit closes, and what the program does on closing (keeping the rectangle) runs.
     EXPECT_FALSE(f.window->isConverting());
-    f.window->mExit_Click();
+    f.window->exitCommand();
     EXPECT_FALSE(f.window->isVisible());
     EXPECT_EQ(closings, 1);
 }
@@ -455,11 +455,11 @@ TEST(MainWindowBehaviour, HelpCommandsOpenTheManualAndSiteAndReportFailures)
 
     WindowFixture f;
     f.window->setManualFolders(programDir.path(), docDir.path());
-    f.window->mViewManual_Click(); // only the installed copy exists
+    f.window->viewManualCommand(); // only the installed copy exists
     const std::string beside = programDir / "TLManual.pdf";
     writeFile(beside, "%PDF-1.4");
-    f.window->mViewManual_Click(); // the copy beside the program comes first
-    f.window->mQuenbrook_Click();
+    f.window->viewManualCommand(); // the copy beside the program comes first
+    f.window->openWebSiteCommand();
     EXPECT_EQ(f.services.opener.opened, (std::vector<std::string>{installed, beside, TOLLAVAR_WEBSITE_URL}));
     EXPECT_TRUE(f.prompter.seen().empty());
 
@@ -467,12 +467,12 @@ TEST(MainWindowBehaviour, HelpCommandsOpenTheManualAndSiteAndReportFailures)
     f.services.opener.succeed = false;
     f.prompter.expect("Tollavar", MessageAnswer::Ok);
     f.prompter.expect("Tollavar", MessageAnswer::Ok);
-    f.window->mViewManual_Click();
-    f.window->mQuenbrook_Click();
+    f.window->viewManualCommand();
+    f.window->openWebSiteCommand();
     f.services.opener.succeed = true;
     f.window->setManualFolders(docDir / "missing", docDir / "missing");
     f.prompter.expect("Tollavar", MessageAnswer::Ok);
-    f.window->mViewManual_Click();
+    f.window->viewManualCommand();
     ASSERT_EQ(f.prompter.seen().size(), 3u);
     EXPECT_NE(f.prompter.seen()[0].text.find(beside), std::string::npos);
     EXPECT_NE(f.prompter.seen()[1].text.find(TOLLAVAR_WEBSITE_URL), std::string::npos);
