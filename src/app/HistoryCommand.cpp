@@ -17,7 +17,7 @@ constexpr size_t kDefaultCount = 20;
 
 } // namespace
 
-int PrintRunHistory(const LongOptions& options, int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+int printRunHistory(const LongOptions& options, int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     size_t count = kDefaultCount;
     bool json = options.json;

@@ -117,7 +117,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
 
 } // namespace
 
-int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
+int runOperatorMode(const LongOptions& options, const std::string& argumentText)
 {
     // Blocked before anything else, so that a signal during a conversion waits for the batch to end
     // and is then read from the descriptor instead of ending the process half way.
@@ -171,8 +171,8 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
     };
     // A configuration named with /c: that does not exist is no failure of a check: it goes on with the
     // defaults, as the run it stands for would. A watch has nothing to work from.
-    const StartupResult start = Form_Load(nullptr, commands.context(), argumentText, operate,
-                                          options.watch ? MissingConfig::Refuse : MissingConfig::ConvertAnyway);
+    const StartupResult start = startUp(nullptr, commands.context(), argumentText, operate,
+                                        options.watch ? MissingConfig::Refuse : MissingConfig::ConvertAnyway);
     if (start.road == StartRoad::Failed)
         return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {

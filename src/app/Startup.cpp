@@ -26,7 +26,7 @@ constexpr const char* kWindowSection = "Window";
 struct StartupState
 {
     std::string configToRun;
-    bool ManualStart = false;
+    bool manualStart = false;
     OpenConfigResult configOpened = OpenConfigResult::Opened; // of the last configuration to run
     bool anyConfigUnopened = false;                           // missing or unreadable, any of them
 };
@@ -82,7 +82,7 @@ void applySwitch(StartupWindow* window, CommandContext& ctx, std::string_view ar
         s.companyId = argument.value;
         break;
     case 'm':
-        state.ManualStart = true;
+        state.manualStart = true;
         break;
     case 'a':
         s.imageFolder = argument.value;
@@ -153,21 +153,21 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
     loadDefaults(ctx.settings);
     StartupState state;
 
-    const std::vector<std::string> arguments = GetCommandLine(argumentText);
+    const std::vector<std::string> arguments = splitCommandLine(argumentText);
     if (arguments.size() > 1) {
         size_t firstSwitch = 1;
-        const std::string first = RemoveQuotes(arguments[1]);
+        const std::string first = removeQuotes(arguments[1]);
         if (files::fileExists(first)) {
             openConfigToRun(ctx, first, state);
             firstSwitch = 2;
         }
         for (size_t i = firstSwitch; i < arguments.size(); ++i)
-            applySwitch(window, ctx, argumentText, ReadArgument(arguments[i]), state);
+            applySwitch(window, ctx, argumentText, readArgument(arguments[i]), state);
     }
     std::vector<std::string> notices;
     if (window) {
         window->showSettings();
-        restoreWindowRectangle(*window, !state.configToRun.empty() && !state.ManualStart, notices);
+        restoreWindowRectangle(*window, !state.configToRun.empty() && !state.manualStart, notices);
     }
 
     if (state.configToRun.empty()) {
@@ -175,7 +175,7 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
         return {StartRoad::Interactive, ExitStatus::Success};
     }
     ctx.configFile = state.configToRun;
-    if (state.ManualStart)
+    if (state.manualStart)
         return {StartRoad::Manual, ExitStatus::Success};
 
     // Run on half-read settings, it would convert with defaults where the user's values were meant and
@@ -198,8 +198,8 @@ void reportStartupFailure(CommandContext& ctx, const Failure& failure)
 
 } // namespace
 
-StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
-                        const ConvertCommandFn& convert, MissingConfig missingConfig)
+StartupResult startUp(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
+                      const ConvertCommandFn& convert, MissingConfig missingConfig)
 {
     StartupResult result{StartRoad::Failed, ExitStatus::StartupFailed};
     try {
@@ -217,7 +217,7 @@ StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::st
     return result;
 }
 
-void Form_Unload(StartupWindow& window)
+void keepWindowRectangle(StartupWindow& window)
 {
     if (!window.isNormalState())
         return;

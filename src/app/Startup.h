@@ -55,12 +55,11 @@ using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
 // converts it unattended. Hands its own failures to the prompter and stops there. Without a `window`
 // (--check, --watch) nothing is placed, shown or put on the clipboard: the run needs only `commands`.
 // `convert` stands in for the Convert command (convertCommand when empty).
-StartupResult Form_Load(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
-                        const ConvertCommandFn& convert = {},
-                        MissingConfig missingConfig = MissingConfig::ConvertAnyway);
+StartupResult startUp(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
+                      const ConvertCommandFn& convert = {}, MissingConfig missingConfig = MissingConfig::ConvertAnyway);
 
 // Runs whenever the main window closes: keeps its rectangle for the next start, unless the window is
 // minimised or maximised.
-void Form_Unload(StartupWindow& window);
+void keepWindowRectangle(StartupWindow& window);
 
 } // namespace tollavar

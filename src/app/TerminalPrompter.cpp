@@ -95,7 +95,7 @@ MessageAnswer TerminalPrompter::ask(const Message& message)
     }
     m_waitingFor.clear();
 
-    SetNextLinePriority(message.icon == MessageIcon::Error  ? JournalPriority::Error
+    setNextLinePriority(message.icon == MessageIcon::Error  ? JournalPriority::Error
                         : message.icon == MessageIcon::None ? JournalPriority::Info
                                                             : JournalPriority::Warning);
     m_out << message.caption << ": " << terminalText(message.text) << std::endl;

@@ -120,7 +120,7 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
     const char* const count[] = {"5"};
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(PrintRunHistory(options, 1, count, out, err), 0);
+    EXPECT_EQ(printRunHistory(options, 1, count, out, err), 0);
     const std::string table = out.str();
     EXPECT_TRUE(table.starts_with("When ")) << table;
     EXPECT_NE(table.find("Documents"), std::string::npos);
@@ -134,7 +134,7 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
 
     const char* const justOne[] = {"1", "--json"};
     std::ostringstream json;
-    EXPECT_EQ(PrintRunHistory(options, 2, justOne, json, err), 0);
+    EXPECT_EQ(printRunHistory(options, 2, justOne, json, err), 0);
     EXPECT_EQ(json.str(), runRecordJson(r) + "\n");
 
     // A history that cannot be written is one warning, however many commands run.

@@ -27,7 +27,7 @@ protected:
 
     StartupResult load(const std::string& argumentText)
     {
-        return Form_Load(&host, host.ctx, argumentText, [this](CommandContext& ctx) {
+        return startUp(&host, host.ctx, argumentText, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
@@ -51,7 +51,7 @@ TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQu
     for (const std::string& argument : {configPath, "\"" + configPath + "\""}) {
         FakeStartupWindow fresh;
         converted.clear();
-        const StartupResult result = Form_Load(&fresh, fresh.ctx, argument, [this](CommandContext& ctx) {
+        const StartupResult result = startUp(&fresh, fresh.ctx, argument, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
@@ -113,7 +113,7 @@ TEST_F(StartupTest, OnlyTheFirstTenArgumentsAreReadAndUpperCaseLettersAreNoSwitc
 
     FakeStartupWindow other;
     other.dialog.cancel();
-    Form_Load(&other, other.ctx, "/F:upper /K /k /w /d:ignored /l");
+    startUp(&other, other.ctx, "/F:upper /K /k /w /d:ignored /l");
     EXPECT_EQ(other.settings.indexFiles, "");
     EXPECT_TRUE(other.settings.skipHeaderLine);
     EXPECT_TRUE(other.settings.promptWhenFinished);
@@ -176,7 +176,7 @@ TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
             converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         };
-        const StartupResult refused = Form_Load(&fresh, fresh.ctx, arguments, convert, MissingConfig::Refuse);
+        const StartupResult refused = startUp(&fresh, fresh.ctx, arguments, convert, MissingConfig::Refuse);
         EXPECT_EQ(refused.road, StartRoad::Unattended) << arguments;
         EXPECT_EQ(refused.exitStatus, 2) << arguments;
         EXPECT_TRUE(refused.configUnopened) << arguments;
@@ -220,7 +220,7 @@ TEST_F(StartupTest, ADamagedWindowStoreStopsOnlyTheStartsThatShowTheWindow)
         stored[{"Tollavar", "Window", "top"}] = "wide";
         if (!c.converts)
             other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-        const StartupResult result = Form_Load(&other, other.ctx, c.arguments, [this](CommandContext& ctx) {
+        const StartupResult result = startUp(&other, other.ctx, c.arguments, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
@@ -269,7 +269,7 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
         FakeStartupWindow fresh;
         converted.clear();
         fresh.prompter.expect(c.caption, MessageAnswer::Ok);
-        const StartupResult result = Form_Load(&fresh, fresh.ctx, c.arguments, [this](CommandContext& ctx) {
+        const StartupResult result = startUp(&fresh, fresh.ctx, c.arguments, [this](CommandContext& ctx) {
             converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
@@ -286,7 +286,7 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
         FakeStartupWindow other;
         other.services.store.values[{"Tollavar", "Window", "height"}] = stored;
         other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-        EXPECT_EQ(Form_Load(&other, other.ctx, "").road, StartRoad::Failed) << stored;
+        EXPECT_EQ(startUp(&other, other.ctx, "").road, StartRoad::Failed) << stored;
         EXPECT_EQ(other.prompter.seen().at(0).text, "6 - Overflow") << stored;
     }
 }
@@ -299,11 +299,11 @@ TEST_F(StartupTest, ClosingKeepsTheRectangleOnlyInTheNormalState)
     host.width = 9000;
     host.height = 6000;
     host.normal = false;
-    Form_Unload(host);
+    keepWindowRectangle(host);
     EXPECT_TRUE(stored.empty());
 
     host.normal = true;
-    Form_Unload(host);
+    keepWindowRectangle(host);
     EXPECT_EQ((stored[{"Tollavar", "Window", "left"}]), "1200");
     EXPECT_EQ((stored[{"Tollavar", "Window", "top"}]), "-15");
     EXPECT_EQ((stored[{"Tollavar", "Window", "width"}]), "9000");
