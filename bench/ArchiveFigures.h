@@ -12,6 +12,7 @@
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -58,6 +59,7 @@ inline Figures inChild(const std::function<bool()>& body)
 
 struct AnswerOk : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::fprintf(stderr, "    message \"%s\": %.160s\n", m.caption.c_str(), m.text.c_str());
@@ -103,9 +105,9 @@ inline void writeImages(const std::string& folder, long count)
 inline ConversionSettings archiveSettings()
 {
     ConversionSettings settings;
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-    settings.txtFTYPES = "text|text|number|number";
-    settings.txtMaxFiles = "100000000";
+    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+    settings.fieldTypes = "text|text|number|number";
+    settings.maxDocuments = "100000000";
     return settings;
 }
 
@@ -122,7 +124,7 @@ inline Figures conversionMemory(const std::string& work, long lines)
         SilentHost host;
         RunFlags flags;
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
-        return ConvertIndexFile(context, folder + "/batch.csv", folder + "/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        return convertIndexFile(context, folder + "/batch.csv", folder + "/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     });
     std::filesystem::remove_all(std::filesystem::path(folder).parent_path());
     return figures;
@@ -143,7 +145,7 @@ inline void printMemoryPerDocument(const std::string& work, long smaller, long l
 
 // One Convert command over `files` index files (a "*.idx" item) holding `documents` lines between them,
 // each with its image, into a new datagroup.
-inline Figures convertCommand(const std::string& work, long files, long documents, size_t* xmlSize = nullptr)
+inline Figures measureConvertCommand(const std::string& work, long files, long documents, size_t* xmlSize = nullptr)
 {
     const std::string root = work + "/command-" + std::to_string(files);
     std::filesystem::remove_all(root);
@@ -157,18 +159,18 @@ inline Figures convertCommand(const std::string& work, long files, long document
     const Figures figures = inChild([&] {
         QuietServices services;
         ConversionSettings settings = archiveSettings();
-        settings.txtIDX = root + "/in/*.idx";
-        settings.txtImageFolder = root + "/scans";
-        settings.txtXML = root + "/out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "1";
+        settings.indexFiles = root + "/in/*.idx";
+        settings.imageFolder = root + "/scans";
+        settings.xmlFilePath = root + "/out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "1";
         std::string configFile = root + "/setup.tvr";
         AnswerOk prompter;
         SilentHost host;
         NoFileDialog dialog;
         RunFlags flags;
         CommandContext context{settings, configFile, flags, services.fileTools, prompter, host, dialog};
-        const ConvertOutcome outcome = mConvert_Click(context);
+        const ConvertOutcome outcome = convertCommand(context);
         return outcome.ranToEnd && outcome.allConverted;
     });
     if (xmlSize)
@@ -226,9 +228,9 @@ inline double bareWorkOfManyFiles(const std::string& work, long files, long docu
 
 inline void printManyFilesRatio(const std::string& work, long documents, long files)
 {
-    const Figures one = convertCommand(work, 1, documents);
+    const Figures one = measureConvertCommand(work, 1, documents);
     size_t xmlSize = 0;
-    const Figures many = convertCommand(work, files, documents, &xmlSize);
+    const Figures many = measureConvertCommand(work, files, documents, &xmlSize);
     const double bareOne = bareWorkOfManyFiles(work, 1, documents, xmlSize);
     const double bareMany = bareWorkOfManyFiles(work, files, documents, xmlSize);
     std::printf("many files: %ld documents from 1 index file %.3f s, from %ld files %.3f s; ratio %.2fx "

@@ -33,10 +33,10 @@ inline void makeBatch(const std::string& root, long lines, long firstId = 1)
 
 inline void applyBatchSettings(ConversionSettings& settings, const std::string& root)
 {
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|Scan Date|BATCHID|ID Number";
-    settings.txtFTYPES = "text|text|number|date|text|number";
-    settings.txtImageFolder = root + "/scans";
-    settings.txtMaxFiles = "1000000";
+    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|Scan Date|BATCHID|ID Number";
+    settings.fieldTypes = "text|text|number|date|text|number";
+    settings.imageFolder = root + "/scans";
+    settings.maxDocuments = "1000000";
 }
 
 } // namespace tollavar::bench

@@ -14,6 +14,7 @@
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,6 +31,7 @@ namespace {
 
 struct QuietPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message&) override { return MessageAnswer::Ok; }
 };
 struct QuietHost : ConversionHost
@@ -83,18 +85,18 @@ int main(int argc, char** argv)
 
     ConversionSettings settings;
     bench::applyBatchSettings(settings, root);
-    settings.txtIDX = root + "/batch.csv";
-    settings.txtXML = root + "/out/DATAGRP.XML";
+    settings.indexFiles = root + "/batch.csv";
+    settings.xmlFilePath = root + "/out/DATAGRP.XML";
 
     std::vector<std::string> paths;
     const double parse = bestOfThree([&] {
         IndexFileReader reader(root + "/batch.csv");
-        IndexLineParser parser(SplitBarList(settings.txtFNAMES));
+        IndexLineParser parser(splitBarList(settings.fieldNames));
         PathSink sink;
-        short step = 0;
+        RunStage stage = RunStage::LineRead;
         std::string_view line;
         while (reader.readLine(line))
-            parser.parseLine(line, ",", sink, step);
+            parser.parseLine(line, ",", sink, stage);
         paths = std::move(sink.paths);
     });
     const double stats = bestOfThree([&] {
@@ -102,7 +104,7 @@ int main(int argc, char** argv)
         {
         };
         for (const std::string& path : paths) {
-            std::string native = settings.txtImageFolder + path;
+            std::string native = settings.imageFolder + path;
             std::replace(native.begin(), native.end(), '\\', '/');
             ::lstat(native.c_str(), &st);
         }
@@ -116,7 +118,7 @@ int main(int argc, char** argv)
     RunFlags flags;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
     long blocking = -1;
-    const double check = bestOfThree([&] { blocking = CheckBatch(ctx).blockingCount(); });
+    const double check = bestOfThree([&] { blocking = checkBatch(ctx, failureMessage).blockingCount(); });
 
     std::printf("check %ld lines: %.3f s; parse %.3f s + one lstat per image %.3f s = %.3f s; ratio %.2f "
                 "(%ld questions or errors found)\n",

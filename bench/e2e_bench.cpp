@@ -1,5 +1,5 @@
 // End-to-end conversion figures: a generated batch converted into a new datagroup through
-// ConvertIndexFile, beside the baseline any converter pays (the same output bytes written with plain
+// convertIndexFile, beside the baseline any converter pays (the same output bytes written with plain
 // writes and the same renames); the extension of a large datagroup beside a bare libxml2 parse; 10,000
 // documents from 100 index files beside one; peak memory per document at 3,000 and 30,000
 // lines (a datagroup holds at most 32,767 documents).
@@ -20,6 +20,7 @@
 #include "filetools/FileTools.h"
 #include "filetools/LineLog.h"
 #include "filetools/SettingsStore.h"
+#include "ui/FailureMessages.h"
 
 #include <libxml/parser.h>
 
@@ -42,6 +43,7 @@ using bench::NoOpener;
 using bench::NoStore;
 struct FailingPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());
@@ -96,7 +98,7 @@ bool convert(const std::string& root, ConversionSettings& settings)
     RecordKeeping record;
     context.observer = &record;
     const bool converted =
-        ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        convertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     if (converted)
         journal.remove();
     return converted;
@@ -203,7 +205,7 @@ void recordFigures(const std::string& work)
     constexpr int kRecords = 2000;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kRecords; ++i)
-        files::appendWholeLine(log, RunRecordJson(record));
+        files::appendWholeLine(log, runRecordJson(record));
     const double total = seconds(start);
     std::printf("history record (2 index files): %.3f ms per Convert command, %.3f ms per index file\n",
                 total * 1000 / kRecords, total * 1000 / kRecords / 2);

@@ -22,6 +22,7 @@
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
+#include "ui/FailureMessages.h"
 
 #include <chrono>
 #include <cstdio>
@@ -46,6 +47,7 @@ using bench::NoStore;
 // Reports every message on standard output and gives the answer that changes least.
 struct ReportingPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::string text = m.text.substr(0, 160);
@@ -82,14 +84,14 @@ struct Services
 
     Services()
     {
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtMaxFiles = "100000000";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.fieldTypes = "text|text|number|number";
+        settings.maxDocuments = "100000000";
     }
     bool convert(const std::string& index, const std::string& xml)
     {
         ConversionContext context{settings, flags, fileTools, prompter, host};
-        return ConvertIndexFile(context, index, xml, "REZI_DATAGRP", "DOCUMENT");
+        return convertIndexFile(context, index, xml, "REZI_DATAGRP", "DOCUMENT");
     }
     CommandContext command() { return {settings, configFile, flags, fileTools, prompter, host, dialog}; }
 };
@@ -196,12 +198,12 @@ void manyFiles(const std::string& root, long count, int linesEach)
     std::printf("%ld index files of %s in one folder, wildcard item\n", count, linesEach ? "one line" : "a blank line");
     measured("Convert command", [&] {
         Services s;
-        s.settings.txtIDX = in + "/*.idx";
-        s.settings.txtXML = root + "/" + name + "/out/DATAGRP.XML";
-        s.settings.txtDGCOMPID = "DEFC";
+        s.settings.indexFiles = in + "/*.idx";
+        s.settings.xmlFilePath = root + "/" + name + "/out/DATAGRP.XML";
+        s.settings.companyId = "DEFC";
         s.configFile = root + "/" + name + "/setup.tvr";
         CommandContext ctx = s.command();
-        const ConvertOutcome outcome = mConvert_Click(ctx);
+        const ConvertOutcome outcome = convertCommand(ctx);
         std::printf("    ran to end %s, all converted %s, DATAGRP.XML %s\n", outcome.ranToEnd ? "yes" : "no",
                     outcome.allConverted ? "yes" : "no",
                     sizeText(root + "/" + name + "/out/DEFC0001/DATAGRP.XML").c_str());

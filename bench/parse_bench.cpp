@@ -103,17 +103,17 @@ int main(int argc, char** argv)
 
         const std::vector<std::string> names = {"Name", "IMAGEPATH", "PAGECOUNT", "BATCHID", "Invoice",
                                                 "Date", "Amount",    "Remark",    "Account", "Notes"};
-        const std::string delimiter = DelimiterFromSetting(",");
+        const std::string delimiter = delimiterFromSetting(",");
         CountingSink sink;
         const double parseSeconds = bestSeconds([&] {
             sink = CountingSink();
             IndexLineParser parser(names);
             IndexFileReader reader(path);
-            short step = 12;
+            RunStage stage = RunStage::LineRead;
             std::string_view line;
             while (reader.readLine(line)) {
-                if (!IsBlankLine(line))
-                    parser.parseLine(line, delimiter, sink, step);
+                if (!isBlankLine(line))
+                    parser.parseLine(line, delimiter, sink, stage);
             }
         });
 
@@ -125,7 +125,7 @@ int main(int argc, char** argv)
         std::printf("documents %ld, fields %ld, value bytes %ld\n", sink.objects, sink.fields, sink.valueBytes);
         return sink.objects == kLines ? 0 : 1;
     } catch (const Failure& failure) {
-        std::fprintf(stderr, "%d - %s\n", failure.code(), failure.description().c_str());
+        std::fprintf(stderr, "%d - %s\n", failure.number(), failure.description().c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
     }

@@ -12,6 +12,7 @@
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
+#include "ui/FailureMessages.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -34,6 +35,7 @@ struct NoDialog : FileDialog
 };
 struct FailingPrompter : Prompter
 {
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     MessageAnswer ask(const Message& m) override
     {
         std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());
@@ -73,7 +75,7 @@ int main(int argc, char** argv)
     ConversionContext context = window.commands().conversion();
     const auto start = std::chrono::steady_clock::now();
     const bool ok =
-        ConvertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        convertIndexFile(context, root + "/batch.csv", root + "/out/DEFC0001/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s window: %ld lines in %.3f s (%.0f documents/s)%s\n", mode.c_str(), lines, seconds, lines / seconds,
                 ok ? "" : " FAILED");

@@ -123,7 +123,7 @@ int main(int argc, char** argv)
         existing.parseExisting(bytes);
         try {
             if (existing.locateDocuments() != count)
-                throw Failure(5, "xml_bench", "the reopened document ends at another DOCID");
+                throw Failure(ErrorCode::InvalidCall, "xml_bench", "the reopened document ends at another DOCID");
         } catch (const Failure& failure) {
             if (count <= 32767 || failure.description().find("DOCID \"" + std::to_string(count)) == std::string::npos)
                 throw;
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
         std::printf("peak memory per document:       %10.0f bytes built, %.0f bytes while saving\n",
                     (peakBuilt - peakBefore) * 1024.0 / n, (peakSaved - peakBefore) * 1024.0 / n);
     } catch (const Failure& failure) {
-        std::fprintf(stderr, "%d - %s\n", failure.code(), failure.description().c_str());
+        std::fprintf(stderr, "%d - %s\n", failure.number(), failure.description().c_str());
         return 1;
     }
     if (ownFolder)

@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     CancelDialog dialog;
     tollavar::FileTools fileTools(store, opener);
     tollavar::MainWindow window(fileTools, prompter, dialog, store);
-    tollavar::LoadDefaults(window.settings);
+    tollavar::loadDefaults(window.settings);
     window.showSettings();
     // The rectangle a first start restores: left and top 105, outer size 5835 by 7170 twips.
     window.setWindowLeft(105);

@@ -20,7 +20,7 @@ namespace {
 void readSafely(std::string_view argument, bool textValid)
 {
     try {
-        const CommandArgument read = ReadArgument(argument);
+        const CommandArgument read = readArgument(argument);
         FUZZ_CHECK(read.letter.size() <= 1, "a switch has one letter at most");
         FUZZ_CHECK(read.value.size() <= argument.size(), "a value comes from its argument");
         FUZZ_CHECK(!textValid || utf8::isValid(read.value), "a value of valid text is valid text");
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const bool textValid = utf8::isValid(text);
 
-    const std::vector<std::string> arguments = GetCommandLine(text);
+    const std::vector<std::string> arguments = splitCommandLine(text);
     FUZZ_CHECK(!arguments.empty() && arguments[0].empty(), "slot 0 is empty");
     FUZZ_CHECK(arguments.size() <= 11, "ten arguments at most");
     size_t kept = 0;
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(kept <= text.size(), "splitting adds nothing");
     if (arguments.size() > 1) {
         try {
-            const std::string first = RemoveQuotes(arguments[1]);
+            const std::string first = removeQuotes(arguments[1]);
             FUZZ_CHECK(!textValid || utf8::isValid(first), "the unquoted first argument is valid text");
         } catch (const Failure&) {
             FUZZ_CHECK(arguments[1] == "\"", "only a lone quote is refused");
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     // A lower limit cuts the list, never changes what it keeps.
-    const std::vector<std::string> firstTwo = GetCommandLine(text, 2);
+    const std::vector<std::string> firstTwo = splitCommandLine(text, 2);
     FUZZ_CHECK(firstTwo.size() == std::min<size_t>(arguments.size(), 3), "the limit counts arguments");
     FUZZ_CHECK(std::equal(firstTwo.begin(), firstTwo.end(), arguments.begin()), "the limit keeps the first ones");
     return 0;

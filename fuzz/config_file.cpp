@@ -18,8 +18,8 @@ namespace {
 bool allTextValid(const ConversionSettings& s)
 {
     for (const std::string* text :
-         {&s.txtIDX, &s.txtXML, &s.txtDGNUMBER, &s.txtDGCOMPNAME, &s.txtDGCOMPID, &s.txtPROJID, &s.txtNAME,
-          &s.txtFNAMES, &s.txtFTYPES, &s.txtMaxFiles, &s.txtImageFolder, &s.cboDelimiter})
+         {&s.indexFiles, &s.xmlFilePath, &s.datagroupNumber, &s.companyName, &s.companyId, &s.projectId, &s.projectName,
+          &s.fieldNames, &s.fieldTypes, &s.maxDocuments, &s.imageFolder, &s.delimiter})
         if (!utf8::isValid(*text) || text->find_first_of("\r\n") != std::string::npos)
             return false;
     return true;
@@ -31,14 +31,14 @@ ConversionSettings unlikelySettings()
 {
     ConversionSettings s;
     for (std::string* text :
-         {&s.txtIDX, &s.txtXML, &s.txtDGNUMBER, &s.txtDGCOMPNAME, &s.txtDGCOMPID, &s.txtPROJID, &s.txtNAME,
-          &s.txtFNAMES, &s.txtFTYPES, &s.txtMaxFiles, &s.txtImageFolder, &s.cboDelimiter})
+         {&s.indexFiles, &s.xmlFilePath, &s.datagroupNumber, &s.companyName, &s.companyId, &s.projectId, &s.projectName,
+          &s.fieldNames, &s.fieldTypes, &s.maxDocuments, &s.imageFolder, &s.delimiter})
         *text = "\xE2\x80\xBD unset";
-    s.mRemove = !s.mRemove;
-    s.mAllowDupes = !s.mAllowDupes;
-    s.mSkipHeader = !s.mSkipHeader;
-    s.mPrompt = !s.mPrompt;
-    s.mAutoSub = !s.mAutoSub;
+    s.removeProcessedFiles = !s.removeProcessedFiles;
+    s.allowDuplicates = !s.allowDuplicates;
+    s.skipHeaderLine = !s.skipHeaderLine;
+    s.promptWhenFinished = !s.promptWhenFinished;
+    s.autoCreateSubfolders = !s.autoCreateSubfolders;
     return s;
 }
 
@@ -49,20 +49,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     ConversionSettings settings;
     try {
-        ApplyConfigText(bytes, settings);
+        applyConfigText(bytes, settings);
     } catch (const Failure& failure) {
-        FUZZ_CHECK(failure.code() == 13 || failure.code() == 62, "a broken file is a type mismatch or too short");
+        FUZZ_CHECK(failure.code() == ErrorCode::TypeMismatch || failure.code() == ErrorCode::InputPastEndOfFile,
+                   "a broken file is a type mismatch or too short");
     }
     FUZZ_CHECK(allTextValid(settings), "settings hold valid text of one line each");
 
-    const std::string saved = SerializeConfig(settings);
+    const std::string saved = serializeConfig(settings);
     ConversionSettings reread = unlikelySettings();
     try {
-        ApplyConfigText(saved, reread);
+        applyConfigText(saved, reread);
     } catch (const Failure&) {
         FUZZ_CHECK(false, "a saved file reads back");
     }
     FUZZ_CHECK(reread == settings, "a saved file reads back as the settings it was saved from");
-    FUZZ_CHECK(SerializeConfig(reread) == saved, "saving is stable");
+    FUZZ_CHECK(serializeConfig(reread) == saved, "saving is stable");
     return 0;
 }

@@ -113,9 +113,9 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    const std::string delimiter = DelimiterFromSetting(settingText(fuzzing::takeLine(input)));
-    const std::vector<std::string> names = SplitBarList(settingText(fuzzing::takeLine(input)));
-    const std::vector<std::string> types = SplitBarList(settingText(fuzzing::takeLine(input)));
+    const std::string delimiter = delimiterFromSetting(settingText(fuzzing::takeLine(input)));
+    const std::vector<std::string> names = splitBarList(settingText(fuzzing::takeLine(input)));
+    const std::vector<std::string> types = splitBarList(settingText(fuzzing::takeLine(input)));
 
     DatagroupDocument document;
     bool haveDocument = true;
@@ -134,16 +134,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string_view line;
     while (reader.readLine(line)) {
         FUZZ_CHECK(utf8::isValid(line), "the reader hands out valid UTF-8");
-        if (IsBlankLine(line))
+        if (isBlankLine(line))
             continue;
         ++docId;
         sink.startLine();
-        short step = 12;
+        RunStage stage = RunStage::LineRead;
         try {
             if (haveDocument)
                 document.beginDocument("DOCUMENT", docId);
-            parser.parseLine(line, delimiter, sink, step);
-            FUZZ_CHECK(step == 16, "a parsed line ends at step 16");
+            parser.parseLine(line, delimiter, sink, stage);
+            FUZZ_CHECK(stage == RunStage::WritingLastField, "a parsed line ends at its last field");
             // What image placement may do to a finished line: rename its image or drop it.
             if (haveDocument && sink.hasFile1() && docId % 3 == 0) {
                 const std::string renamed = sink.file1() + "-0001";
@@ -156,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
         } catch (const Failure&) {
             // A text XML cannot carry: the run would stop here; the datagroup must stay sound.
-            FUZZ_CHECK(step >= 12 && step <= 16, "a refused field fails during the line");
+            FUZZ_CHECK(stage >= RunStage::LineRead && stage <= RunStage::WritingLastField,
+                       "a refused field fails during the line");
             if (haveDocument)
                 document.dropCurrentDocument();
             continue;

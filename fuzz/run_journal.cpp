@@ -18,7 +18,7 @@ namespace {
 std::optional<JournalContents> read(std::string_view bytes)
 {
     try {
-        return ParseRunJournal(bytes, "/fuzz/.DATAGRP.JOURNAL");
+        return parseRunJournal(bytes, "/fuzz/.DATAGRP.JOURNAL");
     } catch (const Failure&) {
         return std::nullopt;
     }

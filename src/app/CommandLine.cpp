@@ -23,7 +23,7 @@ size_t lastCharacterStart(std::string_view text)
 
 } // namespace
 
-std::vector<std::string> GetCommandLine(std::string_view argumentText, int MaxArgs)
+std::vector<std::string> splitCommandLine(std::string_view argumentText, int maxArguments)
 {
     std::vector<std::string> slots(1);
     bool inArgument = false;
@@ -35,7 +35,7 @@ std::vector<std::string> GetCommandLine(std::string_view argumentText, int MaxAr
             continue;
         }
         if (!inArgument) {
-            if (static_cast<int>(slots.size()) - 1 >= MaxArgs)
+            if (static_cast<int>(slots.size()) - 1 >= maxArguments)
                 break;
             slots.emplace_back();
             inArgument = true;
@@ -45,7 +45,7 @@ std::vector<std::string> GetCommandLine(std::string_view argumentText, int MaxAr
     return slots;
 }
 
-std::string RemoveQuotes(std::string_view text)
+std::string removeQuotes(std::string_view text)
 {
     if (text.empty() || text.front() != '"')
         return std::string(text);
@@ -54,7 +54,7 @@ std::string RemoveQuotes(std::string_view text)
     return std::string(text.substr(1, lastCharacterStart(text) - 1));
 }
 
-CommandArgument ReadArgument(std::string_view argument)
+CommandArgument readArgument(std::string_view argument)
 {
     CommandArgument result;
     if (!argument.empty() && (argument.front() == '/' || argument.front() == '\\')) {
@@ -62,9 +62,9 @@ CommandArgument ReadArgument(std::string_view argument)
             result.letter = std::string(1, argument[1]);
         const size_t colon = argument.find(':');
         if (colon != std::string_view::npos)
-            result.value = RemoveQuotes(argument.substr(colon + 1));
+            result.value = removeQuotes(argument.substr(colon + 1));
     } else {
-        result.value = RemoveQuotes(argument);
+        result.value = removeQuotes(argument);
     }
     return result;
 }

@@ -17,7 +17,7 @@ constexpr size_t kDefaultCount = 20;
 
 } // namespace
 
-int PrintRunHistory(const LongOptions& options, int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+int printRunHistory(const LongOptions& options, int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
     size_t count = kDefaultCount;
     bool json = options.json;
@@ -36,25 +36,25 @@ int PrintRunHistory(const LongOptions& options, int argc, const char* const* arg
         }
         counted = true;
     }
-    const std::string path = options.logFile.value_or(DefaultRunHistoryPath());
+    const std::string path = options.logFile.value_or(defaultRunHistoryPath());
     if (path.empty()) {
         err << "tollavar: neither XDG_STATE_HOME nor HOME is set; name the history with --log=FILE\n";
         return ExitStatus::StartupFailed;
     }
     RunHistoryTail tail;
     try {
-        tail = ReadRunHistory(path, count);
+        tail = readRunHistory(path, count);
     } catch (const Failure& failure) {
         err << "tollavar: the run history cannot be read: " << failure.description() << '\n';
         return ExitStatus::ConversionFailed;
     }
     if (json) {
         for (const RunRecord& record : tail.records)
-            out << RunRecordJson(record) << '\n';
+            out << runRecordJson(record) << '\n';
     } else if (tail.records.empty()) {
         out << "No Convert command recorded in " << path << '\n';
     } else {
-        out << RunHistoryTable(tail.records);
+        out << runHistoryTable(tail.records);
     }
     out.flush();
     if (tail.skipped > 0)

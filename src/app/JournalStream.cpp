@@ -25,7 +25,7 @@ bool containsAny(std::string_view text, std::initializer_list<std::string_view> 
 
 } // namespace
 
-bool IsJournalStream(int fd)
+bool isJournalStream(int fd)
 {
     const char* value = std::getenv("JOURNAL_STREAM");
     if (!value)
@@ -40,7 +40,7 @@ bool IsJournalStream(int fd)
     return files::statusOf(fd, st) && st.st_dev == device && st.st_ino == inode;
 }
 
-int PriorityOfLine(std::string_view line)
+int priorityOfLine(std::string_view line)
 {
     if (containsAny(line, {"Error", "error", "failed", "Failed", "cannot", "could not", "Gave up", "stopped before"}))
         return JournalPriority::Error;
@@ -50,7 +50,7 @@ int PriorityOfLine(std::string_view line)
     return JournalPriority::Info;
 }
 
-void SetNextLinePriority(int priority)
+void setNextLinePriority(int priority)
 {
     g_nextLinePriority = priority;
 }
@@ -84,7 +84,7 @@ public:
     {
         if (m_line.empty())
             return;
-        int priority = g_nextLinePriority >= 0 ? g_nextLinePriority : PriorityOfLine(m_line);
+        int priority = g_nextLinePriority >= 0 ? g_nextLinePriority : priorityOfLine(m_line);
         g_nextLinePriority = -1;
         const std::string prefixed = "<" + std::to_string(priority) + ">" + m_line;
         m_target->sputn(prefixed.data(), static_cast<std::streamsize>(prefixed.size()));

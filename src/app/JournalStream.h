@@ -15,15 +15,15 @@ constexpr int Info = 6;
 
 // True when the environment's JOURNAL_STREAM names the device and inode of descriptor `fd`: systemd
 // connected it to the journal, which reads a "<N>" at the start of a line as the line's priority.
-bool IsJournalStream(int fd);
+bool isJournalStream(int fd);
 
 // The priority of a line of ours by what it says: failures are errors, things left alone warnings,
 // the rest information.
-int PriorityOfLine(std::string_view line);
+int priorityOfLine(std::string_view line);
 
 // Gives the next line written to the prefixed stream this priority instead of guessing it (a message
 // whose icon says what it is).
-void SetNextLinePriority(int priority);
+void setNextLinePriority(int priority);
 
 // While alive, every line written to `stream` carries its priority prefix.
 class JournalPrefixes

@@ -29,7 +29,7 @@ bool readFlag(bool& flag, bool hasValue)
 
 } // namespace
 
-LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
+LongOptionsResult readLongOptions(int argc, const char* const* argv)
 {
     LongOptionsResult result;
     int i = 1;
@@ -111,7 +111,7 @@ LongOptionsResult ReadLongOptions(int argc, const char* const* argv)
     return result;
 }
 
-std::string UsageText()
+std::string usageText()
 {
     return "Usage: tollavar [OPTION...] [CONFIG.tvr] [/SWITCH:VALUE...]\n"
            "Converts the index files of a scanning station into a datagroup.\n"
@@ -159,7 +159,7 @@ std::string UsageText()
            "cron line and a systemd timer for unattended runs.\n";
 }
 
-std::string VersionText()
+std::string versionText()
 {
     return "Tollavar " + std::to_string(TOLLAVAR_VERSION_MAJOR) + "." + std::to_string(TOLLAVAR_VERSION_MINOR) + "." +
            std::to_string(TOLLAVAR_VERSION_PATCH);

@@ -35,12 +35,12 @@ struct LongOptionsResult
 };
 
 // Reads the leading "--name" and "--name=value" arguments; a lone "--" ends them and is dropped.
-LongOptionsResult ReadLongOptions(int argc, const char* const* argv);
+LongOptionsResult readLongOptions(int argc, const char* const* argv);
 
 // The short usage printed by --help: switches, long options and exit statuses.
-std::string UsageText();
+std::string usageText();
 
 // "Tollavar 1.3.24"
-std::string VersionText();
+std::string versionText();
 
 } // namespace tollavar

@@ -20,7 +20,7 @@
 #include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
-#include "ui/StartupHost.h"
+#include "ui/FailureMessages.h"
 
 #include <chrono>
 #include <csignal>
@@ -40,74 +40,60 @@ public:
     bool open(const std::string&) override { return false; }
 };
 
-// Passes every message on to the terminal, and notes whether start-up could not read the
-// configuration: OpenConfig reports that itself and carries on.
-class StartupWatchingPrompter : public Prompter
+// Passes every message on to the terminal. A wait for a busy datagroup asks again every second: each
+// time is a sign of life for a watchdog.
+class KeepAlivePrompter : public Prompter
 {
 public:
-    explicit StartupWatchingPrompter(Prompter& inner) : m_inner(inner) {}
+    explicit KeepAlivePrompter(Prompter& inner) : m_inner(inner) {}
     MessageAnswer ask(const Message& message) override
     {
-        if (message.caption == "Error Opening Config File" || message.text.starts_with("Config file does not exist!"))
-            m_configUnreadable = true;
         if (m_watchdog)
             m_watchdog->linesDone(0, 0);
         return m_inner.ask(message);
     }
-    bool configUnreadable() const { return m_configUnreadable; }
-    // A wait for a busy datagroup asks again every second: each time is a sign of life.
+    Message reportFailure(const FailureReport& report) override
+    {
+        if (m_watchdog)
+            m_watchdog->linesDone(0, 0);
+        return m_inner.reportFailure(report);
+    }
     void keepAlive(ConversionObserver* watchdog) { m_watchdog = watchdog; }
 
 private:
     Prompter& m_inner;
-    bool m_configUnreadable = false;
     ConversionObserver* m_watchdog = nullptr;
 };
 
-// Start-up's host with no window: the rectangle is read and dropped, the clipboard left alone, so
-// that nothing but the run itself touches anything.
-class WindowlessHost : public StartupHost, public ConversionHost
+// The commands of a run without a window. Its status panels are nowhere: a check shows its progress
+// on the terminal, a watch tells systemd, both through the context's progress observer.
+class WindowlessCommands : private ConversionHost
 {
 public:
-    WindowlessHost(SettingsStore& store, const FileTools& fileTools, Prompter& prompter, FileDialog& dialog)
-        : m_store(store), m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog}
+    WindowlessCommands(const FileTools& fileTools, Prompter& prompter, FileDialog& dialog)
+        : m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog}
     {
     }
+    CommandContext& context() { return m_ctx; }
 
-    CommandContext& commands() override { return m_ctx; }
-    SettingsStore& settingsStore() override { return m_store; }
-    void setWindowLeft(int) override {}
-    void setWindowTop(int) override {}
-    void setWindowWidth(int) override {}
-    void setWindowHeight(int) override {}
-    int windowLeft() const override { return 0; }
-    int windowTop() const override { return 0; }
-    int windowWidth() const override { return 0; }
-    int windowHeight() const override { return 0; }
-    bool isNormalState() const override { return false; }
-    void putOnClipboard(const std::string&) override {}
-    void showSettings() override {}
-
+private:
     void setStatusPanel(int, std::string_view) override {}
     void processPendingEvents() override {}
 
-private:
-    SettingsStore& m_store;
     ConversionSettings m_settings;
     std::string m_configFile;
     RunFlags m_flags;
     CommandContext m_ctx;
 };
 
-int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals,
-             StartupWatchingPrompter& prompter)
+int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watchSignals, KeepAlivePrompter& prompter)
 {
     WatchOptions watch;
     watch.settle = std::chrono::seconds(options.settleSeconds.value_or(2));
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
     watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
-    RunHistoryLog history(options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";
     SystemdNotifier systemd;
@@ -117,7 +103,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
         ctx.progress = &systemd;
         prompter.keepAlive(&systemd);
     }
-    const int status = WatchAndConvert(ctx, watch, watchSignals, std::cerr);
+    const int status = watchAndConvert(ctx, watch, watchSignals, std::cerr);
     prompter.keepAlive(nullptr);
     ctx.progress = nullptr;
     ctx.runRecords = nullptr;
@@ -131,7 +117,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
 
 } // namespace
 
-int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
+int runOperatorMode(const LongOptions& options, const std::string& argumentText)
 {
     // Blocked before anything else, so that a signal during a conversion waits for the batch to end
     // and is then read from the descriptor instead of ending the process half way.
@@ -144,11 +130,11 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
         }
     } else {
         // A check changes nothing: a signal may end it as it comes.
-        if (StopRequested()) {
-            std::cerr << "tollavar: " << StoppedBeforeConvertingText() << std::endl;
+        if (stopRequested()) {
+            std::cerr << "tollavar: " << stoppedBeforeConvertingText() << std::endl;
             return ExitStatus::ConversionFailed;
         }
-        RestoreDefaultStopSignals();
+        restoreDefaultStopSignals();
     }
 
     QtSettingsStore store;
@@ -164,30 +150,29 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
             std::this_thread::sleep_for(std::chrono::seconds(1));
     };
     TerminalPrompter terminal(std::cin, std::cerr, false, pause, options.waitSeconds.value_or(600));
-    StartupWatchingPrompter prompter(terminal);
+    KeepAlivePrompter prompter(terminal);
     HeadlessFileDialog dialog;
-    WindowlessHost host(store, fileTools, prompter, dialog);
+    WindowlessCommands commands(fileTools, prompter, dialog);
 
     int status = ExitStatus::StartupFailed;
     const auto operate = [&](CommandContext& ctx) {
-        // A configuration named with /c: that does not exist is no failure of the run: it goes on with
-        // the defaults, and so does its check.
-        if (options.watch && prompter.configUnreadable())
-            return ConvertOutcome{};
         if (options.watch) {
             status = runWatch(ctx, options, *watchSignals, prompter);
         } else {
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const CheckReport report = CheckBatch(ctx);
+            const CheckReport report = checkBatch(ctx, failureMessage);
             ctx.progress = nullptr;
-            std::cout << (options.json ? CheckReportJson(report) : CheckReportText(report)) << std::flush;
+            std::cout << (options.json ? checkReportJson(report) : checkReportText(report)) << std::flush;
             status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;
         }
         return ConvertOutcome{};
     };
-    const StartupResult start = Form_Load(host, argumentText, operate);
+    // A configuration named with /c: that does not exist is no failure of a check: it goes on with the
+    // defaults, as the run it stands for would. A watch has nothing to work from.
+    const StartupResult start = startUp(nullptr, commands.context(), argumentText, operate,
+                                        options.watch ? MissingConfig::Refuse : MissingConfig::ConvertAnyway);
     if (start.road == StartRoad::Failed)
         return ExitStatus::StartupFailed; // start-up has said why
     if (start.road == StartRoad::Interactive || start.road == StartRoad::Manual) {
@@ -196,7 +181,7 @@ int RunOperatorMode(const LongOptions& options, const std::string& argumentText)
                                                       : " needs a configuration file to work from\n");
         return ExitStatus::StartupFailed;
     }
-    if ((options.watch && prompter.configUnreadable()) || start.exitStatus == ExitStatus::StartupFailed) {
+    if (start.configUnopened) {
         std::cerr << "tollavar: the configuration cannot be read\n";
         return ExitStatus::StartupFailed;
     }

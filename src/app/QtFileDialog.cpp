@@ -87,8 +87,8 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
         if (files::folderExists(initial)) {
             dialog.setDirectory(QString::fromStdString(initial));
         } else {
-            const std::string folder = FileTools::GetFPath(initial);
-            const std::string name = FileTools::GetFName(initial);
+            const std::string folder = FileTools::folderPart(initial);
+            const std::string name = FileTools::namePart(initial);
             if (!folder.empty() && files::folderExists(folder))
                 dialog.setDirectory(QString::fromStdString(folder));
             if (!name.empty() && !hasWildcard(name))

@@ -1,5 +1,6 @@
 #include "app/QtPrompter.h"
 
+#include "ui/FailureMessages.h"
 #include "ui/WaitDialog.h"
 
 #include <QFontMetrics>
@@ -77,6 +78,11 @@ QtPrompter::QtPrompter(QWidget* parent) : m_parent(parent)
 void QtPrompter::setParentWidget(QWidget* parent)
 {
     m_parent = parent;
+}
+
+Message QtPrompter::reportFailure(const FailureReport& report)
+{
+    return showFailure(*this, report);
 }
 
 MessageAnswer QtPrompter::ask(const Message& message)

@@ -18,6 +18,7 @@ public:
     void setParentWidget(QWidget* parent);
 
     MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
     bool waitUntil(const std::string& text, const std::function<bool()>& ready) override;
 
 private:

@@ -19,7 +19,7 @@ void RunHistoryLog::recordRun(const RunRecord& record)
         why = "neither XDG_STATE_HOME nor HOME is set (name a file with --log=FILE)";
     } else {
         try {
-            files::appendWholeLine(m_path, RunRecordJson(record));
+            files::appendWholeLine(m_path, runRecordJson(record));
             return;
         } catch (const Failure& failure) {
             why = failure.description();

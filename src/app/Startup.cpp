@@ -9,7 +9,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
 #include "filetools/SettingsStore.h"
-#include "ui/StartupHost.h"
+#include "ui/StartupWindow.h"
 
 #include <exception>
 #include <iterator>
@@ -26,8 +26,9 @@ constexpr const char* kWindowSection = "Window";
 struct StartupState
 {
     std::string configToRun;
-    bool ManualStart = false;
-    bool configUnreadable = false; // opening the configuration to run ended in "Error Opening Config File"
+    bool manualStart = false;
+    OpenConfigResult configOpened = OpenConfigResult::Opened; // of the last configuration to run
+    bool anyConfigUnopened = false;                           // missing or unreadable, any of them
 };
 
 // A value with a line break would shift every later line of the configuration it is saved into.
@@ -41,13 +42,14 @@ void refuseLineBreaks(const CommandArgument& argument)
 
 void openConfigToRun(CommandContext& ctx, const std::string& path, StartupState& state)
 {
-    state.configUnreadable = OpenConfig(ctx, path) == OpenConfigResult::Unreadable;
+    state.configOpened = openConfig(ctx, path);
+    state.anyConfigUnopened |= state.configOpened != OpenConfigResult::Opened;
     state.configToRun = path;
 }
 
-void applySwitch(StartupHost& host, std::string_view argumentText, const CommandArgument& argument, StartupState& state)
+void applySwitch(StartupWindow* window, CommandContext& ctx, std::string_view argumentText,
+                 const CommandArgument& argument, StartupState& state)
 {
-    CommandContext& ctx = host.commands();
     ConversionSettings& s = ctx.settings;
     // Letters are compared exactly: an upper-case letter is no switch.
     if (argument.letter.size() != 1)
@@ -59,49 +61,50 @@ void applySwitch(StartupHost& host, std::string_view argumentText, const Command
         openConfigToRun(ctx, argument.value, state);
         break;
     case 'f':
-        s.txtIDX = argument.value;
+        s.indexFiles = argument.value;
         break;
     case 'x':
-        s.txtXML = argument.value;
+        s.xmlFilePath = argument.value;
         break;
     case 'p':
-        s.txtPROJID = argument.value;
+        s.projectId = argument.value;
         break;
     case 'u':
-        s.txtDGNUMBER = argument.value;
+        s.datagroupNumber = argument.value;
         break;
     case 'n':
-        s.txtNAME = argument.value;
+        s.projectName = argument.value;
         break;
     case 'e':
-        s.txtDGCOMPNAME = argument.value;
+        s.companyName = argument.value;
         break;
     case 'i':
-        s.txtDGCOMPID = argument.value;
+        s.companyId = argument.value;
         break;
     case 'm':
-        state.ManualStart = true;
+        state.manualStart = true;
         break;
     case 'a':
-        s.txtImageFolder = argument.value;
+        s.imageFolder = argument.value;
         break;
     case 'd':
-        s.mAllowDupes = true;
+        s.allowDuplicates = true;
         break;
     case 'r':
-        s.mRemove = true;
+        s.removeProcessedFiles = true;
         break;
     case 's':
-        s.txtMaxFiles = argument.value;
+        s.maxDocuments = argument.value;
         break;
     case 'w':
-        s.mPrompt = true;
+        s.promptWhenFinished = true;
         break;
     case 'k':
-        s.mSkipHeader = true;
+        s.skipHeaderLine = true;
         break;
     case 'l':
-        host.putOnClipboard(std::string(argumentText));
+        if (window)
+            window->putOnClipboard(std::string(argumentText));
         break;
     default:
         break;
@@ -111,20 +114,20 @@ void applySwitch(StartupHost& host, std::string_view argumentText, const Command
 int readWindowValue(SettingsStore& store, const char* key, const char* defaultValue)
 {
     const std::string text = store.read(kApplication, kWindowSection, key, defaultValue);
-    const auto value = ParseInt32(text);
-    if (!value && IsNumeric(text))
-        throw Failure(6, kApplication, "Overflow");
+    const auto value = parseInt32(text);
+    if (!value && isNumeric(text))
+        throw Failure(ErrorCode::Overflow, kApplication, "Overflow", text);
     if (!value)
-        throw Failure(13, kApplication, "Type mismatch");
+        throw Failure(ErrorCode::TypeMismatch, kApplication, "Type mismatch", text);
     return static_cast<int>(*value);
 }
 
 // Applied as stored, even off the screen: the user's last placement wins. A value that is no number
 // stops a start that shows the window; a run that shows none has no use for the rectangle, so a
 // damaged store must not stop it: the value is named in `notices` and the default taken instead.
-void restoreWindowRectangle(StartupHost& host, bool unattended, std::vector<std::string>& notices)
+void restoreWindowRectangle(StartupWindow& window, bool unattended, std::vector<std::string>& notices)
 {
-    SettingsStore& store = host.settingsStore();
+    SettingsStore& store = window.settingsStore();
     const auto value = [&](const char* key, const char* defaultValue) {
         try {
             return readWindowValue(store, key, defaultValue);
@@ -133,93 +136,96 @@ void restoreWindowRectangle(StartupHost& host, bool unattended, std::vector<std:
                 throw;
             notices.push_back("the stored window value " + std::string(key) + "=\"" +
                               store.read(kApplication, kWindowSection, key, defaultValue) + "\" is unusable (" +
-                              std::to_string(failure.code()) + " - " + failure.description() + "); " + defaultValue +
+                              std::to_string(failure.number()) + " - " + failure.description() + "); " + defaultValue +
                               " is used instead");
-            return static_cast<int>(ParseInt32(defaultValue).value_or(0));
+            return static_cast<int>(parseInt32(defaultValue).value_or(0));
         }
     };
-    host.setWindowLeft(value("left", "105"));
-    host.setWindowTop(value("top", "105"));
-    host.setWindowWidth(value("width", "5835"));
-    host.setWindowHeight(value("height", "7170"));
+    window.setWindowLeft(value("left", "105"));
+    window.setWindowTop(value("top", "105"));
+    window.setWindowWidth(value("width", "5835"));
+    window.setWindowHeight(value("height", "7170"));
 }
 
-StartupResult loadAndRoute(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
+StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::string_view argumentText,
+                           const ConvertCommandFn& convert, MissingConfig missingConfig)
 {
-    CommandContext& ctx = host.commands();
-    LoadDefaults(ctx.settings);
+    loadDefaults(ctx.settings);
     StartupState state;
 
-    const std::vector<std::string> arguments = GetCommandLine(argumentText);
+    const std::vector<std::string> arguments = splitCommandLine(argumentText);
     if (arguments.size() > 1) {
         size_t firstSwitch = 1;
-        const std::string first = RemoveQuotes(arguments[1]);
+        const std::string first = removeQuotes(arguments[1]);
         if (files::fileExists(first)) {
             openConfigToRun(ctx, first, state);
             firstSwitch = 2;
         }
         for (size_t i = firstSwitch; i < arguments.size(); ++i)
-            applySwitch(host, argumentText, ReadArgument(arguments[i]), state);
+            applySwitch(window, ctx, argumentText, readArgument(arguments[i]), state);
     }
-    host.showSettings();
-
     std::vector<std::string> notices;
-    restoreWindowRectangle(host, !state.configToRun.empty() && !state.ManualStart, notices);
+    if (window) {
+        window->showSettings();
+        restoreWindowRectangle(*window, !state.configToRun.empty() && !state.manualStart, notices);
+    }
 
     if (state.configToRun.empty()) {
-        OpenConfig(ctx, "");
+        openConfig(ctx, "");
         return {StartRoad::Interactive, ExitStatus::Success};
     }
-    ctx.ConfigFile = state.configToRun;
-    if (state.ManualStart)
+    ctx.configFile = state.configToRun;
+    if (state.manualStart)
         return {StartRoad::Manual, ExitStatus::Success};
 
     // Run on half-read settings, it would convert with defaults where the user's values were meant and
     // then save them over the file the user can still mend.
-    if (state.configUnreadable)
-        return {StartRoad::Unattended, ExitStatus::StartupFailed, std::move(notices)};
+    if (state.configOpened == OpenConfigResult::Unreadable ||
+        (missingConfig == MissingConfig::Refuse && state.anyConfigUnopened))
+        return {StartRoad::Unattended, ExitStatus::StartupFailed, std::move(notices), true};
 
-    ConvertOutcome outcome = convert ? convert(ctx) : mConvert_Click(ctx);
+    ConvertOutcome outcome = convert ? convert(ctx) : convertCommand(ctx);
     const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
     notices.insert(notices.end(), std::make_move_iterator(outcome.notices.begin()),
                    std::make_move_iterator(outcome.notices.end()));
     return {StartRoad::Unattended, succeeded ? ExitStatus::Success : ExitStatus::ConversionFailed, std::move(notices)};
 }
 
-void reportStartupFailure(StartupHost& host, int code, const std::string& description)
+void reportStartupFailure(CommandContext& ctx, const Failure& failure)
 {
-    host.commands().prompter.ask(
-        Message{std::to_string(code) + " - " + description, "Error Loading Tollavar", MessageIcon::Error});
+    ctx.prompter.reportFailure(FailureReport{FailedWork::StartingUp, failure});
 }
 
 } // namespace
 
-StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert)
+StartupResult startUp(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
+                      const ConvertCommandFn& convert, MissingConfig missingConfig)
 {
     StartupResult result{StartRoad::Failed, ExitStatus::StartupFailed};
     try {
-        result = loadAndRoute(host, argumentText, convert);
+        result = loadAndRoute(window, commands, argumentText, convert, missingConfig);
     } catch (const Failure& failure) {
-        reportStartupFailure(host, failure.code(), failure.description());
+        reportStartupFailure(commands, failure);
     } catch (const std::exception& error) {
         // Nothing below start-up should let a non-Failure escape, but one must not end the program
         // with the window never shown.
-        reportStartupFailure(host, ErrorCode::InvalidCall, error.what());
+        reportStartupFailure(commands, Failure(ErrorCode::InvalidCall, kApplication, error.what()));
     }
     // The controls show whatever start-up reached, also after a failure.
-    host.showSettings();
+    if (window)
+        window->showSettings();
     return result;
 }
 
-void Form_Unload(StartupHost& host)
+void keepWindowRectangle(StartupWindow& window)
 {
-    if (!host.isNormalState())
+    if (!window.isNormalState())
         return;
-    SettingsStore& store = host.settingsStore();
-    store.write(kApplication, kWindowSection, "left", std::to_string(host.windowLeft()));
-    store.write(kApplication, kWindowSection, "top", std::to_string(host.windowTop()));
-    store.write(kApplication, kWindowSection, "width", std::to_string(host.windowWidth()));
-    store.write(kApplication, kWindowSection, "height", std::to_string(host.windowHeight()));
+    SettingsStore& store = window.settingsStore();
+    store.write(kApplication, kWindowSection, "left", std::to_string(window.windowLeft()));
+    store.write(kApplication, kWindowSection, "top", std::to_string(window.windowTop()));
+    store.write(kApplication, kWindowSection, "width", std::to_string(window.windowWidth()));
+    store.write(kApplication, kWindowSection, "height", std::to_string(window.windowHeight()));
 }
 
 } // namespace tollavar

@@ -9,7 +9,7 @@
 
 namespace tollavar {
 
-class StartupHost;
+class StartupWindow;
 
 // How start-up ended, and so what the program does next.
 enum class StartRoad
@@ -29,6 +29,17 @@ struct StartupResult
     int exitStatus = 0;
     // The Convert command's notices, for the unattended run to print.
     std::vector<std::string> notices = {};
+    // The configuration to run could not be opened, so nothing was converted.
+    bool configUnopened = false;
+};
+
+// What an unattended start does when a configuration it was told to run does not exist: the window's
+// unattended run converts with the settings as they stand (the switches may name them all); a run
+// that only works from its configuration has nothing to work from.
+enum class MissingConfig
+{
+    ConvertAnyway,
+    Refuse,
 };
 
 namespace ExitStatus {
@@ -39,14 +50,16 @@ constexpr int StartupFailed = 2;
 
 using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
 
-// Runs once when the main window is loaded, before it is shown: resets the settings, reads the
-// argument text, restores the window rectangle, then asks for a configuration, leaves a named one
-// loaded ("m"), or converts it unattended. Reports its own failures under "Error Loading Tollavar".
-// `convert` stands in for the Convert command (mConvert_Click when empty).
-StartupResult Form_Load(StartupHost& host, std::string_view argumentText, const ConvertCommandFn& convert = {});
+// Runs once at start, before the main window is shown: resets the settings, reads the argument text,
+// restores the window rectangle, then asks for a configuration, leaves a named one loaded ("m"), or
+// converts it unattended. Hands its own failures to the prompter and stops there. Without a `window`
+// (--check, --watch) nothing is placed, shown or put on the clipboard: the run needs only `commands`.
+// `convert` stands in for the Convert command (convertCommand when empty).
+StartupResult startUp(StartupWindow* window, CommandContext& commands, std::string_view argumentText,
+                      const ConvertCommandFn& convert = {}, MissingConfig missingConfig = MissingConfig::ConvertAnyway);
 
 // Runs whenever the main window closes: keeps its rectangle for the next start, unless the window is
 // minimised or maximised.
-void Form_Unload(StartupHost& host);
+void keepWindowRectangle(StartupWindow& window);
 
 } // namespace tollavar

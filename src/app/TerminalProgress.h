@@ -50,6 +50,11 @@ public:
         m_progress.clear();
         return m_inner.ask(message);
     }
+    Message reportFailure(const FailureReport& report) override
+    {
+        m_progress.clear();
+        return m_inner.reportFailure(report);
+    }
 
 private:
     Prompter& m_inner;

@@ -1,9 +1,8 @@
 #include "app/TerminalPrompter.h"
 
 #include "app/JournalStream.h"
-
-#include "batch/DatagroupLock.h"
 #include "batch/UnattendedAnswer.h"
+#include "ui/FailureMessages.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,8 +16,6 @@
 namespace tollavar {
 
 namespace {
-
-constexpr std::string_view kXmlInUse = "XML file is in use.  Click OK to try again.";
 
 std::string terminalText(const std::string& text)
 {
@@ -67,13 +64,18 @@ TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool can
 {
 }
 
+Message TerminalPrompter::reportFailure(const FailureReport& report)
+{
+    return showFailure(*this, report);
+}
+
 MessageAnswer TerminalPrompter::ask(const Message& message)
 {
     // A wait for a busy DATAGRP.XML or datagroup repeats its question until the file is free: say it
     // once, try again every second instead of filling the log, and give up at the limit rather than
     // hang a server for ever.
-    const bool inUse = message.text == kXmlInUse && message.buttons == MessageButtons::Ok;
-    const bool busy = message.caption == kDatagroupBusyCaption && message.buttons == MessageButtons::YesNo;
+    const bool inUse = message.kind == MessageKind::XmlInUseWait;
+    const bool busy = message.kind == MessageKind::DatagroupBusyWait;
     if (inUse || busy) {
         const auto now = std::chrono::steady_clock::now();
         if (m_waitingFor != message.text) {
@@ -93,7 +95,7 @@ MessageAnswer TerminalPrompter::ask(const Message& message)
     }
     m_waitingFor.clear();
 
-    SetNextLinePriority(message.icon == MessageIcon::Error  ? JournalPriority::Error
+    setNextLinePriority(message.icon == MessageIcon::Error  ? JournalPriority::Error
                         : message.icon == MessageIcon::None ? JournalPriority::Info
                                                             : JournalPriority::Warning);
     m_out << message.caption << ": " << terminalText(message.text) << std::endl;

@@ -23,6 +23,7 @@ public:
     TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds = 600);
 
     MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
 
 private:
     MessageAnswer askOnTerminal(const Message& message);

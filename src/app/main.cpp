@@ -36,32 +36,32 @@ int main(int argc, char** argv)
     using namespace tollavar;
     // Before anything else: a signal that comes while the program starts must not kill it half way,
     // nor a file-size limit end a write without a word.
-    HandleStopSignalsFromStart();
+    handleStopSignalsFromStart();
     // Read before QApplication removes the options it knows from argv, and before any display is
     // needed: --help and --version work on a server too.
-    const LongOptionsResult longOptions = ReadLongOptions(argc, argv);
+    const LongOptionsResult longOptions = readLongOptions(argc, argv);
     // Under systemd, stderr may be the journal: each line then says how much it matters.
     std::optional<JournalPrefixes> journal;
-    if (IsJournalStream(STDERR_FILENO))
+    if (isJournalStream(STDERR_FILENO))
         journal.emplace(std::cerr);
     if (!longOptions.error.empty()) {
         std::cerr << "tollavar: " << longOptions.error << "\nTry 'tollavar --help'.\n";
         return ExitStatus::StartupFailed;
     }
     if (longOptions.options.help) {
-        std::cout << UsageText();
+        std::cout << usageText();
         return ExitStatus::Success;
     }
     if (longOptions.options.version) {
-        std::cout << VersionText() << '\n';
+        std::cout << versionText() << '\n';
         return ExitStatus::Success;
     }
     if (longOptions.options.history)
-        return PrintRunHistory(longOptions.options, argc - longOptions.firstArgument, argv + longOptions.firstArgument,
+        return printRunHistory(longOptions.options, argc - longOptions.firstArgument, argv + longOptions.firstArgument,
                                std::cout, std::cerr);
     const std::string arguments = argumentText(argc, argv, longOptions.firstArgument);
     if (longOptions.options.check || longOptions.options.watch)
-        return RunOperatorMode(longOptions.options, arguments);
+        return runOperatorMode(longOptions.options, arguments);
     // On a server or under cron there is no display, or one that does not answer: run offscreen and
     // talk through the terminal.
     const std::string noDisplay = noDisplayReason();
@@ -88,23 +88,23 @@ int main(int argc, char** argv)
     MainWindow window(fileTools, prompter, dialog, store);
     windowPrompter.setParentWidget(&window);
     windowDialog.setParentWidget(&window);
-    window.setClosing([&window] { Form_Unload(window); });
-    RunHistoryLog history(longOptions.options.logFile.value_or(DefaultRunHistoryPath()), std::cerr);
+    window.setClosing([&window] { keepWindowRectangle(window); });
+    RunHistoryLog history(longOptions.options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     window.commands().runRecords = &history;
 
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     std::optional<RunRecord> unattendedRecord;
-    const StartupResult start = Form_Load(window, arguments, [&](CommandContext& ctx) {
-        if (StopRequested()) {
+    const StartupResult start = startUp(&window, window.commands(), arguments, [&](CommandContext& ctx) {
+        if (stopRequested()) {
             ConvertOutcome stopped;
-            stopped.notices.push_back(StoppedBeforeConvertingText());
+            stopped.notices.push_back(stoppedBeforeConvertingText());
             return stopped;
         }
         SignalStopGuard stopOnSignal;
         ctx.runMode = "unattended";
         if (showProgress)
             ctx.progress = &progress;
-        ConvertOutcome outcome = mConvert_Click(ctx);
+        ConvertOutcome outcome = convertCommand(ctx);
         ctx.progress = nullptr;
         unattendedRecord = outcome.record;
         return outcome;
@@ -114,7 +114,7 @@ int main(int argc, char** argv)
         for (const std::string& notice : start.notices)
             std::cerr << "Tollavar: " << notice << '\n';
         if (longOptions.options.json && unattendedRecord)
-            std::cout << RunRecordJson(*unattendedRecord) << std::endl;
+            std::cout << runRecordJson(*unattendedRecord) << std::endl;
         window.close();
         return start.exitStatus;
     case StartRoad::Failed:
@@ -131,12 +131,12 @@ int main(int argc, char** argv)
         }
         break;
     }
-    if (StopRequested()) {
-        std::cerr << "Tollavar: " << StoppedBeforeConvertingText() << '\n';
+    if (stopRequested()) {
+        std::cerr << "Tollavar: " << stoppedBeforeConvertingText() << '\n';
         return ExitStatus::ConversionFailed;
     }
     // An open window converts only when asked; until then a signal ends it as it would any program.
-    RestoreDefaultStopSignals();
+    restoreDefaultStopSignals();
     window.show();
     return app.exec();
 }

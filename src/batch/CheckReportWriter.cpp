@@ -64,7 +64,7 @@ std::string changesLine(const CheckReport& r)
 
 } // namespace
 
-std::string CheckReportText(const CheckReport& r)
+std::string checkReportText(const CheckReport& r)
 {
     std::string out = "Configuration: " + r.configFile + "\n";
     if (!r.datagroupFolder.empty()) {
@@ -111,7 +111,7 @@ std::string CheckReportText(const CheckReport& r)
     return out;
 }
 
-std::string CheckReportJson(const CheckReport& r)
+std::string checkReportJson(const CheckReport& r)
 {
     using Json = nlohmann::ordered_json;
     const auto messageJson = [](const CheckMessage& m) {

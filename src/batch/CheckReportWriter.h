@@ -8,9 +8,9 @@ struct CheckReport;
 
 // The check's report for people: the command first, then each index file with its counts per kind,
 // at most 20 examples each and the number of the rest, and the verdict last.
-std::string CheckReportText(const CheckReport& report);
+std::string checkReportText(const CheckReport& report);
 
 // The same for scripts, as one JSON object (UTF-8; bytes of a name that are no UTF-8 become U+FFFD).
-std::string CheckReportJson(const CheckReport& report);
+std::string checkReportJson(const CheckReport& report);
 
 } // namespace tollavar

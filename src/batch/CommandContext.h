@@ -17,7 +17,7 @@ class CommandPorts;
 struct CommandContext
 {
     ConversionSettings& settings;
-    std::string& ConfigFile;
+    std::string& configFile;
     RunFlags& flags;
     const FileTools& fileTools;
     Prompter& prompter;

@@ -13,7 +13,7 @@ files::FileEffects& CommandPorts::files()
 
 void CommandPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
-    TakeDatagroupLock(ctx, lock, datagroupFolder);
+    takeDatagroupLock(ctx, lock, datagroupFolder);
 }
 
 CommandPorts& PortsOf(const CommandContext& ctx)

@@ -18,11 +18,11 @@ std::string line(std::string_view kind, const CommandRecord::IndexFile& file)
 {
     std::string text(kind);
     text += '\t';
-    AppendEscaped(text, file.path);
+    appendEscaped(text, file.path);
     const FileIdentity id = file.identity.value_or(FileIdentity{});
     text += "\t" + std::to_string(id.device) + "\t" + std::to_string(id.inode) + "\t" + std::to_string(id.size) + "\t" +
             std::to_string(id.modifiedNs) + "\t" + std::to_string(file.contents.size) + "\t" +
-            Hex(file.contents.hash, 16) + "\n";
+            hex(file.contents.hash, 16) + "\n";
     return text;
 }
 
@@ -30,10 +30,10 @@ std::optional<CommandRecord::IndexFile> parseFile(const std::vector<std::string>
 {
     if (f.size() != 8)
         return std::nullopt;
-    const auto path = Unescape(f[1]);
-    const auto device = UnsignedNumber(f[2]), inode = UnsignedNumber(f[3]);
-    const auto size = SignedNumber(f[4]), modified = SignedNumber(f[5]);
-    const auto contentSize = UnsignedNumber(f[6]), hash = UnsignedNumber(f[7], 16);
+    const auto path = unescape(f[1]);
+    const auto device = unsignedNumber(f[2]), inode = unsignedNumber(f[3]);
+    const auto size = signedNumber(f[4]), modified = signedNumber(f[5]);
+    const auto contentSize = unsignedNumber(f[6]), hash = unsignedNumber(f[7], 16);
     if (!path || !device || !inode || !size || !modified || !contentSize || !hash)
         return std::nullopt;
     CommandRecord::IndexFile file{*path, FileIdentity{*device, *inode, *size, *modified}, {*contentSize, *hash}};
@@ -52,19 +52,19 @@ CommandRecord::CommandRecord(const std::string& datagroupFolder)
 CommandRecord::IndexFile CommandRecord::describe(const std::string& path)
 {
     const std::string native = files::nativePath(path);
-    return IndexFile{path, IdentityOf(native), FingerprintOf(files::readAll(native))};
+    return IndexFile{path, identityOf(native), fingerprintOf(files::readAll(native))};
 }
 
 std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::string& configFile) const
 {
-    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(m_path);
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(m_path);
     if (!opened)
         return {};
     const std::string& bytes = opened->bytes;
     const size_t sumAt = bytes.rfind("sum\t");
     // Written whole, so only a hand-made or damaged record fails this: it is then no record at all.
     if (!bytes.starts_with(kMagicLine) || sumAt == std::string::npos ||
-        bytes.substr(sumAt) != "sum\t" + Hex(Checksum(bytes.data(), sumAt), 8) + "\n")
+        bytes.substr(sumAt) != "sum\t" + hex(checksum(bytes.data(), sumAt), 8) + "\n")
         return {};
     std::vector<IndexFile> finished;
     std::string config;
@@ -75,7 +75,7 @@ std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::
         for (std::string field; std::getline(fields, field, '\t');)
             f.push_back(field);
         if (f.size() == 2 && f[0] == "config") {
-            config = Unescape(f[1]).value_or("");
+            config = unescape(f[1]).value_or("");
         } else if (!f.empty() && f[0] == "done") {
             if (const auto file = parseFile(f))
                 finished.push_back(*file);
@@ -112,14 +112,14 @@ void CommandRecord::write() const
 {
     std::string text(kMagicLine);
     text += "config\t";
-    AppendEscaped(text, m_configFile);
+    appendEscaped(text, m_configFile);
     text += "\n";
     for (const IndexFile& file : m_selected)
         text += line("selected", file);
     for (const IndexFile& file : m_finished)
         text += line("done", file);
-    text += "sum\t" + Hex(Checksum(text.data(), text.size()), 8) + "\n";
-    files::WriteWholeFile(m_path + ".new", m_path, text);
+    text += "sum\t" + hex(checksum(text.data(), text.size()), 8) + "\n";
+    files::writeWholeFile(m_path + ".new", m_path, text);
 }
 
 } // namespace tollavar

@@ -24,20 +24,16 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr const char* kFormatVersion = "7";
 
-// The classic numbers for the two ways the fixed part of a file can be wrong.
-constexpr int kTypeMismatch = 13;
-constexpr int kInputPastEndOfFile = 62;
-
 // "True"/"False" in any case, or a number: zero is off, anything else on. The digits decide rather than
 // a floating-point conversion, which would follow the user's locale once the window has set it.
 std::optional<bool> parseSwitch(std::string_view text)
 {
-    const std::string word = AsciiLower(text);
+    const std::string word = asciiLower(text);
     if (word == "true")
         return true;
     if (word == "false")
         return false;
-    if (!IsNumeric(text))
+    if (!isNumeric(text))
         return std::nullopt;
     for (char c : text) {
         if (c == 'e' || c == 'E')
@@ -112,7 +108,7 @@ std::string requiredLine(LineReader& lines)
 {
     auto line = lines.next();
     if (!line)
-        throw Failure(kInputPastEndOfFile, "OpenConfig",
+        throw Failure(ErrorCode::InputPastEndOfFile, "OpenConfig",
                       "Input past end of file: line " + std::to_string(lines.lineNumber() + 1) + " is missing");
     return std::move(*line);
 }
@@ -122,8 +118,8 @@ bool requiredSwitch(LineReader& lines)
     const std::string line = requiredLine(lines);
     auto value = parseSwitch(line);
     if (!value)
-        throw Failure(kTypeMismatch, "OpenConfig",
-                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False");
+        throw Failure(ErrorCode::TypeMismatch, "OpenConfig",
+                      "Type mismatch: line " + std::to_string(lines.lineNumber()) + " is neither True nor False", line);
     return *value;
 }
 
@@ -147,35 +143,29 @@ const char* switchText(bool on)
     return on ? "True" : "False";
 }
 
-void reportFailure(CommandContext& ctx, const Failure& failure, const char* caption)
-{
-    ctx.prompter.ask(Message{std::to_string(failure.code()) + " - " + failure.description(), caption,
-                             MessageIcon::Error, MessageButtons::Ok});
-}
-
 } // namespace
 
-std::string SerializeConfig(const ConversionSettings& s)
+std::string serializeConfig(const ConversionSettings& s)
 {
     const std::string_view values[] = {
-        s.txtIDX,
-        s.txtXML,
-        s.txtDGNUMBER,
-        s.txtDGCOMPNAME,
-        s.txtDGCOMPID,
-        s.txtNAME,
-        s.txtPROJID,
-        s.txtFNAMES,
-        s.txtFTYPES,
-        switchText(s.mRemove),
-        switchText(s.mAutoSub),
+        s.indexFiles,
+        s.xmlFilePath,
+        s.datagroupNumber,
+        s.companyName,
+        s.companyId,
+        s.projectName,
+        s.projectId,
+        s.fieldNames,
+        s.fieldTypes,
+        switchText(s.removeProcessedFiles),
+        switchText(s.autoCreateSubfolders),
         kFormatVersion,
-        s.txtMaxFiles,
-        s.txtImageFolder,
-        switchText(s.mAllowDupes),
-        s.cboDelimiter,
-        switchText(s.mPrompt),
-        switchText(s.mSkipHeader),
+        s.maxDocuments,
+        s.imageFolder,
+        switchText(s.allowDuplicates),
+        s.delimiter,
+        switchText(s.promptWhenFinished),
+        switchText(s.skipHeaderLine),
     };
     std::string text;
     for (std::string_view value : values) {
@@ -190,129 +180,129 @@ std::string SerializeConfig(const ConversionSettings& s)
     return std::string(kByteOrderMark) + text;
 }
 
-void ApplyConfigText(std::string_view bytes, ConversionSettings& s)
+void applyConfigText(std::string_view bytes, ConversionSettings& s)
 {
     LineReader lines(bytes);
-    s.txtIDX = requiredLine(lines);
-    s.txtXML = requiredLine(lines);
-    s.txtDGNUMBER = requiredLine(lines);
-    s.txtDGCOMPNAME = requiredLine(lines);
-    s.txtDGCOMPID = requiredLine(lines);
-    s.txtNAME = requiredLine(lines);
-    s.txtPROJID = requiredLine(lines);
-    s.txtFNAMES = requiredLine(lines);
-    s.txtFTYPES = requiredLine(lines);
-    s.mRemove = requiredSwitch(lines);
-    s.mAutoSub = requiredSwitch(lines);
+    s.indexFiles = requiredLine(lines);
+    s.xmlFilePath = requiredLine(lines);
+    s.datagroupNumber = requiredLine(lines);
+    s.companyName = requiredLine(lines);
+    s.companyId = requiredLine(lines);
+    s.projectName = requiredLine(lines);
+    s.projectId = requiredLine(lines);
+    s.fieldNames = requiredLine(lines);
+    s.fieldTypes = requiredLine(lines);
+    s.removeProcessedFiles = requiredSwitch(lines);
+    s.autoCreateSubfolders = requiredSwitch(lines);
 
     auto versionLine = lines.next();
     if (!versionLine)
         return;
-    const long long version = ParseInt16(*versionLine).value_or(0);
-    optionalText(lines, s.txtMaxFiles);
+    const long long version = parseInt16(*versionLine).value_or(0);
+    optionalText(lines, s.maxDocuments);
     // Each setting the file's version does not carry returns to its default.
     if (version >= 3)
-        optionalText(lines, s.txtImageFolder);
+        optionalText(lines, s.imageFolder);
     else
-        s.txtImageFolder = "";
+        s.imageFolder = "";
     if (version >= 4)
-        optionalSwitch(lines, s.mAllowDupes);
+        optionalSwitch(lines, s.allowDuplicates);
     else
-        s.mAllowDupes = false;
+        s.allowDuplicates = false;
     if (version >= 5)
-        optionalText(lines, s.cboDelimiter);
+        optionalText(lines, s.delimiter);
     else
-        s.cboDelimiter = ",";
+        s.delimiter = ",";
     if (version >= 6)
-        optionalSwitch(lines, s.mPrompt);
+        optionalSwitch(lines, s.promptWhenFinished);
     else
-        s.mPrompt = false;
+        s.promptWhenFinished = false;
     if (version >= 7)
-        optionalSwitch(lines, s.mSkipHeader);
+        optionalSwitch(lines, s.skipHeaderLine);
     else
-        s.mSkipHeader = false;
+        s.skipHeaderLine = false;
 }
 
-bool SaveConfig(CommandContext& ctx, const std::string& FileName)
+bool saveConfig(CommandContext& ctx, const std::string& configPath)
 {
-    // A copy: callers pass ConfigFile itself, which the dialog may change.
-    std::string path = FileName;
+    // A copy: callers pass configFile itself, which the dialog may change.
+    std::string path = configPath;
     try {
         if (path.empty()) {
             auto chosen = ctx.dialog.show(
-                FileDialogRequest{FileDialogRequest::Kind::Save, "", kConfigFileFilter, 1, ctx.ConfigFile});
+                FileDialogRequest{FileDialogRequest::Kind::Save, "", kConfigFileFilter, 1, ctx.configFile});
             if (!chosen)
                 throw Failure(ErrorCode::DialogCancelled, "SaveConfig", kDialogCancelledDescription);
             path = *chosen;
-            ctx.ConfigFile = path;
+            ctx.configFile = path;
         }
-        std::string bytes = SerializeConfig(ctx.settings);
+        std::string bytes = serializeConfig(ctx.settings);
         files::FileEffects& effects = PortsOf(ctx).files();
         effects.writeWhole(path, bytes);
         // What a dry run would have written is not on the disk to compare with later.
         if (!effects.recording())
-            RememberConfigFile(ctx, path, std::move(bytes));
+            rememberConfigFile(ctx, path, std::move(bytes));
         return true;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Saving Config File");
+        ctx.prompter.reportFailure(FailureReport{FailedWork::SavingConfig, failure});
         return false;
     }
 }
 
-bool SaveConfigIfChanged(CommandContext& ctx, const std::string& FileName)
+bool saveConfigIfChanged(CommandContext& ctx, const std::string& configPath)
 {
-    std::string bytes = SerializeConfig(ctx.settings);
-    if (!FileName.empty() && files::holdsExactly(FileName, bytes)) {
-        RememberConfigFile(ctx, FileName, std::move(bytes));
+    std::string bytes = serializeConfig(ctx.settings);
+    if (!configPath.empty() && files::holdsExactly(configPath, bytes)) {
+        rememberConfigFile(ctx, configPath, std::move(bytes));
         return true;
     }
-    return SaveConfig(ctx, FileName);
+    return saveConfig(ctx, configPath);
 }
 
-OpenConfigResult OpenConfig(CommandContext& ctx, const std::string& FileName)
+OpenConfigResult openConfig(CommandContext& ctx, const std::string& configPath)
 {
-    std::string path = FileName;
+    std::string path = configPath;
     try {
         if (path.empty()) {
             const std::string preset =
-                FileTools::IsFullPath(ctx.ConfigFile)
-                    ? ctx.ConfigFile
-                    : ctx.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Config", "") + "/*.tvr";
+                FileTools::isFullPath(ctx.configFile)
+                    ? ctx.configFile
+                    : ctx.fileTools.readStringSetting("Quenbrook", "DefaultFolders", "Config", "") + "/*.tvr";
             auto chosen =
                 ctx.dialog.show(FileDialogRequest{FileDialogRequest::Kind::Open, "", kConfigFileFilter, 1, preset});
             if (!chosen)
                 return OpenConfigResult::Cancelled;
             path = *chosen;
-            ctx.ConfigFile = path;
+            ctx.configFile = path;
         }
         if (!files::fileExists(path)) {
-            ctx.prompter.ask(
-                Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None, MessageButtons::Ok});
+            ctx.prompter.ask(Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None,
+                                     MessageButtons::Ok, MessageKind::ConfigMissing});
             return OpenConfigResult::Missing;
         }
         std::string bytes = files::readAll(path);
-        ApplyConfigText(bytes, ctx.settings);
-        RememberConfigFile(ctx, path, std::move(bytes));
+        applyConfigText(bytes, ctx.settings);
+        rememberConfigFile(ctx, path, std::move(bytes));
         return OpenConfigResult::Opened;
     } catch (const Failure& failure) {
-        reportFailure(ctx, failure, "Error Opening Config File");
+        ctx.prompter.reportFailure(FailureReport{FailedWork::OpeningConfig, failure});
         return OpenConfigResult::Unreadable;
     }
 }
 
-void mOpen_Click(CommandContext& ctx)
+void openCommand(CommandContext& ctx)
 {
-    OpenConfig(ctx, "");
+    openConfig(ctx, "");
 }
 
-void mSaveConfig_Click(CommandContext& ctx)
+void saveCommand(CommandContext& ctx)
 {
-    SaveConfig(ctx, ctx.ConfigFile);
+    saveConfig(ctx, ctx.configFile);
 }
 
-void mSave_Click(CommandContext& ctx)
+void saveAsCommand(CommandContext& ctx)
 {
-    SaveConfig(ctx, "");
+    saveConfig(ctx, "");
 }
 
 } // namespace tollavar

@@ -43,32 +43,33 @@ bool mergeSettings(ConversionSettings& ours, const ConversionSettings& base, con
 {
     bool changed = false;
     for (std::string ConversionSettings::*text :
-         {&ConversionSettings::txtIDX, &ConversionSettings::txtXML, &ConversionSettings::txtDGNUMBER,
-          &ConversionSettings::txtDGCOMPNAME, &ConversionSettings::txtDGCOMPID, &ConversionSettings::txtPROJID,
-          &ConversionSettings::txtNAME, &ConversionSettings::txtFNAMES, &ConversionSettings::txtFTYPES,
-          &ConversionSettings::txtMaxFiles, &ConversionSettings::txtImageFolder, &ConversionSettings::cboDelimiter})
+         {&ConversionSettings::indexFiles, &ConversionSettings::xmlFilePath, &ConversionSettings::datagroupNumber,
+          &ConversionSettings::companyName, &ConversionSettings::companyId, &ConversionSettings::projectId,
+          &ConversionSettings::projectName, &ConversionSettings::fieldNames, &ConversionSettings::fieldTypes,
+          &ConversionSettings::maxDocuments, &ConversionSettings::imageFolder, &ConversionSettings::delimiter})
         changed |= merge(ours.*text, base.*text, theirs.*text);
     for (bool ConversionSettings::*flag :
-         {&ConversionSettings::mRemove, &ConversionSettings::mAllowDupes, &ConversionSettings::mSkipHeader,
-          &ConversionSettings::mPrompt, &ConversionSettings::mAutoSub})
+         {&ConversionSettings::removeProcessedFiles, &ConversionSettings::allowDuplicates,
+          &ConversionSettings::skipHeaderLine, &ConversionSettings::promptWhenFinished,
+          &ConversionSettings::autoCreateSubfolders})
         changed |= merge(ours.*flag, base.*flag, theirs.*flag);
     return changed;
 }
 
 } // namespace
 
-void RememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes)
+void rememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes)
 {
     const Identity identity = identityOf(files::nativePath(path));
     ctx.configFileState = ConfigFileState{path, std::move(bytes), identity.device, identity.inode};
 }
 
-bool RefreshFromConfigFile(CommandContext& ctx)
+bool refreshFromConfigFile(CommandContext& ctx)
 {
     ConfigFileState& seen = ctx.configFileState;
-    if (ctx.ConfigFile.empty() || seen.path != ctx.ConfigFile)
+    if (ctx.configFile.empty() || seen.path != ctx.configFile)
         return false;
-    const std::string path = files::nativePath(ctx.ConfigFile);
+    const std::string path = files::nativePath(ctx.configFile);
     const Identity identity = identityOf(path);
     std::optional<std::string> now = files::peekRegularFile(path);
     if (!now || (*now == seen.bytes && identity.device == seen.device && identity.inode == seen.inode))
@@ -77,8 +78,8 @@ bool RefreshFromConfigFile(CommandContext& ctx)
     ConversionSettings base = ctx.settings;
     ConversionSettings theirs = ctx.settings;
     try {
-        ApplyConfigText(seen.bytes, base);
-        ApplyConfigText(bytes, theirs);
+        applyConfigText(seen.bytes, base);
+        applyConfigText(bytes, theirs);
     } catch (const Failure&) {
         return false;
     }

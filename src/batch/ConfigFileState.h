@@ -18,13 +18,13 @@ struct ConfigFileState
 };
 
 // Notes that the settings and the file at `path` now agree on `bytes`.
-void RememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes);
+void rememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes);
 
 // Reads the configuration file again when it is no longer what the settings last saw, and takes over
 // every value that changed there and that nobody changed here (a command-line switch, an edit in the
 // window): so a run that waited for another one continues from what the other one left, an operator's
 // edit survives a hot folder's save, and a switch still wins. True when a setting changed. A file that
 // cannot be read now changes nothing; the next save reports it.
-bool RefreshFromConfigFile(CommandContext& ctx);
+bool refreshFromConfigFile(CommandContext& ctx);
 
 } // namespace tollavar

@@ -37,8 +37,6 @@ namespace tollavar {
 namespace {
 
 constexpr const char* kProgramName = "Tollavar";
-constexpr int kOverflow = 6;
-constexpr int kTypeMismatch = 13;
 
 std::atomic<bool> g_commandRunning{false};
 
@@ -50,8 +48,8 @@ struct RunningMark
 
 Failure numberFailure(std::string_view text)
 {
-    return IsNumeric(text) ? Failure(kOverflow, kProgramName, "Overflow")
-                           : Failure(kTypeMismatch, kProgramName, "Type mismatch");
+    return isNumeric(text) ? Failure(ErrorCode::Overflow, kProgramName, "Overflow", std::string(text))
+                           : Failure(ErrorCode::TypeMismatch, kProgramName, "Type mismatch", std::string(text));
 }
 
 // The full path a folder listing reports for its folder: a relative folder is taken from the current
@@ -83,7 +81,7 @@ bool anyFileMatches(files::FileEffects& effects, const std::string& folder, std:
         return true;
     witness.clear();
     for (const std::string& name : effects.listFiles(folder)) {
-        if (MatchesWildcard(pattern, name)) {
+        if (matchesWildcard(pattern, name)) {
             witness = name;
             return true;
         }
@@ -95,7 +93,7 @@ bool anyFileMatches(files::FileEffects& effects, const std::string& folder, std:
 // name directly under the root in the root (the folder part of both is empty text).
 std::string folderToList(std::string_view path)
 {
-    const std::string folder = FileTools::GetFPath(path);
+    const std::string folder = FileTools::folderPart(path);
     if (!folder.empty() || path.empty())
         return folder;
     return path.find_first_of("/\\") == std::string_view::npos ? "." : "/";
@@ -157,16 +155,16 @@ public:
                     m_recorder->setRecoveryRan();
             }
             // A file whose conversion recovery finishes is recorded as finished before its journal goes.
-            RecoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
+            recoverInterruptedRun(m_ctx, datagroupFolder, m_xmlPath, markerPath,
                                   [this](const std::string& finished) { startRecord(finished); });
             // A command killed past its last file had marked a full datagroup: its recovery advanced it,
             // and this command converts into the next one, where the record it left is taken over.
-            if (DatagroupFolderPath(m_ctx.settings) == datagroupFolder)
+            if (datagroupFolderPath(m_ctx.settings) == datagroupFolder)
                 break;
             m_record.reset();
             lock.release();
         }
-        const std::vector<std::string> items = SplitBarList(s.txtIDX);
+        const std::vector<std::string> items = splitBarList(s.indexFiles);
 
         rememberRunningConfig();
         if (!m_record)
@@ -179,7 +177,7 @@ public:
             bool keepsRecords;
             ~RecordEnd()
             {
-                if (record && keepsRecords && !StopRequested()) {
+                if (record && keepsRecords && !stopRequested()) {
                     try {
                         record->remove();
                     } catch (const Failure&) {
@@ -188,11 +186,11 @@ public:
             }
         } recordEnd{m_record, m_ports.keepsRecords()};
         for (const std::string& item : items) {
-            if ((StopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
+            if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
         }
         if (!m_selectedAny)
-            notice("No index file matched: " + s.txtIDX);
+            notice("No index file matched: " + s.indexFiles);
 
         // A kill from here on leaves the last file's journal saying that only the marker, the advance and
         // its own removal were left: its recovery does them and touches no image.
@@ -204,7 +202,7 @@ public:
         // A datagroup without its DATAGRP.XML has nothing to submit.
         if (m_files.fileExists(files::nativePath(m_xmlPath)))
             m_files.createEmptyFile(files::nativePath(markerPath));
-        const bool advanced = !m_ctx.flags.DatagroupFull || AdvanceDatagroupNumber(m_ctx);
+        const bool advanced = !m_ctx.flags.datagroupFull || AdvanceDatagroupNumber(m_ctx);
         m_outcome.configSaveFailed |= !advanced;
         // The datagroup is marked and advanced: a journal that stays is only an empty promise. One whose
         // advance failed stays, so that the next run advances. The command's record stays while files are
@@ -215,11 +213,10 @@ public:
             if (m_leftForNextRun == 0 && m_ports.keepsRecords())
                 m_record->remove();
         } catch (const Failure& failure) {
-            m_ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(),
-                                       MessageIcon::Warning, MessageButtons::Ok});
+            m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
         if (!m_stoppedAfter.empty()) {
-            notice("Stopped by " + StopRequestName() + " after converting " + m_stoppedAfter + "; " +
+            notice("Stopped by " + stopRequestName() + " after converting " + m_stoppedAfter + "; " +
                    std::to_string(m_leftForNextRun) + " selected index file(s) left for the next run");
             m_outcome.stoppedBetweenFiles = true;
             m_outcome.allConverted = m_outcome.allConverted && m_leftForNextRun == 0;
@@ -234,13 +231,13 @@ private:
     std::string lockDatagroup(files::FolderLock& lock)
     {
         for (;;) {
-            if (m_ctx.settings.txtXML.empty())
+            if (m_ctx.settings.xmlFilePath.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
-            const std::string folder = DatagroupFolderPath(m_ctx.settings);
+            const std::string folder = datagroupFolderPath(m_ctx.settings);
             if (!m_files.folderExists(files::nativePath(folder)))
                 m_files.createFolder(m_ctx.fileTools, folder);
             m_ports.takeLock(m_ctx, lock, folder);
-            if (!RefreshFromConfigFile(m_ctx) || DatagroupFolderPath(m_ctx.settings) == folder)
+            if (!refreshFromConfigFile(m_ctx) || datagroupFolderPath(m_ctx.settings) == folder)
                 return folder;
             lock.release();
         }
@@ -261,19 +258,19 @@ public:
         const std::vector<std::string> names = m_files.listFiles(folder);
         const std::string folderFull = fullFolderPath(folder);
         const std::string itemPath = files::nativePath(item);
-        const std::string itemExtension = FileTools::GetFExt(item);
-        const std::string pattern = FileTools::GetFName(item);
+        const std::string itemExtension = FileTools::extensionPart(item);
+        const std::string pattern = FileTools::namePart(item);
         // The pattern test is made for every listed file; a listed file that matches the pattern itself
         // and is still there answers it at once, else the last file found to match.
         std::string witness;
 
         for (const std::string& name : names) {
             const std::string file = (folderFull == "/" ? "" : folderFull) + "/" + name;
-            if (wildcard && itemExtension != "*" && FileTools::GetFExt(name) != itemExtension)
+            if (wildcard && itemExtension != "*" && FileTools::extensionPart(name) != itemExtension)
                 continue;
             bool selected = file == itemPath;
             if (!selected && wildcard) {
-                if (MatchesWildcard(pattern, name))
+                if (matchesWildcard(pattern, name))
                     witness = name;
                 selected = anyFileMatches(m_files, folder, pattern, witness);
             }
@@ -292,7 +289,7 @@ public:
     // A save replaces the file (or a dialog names another one): what to leave out changes with it.
     void rememberRunningConfig()
     {
-        m_runningConfig = m_ctx.ConfigFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.ConfigFile));
+        m_runningConfig = m_ctx.configFile.empty() ? FileStamp{} : stampOf(files::nativePath(m_ctx.configFile));
     }
 
 private:
@@ -300,12 +297,12 @@ private:
     // journal and its record there.
     void finishPreviousDatagroup()
     {
-        const auto number = ParseInt16(m_ctx.settings.txtDGNUMBER);
+        const auto number = parseInt16(m_ctx.settings.datagroupNumber);
         if (!number || *number <= 0)
             return;
         ConversionSettings previous = m_ctx.settings;
-        previous.txtDGNUMBER = std::to_string(*number - 1);
-        m_previousDatagroup = DatagroupFolderPath(previous);
+        previous.datagroupNumber = std::to_string(*number - 1);
+        m_previousDatagroup = datagroupFolderPath(previous);
         m_finishedBeforeAdvance = FinishAdvancedDatagroup(m_ctx, m_previousDatagroup);
     }
 
@@ -314,13 +311,13 @@ private:
     void startRecord(const std::string& recovered)
     {
         m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
-        m_finishedEarlier = m_record->finishedEarlier(m_ctx.ConfigFile);
+        m_finishedEarlier = m_record->finishedEarlier(m_ctx.configFile);
         m_finishedEarlier.insert(m_finishedEarlier.end(), m_finishedBeforeAdvance.begin(),
                                  m_finishedBeforeAdvance.end());
         if (!recovered.empty() && files::fileExists(files::nativePath(recovered)))
             m_finishedEarlier.push_back(CommandRecord::describe(recovered));
         if (m_ports.keepsRecords()) {
-            m_record->start(m_ctx.ConfigFile, m_finishedEarlier);
+            m_record->start(m_ctx.configFile, m_finishedEarlier);
             // This command's record holds them now.
             if (!m_finishedBeforeAdvance.empty())
                 CommandRecord(m_previousDatagroup).remove();
@@ -336,7 +333,7 @@ private:
     // Readers (a viewer, a backup, a virus scanner) do no harm; only a file still being written is left.
     bool noWriterElsewhere(const std::string& file)
     {
-        switch (files::OpenForWritingElsewhere(file)) {
+        switch (files::openForWritingElsewhere(file)) {
         case files::WriterCheck::None:
             return true;
         case files::WriterCheck::Writing:
@@ -349,7 +346,7 @@ private:
             notice("Which programs are writing index files cannot be asked here (no permission); an index file is "
                    "converted once its size and time stay still for a second");
         }
-        return files::SizeAndTimeStayStill(file);
+        return files::sizeAndTimeStayStill(file);
     }
 
     bool convertFile(const std::string& file)
@@ -376,8 +373,9 @@ private:
             m_finishedJournal->remove();
         std::unique_ptr<RunJournal> journalOwner;
         if (keepsRecords)
-            journalOwner = std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.ConfigFile,
-                                                        m_ctx.settings.mRemove || m_ctx.alwaysRemoveProcessed);
+            journalOwner =
+                std::make_unique<RunJournal>(m_datagroupFolder, m_ctx.configFile,
+                                             m_ctx.settings.removeProcessedFiles || m_ctx.alwaysRemoveProcessed);
         ConversionContext conversion{m_ctx.settings, m_ctx.flags, m_ctx.fileTools,
                                      m_recorder ? static_cast<Prompter&>(*m_recorder) : m_ctx.prompter, m_ctx.host};
         if (m_recorder) {
@@ -392,10 +390,10 @@ private:
         conversion.moves = m_ports.moves();
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
         if (converted) {
-            RefreshFromConfigFile(m_ctx);
-            m_outcome.configSaveFailed |= !SaveConfigIfChanged(m_ctx, m_ctx.ConfigFile);
+            refreshFromConfigFile(m_ctx);
+            m_outcome.configSaveFailed |= !saveConfigIfChanged(m_ctx, m_ctx.configFile);
             rememberRunningConfig();
-            if (m_ctx.settings.mRemove) {
+            if (m_ctx.settings.removeProcessedFiles) {
                 // Lines written after the file was read are in no datagroup yet: keep them.
                 if (stampOf(file) == before)
                     m_files.deleteFile(file);
@@ -409,12 +407,12 @@ private:
                 m_record->finish(described);
             // A stop that came once the save had begun has let this file finish; the command ends here,
             // counting what it leaves, and still marks and advances the datagroup.
-            if (StopRequested() && !m_ctx.flags.BatchCanceled)
+            if (stopRequested() && !m_ctx.flags.batchCanceled)
                 m_stoppedAfter = file;
         } else {
             m_outcome.allConverted = false;
         }
-        return !m_ctx.flags.BatchCanceled && (!StopRequested() || !m_stoppedAfter.empty());
+        return !m_ctx.flags.batchCanceled && (!stopRequested() || !m_stoppedAfter.empty());
     }
 
     CommandContext& m_ctx;
@@ -441,16 +439,16 @@ private:
 
 } // namespace
 
-std::string DatagroupFolderPath(const ConversionSettings& s)
+std::string datagroupFolderPath(const ConversionSettings& s)
 {
-    const auto number = ParseInt16(s.txtDGNUMBER);
+    const auto number = parseInt16(s.datagroupNumber);
     if (!number)
-        throw numberFailure(s.txtDGNUMBER);
-    const std::string xmlFolder = folderToList(s.txtXML);
-    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.txtDGCOMPID + FileTools::L0Pad(*number, 4);
+        throw numberFailure(s.datagroupNumber);
+    const std::string xmlFolder = folderToList(s.xmlFilePath);
+    return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.companyId + FileTools::zeroPadded(*number, 4);
 }
 
-bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
+bool forEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit)
 {
     ConvertOutcome unused;
     const IndexFileConverter none;
@@ -462,17 +460,17 @@ bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, cons
 bool AdvanceDatagroupNumber(CommandContext& ctx)
 {
     ConversionSettings& s = ctx.settings;
-    RefreshFromConfigFile(ctx);
-    const auto current = ParseInt32(s.txtDGNUMBER);
+    refreshFromConfigFile(ctx);
+    const auto current = parseInt32(s.datagroupNumber);
     if (!current)
-        throw numberFailure(s.txtDGNUMBER);
+        throw numberFailure(s.datagroupNumber);
     if (*current == INT32_MAX)
-        throw Failure(kOverflow, kProgramName, "Overflow");
-    s.txtDGNUMBER = std::to_string(*current + 1);
-    return SaveConfig(ctx, ctx.ConfigFile);
+        throw Failure(ErrorCode::Overflow, kProgramName, "Overflow", s.datagroupNumber);
+    s.datagroupNumber = std::to_string(*current + 1);
+    return saveConfig(ctx, ctx.configFile);
 }
 
-ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert)
+ConvertOutcome convertCommand(CommandContext& ctx, const IndexFileConverter& convert)
 {
     ConvertOutcome outcome;
     bool idle = false;
@@ -481,19 +479,18 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
         return outcome;
     }
     RunningMark mark;
-    const IndexFileConverter& converter = convert ? convert : IndexFileConverter(ConvertIndexFile);
+    const IndexFileConverter& converter = convert ? convert : IndexFileConverter(convertIndexFile);
     RunRecorder recorder(ctx);
     std::string failed;
     try {
         ConvertRun(ctx, converter, outcome, &recorder).run();
     } catch (const Failure& failure) {
         failed = failure.source() + ": " + failure.description();
-        ctx.prompter.ask(Message{failure.description(), "Error in Convert - " + failure.source(), MessageIcon::Warning,
-                                 MessageButtons::Ok});
+        ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
     } catch (const std::exception& error) {
         failed = error.what();
-        ctx.prompter.ask(Message{error.what(), std::string("Error in Convert - ") + kProgramName, MessageIcon::Warning,
-                                 MessageButtons::Ok});
+        ctx.prompter.reportFailure(
+            FailureReport{FailedWork::ConvertCommand, Failure(ErrorCode::InvalidCall, kProgramName, error.what())});
     }
     outcome.record = recorder.finish(outcome, failed);
     if (ctx.runRecords)
@@ -504,9 +501,9 @@ ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& con
     return outcome;
 }
 
-ConvertOutcome cmdRun_Click(CommandContext& ctx)
+ConvertOutcome runCommand(CommandContext& ctx)
 {
-    return mConvert_Click(ctx);
+    return convertCommand(ctx);
 }
 
 } // namespace tollavar

@@ -23,7 +23,7 @@ struct ConvertOutcome
     RunRecord record = {};
 };
 
-// Converts one index file into a datagroup; ConvertIndexFile unless a test scripts it.
+// Converts one index file into a datagroup; convertIndexFile unless a test scripts it.
 using IndexFileConverter =
     std::function<bool(ConversionContext&, const std::string& indexFile, const std::string& xmlFile,
                        const std::string& rootName, const std::string& documentName)>;
@@ -33,24 +33,24 @@ using SelectedFileVisitor = std::function<bool(const std::string& file)>;
 
 // The datagroup folder the settings name (the XML location's folder, the company ID and the number in
 // four digits). Throws Failure when the number is not one.
-std::string DatagroupFolderPath(const ConversionSettings& settings);
+std::string datagroupFolderPath(const ConversionSettings& settings);
 
 // Calls `visit` for every index file that `item` selects now, in the order the Convert command takes
 // them, without converting anything. False when `visit` stopped it. Throws Failure, as the command
 // fails, when the item's folder cannot be listed.
-bool ForEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit);
+bool forEachSelectedIndexFile(CommandContext& ctx, const std::string& item, const SelectedFileVisitor& visit);
 
-// File, Convert File: converts every index file that txtIDX selects into the current datagroup, saves the
+// File, Convert File: converts every index file that indexFiles selects into the current datagroup, saves the
 // configuration after each success, writes the submit marker and advances a full datagroup. Reports its
 // own failures. A start while a command is running (the window keeps taking input during a conversion)
 // is refused and does nothing.
-ConvertOutcome mConvert_Click(CommandContext& ctx, const IndexFileConverter& convert = {});
+ConvertOutcome convertCommand(CommandContext& ctx, const IndexFileConverter& convert = {});
 
 // Moves the configuration on to the next datagroup number and saves it. False when the save failed (it
 // was reported). Throws Failure when the number is not one or is the last.
 bool AdvanceDatagroupNumber(CommandContext& ctx);
 
 // The Run button.
-ConvertOutcome cmdRun_Click(CommandContext& ctx);
+ConvertOutcome runCommand(CommandContext& ctx);
 
 } // namespace tollavar

@@ -37,15 +37,16 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
             ~ClearPanel() { host.setStatusPanel(1, ""); }
         } clearPanel{ctx.host};
         while (state == files::FolderLock::State::Busy) {
-            if (StopRequested())
-                ThrowStopped();
+            if (stopRequested())
+                throwStopped();
             const Message busy{"Another conversion is writing to the datagroup " + folder +
                                    ".  Wait for it to finish?\r(Yes tries again; No gives up and converts nothing.)",
-                               std::string(kDatagroupBusyCaption), MessageIcon::Question, MessageButtons::YesNo};
+                               std::string(kDatagroupBusyCaption), MessageIcon::Question, MessageButtons::YesNo,
+                               MessageKind::DatagroupBusyWait};
             bool waiting = ctx.prompter.ask(busy) == MessageAnswer::Yes;
             if (waiting)
                 waiting = ctx.prompter.waitUntil("Waiting for the conversion in " + folder + "\u2026", [&] {
-                    if (StopRequested())
+                    if (stopRequested())
                         return true;
                     state = tryAgain();
                     return state != files::FolderLock::State::Busy;
@@ -65,7 +66,7 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
 
 } // namespace
 
-void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
     const std::string folder = files::nativePath(datagroupFolder);
     const std::string lockFile = lockFileOf(folder);

@@ -16,7 +16,7 @@ inline constexpr std::string_view kDatagroupBusyCaption = "Datagroup in Use";
 // Takes the datagroup's writer lock for a Convert command, waiting (by asking) while another run
 // holds it. Giving up and a stop request are raised as Failures. On a file system without locks the
 // command goes on unlocked, and says so once.
-void TakeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
+void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
 
 // The same for a run that must write nothing: only a lock file that is already there is locked (read
 // only, and left in place). False when there is none: the caller goes on without the lock.

@@ -4,29 +4,29 @@
 
 namespace tollavar {
 
-void LoadDefaults(ConversionSettings& s)
+void loadDefaults(ConversionSettings& s)
 {
-    s.txtIDX = "";
-    s.txtXML = "";
-    s.txtDGNUMBER = "1";
-    s.txtDGCOMPNAME = "Default Company";
-    s.txtDGCOMPID = "DEFC";
-    s.txtPROJID = "1";
-    s.txtNAME = "Default Project";
-    s.mRemove = false;
-    s.mAutoSub = true;
-    s.mAllowDupes = false;
-    s.txtImageFolder = "";
-    s.txtMaxFiles = "1000";
-    s.cboDelimiter = ",";
-    s.mPrompt = false;
-    s.mSkipHeader = false;
+    s.indexFiles = "";
+    s.xmlFilePath = "";
+    s.datagroupNumber = "1";
+    s.companyName = "Default Company";
+    s.companyId = "DEFC";
+    s.projectId = "1";
+    s.projectName = "Default Project";
+    s.removeProcessedFiles = false;
+    s.autoCreateSubfolders = true;
+    s.allowDuplicates = false;
+    s.imageFolder = "";
+    s.maxDocuments = "1000";
+    s.delimiter = ",";
+    s.promptWhenFinished = false;
+    s.skipHeaderLine = false;
 }
 
-void mNew_Click(ConversionSettings& settings, std::string& ConfigFile)
+void newCommand(ConversionSettings& settings, std::string& configFile)
 {
-    ConfigFile.clear();
-    LoadDefaults(settings);
+    configFile.clear();
+    loadDefaults(settings);
 }
 
 } // namespace tollavar

@@ -7,9 +7,9 @@ namespace tollavar {
 struct ConversionSettings;
 
 // Resets every setting but the two field lists to its default.
-void LoadDefaults(ConversionSettings& settings);
+void loadDefaults(ConversionSettings& settings);
 
-// File, New: forgets the configuration file, then LoadDefaults. Unsaved edits are lost, as designed.
-void mNew_Click(ConversionSettings& settings, std::string& ConfigFile);
+// File, New: forgets the configuration file, then loadDefaults. Unsaved edits are lost, as designed.
+void newCommand(ConversionSettings& settings, std::string& configFile);
 
 } // namespace tollavar

@@ -11,6 +11,13 @@ bool DryRunDocuments::save(ConversionContext&, const DatagroupDocument&, const s
     return false;
 }
 
+Message DryRunPrompter::reportFailure(const FailureReport& report)
+{
+    Message message = m_words(report);
+    ask(message);
+    return message;
+}
+
 MessageAnswer DryRunPrompter::ask(const Message& message)
 {
     const MessageAnswer answer = UnattendedAnswer(message);

@@ -41,12 +41,16 @@ class DryRunPrompter : public Prompter
 {
 public:
     using Listener = std::function<void(const Message&, MessageAnswer)>;
-    explicit DryRunPrompter(Listener listener) : m_listener(std::move(listener)) {}
+    DryRunPrompter(Listener listener, FailureWords words) : m_listener(std::move(listener)), m_words(std::move(words))
+    {
+    }
     MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
     bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
 
 private:
     Listener m_listener;
+    FailureWords m_words;
 };
 
 // Counts the lines the run reads (it lets the window work once per line); shows nothing.

@@ -45,7 +45,7 @@ public:
         m_host.startFile();
         m_current = &m_report.files.emplace_back();
         m_current->path = path;
-        m_skipsHeader = m_settings.mSkipHeader;
+        m_skipsHeader = m_settings.skipHeaderLine;
     }
     void endFile(bool converted)
     {
@@ -59,7 +59,7 @@ public:
     void message(const Message& message, MessageAnswer answer)
     {
         CheckMessage met{message.caption, message.text, answerName(answer), IsQuestion(message),
-                         message.icon == MessageIcon::Error || message.caption.starts_with("Error ")};
+                         message.icon == MessageIcon::Error || message.kind == MessageKind::CommandFailure};
         // The window shows a line break where the message has a CR; a report line keeps it readable.
         std::string flat = message.text;
         for (char& c : flat)
@@ -69,9 +69,9 @@ public:
             m_report.commandMessages.push_back(met);
         } else {
             CheckKind kind = met.stop ? CheckKind::Stop : CheckKind::Question;
-            if (message.caption == "Source File is Missing")
+            if (message.kind == MessageKind::SourceMissing)
                 kind = CheckKind::MissingImage;
-            else if (message.caption == "File Exists")
+            else if (message.kind == MessageKind::ImageExists)
                 kind = CheckKind::TakenDestination;
             if (met.question || met.stop)
                 (*m_current)[kind].add(line(), message.caption + ": " + flat + answered(met));
@@ -83,7 +83,7 @@ public:
     {
         // Without Allow Duplicates the question that follows is the finding; a full-text file's taken place
         // stops the run, and its error is the finding.
-        if (m_current && m_settings.mAllowDupes && !destination.ends_with(".PVFULLTEXT"))
+        if (m_current && m_settings.allowDuplicates && !destination.ends_with(".PVFULLTEXT"))
             (*m_current)[CheckKind::TakenDestination].add(line(), destination +
                                                                       " is taken; the image would get a numbered name");
     }
@@ -157,17 +157,18 @@ std::optional<long> lastDocIdIn(const std::string& xmlFile)
 
 } // namespace
 
-CheckReport CheckBatch(CommandContext& ctx)
+CheckReport checkBatch(CommandContext& ctx, const FailureWords& words)
 {
     CheckReport report;
     // The command advances the number, names a configuration, sets its flags: on copies.
     ConversionSettings settings = ctx.settings;
-    std::string configFile = ctx.ConfigFile;
+    std::string configFile = ctx.configFile;
     RunFlags flags;
     DryRunHost host;
     DryRunPorts ports;
     CheckRecorder recorder(report, host, settings, ctx.progress);
-    DryRunPrompter prompter([&](const Message& message, MessageAnswer answer) { recorder.message(message, answer); });
+    DryRunPrompter prompter([&](const Message& message, MessageAnswer answer) { recorder.message(message, answer); },
+                            words);
     ports.recorded().onTaken([&](const std::string& destination) { recorder.taken(destination); });
     ports.recorded().onFullTextMove([&](const std::string& from, const std::string&) { recorder.fullText(from); });
 
@@ -178,13 +179,13 @@ CheckReport CheckBatch(CommandContext& ctx)
     dry.runMode = "check";
     dry.ports = &ports;
 
-    report.configFile = ctx.ConfigFile;
-    report.allowDuplicates = settings.mAllowDupes;
-    if (const auto maxFiles = ParseInt32(settings.txtMaxFiles))
+    report.configFile = ctx.configFile;
+    report.allowDuplicates = settings.allowDuplicates;
+    if (const auto maxFiles = parseInt32(settings.maxDocuments))
         report.maxFiles = static_cast<long>(*maxFiles);
     std::string xmlFile;
     try {
-        report.datagroupFolder = DatagroupFolderPath(settings);
+        report.datagroupFolder = datagroupFolderPath(settings);
         const std::string folder = files::nativePath(report.datagroupFolder);
         xmlFile = folder + "/DATAGRP.XML";
         report.datagroupExists = files::folderExists(folder);
@@ -199,7 +200,7 @@ CheckReport CheckBatch(CommandContext& ctx)
         recorder.beginFile(indexFile);
         bool converted = false;
         try {
-            converted = ConvertIndexFile(conversion, indexFile, xml, rootName, documentName);
+            converted = convertIndexFile(conversion, indexFile, xml, rootName, documentName);
         } catch (...) {
             recorder.endFile(false);
             throw;
@@ -207,7 +208,7 @@ CheckReport CheckBatch(CommandContext& ctx)
         recorder.endFile(converted);
         return converted;
     };
-    const ConvertOutcome outcome = mConvert_Click(dry, convert);
+    const ConvertOutcome outcome = convertCommand(dry, convert);
 
     report.runSucceeds = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
     report.notices = outcome.notices;

@@ -143,7 +143,7 @@ std::vector<std::string> DryRunFiles::listFiles(const std::string& folder)
             names.erase(at);
     }
     std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return files::NameOrderLess(a, b); });
+              [](const std::string& a, const std::string& b) { return files::nameOrderLess(a, b); });
     return names;
 }
 
@@ -186,7 +186,7 @@ void DryRunFiles::deleteFile(const std::string& path)
 void DryRunFiles::createFolder(const FileTools&, const std::string& folder)
 {
     std::string spelling = spellingOf(folder);
-    // Its parents too, as CreateAnyFolder makes them.
+    // Its parents too, as createFolderPath makes them.
     while (spelling.size() > 1 && !m_folders.contains(keyOf(spelling).path) && !files::folderExists(spelling)) {
         m_folders.insert(keyOf(spelling).path);
         ++m_counts.foldersCreated;

@@ -68,7 +68,7 @@ std::string limitNotice(int error, const std::string& folder)
 
 } // namespace
 
-std::string NetworkMountKind(const std::string& folder)
+std::string networkMountKind(const std::string& folder)
 {
     const auto found = files::fileSystemTypeOf(folder);
     if (!found)
@@ -87,7 +87,7 @@ HotFolder::HotFolder(const std::vector<std::string>& folders, milliseconds settl
 {
     for (const std::string& path : folders) {
         WatchedFolder folder{path, true, ""};
-        const std::string network = NetworkMountKind(path);
+        const std::string network = networkMountKind(path);
         const std::string every = "polling every " + std::to_string(m_pollInterval.count() / 1000) + " s";
         if (poll)
             folder.how = every + " (--poll)";
@@ -284,7 +284,7 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
         // Held open for writing by the station (or anyone else): not complete, whatever the kernel said.
         // Readers such as a virus scanner do not hold it back; where writers cannot be told, the settling
         // above is all there is.
-        if (files::OpenForWritingElsewhere(it->first) == files::WriterCheck::Writing) {
+        if (files::openForWritingElsewhere(it->first) == files::WriterCheck::Writing) {
             candidate.changedAt = now;
             ++it;
             continue;

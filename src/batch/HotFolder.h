@@ -113,6 +113,6 @@ private:
 };
 
 // Why a folder must be polled: "NFS mount", "SMB/CIFS mount"; empty when the kernel sees its writes.
-std::string NetworkMountKind(const std::string& folder);
+std::string networkMountKind(const std::string& folder);
 
 } // namespace tollavar

@@ -18,6 +18,7 @@
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/JournalFile.h"
 #include "filetools/MoveAt.h"
+#include "filetools/PathParts.h"
 
 #include <map>
 #include <set>
@@ -27,12 +28,6 @@ namespace tollavar {
 namespace {
 
 constexpr const char* kSource = "Recovery Journal";
-
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string nameOf(const std::string& path)
 {
@@ -90,22 +85,22 @@ public:
 
     void checkConfined()
     {
-        const auto here = IdentityOf(m_folder);
-        const auto there = IdentityOf(resolve(m_journal.datagroupFolder));
+        const auto here = identityOf(m_folder);
+        const auto there = identityOf(resolve(m_journal.datagroupFolder));
         if (!here || !there || here->device != there->device || here->inode != there->inode)
             throw Unacted{"it was written for the datagroup " + m_journal.datagroupFolder + ", not for " + m_folder};
         if (files::nativePath(m_journal.xmlFile) != m_xml)
             throw Unacted{"it names " + m_journal.xmlFile + " instead of " + m_xml};
         const std::string index = m_journal.indexFile;
         const std::string expectedImages = files::nativePath(
-            m_ctx.settings.txtImageFolder.empty() ? FileTools::GetFPath(index) : m_ctx.settings.txtImageFolder);
+            m_ctx.settings.imageFolder.empty() ? FileTools::folderPart(index) : m_ctx.settings.imageFolder);
         if (m_journal.imageFolder != expectedImages)
             throw Unacted{"its image folder " + m_journal.imageFolder + " is not the configuration's"};
         for (const JournalContents::Step& step : m_journal.steps) {
             if (step.setAside) {
                 beneath(step.from, m_folder);
                 beneath(step.to, m_folder);
-                if (folderOf(step.from) != folderOf(step.to) ||
+                if (files::folderOf(step.from) != files::folderOf(step.to) ||
                     !nameOf(step.to).starts_with("." + nameOf(step.from) + std::string(journal::kSetAsideMark)))
                     throw Unacted{"it sets aside " + step.from + " under a name of its own"};
             } else {
@@ -113,7 +108,7 @@ public:
                 beneath(step.to, m_folder);
             }
         }
-        if (m_journal.saving && m_journal.saveTarget != files::SaveTargetOf(m_xml))
+        if (m_journal.saving && m_journal.saveTarget != files::saveTargetOf(m_xml))
             throw Unacted{"it names " + m_journal.saveTarget + " as the file DATAGRP.XML is saved to"};
     }
 
@@ -121,11 +116,11 @@ public:
     void checkIndexFile()
     {
         const std::string index = m_journal.indexFile;
-        if (IdentityOf(index) != m_journal.indexIdentity)
+        if (identityOf(index) != m_journal.indexIdentity)
             throw Unacted{"its index file " + index + " is missing or has changed since"};
         bool selected = false;
-        for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
-            ForEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
+        for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
+            forEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
                 selected = file == index;
                 return !selected;
             });
@@ -141,16 +136,16 @@ public:
     {
         const bool xmlThere = m_files.fileExists(m_xml);
         const std::string bytes = xmlThere ? files::readAll(m_xml) : std::string();
-        const Fingerprint now = FingerprintOf(bytes);
+        const Fingerprint now = fingerprintOf(bytes);
         if (m_journal.saved && xmlThere && now == *m_journal.saved)
             return true;
-        const Fingerprint original = m_journal.original.value_or(FingerprintOf(""));
+        const Fingerprint original = m_journal.original.value_or(fingerprintOf(""));
         if (now == original && (xmlThere || !m_journal.original))
             return false;
         const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
         if (m_journal.keptOriginal && files::fileExists(kept)) {
             const std::string keptBytes = files::readAll(kept);
-            if (FingerprintOf(keptBytes) == original) {
+            if (fingerprintOf(keptBytes) == original) {
                 m_files.writeWhole(m_xml, keptBytes);
                 m_saveUndone = true;
                 return false;
@@ -194,13 +189,13 @@ public:
     {
         std::map<std::string, std::set<std::string>> temporaries{{m_folder, {"DATAGRP.XML"}}};
         if (m_journal.saving) {
-            const std::string target = files::SaveTargetOf(m_xml);
-            temporaries[folderOf(target)].insert(nameOf(target));
+            const std::string target = files::saveTargetOf(m_xml);
+            temporaries[files::folderOf(target)].insert(nameOf(target));
         }
         for (const JournalContents::Step& step : m_journal.steps) {
-            temporaries[folderOf(resolve(step.to))].insert(nameOf(step.to));
+            temporaries[files::folderOf(resolve(step.to))].insert(nameOf(step.to));
             if (!step.setAside)
-                temporaries[folderOf(resolve(step.from))].insert(nameOf(step.from));
+                temporaries[files::folderOf(resolve(step.from))].insert(nameOf(step.from));
         }
         deleteTemporaries(m_files, temporaries);
         const std::string kept = RunJournal::keptOriginalPathFor(m_folder);
@@ -225,13 +220,13 @@ private:
     {
         const std::string prefix = withSlash(root);
         if (!path.starts_with(prefix) || path.size() == prefix.size() ||
-            files::LeavesByItsText(std::string_view(path).substr(prefix.size())))
+            files::leavesByItsText(std::string_view(path).substr(prefix.size())))
             throw Unacted{path + " lies outside " + root};
     }
 
     Place place(files::RootFolder& root, const std::string& rootPath, const std::string& path, bool create)
     {
-        const std::string below = files::RelativeBelow(std::string_view(path).substr(withSlash(rootPath).size()));
+        const std::string below = files::relativeBelow(std::string_view(path).substr(withSlash(rootPath).size()));
         const size_t slash = below.rfind('/');
         const std::string_view folder =
             slash == std::string::npos ? std::string_view() : std::string_view(below).substr(0, slash);
@@ -339,7 +334,8 @@ void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, cons
     const std::string report = text + "  The journal was kept as " + aside + ".";
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, report);
-    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok});
+    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
 }
 
 std::string listed(const std::vector<std::string>& paths)
@@ -363,37 +359,38 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     std::string text = "The conversion command that converted " + journal.indexFile +
                        " last was interrupted after its last file.  Its remaining steps were done: the datagroup "
                        "was marked for import";
-    const auto maxFiles = ParseInt32(ctx.settings.txtMaxFiles);
+    const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
     if (maxFiles && journal.lastDocId > *maxFiles) {
         // The journal stays until the advance is durable: a kill before then finds it again.
-        if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile && AdvanceDatagroupNumber(ctx))
-            text += " and its number advanced to " + ctx.settings.txtDGNUMBER;
+        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && AdvanceDatagroupNumber(ctx))
+            text += " and its number advanced to " + ctx.settings.datagroupNumber;
         else
-            ctx.flags.DatagroupFull = true;
+            ctx.flags.datagroupFull = true;
     }
     if (noteFinished)
         noteFinished(journal.indexFile);
     effects.deleteFile(journalPath);
-    ctx.prompter.ask(Message{text + ".", "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    ctx.prompter.ask(Message{text + ".", "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
 }
 
 // The journal's save is on disk and the command had ended: nothing in it is left to do.
 bool endedAndSaved(const std::string& folder, const std::string& journalPath)
 {
-    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(journalPath);
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(journalPath);
     if (!opened || opened->lock == files::JournalLock::Busy)
         return false;
     JournalContents journal;
     try {
-        journal = ParseRunJournal(opened->bytes, journalPath);
+        journal = parseRunJournal(opened->bytes, journalPath);
     } catch (const Failure&) {
         return false;
     }
-    if (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer))
+    if (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer))
         return false;
     const std::string xml = folder + "/DATAGRP.XML";
     return journal.commandEnded && journal.saved && files::fileExists(xml) &&
-           FingerprintOf(files::readAll(xml)) == *journal.saved;
+           fingerprintOf(files::readAll(xml)) == *journal.saved;
 }
 
 } // namespace
@@ -405,7 +402,7 @@ std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ct
     const std::string journalPath = RunJournal::pathFor(folder);
     const std::string lockPath = folder + "/.DATAGRP.LOCK";
     CommandRecord record(folder);
-    std::vector<CommandRecord::IndexFile> finished = record.finishedEarlier(ctx.ConfigFile);
+    std::vector<CommandRecord::IndexFile> finished = record.finishedEarlier(ctx.configFile);
     if (!files::pathExists(journalPath) && !files::pathExists(lockPath) && finished.empty())
         return {};
     // A run that changes nothing takes no lock: it only reads.
@@ -413,7 +410,7 @@ std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ct
     if (!effects.recording() && lock.tryAcquire(lockPath) == files::FolderLock::State::Busy)
         return {};
     // Read again under the lock.
-    finished = record.finishedEarlier(ctx.ConfigFile);
+    finished = record.finishedEarlier(ctx.configFile);
     if (files::pathExists(journalPath) && endedAndSaved(folder, journalPath)) {
         const std::string kept = RunJournal::keptOriginalPathFor(folder);
         for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
@@ -425,14 +422,14 @@ std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ct
     return finished;
 }
 
-std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath,
                                   const std::function<void(const std::string& indexFile)>& noteFinished)
 {
     (void)markerPath; // the command writes the marker once its lock is gone
     const std::string folder = files::nativePath(datagroupFolder);
     const std::string journalPath = RunJournal::pathFor(folder);
-    std::optional<files::OpenedJournal> opened = files::OpenJournalForRecovery(journalPath);
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(journalPath);
     if (!opened) {
         // A run killed while it started its journal leaves the journal's first lines under their own name.
         const std::string startingPath = RunJournal::startingPathFor(folder);
@@ -442,7 +439,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     }
     JournalContents journal;
     try {
-        journal = ParseRunJournal(opened->bytes, journalPath);
+        journal = parseRunJournal(opened->bytes, journalPath);
     } catch (const Failure& damaged) {
         if (opened->lock == files::JournalLock::Busy)
             throw stillRunning(nullptr, journalPath);
@@ -450,7 +447,7 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         return "";
     }
     if (opened->lock == files::JournalLock::Busy ||
-        (opened->lock == files::JournalLock::Unsupported && files::MayStillRun(journal.writer)))
+        (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer)))
         throw stillRunning(&journal, journalPath);
     const bool failedBefore = !journal.failedOn.empty();
     const std::string xml = files::nativePath(xmlPath);
@@ -494,13 +491,13 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         text = "The conversion of " + index +
                " into this datagroup was interrupted after DATAGRP.XML was saved "
                "with its documents.  Its remaining steps were done:";
-        if (!ctx.ConfigFile.empty() && journal.configFile == ctx.ConfigFile) {
-            SaveConfig(ctx, ctx.ConfigFile);
+        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile) {
+            saveConfig(ctx, ctx.configFile);
             text += " the configuration was saved,";
         }
         if (journal.removeProcessed && files::fileExists(index)) {
             // A file of that name that is not the one converted is another batch: it stays.
-            if (IdentityOf(index) == journal.indexIdentity) {
+            if (identityOf(index) == journal.indexIdentity) {
                 PortsOf(ctx).files().deleteFile(index);
                 text += " the index file was removed,";
             } else {
@@ -508,9 +505,9 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
             }
         }
         text += " and the files it replaced were deleted.";
-        const auto maxFiles = ParseInt32(ctx.settings.txtMaxFiles);
+        const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
         if (maxFiles && journal.lastDocId > *maxFiles)
-            ctx.flags.DatagroupFull = true;
+            ctx.flags.datagroupFull = true;
     }
     recovery.deleteLeftovers();
     if (saved && noteFinished)
@@ -522,7 +519,8 @@ std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         return saved ? index : "";
     }
     PortsOf(ctx).files().deleteFile(journalPath);
-    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok});
+    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
+                             MessageKind::InterruptedRun});
     return saved ? index : "";
 }
 

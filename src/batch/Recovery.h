@@ -22,7 +22,7 @@ struct CommandContext;
 // nothing. The caller holds the datagroup's lock. Returns the index file whose conversion it finished
 // (its save had been reached), else "". Such a file is handed to `noteFinished` while the journal still
 // stands, so that a kill right after the journal is gone cannot make the file look unconverted.
-std::string RecoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
+std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath,
                                   const std::function<void(const std::string& indexFile)>& noteFinished = {});
 

@@ -71,7 +71,7 @@ std::string fit(std::string text, size_t width)
 
 } // namespace
 
-std::string RunRecordJson(const RunRecord& r)
+std::string runRecordJson(const RunRecord& r)
 {
     Json files = Json::array();
     for (const IndexFileRecord& file : r.files)
@@ -95,7 +95,7 @@ std::string RunRecordJson(const RunRecord& r)
     return record.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::optional<RunRecord> RunRecordFromJson(std::string_view line)
+std::optional<RunRecord> runRecordFromJson(std::string_view line)
 {
     const Json json = Json::parse(line, nullptr, false);
     if (json.is_discarded() || !json.is_object() || !json.contains("started") || !json.contains("outcome"))
@@ -142,7 +142,7 @@ std::optional<RunRecord> RunRecordFromJson(std::string_view line)
     }
 }
 
-std::string DefaultRunHistoryPath()
+std::string defaultRunHistoryPath()
 {
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && state[0] == '/')
@@ -153,14 +153,14 @@ std::string DefaultRunHistoryPath()
     return "";
 }
 
-RunHistoryTail ReadRunHistory(const std::string& path, size_t count)
+RunHistoryTail readRunHistory(const std::string& path, size_t count)
 {
     RunHistoryTail tail;
     std::vector<RunRecord> newestFirst;
     for (int number = 0; number <= kRotatedFiles && newestFirst.size() < count; ++number) {
         const std::vector<std::string> lines = readLines(number == 0 ? path : files::rotatedLogPath(path, number));
         for (auto line = lines.rbegin(); line != lines.rend() && newestFirst.size() < count; ++line) {
-            if (std::optional<RunRecord> record = RunRecordFromJson(*line))
+            if (std::optional<RunRecord> record = runRecordFromJson(*line))
                 newestFirst.push_back(std::move(*record));
             else
                 ++tail.skipped;
@@ -170,7 +170,7 @@ RunHistoryTail ReadRunHistory(const std::string& path, size_t count)
     return tail;
 }
 
-std::string RunHistoryTable(const std::vector<RunRecord>& records)
+std::string runHistoryTable(const std::vector<RunRecord>& records)
 {
     std::string out = fit("When", 25) + " " + fit("Configuration", 28) + " " + fit("Files", 5) + " " +
                       fit("Documents", 9) + " " + fit("Datagroup", 28) + " Outcome\n";

@@ -34,7 +34,7 @@ std::string hostName()
 
 } // namespace
 
-std::string IsoTimeNow()
+std::string isoTimeNow()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -48,7 +48,7 @@ std::string IsoTimeNow()
     return iso;
 }
 
-int ConvertExitStatus(const ConvertOutcome& outcome)
+int convertExitStatus(const ConvertOutcome& outcome)
 {
     const bool succeeded = outcome.ranToEnd && outcome.allConverted && !outcome.refused && !outcome.configSaveFailed;
     return succeeded ? 0 : 1;
@@ -56,11 +56,11 @@ int ConvertExitStatus(const ConvertOutcome& outcome)
 
 RunRecorder::RunRecorder(CommandContext& ctx) : m_ctx(ctx), m_start(std::chrono::steady_clock::now())
 {
-    m_record.started = IsoTimeNow();
+    m_record.started = isoTimeNow();
     m_record.user = userName();
     m_record.host = hostName();
     m_record.mode = ctx.runMode;
-    m_record.configFile = ctx.ConfigFile;
+    m_record.configFile = ctx.configFile;
 }
 
 void RunRecorder::closeIndexFile()
@@ -80,20 +80,20 @@ void RunRecorder::beginIndexFile(const std::string& path)
 RunRecord RunRecorder::finish(const ConvertOutcome& outcome, const std::string& failure)
 {
     closeIndexFile();
-    m_record.ended = IsoTimeNow();
+    m_record.ended = isoTimeNow();
     m_record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     // A save dialog may have named the configuration during the command.
-    m_record.configFile = m_ctx.ConfigFile;
-    m_record.datagroupFull = m_ctx.flags.DatagroupFull;
+    m_record.configFile = m_ctx.configFile;
+    m_record.datagroupFull = m_ctx.flags.datagroupFull;
     m_record.notices = outcome.notices;
     m_record.failure = failure;
-    m_record.exitStatus = ConvertExitStatus(outcome);
+    m_record.exitStatus = convertExitStatus(outcome);
     bool anyFailed = false;
     for (const IndexFileRecord& file : m_record.files)
         anyFailed |= !file.converted;
     if (outcome.refused)
         m_record.outcome = "refused";
-    else if (StopRequested())
+    else if (stopRequested())
         m_record.outcome = "stopped";
     else if (!failure.empty() || anyFailed || m_record.exitStatus != 0)
         m_record.outcome = "failed";
@@ -107,11 +107,23 @@ RunRecord RunRecorder::finish(const ConvertOutcome& outcome, const std::string& 
 MessageAnswer RunRecorder::ask(const Message& message)
 {
     const MessageAnswer answer = m_ctx.prompter.ask(message);
+    noteAnswered(message, answer);
+    return answer;
+}
+
+Message RunRecorder::reportFailure(const FailureReport& report)
+{
+    Message shown = m_ctx.prompter.reportFailure(report);
+    noteAnswered(shown, MessageAnswer::Ok);
+    return shown;
+}
+
+void RunRecorder::noteAnswered(const Message& message, MessageAnswer answer)
+{
     if (!m_current.path.empty()) {
         m_current.questions.push_back(AnsweredQuestion{message.caption, message.text, answerName(answer)});
         m_currentRan = true;
     }
-    return answer;
 }
 
 bool RunRecorder::wantsLineCount() const

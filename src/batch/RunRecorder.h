@@ -14,7 +14,7 @@ struct ConvertOutcome;
 
 // The exit status of a Convert command run unattended: 0 when it ran to its end, converted every
 // selected index file and made every configuration save; 1 otherwise.
-int ConvertExitStatus(const ConvertOutcome& outcome);
+int convertExitStatus(const ConvertOutcome& outcome);
 
 // Keeps the record of one Convert command while it runs. The conversions it starts ask their questions
 // through it and report to it; it passes both on (to the context's prompter and progress observer)
@@ -33,12 +33,15 @@ public:
     RunRecord finish(const ConvertOutcome& outcome, const std::string& failure);
 
     MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
     bool wantsLineCount() const override;
     void indexFileStarted(std::string_view indexFile, long totalLines) override;
     void linesDone(long lines, long documents) override;
     void indexFileEnded(const IndexFileFacts& facts, bool converted) override;
 
 private:
+    void noteAnswered(const Message& message, MessageAnswer answer);
+
     CommandContext& m_ctx;
     RunRecord m_record;
     IndexFileRecord m_current;
@@ -49,6 +52,6 @@ private:
 };
 
 // Local time as "2026-12-07T18:24:52+01:00".
-std::string IsoTimeNow();
+std::string isoTimeNow();
 
 } // namespace tollavar

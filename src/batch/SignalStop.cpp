@@ -12,7 +12,7 @@ constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
 
 extern "C" void onStopSignal(int signal)
 {
-    if (StopRequested()) {
+    if (stopRequested()) {
         // Asked twice: the person (or the system) will not wait for the line to end.
         struct sigaction fallback
         {
@@ -23,12 +23,12 @@ extern "C" void onStopSignal(int signal)
         ::raise(signal);
         return;
     }
-    RequestStop(signal);
+    requestStop(signal);
 }
 
-} // namespace
-
-void HandleStopSignalsFromStart()
+// One stop signal at a time: the handler reads and sets the request without a race with the others.
+// Restarted calls: a file operation in flight finishes, and the run looks at the request between lines.
+struct sigaction stopAction()
 {
     struct sigaction action
     {
@@ -38,6 +38,14 @@ void HandleStopSignalsFromStart()
     for (int signal : kSignals)
         sigaddset(&action.sa_mask, signal);
     action.sa_flags = SA_RESTART;
+    return action;
+}
+
+} // namespace
+
+void handleStopSignalsFromStart()
+{
+    const struct sigaction action = stopAction();
     for (int signal : kSignals)
         ::sigaction(signal, &action, nullptr);
     ::signal(SIGXFSZ, SIG_IGN);
@@ -46,13 +54,13 @@ void HandleStopSignalsFromStart()
     ::sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
 }
 
-void RestoreDefaultStopSignals()
+void restoreDefaultStopSignals()
 {
     for (int signal : kSignals)
         ::signal(signal, SIG_DFL);
 }
 
-std::string StoppedBeforeConvertingText()
+std::string stoppedBeforeConvertingText()
 {
     const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
     std::string name = "a stop request";
@@ -65,15 +73,7 @@ std::string StoppedBeforeConvertingText()
 
 SignalStopGuard::SignalStopGuard()
 {
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : kSignals)
-        sigaddset(&action.sa_mask, signal);
-    // Restarted calls: a file operation in flight finishes, and the run looks at the request between lines.
-    action.sa_flags = SA_RESTART;
+    const struct sigaction action = stopAction();
     for (int i = 0; i < 3; ++i)
         ::sigaction(kSignals[i], &action, &m_previous[i]);
 }

@@ -24,13 +24,13 @@ private:
 // program answers at its next safe point (before converting, or at a line boundary), and SIGXFSZ is
 // ignored, so that a write past the file-size limit fails with EFBIG and is reported like a full disk
 // instead of ending the program without a word.
-void HandleStopSignalsFromStart();
+void handleStopSignalsFromStart();
 
 // Gives SIGTERM, SIGINT and SIGHUP back their default action, for work that is safe to end anywhere
 // (a window that converts nothing, a check).
-void RestoreDefaultStopSignals();
+void restoreDefaultStopSignals();
 
 // "Stopped by SIGTERM before converting anything", naming the signal that asked.
-std::string StoppedBeforeConvertingText();
+std::string stoppedBeforeConvertingText();
 
 } // namespace tollavar

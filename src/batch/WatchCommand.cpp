@@ -40,8 +40,8 @@ std::string listedFolder(const std::string& folder)
 std::vector<std::string> watchableFolders(const ConversionSettings& settings, std::ostream& log)
 {
     std::vector<std::string> folders;
-    for (const std::string& item : SplitBarList(settings.txtIDX)) {
-        const std::string folder = files::nativePath(FileTools::GetFPath(item));
+    for (const std::string& item : splitBarList(settings.indexFiles)) {
+        const std::string folder = files::nativePath(FileTools::folderPart(item));
         if (folder.empty()) {
             log << "tollavar: the item \"" << item << "\" names no folder to watch" << std::endl;
             continue;
@@ -76,9 +76,9 @@ public:
         m_selected.clear();
         m_attempted.clear();
         m_failed.clear();
-        for (const std::string& item : SplitBarList(m_ctx.settings.txtIDX)) {
+        for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
             try {
-                ForEachSelectedIndexFile(m_ctx, item, [this](const std::string& file) {
+                forEachSelectedIndexFile(m_ctx, item, [this](const std::string& file) {
                     if (m_ready.count(file))
                         m_selected.insert(file);
                     return true;
@@ -93,7 +93,7 @@ public:
         }
 
         m_prompter.beginCommand();
-        const ConvertOutcome outcome = mConvert_Click(
+        const ConvertOutcome outcome = convertCommand(
             m_ctx, [this](ConversionContext& conversion, const std::string& file, const std::string& xmlFile,
                           const std::string& rootName, const std::string& documentName) {
                 return convertOne(conversion, file, xmlFile, rootName, documentName);
@@ -102,9 +102,9 @@ public:
             m_options.events->status(statusLine(outcome.record));
         if (!outcome.ranToEnd)
             m_log << "tollavar: the Convert command stopped before its end (see above); watching goes on" << std::endl;
-        else if (m_ctx.flags.DatagroupFull)
+        else if (m_ctx.flags.datagroupFull)
             m_log << "tollavar: the datagroup is full; the next files go into datagroup number "
-                  << m_ctx.settings.txtDGNUMBER << std::endl;
+                  << m_ctx.settings.datagroupNumber << std::endl;
         arrangeNextTurns(ready, outcome, hot);
     }
 
@@ -116,11 +116,11 @@ private:
         long documents = 0;
         bool allConverted = true;
         for (const IndexFileRecord& file : record.files) {
-            names += (names.empty() ? "" : ", ") + FileTools::GetFName(file.path);
+            names += (names.empty() ? "" : ", ") + FileTools::namePart(file.path);
             documents += file.facts.documentsAdded;
             allConverted &= file.converted;
         }
-        const std::string datagroup = FileTools::GetFName(record.datagroupFolder);
+        const std::string datagroup = FileTools::namePart(record.datagroupFolder);
         if (record.files.empty())
             return record.outcome + (datagroup.empty() ? "" : " in " + datagroup);
         return std::string(allConverted && record.exitStatus == 0 ? "converted " : "failed ") + names + ": " +
@@ -136,7 +136,7 @@ private:
         using std::chrono::milliseconds;
         std::vector<ReadyFile> done;
         for (const ReadyFile& file : ready) {
-            if (!m_selected.count(file.path) || StopRequested()) {
+            if (!m_selected.count(file.path) || stopRequested()) {
                 done.push_back(file);
             } else if (m_failed.count(file.path)) {
                 hot.retryAfter(file, m_options.retry);
@@ -172,12 +172,12 @@ private:
         };
         if (!files::statusOf(file, st))
             return false; // taken away meanwhile
-        if (!unchangedSince(judged, st) || files::OpenForWritingElsewhere(file) == files::WriterCheck::Writing) {
+        if (!unchangedSince(judged, st) || files::openForWritingElsewhere(file) == files::WriterCheck::Writing) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
             m_attempted.erase(file);
             return false;
         }
-        const bool converted = ConvertIndexFile(conversion, file, xmlFile, rootName, documentName);
+        const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
         if (!converted) {
             m_failed.insert(file);
             m_log << "tollavar: failed " << file << "; it stays where it is and is tried again when it changes or in "
@@ -187,13 +187,13 @@ private:
         // Lines a station appended while the file was read are in no datagroup yet: a file that is not
         // exactly what was converted stays, and is converted again once it settles.
         if (!files::statusOf(file, st) || !unchangedSince(judged, st)) {
-            m_log << "tollavar: converted " << file << " into " << FileTools::GetFPath(xmlFile)
+            m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile)
                   << ", but it changed meanwhile: kept, to be converted again" << std::endl;
             return true;
         }
         // With the configuration's own switch on, the command removes the file itself (after the
         // same check).
-        if (!m_ctx.settings.mRemove) {
+        if (!m_ctx.settings.removeProcessedFiles) {
             try {
                 files::deleteFile(file);
             } catch (const Failure& failure) {
@@ -202,7 +202,7 @@ private:
                 return true;
             }
         }
-        m_log << "tollavar: converted " << file << " into " << FileTools::GetFPath(xmlFile) << std::endl;
+        m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile) << std::endl;
         return true;
     }
 
@@ -237,13 +237,13 @@ void printFolders(HotFolder& hot, std::ostream& log)
 
 } // namespace
 
-int WatchAndConvert(CommandContext& commands, const WatchOptions& options, WatchSignals& watchSignals,
+int watchAndConvert(CommandContext& commands, const WatchOptions& options, WatchSignals& watchSignals,
                     std::ostream& log)
 {
     // The hot folder's own context: its messages go through a prompter that reports a repeated
     // failure once.
     WatchPrompter prompter(commands.prompter);
-    CommandContext ctx{commands.settings, commands.ConfigFile, commands.flags, commands.fileTools,      prompter,
+    CommandContext ctx{commands.settings, commands.configFile, commands.flags, commands.fileTools,      prompter,
                        commands.host,     commands.dialog,     true,           commands.configFileState};
     ctx.runRecords = commands.runRecords;
     ctx.progress = commands.progress;
@@ -280,8 +280,8 @@ int WatchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
             break;
         if (watchSignals.takeReloadRequest()) {
             // Between conversions only: a hang-up never cuts one short.
-            RefreshFromConfigFile(ctx);
-            log << "tollavar: SIGHUP: the configuration " << ctx.ConfigFile << " was read again" << std::endl;
+            refreshFromConfigFile(ctx);
+            log << "tollavar: SIGHUP: the configuration " << ctx.configFile << " was read again" << std::endl;
             std::vector<std::string> now = watchableFolders(ctx.settings, log);
             if (!now.empty() && now != folders) {
                 folders = std::move(now);

@@ -26,6 +26,6 @@ struct WatchOptions
 // the command saves the configuration. A file that fails is left where it is and tried again when it
 // changes or after `retry`; the others go on. Reports on `log`, one line per index file converted or
 // failed. Returns 0 when stopped, 2 when no item has a folder that can be watched.
-int WatchAndConvert(CommandContext& ctx, const WatchOptions& options, WatchSignals& watchSignals, std::ostream& log);
+int watchAndConvert(CommandContext& ctx, const WatchOptions& options, WatchSignals& watchSignals, std::ostream& log);
 
 } // namespace tollavar

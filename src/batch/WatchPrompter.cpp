@@ -1,7 +1,5 @@
 #include "batch/WatchPrompter.h"
 
-#include "batch/DatagroupLock.h"
-
 namespace tollavar {
 
 namespace {
@@ -9,9 +7,24 @@ namespace {
 constexpr size_t kReportsRemembered = 1000;
 } // namespace
 
+Message WatchPrompter::reportFailure(const FailureReport& report)
+{
+    const Failure& failure = report.failure;
+    const std::string key = std::to_string(static_cast<int>(report.work)) + '\n' + std::to_string(failure.number()) +
+                            '\n' + std::to_string(stageNumber(report.stage)) + '\n' + failure.source() + '\n' +
+                            failure.description();
+    if (m_failuresShown.size() >= kReportsRemembered)
+        m_failuresShown.clear();
+    if (const auto shown = m_failuresShown.find(key); shown != m_failuresShown.end())
+        return shown->second;
+    Message message = m_inner.reportFailure(report);
+    m_failuresShown.emplace(key, message);
+    return message;
+}
+
 MessageAnswer WatchPrompter::ask(const Message& message)
 {
-    if (message.caption == kDatagroupBusyCaption) {
+    if (message.kind == MessageKind::DatagroupBusyWait) {
         const MessageAnswer answer = m_inner.ask(message);
         m_gaveUpWaiting |= answer != MessageAnswer::Yes;
         return answer;

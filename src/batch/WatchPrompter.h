@@ -2,6 +2,7 @@
 
 #include "engine/Prompter.h"
 
+#include <map>
 #include <set>
 #include <string>
 
@@ -16,6 +17,7 @@ public:
     explicit WatchPrompter(Prompter& inner) : m_inner(inner) {}
 
     MessageAnswer ask(const Message& message) override;
+    Message reportFailure(const FailureReport& report) override;
 
     // Clears what the next command will be asked about.
     void beginCommand() { m_gaveUpWaiting = false; }
@@ -24,6 +26,7 @@ public:
 private:
     Prompter& m_inner;
     std::set<std::string> m_reported;
+    std::map<std::string, Message> m_failuresShown; // what each failure was shown as
     bool m_gaveUpWaiting = false;
 };
 

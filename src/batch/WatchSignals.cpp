@@ -33,7 +33,7 @@ WatchSignals::WatchSignals()
     // nothing: the configuration is read after this anyway.
     const int early = stop_detail::g_signal.load(std::memory_order_relaxed);
     if (early == SIGHUP)
-        ClearStopRequest();
+        clearStopRequest();
     else if (early != 0)
         m_stopSignal = early;
 }
@@ -51,7 +51,7 @@ bool WatchSignals::take()
             m_reload = true;
         } else if (m_stopSignal == 0) {
             m_stopSignal = signal;
-            RequestStop(signal);
+            requestStop(signal);
         }
     }
     return any;

@@ -135,7 +135,7 @@ bool matchPlain(std::u32string_view pattern, std::u32string_view name)
 
 } // namespace
 
-bool MatchesWildcard(std::string_view pattern, std::string_view name)
+bool matchesWildcard(std::string_view pattern, std::string_view name)
 {
     const std::u32string foldedPattern = folded(pattern);
     const std::u32string foldedName = folded(name);

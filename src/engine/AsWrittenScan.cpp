@@ -276,7 +276,7 @@ AsWritten scanAsWritten(std::string_view in, char* out)
             // Deeper inside DOCUMENTS: a DOCID held there is never written again either.
             if (!isPlainText(docIdValue))
                 return {};
-            if (const std::optional<long long> held = ParseInt16(docIdValue))
+            if (const std::optional<long long> held = parseInt16(docIdValue))
                 open[2].highestDocId = std::max(open[2].highestDocId, static_cast<long>(*held));
         }
         if (open.size() == 3) {
@@ -284,10 +284,10 @@ AsWritten scanAsWritten(std::string_view in, char* out)
             Element& documents = open.back();
             if ((hasAttribute && !isPlainText(firstValue)) || (hasDocId && !isPlainText(docIdValue)))
                 return {};
-            const std::optional<long long> first = hasAttribute ? ParseInt16(firstValue) : std::nullopt;
+            const std::optional<long long> first = hasAttribute ? parseInt16(firstValue) : std::nullopt;
             documents.lastElementNumbered = first.has_value();
             documents.lastElementDocId = first ? static_cast<long>(*first) : 0;
-            if (const std::optional<long long> held = hasDocId ? ParseInt16(docIdValue) : std::nullopt)
+            if (const std::optional<long long> held = hasDocId ? parseInt16(docIdValue) : std::nullopt)
                 documents.highestDocId = std::max(documents.highestDocId, static_cast<long>(*held));
         }
         if (selfClosed) {

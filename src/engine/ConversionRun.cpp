@@ -6,12 +6,14 @@
 #include "engine/DatagroupCache.h"
 #include "engine/DatagroupDocument.h"
 #include "engine/DocumentStore.h"
+#include "engine/FailureReport.h"
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
+#include "engine/RunStage.h"
 #include "engine/StopRequest.h"
 #include "engine/XmlSave.h"
 #include "filetools/Failure.h"
@@ -32,7 +34,6 @@ namespace {
 // DOCID is a 16-bit number wherever a datagroup is read, this program's next run included: a document
 // numbered above it would make the datagroup one that nothing can extend.
 constexpr long kHighestDocId = 32767;
-constexpr int kOverflow = 6;
 
 // The parser's decisions for one line, written into the document; the image path is kept for the
 // placement that follows the line.
@@ -70,9 +71,9 @@ public:
     explicit DelimiterReader(const ConversionSettings& settings) : m_settings(settings) {}
     std::string_view current()
     {
-        if (!m_valid || m_setting != m_settings.cboDelimiter) {
-            m_setting = m_settings.cboDelimiter;
-            m_delimiter = DelimiterFromSetting(m_setting);
+        if (!m_valid || m_setting != m_settings.delimiter) {
+            m_setting = m_settings.delimiter;
+            m_delimiter = delimiterFromSetting(m_setting);
             m_valid = true;
         }
         return m_delimiter;
@@ -85,19 +86,13 @@ private:
     bool m_valid = false;
 };
 
-Message conversionError(const Failure& failure, short step)
-{
-    return Message{std::to_string(failure.code()) + " - " + failure.description() + "\rLine # " + std::to_string(step),
-                   "Conversion Error", MessageIcon::Error, MessageButtons::Ok};
-}
-
 std::string firstFreeBackupName(const std::string& xmlFile)
 {
-    const std::string ext = FileTools::GetFExt(xmlFile);
+    const std::string ext = FileTools::extensionPart(xmlFile);
     for (long n = 1;; ++n) {
-        std::string candidate = ReplaceAll(xmlFile, "." + ext, "-" + FileTools::L0Pad(n, 4) + "." + ext);
+        std::string candidate = replaceAll(xmlFile, "." + ext, "-" + FileTools::zeroPadded(n, 4) + "." + ext);
         if (candidate == xmlFile) // no extension to number: number the end instead of searching for ever
-            candidate += "-" + FileTools::L0Pad(n, 4);
+            candidate += "-" + FileTools::zeroPadded(n, 4);
         if (!files::pathExists(files::nativePath(candidate)))
             return candidate;
     }
@@ -112,7 +107,7 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
     const std::string backup = firstFreeBackupName(xmlFile);
     const Message question{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
                            "DATAGRP.XML file?",
-                           "Undo Changes?", MessageIcon::None, MessageButtons::YesNo};
+                           "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, MessageKind::UndoOffer};
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
     files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
@@ -126,10 +121,10 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
             placer->restoreReplaced();
         const long movedCount = placer ? placer->movedCount() : 0;
         if (movedCount > 0)
-            context.prompter.ask(Message{std::to_string(movedCount) +
-                                             " files have been moved and will not appear in DATAGRP.XML file.  "
-                                             "These files should be moved back before reprocessing.",
-                                         "Canceled Batch", MessageIcon::None, MessageButtons::Ok});
+            context.prompter.ask(
+                Message{std::to_string(movedCount) + " files have been moved and will not appear in DATAGRP.XML file.  "
+                                                     "These files should be moved back before reprocessing.",
+                        "Canceled Batch", MessageIcon::None, MessageButtons::Ok, MessageKind::MovedFilesStay});
         return true;
     }
     effects.writeWhole(nativeBackup, originalText);
@@ -158,11 +153,11 @@ private:
 
 } // namespace
 
-bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
+bool convertIndexFile(ConversionContext& context, const std::string& indexFile, const std::string& xmlFile,
                       const std::string& rootName, const std::string& documentName)
 {
     ConversionSettings& settings = context.settings;
-    short step = 1;
+    RunStage stage = RunStage::Starting;
     long lastDocId = 0;
     bool existing = false;
     std::string originalText;
@@ -183,15 +178,15 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         }
     };
 
-    const std::vector<std::string> names = SplitBarList(settings.txtFNAMES);
-    const std::vector<std::string> types = SplitBarList(settings.txtFTYPES);
+    const std::vector<std::string> names = splitBarList(settings.fieldNames);
+    const std::vector<std::string> types = splitBarList(settings.fieldTypes);
     if (names.size() != types.size()) {
         context.prompter.ask(Message{"Different number of field names and types.  Conversion canceled.",
                                      "Error converting file", MessageIcon::Error, MessageButtons::Ok});
         return false;
     }
     const std::string imageFolder =
-        settings.txtImageFolder.empty() ? FileTools::GetFPath(indexFile) : settings.txtImageFolder;
+        settings.imageFolder.empty() ? FileTools::folderPart(indexFile) : settings.imageFolder;
     IndexLineParser parser(names);
     if (parser.reserved().imagePath < 0) {
         context.prompter.ask(Message{"ImagePath field is missing!  Cannot process file!", "Missing Field",
@@ -201,26 +196,26 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
 
     try {
         try {
-            context.host.setStatusPanel(1, FileTools::GetFName(indexFile));
-            const std::string xmlFolder = FileTools::GetFPath(xmlFile);
+            context.host.setStatusPanel(1, FileTools::namePart(indexFile));
+            const std::string xmlFolder = FileTools::folderPart(xmlFile);
             if (!xmlFolder.empty() && !effects.folderExists(files::nativePath(xmlFolder)))
                 effects.createFolder(context.fileTools, xmlFolder);
 
             const std::string nativeXml = files::nativePath(xmlFile);
             bool startNew = true;
             if (effects.fileExists(nativeXml)) {
-                step = 2;
-                while (context.fileTools.IsFileInUse(xmlFile)) {
-                    if (StopRequested())
-                        ThrowStopped();
+                stage = RunStage::WaitingForXml;
+                while (context.fileTools.isFileInUse(xmlFile)) {
+                    if (stopRequested())
+                        throwStopped();
                     // Only a prompter with nobody behind it gives up (after its waiting limit).
                     if (context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
-                                                     MessageIcon::Question, MessageButtons::Ok}) ==
-                        MessageAnswer::Cancel)
+                                                     MessageIcon::Question, MessageButtons::Ok,
+                                                     MessageKind::XmlInUseWait}) == MessageAnswer::Cancel)
                         throw Failure(ErrorCode::PermissionDenied, "Tollavar",
-                                      "Gave up waiting for another program to close " + xmlFile);
+                                      "Gave up waiting for another program to close " + xmlFile, xmlFile);
                 }
-                step = 3;
+                stage = RunStage::ReadingExistingXml;
                 // The file this command saved a moment ago, unchanged since: its document is at hand.
                 if (std::unique_ptr<DatagroupDocument> saved =
                         context.datagroupCache ? context.datagroupCache->take(nativeXml) : nullptr) {
@@ -235,9 +230,10 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     std::string bytes = files::readAll(nativeXml);
                     if (bytes.empty()) {
                         const Message corrupt{"Datagrp.xml file is corrupt!  Do you want to delete?",
-                                              "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo};
+                                              "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo,
+                                              MessageKind::CorruptXml};
                         if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
-                            context.flags.BatchCanceled = true;
+                            context.flags.batchCanceled = true;
                             return false;
                         }
                         effects.deleteFile(nativeXml);
@@ -253,34 +249,34 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             if (context.journal)
                 context.journal->begin(indexFile, xmlFile, imageFolder, originalText);
             if (!startNew) {
-                step = 4;
+                stage = RunStage::ReopeningXml;
                 effects.holdOpen(heldXml, nativeXml);
-                step = 5;
+                stage = RunStage::XmlHeld;
             } else {
-                step = 6;
+                stage = RunStage::CreatingXml;
                 effects.holdOpen(heldXml, nativeXml);
             }
 
-            step = 7;
+            stage = RunStage::ChoosingHeader;
             if (reopened) {
-                step = 9;
+                stage = RunStage::LocatingDocuments;
             } else if (existing) {
-                step = 9;
+                stage = RunStage::LocatingDocuments;
                 try {
                     lastDocId = document->locateDocuments();
                 } catch (const Failure& failure) {
                     // The document knows what is wrong with it, not which file it came from.
-                    throw Failure(failure.code(), failure.source(), failure.description() + ": " + xmlFile);
+                    throw Failure(failure.code(), failure.source(), failure.description() + ": " + xmlFile, xmlFile);
                 }
             } else {
-                step = 8;
+                stage = RunStage::BuildingHeader;
                 document->buildHeader(rootName,
-                                      DatagroupHeader{settings.txtDGNUMBER, settings.txtDGCOMPNAME,
-                                                      settings.txtDGCOMPID, settings.txtPROJID, settings.txtNAME},
+                                      DatagroupHeader{settings.datagroupNumber, settings.companyName,
+                                                      settings.companyId, settings.projectId, settings.projectName},
                                       names, types);
             }
 
-            step = 10;
+            stage = RunStage::OpeningIndexFile;
             reader.emplace(files::nativePath(indexFile));
             if (observer) {
                 report.facts.bytes = static_cast<long long>(reader->bytes().size());
@@ -288,9 +284,9 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 report.facts.encoding = reader->encodingName();
                 observer->indexFileStarted(indexFile, observer->wantsLineCount() ? reader->countLines() : -1);
             }
-            step = 11;
+            stage = RunStage::ReadingFirstLine;
             long linesRead = 0;
-            if (settings.mSkipHeader) {
+            if (settings.skipHeaderLine) {
                 reader->skipLine();
                 ++report.facts.linesSkipped;
                 ++linesRead;
@@ -307,26 +303,26 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             DelimiterReader delimiter(settings);
             std::string_view line;
             while (reader->readLine(line)) {
-                step = 12;
+                stage = RunStage::LineRead;
                 context.host.processPendingEvents();
-                if (StopRequested())
-                    ThrowStopped();
+                if (stopRequested())
+                    throwStopped();
                 ++linesRead;
                 if (observer && linesRead % ConversionObserver::kProgressEvery == 0)
                     observer->linesDone(linesRead, lastDocId - firstNewDocId + 1 - dropped);
-                if (IsBlankLine(line)) {
+                if (isBlankLine(line)) {
                     ++report.facts.linesSkipped;
                     continue;
                 }
                 if (lastDocId >= kHighestDocId)
-                    throw Failure(kOverflow, "Tollavar",
+                    throw Failure(ErrorCode::Overflow, "Tollavar",
                                   "Overflow: a datagroup holds at most 32,767 documents; split the index file or "
                                   "lower Max Files per Datagroup");
                 ++lastDocId;
                 document->beginDocument(documentName, lastDocId);
                 sink.startLine();
-                parser.parseLine(line, delimiter.current(), sink, step);
-                step = 17;
+                parser.parseLine(line, delimiter.current(), sink, stage);
+                stage = RunStage::PlacingImage;
                 if (placer->place(sink.imagePath(), *document) == PlacementOutcome::Dropped) {
                     ++report.facts.linesSkipped;
                     ++dropped;
@@ -337,14 +333,14 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
             placer->finishMoves();
             if (!existing)
                 document->closeNewDocument();
-            step = 18;
+            stage = RunStage::ClosingXml;
             heldXml.close();
-            step = 19;
+            stage = RunStage::SavingXml;
             bool onDisk = true;
             if (context.documents)
                 onDisk = context.documents->save(context, *document, nativeXml, lastDocId, originalText);
             else
-                SaveXml(context, *document, nativeXml, lastDocId, originalText);
+                saveXml(context, *document, nativeXml, lastDocId, originalText);
             placer->discardReplaced();
             if (context.datagroupCache)
                 context.datagroupCache->keep(nativeXml, std::move(document), onDisk);
@@ -355,21 +351,21 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 report.facts.documentsAdded = lastDocId - firstNewDocId + 1 - dropped;
             }
 
-            step = 20;
-            const auto maxFiles = ParseInt32(settings.txtMaxFiles);
+            stage = RunStage::CheckingMaxFiles;
+            const auto maxFiles = parseInt32(settings.maxDocuments);
             if (!maxFiles)
-                throw Failure(13, "Tollavar",
-                              "Type mismatch: maximum files per datagroup \"" + settings.txtMaxFiles +
+                throw Failure(ErrorCode::TypeMismatch, "Tollavar",
+                              "Type mismatch: maximum files per datagroup \"" + settings.maxDocuments +
                                   "\" is not a number");
             if (lastDocId > *maxFiles)
-                context.flags.DatagroupFull = true;
-            step = 21;
-            step = 22;
+                context.flags.datagroupFull = true;
+            stage = RunStage::Succeeded;
+            stage = RunStage::Leaving;
             reader.reset();
             report.converted = true;
             return true;
         } catch (const std::bad_alloc&) {
-            throw Failure(7, "Tollavar", "Out of memory");
+            throw Failure(ErrorCode::OutOfMemory, "Tollavar", "Out of memory");
         } catch (const Failure&) {
             throw;
         } catch (const std::exception& e) {
@@ -377,8 +373,8 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
         }
     } catch (const Failure& failure) {
         countMoves();
-        context.prompter.ask(conversionError(failure, step));
-        if (step > 3 && step < 20) {
+        context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, failure, stage});
+        if (failureOffersUndo(stage)) {
             heldXml.close();
             if (!originalText.empty()) {
                 try {
@@ -388,7 +384,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                             context.journal->remove();
                     }
                 } catch (const Failure& undoFailure) {
-                    context.prompter.ask(conversionError(undoFailure, step));
+                    context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, undoFailure, stage});
                 }
             }
         }
@@ -399,7 +395,7 @@ bool ConvertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 // Unmarked, the journal reads as an interruption: the next run puts the same files back.
             }
         }
-        context.flags.BatchCanceled = true;
+        context.flags.batchCanceled = true;
         reader.reset();
         return false;
     }

@@ -2,7 +2,7 @@
 
 namespace tollavar {
 
-std::vector<std::string> SplitBarList(std::string_view text)
+std::vector<std::string> splitBarList(std::string_view text)
 {
     std::vector<std::string> items;
     if (text.empty())

@@ -6,28 +6,28 @@
 
 namespace tollavar {
 
-// Every conversion setting, each named after the main-window control that shows it. Texts hold
-// exactly what was typed; numbers are parsed where they are used. The initial values are the
-// window's design values (LoadDefaults replaces most of them at start-up).
+// Every conversion setting; the main window shows each in one control. Texts hold exactly what was
+// typed; numbers are parsed where they are used. The initial values are the window's design values
+// (loadDefaults replaces most of them at start-up).
 struct ConversionSettings
 {
-    std::string txtIDX = "test.csv";
-    std::string txtXML = "DATAGRP.XML";
-    std::string txtDGNUMBER = "1";
-    std::string txtDGCOMPNAME = "Test Company";
-    std::string txtDGCOMPID = "TEST";
-    std::string txtPROJID = "1";
-    std::string txtNAME = "Test Project";
-    std::string txtFNAMES = "Name|Scan Date|ID Number";
-    std::string txtFTYPES = "text|date|number";
-    std::string txtMaxFiles = "2500";
-    std::string txtImageFolder;
-    std::string cboDelimiter = ",";
-    bool mRemove = false;
-    bool mAllowDupes = false;
-    bool mSkipHeader = false;
-    bool mPrompt = false;
-    bool mAutoSub = true;
+    std::string indexFiles = "test.csv";
+    std::string xmlFilePath = "DATAGRP.XML";
+    std::string datagroupNumber = "1";
+    std::string companyName = "Test Company";
+    std::string companyId = "TEST";
+    std::string projectId = "1";
+    std::string projectName = "Test Project";
+    std::string fieldNames = "Name|Scan Date|ID Number";
+    std::string fieldTypes = "text|date|number";
+    std::string maxDocuments = "2500";
+    std::string imageFolder;
+    std::string delimiter = ",";
+    bool removeProcessedFiles = false;
+    bool allowDuplicates = false;
+    bool skipHeaderLine = false;
+    bool promptWhenFinished = false;
+    bool autoCreateSubfolders = true;
 
     bool operator==(const ConversionSettings&) const = default;
 };
@@ -35,11 +35,11 @@ struct ConversionSettings
 // The two flags of a Convert command, set only by the conversion run.
 struct RunFlags
 {
-    bool DatagroupFull = false;
-    bool BatchCanceled = false;
+    bool datagroupFull = false;
+    bool batchCanceled = false;
 };
 
 // Splits a bar list on every "|": nothing trimmed, "" is no item, a trailing bar adds an empty item.
-std::vector<std::string> SplitBarList(std::string_view text);
+std::vector<std::string> splitBarList(std::string_view text);
 
 } // namespace tollavar

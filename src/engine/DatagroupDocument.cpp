@@ -17,7 +17,7 @@ using namespace datagroupxml;
 
 DatagroupDocument::DatagroupDocument() : m_bytes(std::make_unique<Bytes>()), m_open(std::make_unique<Open>())
 {
-    XmlWindows1252Handler();
+    xmlWindows1252Handler();
 }
 
 DatagroupDocument::~DatagroupDocument()
@@ -33,7 +33,7 @@ void DatagroupDocument::reset()
     m_root = m_project = m_documents = nullptr;
     m_layout.clear();
     m_names.clear();
-    m_parseError.clear();
+    m_parseFailure.reset();
     m_bytes->truncate(0);
     m_open->live = false;
     m_frozen = m_closed = m_parsed = m_documentsHadChild = m_documentsEndsInElement = m_documentsHoldElement = false;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "filetools/Failure.h"
+
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,7 +128,9 @@ private:
     // that uses them.
     std::vector<const unsigned char*> m_layout;
     std::vector<const unsigned char*> m_names;
-    std::string m_parseError;
+    // Why the existing file could not be read: raised when its documents are looked for, the stage at
+    // which the run reports it.
+    std::optional<Failure> m_parseFailure;
 
     // Once frozen: the bytes up to the end of DOCUMENTS' content, the documents added so far included
     // (m_bytes), and what follows that content (m_tailOpen; m_tailClosed once a new document is closed).

@@ -124,7 +124,7 @@ void DatagroupDocument::setImagePath(std::string_view path)
     appendTextElement(open.object, "FILE1", path);
     open.file1Length = open.object.size() - open.file1At;
     appendLayoutText(open.object, 5);
-    const std::string extension = FileTools::GetFExt(path);
+    const std::string extension = FileTools::extensionPart(path);
     open.object += extension == "TIF" || extension == "JPG" ? "<OBJTYPE>1</OBJTYPE>" : "<OBJTYPE>2</OBJTYPE>";
     appendLayoutText(open.object, 5);
 }

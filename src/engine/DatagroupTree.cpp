@@ -58,7 +58,7 @@ constexpr const char* kNameTexts[NameCount] = {
 
 bool isDeclaredField(const std::string& name)
 {
-    const std::string upper = AsciiUpper(name);
+    const std::string upper = asciiUpper(name);
     return upper != "SKIP" && upper != "BATCHID" && upper != "IMAGEPATH" && upper != "PAGECOUNT" && upper != "END";
 }
 
@@ -162,7 +162,7 @@ long highestDocIdWithin(xmlNodePtr documents)
     while (node) {
         if (node->type == XML_ELEMENT_NODE) {
             if (xmlChar* held = xmlGetProp(node, xmlText("DOCID"))) {
-                const std::optional<long long> number = ParseInt16(reinterpret_cast<const char*>(held));
+                const std::optional<long long> number = parseInt16(reinterpret_cast<const char*>(held));
                 xmlFree(held);
                 if (number)
                     highest = std::max(highest, static_cast<long>(*number));
@@ -373,7 +373,7 @@ void DatagroupDocument::buildHeader(const std::string& rootName, const Datagroup
         appendLayout(field, 4);
         appendElement(field, TYPE, type);
         appendLayout(field, 4);
-        appendElement(field, FORMAT, AsciiUpper(type) == "DATE" ? "yyyy-mm-dd" : "");
+        appendElement(field, FORMAT, asciiUpper(type) == "DATE" ? "yyyy-mm-dd" : "");
         appendLayout(field, 4);
         appendElementShared(field, REQUIRED, "0");
         appendLayout(field, 3);
@@ -386,17 +386,23 @@ void DatagroupDocument::parseTree(std::string_view bytes)
 {
     // Decoded here in one piece rather than by libxml2 as it reads: libxml2 2.9 loses its place when a
     // long non-ASCII name straddles two of its decoding chunks and refuses a well-formed file.
-    const std::string decoded = decodeExisting(bytes, m_parseError);
-    if (!m_parseError.empty())
+    const auto notWellFormed = [](const std::string& reason) {
+        return Failure(ErrorCode::InvalidCall, kSource, "The XML document is not well formed: " + reason);
+    };
+    std::string decodingError;
+    const std::string decoded = decodeExisting(bytes, decodingError);
+    if (!decodingError.empty()) {
+        m_parseFailure = notWellFormed(decodingError);
         return;
+    }
     const std::string_view text = decoded;
     if (text.size() > static_cast<size_t>(INT_MAX)) {
-        m_parseError = "the file is too large";
+        m_parseFailure = notWellFormed("the file is too large");
         return;
     }
     xmlParserCtxtPtr context = xmlNewParserCtxt();
     if (!context) {
-        m_parseError = "out of memory";
+        m_parseFailure = notWellFormed("out of memory");
         return;
     }
     // The text is UTF-8 by now, whatever the declaration says. No network, no error printing; the
@@ -409,11 +415,12 @@ void DatagroupDocument::parseTree(std::string_view bytes)
     xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", options);
     if (!doc || !context->wellFormed) {
         const xmlError& error = context->lastError;
-        m_parseError = error.message ? error.message : "the file is not well formed";
-        while (!m_parseError.empty() && (m_parseError.back() == '\n' || m_parseError.back() == ' '))
-            m_parseError.pop_back();
+        std::string reason = error.message ? error.message : "the file is not well formed";
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
+            reason.pop_back();
         if (error.line > 0)
-            m_parseError += " (line " + std::to_string(error.line) + ")";
+            reason += " (line " + std::to_string(error.line) + ")";
+        m_parseFailure = notWellFormed(reason);
         if (doc)
             xmlFreeDoc(doc);
         xmlFreeParserCtxt(context);
@@ -425,7 +432,7 @@ void DatagroupDocument::parseTree(std::string_view bytes)
         prepareDictionary();
     } catch (const Failure&) {
         reset();
-        m_parseError = "out of memory";
+        m_parseFailure = notWellFormed("out of memory");
         return;
     }
     // Only white space the parser kept (a value, or layout it delivered in pieces) needs another look.
@@ -439,11 +446,8 @@ void DatagroupDocument::parseTree(std::string_view bytes)
 long DatagroupDocument::locateInTree()
 {
     m_root = m_project = m_documents = nullptr;
-    if (!m_doc) {
-        throw Failure(ErrorCode::InvalidCall, kSource,
-                      m_parseError.empty() ? std::string("The XML document is empty")
-                                           : "The XML document is not well formed: " + m_parseError);
-    }
+    if (!m_doc)
+        throw m_parseFailure ? *m_parseFailure : Failure(ErrorCode::InvalidCall, kSource, "The XML document is empty");
     const auto lastElement = [](xmlNodePtr node) -> xmlNodePtr {
         xmlNodePtr last = node->last;
         return last && last->type == XML_ELEMENT_NODE ? last : nullptr;
@@ -484,7 +488,7 @@ long DatagroupDocument::locateInTree()
         const std::string text = lastDocument->properties ? firstAttribute(lastDocument) : std::string();
         // Read the way the program reads every number: blanks around and a sign allowed, a fraction
         // rounded half to even.
-        const std::optional<long long> docId = lastDocument->properties ? ParseInt16(text) : std::nullopt;
+        const std::optional<long long> docId = lastDocument->properties ? parseInt16(text) : std::nullopt;
         if (!lastDocument->properties) {
             throw Failure(ErrorCode::InvalidCall, kSource,
                           "The last element of DOCUMENTS has no DOCID (no attribute at all)");

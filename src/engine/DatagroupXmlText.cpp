@@ -8,7 +8,7 @@ namespace tollavar::datagroupxml {
 
 Failure outOfMemory()
 {
-    return Failure(7, kSource, "Out of memory");
+    return Failure(ErrorCode::OutOfMemory, kSource, "Out of memory");
 }
 
 bool xmlCanCarry(std::string_view text)

@@ -7,7 +7,7 @@ namespace tollavar {
 struct ConversionContext;
 class DatagroupDocument;
 
-// Where a run's finished DATAGRP.XML goes: saved (SaveXml), or only taken by a dry run.
+// Where a run's finished DATAGRP.XML goes: saved (saveXml), or only taken by a dry run.
 class DocumentStore
 {
 public:

@@ -49,7 +49,7 @@ std::string prefixOf(const std::string& folder)
     return prefix;
 }
 
-// The folder part ("" for none) and the name of a path below a root ("/"-separated, see RelativeBelow).
+// The folder part ("" for none) and the name of a path below a root ("/"-separated, see relativeBelow).
 std::string_view folderPart(std::string_view below)
 {
     const size_t slash = below.rfind('/');
@@ -64,16 +64,16 @@ std::string namePart(const std::string& below)
 
 } // namespace
 
-bool LeavesItsFolder(std::string_view path)
+bool imagePathLeavesItsFolder(std::string_view path)
 {
-    return files::LeavesByItsText(path);
+    return files::leavesByItsText(path);
 }
 
 ImagePlacer::ImagePlacer(const ConversionSettings& settings, const FileTools& fileTools, Prompter& prompter,
                          std::string imageFolder, std::string indexFile, const std::string& xmlFile)
     : m_settings(settings), m_fileTools(fileTools), m_prompter(prompter), m_imageFolder(std::move(imageFolder)),
-      m_indexFile(std::move(indexFile)), m_datagroupFolder(FileTools::GetFPath(xmlFile)),
-      m_indexInDatagroup(FileTools::GetFPath(m_indexFile) == m_datagroupFolder),
+      m_indexFile(std::move(indexFile)), m_datagroupFolder(FileTools::folderPart(xmlFile)),
+      m_indexInDatagroup(FileTools::folderPart(m_indexFile) == m_datagroupFolder),
       m_sourcePrefix(prefixOf(m_imageFolder)), m_destinationPrefix(prefixOf(m_datagroupFolder)),
       m_sources(m_imageFolder), m_destinations(m_datagroupFolder)
 {
@@ -142,7 +142,7 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
     const std::function<Failure()> refused = [&] {
         if (!fullText)
             return leavesItsFolder(imagePath);
-        return leavesItsFolder(ReplaceNameExtension(imagePath, ".txt").value_or(std::string(imagePath)));
+        return leavesItsFolder(replaceNameExtension(imagePath, ".txt").value_or(std::string(imagePath)));
     };
     const files::RootFolder::Folder found = m_sources.open(folderPart(below));
     switch (found.reach) {
@@ -222,14 +222,16 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
 PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document,
                                             const std::vector<std::string>& otherCase)
 {
-    const Message missing{"Source File: " + files::JoinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
+    const Message missing{"Source File: " + files::joinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
                               "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
-                          "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
+                          "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
+                          MessageKind::SourceMissing};
     if (m_prompter.ask(missing) == MessageAnswer::Yes) {
         document.dropCurrentDocument();
         return PlacementOutcome::Dropped;
     }
-    throw Failure(23, "Missing Source File", "Source file not found.");
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
+                  files::joinBelow(m_imageFolder, imagePath));
 }
 
 // The image's full-text file, found before anything moves so that a refused or doubtful one leaves the
@@ -238,7 +240,7 @@ PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, Datagrou
 std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& below, std::string_view imagePath,
                                                          const SourceLookup& image, bool imageListed)
 {
-    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(below, ".txt");
+    const std::optional<std::string> fullTextBelow = replaceNameExtension(below, ".txt");
     if (!fullTextBelow)
         return std::nullopt; // a name without an extension has nothing to replace it with
     // Most images have no full-text file. A listing read after the image was there is trusted to have
@@ -246,24 +248,26 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
     if (fullText.file || fullText.otherCase.empty())
         return std::move(fullText.file);
-    const Message doubtful{"Source File: " + files::JoinBelow(m_imageFolder, *ReplaceNameExtension(imagePath, ".txt")) +
+    const Message doubtful{"Source File: " + files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")) +
                                otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
                                "\rSkip file and continue processing?",
-                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo};
+                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
+                           MessageKind::SourceMissing};
     if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
         return std::nullopt;
-    throw Failure(23, "Missing Source File", "Source file not found.");
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
+                  files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")));
 }
 
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
 {
-    const std::string imageExt = FileTools::GetFExt(imagePath);
+    const std::string imageExt = FileTools::extensionPart(imagePath);
     for (long n = 1;; ++n) {
-        const std::string number = "-" + FileTools::L0Pad(n, 4);
+        const std::string number = "-" + FileTools::zeroPadded(n, 4);
         // A name without an extension is numbered at its end.
-        const std::string newPath = ReplaceNameExtension(imagePath, number + "." + AsciiLower(imageExt))
+        const std::string newPath = replaceNameExtension(imagePath, number + "." + asciiLower(imageExt))
                                         .value_or(std::string(imagePath) + number);
-        const std::string below = files::RelativeBelow(newPath);
+        const std::string below = files::relativeBelow(newPath);
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
@@ -283,10 +287,10 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 {
     if (imagePath.empty() || m_indexInDatagroup)
         return PlacementOutcome::NothingToPlace;
-    if (LeavesItsFolder(imagePath))
+    if (imagePathLeavesItsFolder(imagePath))
         throw leavesItsFolder(imagePath);
 
-    const std::string below = files::RelativeBelow(imagePath);
+    const std::string below = files::relativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
     bool imageListed = false;
     SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
@@ -334,21 +338,22 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
 
     std::string placedBelow = below;
-    if (m_settings.mAllowDupes) {
+    if (m_settings.allowDuplicates) {
         const std::string placedPath = duplicateName(imagePath, document);
-        placedBelow = files::RelativeBelow(placedPath);
+        placedBelow = files::relativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
     } else {
-        const Message exists{"Image file already exists! " + files::JoinBelow(m_datagroupFolder, imagePath) +
+        const Message exists{"Image file already exists! " + files::joinBelow(m_datagroupFolder, imagePath) +
                                  ".  Do you want to replace this with the new file?",
-                             "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel};
+                             "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel,
+                             MessageKind::ImageExists};
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
             document.dropCurrentDocument();
             // The old image (and its full-text file) stays recoverable until DATAGRP.XML is saved: the
             // documents that name it are only replaced then.
             setAside(below, imagePath, sourceBelowOf(from), true);
-            if (const std::optional<std::string> oldText = ReplaceNameExtension(below, ".PVFULLTEXT"))
+            if (const std::optional<std::string> oldText = replaceNameExtension(below, ".PVFULLTEXT"))
                 setAside(*oldText, imagePath, fullText ? sourceBelowOf(*fullText) : std::string(), false);
             to = destinationAt(below, imagePath);
             break;
@@ -356,7 +361,8 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             document.dropCurrentDocument();
             return PlacementOutcome::Dropped;
         default:
-            throw Failure(21, "Copy Image File", "Image file aleady exists.");
+            throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.",
+                          files::joinBelow(m_datagroupFolder, imagePath));
         }
     }
 
@@ -427,7 +433,7 @@ bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from,
     std::optional<std::string> textToBelow;
     std::string_view textFromBelow;
     if (fullText) {
-        textToBelow = ReplaceNameExtension(below, ".PVFULLTEXT");
+        textToBelow = replaceNameExtension(below, ".PVFULLTEXT");
         textFromBelow = std::string_view(fullText->shown).substr(m_sourcePrefix.size());
         if (textToBelow && m_pendingSources.contains(textFromBelow))
             return false;
@@ -571,7 +577,7 @@ void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, con
                                std::string_view imagePath)
 {
     // Only an image with an extension has a full-text file, and a numbered name keeps it.
-    const std::optional<std::string> fullTextBelow = ReplaceNameExtension(placedBelow, ".PVFULLTEXT");
+    const std::optional<std::string> fullTextBelow = replaceNameExtension(placedBelow, ".PVFULLTEXT");
     if (!fullText || !fullTextBelow)
         return;
     const files::FileAt to = destinationAt(*fullTextBelow, imagePath);

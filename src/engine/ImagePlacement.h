@@ -148,6 +148,6 @@ private:
 
 // True when a relative image path climbs out of its folder by its text alone: "..", a drive or a network
 // path, in either separator style.
-bool LeavesItsFolder(std::string_view imagePath);
+bool imagePathLeavesItsFolder(std::string_view imagePath);
 
 } // namespace tollavar

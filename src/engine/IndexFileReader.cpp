@@ -11,7 +11,6 @@ namespace tollavar {
 namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr int kInputPastEndOfFile = 62;
 
 bool isAscii(std::string_view text)
 {
@@ -103,7 +102,7 @@ void IndexFileReader::skipLine()
 {
     std::string_view ignored;
     if (!readLine(ignored))
-        throw Failure(kInputPastEndOfFile, "Read File", "Input past end of file: " + m_path);
+        throw Failure(ErrorCode::InputPastEndOfFile, "Read File", "Input past end of file: " + m_path);
 }
 
 std::string_view IndexFileReader::decodeLine(std::string_view raw)

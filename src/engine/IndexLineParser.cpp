@@ -44,11 +44,11 @@ bool isOneCharacter(std::string_view delimiter)
 
 } // namespace
 
-ReservedColumns FindReservedColumns(const std::vector<std::string>& names)
+ReservedColumns findReservedColumns(const std::vector<std::string>& names)
 {
     ReservedColumns reserved;
     for (size_t i = 0; i < names.size(); ++i) {
-        const std::string upper = AsciiUpper(names[i]);
+        const std::string upper = asciiUpper(names[i]);
         if (upper == "BATCHID")
             reserved.batchId = static_cast<int>(i);
         else if (upper == "IMAGEPATH")
@@ -59,40 +59,41 @@ ReservedColumns FindReservedColumns(const std::vector<std::string>& names)
     return reserved;
 }
 
-std::string UnquoteField(std::string_view value)
+std::string unquoteField(std::string_view value)
 {
     std::string out;
-    UnquoteFieldInto(value, out);
+    unquoteFieldInto(value, out);
     return out;
 }
 
-void UnquoteFieldInto(std::string_view value, std::string& out)
+void unquoteFieldInto(std::string_view value, std::string& out)
 {
     const std::string_view result = unquote(value, out);
     if (result.data() != out.data())
         out.assign(result);
 }
 
-std::string DelimiterFromSetting(std::string_view cboDelimiter)
+std::string delimiterFromSetting(std::string_view delimiterSetting)
 {
     std::string delimiter;
     size_t from = 0;
-    for (size_t at = cboDelimiter.find("Tab"); at != std::string_view::npos; at = cboDelimiter.find("Tab", from)) {
-        delimiter.append(cboDelimiter.substr(from, at - from));
+    for (size_t at = delimiterSetting.find("Tab"); at != std::string_view::npos;
+         at = delimiterSetting.find("Tab", from)) {
+        delimiter.append(delimiterSetting.substr(from, at - from));
         delimiter.push_back('\t');
         from = at + 3;
     }
-    delimiter.append(cboDelimiter.substr(from));
+    delimiter.append(delimiterSetting.substr(from));
     return delimiter;
 }
 
-bool IsBlankLine(std::string_view line)
+bool isBlankLine(std::string_view line)
 {
     return line.find_first_not_of(' ') == std::string_view::npos;
 }
 
 IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
-    : m_names(std::move(fieldNames)), m_reserved(FindReservedColumns(m_names))
+    : m_names(std::move(fieldNames)), m_reserved(findReservedColumns(m_names))
 {
     m_columns.reserve(m_names.size());
     m_lastColumnSkipped.reserve(m_names.size());
@@ -103,7 +104,7 @@ IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
             column = Column::ImagePath;
         else if (position == m_reserved.pageCount)
             column = Column::PageCount;
-        else if (position == m_reserved.batchId || AsciiUpper(m_names[i]) == "SKIP")
+        else if (position == m_reserved.batchId || asciiUpper(m_names[i]) == "SKIP")
             column = Column::Ignored;
         m_columns.push_back(column);
         // The last column's SKIP test is on the name exactly as typed, unlike the other columns'.
@@ -111,9 +112,9 @@ IndexLineParser::IndexLineParser(std::vector<std::string> fieldNames)
     }
 }
 
-size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step)
+size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, RunStage& stage)
 {
-    if (IsBlankLine(line))
+    if (isBlankLine(line))
         return 0;
     size_t j = 0;
     size_t start = 0;
@@ -129,16 +130,16 @@ size_t IndexLineParser::parseLine(std::string_view line, std::string_view delimi
             if (c == '"') {
                 inQuotes = !inQuotes;
             } else if (c == lead && !inQuotes && (width == 1 || line.compare(i, width, delimiter) == 0)) {
-                step = 13;
+                stage = RunStage::WritingField;
                 dispatch(j, line.substr(start, i - start), sink);
-                step = 15;
+                stage = RunStage::NextCharacter;
                 ++j;
                 i += width - 1;
                 start = i + 1;
             }
         }
     }
-    step = 16;
+    stage = RunStage::WritingLastField;
     writeLastField(j, line.substr(start), sink);
     return j + 1;
 }
@@ -153,7 +154,7 @@ void IndexLineParser::dispatch(size_t j, std::string_view field, FieldSink& sink
     case Column::ImagePath: {
         const std::string_view path = unquote(field, m_value);
         m_imagePath.assign(path);
-        m_imageIsTif = FileTools::GetFExt(m_imagePath) == "TIF";
+        m_imageIsTif = FileTools::extensionPart(m_imagePath) == "TIF";
         sink.imagePath(path);
         break;
     }

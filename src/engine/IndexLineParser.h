@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/RunStage.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,18 +32,18 @@ struct ReservedColumns
 };
 
 // Names are compared upper-cased; a name listed twice counts at its later position.
-ReservedColumns FindReservedColumns(const std::vector<std::string>& names);
+ReservedColumns findReservedColumns(const std::vector<std::string>& names);
 
 // Trims spaces; a value of two or more characters between double quotes loses them and has each pair
 // of double quotes inside turned into one.
-std::string UnquoteField(std::string_view value);
-void UnquoteFieldInto(std::string_view value, std::string& out);
+std::string unquoteField(std::string_view value);
+void unquoteFieldInto(std::string_view value, std::string& out);
 
 // The delimiter box's text with every "Tab" (exact case) turned into a tab character.
-std::string DelimiterFromSetting(std::string_view cboDelimiter);
+std::string delimiterFromSetting(std::string_view delimiterSetting);
 
 // True for an empty line or one of spaces only: such a line is no document.
-bool IsBlankLine(std::string_view line);
+bool isBlankLine(std::string_view line);
 
 // Splits index lines into fields and says what each becomes. One parser serves one conversion run: it
 // remembers the run's most recent image path across lines, because a PAGECOUNT column placed before
@@ -55,10 +57,10 @@ public:
     const ReservedColumns& reserved() const { return m_reserved; }
 
     // Scans one line (a blank line gives nothing). Only a delimiter of exactly one character (one UTF-8
-    // code point) splits the line; any other text leaves the whole line one field. `step` is the run's
-    // step number for its error report: 13 while a field at a delimiter is written, 15 after it, 16
-    // for the last field. Returns the number of columns the line has (0 for a blank line), named or not.
-    size_t parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, short& step);
+    // code point) splits the line; any other text leaves the whole line one field. `stage` tells the
+    // run's failure report which field was being written. Returns the number of columns the line has
+    // (0 for a blank line), named or not.
+    size_t parseLine(std::string_view line, std::string_view delimiter, FieldSink& sink, RunStage& stage);
 
     const std::string& mostRecentImagePath() const { return m_imagePath; }
 

@@ -6,7 +6,7 @@
 
 namespace tollavar::journal {
 
-uint32_t Checksum(const char* data, size_t size)
+uint32_t checksum(const char* data, size_t size)
 {
     uint32_t h = 2166136261u;
     for (size_t i = 0; i < size; ++i) {
@@ -16,14 +16,14 @@ uint32_t Checksum(const char* data, size_t size)
     return h;
 }
 
-std::string Hex(uint64_t value, int digits)
+std::string hex(uint64_t value, int digits)
 {
     char buffer[17];
     std::snprintf(buffer, sizeof buffer, "%0*llx", digits, static_cast<unsigned long long>(value));
     return buffer;
 }
 
-void AppendEscaped(std::string& out, std::string_view text)
+void appendEscaped(std::string& out, std::string_view text)
 {
     for (char c : text) {
         switch (c) {
@@ -45,7 +45,7 @@ void AppendEscaped(std::string& out, std::string_view text)
     }
 }
 
-std::optional<std::string> Unescape(std::string_view text)
+std::optional<std::string> unescape(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
@@ -78,7 +78,7 @@ std::optional<std::string> Unescape(std::string_view text)
 
 // from_chars takes neither a sign nor blanks for unsigned numbers, and reports overflow: exactly the
 // written form reads back, at the extremes too.
-std::optional<uint64_t> UnsignedNumber(std::string_view text, int base)
+std::optional<uint64_t> unsignedNumber(std::string_view text, int base)
 {
     uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
@@ -87,7 +87,7 @@ std::optional<uint64_t> UnsignedNumber(std::string_view text, int base)
     return value;
 }
 
-std::optional<int64_t> SignedNumber(std::string_view text)
+std::optional<int64_t> signedNumber(std::string_view text)
 {
     int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -100,7 +100,7 @@ std::optional<int64_t> SignedNumber(std::string_view text)
 
 namespace tollavar {
 
-Fingerprint FingerprintOf(std::string_view bytes)
+Fingerprint fingerprintOf(std::string_view bytes)
 {
     // Eight bytes a step: DATAGRP.XML runs to tens of megabytes and is fingerprinted at every run.
     uint64_t h = 0x9E3779B97F4A7C15ull ^ bytes.size();

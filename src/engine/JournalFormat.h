@@ -35,19 +35,19 @@ inline constexpr std::string_view kStagingSuffix = ".new";
 inline constexpr std::string_view kKeptOriginalName = ".DATAGRP.XML.kept";
 inline constexpr std::string_view kSetAsideMark = ".set-aside";
 
-uint32_t Checksum(const char* data, size_t size);
-std::string Hex(uint64_t value, int digits);
-void AppendEscaped(std::string& out, std::string_view text);
-std::optional<std::string> Unescape(std::string_view text);
-std::optional<uint64_t> UnsignedNumber(std::string_view text, int base = 10);
-std::optional<int64_t> SignedNumber(std::string_view text);
+uint32_t checksum(const char* data, size_t size);
+std::string hex(uint64_t value, int digits);
+void appendEscaped(std::string& out, std::string_view text);
+std::optional<std::string> unescape(std::string_view text);
+std::optional<uint64_t> unsignedNumber(std::string_view text, int base = 10);
+std::optional<int64_t> signedNumber(std::string_view text);
 
 } // namespace tollavar::journal
 
 namespace tollavar {
 
 using files::FileIdentity;
-using files::IdentityOf;
+using files::identityOf;
 
 // Size and a 64-bit hash of a file's bytes: enough to tell DATAGRP.XML as it was from any other text.
 struct Fingerprint
@@ -56,6 +56,6 @@ struct Fingerprint
     uint64_t hash = 0;
     bool operator==(const Fingerprint&) const = default;
 };
-Fingerprint FingerprintOf(std::string_view bytes);
+Fingerprint fingerprintOf(std::string_view bytes);
 
 } // namespace tollavar

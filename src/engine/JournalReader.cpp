@@ -58,7 +58,7 @@ private:
 
     std::string text(const std::vector<std::string_view>& f, size_t i) const
     {
-        auto value = i < f.size() ? Unescape(f[i]) : std::nullopt;
+        auto value = i < f.size() ? unescape(f[i]) : std::nullopt;
         if (!value)
             throw damaged("its head is damaged");
         return *value;
@@ -82,8 +82,8 @@ private:
         } else if (name == "index") {
             c.indexFile = text(f, 1);
             if (f.size() == 6) {
-                c.indexIdentity = FileIdentity{need(UnsignedNumber(f[2])), need(UnsignedNumber(f[3])),
-                                               need(SignedNumber(f[4])), need(SignedNumber(f[5]))};
+                c.indexIdentity = FileIdentity{need(unsignedNumber(f[2])), need(unsignedNumber(f[3])),
+                                               need(signedNumber(f[4])), need(signedNumber(f[5]))};
             } else if (f.size() != 2) {
                 throw damaged("its head is damaged");
             }
@@ -93,7 +93,7 @@ private:
             c.xmlFile = text(f, 1);
         } else if (name == "original") {
             if (f.size() == 3)
-                c.original = Fingerprint{need(UnsignedNumber(f[1])), need(UnsignedNumber(f[2], 16))};
+                c.original = Fingerprint{need(unsignedNumber(f[1])), need(unsignedNumber(f[2], 16))};
             else if (f.size() != 2 || f[1] != "none")
                 throw damaged("its head is damaged");
         } else if (name == "remove") {
@@ -105,10 +105,10 @@ private:
         } else if (name == "boot") {
             c.writer.bootId = text(f, 1);
         } else if (name == "process" && f.size() == 3) {
-            c.writer.pid = need(SignedNumber(f[1]));
-            c.writer.startTicks = need(UnsignedNumber(f[2]));
+            c.writer.pid = need(signedNumber(f[1]));
+            c.writer.startTicks = need(unsignedNumber(f[2]));
         } else if (name == "head") {
-            if (f.size() != 2 || f[1] != Hex(Checksum(m_text.data(), lineStart), 8))
+            if (f.size() != 2 || f[1] != hex(checksum(m_text.data(), lineStart), 8))
                 throw damaged("its head is damaged");
             if (c.datagroupFolder.empty() || c.indexFile.empty() || c.xmlFile.empty() || c.imageFolder.empty())
                 throw damaged("its head is incomplete");
@@ -123,7 +123,7 @@ private:
     bool record(std::string_view line)
     {
         const size_t lastTab = line.rfind('\t');
-        if (lastTab == std::string_view::npos || line.substr(lastTab + 1) != Hex(Checksum(line.data(), lastTab), 8))
+        if (lastTab == std::string_view::npos || line.substr(lastTab + 1) != hex(checksum(line.data(), lastTab), 8))
             return false;
         const std::vector<std::string_view> f = splitTabs(line.substr(0, lastTab));
         JournalContents& c = m_contents;
@@ -135,10 +135,10 @@ private:
         case kMove: {
             if (f.size() != 5)
                 return false;
-            const auto fromShared = UnsignedNumber(f[1]);
-            const auto toShared = UnsignedNumber(f[3]);
-            const auto fromRest = Unescape(f[2]);
-            const auto toRest = Unescape(f[4]);
+            const auto fromShared = unsignedNumber(f[1]);
+            const auto toShared = unsignedNumber(f[3]);
+            const auto fromRest = unescape(f[2]);
+            const auto toRest = unescape(f[4]);
             if (!fromShared || !toShared || !fromRest || !toRest || *fromShared > m_previousFrom.size() ||
                 *toShared > m_previousTo.size())
                 return false;
@@ -154,8 +154,8 @@ private:
             c.steps.pop_back();
             return true;
         case kSetAside: {
-            const auto path = f.size() == 3 ? Unescape(f[1]) : std::nullopt;
-            const auto aside = f.size() == 3 ? Unescape(f[2]) : std::nullopt;
+            const auto path = f.size() == 3 ? unescape(f[1]) : std::nullopt;
+            const auto aside = f.size() == 3 ? unescape(f[2]) : std::nullopt;
             if (!path || !aside)
                 return false;
             c.steps.push_back({true, *path, *aside});
@@ -164,10 +164,10 @@ private:
         case kSaving: {
             if (f.size() != 5)
                 return false;
-            const auto last = SignedNumber(f[1]);
-            const auto size = UnsignedNumber(f[2]);
-            const auto hash = UnsignedNumber(f[3], 16);
-            const auto target = Unescape(f[4]);
+            const auto last = signedNumber(f[1]);
+            const auto size = unsignedNumber(f[2]);
+            const auto hash = unsignedNumber(f[3], 16);
+            const auto target = unescape(f[4]);
             if (!last || !size || !hash || !target)
                 return false;
             c.saving = true;
@@ -182,7 +182,7 @@ private:
             c.keptOriginal = true;
             return true;
         case kFailed: {
-            const auto date = f.size() == 2 ? Unescape(f[1]) : std::nullopt;
+            const auto date = f.size() == 2 ? unescape(f[1]) : std::nullopt;
             if (!date)
                 return false;
             c.failedOn = *date;
@@ -192,7 +192,7 @@ private:
         case kCopyDone: {
             // Between a move's record and its `N`: the copy belongs to the move, and so does the `N`.
             m_lastWasMove = afterMove;
-            const auto to = f.size() == 2 ? Unescape(f[1]) : std::nullopt;
+            const auto to = f.size() == 2 ? unescape(f[1]) : std::nullopt;
             if (!to)
                 return false;
             for (auto step = c.steps.rbegin(); step != c.steps.rend(); ++step) {
@@ -223,7 +223,7 @@ private:
 
 } // namespace
 
-JournalContents ParseRunJournal(std::string_view bytes, const std::string& path)
+JournalContents parseRunJournal(std::string_view bytes, const std::string& path)
 {
     return Reader(bytes, path).read();
 }

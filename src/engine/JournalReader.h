@@ -44,6 +44,6 @@ struct JournalContents
 
 // Reads a journal's bytes. The records end at the first one that is cut or damaged: everything after
 // it was never done. Raises a Failure (naming `path`) when the head is damaged or incomplete.
-JournalContents ParseRunJournal(std::string_view bytes, const std::string& path);
+JournalContents parseRunJournal(std::string_view bytes, const std::string& path);
 
 } // namespace tollavar

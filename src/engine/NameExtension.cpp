@@ -2,7 +2,7 @@
 
 namespace tollavar {
 
-std::optional<std::string> ReplaceNameExtension(std::string_view path, std::string_view dottedReplacement)
+std::optional<std::string> replaceNameExtension(std::string_view path, std::string_view dottedReplacement)
 {
     const size_t nameStart = path.find_last_of("/\\") == std::string_view::npos ? 0 : path.find_last_of("/\\") + 1;
     const size_t dot = path.rfind('.');

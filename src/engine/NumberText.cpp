@@ -73,12 +73,12 @@ std::optional<Decimal> parseDecimal(std::string_view s)
 
 } // namespace
 
-bool IsNumeric(std::string_view text)
+bool isNumeric(std::string_view text)
 {
     return parseDecimal(text).has_value();
 }
 
-std::optional<long long> ParseRoundedInteger(std::string_view text, long long min, long long max)
+std::optional<long long> parseRoundedInteger(std::string_view text, long long min, long long max)
 {
     auto parsed = parseDecimal(text);
     if (!parsed)

@@ -97,14 +97,14 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     const auto field = [&head](std::string_view name, std::string_view value) {
         head += name;
         head += '\t';
-        AppendEscaped(head, value);
+        appendEscaped(head, value);
         head += '\n';
     };
     field("folder", m_datagroupFolder);
     field("cwd", cwd);
     head += "index\t";
-    AppendEscaped(head, index);
-    if (const auto id = IdentityOf(index))
+    appendEscaped(head, index);
+    if (const auto id = identityOf(index))
         head += "\t" + std::to_string(id->device) + "\t" + std::to_string(id->inode) + "\t" + std::to_string(id->size) +
                 "\t" + std::to_string(id->modifiedNs);
     head += "\n";
@@ -113,16 +113,16 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
     if (originalText.empty()) {
         head += "original\tnone\n";
     } else {
-        const Fingerprint original = FingerprintOf(originalText);
-        head += "original\t" + std::to_string(original.size) + "\t" + Hex(original.hash, 16) + "\n";
+        const Fingerprint original = fingerprintOf(originalText);
+        head += "original\t" + std::to_string(original.size) + "\t" + hex(original.hash, 16) + "\n";
     }
     head += m_removeProcessed ? "remove\t1\n" : "remove\t0\n";
     field("config", m_configFile);
-    const files::ProcessStamp stamp = files::CurrentProcessStamp();
+    const files::ProcessStamp stamp = files::currentProcessStamp();
     field("host", stamp.host);
     field("boot", stamp.bootId);
     head += "process\t" + std::to_string(stamp.pid) + "\t" + std::to_string(stamp.startTicks) + "\n";
-    head += "head\t" + Hex(Checksum(head.data(), head.size()), 8) + "\n";
+    head += "head\t" + hex(checksum(head.data(), head.size()), 8) + "\n";
     m_file.create(startingPathFor(m_datagroupFolder), m_path, head);
 
     m_used = head.size();
@@ -166,7 +166,7 @@ void RunJournal::append(char type, std::string_view first, std::string_view seco
         *out++ = '\t';
         out = putPath(out, second, m_previousTo);
     }
-    const uint32_t sum = Checksum(start, static_cast<size_t>(out - start));
+    const uint32_t sum = checksum(start, static_cast<size_t>(out - start));
     *out++ = '\t';
     for (int shift = 28; shift >= 0; shift -= 4)
         *out++ = "0123456789abcdef"[(sum >> shift) & 0xF];
@@ -181,9 +181,9 @@ void RunJournal::appendTexts(char type, std::initializer_list<std::string_view> 
     std::string record(1, type);
     for (std::string_view text : texts) {
         record += '\t';
-        AppendEscaped(record, text);
+        appendEscaped(record, text);
     }
-    record += "\t" + Hex(Checksum(record.data(), record.size()), 8) + "\n";
+    record += "\t" + hex(checksum(record.data(), record.size()), 8) + "\n";
     m_map = m_file.recordSpace(m_used + record.size());
     m_capacity = m_file.mappedSize();
     std::memcpy(m_map + m_used, record.data(), record.size());
@@ -227,7 +227,7 @@ void RunJournal::makeDurable()
 
 void RunJournal::markSaving(long lastDocId, const Fingerprint& newContent, const std::string& target)
 {
-    appendTexts(kSaving, {std::to_string(lastDocId), std::to_string(newContent.size), Hex(newContent.hash, 16),
+    appendTexts(kSaving, {std::to_string(lastDocId), std::to_string(newContent.size), hex(newContent.hash, 16),
                           files::nativePath(target)});
     makeDurable();
 }
@@ -237,7 +237,7 @@ void RunJournal::keepOriginal(std::string_view originalText)
     if (!m_map)
         return;
     const std::string kept = keptOriginalPathFor(m_datagroupFolder);
-    files::WriteWholeFile(kept + std::string(kStagingSuffix), kept, originalText);
+    files::writeWholeFile(kept + std::string(kStagingSuffix), kept, originalText);
     m_keptOriginal = true;
     appendTexts(kKeptOriginal, {});
     makeDurable();

@@ -13,17 +13,17 @@ std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is set from a signal handler");
 } // namespace stop_detail
 
-void RequestStop(int signal) noexcept
+void requestStop(int signal) noexcept
 {
     stop_detail::g_signal.store(signal == 0 ? -1 : signal, std::memory_order_relaxed);
 }
 
-void ClearStopRequest() noexcept
+void clearStopRequest() noexcept
 {
     stop_detail::g_signal.store(0, std::memory_order_relaxed);
 }
 
-std::string StopRequestName()
+std::string stopRequestName()
 {
     const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
     std::string name = "a stop request";
@@ -38,9 +38,9 @@ std::string StopRequestName()
     return name;
 }
 
-void ThrowStopped()
+void throwStopped()
 {
-    throw Failure(18, "Tollavar", "User interrupt occurred: stopped by " + StopRequestName());
+    throw Failure(ErrorCode::UserInterrupt, "Tollavar", "User interrupt occurred: stopped by " + stopRequestName());
 }
 
 } // namespace tollavar

@@ -11,19 +11,19 @@ namespace stop_detail {
 extern std::atomic<int> g_signal;
 }
 
-inline bool StopRequested() noexcept
+inline bool stopRequested() noexcept
 {
     return stop_detail::g_signal.load(std::memory_order_relaxed) != 0;
 }
 
 // Async-signal-safe.
-void RequestStop(int signal) noexcept;
-void ClearStopRequest() noexcept;
+void requestStop(int signal) noexcept;
+void clearStopRequest() noexcept;
 
 // "SIGTERM", "SIGINT", "SIGHUP", "signal <n>" or "a stop request".
-std::string StopRequestName();
+std::string stopRequestName();
 
 // Raises the Failure a stopped run reports: classic error 18, naming the signal.
-[[noreturn]] void ThrowStopped();
+[[noreturn]] void throwStopped();
 
 } // namespace tollavar

@@ -7,7 +7,7 @@
 
 namespace tollavar {
 
-void SaveXml(ConversionContext& context, const DatagroupDocument& document, const std::string& nativeXml,
+void saveXml(ConversionContext& context, const DatagroupDocument& document, const std::string& nativeXml,
              long lastDocId, const std::string& originalText)
 {
     RunJournal* journal = context.journal && context.journal->begun() ? context.journal : nullptr;
@@ -16,7 +16,7 @@ void SaveXml(ConversionContext& context, const DatagroupDocument& document, cons
             files::saveKeepingIdentity(nativeXml, bytes);
             return;
         }
-        journal->markSaving(lastDocId, FingerprintOf(bytes), files::SaveTargetOf(nativeXml));
+        journal->markSaving(lastDocId, fingerprintOf(bytes), files::saveTargetOf(nativeXml));
         files::saveKeepingIdentity(nativeXml, bytes, [&] { journal->keepOriginal(originalText); });
     });
     if (journal)

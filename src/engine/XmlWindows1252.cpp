@@ -98,7 +98,7 @@ int encodeWindows1252(unsigned char* out, int* outlen, const unsigned char* in, 
 
 } // namespace
 
-xmlCharEncodingHandlerPtr XmlWindows1252Handler()
+xmlCharEncodingHandlerPtr xmlWindows1252Handler()
 {
     static xmlCharEncodingHandlerPtr handler = [] {
         xmlInitParser();

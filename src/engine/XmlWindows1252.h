@@ -13,6 +13,6 @@ inline constexpr char kXmlWindows1252[] = "windows-1252";
 // trips. On output a character windows-1252 lacks is refused, which libxml2 turns into a numeric
 // character reference. The first call registers the handler with libxml2 (not thread-safe); later
 // calls return the same handler.
-xmlCharEncodingHandlerPtr XmlWindows1252Handler();
+xmlCharEncodingHandlerPtr xmlWindows1252Handler();
 
 } // namespace tollavar

@@ -112,7 +112,7 @@ FolderBeneath walkBeneath(int rootFd, std::string_view relative, bool create, st
 
 } // namespace
 
-bool LeavesByItsText(std::string_view path)
+bool leavesByItsText(std::string_view path)
 {
     if (path.size() >= 2 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
         path[1] == ':')
@@ -131,14 +131,14 @@ bool LeavesByItsText(std::string_view path)
     return false;
 }
 
-std::string RelativeBelow(std::string_view relative)
+std::string relativeBelow(std::string_view relative)
 {
     std::string native = nativePath(relative);
     const size_t first = native.find_first_not_of('/');
     return first == std::string::npos ? std::string() : native.substr(first);
 }
 
-std::string JoinBelow(std::string_view folder, std::string_view relative)
+std::string joinBelow(std::string_view folder, std::string_view relative)
 {
     if (folder.empty())
         return std::string(relative);
@@ -153,7 +153,7 @@ std::string JoinBelow(std::string_view folder, std::string_view relative)
     return joined;
 }
 
-FolderBeneath OpenFolderBeneath(int rootFd, std::string_view relative, bool create, std::string_view shown)
+FolderBeneath openFolderBeneath(int rootFd, std::string_view relative, bool create, std::string_view shown)
 {
     if (!g_forceWalk.load(std::memory_order_relaxed) && g_kernelResolves.load(std::memory_order_relaxed)) {
         const std::string path = relative.empty() ? std::string(".") : std::string(relative);
@@ -185,7 +185,7 @@ FolderBeneath OpenFolderBeneath(int rootFd, std::string_view relative, bool crea
     return walkBeneath(rootFd, relative, create, shown);
 }
 
-EntryKind KindOfEntry(int folderFd, const std::string& name, int& error)
+EntryKind entryKindAt(int folderFd, const std::string& name, int& error)
 {
     struct stat st
     {
@@ -222,7 +222,7 @@ RootFolder::Folder RootFolder::open(std::string_view relativeDir, bool create)
         return {it->second.fd.get(), Reach::Inside, 0};
     }
     FolderBeneath found =
-        OpenFolderBeneath(m_root.get(), relativeDir, create, create ? nativePath(JoinBelow(m_path, relativeDir)) : "");
+        openFolderBeneath(m_root.get(), relativeDir, create, create ? nativePath(joinBelow(m_path, relativeDir)) : "");
     if (found.reach != Reach::Inside)
         return {-1, found.reach, found.error};
     // The folder used longest ago goes: the few a caller holds at a time are the latest.
@@ -238,7 +238,7 @@ RootFolder::Folder RootFolder::open(std::string_view relativeDir, bool create)
     return {fd, Reach::Inside, 0};
 }
 
-void ForceComponentWalk(bool on)
+void forceComponentWalk(bool on)
 {
     g_forceWalk.store(on, std::memory_order_relaxed);
 }

@@ -29,13 +29,13 @@ enum class Reach
 // True when the text alone takes a relative path out of its folder: a ".." part, a drive ("C:..."), or a
 // network path ("\\server\share"). One leading separator means "from the folder", as index files write it.
 // Either separator counts.
-bool LeavesByItsText(std::string_view relative);
+bool leavesByItsText(std::string_view relative);
 
 // The path below the folder: "/" separators and no leading one.
-std::string RelativeBelow(std::string_view relative);
+std::string relativeBelow(std::string_view relative);
 
 // Folder and path joined with exactly one separator: the one either of them has, else "/".
-std::string JoinBelow(std::string_view folder, std::string_view relative);
+std::string joinBelow(std::string_view folder, std::string_view relative);
 
 struct FolderBeneath
 {
@@ -44,11 +44,11 @@ struct FolderBeneath
     int error = 0;
 };
 
-// Opens the folder `relative` ("/"-separated, from LeavesByItsText-clean text) beneath the folder open
+// Opens the folder `relative` ("/"-separated, from leavesByItsText-clean text) beneath the folder open
 // at `rootFd`. Links inside are followed only while they stay beneath it. With `create`, missing folders
 // are made on the way, never through a link; a folder that cannot be made is raised as a Failure naming
 // `shown`. Nothing else raises.
-FolderBeneath OpenFolderBeneath(int rootFd, std::string_view relative, bool create = false,
+FolderBeneath openFolderBeneath(int rootFd, std::string_view relative, bool create = false,
                                 std::string_view shown = {});
 
 enum class EntryKind
@@ -61,7 +61,7 @@ enum class EntryKind
 };
 
 // What the name is in the folder, by lstat: nothing is opened, so a FIFO cannot block.
-EntryKind KindOfEntry(int folderFd, const std::string& name, int& error);
+EntryKind entryKindAt(int folderFd, const std::string& name, int& error);
 
 // A root folder with the subfolders already resolved beneath it kept open: most lines of a batch share
 // their folder, so each costs one lookup, not one walk.
@@ -97,6 +97,6 @@ private:
 };
 
 // Test hook: resolve by walking part by part even where the kernel resolves beneath a folder itself.
-void ForceComponentWalk(bool on);
+void forceComponentWalk(bool on);
 
 } // namespace tollavar::files

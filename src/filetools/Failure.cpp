@@ -5,12 +5,12 @@
 
 namespace tollavar {
 
-Failure::Failure(int code, std::string source, std::string description)
-    : m_code(code), m_source(std::move(source)), m_description(std::move(description))
+Failure::Failure(ErrorCode code, std::string source, std::string description, std::string subject)
+    : m_code(code), m_source(std::move(source)), m_description(std::move(description)), m_subject(std::move(subject))
 {
 }
 
-int errorCodeForErrno(int errnoValue)
+ErrorCode errorCodeForErrno(int errnoValue)
 {
     switch (errnoValue) {
     case ENOENT:
@@ -67,7 +67,7 @@ Failure systemFailure(int errnoValue, std::string_view source, std::string_view 
     std::string description = reason ? reason : std::strerror(errnoValue);
     description += ": ";
     description += path;
-    return Failure(errorCodeForErrno(errnoValue), std::string(source), std::move(description));
+    return Failure(errorCodeForErrno(errnoValue), std::string(source), std::move(description), std::string(path));
 }
 
 } // namespace tollavar

@@ -6,38 +6,58 @@
 
 namespace tollavar {
 
-// Error numbers that users of the classic program recognise; every platform failure maps onto one.
-namespace ErrorCode {
-constexpr int InvalidCall = 5;
-constexpr int FileNotFound = 53;
-constexpr int FileAlreadyExists = 58;
-constexpr int DiskFull = 61;
-constexpr int PermissionDenied = 70;
-constexpr int PathFileAccess = 75;
-constexpr int PathNotFound = 76;
-constexpr int DialogCancelled = 32755;
-} // namespace ErrorCode
+// Every way the program fails, by the number users of the classic program recognise. Every platform
+// failure maps onto one of the last seven; the others are the program's own.
+enum class ErrorCode : int
+{
+    InvalidCall = 5,
+    Overflow = 6,
+    OutOfMemory = 7,
+    TypeMismatch = 13,
+    UserInterrupt = 18,
+    ImageFileExists = 21,
+    SourceFileMissing = 23,
+    InputPastEndOfFile = 62,
+    FileNotFound = 53,
+    FileAlreadyExists = 58,
+    DiskFull = 61,
+    PermissionDenied = 70,
+    PathFileAccess = 75,
+    PathNotFound = 76,
+    DialogCancelled = 32755,
+};
 
-// The core's one error value: a number, the source that raised it and a description. Commands and
-// the conversion run catch it where they report failures; nothing else swallows it.
+// The number a message shows for the code.
+constexpr int errorNumber(ErrorCode code)
+{
+    return static_cast<int>(code);
+}
+
+// The core's one error value: what went wrong, the operation that raised it, a description, and the
+// path or value at fault when there is one. Commands and the conversion run hand it up to the layer
+// that shows it; nothing else swallows it.
 class Failure : public std::exception
 {
 public:
-    Failure(int code, std::string source, std::string description);
+    Failure(ErrorCode code, std::string source, std::string description, std::string subject = {});
 
-    int code() const noexcept { return m_code; }
+    ErrorCode code() const noexcept { return m_code; }
+    int number() const noexcept { return errorNumber(m_code); }
     const std::string& source() const noexcept { return m_source; }
     const std::string& description() const noexcept { return m_description; }
+    // The path or value the failure is about ("" when it is about none); the description names it too.
+    const std::string& subject() const noexcept { return m_subject; }
     const char* what() const noexcept override { return m_description.c_str(); }
 
 private:
-    int m_code;
+    ErrorCode m_code;
     std::string m_source;
     std::string m_description;
+    std::string m_subject;
 };
 
 // Classic error number for an errno value.
-int errorCodeForErrno(int errnoValue);
+ErrorCode errorCodeForErrno(int errnoValue);
 
 // A platform failure: "<reason>: <path>", raised by the operation named in `source`.
 Failure systemFailure(int errnoValue, std::string_view source, std::string_view path);

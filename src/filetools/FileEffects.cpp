@@ -8,7 +8,7 @@ namespace tollavar::files {
 
 EntryKind FileEffects::kindOfEntry(int folderFd, const std::string& name, const std::string&, int& error)
 {
-    return folderFd < 0 ? EntryKind::Missing : KindOfEntry(folderFd, name, error);
+    return folderFd < 0 ? EntryKind::Missing : entryKindAt(folderFd, name, error);
 }
 
 bool FileEffects::fileExists(const std::string& path)
@@ -28,12 +28,12 @@ std::vector<std::string> FileEffects::listFiles(const std::string& folder)
 
 MoveOutcome FileEffects::move(const FileAt& from, const FileAt& to, CopySteps* steps)
 {
-    return MoveFileAt(from, to, steps);
+    return moveFileAt(from, to, steps);
 }
 
 void FileEffects::deleteAt(const FileAt& file)
 {
-    DeleteFileAt(file.folder, file.name, file.shown);
+    deleteFileAt(file.folder, file.name, file.shown);
 }
 
 void FileEffects::deleteFile(const std::string& path)
@@ -43,7 +43,7 @@ void FileEffects::deleteFile(const std::string& path)
 
 void FileEffects::createFolder(const FileTools& fileTools, const std::string& folder)
 {
-    fileTools.CreateAnyFolder(folder);
+    fileTools.createFolderPath(folder);
 }
 
 void FileEffects::writeWhole(const std::string& path, std::string_view bytes)
@@ -63,7 +63,7 @@ void FileEffects::holdOpen(HeldFile& held, const std::string& path)
 
 std::string FileEffects::setJournalAside(const std::string& path)
 {
-    return SetJournalAside(path);
+    return moveJournalAside(path);
 }
 
 FileEffects& DiskEffects()

@@ -5,6 +5,7 @@
 #include "filetools/IdentityKeepingSave.h"
 #include "filetools/MoveAt.h"
 #include "filetools/NameOrder.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
 #include "filetools/SystemCall.h"
@@ -145,7 +146,7 @@ void moveFile(const std::string& from, const std::string& to)
     UniqueFd fromFolder;
     UniqueFd toFolder;
     const FileAt source = fileAtPath(from, fromFolder);
-    switch (MoveFileAt(source, fileAtPath(to, toFolder))) {
+    switch (moveFileAt(source, fileAtPath(to, toFolder))) {
     case MoveOutcome::Moved:
         return;
     case MoveOutcome::SourceMissing:
@@ -160,7 +161,7 @@ void moveFileReplacing(const std::string& from, const std::string& to)
     UniqueFd fromFolder;
     UniqueFd toFolder;
     const FileAt source = fileAtPath(from, fromFolder);
-    MoveFileAtReplacing(source, fileAtPath(to, toFolder));
+    moveFileAtReplacing(source, fileAtPath(to, toFolder));
 }
 
 void addNameNoReplace(const std::string& existing, const std::string& newName)
@@ -202,7 +203,7 @@ std::vector<std::string> listFiles(const std::string& folder)
     ::closedir(dir);
     if (error != 0)
         fail("List Folder", folder, error);
-    std::sort(names.begin(), names.end(), NameOrderLess);
+    std::sort(names.begin(), names.end(), nameOrderLess);
     return names;
 }
 

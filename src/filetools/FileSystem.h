@@ -50,7 +50,7 @@ void moveFileReplacing(const std::string& from, const std::string& to);
 // file system has no hard links, the file is copied.
 void addNameNoReplace(const std::string& existing, const std::string& newName);
 
-// Names of the regular files in a folder, in the order of NameOrderLess.
+// Names of the regular files in a folder, in the order of nameOrderLess.
 std::vector<std::string> listFiles(const std::string& folder);
 
 // An open descriptor held for the length of a run (the conversion keeps DATAGRP.XML open for

@@ -67,19 +67,19 @@ FileTools::FileTools(SettingsStore& store, DocumentOpener& opener) : m_store(sto
 {
 }
 
-std::string FileTools::GetFPath(std::string_view path)
+std::string FileTools::folderPart(std::string_view path)
 {
     size_t sep = lastSeparator(path);
     return sep == std::string_view::npos ? std::string() : std::string(path.substr(0, sep));
 }
 
-std::string FileTools::GetFName(std::string_view path)
+std::string FileTools::namePart(std::string_view path)
 {
     size_t sep = lastSeparator(path);
     return std::string(sep == std::string_view::npos ? path : path.substr(sep + 1));
 }
 
-std::string FileTools::GetFExt(std::string_view path)
+std::string FileTools::extensionPart(std::string_view path)
 {
     size_t sep = lastSeparator(path);
     std::string_view name = sep == std::string_view::npos ? path : path.substr(sep + 1);
@@ -87,7 +87,7 @@ std::string FileTools::GetFExt(std::string_view path)
     return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot + 1));
 }
 
-std::string FileTools::L0Pad(long long number, int width)
+std::string FileTools::zeroPadded(long long number, int width)
 {
     const bool negative = number < 0;
     // Through unsigned, so that the most negative number has digits too.
@@ -99,7 +99,7 @@ std::string FileTools::L0Pad(long long number, int width)
     return negative ? "-" + digits : digits;
 }
 
-bool FileTools::IsFullPath(std::string_view path)
+bool FileTools::isFullPath(std::string_view path)
 {
     if (path.empty())
         return false;
@@ -111,7 +111,7 @@ bool FileTools::IsFullPath(std::string_view path)
            isSeparator(path[2]);
 }
 
-void FileTools::CreateAnyFolder(const std::string& folder) const
+void FileTools::createFolderPath(const std::string& folder) const
 {
     const std::string native = files::nativePath(folder);
     if (native.empty() || files::folderExists(native))
@@ -135,7 +135,7 @@ void FileTools::CreateAnyFolder(const std::string& folder) const
     }
 }
 
-bool FileTools::IsFileInUse(const std::string& file) const
+bool FileTools::isFileInUse(const std::string& file) const
 {
     const std::string native = files::nativePath(file);
     // A look, not an operation the fault plan counts: whatever goes wrong here is the business of the
@@ -162,13 +162,13 @@ bool FileTools::IsFileInUse(const std::string& file) const
     return openElsewhereByProc(st);
 }
 
-std::string FileTools::LMGetStringSetting(const std::string& application, const std::string& section,
-                                          const std::string& key, const std::string& defaultValue) const
+std::string FileTools::readStringSetting(const std::string& application, const std::string& section,
+                                         const std::string& key, const std::string& defaultValue) const
 {
     return m_store.read(application, section, key, defaultValue);
 }
 
-void FileTools::StartDoc(const std::string& documentOrAddress) const
+void FileTools::openDocument(const std::string& documentOrAddress) const
 {
     if (!m_opener.open(documentOrAddress))
         throw Failure(ErrorCode::FileNotFound, "StartDoc", "Cannot open: " + documentOrAddress);

@@ -16,25 +16,25 @@ public:
     FileTools(SettingsStore& store, DocumentOpener& opener);
 
     // Folder part without a trailing separator; "" for a path without a folder.
-    static std::string GetFPath(std::string_view path);
+    static std::string folderPart(std::string_view path);
     // File-name part.
-    static std::string GetFName(std::string_view path);
+    static std::string namePart(std::string_view path);
     // Text after the last "." of the file-name part, in the path's own letter case; "" without a dot.
-    static std::string GetFExt(std::string_view path);
+    static std::string extensionPart(std::string_view path);
     // Decimal digits padded on the left with "0" to `width`; a wider number keeps all its digits and a
     // negative one gets its sign before the padded digits.
-    static std::string L0Pad(long long number, int width);
+    static std::string zeroPadded(long long number, int width);
     // True only for a path from the root ("/..."), or a Windows drive or network root.
-    static bool IsFullPath(std::string_view path);
+    static bool isFullPath(std::string_view path);
 
     // Creates the folder and every missing folder above it.
-    void CreateAnyFolder(const std::string& folder) const;
+    void createFolderPath(const std::string& folder) const;
     // True while another process holds the file open.
-    bool IsFileInUse(const std::string& file) const;
-    std::string LMGetStringSetting(const std::string& application, const std::string& section, const std::string& key,
-                                   const std::string& defaultValue) const;
+    bool isFileInUse(const std::string& file) const;
+    std::string readStringSetting(const std::string& application, const std::string& section, const std::string& key,
+                                  const std::string& defaultValue) const;
     // Opens a document or address; a failure is raised as a Failure, never ends the program.
-    void StartDoc(const std::string& documentOrAddress) const;
+    void openDocument(const std::string& documentOrAddress) const;
 
 private:
     SettingsStore& m_store;

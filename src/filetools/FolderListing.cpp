@@ -1,15 +1,12 @@
 #include "filetools/FolderListing.h"
 
-#include "filetools/UniqueFd.h"
+#include "filetools/FolderReader.h"
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <functional>
 #include <limits>
-#include <unistd.h>
 
 namespace tollavar::files {
 
@@ -39,29 +36,25 @@ bool FolderListings::readInto(Listing& listing, int folderFd)
     const unsigned long most =
         std::min(listing.asked + m_expected, std::numeric_limits<unsigned long>::max() / kEntriesPerAsked) *
         kEntriesPerAsked;
-    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.isOpen())
+    FolderReader folder(folderFd);
+    if (!folder.opened())
         return false;
-    DIR* dir = ::fdopendir(fd.get());
-    if (!dir)
-        return false;
-    fd.release(); // closedir closes it
     std::string text;
     std::vector<Slot> entries;
     bool whole = true;
-    while (const dirent* entry = ::readdir(dir)) {
-        const size_t length = std::strlen(entry->d_name);
+    std::string_view name;
+    unsigned char type = 0;
+    while (folder.next(name, type)) {
+        const size_t length = name.size();
         if (entries.size() >= most || entries.size() >= std::numeric_limits<unsigned>::max() / 4 ||
             length > std::numeric_limits<unsigned short>::max() ||
             text.size() + length > std::numeric_limits<unsigned>::max()) {
             whole = false;
             break;
         }
-        entries.push_back(
-            Slot{static_cast<unsigned>(text.size()), static_cast<unsigned short>(length), entry->d_type, 0});
-        text.append(entry->d_name, length);
+        entries.push_back(Slot{static_cast<unsigned>(text.size()), static_cast<unsigned short>(length), type, 0});
+        text.append(name);
     }
-    ::closedir(dir);
     if (!whole)
         return false;
     text.shrink_to_fit();

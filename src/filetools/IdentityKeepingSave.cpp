@@ -1,6 +1,7 @@
 #include "filetools/IdentityKeepingSave.h"
 
 #include "filetools/Failure.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/SystemCall.h"
 #include "filetools/UniqueFd.h"
@@ -163,7 +164,7 @@ void writeInPlace(UniqueFd& file, const std::string& path, std::string_view byte
 
 } // namespace
 
-std::string SaveTargetOf(const std::string& path)
+std::string saveTargetOf(const std::string& path)
 {
     return resolveLinks(path);
 }

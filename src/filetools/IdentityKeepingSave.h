@@ -23,6 +23,6 @@ void saveKeepingIdentity(const std::string& path, std::string_view bytes,
 
 // The file a save of `path` writes: a symbolic link's final target, else `path` itself. Its temporary
 // files are named ".<its name>.tmp-XXXXXX" beside it.
-std::string SaveTargetOf(const std::string& path);
+std::string saveTargetOf(const std::string& path);
 
 } // namespace tollavar::files

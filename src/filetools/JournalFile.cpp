@@ -1,6 +1,7 @@
 #include "filetools/JournalFile.h"
 
 #include "filetools/Failure.h"
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
 #include "filetools/SystemCall.h"
@@ -98,7 +99,7 @@ void JournalFile::create(const std::string& staging, const std::string& path, st
     m_fd = std::move(fd);
     m_path = path;
     // The name must outlive a power cut as well as the bytes.
-    posix::syncFolder(posix::folderOf(path));
+    posix::syncFolder(folderOf(path));
 }
 
 char* JournalFile::mapAtLeast(size_t size)
@@ -157,7 +158,7 @@ void JournalFile::remove()
     close();
 }
 
-std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
+std::optional<OpenedJournal> openJournalForRecovery(const std::string& path)
 {
     struct stat st
     {
@@ -199,14 +200,14 @@ std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path)
     return opened;
 }
 
-std::string SetJournalAside(const std::string& path)
+std::string moveJournalAside(const std::string& path)
 {
     for (int n = 1;; ++n) {
         const std::string aside = path + "-" + std::to_string(n);
         // A hard link never replaces: the first free number wins even against a second recovery.
         if (sys::link("Rename File", path.c_str(), aside.c_str()) == 0) {
             ::unlink(path.c_str());
-            posix::syncFolder(posix::folderOf(path));
+            posix::syncFolder(folderOf(path));
             return aside;
         }
         if (errno == EEXIST)
@@ -218,12 +219,12 @@ std::string SetJournalAside(const std::string& path)
             continue;
         if (sys::rename("Rename File", path.c_str(), aside.c_str()) != 0)
             fail("Rename File", aside);
-        posix::syncFolder(posix::folderOf(path));
+        posix::syncFolder(folderOf(path));
         return aside;
     }
 }
 
-void WriteWholeFile(const std::string& staging, const std::string& path, std::string_view bytes)
+void writeWholeFile(const std::string& staging, const std::string& path, std::string_view bytes)
 {
     UniqueFd fd = openRegularFile(staging, O_WRONLY | O_CREAT | O_TRUNC, LinkRule::Refuse, "Create File", 0600);
     try {
@@ -236,10 +237,10 @@ void WriteWholeFile(const std::string& staging, const std::string& path, std::st
         ::unlink(staging.c_str());
         throw;
     }
-    posix::syncFolder(posix::folderOf(path));
+    posix::syncFolder(folderOf(path));
 }
 
-ProcessStamp CurrentProcessStamp()
+ProcessStamp currentProcessStamp()
 {
     ProcessStamp stamp;
     char host[256] = {};
@@ -251,9 +252,9 @@ ProcessStamp CurrentProcessStamp()
     return stamp;
 }
 
-bool MayStillRun(const ProcessStamp& stamp)
+bool mayStillRun(const ProcessStamp& stamp)
 {
-    const ProcessStamp here = CurrentProcessStamp();
+    const ProcessStamp here = currentProcessStamp();
     if (stamp.host != here.host)
         return true; // nobody here can tell
     if (!stamp.bootId.empty() && !here.bootId.empty() && stamp.bootId != here.bootId)
@@ -271,7 +272,7 @@ bool MayStillRun(const ProcessStamp& stamp)
 
 namespace tollavar::files {
 
-std::optional<FileIdentity> IdentityOf(const std::string& path)
+std::optional<FileIdentity> identityOf(const std::string& path)
 {
     struct stat st
     {

@@ -65,14 +65,14 @@ struct OpenedJournal
 
 // Opens a journal found in a datagroup for recovery: a link, FIFO, device or folder of that name is
 // refused as a Failure; nothing there gives nullopt.
-std::optional<OpenedJournal> OpenJournalForRecovery(const std::string& path);
+std::optional<OpenedJournal> openJournalForRecovery(const std::string& path);
 
 // Renames the journal to the first free "<path>-<n>" and returns that name.
-std::string SetJournalAside(const std::string& path);
+std::string moveJournalAside(const std::string& path);
 
 // Writes `bytes` to `staging`, syncs it and gives it the name `path`, replacing a file of that name, so
 // that `path` holds either its old contents or all of the new.
-void WriteWholeFile(const std::string& staging, const std::string& path, std::string_view bytes);
+void writeWholeFile(const std::string& staging, const std::string& path, std::string_view bytes);
 
 // Who writes a journal, for a recovery on a file system without locks to tell a live writer from a dead one.
 struct ProcessStamp
@@ -82,10 +82,10 @@ struct ProcessStamp
     long long pid = 0;
     unsigned long long startTicks = 0; // since boot, as the kernel counts them; 0 when unknown
 };
-ProcessStamp CurrentProcessStamp();
+ProcessStamp currentProcessStamp();
 // True when the process the stamp names may still be running (the same host and boot, a process of that id
 // started at that moment).
-bool MayStillRun(const ProcessStamp& stamp);
+bool mayStillRun(const ProcessStamp& stamp);
 
 } // namespace tollavar::files
 
@@ -100,6 +100,6 @@ struct FileIdentity
     int64_t modifiedNs = 0;
     bool operator==(const FileIdentity&) const = default;
 };
-std::optional<FileIdentity> IdentityOf(const std::string& path);
+std::optional<FileIdentity> identityOf(const std::string& path);
 
 } // namespace tollavar::files

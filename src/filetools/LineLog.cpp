@@ -1,5 +1,6 @@
 #include "filetools/LineLog.h"
 
+#include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/UniqueFd.h"
 
@@ -47,7 +48,7 @@ void appendWholeLine(const std::string& path, std::string_view line, const LineL
 {
     std::string record(line);
     record += '\n';
-    const std::string folder = posix::folderOf(path);
+    const std::string folder = folderOf(path);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)

@@ -217,7 +217,7 @@ MoveOutcome copyMove(const FileAt& from, const FileAt& to, CopySteps* steps)
 
 } // namespace
 
-MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps)
+MoveOutcome moveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps)
 {
     if (sys::renameat2("Move File", from.folder, from.name.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0)
         return MoveOutcome::Moved;
@@ -246,7 +246,7 @@ MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps)
     fail("Move File", error == ENOENT ? to.shown : from.shown, error);
 }
 
-void MoveFileAtReplacing(const FileAt& from, const FileAt& to)
+void moveFileAtReplacing(const FileAt& from, const FileAt& to)
 {
     if (sys::renameat("Move File", from.folder, from.name.c_str(), to.folder, to.name.c_str()) == 0)
         return;
@@ -276,7 +276,7 @@ void MoveFileAtReplacing(const FileAt& from, const FileAt& to)
         fail("Delete File", from.shown);
 }
 
-void DeleteFileAt(int folder, const std::string& name, const std::string& shown)
+void deleteFileAt(int folder, const std::string& name, const std::string& shown)
 {
     if (sys::unlinkat("Delete File", folder, name.c_str(), 0) != 0 && errno != ENOENT)
         fail("Delete File", shown);

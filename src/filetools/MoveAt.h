@@ -37,13 +37,13 @@ enum class MoveOutcome
 // or where neither a rename that refuses to replace nor a hard link exists (FAT and exFAT drives, many
 // network and FUSE mounts), the file is copied and synced under its new name before the source is
 // deleted; a failure on the way leaves the file at its source and no part of a copy behind.
-MoveOutcome MoveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps = nullptr);
+MoveOutcome moveFileAt(const FileAt& from, const FileAt& to, CopySteps* steps = nullptr);
 
 // Moves a file over an existing one in a single step, so that at every moment the target holds either
 // the old file or the new one. Only for a replacement the user asked for.
-void MoveFileAtReplacing(const FileAt& from, const FileAt& to);
+void moveFileAtReplacing(const FileAt& from, const FileAt& to);
 
 // Deletes the file `name` of the open folder; one already gone is no failure.
-void DeleteFileAt(int folder, const std::string& name, const std::string& shown);
+void deleteFileAt(int folder, const std::string& name, const std::string& shown);
 
 } // namespace tollavar::files

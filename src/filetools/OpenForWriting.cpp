@@ -89,9 +89,9 @@ WriterCheck byProc(const struct stat& target)
 
 } // namespace
 
-WriterCheck OpenForWritingElsewhere(const std::string& path)
+WriterCheck openForWritingElsewhere(const std::string& path)
 {
-    // A look, not an operation the fault plan counts (see FileTools::IsFileInUse).
+    // A look, not an operation the fault plan counts (see FileTools::isFileInUse).
     const UniqueFd held(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     const int fd = held.get();
     if (fd < 0)
@@ -116,7 +116,7 @@ WriterCheck OpenForWritingElsewhere(const std::string& path)
     return byProc(st);
 }
 
-bool SizeAndTimeStayStill(const std::string& path)
+bool sizeAndTimeStayStill(const std::string& path)
 {
     using namespace std::chrono;
     const auto stampOf = [&](struct stat& st) { return ::stat(path.c_str(), &st) == 0; };
@@ -141,7 +141,7 @@ bool SizeAndTimeStayStill(const std::string& path)
            before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
 }
 
-void ForceWriterCheckUnknown(bool on)
+void forceWriterCheckUnknown(bool on)
 {
     g_forceUnknown = on;
 }

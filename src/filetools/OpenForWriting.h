@@ -13,13 +13,13 @@ enum class WriterCheck
 
 // Whether another process has the file open for writing. A file that cannot be opened has no writer we
 // could wait for.
-WriterCheck OpenForWritingElsewhere(const std::string& path);
+WriterCheck openForWritingElsewhere(const std::string& path);
 
 // Whether the file's size and time have stayed as they are for a second: what a file still being
-// written does not do. Used where OpenForWritingElsewhere cannot say. May wait up to a second.
-bool SizeAndTimeStayStill(const std::string& path);
+// written does not do. Used where openForWritingElsewhere cannot say. May wait up to a second.
+bool sizeAndTimeStayStill(const std::string& path);
 
 // Test hook: answer Unknown wherever the system is asked, as for a user without the rights to ask.
-void ForceWriterCheckUnknown(bool on);
+void forceWriterCheckUnknown(bool on);
 
 } // namespace tollavar::files

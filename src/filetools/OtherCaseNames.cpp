@@ -1,14 +1,10 @@
 #include "filetools/OtherCaseNames.h"
 
-#include "filetools/UniqueFd.h"
+#include "filetools/FolderReader.h"
 
 #include <algorithm>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <functional>
 #include <limits>
-#include <unistd.h>
 
 namespace tollavar::files {
 
@@ -40,7 +36,7 @@ size_t foldedHashOf(std::string_view name)
 
 } // namespace
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
+bool sameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
 {
     if (a.size() != b.size())
         return false;
@@ -57,7 +53,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept
     return true;
 }
 
-void FoldNameInto(std::string& out, std::string_view name)
+void foldNameInto(std::string& out, std::string_view name)
 {
     out.resize(name.size());
     unsigned char previous = 0;
@@ -70,26 +66,22 @@ void FoldNameInto(std::string& out, std::string_view name)
 
 bool OtherCaseNames::readInto(Names& names, int folderFd)
 {
-    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.isOpen())
+    FolderReader folder(folderFd);
+    if (!folder.opened())
         return false;
-    DIR* dir = ::fdopendir(fd.get());
-    if (!dir)
-        return false;
-    fd.release(); // closedir closes it
     Names read;
-    while (const dirent* entry = ::readdir(dir)) {
-        const size_t length = std::strlen(entry->d_name);
+    std::string_view name;
+    unsigned char type = 0;
+    while (folder.next(name, type)) {
+        const size_t length = name.size();
         if (read.text.size() + length > std::numeric_limits<unsigned>::max())
             break;
-        const std::string_view name(entry->d_name, length);
         if (name == "." || name == "..")
             continue;
         read.entries.push_back(
             Entry{foldedHashOf(name), static_cast<unsigned>(read.text.size()), static_cast<unsigned>(length)});
         read.text.append(name);
     }
-    ::closedir(dir);
     std::sort(read.entries.begin(), read.entries.end());
     read.text.shrink_to_fit();
     names = std::move(read);
@@ -140,7 +132,7 @@ std::vector<std::string> OtherCaseNames::find(std::string_view folder, int folde
         std::equal_range(names.entries.begin(), names.entries.end(), Entry{foldedHashOf(name), 0, 0});
     for (auto entry = first; entry != last; ++entry) {
         const std::string_view candidate = std::string_view(names.text).substr(entry->offset, entry->length);
-        if (candidate != name && SameNameIgnoringCase(candidate, name))
+        if (candidate != name && sameNameIgnoringCase(candidate, name))
             found.emplace_back(candidate);
     }
     std::sort(found.begin(), found.end());

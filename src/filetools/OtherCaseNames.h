@@ -9,10 +9,10 @@ namespace tollavar::files {
 
 // True when the two names differ at most in letter case (ASCII and the Latin-1 letters), as the
 // stations' own file system compared names.
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept;
+bool sameNameIgnoringCase(std::string_view a, std::string_view b) noexcept;
 
-// The name as SameNameIgnoringCase compares it (its letters in small case), in `out`.
-void FoldNameInto(std::string& out, std::string_view name);
+// The name as sameNameIgnoringCase compares it (its letters in small case), in `out`.
+void foldNameInto(std::string& out, std::string_view name);
 
 // Finds the names a folder holds in another letter case than an index line wrote them. Only asked when
 // the exact name is missing, but then for nearly every line (most images have no full-text file), so

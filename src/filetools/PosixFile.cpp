@@ -14,16 +14,6 @@ void fail(std::string_view operation, std::string_view path, int error)
     throw systemFailure(error, operation, path);
 }
 
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 void syncFd(int fd, const std::string& path)
 {
     if (sys::fsync("Sync File", fd) != 0)

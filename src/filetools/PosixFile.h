@@ -10,9 +10,6 @@ namespace tollavar::files::posix {
 
 [[noreturn]] void fail(std::string_view operation, std::string_view path, int error = errno);
 
-// The folder part of a "/"-separated path: "." for a bare name, "/" directly under the root.
-std::string folderOf(const std::string& path);
-
 void syncFd(int fd, const std::string& path);
 
 // Makes a rename or a new name in `folder` durable. Some file systems refuse to sync a folder; the

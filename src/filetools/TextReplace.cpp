@@ -36,26 +36,25 @@ std::string replaceAllWith(std::string_view text, std::string_view find, std::st
 
 } // namespace
 
-std::string ReplaceAll(std::string_view text, std::string_view find, std::string_view replacement)
+std::string replaceAll(std::string_view text, std::string_view find, std::string_view replacement)
 {
     return replaceAllWith(text, find, replacement, [](char a, char b) { return a == b; });
 }
 
-std::string ReplaceAllIgnoreCase(std::string_view text, std::string_view find, std::string_view replacement)
+std::string replaceAllIgnoreCase(std::string_view text, std::string_view find, std::string_view replacement)
 {
     return replaceAllWith(text, find, replacement, [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
 }
 
-std::string AsciiUpper(std::string_view text)
+std::string asciiUpper(std::string_view text)
 {
     std::string out(text);
     for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - ('a' - 'A'));
+        c = asciiUpper(c);
     return out;
 }
 
-std::string AsciiLower(std::string_view text)
+std::string asciiLower(std::string_view text)
 {
     std::string out(text);
     for (char& c : out)

@@ -6,12 +6,18 @@
 namespace tollavar {
 
 // Every occurrence of `find` replaced, left to right, letter case compared exactly.
-std::string ReplaceAll(std::string_view text, std::string_view find, std::string_view replacement);
+std::string replaceAll(std::string_view text, std::string_view find, std::string_view replacement);
 
 // The same, with ASCII letters compared without regard to case.
-std::string ReplaceAllIgnoreCase(std::string_view text, std::string_view find, std::string_view replacement);
+std::string replaceAllIgnoreCase(std::string_view text, std::string_view find, std::string_view replacement);
 
-std::string AsciiUpper(std::string_view text);
-std::string AsciiLower(std::string_view text);
+// Only the ASCII letters change case: bytes of the 8-bit code page and of UTF-8 stay as they are.
+std::string asciiUpper(std::string_view text);
+std::string asciiLower(std::string_view text);
+
+inline char asciiUpper(char c) noexcept
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 
 } // namespace tollavar

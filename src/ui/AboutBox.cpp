@@ -38,38 +38,38 @@ AboutBox::AboutBox(QWidget* parent)
     setWindowIcon(programIcon());
     setModal(true);
 
-    cmdOK = new QPushButton(tr("OK"), this);
-    cmdOK->setObjectName("cmdOK");
-    place(cmdOK, 3600, 480, 1260, 345);
+    m_okButton = new QPushButton(tr("OK"), this);
+    m_okButton->setObjectName("cmdOK");
+    place(m_okButton, 3600, 480, 1260, 345);
     // OK is the default button; QDialog already turns Esc into a close, the cancel role.
-    cmdOK->setDefault(true);
-    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    m_okButton->setDefault(true);
+    connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
 
-    picIcon = new QLabel(this);
-    picIcon->setObjectName("picIcon");
-    picIcon->setFrameShape(QFrame::Panel);
-    picIcon->setFrameShadow(QFrame::Sunken);
-    picIcon->setAlignment(Qt::AlignCenter);
-    picIcon->setPixmap(programIcon().pixmap(32, 32));
-    place(picIcon, 240, 240, 540, 540);
+    m_iconLabel = new QLabel(this);
+    m_iconLabel->setObjectName("picIcon");
+    m_iconLabel->setFrameShape(QFrame::Panel);
+    m_iconLabel->setFrameShadow(QFrame::Sunken);
+    m_iconLabel->setAlignment(Qt::AlignCenter);
+    m_iconLabel->setPixmap(programIcon().pixmap(32, 32));
+    place(m_iconLabel, 240, 240, 540, 540);
 
-    lblTitle = new QLabel(this);
-    lblTitle->setObjectName("lblTitle");
-    QPalette black = lblTitle->palette();
+    m_titleLabel = new QLabel(this);
+    m_titleLabel->setObjectName("lblTitle");
+    QPalette black = m_titleLabel->palette();
     black.setColor(QPalette::WindowText, Qt::black);
-    lblTitle->setPalette(black);
-    place(lblTitle, 840, 240, 2565, 240);
+    m_titleLabel->setPalette(black);
+    place(m_titleLabel, 840, 240, 2565, 240);
 
-    lblVersion = new QLabel(this);
-    lblVersion->setObjectName("lblVersion");
-    place(lblVersion, 840, 600, 2565, 225);
+    m_versionLabel = new QLabel(this);
+    m_versionLabel->setObjectName("lblVersion");
+    place(m_versionLabel, 840, 600, 2565, 225);
 
     // The client area sits at a fixed place on the screen, as the box always has.
     setGeometry(twipsToPixels(2340), twipsToPixels(1935), twipsToPixels(4995), twipsToPixels(930));
     setFixedSize(twipsToPixels(4995), twipsToPixels(930));
 
-    Form_Load();
-    cmdOK->setFocus();
+    fillInTexts();
+    m_okButton->setFocus();
 }
 
 void AboutBox::changeEvent(QEvent* event)
@@ -86,11 +86,11 @@ void AboutBox::changeEvent(QEvent* event)
         });
 }
 
-void AboutBox::Form_Load()
+void AboutBox::fillInTexts()
 {
     setWindowTitle(QStringLiteral("About ") + kProgramTitle);
-    lblVersion->setText(versionLine());
-    lblTitle->setText(kProgramTitle);
+    m_versionLabel->setText(versionLine());
+    m_titleLabel->setText(kProgramTitle);
 }
 
 } // namespace tollavar

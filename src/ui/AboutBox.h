@@ -19,12 +19,12 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void Form_Load();
+    void fillInTexts();
 
-    QPushButton* cmdOK;
-    QLabel* picIcon;
-    QLabel* lblTitle;
-    QLabel* lblVersion;
+    QPushButton* m_okButton;
+    QLabel* m_iconLabel;
+    QLabel* m_titleLabel;
+    QLabel* m_versionLabel;
 };
 
 // "Version 1.3.24": each number in plain decimal, unlike the "1.03.0024" of a version resource.

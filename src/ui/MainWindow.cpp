@@ -43,7 +43,7 @@ bool isEnterKey(const QEvent* event)
 MainWindow::MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dialog, SettingsStore& store,
                        QWidget* parent)
     : QMainWindow(parent), m_fileTools(fileTools), m_prompter(prompter), m_dialog(dialog),
-      m_store(store), m_commands{settings, ConfigFile, flags, fileTools, prompter, *this, dialog},
+      m_store(store), m_commands{settings, configFile, flags, fileTools, prompter, *this, dialog},
       m_programFolder(QCoreApplication::applicationDirPath().toStdString()), m_documentationFolder(TOLLAVAR_DOC_DIR)
 {
     setObjectName("frmTollavar");
@@ -60,7 +60,7 @@ MainWindow::MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dia
     showSettings();
 
     resize(designClientSize());
-    txtIDX->setFocus();
+    m_indexFilesEdit->setFocus();
 
     connect(qApp, &QApplication::focusChanged, this, &MainWindow::onFocusChanged);
 }
@@ -114,58 +114,58 @@ void MainWindow::buildControls()
     setCentralWidget(client);
 
     addLabel("Label1", tr("Index File"));
-    txtIDX = addTextBox("txtIDX", &ConversionSettings::txtIDX);
-    cmdBrowseIDX = addBrowseButton("cmdBrowseIDX");
+    m_indexFilesEdit = addTextBox("txtIDX", &ConversionSettings::indexFiles);
+    m_browseIndexFilesButton = addBrowseButton("cmdBrowseIDX");
     addLabel("Label2", tr("XML Datagroup File"));
-    txtXML = addTextBox("txtXML", &ConversionSettings::txtXML);
-    cmdBrowseXML = addBrowseButton("cmdBrowseXML");
+    m_xmlFilePathEdit = addTextBox("txtXML", &ConversionSettings::xmlFilePath);
+    m_browseXmlFilePathButton = addBrowseButton("cmdBrowseXML");
     addLabel("Label11", tr("Image Folder"));
-    txtImageFolder = addTextBox("txtImageFolder", &ConversionSettings::txtImageFolder);
-    cmdBrowseFolder = addBrowseButton("cmdBrowseFolder");
+    m_imageFolderEdit = addTextBox("txtImageFolder", &ConversionSettings::imageFolder);
+    m_browseImageFolderButton = addBrowseButton("cmdBrowseFolder");
     addLabel("Label3", tr("Datagroup Number"));
-    txtDGNUMBER = addTextBox("txtDGNUMBER", &ConversionSettings::txtDGNUMBER);
+    m_datagroupNumberEdit = addTextBox("txtDGNUMBER", &ConversionSettings::datagroupNumber);
     addLabel("Label10", tr("Max Files per Datagroup"));
-    txtMaxFiles = addTextBox("txtMaxFiles", &ConversionSettings::txtMaxFiles);
+    m_maxDocumentsEdit = addTextBox("txtMaxFiles", &ConversionSettings::maxDocuments);
 
-    cmdRun = new GraphicalButton(client);
-    cmdRun->setObjectName("cmdRun");
-    cmdRun->setText(tr("&Run"));
-    cmdRun->setIcon(trafficLightIcon());
-    cmdRun->setDefault(true);
-    place(cmdRun, designRect("cmdRun"));
+    m_runButton = new GraphicalButton(client);
+    m_runButton->setObjectName("cmdRun");
+    m_runButton->setText(tr("&Run"));
+    m_runButton->setIcon(trafficLightIcon());
+    m_runButton->setDefault(true);
+    place(m_runButton, designRect("cmdRun"));
 
     addLabel("Label4", tr("Datagroup Company Name"));
-    txtDGCOMPNAME = addTextBox("txtDGCOMPNAME", &ConversionSettings::txtDGCOMPNAME);
+    m_companyNameEdit = addTextBox("txtDGCOMPNAME", &ConversionSettings::companyName);
     addLabel("Label5", tr("Datagroup Company ID"));
-    txtDGCOMPID = addTextBox("txtDGCOMPID", &ConversionSettings::txtDGCOMPID);
+    m_companyIdEdit = addTextBox("txtDGCOMPID", &ConversionSettings::companyId);
     addLabel("Label7", tr("Project Name"));
-    txtNAME = addTextBox("txtNAME", &ConversionSettings::txtNAME);
+    m_projectNameEdit = addTextBox("txtNAME", &ConversionSettings::projectName);
     addLabel("Label6", tr("Project ID"));
-    txtPROJID = addTextBox("txtPROJID", &ConversionSettings::txtPROJID);
+    m_projectIdEdit = addTextBox("txtPROJID", &ConversionSettings::projectId);
 
     addLabel("Label12", tr("Delimiter"));
-    cboDelimiter = new QComboBox(client);
-    cboDelimiter->setObjectName("cboDelimiter");
-    cboDelimiter->setEditable(true);
-    cboDelimiter->addItems({",", "Tab", "|", ";"});
+    m_delimiterBox = new QComboBox(client);
+    m_delimiterBox->setObjectName("cboDelimiter");
+    m_delimiterBox->setEditable(true);
+    m_delimiterBox->addItems({",", "Tab", "|", ";"});
     // Typed text stays exactly as typed: no completion ("t" must not become "Tab") and no new items.
-    cboDelimiter->setCompleter(nullptr);
-    cboDelimiter->setInsertPolicy(QComboBox::NoInsert);
-    cboDelimiter->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
-    cboDelimiter->lineEdit()->installEventFilter(this);
-    cboDelimiter->installEventFilter(this);
-    connect(cboDelimiter->lineEdit(), &QLineEdit::textChanged, this, [this](const QString& text) {
+    m_delimiterBox->setCompleter(nullptr);
+    m_delimiterBox->setInsertPolicy(QComboBox::NoInsert);
+    m_delimiterBox->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
+    m_delimiterBox->lineEdit()->installEventFilter(this);
+    m_delimiterBox->installEventFilter(this);
+    connect(m_delimiterBox->lineEdit(), &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!m_showing)
-            settings.cboDelimiter = text.toStdString();
+            settings.delimiter = text.toStdString();
     });
-    place(cboDelimiter, designRect("cboDelimiter"));
+    place(m_delimiterBox, designRect("cboDelimiter"));
     QLabel* quotes = addLabel("Label13", tr("Quotes detected automatically"));
     quotes->setWordWrap(true);
 
     addLabel("Label8", tr("Field Names ( list in order, separate values with | )"));
-    txtFNAMES = addTextBox("txtFNAMES", &ConversionSettings::txtFNAMES);
+    m_fieldNamesEdit = addTextBox("txtFNAMES", &ConversionSettings::fieldNames);
     addLabel("Label9", tr("Field Types ( list in order, separate values with | )"));
-    txtFTYPES = addTextBox("txtFTYPES", &ConversionSettings::txtFTYPES);
+    m_fieldTypesEdit = addTextBox("txtFTYPES", &ConversionSettings::fieldTypes);
 
     auto* sb = new QStatusBar(this);
     sb->setObjectName("sb");
@@ -185,15 +185,16 @@ void MainWindow::buildControls()
     sb->addWidget(strip, 1);
     setPanelWidths(computeResizeLayout(kClientWidth + 120, 120).panelWidth);
 
-    connect(cmdBrowseIDX, &QPushButton::clicked, this, &MainWindow::cmdBrowseIDX_Click);
-    connect(cmdBrowseXML, &QPushButton::clicked, this, &MainWindow::cmdBrowseXML_Click);
-    connect(cmdBrowseFolder, &QPushButton::clicked, this, &MainWindow::cmdBrowseFolder_Click);
-    connect(cmdRun, &QPushButton::clicked, this, &MainWindow::mConvert_Click);
+    connect(m_browseIndexFilesButton, &QPushButton::clicked, this, &MainWindow::browseForIndexFiles);
+    connect(m_browseXmlFilePathButton, &QPushButton::clicked, this, &MainWindow::browseForXmlFilePath);
+    connect(m_browseImageFolderButton, &QPushButton::clicked, this, &MainWindow::browseForImageFolder);
+    connect(m_runButton, &QPushButton::clicked, this, &MainWindow::convertCommand);
 
     const std::vector<QWidget*> focusOrder = {
-        txtIDX,          txtXML,         txtDGNUMBER,  txtDGCOMPNAME, txtDGCOMPID, txtPROJID,
-        txtNAME,         cmdBrowseIDX,   cmdBrowseXML, txtFNAMES,     txtFTYPES,   txtMaxFiles,
-        cmdBrowseFolder, txtImageFolder, cboDelimiter, cmdRun,
+        m_indexFilesEdit,          m_xmlFilePathEdit, m_datagroupNumberEdit, m_companyNameEdit,
+        m_companyIdEdit,           m_projectIdEdit,   m_projectNameEdit,     m_browseIndexFilesButton,
+        m_browseXmlFilePathButton, m_fieldNamesEdit,  m_fieldTypesEdit,      m_maxDocumentsEdit,
+        m_browseImageFolderButton, m_imageFolderEdit, m_delimiterBox,        m_runButton,
     };
     for (std::size_t i = 0; i + 1 < focusOrder.size(); ++i)
         setTabOrder(focusOrder[i], focusOrder[i + 1]);
@@ -207,7 +208,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
                type == QEvent::MouseButtonDblClick;
     }
-    if (watched == txtDGNUMBER && event->type() == QEvent::FocusOut)
+    if (watched == m_datagroupNumberEdit && event->type() == QEvent::FocusOut)
         m_numberLeftBy = static_cast<QFocusEvent*>(event)->reason();
     if (watched == m_panelStrip) {
         if (event->type() == QEvent::Resize)
@@ -218,7 +219,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     // key here also keeps the combo box from matching the text against its items. The delimiter
     // box hands keys to its editor directly, past any filter there, so the box itself is watched.
     if (isEnterKey(event)) {
-        cmdRun->click();
+        m_runButton->click();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
@@ -228,12 +229,12 @@ void MainWindow::onFocusChanged(QWidget* old, QWidget* now)
 {
     // Only a move to another control of this window counts: opening a menu, the menu bar taking the
     // keyboard or another window becoming active leaves the number unchecked.
-    if (old != txtDGNUMBER || !now || now == txtDGNUMBER || now->window() != this)
+    if (old != m_datagroupNumberEdit || !now || now == m_datagroupNumberEdit || now->window() != this)
         return;
     if (now == menuBar() || menuBar()->isAncestorOf(now))
         return;
-    const bool warns = !IsNumeric(txtDGNUMBER->text().toStdString());
-    txtDGNUMBER_Validate();
+    const bool warns = !isNumeric(m_datagroupNumberEdit->text().toStdString());
+    checkDatagroupNumber();
     if (warns && m_numberLeftBy == Qt::MouseFocusReason && qobject_cast<QAbstractButton*>(now))
         clickAfterWarning(now);
 }

@@ -4,7 +4,7 @@
 #include "batch/ConvertCommand.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionSettings.h"
-#include "ui/StartupHost.h"
+#include "ui/StartupWindow.h"
 #include "ui/Twips.h"
 
 #include <QMainWindow>
@@ -34,7 +34,7 @@ class StatusPanel;
 // The main window frmTollavar. Its controls show the settings record field for field: every edit is
 // written to the record at once, and showSettings() puts the record back into the controls after a
 // command has changed it. Positions and sizes are kept in twips; the widgets get them in pixels.
-class MainWindow : public QMainWindow, public StartupHost, public ConversionHost
+class MainWindow : public QMainWindow, public StartupWindow, public ConversionHost
 {
     Q_OBJECT
 public:
@@ -45,11 +45,13 @@ public:
     ~MainWindow() override;
 
     ConversionSettings settings;
-    std::string ConfigFile;
+    std::string configFile;
     RunFlags flags;
 
-    // StartupHost
-    CommandContext& commands() override { return m_commands; }
+    // What the window's commands work on.
+    CommandContext& commands() { return m_commands; }
+
+    // StartupWindow
     SettingsStore& settingsStore() override { return m_store; }
     void setWindowLeft(int twips) override;
     void setWindowTop(int twips) override;
@@ -74,26 +76,26 @@ public:
     QString panelText(int panel) const;
 
     // The resize rules, for the current outer width and for a given one.
-    void Form_Resize();
+    void resizeControls();
     void applyResizeRules(int outerWidth);
 
-    void cmdBrowseIDX_Click();
-    void cmdBrowseXML_Click();
-    void cmdBrowseFolder_Click();
-    void mRemove_Click();
-    void mAllowDupes_Click();
-    void mSkipHeader_Click();
-    void mPrompt_Click();
-    void txtDGNUMBER_Validate();
-    void mViewManual_Click();
-    void mQuenbrook_Click();
-    void mAbout_Click();
-    void mNew_Click();
-    void mOpen_Click();
-    void mSaveConfig_Click();
-    void mSave_Click();
-    void mConvert_Click();
-    void mExit_Click();
+    void browseForIndexFiles();
+    void browseForXmlFilePath();
+    void browseForImageFolder();
+    void toggleRemoveProcessedFiles();
+    void toggleAllowDuplicates();
+    void toggleSkipHeaderLine();
+    void togglePromptWhenFinished();
+    void checkDatagroupNumber();
+    void viewManualCommand();
+    void openWebSiteCommand();
+    void aboutCommand();
+    void newCommand();
+    void openCommand();
+    void saveCommand();
+    void saveAsCommand();
+    void convertCommand();
+    void exitCommand();
 
     bool isConverting() const { return m_converting; }
     // Stands in for the Convert command (the batch command when unset).
@@ -152,32 +154,32 @@ private:
     SettingsStore& m_store;
     CommandContext m_commands;
 
-    QLineEdit* txtIDX = nullptr;
-    QLineEdit* txtXML = nullptr;
-    QLineEdit* txtImageFolder = nullptr;
-    QLineEdit* txtDGNUMBER = nullptr;
-    QLineEdit* txtMaxFiles = nullptr;
-    QLineEdit* txtDGCOMPNAME = nullptr;
-    QLineEdit* txtDGCOMPID = nullptr;
-    QLineEdit* txtNAME = nullptr;
-    QLineEdit* txtPROJID = nullptr;
-    QLineEdit* txtFNAMES = nullptr;
-    QLineEdit* txtFTYPES = nullptr;
-    QComboBox* cboDelimiter = nullptr;
-    QPushButton* cmdBrowseIDX = nullptr;
-    QPushButton* cmdBrowseXML = nullptr;
-    QPushButton* cmdBrowseFolder = nullptr;
-    QPushButton* cmdRun = nullptr;
+    QLineEdit* m_indexFilesEdit = nullptr;
+    QLineEdit* m_xmlFilePathEdit = nullptr;
+    QLineEdit* m_imageFolderEdit = nullptr;
+    QLineEdit* m_datagroupNumberEdit = nullptr;
+    QLineEdit* m_maxDocumentsEdit = nullptr;
+    QLineEdit* m_companyNameEdit = nullptr;
+    QLineEdit* m_companyIdEdit = nullptr;
+    QLineEdit* m_projectNameEdit = nullptr;
+    QLineEdit* m_projectIdEdit = nullptr;
+    QLineEdit* m_fieldNamesEdit = nullptr;
+    QLineEdit* m_fieldTypesEdit = nullptr;
+    QComboBox* m_delimiterBox = nullptr;
+    QPushButton* m_browseIndexFilesButton = nullptr;
+    QPushButton* m_browseXmlFilePathButton = nullptr;
+    QPushButton* m_browseImageFolderButton = nullptr;
+    QPushButton* m_runButton = nullptr;
     QWidget* m_panelStrip = nullptr;
     StatusPanel* m_panels[2] = {nullptr, nullptr};
     int m_panelTwips[2] = {0, 0};
 
-    QAction* mConvert = nullptr;
-    QAction* mRemove = nullptr;
-    QAction* mAllowDupes = nullptr;
-    QAction* mSkipHeader = nullptr;
-    QAction* mPrompt = nullptr;
-    QAction* mAutoSub = nullptr;
+    QAction* m_convertAction = nullptr;
+    QAction* m_removeProcessedAction = nullptr;
+    QAction* m_allowDuplicatesAction = nullptr;
+    QAction* m_skipHeaderAction = nullptr;
+    QAction* m_promptWhenFinishedAction = nullptr;
+    QAction* m_autoCreateSubfoldersAction = nullptr;
 
     std::vector<TextBinding> m_textBindings;
     std::vector<SwitchBinding> m_switchBindings;

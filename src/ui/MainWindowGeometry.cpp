@@ -121,7 +121,7 @@ QString MainWindow::panelText(int panel) const
     return panel == 1 || panel == 2 ? m_panels[panel - 1]->text() : QString();
 }
 
-void MainWindow::Form_Resize()
+void MainWindow::resizeControls()
 {
     // The size the window really has, which may be larger than the one stored.
     applyResizeRules(pixelsToTwips(frameGeometry().width()));
@@ -129,22 +129,22 @@ void MainWindow::Form_Resize()
 
 void MainWindow::applyResizeRules(int outerWidth)
 {
-    const ResizeLayout layout = computeResizeLayout(outerWidth, m_rects.at(txtIDX).left);
-    setControlWidth(txtImageFolder, layout.pathBoxWidth);
-    setControlWidth(txtXML, layout.pathBoxWidth);
-    setControlWidth(txtIDX, layout.pathBoxWidth);
-    setControlWidth(txtFNAMES, layout.listBoxWidth);
-    setControlWidth(txtFTYPES, layout.listBoxWidth);
-    setControlLeft(cmdBrowseIDX, layout.browseLeft);
-    setControlLeft(cmdBrowseXML, layout.browseLeft);
-    setControlLeft(cmdBrowseFolder, layout.browseLeft);
+    const ResizeLayout layout = computeResizeLayout(outerWidth, m_rects.at(m_indexFilesEdit).left);
+    setControlWidth(m_imageFolderEdit, layout.pathBoxWidth);
+    setControlWidth(m_xmlFilePathEdit, layout.pathBoxWidth);
+    setControlWidth(m_indexFilesEdit, layout.pathBoxWidth);
+    setControlWidth(m_fieldNamesEdit, layout.listBoxWidth);
+    setControlWidth(m_fieldTypesEdit, layout.listBoxWidth);
+    setControlLeft(m_browseIndexFilesButton, layout.browseLeft);
+    setControlLeft(m_browseXmlFilePathButton, layout.browseLeft);
+    setControlLeft(m_browseImageFolderButton, layout.browseLeft);
     setPanelWidths(layout.panelWidth);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    Form_Resize();
+    resizeControls();
 }
 
 // ---- Window rectangle -------------------------------------------------------------------------

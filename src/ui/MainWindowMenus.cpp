@@ -4,6 +4,7 @@
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
 #include "batch/SignalStop.h"
+#include "engine/FailureReport.h"
 #include "engine/Prompter.h"
 #include "engine/StopRequest.h"
 #include "filetools/FileSystem.h"
@@ -54,54 +55,58 @@ void MainWindow::buildMenus()
 
     QMenu* mFile = menuBar()->addMenu(tr("&File"));
     mFile->setObjectName("mFile");
-    addCommand(mFile, "mNew", tr("&New"), &MainWindow::mNew_Click);
-    addCommand(mFile, "mOpen", tr("&Open"), &MainWindow::mOpen_Click);
-    addCommand(mFile, "mSaveConfig", tr("&Save"), &MainWindow::mSaveConfig_Click);
-    addCommand(mFile, "mSave", tr("Save &As..."), &MainWindow::mSave_Click);
+    addCommand(mFile, "mNew", tr("&New"), &MainWindow::newCommand);
+    addCommand(mFile, "mOpen", tr("&Open"), &MainWindow::openCommand);
+    addCommand(mFile, "mSaveConfig", tr("&Save"), &MainWindow::saveCommand);
+    addCommand(mFile, "mSave", tr("Save &As..."), &MainWindow::saveAsCommand);
     mFile->addSeparator()->setObjectName("mSep1");
-    mConvert = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::mConvert_Click);
+    m_convertAction = addCommand(mFile, "mConvert", tr("&Convert File"), &MainWindow::convertCommand);
     mFile->addSeparator()->setObjectName("mSep2");
-    addCommand(mFile, "mExit", tr("E&xit"), &MainWindow::mExit_Click);
+    addCommand(mFile, "mExit", tr("E&xit"), &MainWindow::exitCommand);
 
     QMenu* mOptions = menuBar()->addMenu(tr("&Options"));
     mOptions->setObjectName("mOptions");
-    mRemove = addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::mRemove);
-    mAllowDupes = addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::mAllowDupes);
-    mSkipHeader = addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::mSkipHeader);
-    mPrompt = addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::mPrompt);
+    m_removeProcessedAction =
+        addSwitch(mOptions, "mRemove", tr("&Remove Processed Files"), &ConversionSettings::removeProcessedFiles);
+    m_allowDuplicatesAction =
+        addSwitch(mOptions, "mAllowDupes", tr("&Allow Duplicates"), &ConversionSettings::allowDuplicates);
+    m_skipHeaderAction =
+        addSwitch(mOptions, "mSkipHeader", tr("&Skip Header Row"), &ConversionSettings::skipHeaderLine);
+    m_promptWhenFinishedAction =
+        addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::promptWhenFinished);
     // Shown but never changed by the user: only defaults and configuration files set it.
-    mAutoSub = mOptions->addAction(tr("&Auto-Create Subfolders"));
-    mAutoSub->setObjectName("mAutoSub");
-    mAutoSub->setCheckable(true);
-    mAutoSub->setEnabled(false);
+    m_autoCreateSubfoldersAction = mOptions->addAction(tr("&Auto-Create Subfolders"));
+    m_autoCreateSubfoldersAction->setObjectName("mAutoSub");
+    m_autoCreateSubfoldersAction->setCheckable(true);
+    m_autoCreateSubfoldersAction->setEnabled(false);
 
     QMenu* mHelp = menuBar()->addMenu(tr("&Help"));
     mHelp->setObjectName("mHelp");
-    addCommand(mHelp, "mViewManual", tr("View &Manual"), &MainWindow::mViewManual_Click);
+    addCommand(mHelp, "mViewManual", tr("View &Manual"), &MainWindow::viewManualCommand);
     addCommand(mHelp, "mQuenbrook", tr("&Visit ") + literalCaption(TOLLAVAR_WEBSITE_NAME),
-               &MainWindow::mQuenbrook_Click);
-    addCommand(mHelp, "mAbout", tr("&About Tollavar"), &MainWindow::mAbout_Click);
+               &MainWindow::openWebSiteCommand);
+    addCommand(mHelp, "mAbout", tr("&About Tollavar"), &MainWindow::aboutCommand);
 }
 // ---- Options ----------------------------------------------------------------------------------
 
-void MainWindow::mRemove_Click()
+void MainWindow::toggleRemoveProcessedFiles()
 {
-    mRemove->trigger();
+    m_removeProcessedAction->trigger();
 }
 
-void MainWindow::mAllowDupes_Click()
+void MainWindow::toggleAllowDuplicates()
 {
-    mAllowDupes->trigger();
+    m_allowDuplicatesAction->trigger();
 }
 
-void MainWindow::mSkipHeader_Click()
+void MainWindow::toggleSkipHeaderLine()
 {
-    mSkipHeader->trigger();
+    m_skipHeaderAction->trigger();
 }
 
-void MainWindow::mPrompt_Click()
+void MainWindow::togglePromptWhenFinished()
 {
-    mPrompt->trigger();
+    m_promptWhenFinishedAction->trigger();
 }
 
 // ---- Help -------------------------------------------------------------------------------------
@@ -120,14 +125,14 @@ void MainWindow::report(const std::string& text)
 void MainWindow::startDocument(const std::string& target, const std::string& what)
 {
     try {
-        m_fileTools.StartDoc(target);
+        m_fileTools.openDocument(target);
     } catch (const std::exception& failure) {
         report("Tollavar could not open " + what + ":\r" + target + "\r\r" + failure.what() +
                "\r\rCheck that a program for it is installed, or open it yourself.");
     }
 }
 
-void MainWindow::mViewManual_Click()
+void MainWindow::viewManualCommand()
 {
     const std::string inProgramFolder = m_programFolder + "/TLManual.pdf";
     const std::string installed = m_documentationFolder + "/TLManual.pdf";
@@ -141,12 +146,12 @@ void MainWindow::mViewManual_Click()
     }
 }
 
-void MainWindow::mQuenbrook_Click()
+void MainWindow::openWebSiteCommand()
 {
     startDocument(TOLLAVAR_WEBSITE_URL, "the web site");
 }
 
-void MainWindow::mAbout_Click()
+void MainWindow::aboutCommand()
 {
     AboutBox box(this);
     box.exec();
@@ -154,29 +159,29 @@ void MainWindow::mAbout_Click()
 
 // ---- File menu --------------------------------------------------------------------------------
 
-void MainWindow::mNew_Click()
+void MainWindow::newCommand()
 {
-    tollavar::mNew_Click(settings, ConfigFile);
+    tollavar::newCommand(settings, configFile);
     showSettings();
 }
 
-void MainWindow::mOpen_Click()
+void MainWindow::openCommand()
 {
-    tollavar::mOpen_Click(m_commands);
+    tollavar::openCommand(m_commands);
     showSettings();
 }
 
-void MainWindow::mSaveConfig_Click()
+void MainWindow::saveCommand()
 {
-    tollavar::mSaveConfig_Click(m_commands);
+    tollavar::saveCommand(m_commands);
 }
 
-void MainWindow::mSave_Click()
+void MainWindow::saveAsCommand()
 {
-    tollavar::mSave_Click(m_commands);
+    tollavar::saveAsCommand(m_commands);
 }
 
-void MainWindow::mConvert_Click()
+void MainWindow::convertCommand()
 {
     // The window keeps taking input during a run; a second start would run inside the first.
     if (m_converting)
@@ -188,20 +193,21 @@ void MainWindow::mConvert_Click()
             if (m_convertCommand)
                 m_convertCommand(m_commands);
             else
-                tollavar::mConvert_Click(m_commands);
-        } catch (const std::exception& failure) {
-            m_prompter.ask(Message{failure.what(), std::string("Error in Convert - ") + kProgramTitle,
-                                   MessageIcon::Error, MessageButtons::Ok});
+                tollavar::convertCommand(m_commands);
+        } catch (const std::exception& error) {
+            // Whatever escaped the command (its record, say) is shown as the command's own failures are.
+            m_prompter.reportFailure(FailureReport{FailedWork::ConvertCommand,
+                                                   Failure(ErrorCode::InvalidCall, kProgramTitle, error.what())});
         }
     }
     // A full datagroup advanced the number.
     showSettings();
     // A stop asked by a signal ends the program once the run has taken its failure path.
-    if (StopRequested())
+    if (stopRequested())
         QCoreApplication::exit(1);
 }
 
-void MainWindow::mExit_Click()
+void MainWindow::exitCommand()
 {
     close();
 }

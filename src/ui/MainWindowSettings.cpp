@@ -43,12 +43,12 @@ void MainWindow::showSettings()
     QScopedValueRollback<bool> guard(m_showing, true);
     for (const TextBinding& b : m_textBindings)
         setBoxText(b.edit, settings.*b.field);
-    const QString delimiter = fromUtf8(settings.cboDelimiter);
-    if (cboDelimiter->currentText() != delimiter)
-        cboDelimiter->setEditText(delimiter);
+    const QString delimiter = fromUtf8(settings.delimiter);
+    if (m_delimiterBox->currentText() != delimiter)
+        m_delimiterBox->setEditText(delimiter);
     for (const SwitchBinding& b : m_switchBindings)
         b.action->setChecked(settings.*b.field);
-    mAutoSub->setChecked(settings.mAutoSub);
+    m_autoCreateSubfoldersAction->setChecked(settings.autoCreateSubfolders);
 }
 
 void MainWindow::setStatusPanel(int panel, std::string_view text)
@@ -61,60 +61,60 @@ void MainWindow::processPendingEvents()
 {
     QCoreApplication::processEvents();
 }
-void MainWindow::txtDGNUMBER_Validate()
+void MainWindow::checkDatagroupNumber()
 {
-    if (!IsNumeric(txtDGNUMBER->text().toStdString()))
+    if (!isNumeric(m_datagroupNumberEdit->text().toStdString()))
         m_prompter.ask(
             Message{"Datagroup Number must be a number!", kProgramTitle, MessageIcon::None, MessageButtons::Ok});
 }
 
 // ---- Browse commands --------------------------------------------------------------------------
 
-void MainWindow::cmdBrowseIDX_Click()
+void MainWindow::browseForIndexFiles()
 {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Open;
     request.filter =
         "Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*";
     request.filterIndex = 1;
-    request.initialFileName = settings.txtIDX;
+    request.initialFileName = settings.indexFiles;
     request.title = "Select Index File";
     // A cancelled dialog still holds the initial name, and that is what is written back.
     const std::string chosen = m_dialog.show(request).value_or(request.initialFileName);
-    settings.txtIDX = chosen;
+    settings.indexFiles = chosen;
     showSettings();
 }
 
-void MainWindow::cmdBrowseXML_Click()
+void MainWindow::browseForXmlFilePath()
 {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Save;
     request.filter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
     request.filterIndex = 1;
-    request.initialFileName = settings.txtXML;
+    request.initialFileName = settings.xmlFilePath;
     request.title = "Select Datagroup Folder";
     const std::optional<std::string> chosen = m_dialog.show(request);
-    const std::string folder = FileTools::GetFPath(chosen.value_or(request.initialFileName));
+    const std::string folder = FileTools::folderPart(chosen.value_or(request.initialFileName));
     // Cancelling with a name that has no folder would turn it into a file at the root of the disk;
     // the user asked for no change, so there is none.
     if (!chosen && folder.empty())
         return;
-    settings.txtXML = folder + "/DATAGRP.XML";
+    settings.xmlFilePath = folder + "/DATAGRP.XML";
     showSettings();
 }
 
-void MainWindow::cmdBrowseFolder_Click()
+void MainWindow::browseForImageFolder()
 {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Open;
     request.filter = "All Files (*.*)|*.*";
     request.filterIndex = 1;
-    request.initialFileName = !settings.txtImageFolder.empty()
-                                  ? settings.txtImageFolder + "/Select Folder"
-                                  : FileTools::GetFPath(settings.txtIDX) + "/Select Folder";
+    request.initialFileName = !settings.imageFolder.empty()
+                                  ? settings.imageFolder + "/Select Folder"
+                                  : FileTools::folderPart(settings.indexFiles) + "/Select Folder";
     request.title = "Select Input Folder";
     // Only the folder of the answer counts: the dialog serves as a folder picker.
-    settings.txtImageFolder = FileTools::GetFPath(m_dialog.show(request).value_or(request.initialFileName));
+    settings.imageFolder = FileTools::folderPart(m_dialog.show(request).value_or(request.initialFileName));
     showSettings();
 }
 

@@ -52,8 +52,8 @@ struct TwipRect
 // included). Tops, heights and every other control stay where the layout put them.
 struct ResizeLayout
 {
-    int pathBoxWidth = 0; // txtImageFolder, txtXML, txtIDX
-    int listBoxWidth = 0; // txtFNAMES, txtFTYPES
+    int pathBoxWidth = 0; // imageFolder, xmlFilePath, indexFiles
+    int listBoxWidth = 0; // fieldNames, fieldTypes
     int browseLeft = 0;   // the three Browse buttons
     int panelWidth = 0;   // each of the two status-bar panels
 };

@@ -8,7 +8,7 @@ namespace {
 
 using Slots = std::vector<std::string>;
 
-TEST(GetCommandLine, SplitsOnlyWhereASwitchCharacterFollowsABlank)
+TEST(splitCommandLine, SplitsOnlyWhereASwitchCharacterFollowsABlank)
 {
     const std::string twelve = "/a:1 /a:2 /a:3 /a:4 /a:5 /a:6 /a:7 /a:8 /a:9 /a:10 /a:11 /a:12";
     struct Case
@@ -34,10 +34,10 @@ TEST(GetCommandLine, SplitsOnlyWhereASwitchCharacterFollowsABlank)
         {"/a /b /c", 2, {"", "/a", "/b"}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(GetCommandLine(c.text, c.maxArgs), c.expected) << "text: [" << c.text << "]";
+        EXPECT_EQ(splitCommandLine(c.text, c.maxArgs), c.expected) << "text: [" << c.text << "]";
 }
 
-TEST(ReadArgument, TakesTheSecondCharacterAsLetterAndTheTextAfterTheFirstColonAsValue)
+TEST(readArgument, TakesTheSecondCharacterAsLetterAndTheTextAfterTheFirstColonAsValue)
 {
     struct Case
     {
@@ -62,17 +62,17 @@ TEST(ReadArgument, TakesTheSecondCharacterAsLetterAndTheTextAfterTheFirstColonAs
         {"/f:a\"b\"", "f", "a\"b\""},
     };
     for (const Case& c : cases) {
-        const CommandArgument read = ReadArgument(c.argument);
+        const CommandArgument read = readArgument(c.argument);
         EXPECT_EQ(read.letter, c.letter) << c.argument;
         EXPECT_EQ(read.value, c.value) << c.argument;
     }
 }
 
-TEST(ReadArgument, ALoneQuoteLeavesNothingToCut)
+TEST(readArgument, ALoneQuoteLeavesNothingToCut)
 {
     for (const char* argument : {"/x:\"", "\""}) {
         try {
-            ReadArgument(argument);
+            readArgument(argument);
             ADD_FAILURE() << argument << " was read";
         } catch (const Failure& failure) {
             EXPECT_EQ(failure.code(), ErrorCode::InvalidCall);

@@ -66,14 +66,14 @@ protected:
     void writeConfig(const std::string& station, const std::string& index)
     {
         ConversionSettings s;
-        s.txtIDX = index;
-        s.txtXML = work / "out/DATAGRP.XML";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = work / "images";
-        s.txtMaxFiles = "100000";
-        writeFile(work / (station + ".tvr"), SerializeConfig(s));
+        s.indexFiles = index;
+        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.companyId = "EXMP";
+        s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        s.fieldTypes = "text|text|number";
+        s.imageFolder = work / "images";
+        s.maxDocuments = "100000";
+        writeFile(work / (station + ".tvr"), serializeConfig(s));
     }
 
     // Puts the images back at their stations and the datagroup back to its seed.

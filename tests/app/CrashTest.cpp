@@ -69,17 +69,17 @@ protected:
         }
         writeFile(work / "in/batch.csv", batch);
         ConversionSettings s;
-        s.txtIDX = work / "in/batch.csv";
-        s.txtXML = work / "out/DATAGRP.XML";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = work / "images";
-        s.txtMaxFiles = "10000";
+        s.indexFiles = work / "in/batch.csv";
+        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.companyId = "EXMP";
+        s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        s.fieldTypes = "text|text|number";
+        s.imageFolder = work / "images";
+        s.maxDocuments = "10000";
         // Remove Processed Files: a run interrupted after its save must not leave its index file to be
         // converted a second time.
-        s.mRemove = true;
-        writeFile(config, SerializeConfig(s));
+        s.removeProcessedFiles = true;
+        writeFile(config, serializeConfig(s));
     }
 
     void resetWork()
@@ -282,15 +282,15 @@ protected:
             writeFile(work / ("in/" + std::to_string(100 + file) + ".idx"), lines);
         }
         ConversionSettings s;
-        s.txtIDX = work / "in/*.idx";
-        s.txtXML = work / "out/DATAGRP.XML";
-        s.txtDGCOMPID = "EXMP";
-        s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        s.txtFTYPES = "text|text|number";
-        s.txtImageFolder = images;
-        s.txtMaxFiles = "10000";
-        s.mRemove = remove;
-        writeFile(work / "batch.tvr", SerializeConfig(s));
+        s.indexFiles = work / "in/*.idx";
+        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.companyId = "EXMP";
+        s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        s.fieldTypes = "text|text|number";
+        s.imageFolder = images;
+        s.maxDocuments = "10000";
+        s.removeProcessedFiles = remove;
+        writeFile(work / "batch.tvr", serializeConfig(s));
     }
 
     static pid_t start(const TempDir& work)
@@ -327,15 +327,19 @@ protected:
                 std::this_thread::sleep_for(std::chrono::microseconds(50));
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            // On a busy machine the command may reach its end before the kill does: it has removed its
+            // record and marked the datagroup, and a run now would be a new command, converting again.
+            const bool ended = WIFEXITED(status) || (!exists(work / "out/EXMP0001/.DATAGRP.COMMAND") &&
+                                                     exists(work / "out/EXMP0001/DATAGRP.SUBMIT"));
             // A few times the recovering run is killed as well, early in its work.
-            if (moment % 5 == 2) {
+            if (!ended && moment % 5 == 2) {
                 pid = start(work);
                 std::this_thread::sleep_for(std::chrono::milliseconds(2 + moment));
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
             }
             int runs = 0;
-            int exit = -1;
+            int exit = ended ? 0 : -1;
             while (exit != 0 && runs++ < 4)
                 exit = testing::exitStatusOf(start(work));
             ASSERT_EQ(exit, 0) << readFile(work / "stderr.txt");

@@ -10,10 +10,10 @@ namespace {
 LongOptionsResult read(std::vector<const char*> arguments)
 {
     arguments.insert(arguments.begin(), "tollavar");
-    return ReadLongOptions(static_cast<int>(arguments.size()), arguments.data());
+    return readLongOptions(static_cast<int>(arguments.size()), arguments.data());
 }
 
-TEST(ReadLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMeaning)
+TEST(readLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMeaning)
 {
     struct Case
     {
@@ -58,7 +58,7 @@ TEST(ReadLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMe
     }
 }
 
-TEST(ReadLongOptions, RefusesWhatItCannotReadInsteadOfGuessing)
+TEST(readLongOptions, RefusesWhatItCannotReadInsteadOfGuessing)
 {
     const std::vector<std::vector<const char*>> refused = {
         {"--colour"},

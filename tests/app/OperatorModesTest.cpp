@@ -157,8 +157,8 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     writeFile(dir / "in/0.csv", many + "   \r\n");
     writeFile(dir / "in/notes.txt", "not an index file");
     ConversionSettings settings = batchSettings(dir);
-    settings.txtMaxFiles = "30";
-    writeFile(dir / "batch.tvr", SerializeConfig(settings));
+    settings.maxDocuments = "30";
+    writeFile(dir / "batch.tvr", serializeConfig(settings));
     const auto before = snapshot(dir.path());
 
     OperatorProcess text(dir, {"--check", dir / "batch.tvr"});
@@ -255,8 +255,8 @@ protected:
     void writeConfig(const std::string& maxFiles)
     {
         ConversionSettings s = batchSettings(dir);
-        s.txtMaxFiles = maxFiles;
-        writeFile(config, SerializeConfig(s));
+        s.maxDocuments = maxFiles;
+        writeFile(config, serializeConfig(s));
     }
 
     // The program has said how it watches the folder: from here on it sees every arrival.
@@ -392,9 +392,9 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
 
         // An operator changes the company name while the watcher runs.
         ConversionSettings edited = batchSettings(dir);
-        edited.txtMaxFiles = "100000";
-        edited.txtDGCOMPNAME = "Renamed Company";
-        writeFile(config, SerializeConfig(edited));
+        edited.maxDocuments = "100000";
+        edited.companyName = "Renamed Company";
+        writeFile(config, serializeConfig(edited));
 
         // The big file is being converted when the station appends a line and a hang-up comes.
         writeFile(dir / "in/big.tmp", big);
@@ -428,9 +428,9 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
         fs::remove_all(dir / "in");
         fs::create_directories(dir / "in");
         ConversionSettings s = batchSettings(dir);
-        s.mSkipHeader = true;
-        s.txtDGNUMBER = "2";
-        writeFile(config, SerializeConfig(s));
+        s.skipHeaderLine = true;
+        s.datagroupNumber = "2";
+        writeFile(config, serializeConfig(s));
         writeFile(dir / "in/a.csv", "");
         writeFile(dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");
         OperatorProcess watch(dir, {"--watch", "--settle=0", "--retry=1", config});

@@ -34,8 +34,8 @@ std::string writeBatch(const TempDir& dir, long lines)
     writeFile(dir / "in/big.csv", index);
     const std::string config = dir / "batch.tvr";
     ConversionSettings s = testing::exampleBatchSettings(dir, "in/big.csv");
-    s.txtMaxFiles = "100000000";
-    writeFile(config, SerializeConfig(s));
+    s.maxDocuments = "100000000";
+    writeFile(config, serializeConfig(s));
     return config;
 }
 
@@ -102,7 +102,7 @@ TEST(OperatorOutput, TheHotFolderSpeaksSystemdsNotifyProtocolAndTheJournalsPrior
     writeFile(dir / "images/B1/1.TIF", "II*1");
     writeFile(dir / "in/a.csv", "A1,\\B1\\1.TIF,1,1\r\nA2,,1,2\r\n");
     const std::string config = dir / "batch.tvr";
-    writeFile(config, SerializeConfig(testing::exampleBatchSettings(dir, "in/*.csv")));
+    writeFile(config, serializeConfig(testing::exampleBatchSettings(dir, "in/*.csv")));
 
     const std::string socketPath = dir / "notify.sock";
     const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -41,7 +41,7 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
 
     ConversionSettings settings = testing::exampleBatchSettings(dir, "in/*.csv");
     std::string configFile = dir / "batch.tvr";
-    writeFile(configFile, SerializeConfig(settings));
+    writeFile(configFile, serializeConfig(settings));
     RunFlags flags;
     testing::FakeServices services;
     testing::FakePrompter prompter;
@@ -55,7 +55,7 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
     ctx.runMode = "unattended";
     prompter.expect("Source File is Missing", MessageAnswer::Yes);
 
-    const ConvertOutcome outcome = mConvert_Click(ctx);
+    const ConvertOutcome outcome = convertCommand(ctx);
     ASSERT_TRUE(prompter.scriptDone());
     const RunRecord& r = outcome.record;
     EXPECT_EQ(r.outcome, "converted");
@@ -104,23 +104,23 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
     // The file holds the same record, read back whole.
     const std::string line = readFile(log);
     ASSERT_TRUE(line.ends_with("\n"));
-    EXPECT_EQ(line, RunRecordJson(r) + "\n");
-    const std::optional<RunRecord> back = RunRecordFromJson(line.substr(0, line.size() - 1));
+    EXPECT_EQ(line, runRecordJson(r) + "\n");
+    const std::optional<RunRecord> back = runRecordFromJson(line.substr(0, line.size() - 1));
     ASSERT_TRUE(back);
-    EXPECT_EQ(RunRecordJson(*back), RunRecordJson(r));
+    EXPECT_EQ(runRecordJson(*back), runRecordJson(r));
     EXPECT_EQ(warnings.str(), "");
 
     // A line cut short by a full disk and one that is no record at all are skipped and counted.
     files::appendWholeLine(log, line.substr(0, line.size() / 2));
     files::appendWholeLine(log, "[1,2,3]");
-    files::appendWholeLine(log, RunRecordJson(r));
+    files::appendWholeLine(log, runRecordJson(r));
     LongOptions options;
     options.history = true;
     options.logFile = log;
     const char* const count[] = {"5"};
     std::ostringstream out;
     std::ostringstream err;
-    EXPECT_EQ(PrintRunHistory(options, 1, count, out, err), 0);
+    EXPECT_EQ(printRunHistory(options, 1, count, out, err), 0);
     const std::string table = out.str();
     EXPECT_TRUE(table.starts_with("When ")) << table;
     EXPECT_NE(table.find("Documents"), std::string::npos);
@@ -134,8 +134,8 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
 
     const char* const justOne[] = {"1", "--json"};
     std::ostringstream json;
-    EXPECT_EQ(PrintRunHistory(options, 2, justOne, json, err), 0);
-    EXPECT_EQ(json.str(), RunRecordJson(r) + "\n");
+    EXPECT_EQ(printRunHistory(options, 2, justOne, json, err), 0);
+    EXPECT_EQ(json.str(), runRecordJson(r) + "\n");
 
     // A history that cannot be written is one warning, however many commands run.
     writeFile(dir / "plain", "a file where a folder should be");

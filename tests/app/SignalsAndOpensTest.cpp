@@ -56,10 +56,10 @@ protected:
     void writeConfig(const std::string& number, const std::string& company = "Example")
     {
         ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
-        s.txtDGNUMBER = number;
-        s.txtDGCOMPNAME = company;
-        s.txtMaxFiles = "1000";
-        writeFile(config, SerializeConfig(s));
+        s.datagroupNumber = number;
+        s.companyName = company;
+        s.maxDocuments = "1000";
+        writeFile(config, serializeConfig(s));
     }
 
     pid_t start(const std::vector<std::string>& arguments)
@@ -269,8 +269,8 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
         fs::remove_all(dir / "out");
         writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
         ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
-        s.txtDGCOMPNAME = "Example";
-        writeFile(config, SerializeConfig(s));
+        s.companyName = "Example";
+        writeFile(config, serializeConfig(s));
 
         // The first run holds datagroup 1.
         fs::create_directories(datagroup);
@@ -289,9 +289,9 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
 
         // ... marks it, advances the number, and an operator changes the company name; then it lets go.
         writeFile(datagroup + "/DATAGRP.SUBMIT", "");
-        s.txtDGNUMBER = "2";
-        s.txtDGCOMPNAME = "Edited meanwhile";
-        writeFile(config, SerializeConfig(s));
+        s.datagroupNumber = "2";
+        s.companyName = "Edited meanwhile";
+        writeFile(config, serializeConfig(s));
         ::unlink(lockFile.c_str());
         ::close(held);
 

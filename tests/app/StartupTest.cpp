@@ -1,4 +1,4 @@
-#include "FakeStartupHost.h"
+#include "FakeStartupWindow.h"
 
 #include "app/Startup.h"
 #include "batch/ConfigFile.h"
@@ -9,7 +9,7 @@
 namespace tollavar {
 namespace {
 
-using testing::FakeStartupHost;
+using testing::FakeStartupWindow;
 using testing::TempDir;
 
 class StartupTest : public ::testing::Test
@@ -18,17 +18,17 @@ protected:
     StartupTest()
     {
         ConversionSettings saved;
-        saved.txtIDX = "/in/from-file.csv";
-        saved.txtDGNUMBER = "7";
-        saved.txtMaxFiles = "50";
+        saved.indexFiles = "/in/from-file.csv";
+        saved.datagroupNumber = "7";
+        saved.maxDocuments = "50";
         configPath = dir / "my configs/batch one.tvr";
-        testing::writeFile(configPath, SerializeConfig(saved));
+        testing::writeFile(configPath, serializeConfig(saved));
     }
 
     StartupResult load(const std::string& argumentText)
     {
-        return Form_Load(host, argumentText, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+        return startUp(&host, host.ctx, argumentText, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
     }
@@ -36,12 +36,12 @@ protected:
     struct Conversion
     {
         ConversionSettings settings;
-        std::string ConfigFile;
+        std::string configFile;
     };
 
     TempDir dir;
     std::string configPath;
-    FakeStartupHost host;
+    FakeStartupWindow host;
     ConvertOutcome outcome{true, true, false};
     std::vector<Conversion> converted;
 };
@@ -49,17 +49,17 @@ protected:
 TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQuotes)
 {
     for (const std::string& argument : {configPath, "\"" + configPath + "\""}) {
-        FakeStartupHost fresh;
+        FakeStartupWindow fresh;
         converted.clear();
-        const StartupResult result = Form_Load(fresh, argument, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+        const StartupResult result = startUp(&fresh, fresh.ctx, argument, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
         EXPECT_EQ(result.road, StartRoad::Unattended) << argument;
         EXPECT_EQ(result.exitStatus, 0);
         ASSERT_EQ(converted.size(), 1u) << argument;
-        EXPECT_EQ(converted[0].ConfigFile, configPath);
-        EXPECT_EQ(converted[0].settings.txtDGNUMBER, "7");
+        EXPECT_EQ(converted[0].configFile, configPath);
+        EXPECT_EQ(converted[0].settings.datagroupNumber, "7");
         EXPECT_TRUE(fresh.dialog.requests.empty());
         EXPECT_TRUE(fresh.prompter.seen().empty());
         // The rectangle is restored (defaults here) before the run.
@@ -86,8 +86,8 @@ TEST_F(StartupTest, SwitchesApplyInOrderSoTheLaterOneWins)
         host.prompter.clear();
         EXPECT_EQ(load(c.arguments).road, StartRoad::Unattended) << c.arguments;
         ASSERT_EQ(converted.size(), 1u) << c.arguments;
-        EXPECT_EQ(converted[0].settings.txtDGNUMBER, c.number) << c.arguments;
-        EXPECT_EQ(converted[0].ConfigFile, configPath);
+        EXPECT_EQ(converted[0].settings.datagroupNumber, c.number) << c.arguments;
+        EXPECT_EQ(converted[0].configFile, configPath);
     }
 }
 
@@ -98,26 +98,26 @@ TEST_F(StartupTest, OnlyTheFirstTenArgumentsAreReadAndUpperCaseLettersAreNoSwitc
     EXPECT_EQ(result.road, StartRoad::Interactive);
     EXPECT_TRUE(converted.empty());
     const ConversionSettings& s = host.settings;
-    EXPECT_EQ(s.txtIDX, "F");
-    EXPECT_EQ(s.txtXML, "X");
-    EXPECT_EQ(s.txtPROJID, "P");
-    EXPECT_EQ(s.txtDGNUMBER, "U");
-    EXPECT_EQ(s.txtNAME, "N");
-    EXPECT_EQ(s.txtDGCOMPNAME, "E");
-    EXPECT_EQ(s.txtDGCOMPID, "I");
-    EXPECT_EQ(s.txtImageFolder, "A");
-    EXPECT_EQ(s.txtMaxFiles, "S");
-    EXPECT_TRUE(s.mAllowDupes);
-    EXPECT_FALSE(s.mRemove);
-    EXPECT_FALSE(s.mPrompt);
+    EXPECT_EQ(s.indexFiles, "F");
+    EXPECT_EQ(s.xmlFilePath, "X");
+    EXPECT_EQ(s.projectId, "P");
+    EXPECT_EQ(s.datagroupNumber, "U");
+    EXPECT_EQ(s.projectName, "N");
+    EXPECT_EQ(s.companyName, "E");
+    EXPECT_EQ(s.companyId, "I");
+    EXPECT_EQ(s.imageFolder, "A");
+    EXPECT_EQ(s.maxDocuments, "S");
+    EXPECT_TRUE(s.allowDuplicates);
+    EXPECT_FALSE(s.removeProcessedFiles);
+    EXPECT_FALSE(s.promptWhenFinished);
 
-    FakeStartupHost other;
+    FakeStartupWindow other;
     other.dialog.cancel();
-    Form_Load(other, "/F:upper /K /k /w /d:ignored /l");
-    EXPECT_EQ(other.settings.txtIDX, "");
-    EXPECT_TRUE(other.settings.mSkipHeader);
-    EXPECT_TRUE(other.settings.mPrompt);
-    EXPECT_TRUE(other.settings.mAllowDupes);
+    startUp(&other, other.ctx, "/F:upper /K /k /w /d:ignored /l");
+    EXPECT_EQ(other.settings.indexFiles, "");
+    EXPECT_TRUE(other.settings.skipHeaderLine);
+    EXPECT_TRUE(other.settings.promptWhenFinished);
+    EXPECT_TRUE(other.settings.allowDuplicates);
     EXPECT_EQ(other.clipboard, std::vector<std::string>{"/F:upper /K /k /w /d:ignored /l"});
 }
 
@@ -129,8 +129,8 @@ TEST_F(StartupTest, ACSwitchWithoutValueAsksTwiceAndRunsNothing)
     EXPECT_EQ(result.road, StartRoad::Interactive);
     EXPECT_EQ(host.dialog.requests.size(), 2u);
     EXPECT_TRUE(converted.empty());
-    EXPECT_EQ(host.ConfigFile, "");
-    EXPECT_EQ(host.settings.txtIDX, "kept.csv");
+    EXPECT_EQ(host.configFile, "");
+    EXPECT_EQ(host.settings.indexFiles, "kept.csv");
 }
 
 TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
@@ -138,8 +138,8 @@ TEST_F(StartupTest, TheMSwitchLoadsWithoutConverting)
     const StartupResult result = load("/c:" + configPath + " /m");
     EXPECT_EQ(result.road, StartRoad::Manual);
     EXPECT_TRUE(converted.empty());
-    EXPECT_EQ(host.ConfigFile, configPath);
-    EXPECT_EQ(host.settings.txtIDX, "/in/from-file.csv");
+    EXPECT_EQ(host.configFile, configPath);
+    EXPECT_EQ(host.settings.indexFiles, "/in/from-file.csv");
     EXPECT_GT(host.settingsShown, 0);
 }
 
@@ -162,9 +162,26 @@ TEST_F(StartupTest, AMissingConfigurationIsStillRunWithTheSettingsAsTheyStand)
     const StartupResult result = load("/u:3 /c:" + missing);
     EXPECT_EQ(result.road, StartRoad::Unattended);
     ASSERT_EQ(converted.size(), 1u);
-    EXPECT_EQ(converted[0].ConfigFile, missing);
-    EXPECT_EQ(converted[0].settings.txtDGNUMBER, "3");
+    EXPECT_EQ(converted[0].configFile, missing);
+    EXPECT_EQ(converted[0].settings.datagroupNumber, "3");
     EXPECT_EQ(host.prompter.seen().at(0).text, "Config file does not exist!\n" + missing);
+    EXPECT_FALSE(result.configUnopened);
+
+    // A run that only works from its configuration has nothing to work from, wherever it was named.
+    for (const std::string& arguments : {"/u:3 /c:" + missing, configPath + " /c:" + missing}) {
+        FakeStartupWindow fresh;
+        converted.clear();
+        fresh.prompter.expect("Tollavar", MessageAnswer::Ok);
+        const auto convert = [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.configFile});
+            return outcome;
+        };
+        const StartupResult refused = startUp(&fresh, fresh.ctx, arguments, convert, MissingConfig::Refuse);
+        EXPECT_EQ(refused.road, StartRoad::Unattended) << arguments;
+        EXPECT_EQ(refused.exitStatus, 2) << arguments;
+        EXPECT_TRUE(refused.configUnopened) << arguments;
+        EXPECT_TRUE(converted.empty()) << arguments;
+    }
 }
 
 TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
@@ -176,8 +193,8 @@ TEST_F(StartupTest, AFailureStopsStartUpWhereItOccurred)
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(host.prompter.seen().at(0),
               (Message{"5 - Invalid procedure call or argument", "Error Loading Tollavar", MessageIcon::Error}));
-    EXPECT_EQ(host.settings.txtIDX, "abc");
-    EXPECT_EQ(host.settings.txtPROJID, "1");
+    EXPECT_EQ(host.settings.indexFiles, "abc");
+    EXPECT_EQ(host.settings.projectId, "1");
     EXPECT_TRUE(host.rectangleSets.empty());
     EXPECT_GT(host.settingsShown, 0);
 }
@@ -197,14 +214,14 @@ TEST_F(StartupTest, ADamagedWindowStoreStopsOnlyTheStartsThatShowTheWindow)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         converted.clear();
-        FakeStartupHost other;
+        FakeStartupWindow other;
         auto& stored = other.services.store.values;
         stored[{"Tollavar", "Window", "left"}] = "-30000";
         stored[{"Tollavar", "Window", "top"}] = "wide";
         if (!c.converts)
             other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-        const StartupResult result = Form_Load(other, c.arguments, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+        const StartupResult result = startUp(&other, other.ctx, c.arguments, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
         EXPECT_EQ(result.road, c.road);
@@ -249,26 +266,27 @@ TEST_F(StartupTest, AnUnreadableConfigurationOrALineBreakInASwitchRunsNothing)
          "5 - Invalid procedure call or argument: the value of switch /f holds a line break", "Error Loading Tollavar"},
     };
     for (const Case& c : cases) {
-        FakeStartupHost fresh;
+        FakeStartupWindow fresh;
         converted.clear();
         fresh.prompter.expect(c.caption, MessageAnswer::Ok);
-        const StartupResult result = Form_Load(fresh, c.arguments, [this](CommandContext& ctx) {
-            converted.push_back({ctx.settings, ctx.ConfigFile});
+        const StartupResult result = startUp(&fresh, fresh.ctx, c.arguments, [this](CommandContext& ctx) {
+            converted.push_back({ctx.settings, ctx.configFile});
             return outcome;
         });
         EXPECT_EQ(result.road, c.road) << c.arguments;
         EXPECT_EQ(result.exitStatus, c.exitStatus) << c.arguments;
         EXPECT_TRUE(converted.empty()) << c.arguments;
+        EXPECT_EQ(result.configUnopened, c.road == StartRoad::Unattended) << c.arguments;
         ASSERT_FALSE(fresh.prompter.seen().empty()) << c.arguments;
         EXPECT_EQ(fresh.prompter.seen()[0].text, c.message) << c.arguments;
     }
 
     // A stored window value beyond the int range is an overflow, like any number too large to hold.
     for (const char* stored : {"2147483648", "-2147483649", "1e300"}) {
-        FakeStartupHost other;
+        FakeStartupWindow other;
         other.services.store.values[{"Tollavar", "Window", "height"}] = stored;
         other.prompter.expect("Error Loading Tollavar", MessageAnswer::Ok);
-        EXPECT_EQ(Form_Load(other, "").road, StartRoad::Failed) << stored;
+        EXPECT_EQ(startUp(&other, other.ctx, "").road, StartRoad::Failed) << stored;
         EXPECT_EQ(other.prompter.seen().at(0).text, "6 - Overflow") << stored;
     }
 }
@@ -281,11 +299,11 @@ TEST_F(StartupTest, ClosingKeepsTheRectangleOnlyInTheNormalState)
     host.width = 9000;
     host.height = 6000;
     host.normal = false;
-    Form_Unload(host);
+    keepWindowRectangle(host);
     EXPECT_TRUE(stored.empty());
 
     host.normal = true;
-    Form_Unload(host);
+    keepWindowRectangle(host);
     EXPECT_EQ((stored[{"Tollavar", "Window", "left"}]), "1200");
     EXPECT_EQ((stored[{"Tollavar", "Window", "top"}]), "-15");
     EXPECT_EQ((stored[{"Tollavar", "Window", "width"}]), "9000");

@@ -15,9 +15,9 @@ const Message kExists{"Image file already exists! /dg/1.tif.  Do you want to rep
                       "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel};
 const Message kUndo{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
                     "DATAGRP.XML file?",
-                    "Undo Changes?", MessageIcon::None, MessageButtons::YesNo};
+                    "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, MessageKind::UndoOffer};
 const Message kInUse{"XML file is in use.  Click OK to try again.", "Tollavar", MessageIcon::Question,
-                     MessageButtons::Ok};
+                     MessageButtons::Ok, MessageKind::XmlInUseWait};
 
 TEST(TerminalPrompter, AsksByNameOnATerminalAndOtherwiseTakesTheAnswerThatChangesLeast)
 {

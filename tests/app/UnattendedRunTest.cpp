@@ -42,7 +42,7 @@ protected:
         writeFile(dir / "in/batch.csv", "Smith,\\B1\\0001.TIF,1,42\r\nJones,\\B1\\0002.TIF,2,43\r\n");
         writeFile(dir / "in/late.csv", "Brown,\\B2\\0009.TIF,1,44\r\nGreen,\\B2\\0003.TIF,1,45\r\n");
 
-        writeFile(config, SerializeConfig(testing::exampleBatchSettings(dir, "in/batch.csv")));
+        writeFile(config, serializeConfig(testing::exampleBatchSettings(dir, "in/batch.csv")));
     }
 
     int run(const std::string& arguments)

@@ -5,11 +5,11 @@
 #include "engine/ConversionSettings.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeDialog.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -39,31 +39,32 @@ std::string passName(int error, bool persistent, long k)
     return "errno " + std::to_string(error) + (persistent ? " from" : " at") + " operation " + std::to_string(k);
 }
 
-// One window's worth of command state over a work folder, answering every message by its caption.
+// One window's worth of command state over a work folder, answering every message by its kind.
 struct Window
 {
     explicit Window(const std::string& root)
     {
-        settings.txtIDX = root + "/in/*.idx";
-        settings.txtXML = root + "/out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "1";
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        settings.txtFTYPES = "text|text|number";
-        settings.txtImageFolder = root + "/scans";
-        settings.txtMaxFiles = "3";
-        settings.mRemove = true;
+        settings.indexFiles = root + "/in/*.idx";
+        settings.xmlFilePath = root + "/out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "1";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        settings.fieldTypes = "text|text|number";
+        settings.imageFolder = root + "/scans";
+        settings.maxDocuments = "3";
+        settings.removeProcessedFiles = true;
         configFile = root + "/setup.tvr";
-        for (const char* caption : {"Conversion Error", "Canceled Batch", "Error Saving Config File",
-                                    "Error in Convert - *", "Interrupted Conversion"})
-            prompter.answer(caption, MessageAnswer::Ok);
+        for (MessageKind kind :
+             {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::ConfigSaveFailure,
+              MessageKind::CommandFailure, MessageKind::InterruptedRun})
+            prompter.answer(kind, MessageAnswer::Ok);
     }
 
     ConversionSettings settings;
     std::string configFile;
     RunFlags flags;
     FakeServices services;
-    CaptionPrompter prompter;
+    KindPrompter prompter;
     FakeHost host;
     FakeDialog dialog;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
@@ -85,10 +86,10 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
     Window window(work.path());
     const std::string path = window.configFile;
     const std::string before = "previous contents\r\n";
-    const std::string after = SerializeConfig(window.settings);
+    const std::string after = serializeConfig(window.settings);
     writeFile(path, before);
     faults::arm({});
-    SaveConfig(window.ctx, path);
+    saveConfig(window.ctx, path);
     const long operations = faults::operationsSinceArmed();
     faults::disarm();
     ASSERT_EQ(readFile(path), after);
@@ -99,11 +100,12 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
             writeFile(path, before);
             window.prompter.seen.clear();
             faults::arm({k, pass.error, pass.persistent});
-            SaveConfig(window.ctx, path);
+            saveConfig(window.ctx, path);
             faults::disarm();
             ASSERT_EQ(window.prompter.seen.size(), 1u);
-            EXPECT_EQ(window.prompter.seen[0].caption, "Error Saving Config File");
-            EXPECT_TRUE(window.prompter.seen[0].text.starts_with(std::to_string(errorCodeForErrno(pass.error)) + " - "))
+            EXPECT_EQ(window.prompter.seen[0].kind, MessageKind::ConfigSaveFailure);
+            EXPECT_TRUE(window.prompter.seen[0].text.starts_with(
+                std::to_string(errorNumber(errorCodeForErrno(pass.error))) + " - "))
                 << window.prompter.seen[0].text;
             const std::string left = readFile(path);
             EXPECT_TRUE(left == before || left == after);
@@ -129,7 +131,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
         std::filesystem::remove_all(work.path());
         std::filesystem::copy(seed.path(), work.path(), std::filesystem::copy_options::recursive);
         Window fresh(work.path());
-        writeFile(fresh.configFile, SerializeConfig(fresh.settings));
+        writeFile(fresh.configFile, serializeConfig(fresh.settings));
     };
     const std::string xmlPath = work / "out/DEFC0001/DATAGRP.XML";
     const std::string marker = work / "out/DEFC0001/DATAGRP.SUBMIT";
@@ -138,22 +140,22 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
     resetWork();
     const auto seedFiles = filesUnder(work / "scans");
     Window clean(work.path());
-    const std::string configBefore = SerializeConfig(clean.settings);
+    const std::string configBefore = serializeConfig(clean.settings);
     std::vector<std::string> versions;
     const IndexFileConverter recording = [&](ConversionContext& c, const std::string& i, const std::string& x,
                                              const std::string& r, const std::string& d) {
-        const bool ok = ConvertIndexFile(c, i, x, r, d);
+        const bool ok = convertIndexFile(c, i, x, r, d);
         versions.push_back(readFile(x));
         return ok;
     };
     faults::arm({});
-    ASSERT_TRUE(mConvert_Click(clean.ctx, recording).ranToEnd);
+    ASSERT_TRUE(convertCommand(clean.ctx, recording).ranToEnd);
     const long operations = faults::operationsSinceArmed();
     faults::disarm();
     ASSERT_TRUE(clean.prompter.seen.empty());
     ASSERT_EQ(versions.size(), 2u);
-    ASSERT_EQ(clean.settings.txtDGNUMBER, "2");
-    const std::string configAfter = SerializeConfig(clean.settings);
+    ASSERT_EQ(clean.settings.datagroupNumber, "2");
+    const std::string configAfter = serializeConfig(clean.settings);
     ASSERT_EQ(readFile(clean.configFile), configAfter);
     std::map<std::string, std::pair<std::string, std::string>> places;
     for (const auto& [path, bytes] : seedFiles)
@@ -169,15 +171,15 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             SCOPED_TRACE(passName(pass.error, pass.persistent, k));
             resetWork();
             Window window(work.path());
-            window.prompter.answer("Undo Changes?", pass.undo);
+            window.prompter.answer(MessageKind::UndoOffer, pass.undo);
             faults::arm({k, pass.error, pass.persistent});
-            const ConvertOutcome outcome = mConvert_Click(window.ctx);
+            const ConvertOutcome outcome = convertCommand(window.ctx);
             faults::disarm();
             ASSERT_FALSE(window.prompter.seen.empty()) << "a failure went unreported";
 
             // The marker and the advance come together, and only at the command's end.
             EXPECT_EQ(exists(marker), outcome.ranToEnd);
-            EXPECT_EQ(window.settings.txtDGNUMBER, outcome.ranToEnd ? "2" : "1");
+            EXPECT_EQ(window.settings.datagroupNumber, outcome.ranToEnd ? "2" : "1");
             const std::string config = readFile(window.configFile);
             EXPECT_TRUE(config == configBefore || config == configAfter);
             EXPECT_TRUE(config == configBefore || outcome.ranToEnd);
@@ -216,8 +218,8 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             if (&pass != &kPasses[1])
                 continue;
             Window again(work.path());
-            EXPECT_TRUE(mConvert_Click(again.ctx).ranToEnd);
-            EXPECT_EQ(again.prompter.count("Conversion Error"), 0u);
+            EXPECT_TRUE(convertCommand(again.ctx).ranToEnd);
+            EXPECT_EQ(again.prompter.count(MessageKind::ConversionFailure), 0u);
             ASSERT_TRUE(exists(xmlPath));
             EXPECT_EQ(readFile(xmlPath), versions[1]);
             EXPECT_FALSE(exists(work / "in/a.idx") || exists(work / "in/b.idx"));

@@ -32,20 +32,20 @@ std::string crlf(const Lines& lines)
 ConversionSettings distinctSettings()
 {
     ConversionSettings s;
-    s.txtIDX = "/in/a.idx|/in/b*.idx";
-    s.txtXML = "/out/DATAGRP.XML";
-    s.txtDGNUMBER = "42";
-    s.txtDGCOMPNAME = "Caf\xC3\xA9";
-    s.txtDGCOMPID = "CAFE";
-    s.txtPROJID = "P9";
-    s.txtNAME = "Project Nine";
-    s.txtFNAMES = "A|B";
-    s.txtFTYPES = "text|number";
-    s.txtMaxFiles = "77";
-    s.txtImageFolder = "/img";
-    s.cboDelimiter = "Tab";
-    s.mRemove = s.mAllowDupes = s.mSkipHeader = s.mPrompt = true;
-    s.mAutoSub = false;
+    s.indexFiles = "/in/a.idx|/in/b*.idx";
+    s.xmlFilePath = "/out/DATAGRP.XML";
+    s.datagroupNumber = "42";
+    s.companyName = "Caf\xC3\xA9";
+    s.companyId = "CAFE";
+    s.projectId = "P9";
+    s.projectName = "Project Nine";
+    s.fieldNames = "A|B";
+    s.fieldTypes = "text|number";
+    s.maxDocuments = "77";
+    s.imageFolder = "/img";
+    s.delimiter = "Tab";
+    s.removeProcessedFiles = s.allowDuplicates = s.skipHeaderLine = s.promptWhenFinished = true;
+    s.autoCreateSubfolders = false;
     return s;
 }
 
@@ -56,7 +56,7 @@ const Lines kFixed = {"/in/a.idx", "/out/DATAGRP.XML", "42",   "Co",   "CAFE", "
 
 TEST(ConfigFormat, WritesEighteenLinesAndReadsThemBack)
 {
-    EXPECT_EQ(SerializeConfig(distinctSettings()),
+    EXPECT_EQ(serializeConfig(distinctSettings()),
               crlf({"/in/a.idx|/in/b*.idx", "/out/DATAGRP.XML", "42", "Caf\xE9", "CAFE", "Project Nine", "P9", "A|B",
                     "text|number", "True", "False", "7", "77", "/img", "True", "Tab", "True", "True"}));
 
@@ -72,11 +72,11 @@ TEST(ConfigFormat, WritesEighteenLinesAndReadsThemBack)
     };
     for (const Case& c : cases) {
         ConversionSettings written = distinctSettings();
-        written.txtIDX = c.firstLine;
-        const std::string bytes = SerializeConfig(written);
+        written.indexFiles = c.firstLine;
+        const std::string bytes = serializeConfig(written);
         EXPECT_EQ(bytes.starts_with("\xEF\xBB\xBF"), c.utf8File) << c.firstLine;
         ConversionSettings read;
-        ApplyConfigText(bytes, read);
+        applyConfigText(bytes, read);
         EXPECT_EQ(read, written) << c.firstLine;
     }
 }
@@ -85,9 +85,9 @@ TEST(ConfigFormat, ReadsTheLaterLinesByVersion)
 {
     // Values unlike the defaults a version resets to, so that "kept" and "reset" differ.
     ConversionSettings before;
-    before.txtImageFolder = "/old";
-    before.cboDelimiter = "|";
-    before.mAllowDupes = before.mPrompt = before.mSkipHeader = true;
+    before.imageFolder = "/old";
+    before.delimiter = "|";
+    before.allowDuplicates = before.promptWhenFinished = before.skipHeaderLine = true;
     struct Case
     {
         const char* label;
@@ -117,14 +117,14 @@ TEST(ConfigFormat, ReadsTheLaterLinesByVersion)
         Lines lines = kFixed;
         lines.insert(lines.end(), c.later.begin(), c.later.end());
         ConversionSettings s = before;
-        ApplyConfigText(crlf(lines), s);
-        EXPECT_EQ(s.txtMaxFiles, c.maxFiles) << c.label;
-        EXPECT_EQ(s.txtImageFolder, c.imageFolder) << c.label;
-        EXPECT_EQ(s.cboDelimiter, c.delimiter) << c.label;
-        EXPECT_EQ(s.mAllowDupes, c.allowDupes) << c.label;
-        EXPECT_EQ(s.mPrompt, c.prompt) << c.label;
-        EXPECT_EQ(s.mSkipHeader, c.skipHeader) << c.label;
-        EXPECT_EQ(s.txtNAME, "Project Nine") << c.label << ": line 6 is the project name";
+        applyConfigText(crlf(lines), s);
+        EXPECT_EQ(s.maxDocuments, c.maxFiles) << c.label;
+        EXPECT_EQ(s.imageFolder, c.imageFolder) << c.label;
+        EXPECT_EQ(s.delimiter, c.delimiter) << c.label;
+        EXPECT_EQ(s.allowDuplicates, c.allowDupes) << c.label;
+        EXPECT_EQ(s.promptWhenFinished, c.prompt) << c.label;
+        EXPECT_EQ(s.skipHeaderLine, c.skipHeader) << c.label;
+        EXPECT_EQ(s.projectName, "Project Nine") << c.label << ": line 6 is the project name";
     }
 }
 
@@ -156,16 +156,16 @@ TEST(ConfigFormat, FixedPartTakesBooleansAndFailsKeepingWhatWasRead)
         {"", 62, false, false},
     };
     for (const Case& c : cases) {
-        ConversionSettings s; // design values: mRemove off, mAutoSub on
+        ConversionSettings s; // design values: removeProcessedFiles off, autoCreateSubfolders on
         try {
-            ApplyConfigText(c.text, s);
+            applyConfigText(c.text, s);
             EXPECT_EQ(c.failure, 0) << c.text;
         } catch (const Failure& failure) {
-            EXPECT_EQ(failure.code(), c.failure) << c.text;
+            EXPECT_EQ(failure.number(), c.failure) << c.text;
         }
-        EXPECT_EQ(s.txtFTYPES == "text|number", c.text != "") << c.text;
-        EXPECT_EQ(s.mRemove, c.removeRead) << c.text;
-        EXPECT_EQ(s.mAutoSub, !c.autoSubRead) << c.text;
+        EXPECT_EQ(s.fieldTypes == "text|number", c.text != "") << c.text;
+        EXPECT_EQ(s.removeProcessedFiles, c.removeRead) << c.text;
+        EXPECT_EQ(s.autoCreateSubfolders, !c.autoSubRead) << c.text;
     }
 }
 
@@ -186,20 +186,20 @@ TEST(ConfigFormat, BadInputNeverCrashes)
     for (const std::string& input : inputs) {
         ConversionSettings s;
         try {
-            ApplyConfigText(input, s);
+            applyConfigText(input, s);
         } catch (const Failure& failure) {
-            EXPECT_TRUE(failure.code() == 13 || failure.code() == 62);
+            EXPECT_TRUE(failure.number() == 13 || failure.number() == 62);
         }
     }
 
     ConversionSettings s;
-    ApplyConfigText(manyLines, s);
-    EXPECT_EQ(s.txtMaxFiles, "13") << "version 12 reads its lines and ignores the rest";
-    EXPECT_EQ(s.mSkipHeader, true);
-    ApplyConfigText("a\0b\r\n"s + crlf({kFixed.begin() + 1, kFixed.end()}), s);
-    EXPECT_EQ(s.txtIDX, "a\0b"s);
-    ApplyConfigText("\xEF\xBB\xBF\xC3\xBC\xFC\r\n" + crlf({kFixed.begin() + 1, kFixed.end()}), s);
-    EXPECT_EQ(s.txtIDX, "\xC3\xBC\xC3\xBC") << "a stray byte in a UTF-8 file is read as windows-1252";
+    applyConfigText(manyLines, s);
+    EXPECT_EQ(s.maxDocuments, "13") << "version 12 reads its lines and ignores the rest";
+    EXPECT_EQ(s.skipHeaderLine, true);
+    applyConfigText("a\0b\r\n"s + crlf({kFixed.begin() + 1, kFixed.end()}), s);
+    EXPECT_EQ(s.indexFiles, "a\0b"s);
+    applyConfigText("\xEF\xBB\xBF\xC3\xBC\xFC\r\n" + crlf({kFixed.begin() + 1, kFixed.end()}), s);
+    EXPECT_EQ(s.indexFiles, "\xC3\xBC\xC3\xBC") << "a stray byte in a UTF-8 file is read as windows-1252";
 }
 
 class ConfigCommands : public BatchTest
@@ -212,9 +212,9 @@ TEST_F(ConfigCommands, SaveAsSaveAndOpenThroughTheDialogs)
     writeFile(typed, "replaced without asking");
     settings = distinctSettings();
     dialog.choose(typed);
-    mSave_Click(ctx);
-    settings.txtDGNUMBER = "43";
-    mSaveConfig_Click(ctx); // to ConfigFile, without asking
+    saveAsCommand(ctx);
+    settings.datagroupNumber = "43";
+    saveCommand(ctx); // to configFile, without asking
     EXPECT_EQ(configFile, typed);
     ASSERT_EQ(dialog.requests.size(), 1u);
     EXPECT_EQ(dialog.requests[0], (FileDialogRequest{FileDialogRequest::Kind::Save, "",
@@ -223,7 +223,7 @@ TEST_F(ConfigCommands, SaveAsSaveAndOpenThroughTheDialogs)
     const ConversionSettings saved = settings;
     settings = ConversionSettings{};
     dialog.choose(typed);
-    mOpen_Click(ctx);
+    openCommand(ctx);
     EXPECT_EQ(settings, saved);
     EXPECT_EQ(dialog.requests.at(1).initialFileName, typed) << "a full ConfigFile presets the Open dialog";
     EXPECT_TRUE(prompter.seen().empty());
@@ -234,11 +234,11 @@ TEST_F(ConfigCommands, CancelledOpenDoesNothingFromTheIndexingProductsFolder)
     configFile = "relative.tvr";
     services.store.values[{"Quenbrook", "DefaultFolders", "Config"}] = "/srv/configs";
     dialog.cancel();
-    mOpen_Click(ctx);
+    openCommand(ctx);
     EXPECT_EQ(dialog.requests.back().initialFileName, "/srv/configs/*.tvr");
     services.store.values.clear();
     dialog.cancel();
-    mOpen_Click(ctx);
+    openCommand(ctx);
     EXPECT_EQ(dialog.requests.back().initialFileName, "/*.tvr");
     EXPECT_EQ(configFile, "relative.tvr");
     EXPECT_EQ(settings, ConversionSettings{});
@@ -250,16 +250,16 @@ TEST_F(ConfigCommands, OpeningAMissingFileNamesItAndTheNextSaveWritesThere)
     const std::string typed = dir / "new.tvr";
     dialog.choose(typed);
     prompter.expect("Tollavar", MessageAnswer::Ok);
-    mOpen_Click(ctx);
+    openCommand(ctx);
     EXPECT_EQ(onlyMessage(),
               (Message{"Config file does not exist!\n" + typed, "Tollavar", MessageIcon::None, MessageButtons::Ok}));
     EXPECT_EQ(settings, ConversionSettings{});
     EXPECT_EQ(configFile, typed);
-    mSaveConfig_Click(ctx);
-    EXPECT_EQ(readFile(typed), SerializeConfig(settings));
+    saveCommand(ctx);
+    EXPECT_EQ(readFile(typed), serializeConfig(settings));
 
     prompter.expect("Tollavar", MessageAnswer::Ok);
-    OpenConfig(ctx, dir / "other.tvr");
+    openConfig(ctx, dir / "other.tvr");
     EXPECT_EQ(configFile, typed) << "given a name, OpenConfig leaves ConfigFile alone";
 }
 
@@ -268,13 +268,13 @@ TEST_F(ConfigCommands, CancelledSaveReportsAndWritesNothing)
     configFile = "";
     dialog.cancel();
     prompter.expect("Error Saving Config File", MessageAnswer::Ok);
-    mSaveConfig_Click(ctx);
+    saveCommand(ctx);
     EXPECT_EQ(onlyMessage(), (Message{"32755 - Cancel was selected.", "Error Saving Config File", MessageIcon::Error,
                                       MessageButtons::Ok}));
     configFile = dir / "kept.tvr";
     dialog.cancel();
     prompter.expect("Error Saving Config File", MessageAnswer::Ok);
-    mSave_Click(ctx);
+    saveAsCommand(ctx);
     EXPECT_EQ(configFile, dir / "kept.tvr");
     EXPECT_EQ(dialog.requests.back().initialFileName, dir / "kept.tvr");
     EXPECT_FALSE(exists(dir / "kept.tvr"));
@@ -287,7 +287,7 @@ TEST_F(ConfigCommands, FailuresReportTheirNumberAndLoseNothing)
     for (long failAt : {1, 2, 3, 5}) { // create, write, sync, replace
         faults::arm({failAt, ENOSPC, false});
         prompter.expect("Error Saving Config File", MessageAnswer::Ok);
-        SaveConfig(ctx, path);
+        saveConfig(ctx, path);
         faults::disarm();
         EXPECT_EQ(readFile(path), "previous contents\r\n") << failAt;
         EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "61 - ") << failAt;
@@ -296,14 +296,14 @@ TEST_F(ConfigCommands, FailuresReportTheirNumberAndLoseNothing)
 
     writeFile(path, crlf({kFixed.begin(), kFixed.begin() + 10}));
     prompter.expect("Error Opening Config File", MessageAnswer::Ok);
-    OpenConfig(ctx, path);
+    openConfig(ctx, path);
     EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "62 - ");
     EXPECT_EQ(prompter.seen().back().icon, MessageIcon::Error);
-    EXPECT_TRUE(settings.mRemove) << "lines 1 to 10 stay applied";
+    EXPECT_TRUE(settings.removeProcessedFiles) << "lines 1 to 10 stay applied";
 
     faults::arm({1, EACCES, true});
     prompter.expect("Error Opening Config File", MessageAnswer::Ok);
-    OpenConfig(ctx, path);
+    openConfig(ctx, path);
     faults::disarm();
     EXPECT_EQ(prompter.seen().back().text, "70 - Permission denied: " + path);
 }

@@ -56,16 +56,16 @@ class ConvertCommand : public BatchTest
 protected:
     void SetUp() override
     {
-        settings.txtIDX = "";
-        settings.txtXML = dir / "out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "7";
+        settings.indexFiles = "";
+        settings.xmlFilePath = dir / "out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "7";
         configFile = dir / "setup.tvr";
     }
 
     ConvertOutcome run()
     {
-        return mConvert_Click(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
+        return convertCommand(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
                                           const std::string& xmlFile, const std::string& rootName,
                                           const std::string& documentName) {
             EXPECT_EQ(xmlFile, xmlPath);
@@ -74,8 +74,8 @@ protected:
             const Script script = scripts[std::filesystem::path(indexFile).filename().string()];
             if (during)
                 during();
-            conversion.flags.DatagroupFull |= script.fillsDatagroup;
-            conversion.flags.BatchCanceled |= script.cancelsBatch;
+            conversion.flags.datagroupFull |= script.fillsDatagroup;
+            conversion.flags.batchCanceled |= script.cancelsBatch;
             if (script.succeed && !exists(xmlFile)) // as a real run leaves it
                 writeFile(xmlFile, "<REZI_DATAGRP/>");
             return script.succeed;
@@ -103,7 +103,7 @@ TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
 
     const std::string b = index("two/b.idx");
     const std::string a = index("one/a.idx");
-    settings.txtIDX = b + "|" + a;
+    settings.indexFiles = b + "|" + a;
     writeFile(marker, "old");
     configFile = "";
     dialog.choose(dir / "chosen.tvr"); // the first save asks, the second goes to the chosen file
@@ -112,13 +112,13 @@ TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
     EXPECT_EQ(converted, (Paths{b, a}));
     EXPECT_EQ(readFile(marker), "");
     EXPECT_EQ(configFile, dir / "chosen.tvr");
-    EXPECT_EQ(readFile(configFile), SerializeConfig(settings));
-    EXPECT_EQ(settings.txtDGNUMBER, "7");
+    EXPECT_EQ(readFile(configFile), serializeConfig(settings));
+    EXPECT_EQ(settings.datagroupNumber, "7");
 }
 
 TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
 {
-    const std::string xml = settings.txtXML;
+    const std::string xml = settings.xmlFilePath;
     auto warning = [](std::string text, std::string source) {
         return Message{std::move(text), "Error in Convert - " + source, MessageIcon::Warning, MessageButtons::Ok};
     };
@@ -128,15 +128,15 @@ TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
         {"-32769", warning("Overflow", "Tollavar")},
         {"7x", warning("Type mismatch", "Tollavar")},
     };
-    settings.txtIDX = index("in/a.idx");
+    settings.indexFiles = index("in/a.idx");
     for (const auto& [number, message] : cases) {
-        settings.txtXML = number == "7" ? "" : xml;
-        settings.txtDGNUMBER = number;
+        settings.xmlFilePath = number == "7" ? "" : xml;
+        settings.datagroupNumber = number;
         flags = RunFlags{true, true};
         prompter.expect(message.caption, MessageAnswer::Ok);
         EXPECT_FALSE(run().ranToEnd) << number;
         EXPECT_EQ(prompter.seen().back(), message) << number;
-        EXPECT_FALSE(flags.DatagroupFull || flags.BatchCanceled) << "the flags are cleared first";
+        EXPECT_FALSE(flags.datagroupFull || flags.batchCanceled) << "the flags are cleared first";
     }
     EXPECT_TRUE(converted.empty());
     EXPECT_FALSE(exists(dir / "out"));
@@ -161,7 +161,7 @@ TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
     };
     for (const auto& [item, names] : cases) {
         converted.clear();
-        settings.txtIDX = item;
+        settings.indexFiles = item;
         EXPECT_TRUE(run().ranToEnd) << item;
         Paths expected;
         for (const std::string& name : names)
@@ -172,13 +172,13 @@ TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
 
 TEST_F(ConvertCommand, RemoveDeletesConvertedFilesAndCanDeselectLaterOnes)
 {
-    settings.mRemove = true;
+    settings.removeProcessedFiles = true;
     const std::string a = index("in/a.idx");
     const std::string b = index("in/b.idx");
     const std::string c = index("in/c.idx");
     std::filesystem::permissions(a, std::filesystem::perms::owner_read);
     scripts["b.idx"].succeed = false;
-    settings.txtIDX = dir / "in/*.idx";
+    settings.indexFiles = dir / "in/*.idx";
     ConvertOutcome outcome = run();
     EXPECT_TRUE(outcome.ranToEnd);
     EXPECT_FALSE(outcome.allConverted);
@@ -188,7 +188,7 @@ TEST_F(ConvertCommand, RemoveDeletesConvertedFilesAndCanDeselectLaterOnes)
     // The pattern test is made anew for each file: once a1 is gone nothing matches "a*.idx".
     converted.clear();
     const std::string a1 = index("in/a1.idx");
-    settings.txtIDX = dir / "in/a*.idx";
+    settings.indexFiles = dir / "in/a*.idx";
     EXPECT_TRUE(run().ranToEnd);
     EXPECT_EQ(converted, (Paths{a1}));
     EXPECT_TRUE(exists(b));
@@ -200,32 +200,32 @@ TEST_F(ConvertCommand, FullDatagroupTakesTheRestThenAdvancesByOne)
     const std::string b = index("in/b.idx");
     const std::string c = index("in/c.idx");
     scripts["b.idx"].fillsDatagroup = true;
-    settings.txtIDX = a + "|" + b + "|" + c;
+    settings.indexFiles = a + "|" + b + "|" + c;
     EXPECT_TRUE(run().ranToEnd);
     EXPECT_EQ(converted.size(), 3u);
     EXPECT_TRUE(exists(marker));
-    EXPECT_EQ(settings.txtDGNUMBER, "8");
+    EXPECT_EQ(settings.datagroupNumber, "8");
     ConversionSettings saved;
-    ApplyConfigText(readFile(configFile), saved);
-    EXPECT_EQ(saved.txtDGNUMBER, "8");
+    applyConfigText(readFile(configFile), saved);
+    EXPECT_EQ(saved.datagroupNumber, "8");
 
     // The number is rounded for the folder; the advance reads it again, in 32-bit range.
-    settings.txtDGNUMBER = " 6.5 ";
+    settings.datagroupNumber = " 6.5 ";
     xmlPath = dir / "out/DEFC0006/DATAGRP.XML";
-    during = [this] { settings.txtDGNUMBER = "40000"; };
+    during = [this] { settings.datagroupNumber = "40000"; };
     EXPECT_TRUE(run().ranToEnd);
-    EXPECT_EQ(settings.txtDGNUMBER, "40001");
+    EXPECT_EQ(settings.datagroupNumber, "40001");
 }
 
 TEST_F(ConvertCommand, CancelledBatchEndsAtOnce)
 {
     const std::string a = index("in/a.idx");
     scripts["a.idx"] = {false, true, true};
-    settings.txtIDX = a + "|" + index("in/b.idx");
+    settings.indexFiles = a + "|" + index("in/b.idx");
     EXPECT_FALSE(run().ranToEnd);
     EXPECT_EQ(converted, (Paths{a}));
     EXPECT_FALSE(exists(marker));
-    EXPECT_EQ(settings.txtDGNUMBER, "7");
+    EXPECT_EQ(settings.datagroupNumber, "7");
 }
 
 TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
@@ -243,23 +243,23 @@ TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
     };
     for (const Case& c : cases) {
         converted.clear();
-        settings.txtIDX = c.idx;
-        settings.txtXML = c.xml;
-        settings.txtDGCOMPID = c.compid;
-        xmlPath = FileTools::GetFPath(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
+        settings.indexFiles = c.idx;
+        settings.xmlFilePath = c.xml;
+        settings.companyId = c.compid;
+        xmlPath = FileTools::folderPart(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
         prompter.clear();
         prompter.expect("Error in Convert - " + c.source, MessageAnswer::Ok);
         EXPECT_FALSE(run().ranToEnd) << c.label;
         EXPECT_EQ(converted, (Paths{a})) << c.label;
         EXPECT_EQ(onlyMessage().icon, MessageIcon::Warning) << c.label;
-        EXPECT_EQ(settings.txtDGNUMBER, "7") << c.label;
+        EXPECT_EQ(settings.datagroupNumber, "7") << c.label;
         EXPECT_TRUE(exists(configFile)) << c.label << ": the save after the success stays";
     }
     EXPECT_FALSE(exists(marker));
 
     // Running as root, a folder's permissions cannot refuse a listing; the file layer's hook can.
     std::filesystem::remove(configFile);
-    settings.txtIDX = dir / "in/*.idx";
+    settings.indexFiles = dir / "in/*.idx";
     faults::arm({1, EACCES, false, "List Folder"});
     prompter.clear();
     prompter.expect("Error in Convert - List Folder", MessageAnswer::Ok);
@@ -269,15 +269,15 @@ TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
 
 TEST_F(ConvertCommand, SecondStartWhileRunningIsRefused)
 {
-    settings.txtIDX = index("in/a.idx");
+    settings.indexFiles = index("in/a.idx");
     ConvertOutcome inner;
-    during = [&] { inner = cmdRun_Click(ctx); };
+    during = [&] { inner = runCommand(ctx); };
     const ConvertOutcome outer = run();
     EXPECT_TRUE(inner.refused);
     EXPECT_TRUE(!outer.refused && outer.ranToEnd);
 
     // A failure thrown out of a conversion is reported and does not leave the command marked running.
-    during = [] { throw Failure(5, "Fake", "thrown"); };
+    during = [] { throw Failure(ErrorCode::InvalidCall, "Fake", "thrown"); };
     prompter.expect("Error in Convert - Fake", MessageAnswer::Ok);
     EXPECT_FALSE(run().ranToEnd);
     during = nullptr;
@@ -286,18 +286,18 @@ TEST_F(ConvertCommand, SecondStartWhileRunningIsRefused)
 
 TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
 {
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-    settings.txtFTYPES = "text|text|number";
-    settings.txtImageFolder = dir / "scans";
-    settings.txtMaxFiles = "1";
-    settings.mRemove = true;
+    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+    settings.fieldTypes = "text|text|number";
+    settings.imageFolder = dir / "scans";
+    settings.maxDocuments = "1";
+    settings.removeProcessedFiles = true;
     writeFile(dir / "scans/B1/0001.TIF", "image");
     writeFile(dir / "scans/B1/0002.TIF", "image");
     writeFile(dir / "in/first.idx", "Smith,\\B1\\0001.TIF,3\r\n");
     writeFile(dir / "in/second.idx", "Jones,\\B1\\0002.TIF,1\r\n");
-    settings.txtIDX = dir / "in/*.idx";
+    settings.indexFiles = dir / "in/*.idx";
 
-    const ConvertOutcome outcome = cmdRun_Click(ctx);
+    const ConvertOutcome outcome = runCommand(ctx);
     ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
         << (prompter.seen().empty() ? "" : prompter.seen().back().text);
     const std::string xml = readFile(xmlPath);
@@ -306,8 +306,8 @@ TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
     EXPECT_EQ(readFile(marker), "");
     EXPECT_FALSE(exists(dir / "in/first.idx") || exists(dir / "in/second.idx"));
     ConversionSettings saved;
-    ApplyConfigText(readFile(configFile), saved);
-    EXPECT_EQ(saved.txtDGNUMBER, "8");
+    applyConfigText(readFile(configFile), saved);
+    EXPECT_EQ(saved.datagroupNumber, "8");
     EXPECT_TRUE(prompter.seen().empty());
 }
 
@@ -315,7 +315,7 @@ TEST_F(ConvertCommand, NothingMatchedIsSaidAndNothingIsSubmitted)
 {
     index("in/a.idx");
     const std::string items = dir / "in/*.txt|" + dir / "in/A.idx";
-    settings.txtIDX = items;
+    settings.indexFiles = items;
     ConvertOutcome outcome = run();
     EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted) << "an empty hot folder is no failure";
     EXPECT_EQ(outcome.notices, Paths{"No index file matched: " + items});
@@ -334,7 +334,7 @@ TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredI
     const std::string accented = index("in/\xC3\x89t\xC3\xA9.idx"); // "Été.idx"
     const std::string plain = dir / "in/ete.idx";
     CurrentFolder here(dir / "in");
-    settings.txtXML = "DATAGRP.XML";
+    settings.xmlFilePath = "DATAGRP.XML";
     xmlPath = "./DEFC0007/DATAGRP.XML";
     const std::pair<std::string, Paths> cases[] = {
         {"\xC3\xA9*.idx", {accented}}, // "é*.idx"
@@ -342,7 +342,7 @@ TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredI
     };
     for (const auto& [item, expected] : cases) {
         converted.clear();
-        settings.txtIDX = item;
+        settings.indexFiles = item;
         EXPECT_TRUE(run().ranToEnd) << item << ": " << (prompter.seen().empty() ? "" : prompter.seen().back().text);
         Paths full;
         for (const std::string& path : converted)
@@ -356,13 +356,13 @@ TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredI
 
 TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
 {
-    settings.mRemove = true;
+    settings.removeProcessedFiles = true;
     const std::string done = index("in/done.idx");
     const std::string growing = index("in/growing.idx");
     const std::string held = index("in/held.idx");
     configFile = dir / "in/setup.tvr"; // the running configuration lies in the hot folder
-    writeFile(configFile, SerializeConfig(settings));
-    settings.txtIDX = dir / "in/*.*";
+    writeFile(configFile, serializeConfig(settings));
+    settings.indexFiles = dir / "in/*.*";
     during = [&] {
         if (converted.back() == growing) {
             std::ofstream more(growing, std::ios::app);
@@ -383,10 +383,10 @@ TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
 // The image folder is read once for the whole command; what arrives in it between index files is found.
 TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
 {
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-    settings.txtFTYPES = "text|text|number";
-    settings.txtImageFolder = dir / "scans";
-    settings.txtMaxFiles = "1000";
+    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+    settings.fieldTypes = "text|text|number";
+    settings.imageFolder = dir / "scans";
+    settings.maxDocuments = "1000";
     std::string first;
     for (int n = 1; n <= 40; ++n) { // enough lines for the folder to be listed
         writeFile(dir / ("scans/B1/" + std::to_string(n) + ".TIF"), "image");
@@ -394,16 +394,16 @@ TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
     }
     writeFile(dir / "in/first.idx", first);
     writeFile(dir / "in/second.idx", "Late,\\B1\\late.TIF,1\r\n");
-    settings.txtIDX = dir / "in/*.idx";
+    settings.indexFiles = dir / "in/*.idx";
 
-    const ConvertOutcome outcome = mConvert_Click(
+    const ConvertOutcome outcome = convertCommand(
         ctx, [this](ConversionContext& conversion, const std::string& indexFile, const std::string& xmlFile,
                     const std::string& rootName, const std::string& documentName) {
             if (indexFile.ends_with("second.idx")) {
                 writeFile(dir / "scans/B1/late.TIF", "late image");
                 writeFile(dir / "scans/B1/late.txt", "late text");
             }
-            return ConvertIndexFile(conversion, indexFile, xmlFile, rootName, documentName);
+            return convertIndexFile(conversion, indexFile, xmlFile, rootName, documentName);
         });
     ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
         << (prompter.seen().empty() ? "" : prompter.seen().back().text);
@@ -425,18 +425,18 @@ TEST_F(ConvertCommand, TheMarkerLiesBesideDatagrpXmlWhateverTheFoldersAreCalled)
         {"out/DATAGRP.XML", "ACME.XML", "out/ACME.XML0007"},
         {"a.Xml/b.XML/DATAGRP.XML", "x.xml", "a.Xml/b.XML/x.xml0007"},
     };
-    settings.txtMaxFiles = "0";
+    settings.maxDocuments = "0";
     for (const Case& c : cases) {
-        settings.txtXML = dir / c.xmlLocation;
-        settings.txtDGCOMPID = c.companyId;
-        settings.txtDGNUMBER = "7";
+        settings.xmlFilePath = dir / c.xmlLocation;
+        settings.companyId = c.companyId;
+        settings.datagroupNumber = "7";
         xmlPath = dir / (c.datagroup + "/DATAGRP.XML");
-        settings.txtIDX = index("in/a.idx");
+        settings.indexFiles = index("in/a.idx");
         scripts["a.idx"].fillsDatagroup = true;
         const ConvertOutcome outcome = run();
         EXPECT_TRUE(outcome.ranToEnd) << c.datagroup;
         EXPECT_TRUE(exists(dir / (c.datagroup + "/DATAGRP.SUBMIT"))) << c.datagroup;
-        EXPECT_EQ(settings.txtDGNUMBER, "8") << c.datagroup << ": a full datagroup advances";
+        EXPECT_EQ(settings.datagroupNumber, "8") << c.datagroup << ": a full datagroup advances";
     }
 }
 
@@ -444,7 +444,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
 {
     struct Guard
     {
-        ~Guard() { files::ForceWriterCheckUnknown(false); }
+        ~Guard() { files::forceWriterCheckUnknown(false); }
     } guard;
     const struct
     {
@@ -465,8 +465,8 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
         converted.clear();
         const std::string held = index("in/held.idx");
         const std::string other = index("in/other.idx");
-        settings.txtIDX = dir / "in/*.idx";
-        files::ForceWriterCheckUnknown(c.writersHidden);
+        settings.indexFiles = dir / "in/*.idx";
+        files::forceWriterCheckUnknown(c.writersHidden);
         FileHeldElsewhere holder(held, c.openFlags);
         const ConvertOutcome outcome = run();
         EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
@@ -480,7 +480,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
     }
 
     // Where writers cannot be told, a file that still changes is left for the next run.
-    files::ForceWriterCheckUnknown(true);
+    files::forceWriterCheckUnknown(true);
     converted.clear();
     const std::string growing = index("in/held.idx");
     std::thread writer([&] {

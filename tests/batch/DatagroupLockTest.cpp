@@ -48,11 +48,11 @@ TEST_F(BatchTest, DatagroupInUseWaitsAfterYesUntilFreeAndClearsThePanelEitherWay
 
         files::FolderLock mine;
         if (c.converts) {
-            TakeDatagroupLock(ctx, mine, folder);
+            takeDatagroupLock(ctx, mine, folder);
             EXPECT_TRUE(mine.held());
             EXPECT_EQ(polls, 1);
         } else {
-            EXPECT_THROW(TakeDatagroupLock(ctx, mine, folder), Failure);
+            EXPECT_THROW(takeDatagroupLock(ctx, mine, folder), Failure);
             EXPECT_FALSE(mine.held());
         }
         // Asked once: Yes waits instead of asking again.

@@ -8,37 +8,37 @@ using namespace tollavar;
 TEST(DefaultsTest, LoadDefaultsKeepsTheFieldListsAndNewForgetsTheFile)
 {
     ConversionSettings s;
-    s.txtFNAMES = "A|IMAGEPATH";
-    s.txtFTYPES = "text|text";
-    s.txtIDX = "/x/*.idx";
-    s.mRemove = s.mAllowDupes = s.mSkipHeader = s.mPrompt = true;
-    s.mAutoSub = false;
-    s.cboDelimiter = "Tab";
+    s.fieldNames = "A|IMAGEPATH";
+    s.fieldTypes = "text|text";
+    s.indexFiles = "/x/*.idx";
+    s.removeProcessedFiles = s.allowDuplicates = s.skipHeaderLine = s.promptWhenFinished = true;
+    s.autoCreateSubfolders = false;
+    s.delimiter = "Tab";
     std::string configFile = "/x/a.tvr";
-    mNew_Click(s, configFile);
+    newCommand(s, configFile);
 
     EXPECT_EQ(configFile, "");
     ConversionSettings expected;
-    expected.txtIDX = "";
-    expected.txtXML = "";
-    expected.txtDGCOMPNAME = "Default Company";
-    expected.txtDGCOMPID = "DEFC";
-    expected.txtNAME = "Default Project";
-    expected.txtMaxFiles = "1000";
-    expected.txtFNAMES = "A|IMAGEPATH";
-    expected.txtFTYPES = "text|text";
+    expected.indexFiles = "";
+    expected.xmlFilePath = "";
+    expected.companyName = "Default Company";
+    expected.companyId = "DEFC";
+    expected.projectName = "Default Project";
+    expected.maxDocuments = "1000";
+    expected.fieldNames = "A|IMAGEPATH";
+    expected.fieldTypes = "text|text";
     EXPECT_EQ(s, expected);
-    EXPECT_TRUE(s.mAutoSub);
+    EXPECT_TRUE(s.autoCreateSubfolders);
 }
 
 TEST(DefaultsTest, BarListsSplitOnEveryBarWithoutTrimming)
 {
     using V = std::vector<std::string>;
-    EXPECT_EQ(SplitBarList(""), V{});
-    EXPECT_EQ(SplitBarList("a"), V{"a"});
-    EXPECT_EQ(SplitBarList(" a | b "), (V{" a ", " b "}));
-    EXPECT_EQ(SplitBarList("a||b"), (V{"a", "", "b"}));
-    EXPECT_EQ(SplitBarList("a|"), (V{"a", ""}));
-    EXPECT_EQ(SplitBarList("|"), (V{"", ""}));
-    EXPECT_EQ(SplitBarList(" "), V{" "});
+    EXPECT_EQ(splitBarList(""), V{});
+    EXPECT_EQ(splitBarList("a"), V{"a"});
+    EXPECT_EQ(splitBarList(" a | b "), (V{" a ", " b "}));
+    EXPECT_EQ(splitBarList("a||b"), (V{"a", "", "b"}));
+    EXPECT_EQ(splitBarList("a|"), (V{"a", ""}));
+    EXPECT_EQ(splitBarList("|"), (V{"", ""}));
+    EXPECT_EQ(splitBarList(" "), V{" "});
 }

@@ -13,6 +13,7 @@
 #include "support/FakeServices.h"
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
+#include "ui/FailureMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ public:
         seen.push_back(message);
         return UnattendedAnswer(message);
     }
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
     std::vector<Message> seen;
 };
@@ -119,18 +121,18 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
     const bool pattern = chance(60);
     s = ConversionSettings{};
     // "a*.csv" selects every .csv file while some file matches it: removing a.csv ends the selection.
-    s.txtIDX = dir / (!pattern ? "in/a.csv" : chance(50) ? "in/*.csv" : "in/a*.csv");
-    s.txtXML = dir / "out/DATAGRP.XML";
-    s.txtDGNUMBER = "1";
-    s.txtDGCOMPID = "EXMP";
-    s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-    s.txtFTYPES = "text|text|number|number";
-    s.txtImageFolder = dir / "images";
-    s.mRemove = chance(50);
-    s.mAllowDupes = chance(40);
-    s.txtMaxFiles = chance(25) ? "3" : "1000";
-    story += s.txtIDX.substr(dir.path().size() + 1) + (s.mRemove ? ", remove" : "") +
-             (s.mAllowDupes ? ", duplicates allowed" : "") + ", max " + s.txtMaxFiles;
+    s.indexFiles = dir / (!pattern ? "in/a.csv" : chance(50) ? "in/*.csv" : "in/a*.csv");
+    s.xmlFilePath = dir / "out/DATAGRP.XML";
+    s.datagroupNumber = "1";
+    s.companyId = "EXMP";
+    s.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+    s.fieldTypes = "text|text|number|number";
+    s.imageFolder = dir / "images";
+    s.removeProcessedFiles = chance(50);
+    s.allowDuplicates = chance(40);
+    s.maxDocuments = chance(25) ? "3" : "1000";
+    story += s.indexFiles.substr(dir.path().size() + 1) + (s.removeProcessedFiles ? ", remove" : "") +
+             (s.allowDuplicates ? ", duplicates allowed" : "") + ", max " + s.maxDocuments;
     const std::string dg = dir / "out/EXMP0001";
     fs::create_directories(dir / "in");
     fs::create_directories(dir / "images/B1");
@@ -148,7 +150,7 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
         break;
     case 3:
         writeFile(dg + "/DATAGRP.XML", existingXml(4));
-        s.txtMaxFiles = "3";
+        s.maxDocuments = "3";
         story += ", full datagroup";
         break;
     case 4:
@@ -262,12 +264,12 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
         }
         fs::copy_file(dir / "in/a.csv", dir / "images/a.csv");
         fs::copy_file(dir / "in/a.csv", dir / "twin/a.csv");
-        s.txtIDX = (dir / "images/a.csv") + "|" + (dir / "twin/a.csv");
-        s.txtImageFolder = "";
+        s.indexFiles = (dir / "images/a.csv") + "|" + (dir / "twin/a.csv");
+        s.imageFolder = "";
         story += ", the batch twice, each beside its images";
     }
     configFile = dir / "batch.tvr";
-    writeFile(configFile, SerializeConfig(s));
+    writeFile(configFile, serializeConfig(s));
 
     if (chance(20)) {
         // A conversion of a.csv killed, or failed and told so, with its first image moved.
@@ -280,7 +282,7 @@ std::string generateBatch(std::mt19937& rng, const Scratch& dir, ConversionSetti
             story += ", journal of a file not selected";
         }
         {
-            RunJournal journal(dg, configFile, s.mRemove);
+            RunJournal journal(dg, configFile, s.removeProcessedFiles);
             journal.begin(dir / (foreign ? "other/a.csv" : "in/a.csv"), dg + "/DATAGRP.XML", dir / "images",
                           fs::exists(dg + "/DATAGRP.XML") ? readFile(dg + "/DATAGRP.XML") : "");
             journal.beforeMove(dir / "images/J/journalled.TIF", dg + "/J/journalled.TIF");
@@ -327,7 +329,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         const long numberedBefore = numberedImages(dir / "out/EXMP0001");
         RunFlags checkFlags;
         CommandContext checkCtx{settings, configFile, checkFlags, services.fileTools, unused, host, dialog};
-        const CheckReport report = CheckBatch(checkCtx);
+        const CheckReport report = checkBatch(checkCtx, failureMessage);
         ASSERT_EQ(snapshot(dir.path()), before) << "the check changed the files";
         EXPECT_TRUE(unused.seen.empty()) << "the check showed a message";
 
@@ -336,12 +338,12 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         RunFacts moves;
         CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
         ctx.progress = &moves;
-        const ConvertOutcome outcome = mConvert_Click(ctx);
+        const ConvertOutcome outcome = convertCommand(ctx);
         bool asked = false;
         std::vector<std::string> run;
         for (const Message& message : prompter.seen) {
             asked = asked || IsQuestion(message) || message.icon == MessageIcon::Error ||
-                    message.caption.starts_with("Error ");
+                    message.kind == MessageKind::CommandFailure;
             run.push_back(message.caption + ": " + message.text);
         }
         std::vector<std::string> checked;
@@ -351,7 +353,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         EXPECT_EQ(report.imagesMoved, moves.images);
         long numbered = 0;
         for (const IndexFileCheck& file : report.files)
-            numbered += settings.mAllowDupes ? file[CheckKind::TakenDestination].count : 0;
+            numbered += settings.allowDuplicates ? file[CheckKind::TakenDestination].count : 0;
         EXPECT_EQ(numbered, numberedImages(dir / "out/EXMP0001") - numberedBefore)
             << "images the check says would get a numbered name";
         EXPECT_EQ(report.fullTextsMoved, moves.fullTexts);

@@ -28,11 +28,11 @@ TEST_F(BatchTest, TheExampleBatchConvertsWhereItLiesWithItsRelativePaths)
     } restore{before};
 
     configFile = "example.tvr";
-    ASSERT_EQ(OpenConfig(ctx, configFile), OpenConfigResult::Opened);
+    ASSERT_EQ(openConfig(ctx, configFile), OpenConfigResult::Opened);
     // An exact item written relative selects nothing (listed files carry full paths); a pattern is
     // listed in the current folder.
-    EXPECT_EQ(settings.txtIDX, "*.csv");
-    const ConvertOutcome outcome = mConvert_Click(ctx);
+    EXPECT_EQ(settings.indexFiles, "*.csv");
+    const ConvertOutcome outcome = convertCommand(ctx);
     EXPECT_TRUE(outcome.ranToEnd);
     EXPECT_EQ(outcome.notices, std::vector<std::string>{});
 

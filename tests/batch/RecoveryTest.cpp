@@ -6,11 +6,11 @@
 #include "engine/ConversionSettings.h"
 #include "engine/RunJournal.h"
 #include "engine/StopRequest.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeDialog.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
 
@@ -27,36 +27,30 @@ using namespace tollavar::testing;
 
 namespace {
 
-// A scanning station's folders and one window's worth of command state over them, answering by caption.
+// A scanning station's folders and one window's worth of command state over them, answering by kind.
 struct Station
 {
     explicit Station(const TempDir& work) : root(work.path())
     {
-        settings.txtIDX = root + "/in/*.idx";
-        settings.txtXML = root + "/out/DATAGRP.XML";
-        settings.txtDGCOMPID = "DEFC";
-        settings.txtDGNUMBER = "1";
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-        settings.txtFTYPES = "text|text|number";
-        settings.txtImageFolder = root + "/scans";
-        settings.txtMaxFiles = "100";
-        settings.mRemove = true;
+        settings.indexFiles = root + "/in/*.idx";
+        settings.xmlFilePath = root + "/out/DATAGRP.XML";
+        settings.companyId = "DEFC";
+        settings.datagroupNumber = "1";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+        settings.fieldTypes = "text|text|number";
+        settings.imageFolder = root + "/scans";
+        settings.maxDocuments = "100";
+        settings.removeProcessedFiles = true;
         configFile = root + "/setup.tvr";
-        writeFile(configFile, SerializeConfig(settings));
-        for (const char* caption : {"Conversion Error", "Canceled Batch", "Interrupted Conversion"})
-            prompter.answer(caption, MessageAnswer::Ok);
+        writeFile(configFile, serializeConfig(settings));
+        for (MessageKind kind :
+             {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::InterruptedRun})
+            prompter.answer(kind, MessageAnswer::Ok);
     }
 
     std::string datagroup(const std::string& below = "") const { return root + "/out/DEFC0001/" + below; }
     std::string scans(const std::string& below) const { return root + "/scans/" + below; }
-    // The one message of the caption, or an empty one.
-    Message last(const std::string& caption) const
-    {
-        for (auto it = prompter.seen.rbegin(); it != prompter.seen.rend(); ++it)
-            if (it->caption == caption)
-                return *it;
-        return Message{};
-    }
+    Message last(MessageKind kind) const { return prompter.last(kind); }
     // Names in the datagroup folder and below that start with a dot.
     std::vector<std::string> hidden() const
     {
@@ -72,7 +66,7 @@ struct Station
     std::string configFile;
     RunFlags flags;
     FakeServices services;
-    CaptionPrompter prompter;
+    KindPrompter prompter;
     FakeHost host;
     FakeDialog dialog;
     CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
@@ -103,7 +97,7 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         if (c.fullText)
             writeFile(first.scans("B1/0001.txt"), "old-text");
         writeFile(work / "in/first.idx", "Old,\\B1\\0001.TIF,1\r\n");
-        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
+        ASSERT_TRUE(convertCommand(first.ctx).ranToEnd);
         const std::string xmlBefore = readFile(first.datagroup("DATAGRP.XML"));
 
         writeFile(first.scans("B1/0001.TIF"), "new-img");
@@ -111,10 +105,10 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
             writeFile(first.scans("B1/0001.txt"), "new-text");
         writeFile(work / "in/second.idx", "New,\\B1\\0001.TIF,1\r\nLate,\\B1\\0009.TIF,1\r\n");
         Station failing(work);
-        failing.prompter.answer("File Exists", MessageAnswer::Yes);
-        failing.prompter.answer("Source File is Missing", MessageAnswer::No);
-        failing.prompter.answer("Undo Changes?", c.undo);
-        EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
+        failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
+        failing.prompter.answer(MessageKind::SourceMissing, MessageAnswer::No);
+        failing.prompter.answer(MessageKind::UndoOffer, c.undo);
+        EXPECT_FALSE(convertCommand(failing.ctx).ranToEnd);
         EXPECT_EQ(readFile(failing.datagroup("DATAGRP.XML")), xmlBefore);
 
         if (c.undo == MessageAnswer::Yes) {
@@ -132,9 +126,9 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         // The next run puts everything back first, says so, and converts.
         writeFile(failing.scans("B1/0009.TIF"), "img-9");
         Station next(work);
-        next.prompter.answer("File Exists", MessageAnswer::Yes);
-        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-        const Message said = next.last("Interrupted Conversion");
+        next.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
+        ASSERT_TRUE(convertCommand(next.ctx).ranToEnd);
+        const Message said = next.last(MessageKind::InterruptedRun);
         EXPECT_TRUE(said.text.starts_with("The failed conversion of " + work / "in/second.idx" + " (")) << said.text;
         EXPECT_TRUE(said.text.ends_with(") left 1 images in the datagroup; they were put back.")) << said.text;
         EXPECT_EQ(said.icon, MessageIcon::Information);
@@ -161,30 +155,30 @@ TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
                                      "D,\\B1\\0009.TIF,1\r\n");
     writeFile(failing.scans("B1/0009.TIF"), "img-9");
     writeFile(failing.datagroup("B1/0009.TIF"), "earlier img-9");
-    failing.prompter.answer("File Exists", MessageAnswer::Cancel);
-    EXPECT_FALSE(mConvert_Click(failing.ctx).ranToEnd);
+    failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Cancel);
+    EXPECT_FALSE(convertCommand(failing.ctx).ranToEnd);
     std::filesystem::rename(failing.datagroup("B1/0002.TIF"), failing.scans("B1/0002.TIF"));
     std::filesystem::remove(failing.datagroup("B1/0003.TIF"));
 
     Station next(work);
-    next.prompter.answer("Source File is Missing", MessageAnswer::Yes);
-    next.prompter.answer("File Exists", MessageAnswer::No);
-    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-    const Message said = next.last("Interrupted Conversion");
+    next.prompter.answer(MessageKind::SourceMissing, MessageAnswer::Yes);
+    next.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
+    EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
+    const Message said = next.last(MessageKind::InterruptedRun);
     EXPECT_NE(said.text.find("could not be put back: " + failing.scans("B1/0003.TIF")), std::string::npos) << said.text;
     EXPECT_NE(said.text.find(".DATAGRP.JOURNAL-1"), std::string::npos) << said.text;
     EXPECT_TRUE(exists(next.datagroup(".DATAGRP.JOURNAL-1")));
     EXPECT_FALSE(exists(next.datagroup(".DATAGRP.JOURNAL")));
-    EXPECT_EQ(next.prompter.count("Source File is Missing"), 1u) << "only the deleted image is asked for";
+    EXPECT_EQ(next.prompter.count(MessageKind::SourceMissing), 1u) << "only the deleted image is asked for";
     for (const char* name : {"0001", "0002", "0009"})
         EXPECT_TRUE(exists(next.datagroup(std::string("B1/") + name + ".TIF"))) << name;
 
     writeFile(work / "in/more.idx", "E,\\B1\\0001.TIF,1\r\n");
     writeFile(next.scans("B1/0001.TIF"), "img-1 again");
     Station after(work);
-    after.prompter.answer("File Exists", MessageAnswer::No);
-    EXPECT_TRUE(mConvert_Click(after.ctx).ranToEnd);
-    EXPECT_EQ(after.prompter.count("Interrupted Conversion"), 0u);
+    after.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
+    EXPECT_TRUE(convertCommand(after.ctx).ranToEnd);
+    EXPECT_EQ(after.prompter.count(MessageKind::InterruptedRun), 0u);
 }
 
 // A journal written by hand into a datagroup, naming files outside the image folder or the datagroup,
@@ -222,15 +216,15 @@ TEST(Recovery, AForgedJournalIsSetAsideAndNothingMoves)
                 forged.beforeMove(work / c.from, work / c.to);
             forged.makeDurable();
         }
-        station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
-        EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
-        EXPECT_NE(station.last("Error in Convert - Recovery Journal").text.find("was not acted on"), std::string::npos);
+        station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
+        EXPECT_FALSE(convertCommand(station.ctx).ranToEnd);
+        EXPECT_NE(station.last(MessageKind::CommandFailure).text.find("was not acted on"), std::string::npos);
         auto after = filesUnder(work.path());
         after.erase("out/DEFC0001/.DATAGRP.JOURNAL-1");
         EXPECT_EQ(after, before);
 
         Station next(work);
-        EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
+        EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
         EXPECT_EQ(readFile(next.datagroup("B1/0001.TIF")), "img-1");
         EXPECT_EQ(readFile(work / "private/key.txt"), "secret");
     }
@@ -251,11 +245,11 @@ TEST(Recovery, ALiveRunsJournalIsLeftAlone)
     live.beforeMove(station.scans("B1/0001.TIF"), station.datagroup("B1/0001.TIF"));
     live.makeDurable();
 
-    station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
-    EXPECT_FALSE(mConvert_Click(station.ctx).ranToEnd);
+    station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
+    EXPECT_FALSE(convertCommand(station.ctx).ranToEnd);
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    EXPECT_EQ(station.last("Error in Convert - Recovery Journal").text,
+    EXPECT_EQ(station.last(MessageKind::CommandFailure).text,
               "A conversion on " + std::string(host) + " (process " + std::to_string(::getpid()) +
                   ") may still be running; if it is not, remove " + station.datagroup(".DATAGRP.JOURNAL"));
     EXPECT_TRUE(exists(station.datagroup("B1/0001.TIF")));
@@ -276,7 +270,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         SCOPED_TRACE(c.stopAfter);
         TempDir work;
         Station station(work);
-        station.settings.txtMaxFiles = "1";
+        station.settings.maxDocuments = "1";
         writeFile(station.scans("B1/0001.TIF"), "img-1");
         writeFile(station.scans("B1/0002.TIF"), "img-2");
         writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
@@ -285,13 +279,13 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         const IndexFileConverter stoppedDuringSave = [&](ConversionContext& context, const std::string& index,
                                                          const std::string& xml, const std::string& root,
                                                          const std::string& document) {
-            const bool converted = ConvertIndexFile(context, index, xml, root, document);
+            const bool converted = convertIndexFile(context, index, xml, root, document);
             if (index.ends_with(c.stopAfter))
-                RequestStop(SIGTERM);
+                requestStop(SIGTERM);
             return converted;
         };
-        const ConvertOutcome outcome = mConvert_Click(station.ctx, stoppedDuringSave);
-        ClearStopRequest();
+        const ConvertOutcome outcome = convertCommand(station.ctx, stoppedDuringSave);
+        clearStopRequest();
         EXPECT_TRUE(outcome.ranToEnd);
         EXPECT_TRUE(outcome.stoppedBetweenFiles);
         EXPECT_EQ(outcome.allConverted, c.left == 0);
@@ -301,7 +295,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_FALSE(exists(work / ("in/" + std::string(c.stopAfter))));
         EXPECT_EQ(exists(work / "in/b.idx"), c.left == 1);
         EXPECT_TRUE(exists(station.datagroup("DATAGRP.SUBMIT")));
-        EXPECT_EQ(station.settings.txtDGNUMBER, "2");
+        EXPECT_EQ(station.settings.datagroupNumber, "2");
         EXPECT_NE(readFile(station.configFile).find("\r\n2\r\n"), std::string::npos);
         EXPECT_EQ(station.hidden(),
                   c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
@@ -321,25 +315,25 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         SCOPED_TRACE(k.name);
         TempDir work;
         const auto configure = [&](Station& station, const char* number) {
-            station.settings.txtMaxFiles = "1";
-            station.settings.mRemove = false;
-            station.settings.txtDGNUMBER = number;
-            writeFile(station.configFile, SerializeConfig(station.settings));
+            station.settings.maxDocuments = "1";
+            station.settings.removeProcessedFiles = false;
+            station.settings.datagroupNumber = number;
+            writeFile(station.configFile, serializeConfig(station.settings));
         };
         Station first(work);
         configure(first, "1");
         writeFile(first.scans("B1/0001.TIF"), "img-1");
         writeFile(first.scans("B1/0002.TIF"), "img-2");
         writeFile(work / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
-        ASSERT_TRUE(mConvert_Click(first.ctx).ranToEnd);
-        ASSERT_EQ(first.settings.txtDGNUMBER, "2");
+        ASSERT_TRUE(convertCommand(first.ctx).ranToEnd);
+        ASSERT_EQ(first.settings.datagroupNumber, "2");
         const std::string xml = first.datagroup("DATAGRP.XML");
         const std::string saved = readFile(xml);
         {
             RunJournal killed(first.datagroup(), first.configFile, false);
             killed.begin(work / "in/a.idx", xml, work / "scans", "");
             killed.beforeMove(first.scans("B1/0001.TIF"), first.datagroup("B1/0001.TIF"));
-            killed.markSaving(2, FingerprintOf(saved), xml);
+            killed.markSaving(2, fingerprintOf(saved), xml);
             killed.markCommandEnded();
         }
         CommandRecord record(first.datagroup());
@@ -354,8 +348,8 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
 
         Station next(work);
         configure(next, k.advanced ? "2" : "1");
-        ASSERT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-        EXPECT_EQ(next.settings.txtDGNUMBER, "2");
+        ASSERT_TRUE(convertCommand(next.ctx).ranToEnd);
+        EXPECT_EQ(next.settings.datagroupNumber, "2");
         EXPECT_EQ(next.hidden(), std::vector<std::string>{}) << "nothing hidden left in the marked datagroup";
         EXPECT_TRUE(exists(next.datagroup("DATAGRP.SUBMIT")));
         EXPECT_EQ(readFile(xml), saved);
@@ -365,8 +359,8 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_EQ(following.find("0001.TIF"), std::string::npos) << "a file the killed command finished came again";
         EXPECT_FALSE(exists(work / "out/DEFC0002/.DATAGRP.COMMAND"));
         if (!k.advanced) {
-            EXPECT_NE(next.last("Interrupted Conversion").text.find("its number advanced to 2"), std::string::npos)
-                << next.last("Interrupted Conversion").text;
+            EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its number advanced to 2"), std::string::npos)
+                << next.last(MessageKind::InterruptedRun).text;
         }
     }
 }
@@ -386,7 +380,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
         for (int i = 1; i <= 600; ++i)
             writeFile(station.scans("B1/" + std::to_string(i) + ".TIF"), "img-" + std::to_string(i));
         writeFile(work / "in/first.idx", lines(1, 300));
-        EXPECT_TRUE(mConvert_Click(station.ctx).ranToEnd);
+        EXPECT_TRUE(convertCommand(station.ctx).ranToEnd);
         ::link(station.datagroup("DATAGRP.XML").c_str(), (work / "backup.xml").c_str());
         writeFile(work / "in/second.idx", lines(301, 600));
     };
@@ -394,7 +388,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
     Station clean(reference);
     prepare(reference, clean);
     Station cleanSecond(reference);
-    ASSERT_TRUE(mConvert_Click(cleanSecond.ctx).ranToEnd);
+    ASSERT_TRUE(convertCommand(cleanSecond.ctx).ranToEnd);
     const std::string finished = readFile(clean.datagroup("DATAGRP.XML"));
 
     TempDir work;
@@ -408,7 +402,7 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
         const rlimit small{limit, limit};
         ::setrlimit(RLIMIT_FSIZE, &small);
         Station killed(work);
-        mConvert_Click(killed.ctx);
+        convertCommand(killed.ctx);
         ::_exit(0);
     }
     int status = 0;
@@ -419,9 +413,9 @@ TEST(Recovery, ASaveCutShortInsideTheFileIsUndoneFromTheKeptOriginal)
     ASSERT_NE(torn, finished);
 
     Station next(work);
-    EXPECT_TRUE(mConvert_Click(next.ctx).ranToEnd);
-    EXPECT_NE(next.last("Interrupted Conversion").text.find("its save, cut short, was undone"), std::string::npos)
-        << next.last("Interrupted Conversion").text;
+    EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
+    EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its save, cut short, was undone"), std::string::npos)
+        << next.last(MessageKind::InterruptedRun).text;
     EXPECT_EQ(readFile(next.datagroup("DATAGRP.XML")), finished);
     EXPECT_EQ(readFile(work / "backup.xml"), finished) << "the second name is kept";
     EXPECT_EQ(next.hidden(), std::vector<std::string>{});
@@ -454,8 +448,8 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
         TempDir work;
         const std::string images = shm / c.name;
         Station station(work);
-        station.settings.txtImageFolder = images;
-        writeFile(station.configFile, SerializeConfig(station.settings));
+        station.settings.imageFolder = images;
+        writeFile(station.configFile, serializeConfig(station.settings));
         writeFile(images + "/B1/0001.TIF", c.atSource);
         if (c.atDestination)
             writeFile(station.datagroup("B1/0001.TIF"), c.atDestination);
@@ -473,8 +467,8 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
             if (c.copyDone)
                 killed.copyDone(from, to);
         }
-        station.prompter.answer("Error in Convert - Recovery Journal", MessageAnswer::Ok);
-        EXPECT_EQ(mConvert_Click(station.ctx).ranToEnd, c.converted);
+        station.prompter.answer(MessageKind::CommandFailure, MessageAnswer::Ok);
+        EXPECT_EQ(convertCommand(station.ctx).ranToEnd, c.converted);
         if (c.converted) {
             EXPECT_FALSE(exists(images + "/B1/0001.TIF"));
             EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
@@ -484,9 +478,8 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
             EXPECT_EQ(readFile(images + "/B1/0001.TIF"), "rescan");
             EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
             EXPECT_TRUE(exists(station.datagroup(".DATAGRP.JOURNAL-1")));
-            EXPECT_NE(station.last("Error in Convert - Recovery Journal").text.find(images + "/B1/0001.TIF"),
-                      std::string::npos)
-                << station.last("Error in Convert - Recovery Journal").text;
+            EXPECT_NE(station.last(MessageKind::CommandFailure).text.find(images + "/B1/0001.TIF"), std::string::npos)
+                << station.last(MessageKind::CommandFailure).text;
         }
     }
 }
@@ -518,16 +511,16 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
             writeFile(work / ("in/" + std::to_string(file) + ".idx"), lines);
         }
         Station station(work);
-        station.settings.mRemove = remove;
-        writeFile(station.configFile, SerializeConfig(station.settings));
+        station.settings.removeProcessedFiles = remove;
+        writeFile(station.configFile, serializeConfig(station.settings));
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir reference;
         prepare(reference, c.remove);
         Station clean(reference);
-        clean.settings.mRemove = c.remove;
-        ASSERT_TRUE(mConvert_Click(clean.ctx).ranToEnd);
+        clean.settings.removeProcessedFiles = c.remove;
+        ASSERT_TRUE(convertCommand(clean.ctx).ranToEnd);
         EXPECT_FALSE(exists(clean.datagroup(".DATAGRP.COMMAND")));
 
         TempDir work;
@@ -535,13 +528,13 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         const pid_t child = ::fork();
         if (child == 0) {
             Station killed(work);
-            killed.settings.mRemove = c.remove;
-            mConvert_Click(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
+            killed.settings.removeProcessedFiles = c.remove;
+            convertCommand(killed.ctx, [&](ConversionContext& context, const std::string& index, const std::string& xml,
                                            const std::string& root, const std::string& document) {
                 const bool third = index.ends_with("/3.idx");
                 if (third && !c.afterSave)
                     ::raise(SIGKILL);
-                const bool converted = ConvertIndexFile(context, index, xml, root, document);
+                const bool converted = convertIndexFile(context, index, xml, root, document);
                 if (third)
                     ::raise(SIGKILL);
                 return converted;
@@ -553,9 +546,9 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         ASSERT_TRUE(WIFSIGNALED(status));
 
         Station again(work);
-        again.settings.mRemove = c.remove;
-        ASSERT_TRUE(mConvert_Click(again.ctx).ranToEnd);
-        EXPECT_EQ(again.prompter.count("Source File is Missing"), 0u);
+        again.settings.removeProcessedFiles = c.remove;
+        ASSERT_TRUE(convertCommand(again.ctx).ranToEnd);
+        EXPECT_EQ(again.prompter.count(MessageKind::SourceMissing), 0u);
         EXPECT_EQ(readFile(again.datagroup("DATAGRP.XML")), readFile(clean.datagroup("DATAGRP.XML")));
         EXPECT_EQ(filesUnder(again.datagroup()), filesUnder(clean.datagroup()));
         EXPECT_EQ(filesUnder(work / "in"), filesUnder(reference / "in"));

@@ -40,7 +40,7 @@ TEST(Wildcard, MatchesNamesLikeTheClassicFileSearch)
          true}, // bytes that are no UTF-8 still match themselves
     };
     for (const Case& c : cases)
-        EXPECT_EQ(MatchesWildcard(c.pattern, c.name), c.matches) << c.pattern << " vs " << c.name;
+        EXPECT_EQ(matchesWildcard(c.pattern, c.name), c.matches) << c.pattern << " vs " << c.name;
     // Backtracking stays linear in the stars: this would not finish with a naive recursive matcher.
-    EXPECT_FALSE(MatchesWildcard("*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(5000, 'a')));
+    EXPECT_FALSE(matchesWildcard("*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(5000, 'a')));
 }

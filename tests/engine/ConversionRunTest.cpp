@@ -24,10 +24,10 @@ class ConversionRunTest : public ::testing::Test
 public:
     ConversionRunTest()
     {
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtImageFolder = dir / "scans";
-        settings.txtMaxFiles = "2500";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.fieldTypes = "text|text|number|number";
+        settings.imageFolder = dir / "scans";
+        settings.maxDocuments = "2500";
     }
     ~ConversionRunTest() override { faults::disarm(); }
 
@@ -40,7 +40,7 @@ public:
     bool run(const std::string& indexFile)
     {
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
-        return ConvertIndexFile(context, indexFile, xml(), "REZI_DATAGRP", "DOCUMENT");
+        return convertIndexFile(context, indexFile, xml(), "REZI_DATAGRP", "DOCUMENT");
     }
     static std::vector<std::string> docIds(const std::string& xmlText)
     {
@@ -67,18 +67,18 @@ public:
 TEST_F(ConversionRunTest, ListChecksStopBeforeAnythingIsTouched)
 {
     writeFile(index(), "a,/x.tif,1,2\r\n");
-    settings.txtFTYPES = "text|text|number";
+    settings.fieldTypes = "text|text|number";
     prompter.expect("Error converting file", A::Ok);
     EXPECT_FALSE(run(index()));
     EXPECT_EQ(prompter.seen().back().text, "Different number of field names and types.  Conversion canceled.");
 
-    settings.txtFNAMES = "Name|Image|PAGECOUNT";
+    settings.fieldNames = "Name|Image|PAGECOUNT";
     prompter.expect("Missing Field", A::Ok);
     EXPECT_FALSE(run(index()));
     EXPECT_EQ(prompter.seen().back().text, "ImagePath field is missing!  Cannot process file!");
     EXPECT_EQ(prompter.seen().back().icon, MessageIcon::Warning);
 
-    EXPECT_FALSE(flags.BatchCanceled);
+    EXPECT_FALSE(flags.batchCanceled);
     EXPECT_FALSE(exists(dir / "out"));
     EXPECT_EQ(host.panelWrites, 0);
 }
@@ -102,8 +102,8 @@ TEST_F(ConversionRunTest, NewDatagroupTakesDocumentsImagesAndFullText)
     EXPECT_EQ(host.panel1, "batch.csv");
     EXPECT_EQ(host.panel2, "\\B1\\0002.jpg");
     EXPECT_EQ(host.eventRounds, 3) << "events once per line read, blank lines included";
-    EXPECT_FALSE(flags.BatchCanceled);
-    EXPECT_FALSE(flags.DatagroupFull);
+    EXPECT_FALSE(flags.batchCanceled);
+    EXPECT_FALSE(flags.datagroupFull);
 
     // A second index file continues the numbering of the same datagroup.
     image("/B2/0003.TIF");
@@ -129,7 +129,7 @@ TEST_F(ConversionRunTest, EmptyExistingFileIsOfferedForDeletion)
     writeFile(index(), "");
     prompter.expect("Datagrp.xml Cleanup", A::No);
     EXPECT_FALSE(run(index()));
-    EXPECT_TRUE(flags.BatchCanceled);
+    EXPECT_TRUE(flags.batchCanceled);
     EXPECT_EQ(prompter.seen().size(), 1u) << "No ends the run without another message";
     EXPECT_EQ(readFile(xml()), "");
 
@@ -165,10 +165,10 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
         {"a character windows-1252 cannot write where it stands",
          [](ConversionRunTest& t) { writeFile(t.xml(), "<?note\xEF\xBB\xBF?><R><P><DOCUMENTS/></P></R>"); },
          "\rLine # 9"},
-        {"skip header on an empty index file", [](ConversionRunTest& t) { t.settings.mSkipHeader = true; },
+        {"skip header on an empty index file", [](ConversionRunTest& t) { t.settings.skipHeaderLine = true; },
          "\rLine # 11"},
         {"missing index file", [](ConversionRunTest& t) { std::filesystem::remove(t.index()); }, "\rLine # 10"},
-        {"maximum that is not a number", [](ConversionRunTest& t) { t.settings.txtMaxFiles = "lots"; }, "\rLine # 20"},
+        {"maximum that is not a number", [](ConversionRunTest& t) { t.settings.maxDocuments = "lots"; }, "\rLine # 20"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,8 +176,8 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
         std::filesystem::remove_all(dir / "out");
         writeFile(index(), "");
         settings = ConversionSettings{};
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.fieldTypes = "text|text|number|number";
         flags = {};
         prompter.clear();
         c.arrange(*this);
@@ -193,7 +193,7 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
             EXPECT_NE(text.find(xml()), std::string::npos) << "the message names the file: " << text;
         }
         EXPECT_EQ(prompter.seen().front().icon, MessageIcon::Error);
-        EXPECT_TRUE(flags.BatchCanceled);
+        EXPECT_TRUE(flags.batchCanceled);
         EXPECT_TRUE(prompter.scriptDone());
     }
 }
@@ -208,7 +208,7 @@ TEST_F(ConversionRunTest, MissingSourceAnsweredNoOnNewDatagroupLeavesTheEmptyFil
                                            "\rSkip file and continue processing?");
     EXPECT_EQ(prompter.seen()[1].text, "23 - Source file not found.\rLine # 17");
     EXPECT_EQ(readFile(xml()), "") << "no undo for a new datagroup: its empty file stays";
-    EXPECT_TRUE(flags.BatchCanceled);
+    EXPECT_TRUE(flags.batchCanceled);
 }
 
 TEST_F(ConversionRunTest, UndoRestoresTheOriginalBytesAndKeepsTheRunsVersionAsBackup)
@@ -261,13 +261,13 @@ TEST_F(ConversionRunTest, DatagroupIsFullOnlyAboveTheMaximum)
     for (int i = 1; i <= 3; ++i)
         image("/B1/000" + std::to_string(i) + ".TIF");
     writeFile(index(), "a,\\B1\\0001.TIF,1,1\r\nb,\\B1\\0002.TIF,1,2\r\n");
-    settings.txtMaxFiles = "2";
+    settings.maxDocuments = "2";
     ASSERT_TRUE(run(index()));
-    EXPECT_FALSE(flags.DatagroupFull) << "equal is not enough";
+    EXPECT_FALSE(flags.datagroupFull) << "equal is not enough";
     writeFile(index(), "c,\\B1\\0003.TIF,1,3\r\n");
-    settings.txtMaxFiles = " 2.4 ";
+    settings.maxDocuments = " 2.4 ";
     ASSERT_TRUE(run(index()));
-    EXPECT_TRUE(flags.DatagroupFull);
+    EXPECT_TRUE(flags.datagroupFull);
 }
 
 TEST_F(ConversionRunTest, SettingsChangedBetweenLinesTakeEffectAtTheirNextReading)
@@ -277,7 +277,7 @@ TEST_F(ConversionRunTest, SettingsChangedBetweenLinesTakeEffectAtTheirNextReadin
     writeFile(index(), "a,\\B1\\0001.TIF,1,1\r\nb;\\B1\\0002.TIF;1;2\r\n");
     host.onEvents = [this](int round) {
         if (round == 2)
-            settings.cboDelimiter = ";";
+            settings.delimiter = ";";
     };
     ASSERT_TRUE(run(index())) << lastMessageText();
     EXPECT_TRUE(exists(dir / "out/DEFC0001/B1/0002.TIF"));
@@ -343,7 +343,7 @@ TEST_F(ConversionRunTest, WaitsWhileAnotherProgramHoldsTheFile)
         int* fd;
         MessageAnswer ask(const Message& m) override
         {
-            if (m.caption == "Tollavar" && *fd >= 0) {
+            if (m.kind == MessageKind::XmlInUseWait && *fd >= 0) {
                 close(*fd);
                 *fd = -1;
             }
@@ -355,7 +355,7 @@ TEST_F(ConversionRunTest, WaitsWhileAnotherProgramHoldsTheFile)
     releasing.expect("Tollavar", A::Ok);
     releasing.expect("Datagrp.xml Cleanup", A::Yes);
     ConversionContext context{settings, flags, services.fileTools, releasing, host};
-    EXPECT_TRUE(ConvertIndexFile(context, index(), xml(), "REZI_DATAGRP", "DOCUMENT"));
+    EXPECT_TRUE(convertIndexFile(context, index(), xml(), "REZI_DATAGRP", "DOCUMENT"));
     EXPECT_EQ(releasing.seen()[0].text, "XML file is in use.  Click OK to try again.");
     EXPECT_EQ(releasing.seen()[0].icon, MessageIcon::Question);
 }
@@ -404,6 +404,6 @@ TEST_F(ConversionRunTest, NoDocumentIsNumberedAbove32767)
         EXPECT_EQ(prompter.seen().front().text, "6 - Overflow: a datagroup holds at most 32,767 documents; split the "
                                                 "index file or lower Max Files per Datagroup\rLine # 12");
         EXPECT_EQ(readFile(xml()), original) << "the undo restores the datagroup as it was";
-        EXPECT_TRUE(flags.BatchCanceled);
+        EXPECT_TRUE(flags.batchCanceled);
     }
 }

@@ -52,14 +52,14 @@ struct Line
 long convertLines(DatagroupDocument& document, const std::string& fieldNames, long lastDocId,
                   const std::vector<Line>& lines)
 {
-    IndexLineParser parser(SplitBarList(fieldNames));
+    IndexLineParser parser(splitBarList(fieldNames));
     DocumentSink sink(document);
-    short step = 0;
+    RunStage stage = RunStage::LineRead;
     for (const Line& line : lines) {
-        if (IsBlankLine(line.text))
+        if (isBlankLine(line.text))
             continue;
         document.beginDocument("DOCUMENT", ++lastDocId);
-        parser.parseLine(line.text, ",", sink, step);
+        parser.parseLine(line.text, ",", sink, stage);
         if (line.placement)
             line.placement(document);
         document.endDocument();
@@ -73,8 +73,8 @@ const std::string kFieldTypes = "text|text|number|text|text|date|text";
 void buildSampleHeader(DatagroupDocument& document, const std::string& names = kFieldNames,
                        const std::string& types = kFieldTypes)
 {
-    document.buildHeader("REZI_DATAGRP", {"7", "Acme & Sons", "ACME", "P-1", "Claims é"}, SplitBarList(names),
-                         SplitBarList(types));
+    document.buildHeader("REZI_DATAGRP", {"7", "Acme & Sons", "ACME", "P-1", "Claims é"}, splitBarList(names),
+                         splitBarList(types));
 }
 
 std::string between(const std::string& text, const std::string& from, const std::string& to)

@@ -4,10 +4,10 @@
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
 #include "filetools/FileSystem.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ protected:
         writeFile(seed / "scans/B1/0003.TIF", "old-3");
         writeFile(seed / "scans/B0/0000.TIF", "old-0");
         writeFile(seed / "in/batch.csv", "Old,\\B1\\0003.TIF,1,0\r\nOld,\\B0\\0000.TIF,1,0\r\n");
-        CaptionPrompter quiet;
+        KindPrompter quiet;
         EXPECT_TRUE(run(seed.path(), quiet));
         previous = readFile(seed / kDatagroup + "/DATAGRP.XML");
 
@@ -60,14 +60,14 @@ protected:
     bool run(const std::string& root, Prompter& prompter)
     {
         ConversionSettings settings;
-        settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-        settings.txtFTYPES = "text|text|number|number";
-        settings.txtImageFolder = root + "/scans";
-        settings.mAllowDupes = true;
+        settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+        settings.fieldTypes = "text|text|number|number";
+        settings.imageFolder = root + "/scans";
+        settings.allowDuplicates = true;
         RunFlags flags;
         FakeHost host;
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
-        return ConvertIndexFile(context, root + "/in/batch.csv", root + "/" + kDatagroup + "/DATAGRP.XML",
+        return convertIndexFile(context, root + "/in/batch.csv", root + "/" + kDatagroup + "/DATAGRP.XML",
                                 "REZI_DATAGRP", "DOCUMENT");
     }
 
@@ -122,7 +122,7 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
     // The clean run: how many operations it makes, what it writes and where every file ends up.
     resetWork();
     const auto seedFiles = withoutXml(filesUnder(work.path()));
-    CaptionPrompter quiet;
+    KindPrompter quiet;
     faults::arm({});
     ASSERT_TRUE(run(work.path(), quiet));
     const long operations = faults::operationsSinceArmed();
@@ -154,10 +154,10 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
             SCOPED_TRACE("errno " + std::to_string(pass.error) + (pass.persistent ? " from" : " at") + " operation " +
                          std::to_string(k));
             resetWork();
-            CaptionPrompter prompter;
-            prompter.answer("Conversion Error", MessageAnswer::Ok);
-            prompter.answer("Undo Changes?", pass.undo);
-            prompter.answer("Canceled Batch", MessageAnswer::Ok);
+            KindPrompter prompter;
+            prompter.answer(MessageKind::ConversionFailure, MessageAnswer::Ok);
+            prompter.answer(MessageKind::UndoOffer, pass.undo);
+            prompter.answer(MessageKind::MovedFilesStay, MessageAnswer::Ok);
             faults::arm({k, pass.error, pass.persistent});
             const bool ok = run(work.path(), prompter);
             faults::disarm();
@@ -165,13 +165,13 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
             // Every operation of a clean run is needed: its failure fails the run, and says so.
             ASSERT_FALSE(ok);
             ASSERT_FALSE(prompter.seen.empty());
-            ASSERT_EQ(prompter.seen.front().caption, "Conversion Error");
+            ASSERT_EQ(prompter.seen.front().kind, MessageKind::ConversionFailure);
             // "<code> - <description>\rLine # <step>"
             const std::string& text = prompter.seen.front().text;
             const size_t dash = text.find(" - ");
             const size_t line = text.rfind("\rLine # ");
             ASSERT_TRUE(dash != std::string::npos && line != std::string::npos && dash < line) << text;
-            EXPECT_EQ(std::stoi(text.substr(0, dash)), errorCodeForErrno(pass.error));
+            EXPECT_EQ(std::stoi(text.substr(0, dash)), errorNumber(errorCodeForErrno(pass.error)));
             const int step = std::stoi(text.substr(line + 8));
             EXPECT_TRUE(step >= 2 && step <= 19) << step;
 
@@ -187,9 +187,9 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
                     EXPECT_TRUE(bytes == previous || bytes == converted) << path;
                 }
             }
-            const bool undoAsked = prompter.count("Undo Changes?") == 1;
+            const bool undoAsked = prompter.count(MessageKind::UndoOffer) == 1;
             EXPECT_EQ(undoAsked, step >= 4);
-            if (undoAsked && prompter.count("Conversion Error") == 1) {
+            if (undoAsked && prompter.count(MessageKind::ConversionFailure) == 1) {
                 EXPECT_EQ(backups, 1);
                 const std::string& original =
                     pass.undo == MessageAnswer::Yes ? xml : after.at(std::string(kDatagroup) + "/DATAGRP-0001.XML");

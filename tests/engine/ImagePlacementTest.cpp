@@ -36,7 +36,7 @@ fs::file_type typeAt(const std::string& path)
 
 struct ComponentWalkGuard
 {
-    ~ComponentWalkGuard() { files::ForceComponentWalk(false); }
+    ~ComponentWalkGuard() { files::forceComponentWalk(false); }
 };
 
 class ImagePlacementTest : public ::testing::Test
@@ -94,7 +94,7 @@ TEST_F(ImagePlacementTest, ImageAndFullTextMoveUnderTheirRelativePath)
 
 TEST_F(ImagePlacementTest, DuplicatesTakeTheFirstFreeNumber)
 {
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     writeFile(datagroup() + "/B1/0001.TIF", "old");
     writeFile(datagroup() + "/B1/0001-0001.tif", "older");
     writeFile(dir / "scans/B1/0001.TIF", "new");
@@ -119,16 +119,16 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
         {"\\a.tif.d\\b.TIF.TIF", "a.tif.d/b.TIF.txt", "\\a.tif.d\\b.TIF-0001.tif", "a.tif.d/b.TIF-0001.PVFULLTEXT"},
         {"/c.jpg/d.Jpg", "c.jpg/d.txt", "/c.jpg/d-0001.jpg", "c.jpg/d-0001.PVFULLTEXT"},
     };
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.imagePath);
-        const std::string below = files::RelativeBelow(c.imagePath);
+        const std::string below = files::relativeBelow(c.imagePath);
         writeFile(datagroup() + "/" + below, "old");
         writeFile(imageFolder + "/" + below, "new");
         writeFile(imageFolder + "/" + c.fullTextSource, "words");
         EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
         EXPECT_TRUE(hasFile1(c.numbered)) << xmlText();
-        EXPECT_EQ(readFile(datagroup() + "/" + files::RelativeBelow(c.numbered)), "new");
+        EXPECT_EQ(readFile(datagroup() + "/" + files::relativeBelow(c.numbered)), "new");
         EXPECT_EQ(readFile(datagroup() + "/" + c.fullTextPlaced), "words");
         EXPECT_EQ(readFile(datagroup() + "/" + below), "old");
     }
@@ -136,7 +136,7 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
 
 TEST_F(ImagePlacementTest, NameWithoutExtensionStillFindsAFreeDuplicate)
 {
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     writeFile(datagroup() + "/B1/scan", "old");
     writeFile(dir / "scans/B1/scan", "new");
     EXPECT_EQ(placeOne("/B1/scan"), PlacementOutcome::Placed);
@@ -175,7 +175,7 @@ TEST_F(ImagePlacementTest, TakenDestinationAsksWhatToDo)
         placeOne("\\B1\\0001.TIF");
         FAIL() << "Cancel stops the run";
     } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), 21);
+        EXPECT_EQ(f.number(), 21);
         EXPECT_EQ(f.source(), "Copy Image File");
         EXPECT_EQ(f.description(), "Image file aleady exists.");
     }
@@ -194,7 +194,7 @@ TEST_F(ImagePlacementTest, MissingSourceCanBeSkippedOrStopsTheRun)
         placeOne("\\B1\\0009.TIF");
         FAIL();
     } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), 23);
+        EXPECT_EQ(f.number(), 23);
         EXPECT_EQ(f.source(), "Missing Source File");
         EXPECT_EQ(f.description(), "Source file not found.");
     }
@@ -212,7 +212,7 @@ TEST_F(ImagePlacementTest, NothingIsPlacedFromInsideTheDatagroupOrOutsideTheImag
         EXPECT_THROW(placeOne(hostile), Failure);
     }
     EXPECT_EQ(readFile(dir / "private.key"), "secret");
-    EXPECT_FALSE(LeavesItsFolder("\\B1\\..x\\a..tif"));
+    EXPECT_FALSE(imagePathLeavesItsFolder("\\B1\\..x\\a..tif"));
     EXPECT_EQ(moved, 0);
 }
 
@@ -257,7 +257,7 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder + c.path);
         imageFolder = c.folder;
-        const std::string below = files::RelativeBelow(c.path);
+        const std::string below = files::relativeBelow(c.path);
         prompter.expect("Source File is Missing", A::Yes);
         EXPECT_EQ(placeOne(c.path), PlacementOutcome::Dropped);
         EXPECT_EQ(prompter.seen().back().text.rfind("Source File: " + c.folder + c.path + "\r", 0), 0u);
@@ -273,7 +273,7 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
         placeOne("\\B1\\fifo.TIF");
         FAIL() << "No stops the run";
     } catch (const Failure& f) {
-        EXPECT_EQ(f.code(), 23);
+        EXPECT_EQ(f.number(), 23);
     }
 
     // A full-text "file" that is a FIFO stays where it is, unopened; the image moves alone.
@@ -321,7 +321,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     };
     ComponentWalkGuard guard;
     for (const bool walk : {false, true}) {
-        files::ForceComponentWalk(walk);
+        files::forceComponentWalk(walk);
         for (const auto& c : hostile) {
             SCOPED_TRACE(std::string(c.imagePath) + (walk ? " (component walk)" : " (kernel)"));
             try {
@@ -353,7 +353,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     imageFolder = dir / "scans-link";
     xmlFile = dir / "out-link/DEFC0001/DATAGRP.XML";
     for (const bool walk : {false, true}) {
-        files::ForceComponentWalk(walk);
+        files::forceComponentWalk(walk);
         const std::string name = walk ? "0004.TIF" : "0003.TIF";
         writeFile(dir / "scans/B3/" + name, name);
         EXPECT_EQ(placeOne("\\Alias\\" + name), PlacementOutcome::Placed);
@@ -374,7 +374,7 @@ TEST_F(ImagePlacementTest, FolderAndImagePathJoinWithOneSeparator)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.folderEnd) + " + " + c.imagePath);
         imageFolder = dir / "scans" + c.folderEnd;
-        const std::string below = files::RelativeBelow(c.imagePath);
+        const std::string below = files::relativeBelow(c.imagePath);
         writeFile(dir / "scans/" + below, below);
         EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
         EXPECT_EQ(readFile(datagroup() + "/" + below), below);
@@ -413,12 +413,12 @@ TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
     EXPECT_FALSE(exists(shm / "scans/B1/0001.txt"));
 
     // A taken name across file systems: the duplicate's number, and the user's replacement.
-    settings.mAllowDupes = true;
+    settings.allowDuplicates = true;
     writeFile(shm / "scans/B1/0001.TIF", "second");
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0001.tif"), "second");
     EXPECT_TRUE(hasFile1("\\B1\\0001-0001.tif"));
-    settings.mAllowDupes = false;
+    settings.allowDuplicates = false;
     writeFile(shm / "scans/B1/0001.TIF", "third");
     prompter.expect("File Exists", A::Yes);
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);

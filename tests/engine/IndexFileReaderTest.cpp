@@ -102,7 +102,7 @@ TEST(IndexFileReader, FailuresNameThePath)
             IndexFileReader reader(c.path);
             ADD_FAILURE() << c.label << ": no failure";
         } catch (const Failure& failure) {
-            EXPECT_EQ(failure.code(), c.code) << c.label;
+            EXPECT_EQ(failure.number(), c.code) << c.label;
             EXPECT_NE(failure.description().find(c.path), std::string::npos)
                 << c.label << ": " << failure.description();
         }
@@ -121,7 +121,7 @@ TEST(IndexFileReader, SkipLinePastTheEndFails)
         reader.skipLine();
         FAIL() << "no failure";
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.code(), 62);
+        EXPECT_EQ(failure.number(), 62);
         EXPECT_EQ(failure.source(), "Read File");
         EXPECT_EQ(failure.description(), "Input past end of file: " + path);
     }

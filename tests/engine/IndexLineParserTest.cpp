@@ -15,7 +15,7 @@ namespace {
 class RecordingSink : public FieldSink
 {
 public:
-    explicit RecordingSink(const short& step) : m_step(step) {}
+    explicit RecordingSink(const RunStage& stage) : m_stage(stage) {}
 
     void beginObject() override { add("OBJECT"); }
     void imagePath(std::string_view path) override { add("FILE1=" + std::string(path)); }
@@ -26,18 +26,18 @@ public:
     }
 
     std::vector<std::string> events;
-    std::vector<short> steps;
+    std::vector<int> steps;
     std::string throwOn; // prefix of an event that fails
 
 private:
     void add(std::string event)
     {
-        steps.push_back(m_step);
+        steps.push_back(stageNumber(m_stage));
         if (!throwOn.empty() && event.starts_with(throwOn))
-            throw Failure(75, "Sink", "refused " + event);
+            throw Failure(ErrorCode::PathFileAccess, "Sink", "refused " + event);
         events.push_back(std::move(event));
     }
-    const short& m_step;
+    const RunStage& m_stage;
 };
 
 struct Case
@@ -51,10 +51,10 @@ struct Case
 
 std::vector<std::string> run(const Case& c)
 {
-    IndexLineParser parser(SplitBarList(c.names));
-    short step = 12;
+    IndexLineParser parser(splitBarList(c.names));
+    RunStage step = RunStage::LineRead;
     RecordingSink sink(step);
-    const std::string delimiter = DelimiterFromSetting(c.delimiterSetting);
+    const std::string delimiter = delimiterFromSetting(c.delimiterSetting);
     for (const std::string& line : c.lines)
         parser.parseLine(line, delimiter, sink, step);
     return sink.events;
@@ -166,37 +166,37 @@ TEST(IndexLineParser, DispatchesFieldsAsTheRulesSay)
 
 TEST(IndexLineParser, StepTellsWhichFieldWasBeingWritten)
 {
-    IndexLineParser parser(SplitBarList(kStandard));
-    short step = 12;
+    IndexLineParser parser(splitBarList(kStandard));
+    RunStage step = RunStage::LineRead;
     RecordingSink sink(step);
     parser.parseLine("   ", ",", sink, step);
-    EXPECT_EQ(step, 12) << "a blank line is not scanned";
+    EXPECT_EQ(stageNumber(step), 12) << "a blank line is not scanned";
 
     parser.parseLine("a,x.tif,1,b", ",", sink, step);
-    EXPECT_EQ(sink.steps, (std::vector<short>{13, 13, 13, 13, 16}));
-    EXPECT_EQ(step, 16);
+    EXPECT_EQ(sink.steps, (std::vector<int>{13, 13, 13, 13, 16}));
+    EXPECT_EQ(stageNumber(step), 16);
 
     parser.parseLine("a,x.tif,1,", ",", sink, step);
-    EXPECT_EQ(step, 16) << "the last field is reached even when it writes nothing";
+    EXPECT_EQ(stageNumber(step), 16) << "the last field is reached even when it writes nothing";
 
     for (const auto& [throwOn, expectedStep] : {std::pair{"FILE1", 13}, std::pair{"ID", 16}}) {
         RecordingSink failing(step);
         failing.throwOn = throwOn;
-        step = 12;
+        step = RunStage::LineRead;
         try {
             parser.parseLine("a,x.tif,1,b", ",", failing, step);
             ADD_FAILURE() << "no failure from " << throwOn;
         } catch (const Failure& failure) {
             EXPECT_EQ(failure.source(), "Sink");
-            EXPECT_EQ(step, expectedStep) << throwOn;
+            EXPECT_EQ(stageNumber(step), expectedStep) << throwOn;
         }
     }
 }
 
 TEST(IndexLineParser, HugeLinesAreScannedWhole)
 {
-    IndexLineParser parser(SplitBarList("A|IMAGEPATH|B"));
-    short step = 12;
+    IndexLineParser parser(splitBarList("A|IMAGEPATH|B"));
+    RunStage step = RunStage::LineRead;
     RecordingSink sink(step);
 
     // 10 MB inside quotes, full of delimiters: one field.
@@ -212,7 +212,7 @@ TEST(IndexLineParser, HugeLinesAreScannedWhole)
     EXPECT_EQ(sink.events, (std::vector<std::string>{"OBJECT", "A=", "FILE1=", "B="}));
 }
 
-TEST(IndexLineParser, UnquoteField)
+TEST(IndexLineParser, unquoteField)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", ""},
@@ -231,31 +231,31 @@ TEST(IndexLineParser, UnquoteField)
     };
     std::string reused = "previous text that is longer";
     for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(UnquoteField(value), expected) << value;
-        UnquoteFieldInto(value, reused);
+        EXPECT_EQ(unquoteField(value), expected) << value;
+        unquoteFieldInto(value, reused);
         EXPECT_EQ(reused, expected) << value;
     }
 }
 
-TEST(IndexLineParser, DelimiterFromSetting)
+TEST(IndexLineParser, delimiterFromSetting)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"Tab", "\t"}, {"tab", "tab"}, {"TAB", "TAB"},    {"TabTab", "\t\t"},
         {",", ","},    {"", ""},       {"aTabb", "a\tb"}, {"TaTab", "Ta\t"},
     };
     for (const auto& [setting, expected] : cases)
-        EXPECT_EQ(DelimiterFromSetting(setting), expected) << setting;
+        EXPECT_EQ(delimiterFromSetting(setting), expected) << setting;
 }
 
-TEST(IndexLineParser, FindReservedColumns)
+TEST(IndexLineParser, findReservedColumns)
 {
-    const ReservedColumns none = FindReservedColumns({});
+    const ReservedColumns none = findReservedColumns({});
     EXPECT_EQ(none.batchId, -1);
     EXPECT_EQ(none.imagePath, -1);
     EXPECT_EQ(none.pageCount, -1);
 
     const ReservedColumns found =
-        FindReservedColumns({"batchid", "ImagePath", "PageCount", "IMAGEPATH", "x", " BATCHID", "IMAGEPATH "});
+        findReservedColumns({"batchid", "ImagePath", "PageCount", "IMAGEPATH", "x", " BATCHID", "IMAGEPATH "});
     EXPECT_EQ(found.batchId, 0) << "names are not trimmed";
     EXPECT_EQ(found.imagePath, 3);
     EXPECT_EQ(found.pageCount, 2);

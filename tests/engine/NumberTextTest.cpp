@@ -46,17 +46,17 @@ TEST(NumberTextTest, RoundedIntegersFollowTheClassicConversion)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(ParseInt16(c.text), c.int16);
+        EXPECT_EQ(parseInt16(c.text), c.int16);
     }
-    EXPECT_EQ(ParseInt32("32768"), 32768);
-    EXPECT_EQ(ParseInt32("2147483647"), 2147483647LL);
-    EXPECT_EQ(ParseInt32("2147483648"), std::nullopt);
+    EXPECT_EQ(parseInt32("32768"), 32768);
+    EXPECT_EQ(parseInt32("2147483647"), 2147483647LL);
+    EXPECT_EQ(parseInt32("2147483648"), std::nullopt);
 }
 
 TEST(NumberTextTest, GeneralNumericTest)
 {
     for (const char* yes : {"12", " 12 ", "-1", "+1.5", "1e5", "1.5e-3", ".5"})
-        EXPECT_TRUE(IsNumeric(yes)) << yes;
+        EXPECT_TRUE(isNumeric(yes)) << yes;
     for (const char* no : {"", " ", "12a", "a12", "1,000", "--1", "1e", "e5", "."})
-        EXPECT_FALSE(IsNumeric(no)) << no;
+        EXPECT_FALSE(isNumeric(no)) << no;
 }

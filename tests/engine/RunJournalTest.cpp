@@ -4,10 +4,10 @@
 #include "engine/JournalReader.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
-#include "support/CaptionPrompter.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
 #include "support/FileInventory.h"
+#include "support/KindPrompter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@ namespace {
 
 std::string record(const std::string& fields)
 {
-    return fields + "\t" + journal::Hex(journal::Checksum(fields.data(), fields.size()), 8) + "\n";
+    return fields + "\t" + journal::hex(journal::checksum(fields.data(), fields.size()), 8) + "\n";
 }
 
 std::string headWith(const std::string& identity, const std::string& original)
@@ -31,7 +31,7 @@ std::string headWith(const std::string& identity, const std::string& original)
     std::string head = std::string(journal::kMagic) + "folder\t/o/D\ncwd\t/\nindex\t/i/a.idx" + identity +
                        "\nimages\t/s\nxml\t/o/D/DATAGRP.XML\n" + original +
                        "\nremove\t1\nconfig\t\nhost\th\nboot\tb\nprocess\t1\t2\n";
-    return head + "head\t" + journal::Hex(journal::Checksum(head.data(), head.size()), 8) + "\n";
+    return head + "head\t" + journal::hex(journal::checksum(head.data(), head.size()), 8) + "\n";
 }
 
 } // namespace
@@ -56,18 +56,18 @@ TEST(RunJournal, NumbersReadBackAtTheEdgesOfTheirRange)
         const std::string bytes =
             headWith("\t" + std::to_string(c.device) + "\t" + std::to_string(c.inode) + "\t" + std::to_string(c.size) +
                          "\t" + std::to_string(c.modified),
-                     "original\t" + std::to_string(c.originalSize) + "\t" + journal::Hex(c.originalHash, 16)) +
+                     "original\t" + std::to_string(c.originalSize) + "\t" + journal::hex(c.originalHash, 16)) +
             record("S\t" + std::to_string(c.lastDocId) + "\t" + std::to_string(c.originalSize) + "\t" +
-                   journal::Hex(c.originalHash, 16) + "\t/o/D/DATAGRP.XML");
-        const JournalContents read = ParseRunJournal(bytes, "journal");
+                   journal::hex(c.originalHash, 16) + "\t/o/D/DATAGRP.XML");
+        const JournalContents read = parseRunJournal(bytes, "journal");
         EXPECT_EQ(read.indexIdentity, (FileIdentity{c.device, c.inode, c.size, c.modified}));
         EXPECT_EQ(read.original, (Fingerprint{c.originalSize, c.originalHash}));
         EXPECT_EQ(read.lastDocId, c.lastDocId);
         EXPECT_EQ(read.saved, (Fingerprint{c.originalSize, c.originalHash}));
     }
     // One past the edge is no number at all.
-    EXPECT_THROW(ParseRunJournal(headWith("\t1\t18446744073709551616\t0\t0", "original\tnone"), "journal"), Failure);
-    EXPECT_THROW(ParseRunJournal(headWith("\t1\t-1\t0\t0", "original\tnone"), "journal"), Failure);
+    EXPECT_THROW(parseRunJournal(headWith("\t1\t18446744073709551616\t0\t0", "original\tnone"), "journal"), Failure);
+    EXPECT_THROW(parseRunJournal(headWith("\t1\t-1\t0\t0", "original\tnone"), "journal"), Failure);
 }
 
 // A real journal cut at every byte: cut in its head it is refused; cut anywhere after, it says exactly
@@ -87,12 +87,12 @@ TEST(RunJournal, AJournalCutAtEveryByteIsReadAsItsWholeRecordsOrRefused)
         writer.moveNotMade();
         writer.beforeSetAside(folder + "/B1/3.TIF", folder + "/B1/.3.TIF.set-aside");
         writer.beforeMove(dir / "scans/B1\\3.TIF", folder + "/B1/3.TIF");
-        writer.markSaving(3, FingerprintOf("<new/>"), folder + "/DATAGRP.XML");
+        writer.markSaving(3, fingerprintOf("<new/>"), folder + "/DATAGRP.XML");
         writer.markFailed();
         const std::string mapped = readFile(RunJournal::pathFor(folder));
         bytes = mapped.substr(0, mapped.find('\0'));
     }
-    const JournalContents whole = ParseRunJournal(bytes, "journal");
+    const JournalContents whole = parseRunJournal(bytes, "journal");
     ASSERT_EQ(whole.steps.size(), 3u);
     EXPECT_EQ(whole.steps[2].from, dir / "scans/B1/3.TIF");
     EXPECT_TRUE(whole.steps[1].setAside);
@@ -110,10 +110,10 @@ TEST(RunJournal, AJournalCutAtEveryByteIsReadAsItsWholeRecordsOrRefused)
         SCOPED_TRACE("cut at " + std::to_string(cut));
         const std::string prefix = bytes.substr(0, cut) + std::string(16, '\0');
         if (cut < headEnd) {
-            EXPECT_THROW(ParseRunJournal(prefix, "journal"), Failure);
+            EXPECT_THROW(parseRunJournal(prefix, "journal"), Failure);
             continue;
         }
-        const JournalContents read = ParseRunJournal(prefix, "journal");
+        const JournalContents read = parseRunJournal(prefix, "journal");
         const size_t records = static_cast<size_t>(std::count(bytes.begin() + headEnd, bytes.begin() + cut, '\n'));
         ASSERT_LT(records, std::size(states));
         EXPECT_EQ(read.steps.size(), states[records].steps);
@@ -138,24 +138,24 @@ TEST(RunJournal, NoMoveOfABatchIsMadeBeforeItsRecordsAreDurable)
         writeFile(dir / "in/a.idx", lines);
     };
     ConversionSettings settings;
-    settings.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT";
-    settings.txtFTYPES = "text|text|number";
-    settings.txtMaxFiles = "10000";
-    const auto convert = [&](const TempDir& dir, CaptionPrompter& prompter) {
-        settings.txtImageFolder = dir / "scans";
+    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+    settings.fieldTypes = "text|text|number";
+    settings.maxDocuments = "10000";
+    const auto convert = [&](const TempDir& dir, KindPrompter& prompter) {
+        settings.imageFolder = dir / "scans";
         RunFlags flags;
         FakeServices services;
         FakeHost host;
         RunJournal journal(dir / "out/D", "", false);
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
         context.journal = &journal;
-        return ConvertIndexFile(context, dir / "in/a.idx", dir / "out/D/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
+        return convertIndexFile(context, dir / "in/a.idx", dir / "out/D/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
     };
     long syncs = 0;
     {
         TempDir dir;
         setUp(dir);
-        CaptionPrompter prompter;
+        KindPrompter prompter;
         faults::arm({0, 0, false, "Sync File"});
         ASSERT_TRUE(convert(dir, prompter));
         syncs = faults::operationsSinceArmed();
@@ -166,8 +166,8 @@ TEST(RunJournal, NoMoveOfABatchIsMadeBeforeItsRecordsAreDurable)
         SCOPED_TRACE("sync " + std::to_string(k));
         TempDir dir;
         setUp(dir);
-        CaptionPrompter prompter;
-        prompter.answer("Conversion Error", MessageAnswer::Ok);
+        KindPrompter prompter;
+        prompter.answer(MessageKind::ConversionFailure, MessageAnswer::Ok);
         faults::arm({k, EIO, false, "Sync File"});
         const bool converted = convert(dir, prompter);
         faults::disarm();
@@ -179,7 +179,7 @@ TEST(RunJournal, NoMoveOfABatchIsMadeBeforeItsRecordsAreDurable)
         EXPECT_TRUE(moved.size() % 4096 == 0 || moved.size() == size_t(kLines)) << moved.size() << " images moved";
         if (!exists(dir / "out/D/.DATAGRP.JOURNAL"))
             continue;
-        const JournalContents read = ParseRunJournal(readFile(dir / "out/D/.DATAGRP.JOURNAL"), "journal");
+        const JournalContents read = parseRunJournal(readFile(dir / "out/D/.DATAGRP.JOURNAL"), "journal");
         std::set<std::string> recorded;
         for (const auto& step : read.steps)
             recorded.insert(step.to);

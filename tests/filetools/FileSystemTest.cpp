@@ -41,7 +41,7 @@ int saveCode(const std::string& path, std::string_view bytes)
         files::writeFileAtomic(path, bytes);
         return 0;
     } catch (const Failure& f) {
-        return f.code();
+        return f.number();
     }
 }
 
@@ -105,8 +105,9 @@ TEST(FileSystemTest, AtomicWriteIntoReadOnlyFolderFailsAndKeepsTheOldFile)
     ASSERT_EQ(chown(file.c_str(), unprivilegedUid(), unprivilegedGid()), 0);
     chmod(file.c_str(), 0444);
     chmod(dir.path().c_str(), 0555);
-    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(file, "new"); }), ErrorCode::PermissionDenied);
-    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "other.tvr", "new"); }), ErrorCode::PermissionDenied);
+    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(file, "new"); }), errorNumber(ErrorCode::PermissionDenied));
+    EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "other.tvr", "new"); }),
+              errorNumber(ErrorCode::PermissionDenied));
     chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(readFile(file), "old");
     EXPECT_FALSE(exists(dir / "other.tvr"));
@@ -180,7 +181,7 @@ TEST(FileSystemTest, SavingKeepsLinksOtherNamesOwnerAndMode)
     chmod((dir / "readonly/cfg.tvr").c_str(), 0444);
     chmod((dir / "closed").c_str(), 0555);
     EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "readonly/cfg.tvr", "new"); }),
-              ErrorCode::PermissionDenied);
+              errorNumber(ErrorCode::PermissionDenied));
     EXPECT_EQ(readFile(dir / "readonly/cfg.tvr"), "old");
     EXPECT_EQ(runAsUnprivileged([&] { return saveCode(dir / "closed/cfg.tvr", "new"); }), 0);
     EXPECT_EQ(readFile(dir / "closed/cfg.tvr"), "new");
@@ -357,7 +358,7 @@ TEST(FileSystemTest, FailuresCarryClassicCodesAndThePath)
     };
     for (const auto& c : cases) {
         Failure f = systemFailure(c.error, "Save File", "/data/x/DATAGRP.XML");
-        EXPECT_EQ(f.code(), c.code);
+        EXPECT_EQ(f.number(), c.code);
         EXPECT_EQ(f.source(), "Save File");
         if (c.reason) {
             EXPECT_EQ(f.description(), std::string(c.reason) + ": /data/x/DATAGRP.XML");
@@ -389,7 +390,7 @@ TEST(FileSystemTest, AWriteFailedAtAnyCallLeavesNoDescriptorAndNoStagingFile)
          [&] { files::writeFileAtomic(target, "new"); }},
         {"empty marker", [&] { std::filesystem::remove(target); }, [&] { files::createEmptyFile(target); }},
         {"staged whole file", [&] { writeFile(target, "old"); },
-         [&] { files::WriteWholeFile(target + ".new", target, "new"); }},
+         [&] { files::writeWholeFile(target + ".new", target, "new"); }},
         {"journal", [&] { std::filesystem::remove(target); },
          [&] {
              files::JournalFile journal;

@@ -40,47 +40,47 @@ TEST(FileToolsTest, PathPartsAcceptBothSeparators)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(FileTools::GetFPath(c.path), c.folder);
-        EXPECT_EQ(FileTools::GetFName(c.path), c.name);
-        EXPECT_EQ(FileTools::GetFExt(c.path), c.ext);
+        EXPECT_EQ(FileTools::folderPart(c.path), c.folder);
+        EXPECT_EQ(FileTools::namePart(c.path), c.name);
+        EXPECT_EQ(FileTools::extensionPart(c.path), c.ext);
     }
 }
 
 TEST(FileToolsTest, L0PadPadsKeepsWideNumbersAndSigns)
 {
-    EXPECT_EQ(FileTools::L0Pad(7, 4), "0007");
-    EXPECT_EQ(FileTools::L0Pad(0, 4), "0000");
-    EXPECT_EQ(FileTools::L0Pad(9999, 4), "9999");
-    EXPECT_EQ(FileTools::L0Pad(32767, 4), "32767");
-    EXPECT_EQ(FileTools::L0Pad(-5, 4), "-0005");
-    EXPECT_EQ(FileTools::L0Pad(-32768, 4), "-32768");
-    EXPECT_EQ(FileTools::L0Pad(-9223372036854775807LL - 1, 4), "-9223372036854775808");
+    EXPECT_EQ(FileTools::zeroPadded(7, 4), "0007");
+    EXPECT_EQ(FileTools::zeroPadded(0, 4), "0000");
+    EXPECT_EQ(FileTools::zeroPadded(9999, 4), "9999");
+    EXPECT_EQ(FileTools::zeroPadded(32767, 4), "32767");
+    EXPECT_EQ(FileTools::zeroPadded(-5, 4), "-0005");
+    EXPECT_EQ(FileTools::zeroPadded(-32768, 4), "-32768");
+    EXPECT_EQ(FileTools::zeroPadded(-9223372036854775807LL - 1, 4), "-9223372036854775808");
 }
 
 TEST(FileToolsTest, IsFullPathKnowsRootsOfBothPlatforms)
 {
-    EXPECT_TRUE(FileTools::IsFullPath("/home/user/a.tvr"));
-    EXPECT_TRUE(FileTools::IsFullPath("C:\\Config\\a.tvr"));
-    EXPECT_TRUE(FileTools::IsFullPath("\\\\server\\share\\a.tvr"));
-    EXPECT_FALSE(FileTools::IsFullPath(""));
-    EXPECT_FALSE(FileTools::IsFullPath("a.tvr"));
-    EXPECT_FALSE(FileTools::IsFullPath("config/a.tvr"));
-    EXPECT_FALSE(FileTools::IsFullPath("C:a.tvr"));
+    EXPECT_TRUE(FileTools::isFullPath("/home/user/a.tvr"));
+    EXPECT_TRUE(FileTools::isFullPath("C:\\Config\\a.tvr"));
+    EXPECT_TRUE(FileTools::isFullPath("\\\\server\\share\\a.tvr"));
+    EXPECT_FALSE(FileTools::isFullPath(""));
+    EXPECT_FALSE(FileTools::isFullPath("a.tvr"));
+    EXPECT_FALSE(FileTools::isFullPath("config/a.tvr"));
+    EXPECT_FALSE(FileTools::isFullPath("C:a.tvr"));
 }
 
 TEST(FileToolsTest, CreateAnyFolderMakesEveryMissingParent)
 {
     TempDir dir;
     FakeServices services;
-    services.fileTools.CreateAnyFolder(dir / "a/b/c");
+    services.fileTools.createFolderPath(dir / "a/b/c");
     EXPECT_TRUE(exists(dir / "a/b/c"));
-    services.fileTools.CreateAnyFolder(dir / "a\\b\\d"); // Windows separators from a configuration file
+    services.fileTools.createFolderPath(dir / "a\\b\\d"); // Windows separators from a configuration file
     EXPECT_TRUE(exists(dir / "a/b/d"));
-    services.fileTools.CreateAnyFolder(dir / "a/b/c"); // already there: nothing to do
+    services.fileTools.createFolderPath(dir / "a/b/c"); // already there: nothing to do
 
     writeFile(dir / "file", "x");
     try {
-        services.fileTools.CreateAnyFolder(dir / "file/sub");
+        services.fileTools.createFolderPath(dir / "file/sub");
         FAIL() << "a file in the way must fail";
     } catch (const Failure& f) {
         EXPECT_EQ(f.code(), ErrorCode::PathNotFound);
@@ -94,7 +94,7 @@ TEST(FileToolsTest, IsFileInUseWhileAnotherProcessHoldsIt)
     FakeServices services;
     const std::string file = dir / "DATAGRP.XML";
     writeFile(file, "<x/>");
-    EXPECT_FALSE(services.fileTools.IsFileInUse(file));
+    EXPECT_FALSE(services.fileTools.isFileInUse(file));
 
     int ready[2];
     int release[2];
@@ -111,11 +111,11 @@ TEST(FileToolsTest, IsFileInUseWhileAnotherProcessHoldsIt)
     }
     char c;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
-    EXPECT_TRUE(services.fileTools.IsFileInUse(file));
+    EXPECT_TRUE(services.fileTools.isFileInUse(file));
     ASSERT_EQ(write(release[1], &c, 1), 1);
     waitpid(child, nullptr, 0);
-    EXPECT_FALSE(services.fileTools.IsFileInUse(file));
-    EXPECT_FALSE(services.fileTools.IsFileInUse(dir / "missing.xml"));
+    EXPECT_FALSE(services.fileTools.isFileInUse(file));
+    EXPECT_FALSE(services.fileTools.isFileInUse(dir / "missing.xml"));
 }
 
 // A backup agent, an indexer or the importer opening the file while it is tested breaks the test's
@@ -140,7 +140,7 @@ TEST(FileToolsTest, IsFileInUseSurvivesAnotherProgramOpeningTheFileMeanwhile)
     if (tester == 0) {
         FakeServices services;
         for (int run = 0; run < 100; ++run) {
-            services.fileTools.IsFileInUse(file);
+            services.fileTools.isFileInUse(file);
             usleep(1000);
         }
         _exit(0);
@@ -157,14 +157,14 @@ TEST(FileToolsTest, SettingAndDocumentGoThroughTheInjectedServices)
 {
     FakeServices services;
     services.store.values[{"Quenbrook", "DefaultFolders", "Config"}] = "/srv/configs";
-    EXPECT_EQ(services.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Config", ""), "/srv/configs");
-    EXPECT_EQ(services.fileTools.LMGetStringSetting("Quenbrook", "DefaultFolders", "Other", "dflt"), "dflt");
+    EXPECT_EQ(services.fileTools.readStringSetting("Quenbrook", "DefaultFolders", "Config", ""), "/srv/configs");
+    EXPECT_EQ(services.fileTools.readStringSetting("Quenbrook", "DefaultFolders", "Other", "dflt"), "dflt");
 
-    services.fileTools.StartDoc("/opt/tollavar/TLManual.pdf");
+    services.fileTools.openDocument("/opt/tollavar/TLManual.pdf");
     ASSERT_EQ(services.opener.opened.size(), 1u);
     services.opener.succeed = false;
     try {
-        services.fileTools.StartDoc("/missing/TLManual.pdf");
+        services.fileTools.openDocument("/missing/TLManual.pdf");
         FAIL() << "a document that cannot be opened is a failure";
     } catch (const Failure& f) {
         EXPECT_NE(f.description().find("/missing/TLManual.pdf"), std::string::npos);
@@ -216,7 +216,7 @@ TEST(FileToolsTest, OnlyWritersCountAsWritingWhereNoLeaseCanBeTaken)
         }
         char byte;
         ASSERT_EQ(read(ready[0], &byte, 1), 1);
-        const int answer = runAsUnprivileged([&] { return static_cast<int>(files::OpenForWritingElsewhere(file)); });
+        const int answer = runAsUnprivileged([&] { return static_cast<int>(files::openForWritingElsewhere(file)); });
         EXPECT_EQ(answer, static_cast<int>(c.expected));
         ASSERT_EQ(write(release[1], &byte, 1), 1);
         waitpid(holder, nullptr, 0);

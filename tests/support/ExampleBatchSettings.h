@@ -12,13 +12,13 @@ namespace tollavar::testing {
 inline ConversionSettings exampleBatchSettings(const TempDir& dir, const std::string& indexItem)
 {
     ConversionSettings s;
-    s.txtIDX = dir / indexItem;
-    s.txtXML = dir / "out/DATAGRP.XML";
-    s.txtDGNUMBER = "1";
-    s.txtDGCOMPID = "EXMP";
-    s.txtFNAMES = "Name|IMAGEPATH|PAGECOUNT|ID";
-    s.txtFTYPES = "text|text|number|number";
-    s.txtImageFolder = dir / "images";
+    s.indexFiles = dir / indexItem;
+    s.xmlFilePath = dir / "out/DATAGRP.XML";
+    s.datagroupNumber = "1";
+    s.companyId = "EXMP";
+    s.fieldNames = "Name|IMAGEPATH|PAGECOUNT|ID";
+    s.fieldTypes = "text|text|number|number";
+    s.imageFolder = dir / "images";
     return s;
 }
 

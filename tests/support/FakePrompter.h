@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Prompter.h"
+#include "ui/FailureMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,8 @@ public:
         EXPECT_EQ(step.caption, message.caption) << "message text: " << message.text;
         return step.answer;
     }
+
+    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
 
     // Runs while a message is up, as the user's actions behind a modal box would.
     std::function<void(const Message&)> whileShown;

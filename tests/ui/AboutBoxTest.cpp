@@ -39,7 +39,7 @@ Showing showAbout(MainWindow& window, int key)
         seen.fixedSize = box->minimumSize() == box->maximumSize();
         pressKey(box->focusWidget() ? box->focusWidget() : box, key);
     });
-    window.mAbout_Click();
+    window.aboutCommand();
     return seen;
 }
 

@@ -28,24 +28,24 @@ TEST(MainWindowBehaviour, ControlsAndSettingsRecordShowTheSameValues)
     // Edits reach the record at once, typed delimiters included.
     f.control<QLineEdit>("txtDGCOMPID")->setText("ACME");
     f.control<QComboBox>("cboDelimiter")->setEditText(":");
-    EXPECT_EQ(f.window->settings.txtDGCOMPID, "ACME");
-    EXPECT_EQ(f.window->settings.cboDelimiter, ":");
+    EXPECT_EQ(f.window->settings.companyId, "ACME");
+    EXPECT_EQ(f.window->settings.delimiter, ":");
     f.control<QComboBox>("cboDelimiter")->setCurrentIndex(1);
-    EXPECT_EQ(f.window->settings.cboDelimiter, "Tab");
+    EXPECT_EQ(f.window->settings.delimiter, "Tab");
 
     // A command that changes the record is shown; a list longer than a line edit's usual limit and
     // text outside ASCII come back exactly.
     std::string many;
     while (many.size() < 40000)
         many += "/scan/b\xc3\xa4tch/index.csv|";
-    f.window->settings.txtIDX = many;
-    f.window->settings.mSkipHeader = true;
+    f.window->settings.indexFiles = many;
+    f.window->settings.skipHeaderLine = true;
     f.window->showSettings();
     EXPECT_EQ(f.control<QLineEdit>("txtIDX")->text().toStdString(), many);
-    EXPECT_EQ(f.window->settings.txtIDX, many);
+    EXPECT_EQ(f.window->settings.indexFiles, many);
     EXPECT_TRUE(f.control<QAction>("mSkipHeader")->isChecked());
 
-    f.window->mNew_Click();
+    f.window->newCommand();
     EXPECT_EQ(f.control<QLineEdit>("txtDGCOMPID")->text(), "DEFC");
     EXPECT_EQ(f.control<QLineEdit>("txtIDX")->text(), "");
     EXPECT_EQ(f.control<QComboBox>("cboDelimiter")->currentText(), ",");
@@ -56,9 +56,9 @@ struct BrowseCase
 {
     const char* label;
     std::function<void(MainWindow&)> press;
-    std::string txtIDX;
-    std::string txtXML;
-    std::string txtImageFolder;
+    std::string indexFiles;
+    std::string xmlFilePath;
+    std::string imageFolder;
     std::optional<std::string> answer; // nothing: cancel
     FileDialogRequest expected;
     std::string field; // which setting is written
@@ -72,9 +72,9 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
     const std::string xmlFilter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
     const std::string allFilter = "All Files (*.*)|*.*";
     using K = FileDialogRequest::Kind;
-    auto idx = [](MainWindow& w) { w.cmdBrowseIDX_Click(); };
-    auto xml = [](MainWindow& w) { w.cmdBrowseXML_Click(); };
-    auto folder = [](MainWindow& w) { w.cmdBrowseFolder_Click(); };
+    auto idx = [](MainWindow& w) { w.browseForIndexFiles(); };
+    auto xml = [](MainWindow& w) { w.browseForXmlFilePath(); };
+    auto folder = [](MainWindow& w) { w.browseForImageFolder(); };
 
     const std::vector<BrowseCase> cases = {
         {"index chosen replaces every item",
@@ -154,9 +154,9 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
     for (const BrowseCase& c : cases) {
         SCOPED_TRACE(c.label);
         WindowFixture f;
-        f.window->settings.txtIDX = c.txtIDX;
-        f.window->settings.txtXML = c.txtXML;
-        f.window->settings.txtImageFolder = c.txtImageFolder;
+        f.window->settings.indexFiles = c.indexFiles;
+        f.window->settings.xmlFilePath = c.xmlFilePath;
+        f.window->settings.imageFolder = c.imageFolder;
         f.window->showSettings();
         if (c.answer)
             f.dialog.choose(*c.answer);
@@ -165,9 +165,9 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
         c.press(*f.window);
         ASSERT_EQ(f.dialog.requests.size(), 1u);
         EXPECT_EQ(f.dialog.requests[0], c.expected);
-        const std::string& written = c.field == "txtIDX"   ? f.window->settings.txtIDX
-                                     : c.field == "txtXML" ? f.window->settings.txtXML
-                                                           : f.window->settings.txtImageFolder;
+        const std::string& written = c.field == "txtIDX"   ? f.window->settings.indexFiles
+                                     : c.field == "txtXML" ? f.window->settings.xmlFilePath
+                                                           : f.window->settings.imageFolder;
         EXPECT_EQ(written, c.result);
         EXPECT_EQ(f.control<QLineEdit>(c.field.c_str())->text().toStdString(), c.result);
         EXPECT_TRUE(f.prompter.seen().empty());
@@ -247,7 +247,7 @@ TEST(MainWindowBehaviour, DatagroupNumberWarningKeepsTheClickThatMovedTheFocus)
         number->setText(c.number);
         for (int i = 0; i < c.dialogs; ++i)
             f.dialog.cancel();
-        const bool warned = !IsNumeric(c.number);
+        const bool warned = !isNumeric(c.number);
         if (warned)
             f.prompter.expect("Tollavar", MessageAnswer::Ok);
         // The user lets go of the mouse while the warning is up; the release never reaches the button.
@@ -348,10 +348,10 @@ TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)
         bool ConversionSettings::*field;
     };
     const Switch switches[] = {
-        {"mRemove", &MainWindow::mRemove_Click, &ConversionSettings::mRemove},
-        {"mAllowDupes", &MainWindow::mAllowDupes_Click, &ConversionSettings::mAllowDupes},
-        {"mSkipHeader", &MainWindow::mSkipHeader_Click, &ConversionSettings::mSkipHeader},
-        {"mPrompt", &MainWindow::mPrompt_Click, &ConversionSettings::mPrompt},
+        {"mRemove", &MainWindow::toggleRemoveProcessedFiles, &ConversionSettings::removeProcessedFiles},
+        {"mAllowDupes", &MainWindow::toggleAllowDuplicates, &ConversionSettings::allowDuplicates},
+        {"mSkipHeader", &MainWindow::toggleSkipHeaderLine, &ConversionSettings::skipHeaderLine},
+        {"mPrompt", &MainWindow::togglePromptWhenFinished, &ConversionSettings::promptWhenFinished},
     };
     for (const Switch& s : switches) {
         SCOPED_TRACE(s.name);
@@ -372,8 +372,8 @@ TEST(MainWindowBehaviour, OptionSwitchesToggleAndToggleBack)
     auto* autoSub = f.control<QAction>("mAutoSub");
     autoSub->trigger();
     EXPECT_TRUE(autoSub->isChecked());
-    EXPECT_TRUE(f.window->settings.mAutoSub);
-    f.window->settings.mAutoSub = false;
+    EXPECT_TRUE(f.window->settings.autoCreateSubfolders);
+    f.window->settings.autoCreateSubfolders = false;
     f.window->showSettings();
     EXPECT_FALSE(autoSub->isChecked());
 }
@@ -385,8 +385,8 @@ TEST(MainWindowBehaviour, EnterInATextBoxRunsTheConvertCommandWithTheShownSettin
     std::string companySeen;
     f.window->setConvertCommand([&](CommandContext& ctx) {
         ++runs;
-        companySeen = ctx.settings.txtDGCOMPID;
-        ctx.settings.txtDGNUMBER = "8"; // a full datagroup advances the number
+        companySeen = ctx.settings.companyId;
+        ctx.settings.datagroupNumber = "8"; // a full datagroup advances the number
         return ConvertOutcome{};
     });
     f.showActive();
@@ -405,9 +405,9 @@ TEST(MainWindowBehaviour, EnterInATextBoxRunsTheConvertCommandWithTheShownSettin
     // The key goes where a keyboard sends it: to the focus widget, the box itself.
     pressKey(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(runs, 2);
-    EXPECT_EQ(f.window->settings.cboDelimiter, "tab");
+    EXPECT_EQ(f.window->settings.delimiter, "tab");
 
-    f.window->mConvert_Click();
+    f.window->convertCommand();
     EXPECT_EQ(runs, 3);
 }
 
@@ -428,11 +428,11 @@ TEST(MainWindowBehaviour, ClosingIsRefusedWhileAConversionRuns)
             f.prompter.expect("Tollavar", MessageAnswer::Ok);
             closedDuringRun = f.window->close();
             // A second start while the first runs does nothing.
-            f.window->mConvert_Click();
+            f.window->convertCommand();
         }
         return ConvertOutcome{};
     });
-    f.window->mConvert_Click();
+    f.window->convertCommand();
     EXPECT_FALSE(closedDuringRun);
     EXPECT_EQ(runs, 1);
     EXPECT_TRUE(f.window->isVisible());
@@ -441,7 +441,7 @@ TEST(MainWindowBehaviour, ClosingIsRefusedWhileAConversionRuns)
 
     // After the run, Exit closes, and what the program does on closing (keeping the rectangle) runs.
     EXPECT_FALSE(f.window->isConverting());
-    f.window->mExit_Click();
+    f.window->exitCommand();
     EXPECT_FALSE(f.window->isVisible());
     EXPECT_EQ(closings, 1);
 }
@@ -455,11 +455,11 @@ TEST(MainWindowBehaviour, HelpCommandsOpenTheManualAndSiteAndReportFailures)
 
     WindowFixture f;
     f.window->setManualFolders(programDir.path(), docDir.path());
-    f.window->mViewManual_Click(); // only the installed copy exists
+    f.window->viewManualCommand(); // only the installed copy exists
     const std::string beside = programDir / "TLManual.pdf";
     writeFile(beside, "%PDF-1.4");
-    f.window->mViewManual_Click(); // the copy beside the program comes first
-    f.window->mQuenbrook_Click();
+    f.window->viewManualCommand(); // the copy beside the program comes first
+    f.window->openWebSiteCommand();
     EXPECT_EQ(f.services.opener.opened, (std::vector<std::string>{installed, beside, TOLLAVAR_WEBSITE_URL}));
     EXPECT_TRUE(f.prompter.seen().empty());
 
@@ -467,12 +467,12 @@ TEST(MainWindowBehaviour, HelpCommandsOpenTheManualAndSiteAndReportFailures)
     f.services.opener.succeed = false;
     f.prompter.expect("Tollavar", MessageAnswer::Ok);
     f.prompter.expect("Tollavar", MessageAnswer::Ok);
-    f.window->mViewManual_Click();
-    f.window->mQuenbrook_Click();
+    f.window->viewManualCommand();
+    f.window->openWebSiteCommand();
     f.services.opener.succeed = true;
     f.window->setManualFolders(docDir / "missing", docDir / "missing");
     f.prompter.expect("Tollavar", MessageAnswer::Ok);
-    f.window->mViewManual_Click();
+    f.window->viewManualCommand();
     ASSERT_EQ(f.prompter.seen().size(), 3u);
     EXPECT_NE(f.prompter.seen()[0].text.find(beside), std::string::npos);
     EXPECT_NE(f.prompter.seen()[1].text.find(TOLLAVAR_WEBSITE_URL), std::string::npos);

@@ -186,7 +186,7 @@ TEST(MainWindowLayout, TabVisitsTheControlsInDesignOrder)
         "cmdBrowseIDX",   "cmdBrowseXML", "txtFNAMES",     "txtFTYPES",   "txtMaxFiles", "cmdBrowseFolder",
         "txtImageFolder", "cboDelimiter", "cmdRun",        "txtIDX",
     };
-    f.window->settings.txtDGNUMBER = "1";
+    f.window->settings.datagroupNumber = "1";
     std::vector<std::string> visited;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         pressKey(QApplication::focusWidget(), Qt::Key_Tab);

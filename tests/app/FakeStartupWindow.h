@@ -6,7 +6,7 @@
 #include "support/FakeHost.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
-#include "ui/StartupHost.h"
+#include "ui/StartupWindow.h"
 
 #include <string>
 #include <utility>
@@ -16,10 +16,9 @@ namespace tollavar::testing {
 
 // The main window as start-up sees it: the commands' context built from fakes, a rectangle that
 // records the order in which it is set, and a clipboard.
-class FakeStartupHost : public StartupHost
+class FakeStartupWindow : public StartupWindow
 {
 public:
-    CommandContext& commands() override { return ctx; }
     SettingsStore& settingsStore() override { return services.store; }
 
     void setWindowLeft(int twips) override { set("left", twips, left); }
@@ -36,13 +35,13 @@ public:
     void showSettings() override { ++settingsShown; }
 
     ConversionSettings settings;
-    std::string ConfigFile;
+    std::string configFile;
     RunFlags flags;
     FakeServices services;
     FakePrompter prompter;
     FakeHost conversionHost;
     FakeDialog dialog;
-    CommandContext ctx{settings, ConfigFile, flags, services.fileTools, prompter, conversionHost, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, conversionHost, dialog};
 
     int left = 0, top = 0, width = 0, height = 0;
     bool normal = true;

@@ -4,17 +4,18 @@
 
 namespace tollavar {
 
-struct CommandContext;
 class SettingsStore;
 
-// What start-up and closing need of the main window. The window implements it; tests use a fake.
-// Rectangles are in twips (15 twips to a device-independent pixel), outer frame included.
-class StartupHost
+// What start-up and closing need of the main window, beyond the commands every run works on: its
+// rectangle, kept in the settings store from one start to the next, the clipboard, and the controls.
+// A run without a window (--check, --watch) has none of this. Rectangles are in twips (15 twips to a
+// device-independent pixel), outer frame included.
+class StartupWindow
 {
 public:
-    virtual ~StartupHost() = default;
+    virtual ~StartupWindow() = default;
 
-    virtual CommandContext& commands() = 0;
+    // Where the rectangle is kept between starts.
     virtual SettingsStore& settingsStore() = 0;
 
     virtual void setWindowLeft(int twips) = 0;
