@@ -298,6 +298,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
             placer->setFileEffects(effects);
             if (context.folderListings)
                 placer->shareListings(context.folderListings->below(files::nativePath(imageFolder)));
+            placer->expectLines(reader->countLines());
             DocumentSink sink(*document, context.host);
             DelimiterReader delimiter(settings);
             std::string_view line;

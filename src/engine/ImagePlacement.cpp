@@ -191,7 +191,7 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
                                                    const std::function<Failure()>& refused)
 {
     const std::string_view folder = folderPart(below);
-    std::vector<std::string> names = m_sourceListings->otherCase().find(folder, folderFd, namePart(below), besideName);
+    std::vector<std::string> names = m_sourceListings->otherCaseOf(folder, folderFd, namePart(below), besideName);
     const std::string shownFolder = m_sourcePrefix + (folder.empty() ? "" : std::string(folder) + "/");
     SourceLookup found;
     for (std::string& name : names) {

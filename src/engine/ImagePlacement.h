@@ -57,6 +57,8 @@ public:
     void restoreReplaced();
     // Listings of the image folder that outlive this placer (by default it reads its own).
     void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
+    // The index file's line count: each line asks for an image, so its folder may well be read whole.
+    void expectLines(long lines) { m_sourceListings->expectNames(lines > 0 ? static_cast<unsigned long>(lines) : 0); }
     // Where moves and the folders they need go (by default the disk).
     void setFileEffects(files::FileEffects& effects) { m_files = &effects; }
 

@@ -2,6 +2,7 @@
 
 #include "filetools/FolderReader.h"
 
+#include <algorithm>
 #include <bit>
 #include <dirent.h>
 #include <functional>
@@ -30,9 +31,11 @@ unsigned char tagOf(size_t hash)
 
 } // namespace
 
-bool FolderListings::readInto(Listing& listing, int folderFd) const
+bool FolderListings::readInto(Listing& listing, int folderFd)
 {
-    const unsigned long most = listing.asked * kEntriesPerAsked;
+    const unsigned long most =
+        std::min(listing.asked + m_expected, std::numeric_limits<unsigned long>::max() / kEntriesPerAsked) *
+        kEntriesPerAsked;
     FolderReader folder(folderFd);
     if (!folder.opened())
         return false;
@@ -55,6 +58,7 @@ bool FolderListings::readInto(Listing& listing, int folderFd) const
     if (!whole)
         return false;
     text.shrink_to_fit();
+    m_expected -= std::min(m_expected, entries.size() / kEntriesPerAsked);
     listing.text = std::move(text);
     listing.slots.assign(std::bit_ceil(2 * entries.size() + 2), Slot{0, 0, 0, 0});
     const size_t mask = listing.slots.size() - 1;
@@ -109,6 +113,39 @@ FolderListings::Seen FolderListings::look(std::string_view folder, int folderFd,
         return Seen::File;
     }
     return Seen::NotSeen;
+}
+
+void FolderListings::expectNames(unsigned long names)
+{
+    m_expected = names > std::numeric_limits<unsigned long>::max() - m_expected
+                     ? std::numeric_limits<unsigned long>::max()
+                     : m_expected + names;
+}
+
+std::vector<std::string> FolderListings::otherCaseOf(std::string_view folder, int folderFd, std::string_view name,
+                                                     std::string_view mustHold)
+{
+    if (!mustHold.empty() && !m_otherCase.knows(folder)) {
+        Listing& listing = listingOf(folder);
+        // The other-case names need the whole folder anyway: read once, it serves both.
+        if (!listing.read)
+            listing.read = readInto(listing, folderFd);
+        if (listing.read) {
+            std::vector<std::string_view> names;
+            names.reserve(listing.slots.size() / 2);
+            bool holds = false;
+            for (const Slot& slot : listing.slots) {
+                if (slot.length == 0)
+                    continue;
+                const std::string_view entry = std::string_view(listing.text).substr(slot.offset, slot.length);
+                holds = holds || entry == mustHold;
+                names.push_back(entry);
+            }
+            if (holds)
+                m_otherCase.adopt(folder, names);
+        }
+    }
+    return m_otherCase.find(folder, folderFd, name, mustHold);
 }
 
 } // namespace tollavar::files

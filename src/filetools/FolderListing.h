@@ -27,8 +27,16 @@ public:
     // file once only: the caller is expected to move it, and whatever became of it is then for lstat to say.
     Seen look(std::string_view folder, int folderFd, std::string_view name);
 
-    // The same folders' names in other letter case, for the names missing in the case written.
-    OtherCaseNames& otherCase() { return m_otherCase; }
+    // Tells that about `names` more names are to be asked for (an index file's lines): a folder that a
+    // large batch draws on is then read whole at once rather than tried ever larger while the lines pay
+    // lstat meanwhile. What is read on this promise counts against it, so the entries read stay within
+    // kEntriesPerAsked per name asked or promised.
+    void expectNames(unsigned long names);
+
+    // The names of `folder` that differ from `name` in letter case only (see OtherCaseNames::find). A
+    // listing at hand that holds `mustHold` answers without a second read of the folder.
+    std::vector<std::string> otherCaseOf(std::string_view folder, int folderFd, std::string_view name,
+                                         std::string_view mustHold);
 
 private:
     // A folder's names packed into one text, and an open-addressing table of where each lies in it: a
@@ -50,13 +58,14 @@ private:
         std::string text;
         std::vector<Slot> slots; // a power of two long, at most half of them used
     };
-    bool readInto(Listing& listing, int folderFd) const;
+    bool readInto(Listing& listing, int folderFd);
     Listing& listingOf(std::string_view folder);
 
     std::map<std::string, Listing, std::less<>> m_folders;
     // Consecutive lines mostly name the same folder.
     std::string m_lastFolder;
     Listing* m_last = nullptr;
+    unsigned long m_expected = 0;
     OtherCaseNames m_otherCase;
 };
 

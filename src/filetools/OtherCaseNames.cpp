@@ -88,6 +88,23 @@ bool OtherCaseNames::readInto(Names& names, int folderFd)
     return true;
 }
 
+void OtherCaseNames::adopt(std::string_view folder, const std::vector<std::string_view>& names)
+{
+    Names adopted;
+    for (const std::string_view name : names) {
+        if (name == "." || name == ".." || adopted.text.size() + name.size() > std::numeric_limits<unsigned>::max())
+            continue;
+        adopted.entries.push_back(
+            Entry{foldedHashOf(name), static_cast<unsigned>(adopted.text.size()), static_cast<unsigned>(name.size())});
+        adopted.text.append(name);
+    }
+    std::sort(adopted.entries.begin(), adopted.entries.end());
+    auto it = m_folders.find(folder);
+    if (it == m_folders.end())
+        it = m_folders.emplace(std::string(folder), Names{}).first;
+    it->second = std::move(adopted);
+}
+
 bool OtherCaseNames::holds(const Names& names, std::string_view name)
 {
     const auto [first, last] =

@@ -27,6 +27,10 @@ public:
     std::vector<std::string> find(std::string_view folder, int folderFd, std::string_view name,
                                   std::string_view mustHold = {});
 
+    bool knows(std::string_view folder) const { return m_folders.find(folder) != m_folders.end(); }
+    // Takes `names` as what the folder holds now, as read by the caller.
+    void adopt(std::string_view folder, const std::vector<std::string_view>& names);
+
 private:
     struct Entry
     {
