@@ -18,6 +18,20 @@ FolderLock::~FolderLock()
     release();
 }
 
+namespace {
+
+// A lock another holder has, or one this file system cannot give; any other refusal is a failure.
+FolderLock::State stateWhenLockRefused(int error, const std::string& lockFile)
+{
+    if (error == EWOULDBLOCK || error == EINTR)
+        return FolderLock::State::Busy;
+    if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL || error == ENOSYS)
+        return FolderLock::State::Unsupported;
+    throw systemFailure(error, "Lock File", lockFile);
+}
+
+} // namespace
+
 FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
 {
     release();
@@ -25,14 +39,8 @@ FolderLock::State FolderLock::tryAcquire(const std::string& lockFile)
         // Never through a link or into a pipe: a name planted here must not make the run create or
         // truncate another file, nor hang it.
         UniqueFd fd = openRegularFile(lockFile, O_RDWR | O_CREAT, LinkRule::Refuse, "Lock File");
-        if (sys::flock("Lock File", fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            if (error == EWOULDBLOCK || error == EINTR)
-                return State::Busy;
-            if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL || error == ENOSYS)
-                return State::Unsupported;
-            throw systemFailure(error, "Lock File", lockFile);
-        }
+        if (sys::flock("Lock File", fd.get(), LOCK_EX | LOCK_NB) != 0)
+            return stateWhenLockRefused(errno, lockFile);
         // The previous holder may have removed the file between our open and our lock: a lock on a
         // file that no longer has this name guards nothing.
         struct stat held
@@ -60,14 +68,8 @@ std::optional<FolderLock::State> FolderLock::tryAcquireExisting(const std::strin
     if (::lstat(lockFile.c_str(), &named) != 0 && errno == ENOENT)
         return std::nullopt;
     UniqueFd fd = openRegularFile(lockFile, O_RDONLY, LinkRule::Refuse, "Lock File");
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        if (error == EWOULDBLOCK || error == EINTR)
-            return State::Busy;
-        if (error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL || error == ENOSYS)
-            return State::Unsupported;
-        throw systemFailure(error, "Lock File", lockFile);
-    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return stateWhenLockRefused(errno, lockFile);
     m_fd = std::move(fd);
     m_path = lockFile;
     m_removeOnRelease = false;
