@@ -12,7 +12,7 @@
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
 #include "engine/Prompter.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <chrono>
 #include <cstdio>

@@ -14,7 +14,7 @@
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
 #include "engine/Prompter.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <algorithm>
 #include <chrono>

@@ -20,7 +20,7 @@
 #include "filetools/FileTools.h"
 #include "filetools/LineLog.h"
 #include "filetools/SettingsStore.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <libxml/parser.h>
 

@@ -22,7 +22,7 @@
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <chrono>
 #include <cstdio>

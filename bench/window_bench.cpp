@@ -12,7 +12,7 @@
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>

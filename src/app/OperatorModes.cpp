@@ -20,7 +20,7 @@
 #include "engine/StopRequest.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <chrono>
 #include <csignal>

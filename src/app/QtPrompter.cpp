@@ -1,6 +1,6 @@
 #include "app/QtPrompter.h"
 
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 #include "ui/WaitDialog.h"
 
 #include <QFontMetrics>

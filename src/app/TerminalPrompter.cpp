@@ -2,7 +2,7 @@
 
 #include "app/JournalStream.h"
 #include "batch/UnattendedAnswer.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <algorithm>
 #include <cctype>

@@ -13,7 +13,7 @@
 #include "support/FakeServices.h"
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/Prompter.h"
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/FailureMessages.h"
+#include "ui/MessageTable.h"
 
 #include <string>
 
