@@ -239,8 +239,7 @@ private:
         if (recording && opened.reach == files::Reach::Missing) {
             if (create)
                 m_files.createFolder(m_ctx.fileTools, withSlash(rootPath) + std::string(folder));
-            int error = 0;
-            found.kind = m_files.kindOfEntry(-1, found.at.name, found.at.shown, error);
+            found.kind = m_files.kindOfEntry(-1, found.at.name, found.at.shown).kind;
             return found;
         }
         if (opened.reach != files::Reach::Inside) {
@@ -248,8 +247,7 @@ private:
             return found;
         }
         found.at.folder = opened.fd;
-        int error = 0;
-        found.kind = m_files.kindOfEntry(opened.fd, found.at.name, found.at.shown, error);
+        found.kind = m_files.kindOfEntry(opened.fd, found.at.name, found.at.shown).kind;
         return found;
     }
 

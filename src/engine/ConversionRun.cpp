@@ -220,7 +220,8 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 if (std::unique_ptr<DatagroupDocument> saved =
                         context.datagroupCache ? context.datagroupCache->take(nativeXml) : nullptr) {
                     std::string savedText = saved->serialize();
-                    if (saved->reopenSaved(lastDocId)) {
+                    if (const std::optional<long> savedLast = saved->reopenSaved()) {
+                        lastDocId = *savedLast;
                         originalText = std::move(savedText);
                         document = std::move(saved);
                         existing = reopened = true;

@@ -389,10 +389,11 @@ void DatagroupDocument::parseTree(std::string_view bytes)
     const auto notWellFormed = [](const std::string& reason) {
         return Failure(ErrorCode::InvalidCall, kSource, "The XML document is not well formed: " + reason);
     };
-    std::string decodingError;
-    const std::string decoded = decodeExisting(bytes, decodingError);
-    if (!decodingError.empty()) {
-        m_parseFailure = notWellFormed(decodingError);
+    std::string decoded;
+    try {
+        decoded = decodeExisting(bytes);
+    } catch (const Failure& refused) {
+        m_parseFailure = notWellFormed(refused.description());
         return;
     }
     const std::string_view text = decoded;

@@ -168,15 +168,15 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
     case files::FolderListings::Seen::Unknown:
         break;
     }
-    int error = 0;
     std::string shown = m_sourcePrefix + below;
-    switch (m_files->kindOfEntry(found.fd, name, shown, error)) {
+    const files::EntryLook source = m_files->kindOfEntry(found.fd, name, shown);
+    switch (source.kind) {
     case files::EntryKind::File:
         return {files::FileAt{found.fd, std::move(name), std::move(shown)}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
-        throw systemFailure(error, "Find File", shown);
+        throw systemFailure(source.error, "Find File", shown);
     case files::EntryKind::Missing:
         return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:
@@ -195,15 +195,15 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
     const std::string shownFolder = m_sourcePrefix + (folder.empty() ? "" : std::string(folder) + "/");
     SourceLookup found;
     for (std::string& name : names) {
-        int error = 0;
-        switch (m_files->kindOfEntry(folderFd, name, shownFolder + name, error)) {
+        const files::EntryLook other = m_files->kindOfEntry(folderFd, name, shownFolder + name);
+        switch (other.kind) {
         case files::EntryKind::File:
             found.otherCase.push_back(std::move(name));
             break;
         case files::EntryKind::Link:
             throw refused();
         case files::EntryKind::Failed:
-            throw systemFailure(error, "Find File", shownFolder + name);
+            throw systemFailure(other.error, "Find File", shownFolder + name);
         case files::EntryKind::Missing:
         case files::EntryKind::Other:
             break;
@@ -271,12 +271,11 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
-        int error = 0;
-        const files::EntryKind kind = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
-                                                           namePart(below), m_destinationPrefix + below, error);
-        if (kind == files::EntryKind::Failed)
-            throw systemFailure(error, "Find File", m_destinationPrefix + below);
-        if (kind == files::EntryKind::Missing) {
+        const files::EntryLook taken = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
+                                                            namePart(below), m_destinationPrefix + below);
+        if (taken.kind == files::EntryKind::Failed)
+            throw systemFailure(taken.error, "Find File", m_destinationPrefix + below);
+        if (taken.kind == files::EntryKind::Missing) {
             document.changeFile1(newPath);
             return newPath;
         }
@@ -399,10 +398,9 @@ bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt&
 {
     if (m_takenDestinations.contains(below))
         return false;
-    int error = 0;
     // A dry run's record knows what the disk's listing cannot.
     if (m_files->recording())
-        return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
+        return m_files->kindOfEntry(to.folder, to.name, to.shown).kind == files::EntryKind::Missing;
     switch (m_destinationListings.look(folderPart(below), to.folder, to.name)) {
     case files::FolderListings::Seen::NotSeen:
         return true;
@@ -411,7 +409,7 @@ bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt&
     case files::FolderListings::Seen::Unknown:
         break;
     }
-    return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
+    return m_files->kindOfEntry(to.folder, to.name, to.shown).kind == files::EntryKind::Missing;
 }
 
 ImagePlacer::Span ImagePlacer::keep(std::string_view text)
@@ -513,19 +511,22 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
                            const std::string& sourceBelow, bool image)
 {
     const files::FileAt existing = destinationAt(destinationBelow, imagePath);
-    int error = 0;
-    const files::EntryKind kind = m_files->kindOfEntry(existing.folder, existing.name, existing.shown, error);
-    if (kind == files::EntryKind::Missing)
+    const files::EntryLook look = m_files->kindOfEntry(existing.folder, existing.name, existing.shown);
+    if (look.kind == files::EntryKind::Missing)
         return;
-    if (kind == files::EntryKind::Failed)
-        throw systemFailure(error, "Find File", existing.shown);
+    if (look.kind == files::EntryKind::Failed)
+        throw systemFailure(look.error, "Find File", existing.shown);
     const std::string folderBelow(folderPart(destinationBelow));
     for (int n = 0;; ++n) {
         const std::string asideName = "." + existing.name + std::string(journal::kSetAsideMark) +
                                       (n == 0 ? std::string() : "-" + std::to_string(n));
         const std::string asideBelow = folderBelow.empty() ? asideName : folderBelow + "/" + asideName;
         const files::FileAt aside{existing.folder, asideName, m_destinationPrefix + asideBelow};
-        if (m_files->kindOfEntry(aside.folder, aside.name, aside.shown, error) != files::EntryKind::Missing)
+        const files::EntryLook asideLook = m_files->kindOfEntry(aside.folder, aside.name, aside.shown);
+        // A refusal that the next number would meet again (a name too long) must not spin here forever.
+        if (asideLook.kind == files::EntryKind::Failed)
+            throw systemFailure(asideLook.error, "Find File", aside.shown);
+        if (asideLook.kind != files::EntryKind::Missing)
             continue;
         if (m_recorder)
             m_recorder->beforeSetAside(existing.shown, aside.shown);

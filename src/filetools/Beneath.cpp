@@ -185,18 +185,18 @@ FolderBeneath openFolderBeneath(int rootFd, std::string_view relative, bool crea
     return walkBeneath(rootFd, relative, create, shown);
 }
 
-EntryKind entryKindAt(int folderFd, const std::string& name, int& error)
+EntryLook entryKindAt(int folderFd, const std::string& name)
 {
     struct stat st
     {
     };
     if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = errno;
-        return error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Failed;
+        const int error = errno;
+        return {error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Failed, error};
     }
     if (S_ISLNK(st.st_mode))
-        return EntryKind::Link;
-    return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+        return {EntryKind::Link};
+    return {S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other};
 }
 
 RootFolder::RootFolder(std::string folder) : m_path(std::move(folder))

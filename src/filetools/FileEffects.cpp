@@ -6,9 +6,9 @@
 
 namespace tollavar::files {
 
-EntryKind FileEffects::kindOfEntry(int folderFd, const std::string& name, const std::string&, int& error)
+EntryLook FileEffects::kindOfEntry(int folderFd, const std::string& name, const std::string&)
 {
-    return folderFd < 0 ? EntryKind::Missing : entryKindAt(folderFd, name, error);
+    return folderFd < 0 ? EntryLook{EntryKind::Missing} : entryKindAt(folderFd, name);
 }
 
 bool FileEffects::fileExists(const std::string& path)

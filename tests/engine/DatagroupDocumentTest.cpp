@@ -516,11 +516,12 @@ TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
             kept.save(path);
             const std::string saved = readFile(path);
             ASSERT_EQ(kept.serialize(), saved);
-            long reopenedLast = -1;
-            if (!kept.reopenSaved(reopenedLast)) {
+            const std::optional<long> reopened = kept.reopenSaved();
+            if (!reopened) {
                 EXPECT_EQ(std::string(c.name), "hand-edited file") << "only a file it cannot tell refuses";
                 break;
             }
+            const long reopenedLast = *reopened;
             // Another spelling of the declaration, so that the file goes through the parser's tree.
             DatagroupDocument read;
             read.parseExisting("<?xml version='1.0' encoding='windows-1252'?>" + saved.substr(saved.find("?>") + 2));

@@ -182,6 +182,25 @@ TEST_F(ImagePlacementTest, TakenDestinationAsksWhatToDo)
     EXPECT_EQ(readFile(dir / "scans/B1/0001.TIF"), "newest");
 }
 
+// The old image's set-aside name is longer than it; where that is longer than a file name may be, the
+// replacement fails and leaves both images where they were.
+TEST_F(ImagePlacementTest, ReplacingAnImageWhoseSetAsideNameIsTooLongFails)
+{
+    const std::string name = std::string(250, 'n') + ".TIF";
+    writeFile(datagroup() + "/B1/" + name, "old");
+    writeFile(dir / ("scans/B1/" + name), "new");
+    prompter.expect("File Exists", A::Yes);
+    try {
+        placeOne("\\B1\\" + name);
+        FAIL() << "the old image cannot be set aside";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.source(), "Find File");
+        EXPECT_NE(f.subject().find(".set-aside"), std::string::npos) << f.subject();
+    }
+    EXPECT_EQ(readFile(datagroup() + "/B1/" + name), "old");
+    EXPECT_EQ(readFile(dir / ("scans/B1/" + name)), "new");
+}
+
 TEST_F(ImagePlacementTest, MissingSourceCanBeSkippedOrStopsTheRun)
 {
     prompter.expect("Source File is Missing", A::Yes);
