@@ -114,12 +114,10 @@ struct FileStamp
 
 FileStamp stampOf(const std::string& path)
 {
-    struct stat st
-    {
-    };
-    if (!files::statusOf(path, st))
+    const std::optional<struct stat> st = files::statusOf(path);
+    if (!st)
         return FileStamp{};
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    return FileStamp{st->st_dev, st->st_ino, st->st_size, st->st_mtim.tv_sec, st->st_mtim.tv_nsec};
 }
 
 class ConvertRun

@@ -197,11 +197,8 @@ void DryRunFiles::checkWritable(const std::string& path, const char* operation) 
 {
     if (stateOf(path))
         return;
-    struct stat st
-    {
-    };
-    if (files::statusOf(files::nativePath(path), st)) {
-        if (S_ISDIR(st.st_mode))
+    if (const std::optional<struct stat> st = files::statusOf(files::nativePath(path))) {
+        if (S_ISDIR(st->st_mode))
             throw systemFailure(EISDIR, operation, path);
         return;
     }

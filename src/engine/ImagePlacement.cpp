@@ -131,14 +131,12 @@ void ImagePlacer::destinationInto(std::string_view below, std::string_view image
 // out: it may point anywhere. `fullText` tells that this is an image's full-text file (for messages).
 // A name the folder's listing shows as a regular file is taken as one: the rename that follows moves the
 // entry itself, whatever it has become, and finds it gone if it went. A name absent from the listing is
-// judged missing only with `unlistedIsMissing`; otherwise lstat says. `listed` tells whether the listing
-// vouched for it. A missing name is looked for in other letter case (the stations' file system ignored
+// judged missing only with `unlistedIsMissing`; otherwise lstat says. The answer tells whether the
+// listing vouched for it. A missing name is looked for in other letter case (the stations' file system ignored
 // case); `besideName` names the image a full-text file belongs to.
 ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath, bool fullText,
-                                                bool unlistedIsMissing, bool* listed, std::string_view besideName)
+                                                bool unlistedIsMissing, std::string_view besideName)
 {
-    if (listed)
-        *listed = false;
     const std::function<Failure()> refused = [&] {
         if (!fullText)
             return leavesItsFolder(imagePath);
@@ -158,9 +156,7 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
     std::string name = namePart(below);
     switch (m_sourceListings->look(folderPart(below), found.fd, name)) {
     case files::FolderListings::Seen::File:
-        if (listed)
-            *listed = true;
-        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
+        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}, true};
     case files::FolderListings::Seen::NotSeen:
         if (unlistedIsMissing)
             return otherCaseAt(found.fd, below, besideName, refused);
@@ -245,7 +241,7 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
         return std::nullopt; // a name without an extension has nothing to replace it with
     // Most images have no full-text file. A listing read after the image was there is trusted to have
     // shown the full-text file as well had it been written beside it.
-    SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
+    SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, image.file->name);
     if (fullText.file || fullText.otherCase.empty())
         return std::move(fullText.file);
     const Message doubtful{"Source File: " + files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")) +
@@ -291,11 +287,10 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     const std::string below = files::relativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
-    bool imageListed = false;
-    SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
+    SourceLookup image = sourceAt(below, imagePath, false, false);
     if (!image.file)
         return missingSource(imagePath, document, image.otherCase);
-    std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, imageListed);
+    std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, image.listed);
 
     if (m_recorder) {
         if (deferMove(below, *image.file, to, fullText, imagePath))
@@ -305,7 +300,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         if (!m_pending.empty()) {
             finishMoves();
             to = destinationAt(below, imagePath);
-            image = sourceAt(below, imagePath, false, false, nullptr);
+            image = sourceAt(below, imagePath, false, false);
             if (!image.file)
                 return missingSource(imagePath, document, image.otherCase);
             fullText = fullTextBeside(below, imagePath, image, false);

@@ -83,9 +83,10 @@ std::string decode(std::string_view bytes)
     return out;
 }
 
-bool encode(std::string_view text, std::string& out)
+std::optional<std::string> encode(std::string_view text)
 {
-    out.reserve(out.size() + text.size());
+    std::string out;
+    out.reserve(text.size());
     size_t pos = 0;
     while (pos < text.size()) {
         unsigned char c = static_cast<unsigned char>(text[pos]);
@@ -97,10 +98,10 @@ bool encode(std::string_view text, std::string& out)
         char32_t cp = utf8::next(text, pos);
         int b = cp == 0xFFFFFFFF ? -1 : fromUnicode(cp);
         if (b < 0)
-            return false;
+            return std::nullopt;
         out.push_back(static_cast<char>(b));
     }
-    return true;
+    return out;
 }
 
 } // namespace tollavar::cp1252
