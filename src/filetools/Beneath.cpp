@@ -18,7 +18,6 @@ namespace tollavar::files {
 
 namespace {
 
-std::atomic<bool> g_forceWalk{false};
 // Cleared for good once the kernel says it has no openat2.
 std::atomic<bool> g_kernelResolves{true};
 
@@ -155,7 +154,7 @@ std::string joinBelow(std::string_view folder, std::string_view relative)
 
 FolderBeneath openFolderBeneath(int rootFd, std::string_view relative, bool create, std::string_view shown)
 {
-    if (!g_forceWalk.load(std::memory_order_relaxed) && g_kernelResolves.load(std::memory_order_relaxed)) {
+    if (!faults::componentWalkForced() && g_kernelResolves.load(std::memory_order_relaxed)) {
         const std::string path = relative.empty() ? std::string(".") : std::string(relative);
         open_how how{};
         how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -236,11 +235,6 @@ RootFolder::Folder RootFolder::open(std::string_view relativeDir, bool create)
     const int fd = found.fd.get();
     m_open.emplace(std::string(relativeDir), Cached{std::move(found.fd), m_clock});
     return {fd, Reach::Inside, 0};
-}
-
-void forceComponentWalk(bool on)
-{
-    g_forceWalk.store(on, std::memory_order_relaxed);
 }
 
 } // namespace tollavar::files

@@ -102,7 +102,4 @@ private:
     unsigned long m_clock = 0;
 };
 
-// Test hook: resolve by walking part by part even where the kernel resolves beneath a folder itself.
-void forceComponentWalk(bool on);
-
 } // namespace tollavar::files

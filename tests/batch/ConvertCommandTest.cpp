@@ -5,6 +5,7 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionRun.h"
 #include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 #include "filetools/OpenForWriting.h"
 #include "support/Processes.h"
 
@@ -444,7 +445,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
 {
     struct Guard
     {
-        ~Guard() { files::forceWriterCheckUnknown(false); }
+        ~Guard() { faults::forceWriterCheckUnknown(false); }
     } guard;
     const struct
     {
@@ -466,7 +467,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
         const std::string held = index("in/held.idx");
         const std::string other = index("in/other.idx");
         settings.indexFiles = dir / "in/*.idx";
-        files::forceWriterCheckUnknown(c.writersHidden);
+        faults::forceWriterCheckUnknown(c.writersHidden);
         FileHeldElsewhere holder(held, c.openFlags);
         const ConvertOutcome outcome = run();
         EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
@@ -480,7 +481,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
     }
 
     // Where writers cannot be told, a file that still changes is left for the next run.
-    files::forceWriterCheckUnknown(true);
+    faults::forceWriterCheckUnknown(true);
     converted.clear();
     const std::string growing = index("in/held.idx");
     std::thread writer([&] {

@@ -3,6 +3,7 @@
 #include "engine/DatagroupDocument.h"
 #include "filetools/Beneath.h"
 #include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
 #include "support/ShmDir.h"
@@ -36,7 +37,7 @@ fs::file_type typeAt(const std::string& path)
 
 struct ComponentWalkGuard
 {
-    ~ComponentWalkGuard() { files::forceComponentWalk(false); }
+    ~ComponentWalkGuard() { faults::forceComponentWalk(false); }
 };
 
 class ImagePlacementTest : public ::testing::Test
@@ -340,7 +341,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     };
     ComponentWalkGuard guard;
     for (const bool walk : {false, true}) {
-        files::forceComponentWalk(walk);
+        faults::forceComponentWalk(walk);
         for (const auto& c : hostile) {
             SCOPED_TRACE(std::string(c.imagePath) + (walk ? " (component walk)" : " (kernel)"));
             try {
@@ -372,7 +373,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     imageFolder = dir / "scans-link";
     xmlFile = dir / "out-link/DEFC0001/DATAGRP.XML";
     for (const bool walk : {false, true}) {
-        files::forceComponentWalk(walk);
+        faults::forceComponentWalk(walk);
         const std::string name = walk ? "0004.TIF" : "0003.TIF";
         writeFile(dir / "scans/B3/" + name, name);
         EXPECT_EQ(placeOne("\\Alias\\" + name), PlacementOutcome::Placed);
