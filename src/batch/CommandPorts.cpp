@@ -8,7 +8,7 @@ namespace tollavar {
 
 files::FileEffects& CommandPorts::files()
 {
-    return files::DiskEffects();
+    return files::diskEffects();
 }
 
 void CommandPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)

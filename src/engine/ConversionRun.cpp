@@ -110,7 +110,7 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
                            "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, MessageKind::UndoOffer};
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
-    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
+    files::FileEffects& effects = context.files ? *context.files : files::diskEffects();
     if (context.prompter.ask(question) == MessageAnswer::Yes) {
         // A copy, not a second name: a file with two names is restored in place, through both.
         if (files::fileExists(nativeXml))
@@ -168,7 +168,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
     bool reopened = false;
     ConversionObserver* const observer = context.observer;
     FactsReport report(observer);
-    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
+    files::FileEffects& effects = context.files ? *context.files : files::diskEffects();
     long firstNewDocId = 0;
     long dropped = 0; // documents the user chose to leave out: their DOCIDs stay unused
     const auto countMoves = [&] {

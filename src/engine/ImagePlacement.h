@@ -109,7 +109,7 @@ private:
     files::FolderListings m_ownListings;
     files::FolderListings* m_sourceListings = &m_ownListings;
     MoveRecorder* m_recorder = nullptr;
-    files::FileEffects* m_files = &files::DiskEffects();
+    files::FileEffects* m_files = &files::diskEffects();
     // Destination folders a dry run would have made: not on the disk, so not worth looking for again.
     std::set<std::string, std::less<>> m_unmadeFolders;
 

@@ -66,7 +66,7 @@ std::string FileEffects::setJournalAside(const std::string& path)
     return moveJournalAside(path);
 }
 
-FileEffects& DiskEffects()
+FileEffects& diskEffects()
 {
     static FileEffects disk;
     return disk;

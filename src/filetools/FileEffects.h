@@ -46,6 +46,6 @@ public:
 };
 
 // The disk itself.
-FileEffects& DiskEffects();
+FileEffects& diskEffects();
 
 } // namespace tollavar::files
