@@ -129,7 +129,7 @@ void dropLayoutText(xmlNodePtr root)
 // them was most of the time an extension took. (libxml2's own blank heuristics keep or drop by rules
 // that lose values, so they stay off.)
 // Set when the parse at hand kept some white space (a parse context's own fields are libxml2's to reset).
-thread_local bool t_keptWhiteSpace = false;
+thread_local bool g_keptWhiteSpace = false;
 
 void charactersWithoutLayout(void* parserContext, const xmlChar* text, int length)
 {
@@ -150,7 +150,7 @@ void charactersWithoutLayout(void* parserContext, const xmlChar* text, int lengt
             return;
     }
     if (isBlank(text, length))
-        t_keptWhiteSpace = true;
+        g_keptWhiteSpace = true;
     xmlSAX2Characters(parserContext, text, length);
 }
 
@@ -412,7 +412,7 @@ void DatagroupDocument::parseTree(std::string_view bytes)
     // Both hooks alike, so that libxml2 hands every piece of white space to ours and judges none itself.
     context->sax->characters = charactersWithoutLayout;
     context->sax->ignorableWhitespace = charactersWithoutLayout;
-    t_keptWhiteSpace = false;
+    g_keptWhiteSpace = false;
     xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", options);
     if (!doc || !context->wellFormed) {
         const xmlError& error = context->lastError;
@@ -437,7 +437,7 @@ void DatagroupDocument::parseTree(std::string_view bytes)
         return;
     }
     // Only white space the parser kept (a value, or layout it delivered in pieces) needs another look.
-    if (t_keptWhiteSpace) {
+    if (g_keptWhiteSpace) {
         for (xmlNodePtr child = m_doc->children; child; child = child->next)
             if (child->type == XML_ELEMENT_NODE)
                 dropLayoutText(child);
