@@ -16,7 +16,7 @@ void CommandPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const 
     takeDatagroupLock(ctx, lock, datagroupFolder);
 }
 
-CommandPorts& PortsOf(const CommandContext& ctx)
+CommandPorts& portsOf(const CommandContext& ctx)
 {
     static CommandPorts usual;
     return ctx.ports ? *ctx.ports : usual;

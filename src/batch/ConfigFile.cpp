@@ -236,7 +236,7 @@ bool saveConfig(CommandContext& ctx, const std::string& configPath)
             ctx.configFile = path;
         }
         std::string bytes = serializeConfig(ctx.settings);
-        files::FileEffects& effects = PortsOf(ctx).files();
+        files::FileEffects& effects = portsOf(ctx).files();
         effects.writeWhole(path, bytes);
         // What a dry run would have written is not on the disk to compare with later.
         if (!effects.recording())

@@ -20,7 +20,7 @@ Message DryRunPrompter::reportFailure(const FailureReport& report)
 
 MessageAnswer DryRunPrompter::ask(const Message& message)
 {
-    const MessageAnswer answer = UnattendedAnswer(message);
+    const MessageAnswer answer = unattendedAnswer(message);
     if (m_listener)
         m_listener(message, answer);
     return answer;
@@ -28,7 +28,7 @@ MessageAnswer DryRunPrompter::ask(const Message& message)
 
 void DryRunPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
-    m_readUnlocked = !TakeExistingDatagroupLock(ctx, lock, datagroupFolder);
+    m_readUnlocked = !takeExistingDatagroupLock(ctx, lock, datagroupFolder);
 }
 
 } // namespace tollavar

@@ -79,7 +79,7 @@ public:
                     std::string journalPath)
         : m_ctx(ctx), m_journal(journal), m_folder(std::move(folder)), m_xml(std::move(xml)),
           m_journalPath(std::move(journalPath)), m_images(m_journal.imageFolder), m_datagroup(m_folder),
-          m_files(PortsOf(ctx).files())
+          m_files(portsOf(ctx).files())
     {
     }
 
@@ -328,7 +328,7 @@ Failure stillRunning(const JournalContents* journal, const std::string& journalP
 // message after a failure the user was already told of.
 void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, const std::string& text, bool failedBefore)
 {
-    const std::string aside = PortsOf(ctx).files().setJournalAside(journalPath);
+    const std::string aside = portsOf(ctx).files().setJournalAside(journalPath);
     const std::string report = text + "  The journal was kept as " + aside + ".";
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, report);
@@ -350,7 +350,7 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
                         const std::string& xml, const std::string& marker, const std::string& journalPath,
                         const std::function<void(const std::string& indexFile)>& noteFinished)
 {
-    files::FileEffects& effects = PortsOf(ctx).files();
+    files::FileEffects& effects = portsOf(ctx).files();
     recovery.deleteLeftovers();
     if (effects.fileExists(xml) && !effects.fileExists(marker))
         effects.createEmptyFile(marker);
@@ -360,7 +360,7 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
     if (maxFiles && journal.lastDocId > *maxFiles) {
         // The journal stays until the advance is durable: a kill before then finds it again.
-        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && AdvanceDatagroupNumber(ctx))
+        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && advanceDatagroupNumber(ctx))
             text += " and its number advanced to " + ctx.settings.datagroupNumber;
         else
             ctx.flags.datagroupFull = true;
@@ -393,9 +393,9 @@ bool endedAndSaved(const std::string& folder, const std::string& journalPath)
 
 } // namespace
 
-std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder)
+std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder)
 {
-    files::FileEffects& effects = PortsOf(ctx).files();
+    files::FileEffects& effects = portsOf(ctx).files();
     const std::string folder = files::nativePath(previousFolder);
     const std::string journalPath = RunJournal::pathFor(folder);
     const std::string lockPath = folder + "/.DATAGRP.LOCK";
@@ -432,7 +432,7 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         // A run killed while it started its journal leaves the journal's first lines under their own name.
         const std::string startingPath = RunJournal::startingPathFor(folder);
         if (files::pathExists(startingPath))
-            PortsOf(ctx).files().deleteFile(startingPath);
+            portsOf(ctx).files().deleteFile(startingPath);
         return "";
     }
     JournalContents journal;
@@ -496,7 +496,7 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         if (journal.removeProcessed && files::fileExists(index)) {
             // A file of that name that is not the one converted is another batch: it stays.
             if (identityOf(index) == journal.indexIdentity) {
-                PortsOf(ctx).files().deleteFile(index);
+                portsOf(ctx).files().deleteFile(index);
                 text += " the index file was removed,";
             } else {
                 text += " the index file was kept because it has changed since,";
@@ -516,7 +516,7 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
                           failedBefore);
         return saved ? index : "";
     }
-    PortsOf(ctx).files().deleteFile(journalPath);
+    portsOf(ctx).files().deleteFile(journalPath);
     ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
                              MessageKind::InterruptedRun});
     return saved ? index : "";

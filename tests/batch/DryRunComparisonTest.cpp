@@ -36,7 +36,7 @@ public:
     MessageAnswer ask(const Message& message) override
     {
         seen.push_back(message);
-        return UnattendedAnswer(message);
+        return unattendedAnswer(message);
     }
     Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
     bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
@@ -342,7 +342,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         bool asked = false;
         std::vector<std::string> run;
         for (const Message& message : prompter.seen) {
-            asked = asked || IsQuestion(message) || message.icon == MessageIcon::Error ||
+            asked = asked || isQuestion(message) || message.icon == MessageIcon::Error ||
                     message.kind == MessageKind::CommandFailure;
             run.push_back(message.caption + ": " + message.text);
         }
