@@ -4,7 +4,7 @@
 
 #include "batch/FileDialog.h"
 #include "engine/ConversionHost.h"
-#include "ui/MessageTable.h"
+#include "ui/ShowingPrompter.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/MessageTable.h"
+#include "ui/ShowingPrompter.h"
 
 #include <chrono>
 #include <functional>

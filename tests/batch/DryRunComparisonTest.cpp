@@ -14,6 +14,7 @@
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
 #include "ui/MessageTable.h"
+#include "ui/ShowingPrompter.h"
 
 #include <gtest/gtest.h>
 
