@@ -6,7 +6,7 @@
 namespace tollavar {
 
 // Which of the program's messages this is, so that a prompter or a test can tell them apart by value
-// rather than by their words. Plain is a message no one needs to single out.
+// rather than by their words. Plain is no message in particular (an empty one).
 enum class MessageKind
 {
     Plain,
