@@ -41,7 +41,7 @@ protected:
     FakePrompter prompter;
     FakeHost host;
     FakeDialog dialog;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
 };
 
 } // namespace tollavar::testing
