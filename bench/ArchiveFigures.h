@@ -5,6 +5,7 @@
 // documents from many index files costs against one, beside what the bare work of each costs.
 
 #include "BenchServices.h"
+#include "QuietRun.h"
 #include "batch/CommandContext.h"
 #include "batch/ConvertCommand.h"
 #include "batch/FileDialog.h"
@@ -57,25 +58,6 @@ inline Figures inChild(const std::function<bool()>& body)
     return figures;
 }
 
-struct AnswerOk : Prompter
-{
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-    MessageAnswer ask(const Message& m) override
-    {
-        std::fprintf(stderr, "    message \"%s\": %.160s\n", m.caption.c_str(), m.text.c_str());
-        return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
-    }
-};
-struct SilentHost : ConversionHost
-{
-    void setStatusPanel(int, std::string_view) override {}
-    void processPendingEvents() override {}
-};
-struct NoFileDialog : FileDialog
-{
-    std::optional<std::string> show(const FileDialogRequest&) override { return std::nullopt; }
-};
-
 // Index lines "Name n,<image>,1,n" for documents first .. first + count - 1, written in chunks.
 inline void writeIndexLines(const std::string& path, long first, long count, bool withImage)
 {
@@ -120,8 +102,8 @@ inline Figures conversionMemory(const std::string& work, long lines)
     const Figures figures = inChild([&] {
         QuietServices services;
         ConversionSettings settings = archiveSettings();
-        AnswerOk prompter;
-        SilentHost host;
+        BenchPrompter prompter(BenchPrompter::OnMessage::Report);
+        QuietHost host;
         RunFlags flags;
         ConversionContext context{settings, flags, services.fileTools, prompter, host};
         return convertIndexFile(context, folder + "/batch.csv", folder + "/DATAGRP.XML", "REZI_DATAGRP", "DOCUMENT");
@@ -165,11 +147,11 @@ inline Figures measureConvertCommand(const std::string& work, long files, long d
         settings.companyId = "DEFC";
         settings.datagroupNumber = "1";
         std::string configFile = root + "/setup.tvr";
-        AnswerOk prompter;
-        SilentHost host;
-        NoFileDialog dialog;
+        BenchPrompter prompter(BenchPrompter::OnMessage::Report);
+        QuietHost host;
+        NoDialog dialog;
         RunFlags flags;
-        CommandContext context{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+        CommandContext context{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
         const ConvertOutcome outcome = convertCommand(context);
         return outcome.ranToEnd && outcome.allConverted;
     });

@@ -6,6 +6,7 @@
 
 #include "BatchGenerator.h"
 #include "BenchServices.h"
+#include "QuietRun.h"
 #include "batch/CommandContext.h"
 #include "batch/DryRunCheck.h"
 #include "batch/FileDialog.h"
@@ -28,21 +29,6 @@
 using namespace tollavar;
 
 namespace {
-
-struct QuietPrompter : Prompter
-{
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-    MessageAnswer ask(const Message&) override { return MessageAnswer::Ok; }
-};
-struct QuietHost : ConversionHost
-{
-    void setStatusPanel(int, std::string_view) override {}
-    void processPendingEvents() override {}
-};
-struct NoDialog : FileDialog
-{
-    std::optional<std::string> show(const FileDialogRequest&) override { return std::nullopt; }
-};
 
 // Keeps the image path, as the least any check must do with a line.
 struct PathSink : FieldSink
@@ -111,14 +97,14 @@ int main(int argc, char** argv)
     });
 
     bench::QuietServices services;
-    QuietPrompter prompter;
-    QuietHost host;
-    NoDialog dialog;
+    bench::BenchPrompter prompter;
+    bench::QuietHost host;
+    bench::NoDialog dialog;
     std::string configFile = root + "/batch.tvr";
     RunFlags flags;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
     long blocking = -1;
-    const double check = bestOfThree([&] { blocking = checkBatch(ctx, failureMessage).blockingCount(); });
+    const double check = bestOfThree([&] { blocking = checkBatch(ctx).blockingCount(); });
 
     std::printf("check %ld lines: %.3f s; parse %.3f s + one lstat per image %.3f s = %.3f s; ratio %.2f "
                 "(%ld questions or errors found)\n",

@@ -9,6 +9,7 @@
 #include "ArchiveFigures.h"
 #include "BatchGenerator.h"
 #include "BenchServices.h"
+#include "QuietRun.h"
 #include "batch/RunHistory.h"
 #include "engine/ConversionHost.h"
 #include "engine/ConversionObserver.h"
@@ -41,20 +42,7 @@ namespace {
 
 using bench::NoOpener;
 using bench::NoStore;
-struct FailingPrompter : Prompter
-{
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-    MessageAnswer ask(const Message& m) override
-    {
-        std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());
-        std::exit(1);
-    }
-};
-struct QuietHost : ConversionHost
-{
-    void setStatusPanel(int, std::string_view) override {}
-    void processPendingEvents() override {}
-};
+using bench::QuietHost;
 
 double seconds(std::chrono::steady_clock::time_point since)
 {
@@ -88,7 +76,7 @@ bool convert(const std::string& root, ConversionSettings& settings)
     NoStore store;
     NoOpener opener;
     FileTools tools(store, opener);
-    FailingPrompter prompter;
+    bench::BenchPrompter prompter(bench::BenchPrompter::OnMessage::Stop);
     QuietHost host;
     RunFlags flags;
     // The recovery journal the Convert command keeps is part of what a conversion costs.

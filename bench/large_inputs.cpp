@@ -11,6 +11,7 @@
 
 #include "ArchiveFigures.h"
 #include "BenchServices.h"
+#include "QuietRun.h"
 #include "batch/CommandContext.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConvertCommand.h"
@@ -44,30 +45,6 @@ namespace {
 
 using bench::NoOpener;
 using bench::NoStore;
-// Reports every message on standard output and gives the answer that changes least.
-struct ReportingPrompter : Prompter
-{
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-    MessageAnswer ask(const Message& m) override
-    {
-        std::string text = m.text.substr(0, 160);
-        for (char& c : text)
-            c = c == '\r' ? '|' : c;
-        std::printf("    message \"%s\": %s\n", m.caption.c_str(), text.c_str());
-        ++count;
-        return m.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
-    }
-    int count = 0;
-};
-struct QuietHost : ConversionHost
-{
-    void setStatusPanel(int, std::string_view) override {}
-    void processPendingEvents() override {}
-};
-struct NoDialog : FileDialog
-{
-    std::optional<std::string> show(const FileDialogRequest&) override { return std::nullopt; }
-};
 
 // Everything a conversion or a command needs, without a window.
 struct Services
@@ -75,9 +52,10 @@ struct Services
     NoStore store;
     NoOpener opener;
     FileTools fileTools{store, opener};
-    ReportingPrompter prompter;
-    QuietHost host;
-    NoDialog dialog;
+    // Every message on standard output, with the answer that changes least.
+    bench::BenchPrompter prompter{bench::BenchPrompter::OnMessage::Report, stdout};
+    bench::QuietHost host;
+    bench::NoDialog dialog;
     RunFlags flags;
     std::string configFile;
     ConversionSettings settings;
@@ -93,7 +71,10 @@ struct Services
         ConversionContext context{settings, flags, fileTools, prompter, host};
         return convertIndexFile(context, index, xml, "REZI_DATAGRP", "DOCUMENT");
     }
-    CommandContext command() { return {settings, configFile, flags, fileTools, prompter, host, dialog}; }
+    CommandContext command()
+    {
+        return {settings, configFile, flags, fileTools, prompter, host, dialog, messageTable()};
+    }
 };
 
 // Writes `lines` index lines "Name n,\B1\n.TIF,1,n" without holding the file in memory.

@@ -6,14 +6,15 @@
 
 #include "BatchGenerator.h"
 #include "BenchServices.h"
+#include "QuietRun.h"
 #include "batch/FileDialog.h"
 #include "engine/ConversionRun.h"
 #include "engine/Prompter.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
-#include "ui/MessageTable.h"
 #include "ui/MainWindow.h"
+#include "ui/MessageTable.h"
 
 #include <QApplication>
 
@@ -29,19 +30,6 @@ namespace {
 
 using bench::NoOpener;
 using bench::NoStore;
-struct NoDialog : FileDialog
-{
-    std::optional<std::string> show(const FileDialogRequest&) override { return std::nullopt; }
-};
-struct FailingPrompter : Prompter
-{
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-    MessageAnswer ask(const Message& m) override
-    {
-        std::fprintf(stderr, "unexpected question: %s: %s\n", m.caption.c_str(), m.text.c_str());
-        std::exit(1);
-    }
-};
 
 } // namespace
 
@@ -61,8 +49,8 @@ int main(int argc, char** argv)
     NoStore store;
     NoOpener opener;
     FileTools fileTools(store, opener);
-    FailingPrompter prompter;
-    NoDialog dialog;
+    bench::BenchPrompter prompter(bench::BenchPrompter::OnMessage::Stop);
+    bench::NoDialog dialog;
     MainWindow window(fileTools, prompter, dialog, store);
     bench::applyBatchSettings(window.settings, root);
     window.showSettings();

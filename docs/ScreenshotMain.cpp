@@ -2,11 +2,11 @@
 // display at 96 dpi (xvfb-run); as in the program, the layout is scaled to the desktop font's size.
 #include "batch/Defaults.h"
 #include "batch/FileDialog.h"
-#include "engine/Prompter.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/FileTools.h"
 #include "filetools/SettingsStore.h"
 #include "ui/MainWindow.h"
+#include "ui/ShowingPrompter.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -32,10 +32,10 @@ public:
     bool open(const std::string&) override { return false; }
 };
 
-class SilentPrompter : public tollavar::Prompter
+class SilentPrompter : public tollavar::ShowingPrompter
 {
 public:
-    tollavar::MessageAnswer ask(const tollavar::Message&) override { return tollavar::MessageAnswer::Ok; }
+    tollavar::MessageAnswer show(const tollavar::Message&) override { return tollavar::MessageAnswer::Ok; }
 };
 
 class CancelDialog : public tollavar::FileDialog

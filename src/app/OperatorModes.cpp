@@ -46,11 +46,11 @@ class KeepAlivePrompter : public Prompter
 {
 public:
     explicit KeepAlivePrompter(Prompter& inner) : m_inner(inner) {}
-    MessageAnswer ask(const Message& message) override
+    MessageAnswer ask(const Prompt& prompt) override
     {
         if (m_watchdog)
             m_watchdog->linesDone(0, 0);
-        return m_inner.ask(message);
+        return m_inner.ask(prompt);
     }
     Message reportFailure(const FailureReport& report) override
     {
@@ -71,7 +71,7 @@ class WindowlessCommands : private ConversionHost
 {
 public:
     WindowlessCommands(const FileTools& fileTools, Prompter& prompter, FileDialog& dialog)
-        : m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog}
+        : m_ctx{m_settings, m_configFile, m_flags, fileTools, prompter, *this, dialog, messageTable()}
     {
     }
     CommandContext& context() { return m_ctx; }
@@ -162,7 +162,7 @@ int runOperatorMode(const LongOptions& options, const std::string& argumentText)
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const CheckReport report = checkBatch(ctx, failureMessage);
+            const CheckReport report = checkBatch(ctx);
             ctx.progress = nullptr;
             std::cout << (options.json ? checkReportJson(report) : checkReportText(report)) << std::flush;
             status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;

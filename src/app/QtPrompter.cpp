@@ -1,6 +1,5 @@
 #include "app/QtPrompter.h"
 
-#include "ui/MessageTable.h"
 #include "ui/WaitDialog.h"
 
 #include <QFontMetrics>
@@ -80,12 +79,7 @@ void QtPrompter::setParentWidget(QWidget* parent)
     m_parent = parent;
 }
 
-Message QtPrompter::reportFailure(const FailureReport& report)
-{
-    return showFailure(*this, report);
-}
-
-MessageAnswer QtPrompter::ask(const Message& message)
+MessageAnswer QtPrompter::show(const Message& message)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(QString::fromStdString(message.caption));
@@ -123,7 +117,7 @@ MessageAnswer QtPrompter::ask(const Message& message)
     }
 }
 
-bool QtPrompter::waitUntil(const std::string& text, const std::function<bool()>& ready)
+bool QtPrompter::showWait(const std::string& text, const std::function<bool()>& ready)
 {
     return waitWithProgress(m_parent, QString::fromStdString(text), ready);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Prompter.h"
+#include "ui/ShowingPrompter.h"
 
 #include <QPointer>
 #include <QString>
@@ -10,16 +10,15 @@ class QWidget;
 namespace tollavar {
 
 // Shows each message as a modal QMessageBox over the main window.
-class QtPrompter : public Prompter
+class QtPrompter : public ShowingPrompter
 {
 public:
     explicit QtPrompter(QWidget* parent = nullptr);
     // The window is built after its prompter, so the parent is handed in later.
     void setParentWidget(QWidget* parent);
 
-    MessageAnswer ask(const Message& message) override;
-    Message reportFailure(const FailureReport& report) override;
-    bool waitUntil(const std::string& text, const std::function<bool()>& ready) override;
+    MessageAnswer show(const Message& message) override;
+    bool showWait(const std::string& text, const std::function<bool()>& ready) override;
 
 private:
     QPointer<QWidget> m_parent;

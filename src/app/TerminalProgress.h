@@ -45,10 +45,10 @@ class ProgressClearingPrompter : public Prompter
 {
 public:
     ProgressClearingPrompter(Prompter& inner, TerminalProgress& progress) : m_inner(inner), m_progress(progress) {}
-    MessageAnswer ask(const Message& message) override
+    MessageAnswer ask(const Prompt& prompt) override
     {
         m_progress.clear();
-        return m_inner.ask(message);
+        return m_inner.ask(prompt);
     }
     Message reportFailure(const FailureReport& report) override
     {

@@ -2,7 +2,6 @@
 
 #include "app/JournalStream.h"
 #include "batch/UnattendedAnswer.h"
-#include "ui/MessageTable.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,12 +63,7 @@ TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool can
 {
 }
 
-Message TerminalPrompter::reportFailure(const FailureReport& report)
-{
-    return showFailure(*this, report);
-}
-
-MessageAnswer TerminalPrompter::ask(const Message& message)
+MessageAnswer TerminalPrompter::show(const Message& message)
 {
     // A wait for a busy DATAGRP.XML or datagroup repeats its question until the file is free: say it
     // once, try again every second instead of filling the log, and give up at the limit rather than

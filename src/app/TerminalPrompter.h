@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Prompter.h"
+#include "ui/ShowingPrompter.h"
 
 #include <chrono>
 #include <functional>
@@ -13,7 +13,7 @@ namespace tollavar {
 // Messages for a run without a display: caption and text on the error stream, a question asked on
 // the input stream with its buttons by name. With nobody to ask (no terminal, or the input ends) a
 // question takes the answer that changes least, so a run from cron never waits for ever.
-class TerminalPrompter : public Prompter
+class TerminalPrompter : public ShowingPrompter
 {
 public:
     using Pause = std::function<void()>;
@@ -22,8 +22,7 @@ public:
     // again; after `waitLimitSeconds` of trying, the wait is given up.
     TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds = 600);
 
-    MessageAnswer ask(const Message& message) override;
-    Message reportFailure(const FailureReport& report) override;
+    MessageAnswer show(const Message& message) override;
 
 private:
     MessageAnswer askOnTerminal(const Message& message);

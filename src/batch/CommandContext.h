@@ -2,6 +2,7 @@
 
 #include "batch/ConfigFileState.h"
 #include "engine/ConversionContext.h"
+#include "engine/Prompter.h"
 
 #include <string>
 
@@ -23,6 +24,9 @@ struct CommandContext
     Prompter& prompter;
     ConversionHost& host;
     FileDialog& dialog;
+    // The words of every message, for what must record a message without showing it (the run history,
+    // a check's report) or carry it in a failure.
+    const MessageWords& words;
     // A hot folder removes every index file it converted whatever the configuration says; an interrupted
     // run must then be finished the same way, or its index file would be converted twice.
     bool alwaysRemoveProcessed = false;

@@ -275,8 +275,9 @@ OpenConfigResult openConfig(CommandContext& ctx, const std::string& configPath)
             ctx.configFile = path;
         }
         if (!files::fileExists(path)) {
-            ctx.prompter.ask(Message{"Config file does not exist!\n" + path, "Tollavar", MessageIcon::None,
-                                     MessageButtons::Ok, MessageKind::ConfigMissing});
+            Prompt missing{MessageKind::ConfigMissing};
+            missing.path = path;
+            ctx.prompter.ask(missing);
             return OpenConfigResult::Missing;
         }
         std::string bytes = files::readAll(path);

@@ -19,6 +19,9 @@ std::atomic<bool> g_saidUnsupported{false};
 
 namespace {
 
+// Where a wait given up for a busy datagroup comes from: the caption of the question the user gave up.
+constexpr const char* kGaveUpSource = "Datagroup in Use";
+
 // Hidden, and removed by its holder: the datagroup keeps only what the import expects.
 std::string lockFileOf(const std::string& folder)
 {
@@ -39,29 +42,29 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
         while (state == files::FolderLock::State::Busy) {
             if (stopRequested())
                 throwStopped();
-            const Message busy{"Another conversion is writing to the datagroup " + folder +
-                                   ".  Wait for it to finish?\r(Yes tries again; No gives up and converts nothing.)",
-                               std::string(kDatagroupBusyCaption), MessageIcon::Question, MessageButtons::YesNo,
-                               MessageKind::DatagroupBusyWait};
+            Prompt busy{MessageKind::DatagroupBusyWait};
+            busy.path = folder;
             bool waiting = ctx.prompter.ask(busy) == MessageAnswer::Yes;
-            if (waiting)
-                waiting = ctx.prompter.waitUntil("Waiting for the conversion in " + folder + "\u2026", [&] {
+            if (waiting) {
+                busy.kind = MessageKind::DatagroupBusyWaiting;
+                waiting = ctx.prompter.waitUntil(busy, [&] {
                     if (stopRequested())
                         return true;
                     state = tryAgain();
                     return state != files::FolderLock::State::Busy;
                 });
+            }
             if (!waiting)
-                throw Failure(ErrorCode::PermissionDenied, std::string(kDatagroupBusyCaption),
+                throw Failure(ErrorCode::PermissionDenied, kGaveUpSource,
                               "Gave up waiting for another conversion into " + folder +
                                   " to finish; nothing was converted.");
         }
     }
-    if (state == files::FolderLock::State::Unsupported && !g_saidUnsupported.exchange(true))
-        ctx.prompter.ask(Message{"The datagroup folder " + folder +
-                                     " cannot be locked (its file system does not support locks).  Converting "
-                                     "without a lock: do not run two conversions into it at the same time.",
-                                 "Tollavar", MessageIcon::Warning, MessageButtons::Ok});
+    if (state == files::FolderLock::State::Unsupported && !g_saidUnsupported.exchange(true)) {
+        Prompt unlockable{MessageKind::DatagroupUnlockable};
+        unlockable.path = folder;
+        ctx.prompter.ask(unlockable);
+    }
 }
 
 } // namespace

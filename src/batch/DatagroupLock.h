@@ -3,15 +3,10 @@
 #include "filetools/FolderLock.h"
 
 #include <string>
-#include <string_view>
 
 namespace tollavar {
 
 struct CommandContext;
-
-// The caption of the question asked while another conversion holds the datagroup: Yes waits on,
-// No gives up. A prompter with nobody behind it answers it by its waiting limit.
-inline constexpr std::string_view kDatagroupBusyCaption = "Datagroup in Use";
 
 // Takes the datagroup's writer lock for a Convert command, waiting (by asking) while another run
 // holds it. Giving up and a stop request are raised as Failures. On a file system without locks the

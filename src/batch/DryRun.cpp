@@ -13,12 +13,17 @@ bool DryRunDocuments::save(ConversionContext&, const DatagroupDocument&, const s
 
 Message DryRunPrompter::reportFailure(const FailureReport& report)
 {
-    Message message = m_words(report);
-    ask(message);
+    Message message = m_words.failure(report);
+    record(message);
     return message;
 }
 
-MessageAnswer DryRunPrompter::ask(const Message& message)
+MessageAnswer DryRunPrompter::ask(const Prompt& prompt)
+{
+    return record(m_words.prompt(prompt));
+}
+
+MessageAnswer DryRunPrompter::record(const Message& message)
 {
     const MessageAnswer answer = unattendedAnswer(message);
     if (m_listener)

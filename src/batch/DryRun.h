@@ -41,16 +41,16 @@ class DryRunPrompter : public Prompter
 {
 public:
     using Listener = std::function<void(const Message&, MessageAnswer)>;
-    DryRunPrompter(Listener listener, FailureWords words) : m_listener(std::move(listener)), m_words(std::move(words))
-    {
-    }
-    MessageAnswer ask(const Message& message) override;
+    DryRunPrompter(Listener listener, const MessageWords& words) : m_listener(std::move(listener)), m_words(words) {}
+    MessageAnswer ask(const Prompt& prompt) override;
     Message reportFailure(const FailureReport& report) override;
-    bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
+    bool waitUntil(const Prompt&, const std::function<bool()>&) override { return false; }
 
 private:
+    MessageAnswer record(const Message& message);
+
     Listener m_listener;
-    FailureWords m_words;
+    const MessageWords& m_words;
 };
 
 // Counts the lines the run reads (it lets the window work once per line); shows nothing.

@@ -157,7 +157,7 @@ std::optional<long> lastDocIdIn(const std::string& xmlFile)
 
 } // namespace
 
-CheckReport checkBatch(CommandContext& ctx, const FailureWords& words)
+CheckReport checkBatch(CommandContext& ctx)
 {
     CheckReport report;
     // The command advances the number, names a configuration, sets its flags: on copies.
@@ -168,11 +168,11 @@ CheckReport checkBatch(CommandContext& ctx, const FailureWords& words)
     DryRunPorts ports;
     CheckRecorder recorder(report, host, settings, ctx.progress);
     DryRunPrompter prompter([&](const Message& message, MessageAnswer answer) { recorder.message(message, answer); },
-                            words);
+                            ctx.words);
     ports.recorded().onTaken([&](const std::string& destination) { recorder.taken(destination); });
     ports.recorded().onFullTextMove([&](const std::string& from, const std::string&) { recorder.fullText(from); });
 
-    CommandContext dry{settings, configFile, flags, ctx.fileTools, prompter, host, ctx.dialog};
+    CommandContext dry{settings, configFile, flags, ctx.fileTools, prompter, host, ctx.dialog, ctx.words};
     dry.alwaysRemoveProcessed = ctx.alwaysRemoveProcessed;
     dry.configFileState = ctx.configFileState;
     dry.progress = &recorder;

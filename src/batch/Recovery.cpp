@@ -324,24 +324,23 @@ Failure stillRunning(const JournalContents* journal, const std::string& journalP
                        journalPath);
 }
 
-// Sets the journal aside and says why, once: as the command's failure after an interruption, as a
-// message after a failure the user was already told of.
-void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, const std::string& text, bool failedBefore)
+Prompt interrupted(RecoveryFacts facts)
 {
-    const std::string aside = portsOf(ctx).files().setJournalAside(journalPath);
-    const std::string report = text + "  The journal was kept as " + aside + ".";
-    if (!failedBefore)
-        throw Failure(ErrorCode::PathFileAccess, kSource, report);
-    ctx.prompter.ask(Message{report, "Interrupted Conversion", MessageIcon::Warning, MessageButtons::Ok,
-                             MessageKind::InterruptedRun});
+    Prompt prompt{MessageKind::InterruptedRun};
+    prompt.recovery = std::move(facts);
+    return prompt;
 }
 
-std::string listed(const std::vector<std::string>& paths)
+// Sets the journal aside and says why, once: as the command's failure after an interruption, as a
+// message after a failure the user was already told of.
+void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, RecoveryFacts facts, bool failedBefore)
 {
-    std::string text;
-    for (const std::string& path : paths)
-        text += (text.empty() ? "" : ", ") + path;
-    return text;
+    facts.journalPath = journalPath;
+    facts.keptAs = portsOf(ctx).files().setJournalAside(journalPath);
+    const Prompt report = interrupted(std::move(facts));
+    if (!failedBefore)
+        throw Failure(ErrorCode::PathFileAccess, kSource, ctx.words.prompt(report).text);
+    ctx.prompter.ask(report);
 }
 
 // The command was killed past its last file: the marker, the advance of a full datagroup and the
@@ -354,22 +353,21 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     recovery.deleteLeftovers();
     if (effects.fileExists(xml) && !effects.fileExists(marker))
         effects.createEmptyFile(marker);
-    std::string text = "The conversion command that converted " + journal.indexFile +
-                       " last was interrupted after its last file.  Its remaining steps were done: the datagroup "
-                       "was marked for import";
+    RecoveryFacts facts;
+    facts.outcome = RecoveryFacts::Outcome::FinishedCommand;
+    facts.indexFile = journal.indexFile;
     const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
     if (maxFiles && journal.lastDocId > *maxFiles) {
         // The journal stays until the advance is durable: a kill before then finds it again.
         if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && advanceDatagroupNumber(ctx))
-            text += " and its number advanced to " + ctx.settings.datagroupNumber;
+            facts.advancedTo = ctx.settings.datagroupNumber;
         else
             ctx.flags.datagroupFull = true;
     }
     if (noteFinished)
         noteFinished(journal.indexFile);
     effects.deleteFile(journalPath);
-    ctx.prompter.ask(Message{text + ".", "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
-                             MessageKind::InterruptedRun});
+    ctx.prompter.ask(interrupted(std::move(facts)));
 }
 
 // The journal's save is on disk and the command had ended: nothing in it is left to do.
@@ -441,7 +439,10 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     } catch (const Failure& damaged) {
         if (opened->lock == files::JournalLock::Busy)
             throw stillRunning(nullptr, journalPath);
-        setAsideAndReport(ctx, journalPath, damaged.description() + "; nothing was changed.", false);
+        RecoveryFacts facts;
+        facts.outcome = RecoveryFacts::Outcome::Damaged;
+        facts.reason = damaged.description();
+        setAsideAndReport(ctx, journalPath, std::move(facts), false);
         return "";
     }
     if (opened->lock == files::JournalLock::Busy ||
@@ -449,7 +450,6 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         throw stillRunning(&journal, journalPath);
     const bool failedBefore = !journal.failedOn.empty();
     const std::string xml = files::nativePath(xmlPath);
-    const std::string start = "The recovery journal " + journalPath + " of an earlier conversion";
 
     JournalRecovery recovery(ctx, journal, folder, xml, journalPath);
     bool saved = false;
@@ -459,8 +459,10 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         if (!saved)
             recovery.checkIndexFile();
     } catch (const Unacted& unacted) {
-        setAsideAndReport(ctx, journalPath, start + " was not acted on: " + unacted.why + ".  Nothing was changed.",
-                          failedBefore);
+        RecoveryFacts facts;
+        facts.outcome = RecoveryFacts::Outcome::NotActedOn;
+        facts.reason = unacted.why;
+        setAsideAndReport(ctx, journalPath, std::move(facts), failedBefore);
         return "";
     }
 
@@ -469,40 +471,35 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         finishEndedCommand(ctx, journal, recovery, xml, files::nativePath(markerPath), journalPath, noteFinished);
         return index;
     }
-    std::string text;
+    RecoveryFacts facts;
+    facts.indexFile = index;
     if (!saved) {
         recovery.putBack();
         if (failedBefore) {
-            text = "The failed conversion of " + index + " (" + journal.failedOn + ") left " +
-                   std::to_string(recovery.imagesPutBack()) + " images in the datagroup; they were put back.";
+            facts.outcome = RecoveryFacts::Outcome::FailedRunPutBack;
+            facts.failedOn = journal.failedOn;
+            facts.filesPutBack = recovery.imagesPutBack();
         } else {
-            text = "The conversion of " + index +
-                   " into this datagroup was interrupted before DATAGRP.XML was "
-                   "saved.  " +
-                   std::to_string(recovery.putBackCount()) +
-                   " moved file(s) were put back where they came from, and DATAGRP.XML is as it was before";
-            text += recovery.saveUndone() ? " (its save, cut short, was undone)" : "";
-            text += "; the index file can be converted again.";
+            facts.outcome = RecoveryFacts::Outcome::PutBack;
+            facts.filesPutBack = recovery.putBackCount();
+            facts.saveUndone = recovery.saveUndone();
         }
     } else {
         recovery.finishSaved();
-        text = "The conversion of " + index +
-               " into this datagroup was interrupted after DATAGRP.XML was saved "
-               "with its documents.  Its remaining steps were done:";
+        facts.outcome = RecoveryFacts::Outcome::FinishedAfterSave;
         if (!ctx.configFile.empty() && journal.configFile == ctx.configFile) {
             saveConfig(ctx, ctx.configFile);
-            text += " the configuration was saved,";
+            facts.configSaved = true;
         }
         if (journal.removeProcessed && files::fileExists(index)) {
             // A file of that name that is not the one converted is another batch: it stays.
             if (identityOf(index) == journal.indexIdentity) {
                 portsOf(ctx).files().deleteFile(index);
-                text += " the index file was removed,";
+                facts.indexFileFate = RecoveryFacts::IndexFileFate::Removed;
             } else {
-                text += " the index file was kept because it has changed since,";
+                facts.indexFileFate = RecoveryFacts::IndexFileFate::KeptChanged;
             }
         }
-        text += " and the files it replaced were deleted.";
         const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
         if (maxFiles && journal.lastDocId > *maxFiles)
             ctx.flags.datagroupFull = true;
@@ -511,14 +508,12 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     if (saved && noteFinished)
         noteFinished(index);
     if (!recovery.unplaced().empty()) {
-        setAsideAndReport(ctx, journalPath,
-                          text + "  These files could not be put back: " + listed(recovery.unplaced()) + ".",
-                          failedBefore);
+        facts.notPutBack = recovery.unplaced();
+        setAsideAndReport(ctx, journalPath, std::move(facts), failedBefore);
         return saved ? index : "";
     }
     portsOf(ctx).files().deleteFile(journalPath);
-    ctx.prompter.ask(Message{text, "Interrupted Conversion", MessageIcon::Information, MessageButtons::Ok,
-                             MessageKind::InterruptedRun});
+    ctx.prompter.ask(interrupted(std::move(facts)));
     return saved ? index : "";
 }
 

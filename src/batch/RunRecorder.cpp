@@ -104,11 +104,17 @@ RunRecord RunRecorder::finish(const ConvertOutcome& outcome, const std::string& 
     return m_record;
 }
 
-MessageAnswer RunRecorder::ask(const Message& message)
+MessageAnswer RunRecorder::ask(const Prompt& prompt)
 {
-    const MessageAnswer answer = m_ctx.prompter.ask(message);
-    noteAnswered(message, answer);
+    const MessageAnswer answer = m_ctx.prompter.ask(prompt);
+    if (!m_current.path.empty())
+        noteAnswered(m_ctx.words.prompt(prompt), answer);
     return answer;
+}
+
+bool RunRecorder::waitUntil(const Prompt& wait, const std::function<bool()>& ready)
+{
+    return m_ctx.prompter.waitUntil(wait, ready);
 }
 
 Message RunRecorder::reportFailure(const FailureReport& report)

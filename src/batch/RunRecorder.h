@@ -32,7 +32,8 @@ public:
     // The command's record, once it has ended: `failure` is the message of its own failure, if any.
     RunRecord finish(const ConvertOutcome& outcome, const std::string& failure);
 
-    MessageAnswer ask(const Message& message) override;
+    MessageAnswer ask(const Prompt& prompt) override;
+    bool waitUntil(const Prompt& wait, const std::function<bool()>& ready) override;
     Message reportFailure(const FailureReport& report) override;
     bool wantsLineCount() const override;
     void indexFileStarted(std::string_view indexFile, long totalLines) override;

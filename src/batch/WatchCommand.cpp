@@ -241,9 +241,10 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
 {
     // The hot folder's own context: its messages go through a prompter that reports a repeated
     // failure once.
-    WatchPrompter prompter(commands.prompter);
-    CommandContext ctx{commands.settings, commands.configFile, commands.flags, commands.fileTools,      prompter,
-                       commands.host,     commands.dialog,     true,           commands.configFileState};
+    WatchPrompter prompter(commands.prompter, commands.words);
+    CommandContext ctx{
+        commands.settings, commands.configFile, commands.flags, commands.fileTools,      prompter, commands.host,
+        commands.dialog,   commands.words,      true,           commands.configFileState};
     ctx.runRecords = commands.runRecords;
     ctx.progress = commands.progress;
     ctx.runMode = commands.runMode;

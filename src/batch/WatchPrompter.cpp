@@ -22,22 +22,23 @@ Message WatchPrompter::reportFailure(const FailureReport& report)
     return message;
 }
 
-MessageAnswer WatchPrompter::ask(const Message& message)
+MessageAnswer WatchPrompter::ask(const Prompt& prompt)
 {
-    if (message.kind == MessageKind::DatagroupBusyWait) {
-        const MessageAnswer answer = m_inner.ask(message);
+    if (prompt.kind == MessageKind::DatagroupBusyWait) {
+        const MessageAnswer answer = m_inner.ask(prompt);
         m_gaveUpWaiting |= answer != MessageAnswer::Yes;
         return answer;
     }
     // Questions, and waits that ask again until a file is free, always pass.
+    const Message message = m_words.prompt(prompt);
     const bool report = message.icon == MessageIcon::Warning || message.icon == MessageIcon::Error;
     if (message.buttons != MessageButtons::Ok || !report)
-        return m_inner.ask(message);
+        return m_inner.ask(prompt);
     if (m_reported.size() >= kReportsRemembered)
         m_reported.clear();
     if (!m_reported.insert(message.caption + '\n' + message.text).second)
         return MessageAnswer::Ok;
-    return m_inner.ask(message);
+    return m_inner.ask(prompt);
 }
 
 } // namespace tollavar

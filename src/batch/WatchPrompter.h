@@ -14,9 +14,13 @@ namespace tollavar {
 class WatchPrompter : public Prompter
 {
 public:
-    explicit WatchPrompter(Prompter& inner) : m_inner(inner) {}
+    WatchPrompter(Prompter& inner, const MessageWords& words) : m_inner(inner), m_words(words) {}
 
-    MessageAnswer ask(const Message& message) override;
+    MessageAnswer ask(const Prompt& prompt) override;
+    bool waitUntil(const Prompt& wait, const std::function<bool()>& ready) override
+    {
+        return m_inner.waitUntil(wait, ready);
+    }
     Message reportFailure(const FailureReport& report) override;
 
     // Clears what the next command will be asked about.
@@ -25,6 +29,7 @@ public:
 
 private:
     Prompter& m_inner;
+    const MessageWords& m_words;
     std::set<std::string> m_reported;
     std::map<std::string, Message> m_failuresShown; // what each failure was shown as
     bool m_gaveUpWaiting = false;

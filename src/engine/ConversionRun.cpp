@@ -105,13 +105,10 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
                ImagePlacer* placer)
 {
     const std::string backup = firstFreeBackupName(xmlFile);
-    const Message question{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
-                           "DATAGRP.XML file?",
-                           "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, MessageKind::UndoOffer};
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
     files::FileEffects& effects = context.files ? *context.files : files::diskEffects();
-    if (context.prompter.ask(question) == MessageAnswer::Yes) {
+    if (context.prompter.ask(Prompt{MessageKind::UndoOffer}) == MessageAnswer::Yes) {
         // A copy, not a second name: a file with two names is restored in place, through both.
         if (files::fileExists(nativeXml))
             effects.writeWhole(nativeBackup, files::readAll(nativeXml));
@@ -120,11 +117,11 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
         if (placer)
             placer->restoreReplaced();
         const long movedCount = placer ? placer->movedCount() : 0;
-        if (movedCount > 0)
-            context.prompter.ask(
-                Message{std::to_string(movedCount) + " files have been moved and will not appear in DATAGRP.XML file.  "
-                                                     "These files should be moved back before reprocessing.",
-                        "Canceled Batch", MessageIcon::None, MessageButtons::Ok, MessageKind::MovedFilesStay});
+        if (movedCount > 0) {
+            Prompt stay{MessageKind::MovedFilesStay};
+            stay.count = movedCount;
+            context.prompter.ask(stay);
+        }
         return true;
     }
     effects.writeWhole(nativeBackup, originalText);
@@ -181,16 +178,14 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
     const std::vector<std::string> names = splitBarList(settings.fieldNames);
     const std::vector<std::string> types = splitBarList(settings.fieldTypes);
     if (names.size() != types.size()) {
-        context.prompter.ask(Message{"Different number of field names and types.  Conversion canceled.",
-                                     "Error converting file", MessageIcon::Error, MessageButtons::Ok});
+        context.prompter.ask(Prompt{MessageKind::FieldListsDiffer});
         return false;
     }
     const std::string imageFolder =
         settings.imageFolder.empty() ? FileTools::folderPart(indexFile) : settings.imageFolder;
     IndexLineParser parser(names);
     if (parser.reserved().imagePath < 0) {
-        context.prompter.ask(Message{"ImagePath field is missing!  Cannot process file!", "Missing Field",
-                                     MessageIcon::Warning, MessageButtons::Ok});
+        context.prompter.ask(Prompt{MessageKind::ImagePathMissing});
         return false;
     }
 
@@ -209,9 +204,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     if (stopRequested())
                         throwStopped();
                     // Only a prompter with nobody behind it gives up (after its waiting limit).
-                    if (context.prompter.ask(Message{"XML file is in use.  Click OK to try again.", "Tollavar",
-                                                     MessageIcon::Question, MessageButtons::Ok,
-                                                     MessageKind::XmlInUseWait}) == MessageAnswer::Cancel)
+                    if (context.prompter.ask(Prompt{MessageKind::XmlInUseWait}) == MessageAnswer::Cancel)
                         throw Failure(ErrorCode::PermissionDenied, "Tollavar",
                                       "Gave up waiting for another program to close " + xmlFile, xmlFile);
                 }
@@ -230,10 +223,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 if (!reopened) {
                     std::string bytes = files::readAll(nativeXml);
                     if (bytes.empty()) {
-                        const Message corrupt{"Datagrp.xml file is corrupt!  Do you want to delete?",
-                                              "Datagrp.xml Cleanup", MessageIcon::Question, MessageButtons::YesNo,
-                                              MessageKind::CorruptXml};
-                        if (context.prompter.ask(corrupt) != MessageAnswer::Yes) {
+                        if (context.prompter.ask(Prompt{MessageKind::CorruptXml}) != MessageAnswer::Yes) {
                             context.flags.batchCanceled = true;
                             return false;
                         }

@@ -30,17 +30,6 @@ Failure leavesItsFolder(std::string_view path)
     return Failure(ErrorCode::PathFileAccess, "Copy Image File", "Image path leaves its folder: " + std::string(path));
 }
 
-// The names found in other letter case only, for a missing-file question.
-std::string otherCaseLines(const std::vector<std::string>& names)
-{
-    if (names.empty())
-        return {};
-    std::string text = "\rFound only in other letter case:";
-    for (const std::string& name : names)
-        text += "\r" + name;
-    return text;
-}
-
 std::string prefixOf(const std::string& folder)
 {
     std::string prefix = nativePath(folder);
@@ -218,10 +207,10 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
 PlacementOutcome ImagePlacer::missingSource(std::string_view imagePath, DatagroupDocument& document,
                                             const std::vector<std::string>& otherCase)
 {
-    const Message missing{"Source File: " + files::joinBelow(m_imageFolder, imagePath) + otherCaseLines(otherCase) +
-                              "\rIndex File: " + m_indexFile + "\rSkip file and continue processing?",
-                          "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
-                          MessageKind::SourceMissing};
+    Prompt missing{MessageKind::SourceMissing};
+    missing.path = files::joinBelow(m_imageFolder, imagePath);
+    missing.paths = otherCase;
+    missing.indexFile = m_indexFile;
     if (m_prompter.ask(missing) == MessageAnswer::Yes) {
         document.dropCurrentDocument();
         return PlacementOutcome::Dropped;
@@ -244,15 +233,13 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, image.file->name);
     if (fullText.file || fullText.otherCase.empty())
         return std::move(fullText.file);
-    const Message doubtful{"Source File: " + files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")) +
-                               otherCaseLines(fullText.otherCase) + "\rIndex File: " + m_indexFile +
-                               "\rSkip file and continue processing?",
-                           "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo,
-                           MessageKind::SourceMissing};
+    Prompt doubtful{MessageKind::SourceMissing};
+    doubtful.path = files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt"));
+    doubtful.paths = std::move(fullText.otherCase);
+    doubtful.indexFile = m_indexFile;
     if (m_prompter.ask(doubtful) == MessageAnswer::Yes)
         return std::nullopt;
-    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.",
-                  files::joinBelow(m_imageFolder, *replaceNameExtension(imagePath, ".txt")));
+    throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.", doubtful.path);
 }
 
 std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
@@ -337,10 +324,8 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         placedBelow = files::relativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
     } else {
-        const Message exists{"Image file already exists! " + files::joinBelow(m_datagroupFolder, imagePath) +
-                                 ".  Do you want to replace this with the new file?",
-                             "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel,
-                             MessageKind::ImageExists};
+        Prompt exists{MessageKind::ImageExists};
+        exists.path = files::joinBelow(m_datagroupFolder, imagePath);
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
             document.dropCurrentDocument();

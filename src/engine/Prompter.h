@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FailureReport.h"
+#include "engine/Prompt.h"
 
 #include <functional>
 #include <string>
@@ -47,27 +48,6 @@ inline const char* answerName(MessageAnswer answer)
     return "";
 }
 
-// Which of the program's messages this is, so that a prompter or a test can tell them apart by value
-// rather than by their words. Plain is every message no one needs to single out.
-enum class MessageKind
-{
-    Plain,
-    ConversionFailure, // a conversion run stopped: its failure and stage
-    UndoOffer,         // after a failure: put DATAGRP.XML back as it was read? Yes changes least
-    MovedFilesStay,    // after the undo: files already moved stay moved
-    XmlInUseWait,      // another program holds DATAGRP.XML: asked again until it is free
-    CorruptXml,        // an empty DATAGRP.XML: delete it?
-    SourceMissing,     // an image to place is missing: skip it?
-    ImageExists,       // the image's place in the datagroup is taken: replace it?
-    DatagroupBusyWait, // another run holds the datagroup: wait on?
-    InterruptedRun,    // what recovery did with an earlier run's journal, or why it could not
-    CommandFailure,    // the Convert command stopped
-    ConfigOpenFailure,
-    ConfigSaveFailure,
-    ConfigMissing,
-    StartupFailure,
-};
-
 // A modal message. Line breaks inside `text` are the single characters the message was written with
 // (a CR, or an LF); the prompter shows them as line breaks.
 struct Message
@@ -85,29 +65,35 @@ struct Message
     }
 };
 
+// The words of every message: its text, caption, icon and buttons. Chosen above the core and handed to
+// whatever in the core must record a message without showing it.
+class MessageWords
+{
+public:
+    virtual ~MessageWords() = default;
+    virtual Message prompt(const Prompt& prompt) const = 0;
+    virtual Message failure(const FailureReport& report) const = 0;
+};
+
 // Every question or report to the user goes through here: a message box in the window, the terminal
-// on a server, a script in the tests. A failure comes as a value: only the implementation, above the
-// core, chooses its words.
+// on a server, a script in the tests. The core hands over what it asks or tells as a value; only the
+// implementation, above the core, chooses its words.
 class Prompter
 {
 public:
     virtual ~Prompter() = default;
-    virtual MessageAnswer ask(const Message& message) = 0;
+    virtual MessageAnswer ask(const Prompt& prompt) = 0;
     // A failure that ended a run or a command. Returns the message shown, which the run history keeps.
     virtual Message reportFailure(const FailureReport& report) = 0;
-    // After the user chose to wait: polls `ready` until it answers true, showing `text` with a way to
+    // After the user chose to wait: polls `ready` until it answers true, showing `wait` with a way to
     // give up. False when the user gave up. A prompter that cannot show a wait polls once and lets
     // its caller ask again (a terminal paces itself inside ask()).
-    virtual bool waitUntil(const std::string& text, const std::function<bool()>& ready)
+    virtual bool waitUntil(const Prompt& wait, const std::function<bool()>& ready)
     {
-        (void)text;
+        (void)wait;
         ready();
         return true;
     }
 };
-
-// The words a failure is shown in, chosen above the core and handed to whatever in the core must
-// record a failure as a message without showing it.
-using FailureWords = std::function<Message(const FailureReport&)>;
 
 } // namespace tollavar

@@ -4,6 +4,7 @@
 #include "ui/DesignLayout.h"
 #include "ui/GraphicalButton.h"
 #include "ui/Icons.h"
+#include "ui/MessageTable.h"
 #include "ui/ProgramFont.h"
 #include "ui/StatusPanel.h"
 
@@ -43,7 +44,7 @@ bool isEnterKey(const QEvent* event)
 MainWindow::MainWindow(FileTools& fileTools, Prompter& prompter, FileDialog& dialog, SettingsStore& store,
                        QWidget* parent)
     : QMainWindow(parent), m_fileTools(fileTools), m_prompter(prompter), m_dialog(dialog),
-      m_store(store), m_commands{settings, configFile, flags, fileTools, prompter, *this, dialog},
+      m_store(store), m_commands{settings, configFile, flags, fileTools, prompter, *this, dialog, messageTable()},
       m_programFolder(QCoreApplication::applicationDirPath().toStdString()), m_documentationFolder(TOLLAVAR_DOC_DIR)
 {
     setObjectName("frmTollavar");
@@ -259,7 +260,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_converting) {
         event->ignore();
-        report("A conversion is running. Close Tollavar when it has finished.");
+        m_prompter.ask(Prompt{MessageKind::ConversionStillRunning});
         return;
     }
     if (m_closing)

@@ -139,8 +139,8 @@ private:
     void setBoxText(QLineEdit* edit, const std::string& text);
     void onFocusChanged(QWidget* old, QWidget* now);
     void clickAfterWarning(QWidget* target);
-    void report(const std::string& text);
-    void startDocument(const std::string& target, const std::string& what);
+    // Opens a document in its own program; `notOpened` says which when it cannot be opened.
+    void startDocument(const std::string& target, MessageKind notOpened);
     void applyOuterSize();
     // The client size the layout needs: the drawn client area below the menu bar.
     QSize designClientSize() const;

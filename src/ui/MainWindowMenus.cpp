@@ -117,18 +117,15 @@ void MainWindow::setManualFolders(std::string programFolder, std::string documen
     m_documentationFolder = std::move(documentationFolder);
 }
 
-void MainWindow::report(const std::string& text)
-{
-    m_prompter.ask(Message{text, kProgramTitle, MessageIcon::Warning, MessageButtons::Ok});
-}
-
-void MainWindow::startDocument(const std::string& target, const std::string& what)
+void MainWindow::startDocument(const std::string& target, MessageKind notOpened)
 {
     try {
         m_fileTools.openDocument(target);
     } catch (const std::exception& failure) {
-        report("Tollavar could not open " + what + ":\r" + target + "\r\r" + failure.what() +
-               "\r\rCheck that a program for it is installed, or open it yourself.");
+        Prompt prompt{notOpened};
+        prompt.path = target;
+        prompt.reason = failure.what();
+        m_prompter.ask(prompt);
     }
 }
 
@@ -137,18 +134,19 @@ void MainWindow::viewManualCommand()
     const std::string inProgramFolder = m_programFolder + "/TLManual.pdf";
     const std::string installed = m_documentationFolder + "/TLManual.pdf";
     if (files::fileExists(inProgramFolder)) {
-        startDocument(inProgramFolder, "the user manual");
+        startDocument(inProgramFolder, MessageKind::ManualNotOpened);
     } else if (!m_documentationFolder.empty() && files::fileExists(installed)) {
-        startDocument(installed, "the user manual");
+        startDocument(installed, MessageKind::ManualNotOpened);
     } else {
-        report("The user manual TLManual.pdf was not found. Tollavar looked for it in:\r" + m_programFolder + "\r" +
-               m_documentationFolder);
+        Prompt notFound{MessageKind::ManualNotFound};
+        notFound.paths = {m_programFolder, m_documentationFolder};
+        m_prompter.ask(notFound);
     }
 }
 
 void MainWindow::openWebSiteCommand()
 {
-    startDocument(TOLLAVAR_WEBSITE_URL, "the web site");
+    startDocument(TOLLAVAR_WEBSITE_URL, MessageKind::WebSiteNotOpened);
 }
 
 void MainWindow::aboutCommand()

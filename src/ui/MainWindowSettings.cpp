@@ -17,12 +17,6 @@
 
 namespace tollavar {
 
-namespace {
-
-constexpr const char* kProgramTitle = "Tollavar";
-
-} // namespace
-
 void MainWindow::putOnClipboard(const std::string& text)
 {
     QGuiApplication::clipboard()->setText(fromUtf8(text));
@@ -64,8 +58,7 @@ void MainWindow::processPendingEvents()
 void MainWindow::checkDatagroupNumber()
 {
     if (!isNumeric(m_datagroupNumberEdit->text().toStdString()))
-        m_prompter.ask(
-            Message{"Datagroup Number must be a number!", kProgramTitle, MessageIcon::None, MessageButtons::Ok});
+        m_prompter.ask(Prompt{MessageKind::DatagroupNumberNotNumeric});
 }
 
 // ---- Browse commands --------------------------------------------------------------------------

@@ -6,12 +6,178 @@ namespace tollavar {
 
 namespace {
 
+constexpr const char* kProgramTitle = "Tollavar";
+
 std::string numbered(const Failure& failure)
 {
     return std::to_string(failure.number()) + " - " + failure.description();
 }
 
+Message notice(std::string text, std::string caption, MessageIcon icon, MessageKind kind)
+{
+    return Message{std::move(text), std::move(caption), icon, MessageButtons::Ok, kind};
+}
+
+std::string otherCaseLines(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return {};
+    std::string text = "\rFound only in other letter case:";
+    for (const std::string& name : names)
+        text += "\r" + name;
+    return text;
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& separator)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
+std::string couldNotOpen(const std::string& what, const Prompt& prompt)
+{
+    return "Tollavar could not open " + what + ":\r" + prompt.path + "\r\r" + prompt.reason +
+           "\r\rCheck that a program for it is installed, or open it yourself.";
+}
+
+std::string recoveryText(const RecoveryFacts& facts)
+{
+    using Outcome = RecoveryFacts::Outcome;
+    std::string text;
+    switch (facts.outcome) {
+    case Outcome::Damaged:
+        text = facts.reason + "; nothing was changed.";
+        break;
+    case Outcome::NotActedOn:
+        text = "The recovery journal " + facts.journalPath +
+               " of an earlier conversion was not acted on: " + facts.reason + ".  Nothing was changed.";
+        break;
+    case Outcome::FailedRunPutBack:
+        text = "The failed conversion of " + facts.indexFile + " (" + facts.failedOn + ") left " +
+               std::to_string(facts.filesPutBack) + " images in the datagroup; they were put back.";
+        break;
+    case Outcome::PutBack:
+        text = "The conversion of " + facts.indexFile +
+               " into this datagroup was interrupted before DATAGRP.XML was saved.  " +
+               std::to_string(facts.filesPutBack) +
+               " moved file(s) were put back where they came from, and DATAGRP.XML is as it was before";
+        text += facts.saveUndone ? " (its save, cut short, was undone)" : "";
+        text += "; the index file can be converted again.";
+        break;
+    case Outcome::FinishedAfterSave:
+        text = "The conversion of " + facts.indexFile +
+               " into this datagroup was interrupted after DATAGRP.XML was saved with its documents.  Its "
+               "remaining steps were done:";
+        text += facts.configSaved ? " the configuration was saved," : "";
+        switch (facts.indexFileFate) {
+        case RecoveryFacts::IndexFileFate::Removed:
+            text += " the index file was removed,";
+            break;
+        case RecoveryFacts::IndexFileFate::KeptChanged:
+            text += " the index file was kept because it has changed since,";
+            break;
+        case RecoveryFacts::IndexFileFate::Untouched:
+            break;
+        }
+        text += " and the files it replaced were deleted.";
+        break;
+    case Outcome::FinishedCommand:
+        text = "The conversion command that converted " + facts.indexFile +
+               " last was interrupted after its last file.  Its remaining steps were done: the datagroup was "
+               "marked for import";
+        text += facts.advancedTo.empty() ? "" : " and its number advanced to " + facts.advancedTo;
+        text += ".";
+        break;
+    }
+    if (!facts.notPutBack.empty())
+        text += "  These files could not be put back: " + joined(facts.notPutBack, ", ") + ".";
+    if (!facts.keptAs.empty())
+        text += "  The journal was kept as " + facts.keptAs + ".";
+    return text;
+}
+
+class Table : public MessageWords
+{
+public:
+    Message prompt(const Prompt& prompt) const override { return promptMessage(prompt); }
+    Message failure(const FailureReport& report) const override { return failureMessage(report); }
+};
+
 } // namespace
+
+Message promptMessage(const Prompt& prompt)
+{
+    const MessageKind kind = prompt.kind;
+    switch (kind) {
+    case MessageKind::UndoOffer:
+        return Message{"An error has occured during the conversion to XML.  Do you want to undo changes to the "
+                       "DATAGRP.XML file?",
+                       "Undo Changes?", MessageIcon::None, MessageButtons::YesNo, kind};
+    case MessageKind::MovedFilesStay:
+        return notice(std::to_string(prompt.count) +
+                          " files have been moved and will not appear in DATAGRP.XML file.  These files should be "
+                          "moved back before reprocessing.",
+                      "Canceled Batch", MessageIcon::None, kind);
+    case MessageKind::FieldListsDiffer:
+        return notice("Different number of field names and types.  Conversion canceled.", "Error converting file",
+                      MessageIcon::Error, kind);
+    case MessageKind::ImagePathMissing:
+        return notice("ImagePath field is missing!  Cannot process file!", "Missing Field", MessageIcon::Warning, kind);
+    case MessageKind::XmlInUseWait:
+        return notice("XML file is in use.  Click OK to try again.", kProgramTitle, MessageIcon::Question, kind);
+    case MessageKind::CorruptXml:
+        return Message{"Datagrp.xml file is corrupt!  Do you want to delete?", "Datagrp.xml Cleanup",
+                       MessageIcon::Question, MessageButtons::YesNo, kind};
+    case MessageKind::SourceMissing:
+        return Message{"Source File: " + prompt.path + otherCaseLines(prompt.paths) +
+                           "\rIndex File: " + prompt.indexFile + "\rSkip file and continue processing?",
+                       "Source File is Missing", MessageIcon::Warning, MessageButtons::YesNo, kind};
+    case MessageKind::ImageExists:
+        return Message{"Image file already exists! " + prompt.path +
+                           ".  Do you want to replace this with the new file?",
+                       "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel, kind};
+    case MessageKind::DatagroupBusyWait:
+        return Message{"Another conversion is writing to the datagroup " + prompt.path +
+                           ".  Wait for it to finish?\r(Yes tries again; No gives up and converts nothing.)",
+                       "Datagroup in Use", MessageIcon::Question, MessageButtons::YesNo, kind};
+    case MessageKind::DatagroupBusyWaiting:
+        return notice("Waiting for the conversion in " + prompt.path + "\u2026", "Datagroup in Use", MessageIcon::None,
+                      kind);
+    case MessageKind::DatagroupUnlockable:
+        return notice("The datagroup folder " + prompt.path +
+                          " cannot be locked (its file system does not support locks).  Converting without a lock: "
+                          "do not run two conversions into it at the same time.",
+                      kProgramTitle, MessageIcon::Warning, kind);
+    case MessageKind::InterruptedRun:
+        return notice(recoveryText(prompt.recovery), "Interrupted Conversion",
+                      prompt.recovery.keptAs.empty() ? MessageIcon::Information : MessageIcon::Warning, kind);
+    case MessageKind::ConfigMissing:
+        return notice("Config file does not exist!\n" + prompt.path, kProgramTitle, MessageIcon::None, kind);
+    case MessageKind::DatagroupNumberNotNumeric:
+        return notice("Datagroup Number must be a number!", kProgramTitle, MessageIcon::None, kind);
+    case MessageKind::ConversionStillRunning:
+        return notice("A conversion is running. Close Tollavar when it has finished.", kProgramTitle,
+                      MessageIcon::Warning, kind);
+    case MessageKind::ManualNotFound:
+        return notice("The user manual TLManual.pdf was not found. Tollavar looked for it in:\r" +
+                          joined(prompt.paths, "\r"),
+                      kProgramTitle, MessageIcon::Warning, kind);
+    case MessageKind::ManualNotOpened:
+        return notice(couldNotOpen("the user manual", prompt), kProgramTitle, MessageIcon::Warning, kind);
+    case MessageKind::WebSiteNotOpened:
+        return notice(couldNotOpen("the web site", prompt), kProgramTitle, MessageIcon::Warning, kind);
+    case MessageKind::Plain:
+    case MessageKind::ConversionFailure:
+    case MessageKind::CommandFailure:
+    case MessageKind::ConfigOpenFailure:
+    case MessageKind::ConfigSaveFailure:
+    case MessageKind::StartupFailure:
+        break; // failures come as a FailureReport
+    }
+    return notice("", kProgramTitle, MessageIcon::None, kind);
+}
 
 Message failureMessage(const FailureReport& report)
 {
@@ -34,14 +200,13 @@ Message failureMessage(const FailureReport& report)
         return Message{numbered(failure), "Error Loading Tollavar", MessageIcon::Error, MessageButtons::Ok,
                        MessageKind::StartupFailure};
     }
-    return Message{numbered(failure), "Tollavar", MessageIcon::Error};
+    return Message{numbered(failure), kProgramTitle, MessageIcon::Error};
 }
 
-Message showFailure(Prompter& prompter, const FailureReport& report)
+const MessageWords& messageTable()
 {
-    Message message = failureMessage(report);
-    prompter.ask(message);
-    return message;
+    static const Table table;
+    return table;
 }
 
 } // namespace tollavar

@@ -5,11 +5,13 @@
 
 namespace tollavar {
 
-// The words of every failure the program shows: the one place a Failure becomes a message. Kept free
-// of Qt so that the terminal, the window and the tests all show the same text.
+// The words of every message the program shows, for what the core asks or tells and for every failure:
+// the one place a value becomes a message. Kept free of Qt so that the terminal, the window and the
+// tests all show the same text.
+Message promptMessage(const Prompt& prompt);
 Message failureMessage(const FailureReport& report);
 
-// Shows the failure's message through `prompter` and returns it.
-Message showFailure(Prompter& prompter, const FailureReport& report);
+// The same table, for what in the core must record a message without showing it.
+const MessageWords& messageTable();
 
 } // namespace tollavar

@@ -41,7 +41,8 @@ public:
     FakePrompter prompter;
     FakeHost conversionHost;
     FakeDialog dialog;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, conversionHost, dialog};
+    CommandContext ctx{settings, configFile,     flags,  services.fileTools,
+                       prompter, conversionHost, dialog, messageTable()};
 
     int left = 0, top = 0, width = 0, height = 0;
     bool normal = true;

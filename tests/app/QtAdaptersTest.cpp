@@ -144,7 +144,7 @@ TEST(QtPrompter, ShowsPlainTextWithLineBreaksAndReturnsTheButtonClicked)
         poll.start(10);
         QtPrompter prompter;
         const MessageAnswer answer =
-            prompter.ask(Message{"<b>1</b>\rLine # 2\r\nend", "Caption", MessageIcon::Question, c.buttons});
+            prompter.show(Message{"<b>1</b>\rLine # 2\r\nend", "Caption", MessageIcon::Question, c.buttons});
         EXPECT_EQ(answer, c.expected);
         EXPECT_EQ(seenText, QStringLiteral("<b>1</b>\nLine # 2\nend"));
         EXPECT_EQ(seenTitle, QStringLiteral("Caption"));

@@ -47,7 +47,7 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
     testing::FakePrompter prompter;
     testing::FakeHost host;
     testing::FakeDialog dialog;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
     std::ostringstream warnings;
     const std::string log = dir / "state/tollavar/runs.jsonl";
     RunHistoryLog history(log, warnings);

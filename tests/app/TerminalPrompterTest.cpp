@@ -45,7 +45,7 @@ TEST(TerminalPrompter, AsksByNameOnATerminalAndOtherwiseTakesTheAnswerThatChange
         std::istringstream in(c.input);
         std::ostringstream out;
         TerminalPrompter prompter(in, out, c.canAsk, {});
-        EXPECT_EQ(prompter.ask(c.message), c.expected) << c.message.caption << " / " << c.input;
+        EXPECT_EQ(prompter.show(c.message), c.expected) << c.message.caption << " / " << c.input;
         EXPECT_NE(out.str().find(c.message.caption), std::string::npos);
         if (!c.canAsk || c.message.buttons == MessageButtons::Ok) {
             EXPECT_EQ(in.tellg(), 0) << "the input was read for " << c.message.caption;
@@ -54,7 +54,7 @@ TEST(TerminalPrompter, AsksByNameOnATerminalAndOtherwiseTakesTheAnswerThatChange
 
     std::istringstream in;
     std::ostringstream out;
-    TerminalPrompter(in, out, false, {}).ask(kMissing);
+    TerminalPrompter(in, out, false, {}).show(kMissing);
     EXPECT_NE(out.str().find("/img/1.tif\nIndex File: /in/a.csv\nSkip"), std::string::npos) << out.str();
 }
 
@@ -65,7 +65,7 @@ TEST(TerminalPrompter, TheInUseWaitPausesEachTimeAndSaysSoOnce)
     int pauses = 0;
     TerminalPrompter prompter(in, out, true, [&] { ++pauses; });
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(prompter.ask(kInUse), MessageAnswer::Ok);
+        EXPECT_EQ(prompter.show(kInUse), MessageAnswer::Ok);
     EXPECT_EQ(pauses, 3);
     const std::string said = out.str();
     EXPECT_NE(said.find(kInUse.text), std::string::npos);

@@ -41,7 +41,8 @@ protected:
     FakePrompter m_prompter;
     FakeHost m_host;
     FakeDialog m_dialog;
-    CommandContext m_ctx{m_settings, m_configFile, m_flags, m_services.fileTools, m_prompter, m_host, m_dialog};
+    CommandContext m_ctx{m_settings, m_configFile, m_flags,  m_services.fileTools,
+                         m_prompter, m_host,       m_dialog, messageTable()};
 };
 
 } // namespace tollavar::testing

@@ -67,7 +67,7 @@ struct Window
     KindPrompter prompter;
     FakeHost host;
     FakeDialog dialog;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
 };
 
 class CommandFaults : public ::testing::Test

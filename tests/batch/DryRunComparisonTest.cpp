@@ -14,6 +14,7 @@
 #include "support/ShmDir.h"
 #include "support/TempDir.h"
 #include "ui/MessageTable.h"
+#include "ui/ShowingPrompter.h"
 
 #include <gtest/gtest.h>
 
@@ -30,16 +31,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // What the unattended run meets: every message, answered as a run with nobody behind it answers.
-class UnattendedPrompter : public Prompter
+class UnattendedPrompter : public ShowingPrompter
 {
 public:
-    MessageAnswer ask(const Message& message) override
+    MessageAnswer show(const Message& message) override
     {
         seen.push_back(message);
         return unattendedAnswer(message);
     }
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-    bool waitUntil(const std::string&, const std::function<bool()>&) override { return false; }
+    bool showWait(const std::string&, const std::function<bool()>&) override { return false; }
     std::vector<Message> seen;
 };
 
@@ -328,15 +328,16 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         const auto before = snapshot(dir.path());
         const long numberedBefore = numberedImages(dir / "out/EXMP0001");
         RunFlags checkFlags;
-        CommandContext checkCtx{settings, configFile, checkFlags, services.fileTools, unused, host, dialog};
-        const CheckReport report = checkBatch(checkCtx, failureMessage);
+        CommandContext checkCtx{settings, configFile, checkFlags, services.fileTools,
+                                unused,   host,       dialog,     messageTable()};
+        const CheckReport report = checkBatch(checkCtx);
         ASSERT_EQ(snapshot(dir.path()), before) << "the check changed the files";
         EXPECT_TRUE(unused.seen.empty()) << "the check showed a message";
 
         UnattendedPrompter prompter;
         RunFlags flags;
         RunFacts moves;
-        CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+        CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
         ctx.progress = &moves;
         const ConvertOutcome outcome = convertCommand(ctx);
         bool asked = false;

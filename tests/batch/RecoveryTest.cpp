@@ -69,7 +69,7 @@ struct Station
     KindPrompter prompter;
     FakeHost host;
     FakeDialog dialog;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog};
+    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
 };
 
 } // namespace

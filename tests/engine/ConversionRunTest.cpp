@@ -341,13 +341,13 @@ TEST_F(ConversionRunTest, WaitsWhileAnotherProgramHoldsTheFile)
     struct Releaser : FakePrompter
     {
         int* fd;
-        MessageAnswer ask(const Message& m) override
+        MessageAnswer show(const Message& m) override
         {
             if (m.kind == MessageKind::XmlInUseWait && *fd >= 0) {
                 close(*fd);
                 *fd = -1;
             }
-            return FakePrompter::ask(m);
+            return FakePrompter::show(m);
         }
     };
     Releaser releasing;

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "engine/Prompter.h"
-#include "ui/MessageTable.h"
+#include "ui/ShowingPrompter.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +13,7 @@ namespace tollavar::testing {
 
 // Records every message and answers from a script. A message the script did not expect fails the
 // test: the script names the caption it expects next with the answer to give.
-class FakePrompter : public Prompter
+class FakePrompter : public ShowingPrompter
 {
 public:
     struct Step
@@ -25,7 +24,7 @@ public:
 
     void expect(std::string caption, MessageAnswer answer) { m_script.push_back({std::move(caption), answer}); }
 
-    MessageAnswer ask(const Message& message) override
+    MessageAnswer show(const Message& message) override
     {
         m_seen.push_back(message);
         if (whileShown)
@@ -40,8 +39,6 @@ public:
         return step.answer;
     }
 
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
-
     // Runs while a message is up, as the user's actions behind a modal box would.
     std::function<void(const Message&)> whileShown;
 
@@ -49,10 +46,10 @@ public:
     std::function<bool(const std::function<bool()>& ready)> onWait;
     std::vector<std::string> waits;
 
-    bool waitUntil(const std::string& text, const std::function<bool()>& ready) override
+    bool showWait(const std::string& text, const std::function<bool()>& ready) override
     {
         waits.push_back(text);
-        return onWait ? onWait(ready) : Prompter::waitUntil(text, ready);
+        return onWait ? onWait(ready) : ShowingPrompter::showWait(text, ready);
     }
 
     const std::vector<Message>& seen() const { return m_seen; }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "engine/Prompter.h"
-#include "ui/MessageTable.h"
+#include "ui/ShowingPrompter.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +11,12 @@ namespace tollavar::testing {
 
 // Answers every message by its kind, whatever order the messages come in: for runs whose questions
 // depend on where they fail. A message no rule answers fails the test.
-class KindPrompter : public Prompter
+class KindPrompter : public ShowingPrompter
 {
 public:
     void answer(MessageKind kind, MessageAnswer reply) { m_rules.emplace_back(kind, reply); }
 
-    MessageAnswer ask(const Message& message) override
+    MessageAnswer show(const Message& message) override
     {
         seen.push_back(message);
         for (const auto& [kind, reply] : m_rules) {
@@ -27,8 +26,6 @@ public:
         ADD_FAILURE() << "unexpected message \"" << message.caption << "\": " << message.text;
         return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
     }
-
-    Message reportFailure(const FailureReport& report) override { return showFailure(*this, report); }
 
     size_t count(MessageKind kind) const
     {
