@@ -24,7 +24,7 @@ std::unique_ptr<DatagroupDocument> DatagroupCache::take(const std::string& path)
     std::unique_ptr<DatagroupDocument> document = std::move(m_document);
     if (!document || path != m_path)
         return nullptr;
-    if (m_onDisk && !(identify(path) == m_identity))
+    if (m_onDisk && identify(path) != m_identity)
         return nullptr;
     return document;
 }
