@@ -513,9 +513,9 @@ long DatagroupDocument::locateInTree()
     // The parser forgives more than it can read back once this program has written it; a file it
     // would not read back must fail now, while the run can still undo, not at its next extension.
     const std::string saved = serialize();
-    std::string reason;
-    if (!isWellFormed(utf8::hasNonAscii(saved) ? cp1252::decode(saved) : saved, &reason))
-        throw Failure(ErrorCode::InvalidCall, kSource, "The XML document would not read back once saved: " + reason);
+    if (const std::optional<std::string> reason =
+            whyNotWellFormed(utf8::hasNonAscii(saved) ? cp1252::decode(saved) : saved))
+        throw Failure(ErrorCode::InvalidCall, kSource, "The XML document would not read back once saved: " + *reason);
     return lastDocId;
 }
 
