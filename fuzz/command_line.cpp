@@ -31,6 +31,7 @@ void readSafely(std::string_view argument, bool textValid)
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer calls the target by this name
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -44,6 +44,7 @@ ConversionSettings unlikelySettings()
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer calls the target by this name
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);

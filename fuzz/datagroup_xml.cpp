@@ -109,6 +109,7 @@ std::string serialized(const DatagroupDocument& document)
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer calls the target by this name
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tollavar, builds it, and runs the example or the tests.
 #   scripts/dev.sh example   convert the bundled example batch unattended
-#   scripts/dev.sh test      check the format, build warning-free with gcc and clang, run every test, again
+#   scripts/dev.sh test      check the format, build warning-free with gcc and clang, check the names, run
+#                            every test, again
 #                            built with the sanitizers, fuzz each target for a minute, then check the package
 #   scripts/dev.sh format    format every C++ file the format check looks at
 #   scripts/dev.sh package   build the Debian package build/tollavar_VERSION_ARCH.deb and check it
@@ -10,7 +11,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(g++ cmake ninja-build pkg-config libxml2-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang clang-format-14
+          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang clang-format-14 clang-tidy-14
           libclang-rt-14-dev xvfb xauth openbox x11-utils
           dpkg-dev file desktop-file-utils appstream)
 
@@ -56,6 +57,22 @@ check_format() {
         return 1
     fi
     echo "Format check passed: $(formatted_files | wc -l) files"
+}
+
+# Fails on any name clang-tidy's naming check reports (the rule in docs/HACKING.md, configured in
+# .clang-tidy) in a source file of ours that BUILD_DIR compiles, or in a header of ours it includes.
+check_names() {
+    local dir=$1 log
+    log=$(mktemp)
+    trap 'rm -f "$log"' RETURN
+    local started=$SECONDS
+    if ! run-clang-tidy-14 -p "$dir" -quiet -j"$(nproc)" "^$root/(src|tests|bench|fuzz)/" >"$log" 2>&1 ||
+        grep -qE "(warning|error):" "$log"; then
+        sed "s/\x1b\[[0-9;]*m//g" "$log" | grep -E "(warning|error):" | sort -u >&2 || cat "$log" >&2
+        echo "Names against the naming rule (docs/HACKING.md; scripts/rename-identifiers.py renames)" >&2
+        return 1
+    fi
+    echo "Naming check passed: $(grep -c '^clang-tidy-14 ' "$log") files in $((SECONDS - started)) s"
 }
 
 # The package installs under /usr, so the program must look for its manual there.
@@ -128,6 +145,7 @@ test)
     install_missing
     check_format
     build build -DCMAKE_INSTALL_PREFIX=/usr -DTOLLAVAR_WERROR=ON
+    check_names build
     ctest --test-dir build --output-on-failure -j"$(nproc)"
     echo "Everything built with clang, warnings as errors, and the fast tests:"
     build build-clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DTOLLAVAR_WERROR=ON \

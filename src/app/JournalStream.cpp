@@ -34,10 +34,8 @@ bool isJournalStream(int fd)
     unsigned long long inode = 0;
     if (std::sscanf(value, "%llu:%llu", &device, &inode) != 2)
         return false;
-    struct stat st
-    {
-    };
-    return files::statusOf(fd, st) && st.st_dev == device && st.st_ino == inode;
+    const std::optional<struct stat> st = files::statusOf(fd);
+    return st && st->st_dev == device && st->st_ino == inode;
 }
 
 int priorityOfLine(std::string_view line)

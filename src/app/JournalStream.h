@@ -6,12 +6,17 @@
 
 namespace tollavar {
 
-// Syslog priorities as journald reads them from a line's "<N>" prefix.
-namespace JournalPriority {
-constexpr int Error = 3;
-constexpr int Warning = 4;
-constexpr int Info = 6;
-} // namespace JournalPriority
+// Syslog priorities as journald reads them from a line's "<N>" prefix. Plain numbers, not an enum class:
+// they are written as the numbers they are.
+struct JournalPriority
+{
+    enum : int
+    {
+        Error = 3,
+        Warning = 4,
+        Info = 6,
+    };
+};
 
 // True when the environment's JOURNAL_STREAM names the device and inode of descriptor `fd`: systemd
 // connected it to the journal, which reads a "<N>" at the start of a line as the line's priority.

@@ -42,11 +42,16 @@ enum class MissingConfig
     Refuse,
 };
 
-namespace ExitStatus {
-constexpr int Success = 0;
-constexpr int ConversionFailed = 1;
-constexpr int StartupFailed = 2;
-} // namespace ExitStatus
+// The process's exit status: plain numbers, not an enum class, since main and the scripts take them as such.
+struct ExitStatus
+{
+    enum : int
+    {
+        Success = 0,
+        ConversionFailed = 1,
+        StartupFailed = 2,
+    };
+};
 
 using ConvertCommandFn = std::function<ConvertOutcome(CommandContext&)>;
 

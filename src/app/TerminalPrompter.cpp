@@ -55,7 +55,7 @@ std::optional<MessageAnswer> parseAnswer(std::string line, MessageButtons button
 MessageAnswer leastChangeAnswer(const Message& message)
 {
     // One rule for the terminal and for a check, which answers as this terminal would.
-    return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : UnattendedAnswer(message);
+    return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : unattendedAnswer(message);
 }
 
 TerminalPrompter::TerminalPrompter(std::istream& in, std::ostream& out, bool canAsk, Pause pause, int waitLimitSeconds)

@@ -8,7 +8,7 @@ namespace tollavar {
 
 files::FileEffects& CommandPorts::files()
 {
-    return files::DiskEffects();
+    return files::diskEffects();
 }
 
 void CommandPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
@@ -16,7 +16,7 @@ void CommandPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const 
     takeDatagroupLock(ctx, lock, datagroupFolder);
 }
 
-CommandPorts& PortsOf(const CommandContext& ctx)
+CommandPorts& portsOf(const CommandContext& ctx)
 {
     static CommandPorts usual;
     return ctx.ports ? *ctx.ports : usual;

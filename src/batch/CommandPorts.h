@@ -29,6 +29,6 @@ public:
 };
 
 // The context's ports, or the usual ones.
-CommandPorts& PortsOf(const CommandContext& ctx);
+CommandPorts& portsOf(const CommandContext& ctx);
 
 } // namespace tollavar

@@ -172,11 +172,10 @@ std::string serializeConfig(const ConversionSettings& s)
         text += value;
         text += "\r\n";
     }
-    std::string ansi;
     // A windows-1252 file that happened to begin with the bytes of a byte-order mark would be read back
     // as UTF-8, so such a file is written as UTF-8 too.
-    if (cp1252::encode(text, ansi) && !ansi.starts_with(kByteOrderMark))
-        return ansi;
+    if (std::optional<std::string> ansi = cp1252::encode(text); ansi && !ansi->starts_with(kByteOrderMark))
+        return std::move(*ansi);
     return std::string(kByteOrderMark) + text;
 }
 
@@ -237,7 +236,7 @@ bool saveConfig(CommandContext& ctx, const std::string& configPath)
             ctx.configFile = path;
         }
         std::string bytes = serializeConfig(ctx.settings);
-        files::FileEffects& effects = PortsOf(ctx).files();
+        files::FileEffects& effects = portsOf(ctx).files();
         effects.writeWhole(path, bytes);
         // What a dry run would have written is not on the disk to compare with later.
         if (!effects.recording())

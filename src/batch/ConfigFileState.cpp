@@ -22,12 +22,10 @@ struct Identity
 
 Identity identityOf(const std::string& path)
 {
-    struct stat st
-    {
-    };
-    if (!files::statusOf(path, st))
+    const std::optional<struct stat> st = files::statusOf(path);
+    if (!st)
         return {};
-    return Identity{st.st_dev, st.st_ino};
+    return Identity{st->st_dev, st->st_ino};
 }
 
 // Takes `theirs` where `ours` still holds what both started from.

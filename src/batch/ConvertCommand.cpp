@@ -114,12 +114,10 @@ struct FileStamp
 
 FileStamp stampOf(const std::string& path)
 {
-    struct stat st
-    {
-    };
-    if (!files::statusOf(path, st))
+    const std::optional<struct stat> st = files::statusOf(path);
+    if (!st)
         return FileStamp{};
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    return FileStamp{st->st_dev, st->st_ino, st->st_size, st->st_mtim.tv_sec, st->st_mtim.tv_nsec};
 }
 
 class ConvertRun
@@ -127,7 +125,7 @@ class ConvertRun
 public:
     ConvertRun(CommandContext& ctx, const IndexFileConverter& convert, ConvertOutcome& outcome,
                RunRecorder* recorder = nullptr)
-        : m_ctx(ctx), m_convert(convert), m_outcome(outcome), m_recorder(recorder), m_ports(PortsOf(ctx)),
+        : m_ctx(ctx), m_convert(convert), m_outcome(outcome), m_recorder(recorder), m_ports(portsOf(ctx)),
           m_files(m_ports.files())
     {
     }
@@ -202,7 +200,7 @@ public:
         // A datagroup without its DATAGRP.XML has nothing to submit.
         if (m_files.fileExists(files::nativePath(m_xmlPath)))
             m_files.createEmptyFile(files::nativePath(markerPath));
-        const bool advanced = !m_ctx.flags.datagroupFull || AdvanceDatagroupNumber(m_ctx);
+        const bool advanced = !m_ctx.flags.datagroupFull || advanceDatagroupNumber(m_ctx);
         m_outcome.configSaveFailed |= !advanced;
         // The datagroup is marked and advanced: a journal that stays is only an empty promise. One whose
         // advance failed stays, so that the next run advances. The command's record stays while files are
@@ -303,7 +301,7 @@ private:
         ConversionSettings previous = m_ctx.settings;
         previous.datagroupNumber = std::to_string(*number - 1);
         m_previousDatagroup = datagroupFolderPath(previous);
-        m_finishedBeforeAdvance = FinishAdvancedDatagroup(m_ctx, m_previousDatagroup);
+        m_finishedBeforeAdvance = finishAdvancedDatagroup(m_ctx, m_previousDatagroup);
     }
 
     // What an unfinished earlier command with this configuration finished is not converted again; each
@@ -457,7 +455,7 @@ bool forEachSelectedIndexFile(CommandContext& ctx, const std::string& item, cons
     return selection.forEachSelected(item, visit);
 }
 
-bool AdvanceDatagroupNumber(CommandContext& ctx)
+bool advanceDatagroupNumber(CommandContext& ctx)
 {
     ConversionSettings& s = ctx.settings;
     refreshFromConfigFile(ctx);

@@ -48,7 +48,7 @@ ConvertOutcome convertCommand(CommandContext& ctx, const IndexFileConverter& con
 
 // Moves the configuration on to the next datagroup number and saves it. False when the save failed (it
 // was reported). Throws Failure when the number is not one or is the last.
-bool AdvanceDatagroupNumber(CommandContext& ctx);
+bool advanceDatagroupNumber(CommandContext& ctx);
 
 // The Run button.
 ConvertOutcome runCommand(CommandContext& ctx);

@@ -76,7 +76,7 @@ void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::
     waitForLock(ctx, folder, lock.tryAcquire(lockFile), [&] { return lock.tryAcquire(lockFile); });
 }
 
-bool TakeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
+bool takeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
     const std::string folder = files::nativePath(datagroupFolder);
     const std::string lockFile = lockFileOf(folder);

@@ -15,6 +15,6 @@ void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::
 
 // The same for a run that must write nothing: only a lock file that is already there is locked (read
 // only, and left in place). False when there is none: the caller goes on without the lock.
-bool TakeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
+bool takeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
 
 } // namespace tollavar

@@ -25,7 +25,7 @@ MessageAnswer DryRunPrompter::ask(const Prompt& prompt)
 
 MessageAnswer DryRunPrompter::record(const Message& message)
 {
-    const MessageAnswer answer = UnattendedAnswer(message);
+    const MessageAnswer answer = unattendedAnswer(message);
     if (m_listener)
         m_listener(message, answer);
     return answer;
@@ -33,7 +33,7 @@ MessageAnswer DryRunPrompter::record(const Message& message)
 
 void DryRunPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
-    m_readUnlocked = !TakeExistingDatagroupLock(ctx, lock, datagroupFolder);
+    m_readUnlocked = !takeExistingDatagroupLock(ctx, lock, datagroupFolder);
 }
 
 } // namespace tollavar

@@ -58,7 +58,7 @@ public:
 
     void message(const Message& message, MessageAnswer answer)
     {
-        CheckMessage met{message.caption, message.text, answerName(answer), IsQuestion(message),
+        CheckMessage met{message.caption, message.text, answerName(answer), isQuestion(message),
                          message.icon == MessageIcon::Error || message.kind == MessageKind::CommandFailure};
         // The window shows a line break where the message has a CR; a report line keeps it readable.
         std::string flat = message.text;

@@ -104,11 +104,11 @@ void DryRunFiles::markWritten(const std::string& path)
     ++m_counts.filesWritten;
 }
 
-files::EntryKind DryRunFiles::kindOfEntry(int folderFd, const std::string& name, const std::string& shown, int& error)
+files::EntryLook DryRunFiles::kindOfEntry(int folderFd, const std::string& name, const std::string& shown)
 {
     if (const State* state = stateOf(shown))
-        return *state == State::Present ? files::EntryKind::File : files::EntryKind::Missing;
-    return FileEffects::kindOfEntry(folderFd, name, shown, error);
+        return {*state == State::Present ? files::EntryKind::File : files::EntryKind::Missing};
+    return FileEffects::kindOfEntry(folderFd, name, shown);
 }
 
 bool DryRunFiles::fileExists(const std::string& path)
@@ -156,10 +156,9 @@ files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::Fil
         return files::MoveOutcome::SourceMissing;
     const PathKey destination = keyOf(to.shown);
     const auto known = m_changed.find(destination.path);
-    int error = 0;
     const bool taken = known != m_changed.end()
                            ? known->second == State::Present
-                           : FileEffects::kindOfEntry(to.folder, to.name, to.shown, error) != files::EntryKind::Missing;
+                           : FileEffects::kindOfEntry(to.folder, to.name, to.shown).kind != files::EntryKind::Missing;
     if (taken) {
         if (m_onTaken)
             m_onTaken(to.shown);
@@ -198,11 +197,8 @@ void DryRunFiles::checkWritable(const std::string& path, const char* operation) 
 {
     if (stateOf(path))
         return;
-    struct stat st
-    {
-    };
-    if (files::statusOf(files::nativePath(path), st)) {
-        if (S_ISDIR(st.st_mode))
+    if (const std::optional<struct stat> st = files::statusOf(files::nativePath(path))) {
+        if (S_ISDIR(st->st_mode))
             throw systemFailure(EISDIR, operation, path);
         return;
     }

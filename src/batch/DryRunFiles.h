@@ -35,7 +35,7 @@ public:
     void markWritten(const std::string& path);
 
     bool recording() const override { return true; }
-    files::EntryKind kindOfEntry(int folderFd, const std::string& name, const std::string& shown, int& error) override;
+    files::EntryLook kindOfEntry(int folderFd, const std::string& name, const std::string& shown) override;
     bool fileExists(const std::string& path) override;
     bool folderExists(const std::string& path) override;
     std::vector<std::string> listFiles(const std::string& folder) override;

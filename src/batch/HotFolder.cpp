@@ -143,11 +143,10 @@ std::vector<std::string> HotFolder::takeNotices()
 
 void HotFolder::addCandidate(const std::string& path, bool closed, bool present)
 {
-    struct stat st
-    {
-    };
-    if (!files::statusOf(path, st) || !S_ISREG(st.st_mode))
+    const std::optional<struct stat> found = files::statusOf(path);
+    if (!found || !S_ISREG(found->st_mode))
         return;
+    const struct stat& st = *found;
     if (auto left = m_leftAlone.find(path); left != m_leftAlone.end()) {
         if (sameFile(left->second.file, st))
             return;
@@ -267,13 +266,12 @@ bool HotFolder::collectReady(std::vector<ReadyFile>& ready)
             ++it;
             continue;
         }
-        struct stat st
-        {
-        };
-        if (!files::statusOf(it->first, st)) {
+        const std::optional<struct stat> found = files::statusOf(it->first);
+        if (!found) {
             it = m_candidates.erase(it);
             continue;
         }
+        const struct stat& st = *found;
         if (!sameFile(candidate.seen, st)) {
             candidate.seen = st;
             candidate.changedAt = now;
@@ -376,18 +374,13 @@ void HotFolder::setHeartbeat(std::chrono::milliseconds every, std::function<void
 void HotFolder::handled(const std::vector<ReadyFile>& files)
 {
     for (const ReadyFile& file : files) {
-        struct stat st
-        {
-        };
-        if (files::statusOf(file.path, st) && sameFile(file, st))
+        const std::optional<struct stat> st = files::statusOf(file.path);
+        if (st && sameFile(file, *st))
             m_leftAlone[file.path] = LeftFile{file, std::nullopt};
     }
     // Names that are gone need no memory.
     for (auto it = m_leftAlone.begin(); it != m_leftAlone.end();) {
-        struct stat st
-        {
-        };
-        it = files::statusOf(it->first, st) ? std::next(it) : m_leftAlone.erase(it);
+        it = files::statusOf(it->first) ? std::next(it) : m_leftAlone.erase(it);
     }
 }
 
@@ -397,11 +390,9 @@ namespace tollavar {
 
 void HotFolder::retryAfter(const ReadyFile& file, milliseconds delay)
 {
-    struct stat st
-    {
-    };
     // Changed already: its events bring it back.
-    if (!files::statusOf(file.path, st) || !sameFile(file, st))
+    const std::optional<struct stat> st = files::statusOf(file.path);
+    if (!st || !sameFile(file, *st))
         return;
     m_leftAlone[file.path] = LeftFile{file, Clock::now() + delay};
 }

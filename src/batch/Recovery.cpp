@@ -79,7 +79,7 @@ public:
                     std::string journalPath)
         : m_ctx(ctx), m_journal(journal), m_folder(std::move(folder)), m_xml(std::move(xml)),
           m_journalPath(std::move(journalPath)), m_images(m_journal.imageFolder), m_datagroup(m_folder),
-          m_files(PortsOf(ctx).files())
+          m_files(portsOf(ctx).files())
     {
     }
 
@@ -239,8 +239,7 @@ private:
         if (recording && opened.reach == files::Reach::Missing) {
             if (create)
                 m_files.createFolder(m_ctx.fileTools, withSlash(rootPath) + std::string(folder));
-            int error = 0;
-            found.kind = m_files.kindOfEntry(-1, found.at.name, found.at.shown, error);
+            found.kind = m_files.kindOfEntry(-1, found.at.name, found.at.shown).kind;
             return found;
         }
         if (opened.reach != files::Reach::Inside) {
@@ -248,8 +247,7 @@ private:
             return found;
         }
         found.at.folder = opened.fd;
-        int error = 0;
-        found.kind = m_files.kindOfEntry(opened.fd, found.at.name, found.at.shown, error);
+        found.kind = m_files.kindOfEntry(opened.fd, found.at.name, found.at.shown).kind;
         return found;
     }
 
@@ -338,7 +336,7 @@ Prompt interrupted(RecoveryFacts facts)
 void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, RecoveryFacts facts, bool failedBefore)
 {
     facts.journalPath = journalPath;
-    facts.keptAs = PortsOf(ctx).files().setJournalAside(journalPath);
+    facts.keptAs = portsOf(ctx).files().setJournalAside(journalPath);
     const Prompt report = interrupted(std::move(facts));
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, ctx.words.prompt(report).text);
@@ -351,7 +349,7 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
                         const std::string& xml, const std::string& marker, const std::string& journalPath,
                         const std::function<void(const std::string& indexFile)>& noteFinished)
 {
-    files::FileEffects& effects = PortsOf(ctx).files();
+    files::FileEffects& effects = portsOf(ctx).files();
     recovery.deleteLeftovers();
     if (effects.fileExists(xml) && !effects.fileExists(marker))
         effects.createEmptyFile(marker);
@@ -361,7 +359,7 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     const auto maxFiles = parseInt32(ctx.settings.maxDocuments);
     if (maxFiles && journal.lastDocId > *maxFiles) {
         // The journal stays until the advance is durable: a kill before then finds it again.
-        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && AdvanceDatagroupNumber(ctx))
+        if (!ctx.configFile.empty() && journal.configFile == ctx.configFile && advanceDatagroupNumber(ctx))
             facts.advancedTo = ctx.settings.datagroupNumber;
         else
             ctx.flags.datagroupFull = true;
@@ -393,9 +391,9 @@ bool endedAndSaved(const std::string& folder, const std::string& journalPath)
 
 } // namespace
 
-std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder)
+std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder)
 {
-    files::FileEffects& effects = PortsOf(ctx).files();
+    files::FileEffects& effects = portsOf(ctx).files();
     const std::string folder = files::nativePath(previousFolder);
     const std::string journalPath = RunJournal::pathFor(folder);
     const std::string lockPath = folder + "/.DATAGRP.LOCK";
@@ -432,7 +430,7 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         // A run killed while it started its journal leaves the journal's first lines under their own name.
         const std::string startingPath = RunJournal::startingPathFor(folder);
         if (files::pathExists(startingPath))
-            PortsOf(ctx).files().deleteFile(startingPath);
+            portsOf(ctx).files().deleteFile(startingPath);
         return "";
     }
     JournalContents journal;
@@ -496,7 +494,7 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         if (journal.removeProcessed && files::fileExists(index)) {
             // A file of that name that is not the one converted is another batch: it stays.
             if (identityOf(index) == journal.indexIdentity) {
-                PortsOf(ctx).files().deleteFile(index);
+                portsOf(ctx).files().deleteFile(index);
                 facts.indexFileFate = RecoveryFacts::IndexFileFate::Removed;
             } else {
                 facts.indexFileFate = RecoveryFacts::IndexFileFate::KeptChanged;
@@ -514,7 +512,7 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         setAsideAndReport(ctx, journalPath, std::move(facts), failedBefore);
         return saved ? index : "";
     }
-    PortsOf(ctx).files().deleteFile(journalPath);
+    portsOf(ctx).files().deleteFile(journalPath);
     ctx.prompter.ask(interrupted(std::move(facts)));
     return saved ? index : "";
 }

@@ -31,6 +31,6 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
 // The journal goes once its save is verified, and the lock file with it; touching no image. Returns the
 // index files that record, when it is this configuration's, says the command finished: the caller's
 // record takes them over and then removes it. Leaves everything to a run that still holds that datagroup.
-std::vector<CommandRecord::IndexFile> FinishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder);
+std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder);
 
 } // namespace tollavar

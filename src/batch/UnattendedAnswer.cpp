@@ -2,12 +2,12 @@
 
 namespace tollavar {
 
-bool IsQuestion(const Message& message)
+bool isQuestion(const Message& message)
 {
     return message.buttons != MessageButtons::Ok || message.kind == MessageKind::XmlInUseWait;
 }
 
-MessageAnswer UnattendedAnswer(const Message& message)
+MessageAnswer unattendedAnswer(const Message& message)
 {
     // The in-use wait repeats its OK until the file is free; a run with nobody behind it gives up.
     if (message.kind == MessageKind::XmlInUseWait)

@@ -6,9 +6,9 @@ namespace tollavar {
 
 // The answer an unattended run gets for a message: the one that changes least (No, or Cancel where
 // offered; Yes to undoing DATAGRP.XML's changes); a wait is given up.
-MessageAnswer UnattendedAnswer(const Message& message);
+MessageAnswer unattendedAnswer(const Message& message);
 
 // Whether a message asks (or makes the run wait) rather than tells.
-bool IsQuestion(const Message& message);
+bool isQuestion(const Message& message);
 
 } // namespace tollavar

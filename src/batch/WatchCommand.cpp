@@ -167,12 +167,10 @@ private:
             return false;
         m_attempted.insert(file);
         const ReadyFile& judged = m_ready.at(file);
-        struct stat st
-        {
-        };
-        if (!files::statusOf(file, st))
+        const std::optional<struct stat> st = files::statusOf(file);
+        if (!st)
             return false; // taken away meanwhile
-        if (!unchangedSince(judged, st) || files::openForWritingElsewhere(file) == files::WriterCheck::Writing) {
+        if (!unchangedSince(judged, *st) || files::openForWritingElsewhere(file) == files::WriterCheck::Writing) {
             m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
             m_attempted.erase(file);
             return false;
@@ -186,7 +184,8 @@ private:
         }
         // Lines a station appended while the file was read are in no datagroup yet: a file that is not
         // exactly what was converted stays, and is converted again once it settles.
-        if (!files::statusOf(file, st) || !unchangedSince(judged, st)) {
+        const std::optional<struct stat> after = files::statusOf(file);
+        if (!after || !unchangedSince(judged, *after)) {
             m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile)
                   << ", but it changed meanwhile: kept, to be converted again" << std::endl;
             return true;

@@ -329,13 +329,13 @@ AsWritten scanAsWritten(std::string_view in, char* out)
     return result;
 }
 
-bool isWellFormed(std::string_view text, std::string* reason)
+std::optional<std::string> whyNotWellFormed(std::string_view text)
 {
     if (text.size() > static_cast<size_t>(INT_MAX))
-        return false;
+        return "the file is too large";
     xmlParserCtxtPtr context = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
     if (!context)
-        return false;
+        return "out of memory";
     xmlSAXHandler nothing;
     std::memset(&nothing, 0, sizeof nothing);
     nothing.initialized = XML_SAX2_MAGIC;
@@ -344,10 +344,10 @@ bool isWellFormed(std::string_view text, std::string* reason)
     context->userData = nullptr;
     xmlCtxtUseOptions(context, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_IGNORE_ENC);
     xmlSwitchEncoding(context, XML_CHAR_ENCODING_UTF8);
-    const bool wellFormed = xmlParseDocument(context) == 0 && context->wellFormed;
-    if (!wellFormed && reason) {
+    std::optional<std::string> reason;
+    if (xmlParseDocument(context) != 0 || !context->wellFormed) {
         const xmlError& error = context->lastError;
-        *reason = error.message ? error.message : "not well formed";
+        reason = error.message ? error.message : "not well formed";
         while (!reason->empty() && (reason->back() == '\n' || reason->back() == ' '))
             reason->pop_back();
         if (error.line > 0)
@@ -355,7 +355,7 @@ bool isWellFormed(std::string_view text, std::string* reason)
     }
     context->sax = own;
     xmlFreeParserCtxt(context);
-    return wellFormed;
+    return reason;
 }
 
 } // namespace tollavar

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,8 +28,8 @@ struct AsWritten
 // `in` holds the file from its root on; `out` has room for as many bytes.
 AsWritten scanAsWritten(std::string_view in, char* out);
 
-// Whether the UTF-8 text is well formed XML, without building anything; `reason` gets the parser's
-// first complaint.
-bool isWellFormed(std::string_view text, std::string* reason = nullptr);
+// Why the UTF-8 text is not well formed XML (the parser's first complaint), found without building
+// anything; nothing when it is well formed.
+std::optional<std::string> whyNotWellFormed(std::string_view text);
 
 } // namespace tollavar

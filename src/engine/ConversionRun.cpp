@@ -107,7 +107,7 @@ bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std
     const std::string backup = firstFreeBackupName(xmlFile);
     const std::string nativeXml = files::nativePath(xmlFile);
     const std::string nativeBackup = files::nativePath(backup);
-    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
+    files::FileEffects& effects = context.files ? *context.files : files::diskEffects();
     if (context.prompter.ask(Prompt{MessageKind::UndoOffer}) == MessageAnswer::Yes) {
         // A copy, not a second name: a file with two names is restored in place, through both.
         if (files::fileExists(nativeXml))
@@ -165,7 +165,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
     bool reopened = false;
     ConversionObserver* const observer = context.observer;
     FactsReport report(observer);
-    files::FileEffects& effects = context.files ? *context.files : files::DiskEffects();
+    files::FileEffects& effects = context.files ? *context.files : files::diskEffects();
     long firstNewDocId = 0;
     long dropped = 0; // documents the user chose to leave out: their DOCIDs stay unused
     const auto countMoves = [&] {
@@ -213,7 +213,8 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 if (std::unique_ptr<DatagroupDocument> saved =
                         context.datagroupCache ? context.datagroupCache->take(nativeXml) : nullptr) {
                     std::string savedText = saved->serialize();
-                    if (saved->reopenSaved(lastDocId)) {
+                    if (const std::optional<long> savedLast = saved->reopenSaved()) {
+                        lastDocId = *savedLast;
                         originalText = std::move(savedText);
                         document = std::move(saved);
                         existing = reopened = true;

@@ -10,25 +10,21 @@ namespace tollavar {
 DatagroupCache::DatagroupCache() = default;
 DatagroupCache::~DatagroupCache() = default;
 
-bool DatagroupCache::identify(const std::string& path, Identity& identity)
+std::optional<DatagroupCache::Identity> DatagroupCache::identify(const std::string& path)
 {
-    struct stat status
-    {
-    };
-    if (!files::statusOf(path, status) || !S_ISREG(status.st_mode))
-        return false;
-    identity = Identity{status.st_dev,          status.st_ino,         status.st_size,        status.st_mtim.tv_sec,
-                        status.st_mtim.tv_nsec, status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
-    return true;
+    const std::optional<struct stat> status = files::statusOf(path);
+    if (!status || !S_ISREG(status->st_mode))
+        return std::nullopt;
+    return Identity{status->st_dev,          status->st_ino,         status->st_size,        status->st_mtim.tv_sec,
+                    status->st_mtim.tv_nsec, status->st_ctim.tv_sec, status->st_ctim.tv_nsec};
 }
 
 std::unique_ptr<DatagroupDocument> DatagroupCache::take(const std::string& path)
 {
     std::unique_ptr<DatagroupDocument> document = std::move(m_document);
-    Identity now;
     if (!document || path != m_path)
         return nullptr;
-    if (m_onDisk && (!identify(path, now) || !(now == m_identity)))
+    if (m_onDisk && identify(path) != m_identity)
         return nullptr;
     return document;
 }
@@ -37,8 +33,12 @@ void DatagroupCache::keep(const std::string& path, std::unique_ptr<DatagroupDocu
 {
     m_document.reset();
     m_onDisk = onDisk;
-    if (onDisk && !identify(path, m_identity))
-        return;
+    if (onDisk) {
+        const std::optional<Identity> identity = identify(path);
+        if (!identity)
+            return;
+        m_identity = *identity;
+    }
     m_path = path;
     m_document = std::move(document);
 }

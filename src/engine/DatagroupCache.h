@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -36,7 +37,7 @@ private:
         long modifiedSeconds = 0, modifiedNanoseconds = 0, changedSeconds = 0, changedNanoseconds = 0;
         bool operator==(const Identity&) const = default;
     };
-    static bool identify(const std::string& path, Identity& identity);
+    static std::optional<Identity> identify(const std::string& path);
 
     std::string m_path;
     Identity m_identity;

@@ -71,7 +71,7 @@ bool DatagroupDocument::adoptAsWritten(std::string_view bytes)
     std::string decoded;
     if (utf8::hasNonAscii(bytes))
         decoded = cp1252::decode(bytes);
-    if (!isWellFormed(decoded.empty() ? bytes : std::string_view(decoded)))
+    if (whyNotWellFormed(decoded.empty() ? bytes : std::string_view(decoded)))
         return false;
     const size_t end = declaration + scan.length;
     const size_t content = declaration + scan.documentsContent;

@@ -68,9 +68,9 @@ public:
     long locateDocuments();
 
     // After a save: makes the document what parseExisting and locateDocuments would make of the file
-    // it saved (its layout gone), without reading it, and returns the last DOCID as they would. False
+    // it saved (its layout gone), without reading it, and returns the last DOCID as they would. Nothing
     // when that cannot be told without reading the file; the document must then be read afresh.
-    bool reopenSaved(long& lastDocId);
+    std::optional<long> reopenSaved();
 
     // One document, in the order the index line gives its columns.
     void beginDocument(const std::string& documentName, long docId);

@@ -266,20 +266,20 @@ void DatagroupDocument::saveWith(const std::function<void(std::string_view)>& wr
     withWholeFile([&write](std::string_view bytes) { write(bytes); });
 }
 
-bool DatagroupDocument::reopenSaved(long& lastDocId)
+std::optional<long> DatagroupDocument::reopenSaved()
 {
     if (!m_frozen)
-        return false;
+        return std::nullopt;
     flushOpen();
     // A DOCID the file holds that reading it back would refuse must be refused the same way.
     if (m_highestDocId > 32767 || m_highestDocId < -32768)
-        return false;
+        return std::nullopt;
     Bytes& bytes = *m_bytes;
     // Reading the file back would keep layout that follows text as part of that text, and white space
     // in an element it does not know as a container as its value.
     if (bytes.size() > m_contentStart &&
         (!m_documentsEndsInElement || (!m_documentsIsContainer && !m_documentsHoldElement)))
-        return false;
+        return std::nullopt;
     // Every raw CR in what this document wrote starts layout: a CR in a value is written "&#13;".
     char* const data = bytes.data();
     size_t write = m_strippedTo;
@@ -304,7 +304,7 @@ bool DatagroupDocument::reopenSaved(long& lastDocId)
             continue;
         const std::string_view tag = done.substr(open + 1, done.find_first_of(" >", open + 1) - open - 1);
         if (!isContainer(xmlText(std::string(tag).c_str())))
-            return false;
+            return std::nullopt;
         data[write - 1] = '/';
         data[write++] = '>';
         read += rest.find('>') + 1;
@@ -317,8 +317,7 @@ bool DatagroupDocument::reopenSaved(long& lastDocId)
     m_closed = false;
     m_parsed = true;
     m_documentsEndsInElement = true;
-    lastDocId = m_highestDocId;
-    return true;
+    return m_highestDocId;
 }
 
 } // namespace tollavar

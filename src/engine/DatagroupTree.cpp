@@ -129,7 +129,7 @@ void dropLayoutText(xmlNodePtr root)
 // them was most of the time an extension took. (libxml2's own blank heuristics keep or drop by rules
 // that lose values, so they stay off.)
 // Set when the parse at hand kept some white space (a parse context's own fields are libxml2's to reset).
-thread_local bool t_keptWhiteSpace = false;
+thread_local bool g_keptWhiteSpace = false;
 
 void charactersWithoutLayout(void* parserContext, const xmlChar* text, int length)
 {
@@ -150,7 +150,7 @@ void charactersWithoutLayout(void* parserContext, const xmlChar* text, int lengt
             return;
     }
     if (isBlank(text, length))
-        t_keptWhiteSpace = true;
+        g_keptWhiteSpace = true;
     xmlSAX2Characters(parserContext, text, length);
 }
 
@@ -389,10 +389,11 @@ void DatagroupDocument::parseTree(std::string_view bytes)
     const auto notWellFormed = [](const std::string& reason) {
         return Failure(ErrorCode::InvalidCall, kSource, "The XML document is not well formed: " + reason);
     };
-    std::string decodingError;
-    const std::string decoded = decodeExisting(bytes, decodingError);
-    if (!decodingError.empty()) {
-        m_parseFailure = notWellFormed(decodingError);
+    std::string decoded;
+    try {
+        decoded = decodeExisting(bytes);
+    } catch (const Failure& refused) {
+        m_parseFailure = notWellFormed(refused.description());
         return;
     }
     const std::string_view text = decoded;
@@ -411,7 +412,7 @@ void DatagroupDocument::parseTree(std::string_view bytes)
     // Both hooks alike, so that libxml2 hands every piece of white space to ours and judges none itself.
     context->sax->characters = charactersWithoutLayout;
     context->sax->ignorableWhitespace = charactersWithoutLayout;
-    t_keptWhiteSpace = false;
+    g_keptWhiteSpace = false;
     xmlDocPtr doc = xmlCtxtReadMemory(context, text.data(), static_cast<int>(text.size()), nullptr, "UTF-8", options);
     if (!doc || !context->wellFormed) {
         const xmlError& error = context->lastError;
@@ -436,7 +437,7 @@ void DatagroupDocument::parseTree(std::string_view bytes)
         return;
     }
     // Only white space the parser kept (a value, or layout it delivered in pieces) needs another look.
-    if (t_keptWhiteSpace) {
+    if (g_keptWhiteSpace) {
         for (xmlNodePtr child = m_doc->children; child; child = child->next)
             if (child->type == XML_ELEMENT_NODE)
                 dropLayoutText(child);
@@ -512,9 +513,9 @@ long DatagroupDocument::locateInTree()
     // The parser forgives more than it can read back once this program has written it; a file it
     // would not read back must fail now, while the run can still undo, not at its next extension.
     const std::string saved = serialize();
-    std::string reason;
-    if (!isWellFormed(utf8::hasNonAscii(saved) ? cp1252::decode(saved) : saved, &reason))
-        throw Failure(ErrorCode::InvalidCall, kSource, "The XML document would not read back once saved: " + reason);
+    if (const std::optional<std::string> reason =
+            whyNotWellFormed(utf8::hasNonAscii(saved) ? cp1252::decode(saved) : saved))
+        throw Failure(ErrorCode::InvalidCall, kSource, "The XML document would not read back once saved: " + *reason);
     return lastDocId;
 }
 

@@ -1,16 +1,24 @@
 #include "engine/ExistingXmlDecoding.h"
 
 #include "engine/DatagroupXmlText.h"
+#include "filetools/Failure.h"
 #include "filetools/Windows1252.h"
 
 #include <cerrno>
 #include <iconv.h>
+#include <optional>
+#include <utility>
 
 namespace tollavar {
 
 using datagroupxml::isBlankChar;
 
 namespace {
+
+[[noreturn]] void refuse(std::string reason)
+{
+    throw Failure(ErrorCode::InvalidCall, datagroupxml::kSource, std::move(reason));
+}
 
 std::string upperEncodingName(std::string_view name)
 {
@@ -46,13 +54,14 @@ std::string declaredEncoding(std::string_view bytes)
     return std::string(declaration.substr(at + 1, end - at - 1));
 }
 
-// Bytes in an encoding glibc knows, to UTF-8, in one piece. False when the encoding is unknown or the
-// bytes are not in it.
-bool decodeWithIconv(const std::string& encoding, std::string_view bytes, std::string& out)
+// Bytes in an encoding glibc knows, to UTF-8, in one piece. Nothing when the encoding is unknown or
+// the bytes are not in it.
+std::optional<std::string> decodeWithIconv(const std::string& encoding, std::string_view bytes)
 {
     iconv_t converter = iconv_open("UTF-8", encoding.c_str());
     if (converter == reinterpret_cast<iconv_t>(-1))
-        return false;
+        return std::nullopt;
+    std::string out;
     out.assign(bytes.size() * 2 + 16, '\0');
     char* in = const_cast<char*>(bytes.data());
     size_t inLeft = bytes.size();
@@ -72,13 +81,15 @@ bool decodeWithIconv(const std::string& encoding, std::string_view bytes, std::s
         }
     }
     iconv_close(converter);
+    if (!ok)
+        return std::nullopt;
     out.resize(used);
-    return ok;
+    return out;
 }
 
 } // namespace
 
-std::string decodeExisting(std::string_view bytes, std::string& error)
+std::string decodeExisting(std::string_view bytes)
 {
     std::string declared = declaredEncoding(bytes);
     const bool marked = bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF";
@@ -88,8 +99,7 @@ std::string decodeExisting(std::string_view bytes, std::string& error)
         declared = declaredEncoding(bytes);
         const std::string upper = upperEncodingName(declared);
         if (!declared.empty() && upper != "UTF8") {
-            error = "the file begins with a UTF-8 mark but declares the encoding " + declared;
-            return {};
+            refuse("the file begins with a UTF-8 mark but declares the encoding " + declared);
         }
         declared = "UTF-8";
     }
@@ -98,9 +108,8 @@ std::string decodeExisting(std::string_view bytes, std::string& error)
     const std::string upper = upperEncodingName(declared);
     if (declared.empty() || upper == "UTF8") {
         if (!utf8::isValid(bytes)) {
-            error = std::string("the file's bytes are not UTF-8, the encoding it ") +
-                    (declared.empty() ? "has without a declaration" : "declares");
-            return {};
+            refuse(std::string("the file's bytes are not UTF-8, the encoding it ") +
+                   (declared.empty() ? "has without a declaration" : "declares"));
         }
         return std::string(bytes);
     }
@@ -108,12 +117,10 @@ std::string decodeExisting(std::string_view bytes, std::string& error)
         // Every byte has a character here; an all-ASCII file (the usual one) needs no decoding.
         return utf8::hasNonAscii(bytes) ? cp1252::decode(bytes) : std::string(bytes);
     }
-    std::string decoded;
-    if (!decodeWithIconv(declared, bytes, decoded)) {
-        error = "the file's bytes are not in the encoding it declares, " + declared;
-        return {};
-    }
-    return decoded;
+    std::optional<std::string> decoded = decodeWithIconv(declared, bytes);
+    if (!decoded)
+        refuse("the file's bytes are not in the encoding it declares, " + declared);
+    return std::move(*decoded);
 }
 
 } // namespace tollavar

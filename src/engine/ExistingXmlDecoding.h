@@ -6,7 +6,7 @@
 namespace tollavar {
 
 // The existing file's text as UTF-8, read in the encoding it declares (UTF-8 when it declares none,
-// as XML has it). Empty `error` when the bytes are what the file says they are.
-std::string decodeExisting(std::string_view bytes, std::string& error);
+// as XML has it). Throws a Failure saying why when the bytes are not what the file says they are.
+std::string decodeExisting(std::string_view bytes);
 
 } // namespace tollavar

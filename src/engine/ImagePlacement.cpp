@@ -120,14 +120,12 @@ void ImagePlacer::destinationInto(std::string_view below, std::string_view image
 // out: it may point anywhere. `fullText` tells that this is an image's full-text file (for messages).
 // A name the folder's listing shows as a regular file is taken as one: the rename that follows moves the
 // entry itself, whatever it has become, and finds it gone if it went. A name absent from the listing is
-// judged missing only with `unlistedIsMissing`; otherwise lstat says. `listed` tells whether the listing
-// vouched for it. A missing name is looked for in other letter case (the stations' file system ignored
+// judged missing only with `unlistedIsMissing`; otherwise lstat says. The answer tells whether the
+// listing vouched for it. A missing name is looked for in other letter case (the stations' file system ignored
 // case); `besideName` names the image a full-text file belongs to.
 ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::string_view imagePath, bool fullText,
-                                                bool unlistedIsMissing, bool* listed, std::string_view besideName)
+                                                bool unlistedIsMissing, std::string_view besideName)
 {
-    if (listed)
-        *listed = false;
     const std::function<Failure()> refused = [&] {
         if (!fullText)
             return leavesItsFolder(imagePath);
@@ -147,9 +145,7 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
     std::string name = namePart(below);
     switch (m_sourceListings->look(folderPart(below), found.fd, name)) {
     case files::FolderListings::Seen::File:
-        if (listed)
-            *listed = true;
-        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}};
+        return {files::FileAt{found.fd, std::move(name), m_sourcePrefix + below}, {}, true};
     case files::FolderListings::Seen::NotSeen:
         if (unlistedIsMissing)
             return otherCaseAt(found.fd, below, besideName, refused);
@@ -157,15 +153,15 @@ ImagePlacer::SourceLookup ImagePlacer::sourceAt(const std::string& below, std::s
     case files::FolderListings::Seen::Unknown:
         break;
     }
-    int error = 0;
     std::string shown = m_sourcePrefix + below;
-    switch (m_files->kindOfEntry(found.fd, name, shown, error)) {
+    const files::EntryLook source = m_files->kindOfEntry(found.fd, name, shown);
+    switch (source.kind) {
     case files::EntryKind::File:
         return {files::FileAt{found.fd, std::move(name), std::move(shown)}, {}};
     case files::EntryKind::Link:
         throw refused();
     case files::EntryKind::Failed:
-        throw systemFailure(error, "Find File", shown);
+        throw systemFailure(source.error, "Find File", shown);
     case files::EntryKind::Missing:
         return otherCaseAt(found.fd, below, besideName, refused);
     case files::EntryKind::Other:
@@ -184,15 +180,15 @@ ImagePlacer::SourceLookup ImagePlacer::otherCaseAt(int folderFd, const std::stri
     const std::string shownFolder = m_sourcePrefix + (folder.empty() ? "" : std::string(folder) + "/");
     SourceLookup found;
     for (std::string& name : names) {
-        int error = 0;
-        switch (m_files->kindOfEntry(folderFd, name, shownFolder + name, error)) {
+        const files::EntryLook other = m_files->kindOfEntry(folderFd, name, shownFolder + name);
+        switch (other.kind) {
         case files::EntryKind::File:
             found.otherCase.push_back(std::move(name));
             break;
         case files::EntryKind::Link:
             throw refused();
         case files::EntryKind::Failed:
-            throw systemFailure(error, "Find File", shownFolder + name);
+            throw systemFailure(other.error, "Find File", shownFolder + name);
         case files::EntryKind::Missing:
         case files::EntryKind::Other:
             break;
@@ -234,7 +230,7 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
         return std::nullopt; // a name without an extension has nothing to replace it with
     // Most images have no full-text file. A listing read after the image was there is trusted to have
     // shown the full-text file as well had it been written beside it.
-    SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, nullptr, image.file->name);
+    SourceLookup fullText = sourceAt(*fullTextBelow, imagePath, true, imageListed, image.file->name);
     if (fullText.file || fullText.otherCase.empty())
         return std::move(fullText.file);
     Prompt doubtful{MessageKind::SourceMissing};
@@ -258,12 +254,11 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
         const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
         if (found.reach == files::Reach::Leaves)
             throw leavesItsFolder(newPath);
-        int error = 0;
-        const files::EntryKind kind = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
-                                                           namePart(below), m_destinationPrefix + below, error);
-        if (kind == files::EntryKind::Failed)
-            throw systemFailure(error, "Find File", m_destinationPrefix + below);
-        if (kind == files::EntryKind::Missing) {
+        const files::EntryLook taken = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
+                                                            namePart(below), m_destinationPrefix + below);
+        if (taken.kind == files::EntryKind::Failed)
+            throw systemFailure(taken.error, "Find File", m_destinationPrefix + below);
+        if (taken.kind == files::EntryKind::Missing) {
             document.changeFile1(newPath);
             return newPath;
         }
@@ -279,11 +274,10 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
 
     const std::string below = files::relativeBelow(imagePath);
     files::FileAt to = destinationAt(below, imagePath);
-    bool imageListed = false;
-    SourceLookup image = sourceAt(below, imagePath, false, false, &imageListed);
+    SourceLookup image = sourceAt(below, imagePath, false, false);
     if (!image.file)
         return missingSource(imagePath, document, image.otherCase);
-    std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, imageListed);
+    std::optional<files::FileAt> fullText = fullTextBeside(below, imagePath, image, image.listed);
 
     if (m_recorder) {
         if (deferMove(below, *image.file, to, fullText, imagePath))
@@ -293,7 +287,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         if (!m_pending.empty()) {
             finishMoves();
             to = destinationAt(below, imagePath);
-            image = sourceAt(below, imagePath, false, false, nullptr);
+            image = sourceAt(below, imagePath, false, false);
             if (!image.file)
                 return missingSource(imagePath, document, image.otherCase);
             fullText = fullTextBeside(below, imagePath, image, false);
@@ -384,10 +378,9 @@ bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt&
 {
     if (m_takenDestinations.contains(below))
         return false;
-    int error = 0;
     // A dry run's record knows what the disk's listing cannot.
     if (m_files->recording())
-        return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
+        return m_files->kindOfEntry(to.folder, to.name, to.shown).kind == files::EntryKind::Missing;
     switch (m_destinationListings.look(folderPart(below), to.folder, to.name)) {
     case files::FolderListings::Seen::NotSeen:
         return true;
@@ -396,7 +389,7 @@ bool ImagePlacer::destinationFree(const std::string& below, const files::FileAt&
     case files::FolderListings::Seen::Unknown:
         break;
     }
-    return m_files->kindOfEntry(to.folder, to.name, to.shown, error) == files::EntryKind::Missing;
+    return m_files->kindOfEntry(to.folder, to.name, to.shown).kind == files::EntryKind::Missing;
 }
 
 ImagePlacer::Span ImagePlacer::keep(std::string_view text)
@@ -498,19 +491,22 @@ void ImagePlacer::setAside(const std::string& destinationBelow, std::string_view
                            const std::string& sourceBelow, bool image)
 {
     const files::FileAt existing = destinationAt(destinationBelow, imagePath);
-    int error = 0;
-    const files::EntryKind kind = m_files->kindOfEntry(existing.folder, existing.name, existing.shown, error);
-    if (kind == files::EntryKind::Missing)
+    const files::EntryLook look = m_files->kindOfEntry(existing.folder, existing.name, existing.shown);
+    if (look.kind == files::EntryKind::Missing)
         return;
-    if (kind == files::EntryKind::Failed)
-        throw systemFailure(error, "Find File", existing.shown);
+    if (look.kind == files::EntryKind::Failed)
+        throw systemFailure(look.error, "Find File", existing.shown);
     const std::string folderBelow(folderPart(destinationBelow));
     for (int n = 0;; ++n) {
         const std::string asideName = "." + existing.name + std::string(journal::kSetAsideMark) +
                                       (n == 0 ? std::string() : "-" + std::to_string(n));
         const std::string asideBelow = folderBelow.empty() ? asideName : folderBelow + "/" + asideName;
         const files::FileAt aside{existing.folder, asideName, m_destinationPrefix + asideBelow};
-        if (m_files->kindOfEntry(aside.folder, aside.name, aside.shown, error) != files::EntryKind::Missing)
+        const files::EntryLook asideLook = m_files->kindOfEntry(aside.folder, aside.name, aside.shown);
+        // A refusal that the next number would meet again (a name too long) must not spin here forever.
+        if (asideLook.kind == files::EntryKind::Failed)
+            throw systemFailure(asideLook.error, "Find File", aside.shown);
+        if (asideLook.kind != files::EntryKind::Missing)
             continue;
         if (m_recorder)
             m_recorder->beforeSetAside(existing.shown, aside.shown);

@@ -69,11 +69,12 @@ private:
     {
         std::optional<files::FileAt> file;
         std::vector<std::string> otherCase;
+        bool listed = false; // the folder's listing vouched for `file`
     };
     files::FileAt destinationAt(const std::string& below, std::string_view imagePath);
     void destinationInto(std::string_view below, std::string_view imagePath, files::FileAt& to);
     SourceLookup sourceAt(const std::string& below, std::string_view imagePath, bool fullText, bool unlistedIsMissing,
-                          bool* listed, std::string_view besideName = {});
+                          std::string_view besideName = {});
     SourceLookup otherCaseAt(int folderFd, const std::string& below, std::string_view besideName,
                              const std::function<Failure()>& refused);
     PlacementOutcome missingSource(std::string_view imagePath, DatagroupDocument& document,
@@ -108,7 +109,7 @@ private:
     files::FolderListings m_ownListings;
     files::FolderListings* m_sourceListings = &m_ownListings;
     MoveRecorder* m_recorder = nullptr;
-    files::FileEffects* m_files = &files::DiskEffects();
+    files::FileEffects* m_files = &files::diskEffects();
     // Destination folders a dry run would have made: not on the disk, so not worth looking for again.
     std::set<std::string, std::less<>> m_unmadeFolders;
 

@@ -18,7 +18,6 @@ namespace tollavar::files {
 
 namespace {
 
-std::atomic<bool> g_forceWalk{false};
 // Cleared for good once the kernel says it has no openat2.
 std::atomic<bool> g_kernelResolves{true};
 
@@ -155,7 +154,7 @@ std::string joinBelow(std::string_view folder, std::string_view relative)
 
 FolderBeneath openFolderBeneath(int rootFd, std::string_view relative, bool create, std::string_view shown)
 {
-    if (!g_forceWalk.load(std::memory_order_relaxed) && g_kernelResolves.load(std::memory_order_relaxed)) {
+    if (!faults::componentWalkForced() && g_kernelResolves.load(std::memory_order_relaxed)) {
         const std::string path = relative.empty() ? std::string(".") : std::string(relative);
         open_how how{};
         how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -185,18 +184,18 @@ FolderBeneath openFolderBeneath(int rootFd, std::string_view relative, bool crea
     return walkBeneath(rootFd, relative, create, shown);
 }
 
-EntryKind entryKindAt(int folderFd, const std::string& name, int& error)
+EntryLook entryKindAt(int folderFd, const std::string& name)
 {
     struct stat st
     {
     };
     if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        error = errno;
-        return error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Failed;
+        const int error = errno;
+        return {error == ENOENT || error == ENOTDIR ? EntryKind::Missing : EntryKind::Failed, error};
     }
     if (S_ISLNK(st.st_mode))
-        return EntryKind::Link;
-    return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+        return {EntryKind::Link};
+    return {S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other};
 }
 
 RootFolder::RootFolder(std::string folder) : m_path(std::move(folder))
@@ -236,11 +235,6 @@ RootFolder::Folder RootFolder::open(std::string_view relativeDir, bool create)
     const int fd = found.fd.get();
     m_open.emplace(std::string(relativeDir), Cached{std::move(found.fd), m_clock});
     return {fd, Reach::Inside, 0};
-}
-
-void forceComponentWalk(bool on)
-{
-    g_forceWalk.store(on, std::memory_order_relaxed);
 }
 
 } // namespace tollavar::files

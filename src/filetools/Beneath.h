@@ -60,8 +60,14 @@ enum class EntryKind
     Failed, // the file system refused to say: `error` says why
 };
 
+struct EntryLook
+{
+    EntryKind kind = EntryKind::Missing;
+    int error = 0; // the errno when Failed (or Missing)
+};
+
 // What the name is in the folder, by lstat: nothing is opened, so a FIFO cannot block.
-EntryKind entryKindAt(int folderFd, const std::string& name, int& error);
+EntryLook entryKindAt(int folderFd, const std::string& name);
 
 // A root folder with the subfolders already resolved beneath it kept open: most lines of a batch share
 // their folder, so each costs one lookup, not one walk.
@@ -95,8 +101,5 @@ private:
     std::map<std::string, Cached, std::less<>> m_open;
     unsigned long m_clock = 0;
 };
-
-// Test hook: resolve by walking part by part even where the kernel resolves beneath a folder itself.
-void forceComponentWalk(bool on);
 
 } // namespace tollavar::files

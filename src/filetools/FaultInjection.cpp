@@ -2,6 +2,7 @@
 
 #ifdef TOLLAVAR_FAULT_HOOKS
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -26,6 +27,9 @@ ArmedPlan& armed()
     static ArmedPlan plan;
     return plan;
 }
+
+std::atomic<bool> g_componentWalk{false};
+std::atomic<bool> g_writerCheckUnknown{false};
 
 } // namespace
 
@@ -64,6 +68,26 @@ int injectedError(std::string_view operation)
     if (current.count == current.failAt || (current.persistent && current.count > current.failAt))
         return current.error;
     return 0;
+}
+
+void forceComponentWalk(bool on)
+{
+    g_componentWalk.store(on, std::memory_order_relaxed);
+}
+
+bool componentWalkForced()
+{
+    return g_componentWalk.load(std::memory_order_relaxed);
+}
+
+void forceWriterCheckUnknown(bool on)
+{
+    g_writerCheckUnknown.store(on, std::memory_order_relaxed);
+}
+
+bool writerCheckForcedUnknown()
+{
+    return g_writerCheckUnknown.load(std::memory_order_relaxed);
 }
 
 } // namespace tollavar::faults

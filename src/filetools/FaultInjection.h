@@ -23,13 +23,29 @@ void arm(const Plan& plan);
 void disarm();
 long operationsSinceArmed();
 
+// Switches to the paths a test machine would not otherwise take: resolving a path by walking it part by
+// part where the kernel resolves beneath a folder itself, and a writer check that cannot ask the system,
+// as for a user without the rights to.
+void forceComponentWalk(bool on);
+void forceWriterCheckUnknown(bool on);
+
 #ifdef TOLLAVAR_FAULT_HOOKS
 // Counts the operation; the planned errno when the plan fails it, else 0.
 int injectedError(std::string_view operation);
+bool componentWalkForced();
+bool writerCheckForcedUnknown();
 #else
 constexpr int injectedError(std::string_view)
 {
     return 0;
+}
+constexpr bool componentWalkForced()
+{
+    return false;
+}
+constexpr bool writerCheckForcedUnknown()
+{
+    return false;
 }
 #endif
 

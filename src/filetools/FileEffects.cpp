@@ -6,9 +6,9 @@
 
 namespace tollavar::files {
 
-EntryKind FileEffects::kindOfEntry(int folderFd, const std::string& name, const std::string&, int& error)
+EntryLook FileEffects::kindOfEntry(int folderFd, const std::string& name, const std::string&)
 {
-    return folderFd < 0 ? EntryKind::Missing : entryKindAt(folderFd, name, error);
+    return folderFd < 0 ? EntryLook{EntryKind::Missing} : entryKindAt(folderFd, name);
 }
 
 bool FileEffects::fileExists(const std::string& path)
@@ -66,7 +66,7 @@ std::string FileEffects::setJournalAside(const std::string& path)
     return moveJournalAside(path);
 }
 
-FileEffects& DiskEffects()
+FileEffects& diskEffects()
 {
     static FileEffects disk;
     return disk;

@@ -27,7 +27,7 @@ public:
     virtual bool recording() const { return false; }
 
     // `folderFd` is -1 when the folder is not on the disk (a dry run may have made it).
-    virtual EntryKind kindOfEntry(int folderFd, const std::string& name, const std::string& shown, int& error);
+    virtual EntryLook kindOfEntry(int folderFd, const std::string& name, const std::string& shown);
     virtual bool fileExists(const std::string& path);
     virtual bool folderExists(const std::string& path);
     virtual std::vector<std::string> listFiles(const std::string& folder);
@@ -46,6 +46,6 @@ public:
 };
 
 // The disk itself.
-FileEffects& DiskEffects();
+FileEffects& diskEffects();
 
 } // namespace tollavar::files

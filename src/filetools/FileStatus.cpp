@@ -9,14 +9,24 @@
 
 namespace tollavar::files {
 
-bool statusOf(const std::string& path, struct stat& status)
+std::optional<struct stat> statusOf(const std::string& path)
 {
-    return ::stat(path.c_str(), &status) == 0;
+    struct stat status
+    {
+    };
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return status;
 }
 
-bool statusOf(int fd, struct stat& status)
+std::optional<struct stat> statusOf(int fd)
 {
-    return ::fstat(fd, &status) == 0;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0)
+        return std::nullopt;
+    return status;
 }
 
 std::optional<unsigned long> fileSystemTypeOf(const std::string& path)

@@ -10,11 +10,11 @@
 // looking is the business of the operation that follows.
 namespace tollavar::files {
 
-// stat(2) of the file `path` names, a link followed. False when there is nothing to be found there.
-bool statusOf(const std::string& path, struct stat& status);
+// stat(2) of the file `path` names, a link followed. Nothing when there is nothing to be found there.
+std::optional<struct stat> statusOf(const std::string& path);
 
 // fstat(2) of an open descriptor.
-bool statusOf(int fd, struct stat& status);
+std::optional<struct stat> statusOf(int fd);
 
 // The type number statfs(2) gives the file system that holds `path` (NFS_SUPER_MAGIC and so on).
 std::optional<unsigned long> fileSystemTypeOf(const std::string& path);

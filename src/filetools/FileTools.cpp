@@ -1,6 +1,7 @@
 #include "filetools/FileTools.h"
 
 #include "filetools/Beneath.h"
+#include "filetools/DescriptorsElsewhere.h"
 #include "filetools/DocumentOpener.h"
 #include "filetools/Failure.h"
 #include "filetools/FileSystem.h"
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,42 +23,6 @@ namespace {
 size_t lastSeparator(std::string_view path)
 {
     return path.find_last_of("/\\");
-}
-
-// Someone else's descriptor on the file, found by walking /proc. Used where no lease can be taken.
-bool openElsewhereByProc(const struct stat& target)
-{
-    DIR* proc = ::opendir("/proc");
-    if (!proc)
-        return false;
-    const std::string self = std::to_string(::getpid());
-    bool found = false;
-    while (!found) {
-        dirent* entry = ::readdir(proc);
-        if (!entry)
-            break;
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9' || self == entry->d_name)
-            continue;
-        const std::string fdFolder = std::string("/proc/") + entry->d_name + "/fd";
-        DIR* fds = ::opendir(fdFolder.c_str());
-        if (!fds)
-            continue;
-        while (dirent* fd = ::readdir(fds)) {
-            struct stat st
-            {
-            };
-            if (fd->d_name[0] == '.')
-                continue;
-            if (::fstatat(::dirfd(fds), fd->d_name, &st, 0) == 0 && st.st_dev == target.st_dev &&
-                st.st_ino == target.st_ino) {
-                found = true;
-                break;
-            }
-        }
-        ::closedir(fds);
-    }
-    ::closedir(proc);
-    return found;
 }
 
 } // namespace
@@ -159,7 +123,7 @@ bool FileTools::isFileInUse(const std::string& file) const
     const int error = errno;
     if (error == EAGAIN || error == EBUSY)
         return true;
-    return openElsewhereByProc(st);
+    return files::heldElsewhere(st, files::Sought::AnyDescriptor) == files::HeldElsewhere::Yes;
 }
 
 std::string FileTools::readStringSetting(const std::string& application, const std::string& section,

@@ -19,7 +19,4 @@ WriterCheck openForWritingElsewhere(const std::string& path);
 // written does not do. Used where openForWritingElsewhere cannot say. May wait up to a second.
 bool sizeAndTimeStayStill(const std::string& path);
 
-// Test hook: answer Unknown wherever the system is asked, as for a user without the rights to ask.
-void forceWriterCheckUnknown(bool on);
-
 } // namespace tollavar::files

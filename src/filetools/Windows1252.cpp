@@ -83,9 +83,10 @@ std::string decode(std::string_view bytes)
     return out;
 }
 
-bool encode(std::string_view text, std::string& out)
+std::optional<std::string> encode(std::string_view text)
 {
-    out.reserve(out.size() + text.size());
+    std::string out;
+    out.reserve(text.size());
     size_t pos = 0;
     while (pos < text.size()) {
         unsigned char c = static_cast<unsigned char>(text[pos]);
@@ -97,10 +98,10 @@ bool encode(std::string_view text, std::string& out)
         char32_t cp = utf8::next(text, pos);
         int b = cp == 0xFFFFFFFF ? -1 : fromUnicode(cp);
         if (b < 0)
-            return false;
+            return std::nullopt;
         out.push_back(static_cast<char>(b));
     }
-    return true;
+    return out;
 }
 
 } // namespace tollavar::cp1252
@@ -128,7 +129,7 @@ void append(char32_t cp, std::string& out)
 
 char32_t next(std::string_view s, size_t& pos)
 {
-    constexpr char32_t bad = 0xFFFFFFFF;
+    constexpr char32_t kBrokenSequence = 0xFFFFFFFF;
     const unsigned char c = static_cast<unsigned char>(s[pos]);
     if (c < 0x80) {
         ++pos;
@@ -145,23 +146,23 @@ char32_t next(std::string_view s, size_t& pos)
         extra = 3, cp = c & 0x07, min = 0x10000;
     } else {
         ++pos;
-        return bad;
+        return kBrokenSequence;
     }
     if (pos + static_cast<size_t>(extra) >= s.size()) {
         ++pos;
-        return bad;
+        return kBrokenSequence;
     }
     for (int i = 1; i <= extra; ++i) {
         const unsigned char cc = static_cast<unsigned char>(s[pos + static_cast<size_t>(i)]);
         if ((cc & 0xC0) != 0x80) {
             ++pos;
-            return bad;
+            return kBrokenSequence;
         }
         cp = (cp << 6) | (cc & 0x3F);
     }
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         ++pos;
-        return bad;
+        return kBrokenSequence;
     }
     pos += static_cast<size_t>(extra) + 1;
     return cp;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,8 +19,8 @@ int fromUnicode(char32_t codePoint);
 void decodeAppend(std::string_view bytes, std::string& utf8);
 std::string decode(std::string_view bytes);
 
-// Encodes UTF-8 text; false (and `out` incomplete) when a character has no byte or the UTF-8 is broken.
-bool encode(std::string_view utf8, std::string& out);
+// Encodes UTF-8 text; nothing when a character has no byte or the UTF-8 is broken.
+std::optional<std::string> encode(std::string_view utf8);
 
 } // namespace tollavar::cp1252
 

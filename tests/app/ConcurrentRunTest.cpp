@@ -45,54 +45,54 @@ protected:
             std::string batch;
             for (int line = 1; line <= kLines; ++line) {
                 const std::string image = "\\" + station + "\\" + std::to_string(line) + ".TIF";
-                writeFile(work / ("images/" + station + "/" + std::to_string(line) + ".TIF"), station + "-img");
+                writeFile(m_work / ("images/" + station + "/" + std::to_string(line) + ".TIF"), station + "-img");
                 batch += station + " " + std::to_string(line) + "," + image + ",1\r\n";
-                expectedImages.push_back(image);
+                m_expectedImages.push_back(image);
             }
-            writeFile(work / ("in/" + station + ".csv"), batch);
-            writeConfig(station, work / ("in/" + station + ".csv"));
+            writeFile(m_work / ("in/" + station + ".csv"), batch);
+            writeConfig(station, m_work / ("in/" + station + ".csv"));
         }
         std::string seed;
         for (int line = 1; line <= kSeedLines; ++line) {
             const std::string image = "\\S\\" + std::to_string(line) + ".TIF";
-            writeFile(work / ("images/S/" + std::to_string(line) + ".TIF"), "seed");
+            writeFile(m_work / ("images/S/" + std::to_string(line) + ".TIF"), "seed");
             seed += "Seed," + image + ",1\r\n";
-            expectedImages.push_back(image);
+            m_expectedImages.push_back(image);
         }
-        writeFile(work / "in/S.csv", seed);
-        writeConfig("S", work / "in/S.csv");
+        writeFile(m_work / "in/S.csv", seed);
+        writeConfig("S", m_work / "in/S.csv");
     }
 
     void writeConfig(const std::string& station, const std::string& index)
     {
         ConversionSettings s;
         s.indexFiles = index;
-        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.xmlFilePath = m_work / "out/DATAGRP.XML";
         s.companyId = "EXMP";
         s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
         s.fieldTypes = "text|text|number";
-        s.imageFolder = work / "images";
+        s.imageFolder = m_work / "images";
         s.maxDocuments = "100000";
-        writeFile(work / (station + ".tvr"), serializeConfig(s));
+        writeFile(m_work / (station + ".tvr"), serializeConfig(s));
     }
 
     // Puts the images back at their stations and the datagroup back to its seed.
     void resetRound()
     {
         for (const std::string station : {"A", "B", "S"}) {
-            const std::string moved = datagroup + "/" + station;
+            const std::string moved = m_datagroup + "/" + station;
             if (!exists(moved))
                 continue;
             for (const auto& [name, bytes] : filesUnder(moved))
-                std::filesystem::rename(moved + "/" + name, work / ("images/" + station + "/" + name));
+                std::filesystem::rename(moved + "/" + name, m_work / ("images/" + station + "/" + name));
             std::filesystem::remove_all(moved);
         }
-        std::filesystem::remove_all(datagroup);
+        std::filesystem::remove_all(m_datagroup);
     }
 
-    TempDir work;
-    std::string datagroup = work / "out/EXMP0001";
-    std::vector<std::string> expectedImages;
+    TempDir m_work;
+    std::string m_datagroup = m_work / "out/EXMP0001";
+    std::vector<std::string> m_expectedImages;
 };
 
 TEST_F(ConcurrentRunTest, TwoRunsIntoOneDatagroupListEveryDocumentOnce)
@@ -100,15 +100,15 @@ TEST_F(ConcurrentRunTest, TwoRunsIntoOneDatagroupListEveryDocumentOnce)
     for (int round = 1; round <= 5; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         resetRound();
-        const pid_t seed = testing::startProgram({work / "S.tvr"}, work / "home", work / "seed.txt");
-        ASSERT_EQ(testing::exitStatusOf(seed), 0) << readFile(work / "seed.txt");
+        const pid_t seed = testing::startProgram({m_work / "S.tvr"}, m_work / "home", m_work / "seed.txt");
+        ASSERT_EQ(testing::exitStatusOf(seed), 0) << readFile(m_work / "seed.txt");
 
-        const pid_t a = testing::startProgram({work / "A.tvr"}, work / "home", work / "a.txt");
-        const pid_t b = testing::startProgram({work / "B.tvr"}, work / "home", work / "b.txt");
-        EXPECT_EQ(testing::exitStatusOf(a), 0) << readFile(work / "a.txt");
-        EXPECT_EQ(testing::exitStatusOf(b), 0) << readFile(work / "b.txt");
+        const pid_t a = testing::startProgram({m_work / "A.tvr"}, m_work / "home", m_work / "a.txt");
+        const pid_t b = testing::startProgram({m_work / "B.tvr"}, m_work / "home", m_work / "b.txt");
+        EXPECT_EQ(testing::exitStatusOf(a), 0) << readFile(m_work / "a.txt");
+        EXPECT_EQ(testing::exitStatusOf(b), 0) << readFile(m_work / "b.txt");
 
-        const std::string xml = readFile(datagroup + "/DATAGRP.XML");
+        const std::string xml = readFile(m_datagroup + "/DATAGRP.XML");
         const std::vector<std::string> ids = between(xml, "<DOCUMENT DOCID=\"", "\"");
         ASSERT_EQ(ids.size(), size_t(2 * kLines + kSeedLines));
         for (size_t i = 0; i < ids.size(); ++i)
@@ -116,12 +116,12 @@ TEST_F(ConcurrentRunTest, TwoRunsIntoOneDatagroupListEveryDocumentOnce)
         std::map<std::string, int> listed;
         for (const std::string& image : between(xml, "<FILE1>", "</FILE1>"))
             ++listed[image];
-        ASSERT_EQ(listed.size(), expectedImages.size());
-        for (const std::string& image : expectedImages) {
+        ASSERT_EQ(listed.size(), m_expectedImages.size());
+        for (const std::string& image : m_expectedImages) {
             ASSERT_EQ(listed[image], 1) << image;
             std::string onDisk = image;
             std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
-            ASSERT_TRUE(exists(datagroup + onDisk)) << image;
+            ASSERT_TRUE(exists(m_datagroup + onDisk)) << image;
         }
     }
 }

@@ -64,33 +64,33 @@ protected:
         // Creating files is slow on some disks; the images are made once and moved back after each run.
         for (int line = 1; line <= kLines; ++line) {
             const std::string name = std::to_string(line);
-            writeFile(work / ("images/B1/" + name + ".TIF"), "img-" + name);
-            batch += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
+            writeFile(m_work / ("images/B1/" + name + ".TIF"), "img-" + name);
+            m_batch += "Doc " + name + ",\\B1\\" + name + ".TIF,1\r\n";
         }
-        writeFile(work / "in/batch.csv", batch);
+        writeFile(m_work / "in/batch.csv", m_batch);
         ConversionSettings s;
-        s.indexFiles = work / "in/batch.csv";
-        s.xmlFilePath = work / "out/DATAGRP.XML";
+        s.indexFiles = m_work / "in/batch.csv";
+        s.xmlFilePath = m_work / "out/DATAGRP.XML";
         s.companyId = "EXMP";
         s.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
         s.fieldTypes = "text|text|number";
-        s.imageFolder = work / "images";
+        s.imageFolder = m_work / "images";
         s.maxDocuments = "10000";
         // Remove Processed Files: a run interrupted after its save must not leave its index file to be
         // converted a second time.
         s.removeProcessedFiles = true;
-        writeFile(config, serializeConfig(s));
+        writeFile(m_config, serializeConfig(s));
     }
 
     void resetWork()
     {
-        for (const std::string& name : namesIn(datagroup + "/B1"))
-            std::filesystem::rename(datagroup + "/B1/" + name, work / ("images/B1/" + name));
-        std::filesystem::remove_all(work / "out");
-        writeFile(work / "in/batch.csv", batch);
+        for (const std::string& name : namesIn(m_datagroup + "/B1"))
+            std::filesystem::rename(m_datagroup + "/B1/" + name, m_work / ("images/B1/" + name));
+        std::filesystem::remove_all(m_work / "out");
+        writeFile(m_work / "in/batch.csv", m_batch);
     }
 
-    pid_t start() { return testing::startProgram({config}, work / "home", work / "stderr.txt"); }
+    pid_t start() { return testing::startProgram({m_config}, m_work / "home", m_work / "stderr.txt"); }
 
     // Runs the configuration to its end; its exit status.
     int runAgain()
@@ -114,10 +114,10 @@ protected:
         return true;
     }
 
-    TempDir work;
-    std::string batch;
-    std::string config = work / "batch.tvr";
-    std::string datagroup = work / "out/EXMP0001";
+    TempDir m_work;
+    std::string m_batch;
+    std::string m_config = m_work / "batch.tvr";
+    std::string m_datagroup = m_work / "out/EXMP0001";
 };
 
 // The first path at which two file trees differ, or "".
@@ -139,10 +139,10 @@ std::string firstDifference(const std::map<std::string, std::string>& a, const s
 
 TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImageAndTheNextRunFinishesIt)
 {
-    const std::string xmlPath = datagroup + "/DATAGRP.XML";
+    const std::string xmlPath = m_datagroup + "/DATAGRP.XML";
     resetWork();
-    ASSERT_EQ(runAgain(), 0) << readFile(work / "stderr.txt");
-    const auto uninterrupted = filesUnder(datagroup);
+    ASSERT_EQ(runAgain(), 0) << readFile(m_work / "stderr.txt");
+    const auto uninterrupted = filesUnder(m_datagroup);
     ASSERT_EQ(uninterrupted.size(), size_t(kLines) + 2) << "the images, DATAGRP.XML and the marker, nothing hidden";
 
     // Moments spread over the run by the count of images moved, then in the save: while the temporary
@@ -156,15 +156,16 @@ TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImageAndTheNextR
     std::vector<Moment> moments;
     for (long i = 0; i < 15; ++i) {
         moments.push_back({std::to_string(i * 340) + " moved", [this, i] {
-                               return i == 0 ? exists(datagroup) : long(namesIn(datagroup + "/B1").size()) >= i * 340;
+                               return i == 0 ? exists(m_datagroup)
+                                             : long(namesIn(m_datagroup + "/B1").size()) >= i * 340;
                            }});
     }
-    moments.push_back({"temporary written", [this] { return holdsTemporary(datagroup); }});
-    moments.push_back({"temporary written + 1 ms", [this] { return holdsTemporary(datagroup); }, 1});
+    moments.push_back({"temporary written", [this] { return holdsTemporary(m_datagroup); }});
+    moments.push_back({"temporary written + 1 ms", [this] { return holdsTemporary(m_datagroup); }, 1});
     moments.push_back({"saved", [&] { return exists(xmlPath) && std::filesystem::file_size(xmlPath) > 0; }});
     for (int delay : {0, 2}) {
         moments.push_back({"all moved + " + std::to_string(delay) + " ms",
-                           [this] { return namesIn(datagroup + "/B1").size() == size_t(kLines); }, delay});
+                           [this] { return namesIn(m_datagroup + "/B1").size() == size_t(kLines); }, delay});
     }
 
     int killed = 0;
@@ -184,7 +185,7 @@ TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImageAndTheNextR
         if (WIFSIGNALED(status)) {
             ++killed;
         } else {
-            EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(work / "stderr.txt");
+            EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(m_work / "stderr.txt");
         }
 
         // DATAGRP.XML: absent, the empty file of the new datagroup, or whole with every document.
@@ -201,24 +202,24 @@ TEST_F(CrashTest, AKilledRunLeavesAWholeOrEmptyDatagroupAndEveryImageAndTheNextR
         }
         // Every image at its source or in the datagroup, exactly once.
         std::map<std::string, int> places;
-        for (const std::string& folder : {work / "images/B1", datagroup + "/B1"}) {
+        for (const std::string& folder : {m_work / "images/B1", m_datagroup + "/B1"}) {
             for (const std::string& name : namesIn(folder))
                 ++places[name];
         }
         EXPECT_EQ(places.size(), static_cast<size_t>(kLines)) << "an image was lost";
         // Beside them at most the marker and the hidden temporary file of a save cut short.
-        for (const std::string& name : namesIn(datagroup))
+        for (const std::string& name : namesIn(m_datagroup))
             EXPECT_TRUE(name == "B1" || name == "DATAGRP.XML" || name == "DATAGRP.SUBMIT") << name;
-        leftTemporary += holdsTemporary(datagroup);
+        leftTemporary += holdsTemporary(m_datagroup);
         for (const auto& [name, count] : places)
             EXPECT_EQ(count, 1) << name;
 
         // Running the configuration again finishes or undoes the interrupted run by itself and ends
         // where an uninterrupted run ends.
-        EXPECT_EQ(runAgain(), 0) << readFile(work / "stderr.txt");
-        EXPECT_EQ(firstDifference(uninterrupted, filesUnder(datagroup)), "") << readFile(work / "stderr.txt");
-        EXPECT_TRUE(namesIn(work / "images/B1").empty());
-        EXPECT_FALSE(exists(work / "in/batch.csv"));
+        EXPECT_EQ(runAgain(), 0) << readFile(m_work / "stderr.txt");
+        EXPECT_EQ(firstDifference(uninterrupted, filesUnder(m_datagroup)), "") << readFile(m_work / "stderr.txt");
+        EXPECT_TRUE(namesIn(m_work / "images/B1").empty());
+        EXPECT_FALSE(exists(m_work / "in/batch.csv"));
     }
     EXPECT_GE(killed, 10) << "most moments must fall inside the run";
     RecordProperty("killed", killed);
@@ -233,27 +234,27 @@ TEST_F(CrashTest, ASignalStopsTheRunCleanlyAndTheNextRunConvertsEverything)
     ASSERT_GT(pid, 0);
     int status = 0;
     ASSERT_TRUE(waitUntil(
-        pid, [this] { return namesIn(datagroup + "/B1").size() >= size_t(kLines / 3); }, status))
+        pid, [this] { return namesIn(m_datagroup + "/B1").size() >= size_t(kLines / 3); }, status))
         << "the run ended before it could be stopped";
     ::kill(pid, SIGTERM);
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    const std::string said = readFile(work / "stderr.txt");
+    const std::string said = readFile(m_work / "stderr.txt");
     ASSERT_TRUE(WIFEXITED(status)) << "the signal killed the program: " << said;
     EXPECT_EQ(WEXITSTATUS(status), 1) << said;
     EXPECT_NE(said.find("User interrupt occurred: stopped by SIGTERM"), std::string::npos) << said;
-    EXPECT_EQ(leftoverTemporary(work.path()), "");
-    EXPECT_TRUE(exists(work / "in/batch.csv"));
+    EXPECT_EQ(leftoverTemporary(m_work.path()), "");
+    EXPECT_TRUE(exists(m_work / "in/batch.csv"));
     // A new datagroup: DATAGRP.XML is the empty file the run began it with, or no file.
-    EXPECT_TRUE(!exists(datagroup + "/DATAGRP.XML") || readFile(datagroup + "/DATAGRP.XML").empty());
-    EXPECT_FALSE(exists(datagroup + "/DATAGRP.SUBMIT"));
+    EXPECT_TRUE(!exists(m_datagroup + "/DATAGRP.XML") || readFile(m_datagroup + "/DATAGRP.XML").empty());
+    EXPECT_FALSE(exists(m_datagroup + "/DATAGRP.SUBMIT"));
 
-    EXPECT_EQ(runAgain(), 0) << readFile(work / "stderr.txt");
-    EXPECT_NE(readFile(work / "stderr.txt").find("Interrupted Conversion"), std::string::npos);
+    EXPECT_EQ(runAgain(), 0) << readFile(m_work / "stderr.txt");
+    EXPECT_NE(readFile(m_work / "stderr.txt").find("Interrupted Conversion"), std::string::npos);
     DatagroupDocument document;
-    document.parseExisting(readFile(datagroup + "/DATAGRP.XML"));
+    document.parseExisting(readFile(m_datagroup + "/DATAGRP.XML"));
     EXPECT_EQ(document.locateDocuments(), kLines);
-    EXPECT_EQ(namesIn(datagroup + "/B1").size(), size_t(kLines));
-    EXPECT_TRUE(namesIn(work / "images/B1").empty());
+    EXPECT_EQ(namesIn(m_datagroup + "/B1").size(), size_t(kLines));
+    EXPECT_TRUE(namesIn(m_work / "images/B1").empty());
 }
 
 // A command of ten index files with full-text files, killed at moments spread over it and, a few times,

@@ -247,16 +247,16 @@ class WatchModeTest : public ::testing::Test
 protected:
     WatchModeTest()
     {
-        fs::create_directories(dir / "in");
+        fs::create_directories(m_dir / "in");
         for (int i = 1; i <= 6; ++i)
-            writeFile(dir / ("images/B1/" + std::to_string(i) + ".TIF"), "II*" + std::to_string(i));
+            writeFile(m_dir / ("images/B1/" + std::to_string(i) + ".TIF"), "II*" + std::to_string(i));
     }
 
     void writeConfig(const std::string& maxFiles)
     {
-        ConversionSettings s = batchSettings(dir);
+        ConversionSettings s = batchSettings(m_dir);
         s.maxDocuments = maxFiles;
-        writeFile(config, serializeConfig(s));
+        writeFile(m_config, serializeConfig(s));
     }
 
     // The program has said how it watches the folder: from here on it sees every arrival.
@@ -274,31 +274,31 @@ protected:
         return document.locateDocuments();
     }
 
-    TempDir dir;
-    std::string config = dir / "batch.tvr";
-    std::string datagroup = dir / "out/EXMP0001";
+    TempDir m_dir;
+    std::string m_config = m_dir / "batch.tvr";
+    std::string m_datagroup = m_dir / "out/EXMP0001";
 };
 
 TEST_F(WatchModeTest, ASlowlyWrittenIndexFileIsConvertedOnlyAfterItIsClosed)
 {
     writeConfig("1000");
-    OperatorProcess watch(dir, {"--watch", "--settle=1", config});
-    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
+    OperatorProcess watch(m_dir, {"--watch", "--settle=1", m_config});
+    ASSERT_TRUE(waitFor([&] { return watching(watch, m_dir / "in"); }, 10s)) << watch.err();
 
     {
-        std::ofstream index(dir / "in/slow.csv", std::ios::binary);
+        std::ofstream index(m_dir / "in/slow.csv", std::ios::binary);
         for (int i = 1; i <= 3; ++i) {
             index << "Doc" << i << ",\\B1\\" << i << ".TIF,1," << i << "\r\n" << std::flush;
             std::this_thread::sleep_for(1200ms);
-            EXPECT_FALSE(exists(datagroup + "/DATAGRP.XML")) << "converted while still open, after piece " << i;
+            EXPECT_FALSE(exists(m_datagroup + "/DATAGRP.XML")) << "converted while still open, after piece " << i;
         }
     }
-    ASSERT_TRUE(waitFor([&] { return exists(datagroup + "/DATAGRP.SUBMIT"); }, 10s)) << watch.err();
-    EXPECT_FALSE(exists(dir / "in/slow.csv"));
-    EXPECT_EQ(documentsIn(datagroup), 3);
-    EXPECT_TRUE(exists(datagroup + "/B1/3.TIF"));
+    ASSERT_TRUE(waitFor([&] { return exists(m_datagroup + "/DATAGRP.SUBMIT"); }, 10s)) << watch.err();
+    EXPECT_FALSE(exists(m_dir / "in/slow.csv"));
+    EXPECT_EQ(documentsIn(m_datagroup), 3);
+    EXPECT_TRUE(exists(m_datagroup + "/B1/3.TIF"));
     EXPECT_EQ(watch.stop(), 0);
-    EXPECT_NE(watch.err().find("converted " + dir / "in/slow.csv"), std::string::npos) << watch.err();
+    EXPECT_NE(watch.err().find("converted " + m_dir / "in/slow.csv"), std::string::npos) << watch.err();
     EXPECT_NE(watch.err().find("Remove Processed Files is on"), std::string::npos) << watch.err();
 }
 
@@ -306,19 +306,19 @@ TEST_F(WatchModeTest, TwoBatchesInQuickSuccessionEndInOneDatagroup)
 {
     // The first batch fills the datagroup: only one Convert command puts the second there too.
     writeConfig("2");
-    OperatorProcess watch(dir, {"--watch", "--settle=1", config});
-    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
-    writeFile(dir / "in/a.csv", "A1,\\B1\\1.TIF,1,1\r\nA2,\\B1\\2.TIF,1,2\r\nA3,\\B1\\3.TIF,1,3\r\n");
+    OperatorProcess watch(m_dir, {"--watch", "--settle=1", m_config});
+    ASSERT_TRUE(waitFor([&] { return watching(watch, m_dir / "in"); }, 10s)) << watch.err();
+    writeFile(m_dir / "in/a.csv", "A1,\\B1\\1.TIF,1,1\r\nA2,\\B1\\2.TIF,1,2\r\nA3,\\B1\\3.TIF,1,3\r\n");
     std::this_thread::sleep_for(300ms);
-    writeFile(dir / "in/b.csv", "B1,\\B1\\4.TIF,1,4\r\n");
-    ASSERT_TRUE(waitFor([&] { return exists(datagroup + "/DATAGRP.SUBMIT"); }, 10s)) << watch.err();
-    EXPECT_FALSE(exists(dir / "in/a.csv"));
-    EXPECT_FALSE(exists(dir / "in/b.csv"));
+    writeFile(m_dir / "in/b.csv", "B1,\\B1\\4.TIF,1,4\r\n");
+    ASSERT_TRUE(waitFor([&] { return exists(m_datagroup + "/DATAGRP.SUBMIT"); }, 10s)) << watch.err();
+    EXPECT_FALSE(exists(m_dir / "in/a.csv"));
+    EXPECT_FALSE(exists(m_dir / "in/b.csv"));
     EXPECT_EQ(watch.stop(), 0);
-    EXPECT_EQ(documentsIn(datagroup), 4);
-    EXPECT_FALSE(exists(dir / "out/EXMP0002"));
+    EXPECT_EQ(documentsIn(m_datagroup), 4);
+    EXPECT_FALSE(exists(m_dir / "out/EXMP0002"));
     // The full datagroup advanced the number once, for the next arrivals.
-    EXPECT_NE(readFile(config).find("\r\n2\r\n"), std::string::npos);
+    EXPECT_NE(readFile(m_config).find("\r\n2\r\n"), std::string::npos);
 }
 
 TEST_F(WatchModeTest, SigtermEndsWithStatusZeroAndNothingHalfDone)
@@ -326,29 +326,29 @@ TEST_F(WatchModeTest, SigtermEndsWithStatusZeroAndNothingHalfDone)
     constexpr int kLines = 3000;
     std::string index;
     for (int i = 1; i <= kLines; ++i) {
-        writeFile(dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
+        writeFile(m_dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
         index += "D" + std::to_string(i) + ",\\B2\\" + std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
     }
     writeConfig("100000");
-    OperatorProcess watch(dir, {"--watch", "--settle=0", config});
-    ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
-    writeFile(dir / "in/big.tmp", index);
-    fs::rename(dir / "in/big.tmp", dir / "in/big.csv");
+    OperatorProcess watch(m_dir, {"--watch", "--settle=0", m_config});
+    ASSERT_TRUE(waitFor([&] { return watching(watch, m_dir / "in"); }, 10s)) << watch.err();
+    writeFile(m_dir / "in/big.tmp", index);
+    fs::rename(m_dir / "in/big.tmp", m_dir / "in/big.csv");
     // The signal comes as the Convert command begins (it creates the datagroup folder first).
-    ASSERT_TRUE(waitFor([&] { return exists(datagroup); }, 10s)) << watch.err();
+    ASSERT_TRUE(waitFor([&] { return exists(m_datagroup); }, 10s)) << watch.err();
     EXPECT_EQ(watch.stop(), 0) << watch.err();
 
-    const long moved = exists(datagroup + "/B2")
-                           ? long(std::distance(fs::directory_iterator(datagroup + "/B2"), fs::directory_iterator()))
+    const long moved = exists(m_datagroup + "/B2")
+                           ? long(std::distance(fs::directory_iterator(m_datagroup + "/B2"), fs::directory_iterator()))
                            : 0;
-    RecordProperty("convertedBeforeStopping", !exists(dir / "in/big.csv"));
-    if (exists(dir / "in/big.csv")) {
+    RecordProperty("convertedBeforeStopping", !exists(m_dir / "in/big.csv"));
+    if (exists(m_dir / "in/big.csv")) {
         EXPECT_EQ(moved, 0);
-        EXPECT_EQ(documentsIn(datagroup), 0);
+        EXPECT_EQ(documentsIn(m_datagroup), 0);
     } else {
         EXPECT_EQ(moved, kLines);
-        EXPECT_EQ(documentsIn(datagroup), kLines);
-        EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT"));
+        EXPECT_EQ(documentsIn(m_datagroup), kLines);
+        EXPECT_TRUE(exists(m_datagroup + "/DATAGRP.SUBMIT"));
     }
     EXPECT_NE(watch.err().find("stopped by SIGTERM"), std::string::npos) << watch.err();
 }
@@ -366,115 +366,117 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
     };
     std::string big;
     for (int i = 1; i <= 3000; ++i) {
-        writeFile(dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
+        writeFile(m_dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
         big += "D" + std::to_string(i) + ",\\B2\\" + std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
     }
-    writeFile(dir / "images/B1/late.TIF", "II*late");
+    writeFile(m_dir / "images/B1/late.TIF", "II*late");
     writeConfig("100000");
 
     {
         SCOPED_TRACE("links, a late line, SIGHUP mid-conversion, an operator's edit");
-        OperatorProcess watch(dir, {"--watch", "--settle=1", config});
-        ASSERT_TRUE(waitFor([&] { return watching(watch, dir / "in"); }, 10s)) << watch.err();
+        OperatorProcess watch(m_dir, {"--watch", "--settle=1", m_config});
+        ASSERT_TRUE(waitFor([&] { return watching(watch, m_dir / "in"); }, 10s)) << watch.err();
 
         // A hard link and a symbolic link from the station's own folder; a link to a pipe is no file.
-        writeFile(dir / "station/hard.csv", "H,\\B1\\1.TIF,1,1\r\n");
-        writeFile(dir / "station/soft.csv", "S,\\B1\\2.TIF,1,2\r\n");
-        ASSERT_EQ(::mkfifo((dir / "station/pipe").c_str(), 0666), 0);
-        ASSERT_EQ(::link((dir / "station/hard.csv").c_str(), (dir / "in/hard.csv").c_str()), 0);
-        ASSERT_EQ(::symlink((dir / "station/soft.csv").c_str(), (dir / "in/soft.csv").c_str()), 0);
-        ASSERT_EQ(::symlink((dir / "station/pipe").c_str(), (dir / "in/pipe.csv").c_str()), 0);
-        ASSERT_TRUE(waitFor([&] { return !exists(dir / "in/hard.csv") && !fs::is_symlink(dir / "in/soft.csv"); }, 15s))
+        writeFile(m_dir / "station/hard.csv", "H,\\B1\\1.TIF,1,1\r\n");
+        writeFile(m_dir / "station/soft.csv", "S,\\B1\\2.TIF,1,2\r\n");
+        ASSERT_EQ(::mkfifo((m_dir / "station/pipe").c_str(), 0666), 0);
+        ASSERT_EQ(::link((m_dir / "station/hard.csv").c_str(), (m_dir / "in/hard.csv").c_str()), 0);
+        ASSERT_EQ(::symlink((m_dir / "station/soft.csv").c_str(), (m_dir / "in/soft.csv").c_str()), 0);
+        ASSERT_EQ(::symlink((m_dir / "station/pipe").c_str(), (m_dir / "in/pipe.csv").c_str()), 0);
+        ASSERT_TRUE(
+            waitFor([&] { return !exists(m_dir / "in/hard.csv") && !fs::is_symlink(m_dir / "in/soft.csv"); }, 15s))
             << watch.err();
-        EXPECT_TRUE(exists(datagroup + "/B1/1.TIF"));
-        EXPECT_TRUE(exists(datagroup + "/B1/2.TIF"));
-        EXPECT_TRUE(fs::is_symlink(dir / "in/pipe.csv"));
+        EXPECT_TRUE(exists(m_datagroup + "/B1/1.TIF"));
+        EXPECT_TRUE(exists(m_datagroup + "/B1/2.TIF"));
+        EXPECT_TRUE(fs::is_symlink(m_dir / "in/pipe.csv"));
 
         // An operator changes the company name while the watcher runs.
-        ConversionSettings edited = batchSettings(dir);
+        ConversionSettings edited = batchSettings(m_dir);
         edited.maxDocuments = "100000";
         edited.companyName = "Renamed Company";
-        writeFile(config, serializeConfig(edited));
+        writeFile(m_config, serializeConfig(edited));
 
         // The big file is being converted when the station appends a line and a hang-up comes.
-        writeFile(dir / "in/big.tmp", big);
-        fs::rename(dir / "in/big.tmp", dir / "in/big.csv");
-        ASSERT_TRUE(waitFor([&] { return exists(datagroup + "/B2"); }, 15s)) << watch.err();
+        writeFile(m_dir / "in/big.tmp", big);
+        fs::rename(m_dir / "in/big.tmp", m_dir / "in/big.csv");
+        ASSERT_TRUE(waitFor([&] { return exists(m_datagroup + "/B2"); }, 15s)) << watch.err();
         watch.signal(SIGHUP);
         {
-            std::ofstream append(dir / "in/big.csv", std::ios::binary | std::ios::app);
+            std::ofstream append(m_dir / "in/big.csv", std::ios::binary | std::ios::app);
             append << "Late,\\B1\\late.TIF,1,9999\r\n";
         }
         ASSERT_TRUE(waitFor([&] { return watch.err().find("was read again") != std::string::npos; }, 20s))
             << watch.err();
-        ASSERT_TRUE(waitFor([&] { return documentsIn(datagroup) >= 3002; }, 20s)) << watch.err();
+        ASSERT_TRUE(waitFor([&] { return documentsIn(m_datagroup) >= 3002; }, 20s)) << watch.err();
         std::this_thread::sleep_for(1500ms);
         EXPECT_TRUE(watch.running()) << "a hang-up does not end the watcher:\n" << watch.err();
         // Every big line went in; the late line is either in the datagroup too or still waits in its
         // file beside its image: never lost.
-        const std::string xml = readFile(datagroup + "/DATAGRP.XML");
-        EXPECT_EQ(long(std::distance(fs::directory_iterator(datagroup + "/B2"), fs::directory_iterator())), 3000);
+        const std::string xml = readFile(m_datagroup + "/DATAGRP.XML");
+        EXPECT_EQ(long(std::distance(fs::directory_iterator(m_datagroup + "/B2"), fs::directory_iterator())), 3000);
         const bool lateConverted = xml.find("late.TIF") != std::string::npos;
-        EXPECT_TRUE(lateConverted || (readFile(dir / "in/big.csv").find("Late,") != std::string::npos &&
-                                      exists(dir / "images/B1/late.TIF")))
+        EXPECT_TRUE(lateConverted || (readFile(m_dir / "in/big.csv").find("Late,") != std::string::npos &&
+                                      exists(m_dir / "images/B1/late.TIF")))
             << watch.err();
-        EXPECT_NE(readFile(config).find("Renamed Company"), std::string::npos) << "the edit survived the saves";
+        EXPECT_NE(readFile(m_config).find("Renamed Company"), std::string::npos) << "the edit survived the saves";
         RecordProperty("lateLineConvertedAtOnce", lateConverted);
         EXPECT_EQ(watch.stop(), 0);
     }
 
     {
         SCOPED_TRACE("a failing file beside a good one, tried again after --retry");
-        fs::remove_all(dir / "in");
-        fs::create_directories(dir / "in");
-        ConversionSettings s = batchSettings(dir);
+        fs::remove_all(m_dir / "in");
+        fs::create_directories(m_dir / "in");
+        ConversionSettings s = batchSettings(m_dir);
         s.skipHeaderLine = true;
         s.datagroupNumber = "2";
-        writeFile(config, serializeConfig(s));
-        writeFile(dir / "in/a.csv", "");
-        writeFile(dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");
-        OperatorProcess watch(dir, {"--watch", "--settle=0", "--retry=1", config});
-        ASSERT_TRUE(waitFor([&] { return !exists(dir / "in/b.csv"); }, 15s)) << watch.err();
-        EXPECT_TRUE(exists(dir / "out/EXMP0002/B1/3.TIF"));
+        writeFile(m_config, serializeConfig(s));
+        writeFile(m_dir / "in/a.csv", "");
+        writeFile(m_dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");
+        OperatorProcess watch(m_dir, {"--watch", "--settle=0", "--retry=1", m_config});
+        ASSERT_TRUE(waitFor([&] { return !exists(m_dir / "in/b.csv"); }, 15s)) << watch.err();
+        EXPECT_TRUE(exists(m_dir / "out/EXMP0002/B1/3.TIF"));
         std::this_thread::sleep_for(3500ms);
         EXPECT_EQ(watch.stop(), 0);
-        EXPECT_TRUE(exists(dir / "in/a.csv"));
+        EXPECT_TRUE(exists(m_dir / "in/a.csv"));
         const std::string log = watch.err();
         // Tried again each second or so, one line each time, the command's own report once.
-        EXPECT_GE(count(log, "failed " + dir / "in/a.csv"), 2) << log;
-        EXPECT_LE(count(log, "failed " + dir / "in/a.csv"), 6) << log;
+        EXPECT_GE(count(log, "failed " + m_dir / "in/a.csv"), 2) << log;
+        EXPECT_LE(count(log, "failed " + m_dir / "in/a.csv"), 6) << log;
         EXPECT_EQ(count(log, "Error"), 1) << log;
     }
 
     {
         SCOPED_TRACE("a busy datagroup, then SIGTERM while waiting");
-        fs::remove_all(dir / "in");
-        fs::create_directories(dir / "in");
+        fs::remove_all(m_dir / "in");
+        fs::create_directories(m_dir / "in");
         writeConfig("100000");
-        fs::create_directories(datagroup);
-        const std::string lockFile = datagroup + "/.DATAGRP.LOCK";
+        fs::create_directories(m_datagroup);
+        const std::string lockFile = m_datagroup + "/.DATAGRP.LOCK";
         int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
-        OperatorProcess busy(dir, {"--wait=1", "--watch", "--settle=0", config});
-        writeFile(dir / "in/c.csv", "C,\\B1\\4.TIF,1,4\r\n");
+        OperatorProcess busy(m_dir, {"--wait=1", "--watch", "--settle=0", m_config});
+        writeFile(m_dir / "in/c.csv", "C,\\B1\\4.TIF,1,4\r\n");
         ASSERT_TRUE(waitFor([&] { return busy.err().find("Gave up") != std::string::npos; }, 15s)) << busy.err();
         ::unlink(lockFile.c_str());
         ::close(held);
-        ASSERT_TRUE(waitFor([&] { return !exists(dir / "in/c.csv"); }, 15s)) << "tried again once free\n" << busy.err();
-        EXPECT_TRUE(exists(datagroup + "/B1/4.TIF"));
+        ASSERT_TRUE(waitFor([&] { return !exists(m_dir / "in/c.csv"); }, 15s)) << "tried again once free\n"
+                                                                               << busy.err();
+        EXPECT_TRUE(exists(m_datagroup + "/B1/4.TIF"));
         EXPECT_EQ(busy.stop(), 0);
 
         held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
-        OperatorProcess waiting(dir, {"--watch", "--settle=0", config});
-        writeFile(dir / "in/d.csv", "D,\\B1\\5.TIF,1,5\r\n");
+        OperatorProcess waiting(m_dir, {"--watch", "--settle=0", m_config});
+        writeFile(m_dir / "in/d.csv", "D,\\B1\\5.TIF,1,5\r\n");
         ASSERT_TRUE(waitFor([&] { return waiting.err().find("Datagroup in Use") != std::string::npos; }, 15s))
             << waiting.err();
         const auto asked = std::chrono::steady_clock::now();
         EXPECT_EQ(waiting.stop(), 0);
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s) << waiting.err();
-        EXPECT_TRUE(exists(dir / "in/d.csv"));
+        EXPECT_TRUE(exists(m_dir / "in/d.csv"));
         ::unlink(lockFile.c_str());
         ::close(held);
     }

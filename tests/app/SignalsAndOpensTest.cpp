@@ -48,29 +48,29 @@ class SignalsAndOpensTest : public ::testing::Test
 protected:
     SignalsAndOpensTest()
     {
-        writeFile(dir / "images/B1/1.TIF", "II*1");
-        writeFile(dir / "images/B1/2.TIF", "II*2");
+        writeFile(m_dir / "images/B1/1.TIF", "II*1");
+        writeFile(m_dir / "images/B1/2.TIF", "II*2");
         writeConfig("1");
     }
 
     void writeConfig(const std::string& number, const std::string& company = "Example")
     {
-        ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
+        ConversionSettings s = testing::exampleBatchSettings(m_dir, "in/*.csv");
         s.datagroupNumber = number;
         s.companyName = company;
         s.maxDocuments = "1000";
-        writeFile(config, serializeConfig(s));
+        writeFile(m_config, serializeConfig(s));
     }
 
     pid_t start(const std::vector<std::string>& arguments)
     {
-        return testing::startProgram(arguments, dir / "home", dir / "stderr.txt");
+        return testing::startProgram(arguments, m_dir / "home", m_dir / "stderr.txt");
     }
-    std::string err() const { return exists(dir / "stderr.txt") ? readFile(dir / "stderr.txt") : ""; }
+    std::string err() const { return exists(m_dir / "stderr.txt") ? readFile(m_dir / "stderr.txt") : ""; }
 
-    TempDir dir;
-    std::string config = dir / "batch.tvr";
-    std::string datagroup = dir / "out/EXMP0001";
+    TempDir m_dir;
+    std::string m_config = m_dir / "batch.tvr";
+    std::string m_datagroup = m_dir / "out/EXMP0001";
 };
 
 // Something planted at a name the run opens: a link, a pipe that would block an open for ever, a
@@ -111,27 +111,27 @@ TEST_F(SignalsAndOpensTest, APlantedNameNeitherHangsTheRunNorLeadsItElsewhere)
                      (c.planted == Planted::Link   ? "link"
                       : c.planted == Planted::Pipe ? "pipe"
                                                    : "folder"));
-        fs::remove_all(dir / "out");
-        fs::remove_all(dir / "in");
-        fs::remove_all(dir / "elsewhere");
-        fs::remove_all(dir / "images");
-        writeFile(dir / "images/B1/1.TIF", "II*1");
-        writeFile(dir / "images/B1/2.TIF", "II*2");
+        fs::remove_all(m_dir / "out");
+        fs::remove_all(m_dir / "in");
+        fs::remove_all(m_dir / "elsewhere");
+        fs::remove_all(m_dir / "images");
+        writeFile(m_dir / "images/B1/1.TIF", "II*1");
+        writeFile(m_dir / "images/B1/2.TIF", "II*2");
         writeConfig("1");
-        fs::create_directories(datagroup);
-        fs::create_directories(dir / "elsewhere");
-        writeFile(dir / "elsewhere/victim", "keep");
-        writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
+        fs::create_directories(m_datagroup);
+        fs::create_directories(m_dir / "elsewhere");
+        writeFile(m_dir / "elsewhere/victim", "keep");
+        writeFile(m_dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
         const bool isIndex = std::string_view(c.name).starts_with("in/");
-        const std::string at = isIndex ? dir / c.name : datagroup + "/" + c.name;
-        std::string target = dir / "elsewhere/victim";
+        const std::string at = isIndex ? m_dir / c.name : m_datagroup + "/" + c.name;
+        std::string target = m_dir / "elsewhere/victim";
         if (isIndex) {
-            target = dir / "elsewhere/a.csv";
+            target = m_dir / "elsewhere/a.csv";
             writeFile(target, "A,\\B1\\1.TIF,1,1\r\n");
         } else if (std::string_view(c.name) == "DATAGRP.XML") {
-            target = dir / "elsewhere/DATAGRP-real.XML";
+            target = m_dir / "elsewhere/DATAGRP-real.XML";
         } else if (std::string_view(c.name) == ".DATAGRP.LOCK") {
-            target = dir / "elsewhere/created-through-the-link";
+            target = m_dir / "elsewhere/created-through-the-link";
         }
         if (c.planted == Planted::Link)
             ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0);
@@ -140,18 +140,18 @@ TEST_F(SignalsAndOpensTest, APlantedNameNeitherHangsTheRunNorLeadsItElsewhere)
         else
             fs::create_directories(at + "/inside");
 
-        const int status = statusWithin(start({"--wait=2", config}));
+        const int status = statusWithin(start({"--wait=2", m_config}));
         ASSERT_NE(status, -1) << "the run hung:\n" << err();
         EXPECT_EQ(status, c.status) << err();
-        EXPECT_EQ(readFile(dir / "elsewhere/victim"), "keep");
-        EXPECT_FALSE(exists(dir / "elsewhere/created-through-the-link"));
+        EXPECT_EQ(readFile(m_dir / "elsewhere/victim"), "keep");
+        EXPECT_FALSE(exists(m_dir / "elsewhere/created-through-the-link"));
         if (*c.saysWhat) {
             EXPECT_NE(err().find(at + " is " + c.saysWhat), std::string::npos) << err();
         }
         if (c.status == 0) {
-            EXPECT_TRUE(exists(datagroup + "/DATAGRP.SUBMIT")) << err();
-            EXPECT_FALSE(exists(dir / "images/B1/2.TIF")) << "b.csv is converted";
-            EXPECT_EQ(exists(dir / "images/B1/1.TIF"), !(isIndex && c.planted == Planted::Link));
+            EXPECT_TRUE(exists(m_datagroup + "/DATAGRP.SUBMIT")) << err();
+            EXPECT_FALSE(exists(m_dir / "images/B1/2.TIF")) << "b.csv is converted";
+            EXPECT_EQ(exists(m_dir / "images/B1/1.TIF"), !(isIndex && c.planted == Planted::Link));
         }
         if (std::string_view(c.name) == "DATAGRP.XML" && c.planted == Planted::Link) {
             EXPECT_TRUE(fs::is_symlink(at));
@@ -166,19 +166,19 @@ TEST_F(SignalsAndOpensTest, SignalsOutsideTheConversionAndTheFileSizeLimitEndThe
 {
     std::string index;
     for (int i = 1; i <= 400; ++i) {
-        writeFile(dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
+        writeFile(m_dir / ("images/B2/" + std::to_string(i) + ".TIF"), "II*");
         index += "Document " + std::to_string(i) + " with a long name to fill the file," + "\\B2\\" +
                  std::to_string(i) + ".TIF,1," + std::to_string(i) + "\r\n";
     }
     const auto imagesAtSource = [&] {
-        return std::distance(fs::directory_iterator(dir / "images/B2"), fs::directory_iterator());
+        return std::distance(fs::directory_iterator(m_dir / "images/B2"), fs::directory_iterator());
     };
     const auto resetBatch = [&] {
-        if (exists(datagroup + "/B2"))
-            for (const auto& image : fs::directory_iterator(datagroup + "/B2"))
-                fs::rename(image.path(), dir / "images/B2" / image.path().filename());
-        fs::remove_all(dir / "out");
-        writeFile(dir / "in/big.csv", index);
+        if (exists(m_datagroup + "/B2"))
+            for (const auto& image : fs::directory_iterator(m_datagroup + "/B2"))
+                fs::rename(image.path(), m_dir / "images/B2" / image.path().filename());
+        fs::remove_all(m_dir / "out");
+        writeFile(m_dir / "in/big.csv", index);
         writeConfig("1");
     };
 
@@ -204,14 +204,14 @@ TEST_F(SignalsAndOpensTest, SignalsOutsideTheConversionAndTheFileSizeLimitEndThe
         pid_t pid = -1;
         if (c.beforeMain) {
             ::pthread_sigmask(SIG_BLOCK, &term, nullptr);
-            pid = start({config});
+            pid = start({m_config});
             ::kill(pid, SIGTERM);
             ::pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
         } else {
-            pid = start({config});
+            pid = start({m_config});
             // The marker is the command's last step but the advance; the signal comes after it.
             const auto deadline = std::chrono::steady_clock::now() + 20s;
-            while (!exists(datagroup + "/DATAGRP.SUBMIT") && std::chrono::steady_clock::now() < deadline)
+            while (!exists(m_datagroup + "/DATAGRP.SUBMIT") && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(1ms);
             ::kill(pid, SIGTERM);
         }
@@ -221,7 +221,7 @@ TEST_F(SignalsAndOpensTest, SignalsOutsideTheConversionAndTheFileSizeLimitEndThe
             EXPECT_EQ(status, 1);
             EXPECT_NE(err().find("Stopped by SIGTERM before converting anything"), std::string::npos) << err();
             EXPECT_EQ(imagesAtSource(), 400);
-            EXPECT_TRUE(exists(dir / "in/big.csv"));
+            EXPECT_TRUE(exists(m_dir / "in/big.csv"));
         } else {
             // The run either finished before it heard the signal, or stopped at the advance's save.
             EXPECT_TRUE(status == 0 || status == 1) << err();
@@ -237,14 +237,14 @@ TEST_F(SignalsAndOpensTest, SignalsOutsideTheConversionAndTheFileSizeLimitEndThe
     rlimit small = before;
     small.rlim_cur = 16 * 1024;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const pid_t limited = start({config});
+    const pid_t limited = start({m_config});
     ::setrlimit(RLIMIT_FSIZE, &before);
     const int status = statusWithin(limited);
     ASSERT_NE(status, -1) << "ended by SIGXFSZ:\n" << err();
     EXPECT_EQ(status, 1);
     EXPECT_NE(err().find("Disk full"), std::string::npos) << err();
     EXPECT_EQ(imagesAtSource(), 400);
-    EXPECT_FALSE(exists(datagroup + "/DATAGRP.SUBMIT"));
+    EXPECT_FALSE(exists(m_datagroup + "/DATAGRP.SUBMIT"));
 }
 
 // Two overlapping cron runs of one configuration: the second read the datagroup number before it
@@ -264,22 +264,22 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (exists(dir / "out/EXMP0002/B1/2.TIF"))
-            fs::rename(dir / "out/EXMP0002/B1/2.TIF", dir / "images/B1/2.TIF");
-        fs::remove_all(dir / "out");
-        writeFile(dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
-        ConversionSettings s = testing::exampleBatchSettings(dir, "in/*.csv");
+        if (exists(m_dir / "out/EXMP0002/B1/2.TIF"))
+            fs::rename(m_dir / "out/EXMP0002/B1/2.TIF", m_dir / "images/B1/2.TIF");
+        fs::remove_all(m_dir / "out");
+        writeFile(m_dir / "in/b.csv", "B,\\B1\\2.TIF,1,2\r\n");
+        ConversionSettings s = testing::exampleBatchSettings(m_dir, "in/*.csv");
         s.companyName = "Example";
-        writeFile(config, serializeConfig(s));
+        writeFile(m_config, serializeConfig(s));
 
         // The first run holds datagroup 1.
-        fs::create_directories(datagroup);
-        const std::string lockFile = datagroup + "/.DATAGRP.LOCK";
+        fs::create_directories(m_datagroup);
+        const std::string lockFile = m_datagroup + "/.DATAGRP.LOCK";
         const int held = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         ASSERT_GE(held, 0);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
 
-        std::vector<std::string> arguments{"--wait=30", config};
+        std::vector<std::string> arguments{"--wait=30", m_config};
         arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
         const pid_t second = start(arguments);
         const auto deadline = std::chrono::steady_clock::now() + 20s;
@@ -288,19 +288,19 @@ TEST_F(SignalsAndOpensTest, ARunThatWaitedForTheLockConvertsWithTheConfiguration
         ASSERT_NE(err().find("Datagroup in Use"), std::string::npos) << err();
 
         // ... marks it, advances the number, and an operator changes the company name; then it lets go.
-        writeFile(datagroup + "/DATAGRP.SUBMIT", "");
+        writeFile(m_datagroup + "/DATAGRP.SUBMIT", "");
         s.datagroupNumber = "2";
         s.companyName = "Edited meanwhile";
-        writeFile(config, serializeConfig(s));
+        writeFile(m_config, serializeConfig(s));
         ::unlink(lockFile.c_str());
         ::close(held);
 
         ASSERT_EQ(statusWithin(second), 0) << err();
-        EXPECT_FALSE(exists(datagroup + "/DATAGRP.XML")) << "nothing added to the marked datagroup";
-        const std::string xml = readFile(dir / "out/EXMP0002/DATAGRP.XML");
+        EXPECT_FALSE(exists(m_datagroup + "/DATAGRP.XML")) << "nothing added to the marked datagroup";
+        const std::string xml = readFile(m_dir / "out/EXMP0002/DATAGRP.XML");
         EXPECT_NE(xml.find(c.company), std::string::npos) << xml;
-        EXPECT_TRUE(exists(dir / "out/EXMP0002/B1/2.TIF"));
-        EXPECT_NE(readFile(config).find("\r\n2\r\n"), std::string::npos);
+        EXPECT_TRUE(exists(m_dir / "out/EXMP0002/B1/2.TIF"));
+        EXPECT_NE(readFile(m_config).find("\r\n2\r\n"), std::string::npos);
     }
 }
 

@@ -23,25 +23,26 @@ protected:
     void TearDown() override
     {
         faults::disarm();
-        EXPECT_TRUE(prompter.scriptDone()) << "an expected message was not shown";
+        EXPECT_TRUE(m_prompter.scriptDone()) << "an expected message was not shown";
     }
 
     // The one message shown so far; fails the test when there is not exactly one.
     Message onlyMessage() const
     {
-        EXPECT_EQ(prompter.seen().size(), 1u);
-        return prompter.seen().empty() ? Message{} : prompter.seen().front();
+        EXPECT_EQ(m_prompter.seen().size(), 1u);
+        return m_prompter.seen().empty() ? Message{} : m_prompter.seen().front();
     }
 
-    TempDir dir;
-    ConversionSettings settings;
-    std::string configFile;
-    RunFlags flags;
-    FakeServices services;
-    FakePrompter prompter;
-    FakeHost host;
-    FakeDialog dialog;
-    CommandContext ctx{settings, configFile, flags, services.fileTools, prompter, host, dialog, messageTable()};
+    TempDir m_dir;
+    ConversionSettings m_settings;
+    std::string m_configFile;
+    RunFlags m_flags;
+    FakeServices m_services;
+    FakePrompter m_prompter;
+    FakeHost m_host;
+    FakeDialog m_dialog;
+    CommandContext m_ctx{m_settings, m_configFile, m_flags,  m_services.fileTools,
+                         m_prompter, m_host,       m_dialog, messageTable()};
 };
 
 } // namespace tollavar::testing

@@ -75,15 +75,15 @@ class CommandFaults : public ::testing::Test
 protected:
     ~CommandFaults() override { faults::disarm(); }
 
-    TempDir seed;
-    TempDir work;
+    TempDir m_seed;
+    TempDir m_work;
 };
 
 } // namespace
 
 TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
 {
-    Window window(work.path());
+    Window window(m_work.path());
     const std::string path = window.configFile;
     const std::string before = "previous contents\r\n";
     const std::string after = serializeConfig(window.settings);
@@ -109,7 +109,7 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
                 << window.prompter.seen[0].text;
             const std::string left = readFile(path);
             EXPECT_TRUE(left == before || left == after);
-            EXPECT_EQ(leftoverTemporary(work.path()), "");
+            EXPECT_EQ(leftoverTemporary(m_work.path()), "");
         }
     }
 }
@@ -120,26 +120,26 @@ TEST_F(CommandFaults, SaveConfigLeavesOneWholeConfiguration)
 // end where the clean command ends.
 TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
 {
-    writeFile(seed / "scans/B1/0001.TIF", "img-1");
-    writeFile(seed / "scans/B1/0001.txt", "text-1");
-    writeFile(seed / "scans/B1/0002.TIF", "img-2");
-    writeFile(seed / "scans/B2/0003.TIF", "img-3");
-    writeFile(seed / "scans/B2/0004.TIF", "img-4");
-    writeFile(seed / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
-    writeFile(seed / "in/b.idx", "C,\\B2\\0003.TIF,1\r\nD,\\B2\\0004.TIF,1\r\n");
+    writeFile(m_seed / "scans/B1/0001.TIF", "img-1");
+    writeFile(m_seed / "scans/B1/0001.txt", "text-1");
+    writeFile(m_seed / "scans/B1/0002.TIF", "img-2");
+    writeFile(m_seed / "scans/B2/0003.TIF", "img-3");
+    writeFile(m_seed / "scans/B2/0004.TIF", "img-4");
+    writeFile(m_seed / "in/a.idx", "A,\\B1\\0001.TIF,1\r\nB,\\B1\\0002.TIF,1\r\n");
+    writeFile(m_seed / "in/b.idx", "C,\\B2\\0003.TIF,1\r\nD,\\B2\\0004.TIF,1\r\n");
     const auto resetWork = [&] {
-        std::filesystem::remove_all(work.path());
-        std::filesystem::copy(seed.path(), work.path(), std::filesystem::copy_options::recursive);
-        Window fresh(work.path());
+        std::filesystem::remove_all(m_work.path());
+        std::filesystem::copy(m_seed.path(), m_work.path(), std::filesystem::copy_options::recursive);
+        Window fresh(m_work.path());
         writeFile(fresh.configFile, serializeConfig(fresh.settings));
     };
-    const std::string xmlPath = work / "out/DEFC0001/DATAGRP.XML";
-    const std::string marker = work / "out/DEFC0001/DATAGRP.SUBMIT";
+    const std::string xmlPath = m_work / "out/DEFC0001/DATAGRP.XML";
+    const std::string marker = m_work / "out/DEFC0001/DATAGRP.SUBMIT";
 
     // The clean command, keeping DATAGRP.XML as each conversion left it.
     resetWork();
-    const auto seedFiles = filesUnder(work / "scans");
-    Window clean(work.path());
+    const auto seedFiles = filesUnder(m_work / "scans");
+    Window clean(m_work.path());
     const std::string configBefore = serializeConfig(clean.settings);
     std::vector<std::string> versions;
     const IndexFileConverter recording = [&](ConversionContext& c, const std::string& i, const std::string& x,
@@ -160,7 +160,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
     std::map<std::string, std::pair<std::string, std::string>> places;
     for (const auto& [path, bytes] : seedFiles)
         places[bytes].first = "scans/" + path;
-    for (const auto& [path, bytes] : filesUnder(work / "out/DEFC0001")) {
+    for (const auto& [path, bytes] : filesUnder(m_work / "out/DEFC0001")) {
         if (!path.starts_with("DATAGRP"))
             places[bytes].second = "out/DEFC0001/" + path;
     }
@@ -170,7 +170,7 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
         for (long k = 1; k <= operations; ++k) {
             SCOPED_TRACE(passName(pass.error, pass.persistent, k));
             resetWork();
-            Window window(work.path());
+            Window window(m_work.path());
             window.prompter.answer(MessageKind::UndoOffer, pass.undo);
             faults::arm({k, pass.error, pass.persistent});
             const ConvertOutcome outcome = convertCommand(window.ctx);
@@ -191,16 +191,16 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             const int done = !xml || xml->empty() ? 0 : xml == versions[0] ? 1 : xml == versions[1] ? 2 : -1;
             ASSERT_NE(done, -1) << "DATAGRP.XML is no version of the run:\n" << *xml;
             EXPECT_TRUE(!outcome.ranToEnd || done == 2);
-            EXPECT_TRUE(exists(work / "in/a.idx") || done >= 1);
-            EXPECT_TRUE(exists(work / "in/b.idx") || done == 2);
-            for (const auto& [path, bytes] : filesUnder(work / "out/DEFC0001")) {
+            EXPECT_TRUE(exists(m_work / "in/a.idx") || done >= 1);
+            EXPECT_TRUE(exists(m_work / "in/b.idx") || done == 2);
+            for (const auto& [path, bytes] : filesUnder(m_work / "out/DEFC0001")) {
                 EXPECT_TRUE(!path.starts_with("DATAGRP-") || bytes == versions[0] || bytes == versions[1]) << path;
             }
 
             // Every image and full-text file in exactly one of its two places, no temporary file.
             std::map<std::string, int> seen;
             for (const auto& [folder, prefix] :
-                 {std::pair{work / "scans", "scans/"}, {work / "out/DEFC0001", "out/DEFC0001/"}}) {
+                 {std::pair{m_work / "scans", "scans/"}, {m_work / "out/DEFC0001", "out/DEFC0001/"}}) {
                 for (const auto& [path, bytes] : filesUnder(folder)) {
                     if (!places.count(bytes) || path.starts_with("DATAGRP"))
                         continue;
@@ -211,22 +211,22 @@ TEST_F(CommandFaults, ConvertCommandKeepsMarkerNumberAndFilesConsistent)
             EXPECT_EQ(seen.size(), seedFiles.size()) << "a file was lost";
             for (const auto& [bytes, count] : seen)
                 EXPECT_EQ(count, 1) << places[bytes].first;
-            EXPECT_EQ(leftoverTemporary(work.path()), "");
+            EXPECT_EQ(leftoverTemporary(m_work.path()), "");
 
             // Which error struck matters little to the recovery; once over every operation is enough. With
             // the undo taken the user has been told to move the files back: the journal ends there.
             if (&pass != &kPasses[1])
                 continue;
-            Window again(work.path());
+            Window again(m_work.path());
             EXPECT_TRUE(convertCommand(again.ctx).ranToEnd);
             EXPECT_EQ(again.prompter.count(MessageKind::ConversionFailure), 0u);
             ASSERT_TRUE(exists(xmlPath));
             EXPECT_EQ(readFile(xmlPath), versions[1]);
-            EXPECT_FALSE(exists(work / "in/a.idx") || exists(work / "in/b.idx"));
+            EXPECT_FALSE(exists(m_work / "in/a.idx") || exists(m_work / "in/b.idx"));
             EXPECT_TRUE(exists(marker));
             for (const auto& [bytes, where] : places)
-                EXPECT_TRUE(exists(work / where.second)) << where.second;
-            const auto left = filesUnder(work / "out/DEFC0001");
+                EXPECT_TRUE(exists(m_work / where.second)) << where.second;
+            const auto left = filesUnder(m_work / "out/DEFC0001");
             EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const auto& f) { return f.first.starts_with("."); }),
                       0)
                 << "no lock, journal or temporary file stays";

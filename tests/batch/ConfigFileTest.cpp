@@ -208,102 +208,102 @@ class ConfigCommands : public BatchTest
 
 TEST_F(ConfigCommands, SaveAsSaveAndOpenThroughTheDialogs)
 {
-    const std::string typed = dir / "setup"; // no extension: used as typed
+    const std::string typed = m_dir / "setup"; // no extension: used as typed
     writeFile(typed, "replaced without asking");
-    settings = distinctSettings();
-    dialog.choose(typed);
-    saveAsCommand(ctx);
-    settings.datagroupNumber = "43";
-    saveCommand(ctx); // to configFile, without asking
-    EXPECT_EQ(configFile, typed);
-    ASSERT_EQ(dialog.requests.size(), 1u);
-    EXPECT_EQ(dialog.requests[0], (FileDialogRequest{FileDialogRequest::Kind::Save, "",
-                                                     "Tollavar Files (*.tvr)|*.tvr|All Files (*.*)|*.*", 1, ""}));
+    m_settings = distinctSettings();
+    m_dialog.choose(typed);
+    saveAsCommand(m_ctx);
+    m_settings.datagroupNumber = "43";
+    saveCommand(m_ctx); // to configFile, without asking
+    EXPECT_EQ(m_configFile, typed);
+    ASSERT_EQ(m_dialog.requests.size(), 1u);
+    EXPECT_EQ(m_dialog.requests[0], (FileDialogRequest{FileDialogRequest::Kind::Save, "",
+                                                       "Tollavar Files (*.tvr)|*.tvr|All Files (*.*)|*.*", 1, ""}));
 
-    const ConversionSettings saved = settings;
-    settings = ConversionSettings{};
-    dialog.choose(typed);
-    openCommand(ctx);
-    EXPECT_EQ(settings, saved);
-    EXPECT_EQ(dialog.requests.at(1).initialFileName, typed) << "a full ConfigFile presets the Open dialog";
-    EXPECT_TRUE(prompter.seen().empty());
+    const ConversionSettings saved = m_settings;
+    m_settings = ConversionSettings{};
+    m_dialog.choose(typed);
+    openCommand(m_ctx);
+    EXPECT_EQ(m_settings, saved);
+    EXPECT_EQ(m_dialog.requests.at(1).initialFileName, typed) << "a full ConfigFile presets the Open dialog";
+    EXPECT_TRUE(m_prompter.seen().empty());
 }
 
 TEST_F(ConfigCommands, CancelledOpenDoesNothingFromTheIndexingProductsFolder)
 {
-    configFile = "relative.tvr";
-    services.store.values[{"Quenbrook", "DefaultFolders", "Config"}] = "/srv/configs";
-    dialog.cancel();
-    openCommand(ctx);
-    EXPECT_EQ(dialog.requests.back().initialFileName, "/srv/configs/*.tvr");
-    services.store.values.clear();
-    dialog.cancel();
-    openCommand(ctx);
-    EXPECT_EQ(dialog.requests.back().initialFileName, "/*.tvr");
-    EXPECT_EQ(configFile, "relative.tvr");
-    EXPECT_EQ(settings, ConversionSettings{});
-    EXPECT_TRUE(prompter.seen().empty());
+    m_configFile = "relative.tvr";
+    m_services.store.values[{"Quenbrook", "DefaultFolders", "Config"}] = "/srv/configs";
+    m_dialog.cancel();
+    openCommand(m_ctx);
+    EXPECT_EQ(m_dialog.requests.back().initialFileName, "/srv/configs/*.tvr");
+    m_services.store.values.clear();
+    m_dialog.cancel();
+    openCommand(m_ctx);
+    EXPECT_EQ(m_dialog.requests.back().initialFileName, "/*.tvr");
+    EXPECT_EQ(m_configFile, "relative.tvr");
+    EXPECT_EQ(m_settings, ConversionSettings{});
+    EXPECT_TRUE(m_prompter.seen().empty());
 }
 
 TEST_F(ConfigCommands, OpeningAMissingFileNamesItAndTheNextSaveWritesThere)
 {
-    const std::string typed = dir / "new.tvr";
-    dialog.choose(typed);
-    prompter.expect("Tollavar", MessageAnswer::Ok);
-    openCommand(ctx);
+    const std::string typed = m_dir / "new.tvr";
+    m_dialog.choose(typed);
+    m_prompter.expect("Tollavar", MessageAnswer::Ok);
+    openCommand(m_ctx);
     EXPECT_EQ(onlyMessage(),
               (Message{"Config file does not exist!\n" + typed, "Tollavar", MessageIcon::None, MessageButtons::Ok}));
-    EXPECT_EQ(settings, ConversionSettings{});
-    EXPECT_EQ(configFile, typed);
-    saveCommand(ctx);
-    EXPECT_EQ(readFile(typed), serializeConfig(settings));
+    EXPECT_EQ(m_settings, ConversionSettings{});
+    EXPECT_EQ(m_configFile, typed);
+    saveCommand(m_ctx);
+    EXPECT_EQ(readFile(typed), serializeConfig(m_settings));
 
-    prompter.expect("Tollavar", MessageAnswer::Ok);
-    openConfig(ctx, dir / "other.tvr");
-    EXPECT_EQ(configFile, typed) << "given a name, OpenConfig leaves ConfigFile alone";
+    m_prompter.expect("Tollavar", MessageAnswer::Ok);
+    openConfig(m_ctx, m_dir / "other.tvr");
+    EXPECT_EQ(m_configFile, typed) << "given a name, OpenConfig leaves ConfigFile alone";
 }
 
 TEST_F(ConfigCommands, CancelledSaveReportsAndWritesNothing)
 {
-    configFile = "";
-    dialog.cancel();
-    prompter.expect("Error Saving Config File", MessageAnswer::Ok);
-    saveCommand(ctx);
+    m_configFile = "";
+    m_dialog.cancel();
+    m_prompter.expect("Error Saving Config File", MessageAnswer::Ok);
+    saveCommand(m_ctx);
     EXPECT_EQ(onlyMessage(), (Message{"32755 - Cancel was selected.", "Error Saving Config File", MessageIcon::Error,
                                       MessageButtons::Ok}));
-    configFile = dir / "kept.tvr";
-    dialog.cancel();
-    prompter.expect("Error Saving Config File", MessageAnswer::Ok);
-    saveAsCommand(ctx);
-    EXPECT_EQ(configFile, dir / "kept.tvr");
-    EXPECT_EQ(dialog.requests.back().initialFileName, dir / "kept.tvr");
-    EXPECT_FALSE(exists(dir / "kept.tvr"));
+    m_configFile = m_dir / "kept.tvr";
+    m_dialog.cancel();
+    m_prompter.expect("Error Saving Config File", MessageAnswer::Ok);
+    saveAsCommand(m_ctx);
+    EXPECT_EQ(m_configFile, m_dir / "kept.tvr");
+    EXPECT_EQ(m_dialog.requests.back().initialFileName, m_dir / "kept.tvr");
+    EXPECT_FALSE(exists(m_dir / "kept.tvr"));
 }
 
 TEST_F(ConfigCommands, FailuresReportTheirNumberAndLoseNothing)
 {
-    const std::string path = dir / "setup.tvr";
+    const std::string path = m_dir / "setup.tvr";
     writeFile(path, "previous contents\r\n");
     for (long failAt : {1, 2, 3, 5}) { // create, write, sync, replace
         faults::arm({failAt, ENOSPC, false});
-        prompter.expect("Error Saving Config File", MessageAnswer::Ok);
-        saveConfig(ctx, path);
+        m_prompter.expect("Error Saving Config File", MessageAnswer::Ok);
+        saveConfig(m_ctx, path);
         faults::disarm();
         EXPECT_EQ(readFile(path), "previous contents\r\n") << failAt;
-        EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "61 - ") << failAt;
+        EXPECT_EQ(m_prompter.seen().back().text.substr(0, 5), "61 - ") << failAt;
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file is left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.path()), {}), 1) << "no temporary file is left";
 
     writeFile(path, crlf({kFixed.begin(), kFixed.begin() + 10}));
-    prompter.expect("Error Opening Config File", MessageAnswer::Ok);
-    openConfig(ctx, path);
-    EXPECT_EQ(prompter.seen().back().text.substr(0, 5), "62 - ");
-    EXPECT_EQ(prompter.seen().back().icon, MessageIcon::Error);
-    EXPECT_TRUE(settings.removeProcessedFiles) << "lines 1 to 10 stay applied";
+    m_prompter.expect("Error Opening Config File", MessageAnswer::Ok);
+    openConfig(m_ctx, path);
+    EXPECT_EQ(m_prompter.seen().back().text.substr(0, 5), "62 - ");
+    EXPECT_EQ(m_prompter.seen().back().icon, MessageIcon::Error);
+    EXPECT_TRUE(m_settings.removeProcessedFiles) << "lines 1 to 10 stay applied";
 
     faults::arm({1, EACCES, true});
-    prompter.expect("Error Opening Config File", MessageAnswer::Ok);
-    openConfig(ctx, path);
+    m_prompter.expect("Error Opening Config File", MessageAnswer::Ok);
+    openConfig(m_ctx, path);
     faults::disarm();
-    EXPECT_EQ(prompter.seen().back().text, "70 - Permission denied: " + path);
+    EXPECT_EQ(m_prompter.seen().back().text, "70 - Permission denied: " + path);
 }

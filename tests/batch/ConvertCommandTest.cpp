@@ -5,6 +5,7 @@
 #include "batch/ConfigFile.h"
 #include "engine/ConversionRun.h"
 #include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 #include "filetools/OpenForWriting.h"
 #include "support/Processes.h"
 
@@ -56,24 +57,24 @@ class ConvertCommand : public BatchTest
 protected:
     void SetUp() override
     {
-        settings.indexFiles = "";
-        settings.xmlFilePath = dir / "out/DATAGRP.XML";
-        settings.companyId = "DEFC";
-        settings.datagroupNumber = "7";
-        configFile = dir / "setup.tvr";
+        m_settings.indexFiles = "";
+        m_settings.xmlFilePath = m_dir / "out/DATAGRP.XML";
+        m_settings.companyId = "DEFC";
+        m_settings.datagroupNumber = "7";
+        m_configFile = m_dir / "setup.tvr";
     }
 
     ConvertOutcome run()
     {
-        return convertCommand(ctx, [this](ConversionContext& conversion, const std::string& indexFile,
-                                          const std::string& xmlFile, const std::string& rootName,
-                                          const std::string& documentName) {
-            EXPECT_EQ(xmlFile, xmlPath);
+        return convertCommand(m_ctx, [this](ConversionContext& conversion, const std::string& indexFile,
+                                            const std::string& xmlFile, const std::string& rootName,
+                                            const std::string& documentName) {
+            EXPECT_EQ(xmlFile, m_xmlPath);
             EXPECT_EQ(rootName + "/" + documentName, "REZI_DATAGRP/DOCUMENT");
-            converted.push_back(indexFile);
-            const Script script = scripts[std::filesystem::path(indexFile).filename().string()];
-            if (during)
-                during();
+            m_converted.push_back(indexFile);
+            const Script script = m_scripts[std::filesystem::path(indexFile).filename().string()];
+            if (m_during)
+                m_during();
             conversion.flags.datagroupFull |= script.fillsDatagroup;
             conversion.flags.batchCanceled |= script.cancelsBatch;
             if (script.succeed && !exists(xmlFile)) // as a real run leaves it
@@ -84,41 +85,41 @@ protected:
 
     std::string index(const std::string& relative) const
     {
-        writeFile(dir / relative, "a,b\r\n");
-        return dir / relative;
+        writeFile(m_dir / relative, "a,b\r\n");
+        return m_dir / relative;
     }
 
-    std::string xmlPath = dir / "out/DEFC0007/DATAGRP.XML";
-    std::string marker = dir / "out/DEFC0007/DATAGRP.SUBMIT";
-    std::map<std::string, Script> scripts;
-    Paths converted;
-    std::function<void()> during;
+    std::string m_xmlPath = m_dir / "out/DEFC0007/DATAGRP.XML";
+    std::string m_marker = m_dir / "out/DEFC0007/DATAGRP.SUBMIT";
+    std::map<std::string, Script> m_scripts;
+    Paths m_converted;
+    std::function<void()> m_during;
 };
 
 TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
 {
     EXPECT_TRUE(run().ranToEnd) << "an empty list converts nothing";
-    EXPECT_FALSE(exists(marker)) << "nothing to submit without a DATAGRP.XML";
-    EXPECT_FALSE(exists(configFile));
+    EXPECT_FALSE(exists(m_marker)) << "nothing to submit without a DATAGRP.XML";
+    EXPECT_FALSE(exists(m_configFile));
 
     const std::string b = index("two/b.idx");
     const std::string a = index("one/a.idx");
-    settings.indexFiles = b + "|" + a;
-    writeFile(marker, "old");
-    configFile = "";
-    dialog.choose(dir / "chosen.tvr"); // the first save asks, the second goes to the chosen file
+    m_settings.indexFiles = b + "|" + a;
+    writeFile(m_marker, "old");
+    m_configFile = "";
+    m_dialog.choose(m_dir / "chosen.tvr"); // the first save asks, the second goes to the chosen file
     const ConvertOutcome outcome = run();
     EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
-    EXPECT_EQ(converted, (Paths{b, a}));
-    EXPECT_EQ(readFile(marker), "");
-    EXPECT_EQ(configFile, dir / "chosen.tvr");
-    EXPECT_EQ(readFile(configFile), serializeConfig(settings));
-    EXPECT_EQ(settings.datagroupNumber, "7");
+    EXPECT_EQ(m_converted, (Paths{b, a}));
+    EXPECT_EQ(readFile(m_marker), "");
+    EXPECT_EQ(m_configFile, m_dir / "chosen.tvr");
+    EXPECT_EQ(readFile(m_configFile), serializeConfig(m_settings));
+    EXPECT_EQ(m_settings.datagroupNumber, "7");
 }
 
 TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
 {
-    const std::string xml = settings.xmlFilePath;
+    const std::string xml = m_settings.xmlFilePath;
     auto warning = [](std::string text, std::string source) {
         return Message{std::move(text), "Error in Convert - " + source, MessageIcon::Warning, MessageButtons::Ok};
     };
@@ -128,69 +129,69 @@ TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
         {"-32769", warning("Overflow", "Tollavar")},
         {"7x", warning("Type mismatch", "Tollavar")},
     };
-    settings.indexFiles = index("in/a.idx");
+    m_settings.indexFiles = index("in/a.idx");
     for (const auto& [number, message] : cases) {
-        settings.xmlFilePath = number == "7" ? "" : xml;
-        settings.datagroupNumber = number;
-        flags = RunFlags{true, true};
-        prompter.expect(message.caption, MessageAnswer::Ok);
+        m_settings.xmlFilePath = number == "7" ? "" : xml;
+        m_settings.datagroupNumber = number;
+        m_flags = RunFlags{true, true};
+        m_prompter.expect(message.caption, MessageAnswer::Ok);
         EXPECT_FALSE(run().ranToEnd) << number;
-        EXPECT_EQ(prompter.seen().back(), message) << number;
-        EXPECT_FALSE(flags.datagroupFull || flags.batchCanceled) << "the flags are cleared first";
+        EXPECT_EQ(m_prompter.seen().back(), message) << number;
+        EXPECT_FALSE(m_flags.datagroupFull || m_flags.batchCanceled) << "the flags are cleared first";
     }
-    EXPECT_TRUE(converted.empty());
-    EXPECT_FALSE(exists(dir / "out"));
+    EXPECT_TRUE(m_converted.empty());
+    EXPECT_FALSE(exists(m_dir / "out"));
 }
 
 TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
 {
     for (const char* name : {"in/a1.idx", "in/a2.IDX", "in/b.idx", "in/notes.txt", "in/README"})
         index(name);
-    std::filesystem::create_directories(dir / "in/sub.idx");
-    CurrentFolder here(dir.path());
+    std::filesystem::create_directories(m_dir / "in/sub.idx");
+    CurrentFolder here(m_dir.path());
     const std::string cwd = std::filesystem::current_path().string();
     const std::pair<std::string, Paths> cases[] = {
-        {dir / "in/A*.idx", {"a1.idx", "b.idx"}}, // the pattern ignores case, the extension does not
-        {dir / "in/A*.IDX", {"a2.IDX"}},
-        {dir / "in/*.*", {"a1.idx", "a2.IDX", "b.idx", "notes.txt", "README"}}, // in order without regard to case
+        {m_dir / "in/A*.idx", {"a1.idx", "b.idx"}}, // the pattern ignores case, the extension does not
+        {m_dir / "in/A*.IDX", {"a2.IDX"}},
+        {m_dir / "in/*.*", {"a1.idx", "a2.IDX", "b.idx", "notes.txt", "README"}}, // in order without regard to case
         {"in/*.idx", {"a1.idx", "b.idx"}}, // a relative pattern lists the current folder
-        {dir / "in/q*.idx", {}},
-        {dir / "in/A1.idx", {}}, // exact items keep their case
-        {dir / "in/a?.idx", {}}, // without "*" an item is an exact path
-        {"in/a1.idx", {}},       // listed files carry full paths
+        {m_dir / "in/q*.idx", {}},
+        {m_dir / "in/A1.idx", {}}, // exact items keep their case
+        {m_dir / "in/a?.idx", {}}, // without "*" an item is an exact path
+        {"in/a1.idx", {}},         // listed files carry full paths
     };
     for (const auto& [item, names] : cases) {
-        converted.clear();
-        settings.indexFiles = item;
+        m_converted.clear();
+        m_settings.indexFiles = item;
         EXPECT_TRUE(run().ranToEnd) << item;
         Paths expected;
         for (const std::string& name : names)
-            expected.push_back((item[0] == '/' ? dir.path() : cwd) + "/in/" + name);
-        EXPECT_EQ(converted, expected) << item;
+            expected.push_back((item[0] == '/' ? m_dir.path() : cwd) + "/in/" + name);
+        EXPECT_EQ(m_converted, expected) << item;
     }
 }
 
 TEST_F(ConvertCommand, RemoveDeletesConvertedFilesAndCanDeselectLaterOnes)
 {
-    settings.removeProcessedFiles = true;
+    m_settings.removeProcessedFiles = true;
     const std::string a = index("in/a.idx");
     const std::string b = index("in/b.idx");
     const std::string c = index("in/c.idx");
     std::filesystem::permissions(a, std::filesystem::perms::owner_read);
-    scripts["b.idx"].succeed = false;
-    settings.indexFiles = dir / "in/*.idx";
+    m_scripts["b.idx"].succeed = false;
+    m_settings.indexFiles = m_dir / "in/*.idx";
     ConvertOutcome outcome = run();
     EXPECT_TRUE(outcome.ranToEnd);
     EXPECT_FALSE(outcome.allConverted);
-    EXPECT_EQ(converted, (Paths{a, b, c}));
+    EXPECT_EQ(m_converted, (Paths{a, b, c}));
     EXPECT_TRUE(!exists(a) && exists(b) && !exists(c));
 
     // The pattern test is made anew for each file: once a1 is gone nothing matches "a*.idx".
-    converted.clear();
+    m_converted.clear();
     const std::string a1 = index("in/a1.idx");
-    settings.indexFiles = dir / "in/a*.idx";
+    m_settings.indexFiles = m_dir / "in/a*.idx";
     EXPECT_TRUE(run().ranToEnd);
-    EXPECT_EQ(converted, (Paths{a1}));
+    EXPECT_EQ(m_converted, (Paths{a1}));
     EXPECT_TRUE(exists(b));
 }
 
@@ -199,172 +200,172 @@ TEST_F(ConvertCommand, FullDatagroupTakesTheRestThenAdvancesByOne)
     const std::string a = index("in/a.idx");
     const std::string b = index("in/b.idx");
     const std::string c = index("in/c.idx");
-    scripts["b.idx"].fillsDatagroup = true;
-    settings.indexFiles = a + "|" + b + "|" + c;
+    m_scripts["b.idx"].fillsDatagroup = true;
+    m_settings.indexFiles = a + "|" + b + "|" + c;
     EXPECT_TRUE(run().ranToEnd);
-    EXPECT_EQ(converted.size(), 3u);
-    EXPECT_TRUE(exists(marker));
-    EXPECT_EQ(settings.datagroupNumber, "8");
+    EXPECT_EQ(m_converted.size(), 3u);
+    EXPECT_TRUE(exists(m_marker));
+    EXPECT_EQ(m_settings.datagroupNumber, "8");
     ConversionSettings saved;
-    applyConfigText(readFile(configFile), saved);
+    applyConfigText(readFile(m_configFile), saved);
     EXPECT_EQ(saved.datagroupNumber, "8");
 
     // The number is rounded for the folder; the advance reads it again, in 32-bit range.
-    settings.datagroupNumber = " 6.5 ";
-    xmlPath = dir / "out/DEFC0006/DATAGRP.XML";
-    during = [this] { settings.datagroupNumber = "40000"; };
+    m_settings.datagroupNumber = " 6.5 ";
+    m_xmlPath = m_dir / "out/DEFC0006/DATAGRP.XML";
+    m_during = [this] { m_settings.datagroupNumber = "40000"; };
     EXPECT_TRUE(run().ranToEnd);
-    EXPECT_EQ(settings.datagroupNumber, "40001");
+    EXPECT_EQ(m_settings.datagroupNumber, "40001");
 }
 
 TEST_F(ConvertCommand, CancelledBatchEndsAtOnce)
 {
     const std::string a = index("in/a.idx");
-    scripts["a.idx"] = {false, true, true};
-    settings.indexFiles = a + "|" + index("in/b.idx");
+    m_scripts["a.idx"] = {false, true, true};
+    m_settings.indexFiles = a + "|" + index("in/b.idx");
     EXPECT_FALSE(run().ranToEnd);
-    EXPECT_EQ(converted, (Paths{a}));
-    EXPECT_FALSE(exists(marker));
-    EXPECT_EQ(settings.datagroupNumber, "7");
+    EXPECT_EQ(m_converted, (Paths{a}));
+    EXPECT_FALSE(exists(m_marker));
+    EXPECT_EQ(m_settings.datagroupNumber, "7");
 }
 
 TEST_F(ConvertCommand, FailuresAfterConversionsUndoNothing)
 {
     const std::string a = index("in/a.idx");
-    scripts["a.idx"].fillsDatagroup = true;
+    m_scripts["a.idx"].fillsDatagroup = true;
     struct Case
     {
         const char* label;
         std::string idx, xml, compid, source;
     };
     const Case cases[] = {
-        {"trailing bar", a + "|", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
-        {"missing folder", a + "|" + dir / "nowhere/*.idx", dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
+        {"trailing bar", a + "|", m_dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
+        {"missing folder", a + "|" + m_dir / "nowhere/*.idx", m_dir / "out/DATAGRP.XML", "DEFC", "List Folder"},
     };
     for (const Case& c : cases) {
-        converted.clear();
-        settings.indexFiles = c.idx;
-        settings.xmlFilePath = c.xml;
-        settings.companyId = c.compid;
-        xmlPath = FileTools::folderPart(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
-        prompter.clear();
-        prompter.expect("Error in Convert - " + c.source, MessageAnswer::Ok);
+        m_converted.clear();
+        m_settings.indexFiles = c.idx;
+        m_settings.xmlFilePath = c.xml;
+        m_settings.companyId = c.compid;
+        m_xmlPath = FileTools::folderPart(c.xml) + "/" + c.compid + "0007/DATAGRP.XML";
+        m_prompter.clear();
+        m_prompter.expect("Error in Convert - " + c.source, MessageAnswer::Ok);
         EXPECT_FALSE(run().ranToEnd) << c.label;
-        EXPECT_EQ(converted, (Paths{a})) << c.label;
+        EXPECT_EQ(m_converted, (Paths{a})) << c.label;
         EXPECT_EQ(onlyMessage().icon, MessageIcon::Warning) << c.label;
-        EXPECT_EQ(settings.datagroupNumber, "7") << c.label;
-        EXPECT_TRUE(exists(configFile)) << c.label << ": the save after the success stays";
+        EXPECT_EQ(m_settings.datagroupNumber, "7") << c.label;
+        EXPECT_TRUE(exists(m_configFile)) << c.label << ": the save after the success stays";
     }
-    EXPECT_FALSE(exists(marker));
+    EXPECT_FALSE(exists(m_marker));
 
     // Running as root, a folder's permissions cannot refuse a listing; the file layer's hook can.
-    std::filesystem::remove(configFile);
-    settings.indexFiles = dir / "in/*.idx";
+    std::filesystem::remove(m_configFile);
+    m_settings.indexFiles = m_dir / "in/*.idx";
     faults::arm({1, EACCES, false, "List Folder"});
-    prompter.clear();
-    prompter.expect("Error in Convert - List Folder", MessageAnswer::Ok);
+    m_prompter.clear();
+    m_prompter.expect("Error in Convert - List Folder", MessageAnswer::Ok);
     EXPECT_FALSE(run().ranToEnd);
-    EXPECT_EQ(onlyMessage().text, "Permission denied: " + dir / "in");
+    EXPECT_EQ(onlyMessage().text, "Permission denied: " + m_dir / "in");
 }
 
 TEST_F(ConvertCommand, SecondStartWhileRunningIsRefused)
 {
-    settings.indexFiles = index("in/a.idx");
+    m_settings.indexFiles = index("in/a.idx");
     ConvertOutcome inner;
-    during = [&] { inner = runCommand(ctx); };
+    m_during = [&] { inner = runCommand(m_ctx); };
     const ConvertOutcome outer = run();
     EXPECT_TRUE(inner.refused);
     EXPECT_TRUE(!outer.refused && outer.ranToEnd);
 
     // A failure thrown out of a conversion is reported and does not leave the command marked running.
-    during = [] { throw Failure(ErrorCode::InvalidCall, "Fake", "thrown"); };
-    prompter.expect("Error in Convert - Fake", MessageAnswer::Ok);
+    m_during = [] { throw Failure(ErrorCode::InvalidCall, "Fake", "thrown"); };
+    m_prompter.expect("Error in Convert - Fake", MessageAnswer::Ok);
     EXPECT_FALSE(run().ranToEnd);
-    during = nullptr;
+    m_during = nullptr;
     EXPECT_FALSE(run().refused);
 }
 
 TEST_F(ConvertCommand, RunsTheRealConversionEndToEnd)
 {
-    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
-    settings.fieldTypes = "text|text|number";
-    settings.imageFolder = dir / "scans";
-    settings.maxDocuments = "1";
-    settings.removeProcessedFiles = true;
-    writeFile(dir / "scans/B1/0001.TIF", "image");
-    writeFile(dir / "scans/B1/0002.TIF", "image");
-    writeFile(dir / "in/first.idx", "Smith,\\B1\\0001.TIF,3\r\n");
-    writeFile(dir / "in/second.idx", "Jones,\\B1\\0002.TIF,1\r\n");
-    settings.indexFiles = dir / "in/*.idx";
+    m_settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+    m_settings.fieldTypes = "text|text|number";
+    m_settings.imageFolder = m_dir / "scans";
+    m_settings.maxDocuments = "1";
+    m_settings.removeProcessedFiles = true;
+    writeFile(m_dir / "scans/B1/0001.TIF", "image");
+    writeFile(m_dir / "scans/B1/0002.TIF", "image");
+    writeFile(m_dir / "in/first.idx", "Smith,\\B1\\0001.TIF,3\r\n");
+    writeFile(m_dir / "in/second.idx", "Jones,\\B1\\0002.TIF,1\r\n");
+    m_settings.indexFiles = m_dir / "in/*.idx";
 
-    const ConvertOutcome outcome = runCommand(ctx);
+    const ConvertOutcome outcome = runCommand(m_ctx);
     ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
-        << (prompter.seen().empty() ? "" : prompter.seen().back().text);
-    const std::string xml = readFile(xmlPath);
+        << (m_prompter.seen().empty() ? "" : m_prompter.seen().back().text);
+    const std::string xml = readFile(m_xmlPath);
     EXPECT_NE(xml.find("DOCID=\"2\""), std::string::npos);
-    EXPECT_TRUE(exists(dir / "out/DEFC0007/B1/0001.TIF") && exists(dir / "out/DEFC0007/B1/0002.TIF"));
-    EXPECT_EQ(readFile(marker), "");
-    EXPECT_FALSE(exists(dir / "in/first.idx") || exists(dir / "in/second.idx"));
+    EXPECT_TRUE(exists(m_dir / "out/DEFC0007/B1/0001.TIF") && exists(m_dir / "out/DEFC0007/B1/0002.TIF"));
+    EXPECT_EQ(readFile(m_marker), "");
+    EXPECT_FALSE(exists(m_dir / "in/first.idx") || exists(m_dir / "in/second.idx"));
     ConversionSettings saved;
-    applyConfigText(readFile(configFile), saved);
+    applyConfigText(readFile(m_configFile), saved);
     EXPECT_EQ(saved.datagroupNumber, "8");
-    EXPECT_TRUE(prompter.seen().empty());
+    EXPECT_TRUE(m_prompter.seen().empty());
 }
 
 TEST_F(ConvertCommand, NothingMatchedIsSaidAndNothingIsSubmitted)
 {
     index("in/a.idx");
-    const std::string items = dir / "in/*.txt|" + dir / "in/A.idx";
-    settings.indexFiles = items;
+    const std::string items = m_dir / "in/*.txt|" + m_dir / "in/A.idx";
+    m_settings.indexFiles = items;
     ConvertOutcome outcome = run();
     EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted) << "an empty hot folder is no failure";
     EXPECT_EQ(outcome.notices, Paths{"No index file matched: " + items});
-    EXPECT_EQ(host.panel1, "No index file matched: " + items);
-    EXPECT_TRUE(converted.empty());
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "out/DEFC0007"));
-    EXPECT_FALSE(exists(marker)) << "a datagroup without DATAGRP.XML has nothing to submit";
+    EXPECT_EQ(m_host.panel1, "No index file matched: " + items);
+    EXPECT_TRUE(m_converted.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir / "out/DEFC0007"));
+    EXPECT_FALSE(exists(m_marker)) << "a datagroup without DATAGRP.XML has nothing to submit";
 
-    writeFile(xmlPath, "<REZI_DATAGRP/>");
+    writeFile(m_xmlPath, "<REZI_DATAGRP/>");
     EXPECT_TRUE(run().ranToEnd);
-    EXPECT_EQ(readFile(marker), "") << "an earlier run's datagroup is submitted again";
+    EXPECT_EQ(readFile(m_marker), "") << "an earlier run's datagroup is submitted again";
 }
 
 TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredInEveryScript)
 {
     const std::string accented = index("in/\xC3\x89t\xC3\xA9.idx"); // "Été.idx"
-    const std::string plain = dir / "in/ete.idx";
-    CurrentFolder here(dir / "in");
-    settings.xmlFilePath = "DATAGRP.XML";
-    xmlPath = "./DEFC0007/DATAGRP.XML";
+    const std::string plain = m_dir / "in/ete.idx";
+    CurrentFolder here(m_dir / "in");
+    m_settings.xmlFilePath = "DATAGRP.XML";
+    m_xmlPath = "./DEFC0007/DATAGRP.XML";
     const std::pair<std::string, Paths> cases[] = {
         {"\xC3\xA9*.idx", {accented}}, // "é*.idx"
         {"*.idx", {plain, accented}},
     };
     for (const auto& [item, expected] : cases) {
-        converted.clear();
-        settings.indexFiles = item;
-        EXPECT_TRUE(run().ranToEnd) << item << ": " << (prompter.seen().empty() ? "" : prompter.seen().back().text);
+        m_converted.clear();
+        m_settings.indexFiles = item;
+        EXPECT_TRUE(run().ranToEnd) << item << ": " << (m_prompter.seen().empty() ? "" : m_prompter.seen().back().text);
         Paths full;
-        for (const std::string& path : converted)
+        for (const std::string& path : m_converted)
             full.push_back(std::filesystem::weakly_canonical(path).string());
         EXPECT_EQ(full, expected) << item;
         index("in/ete.idx"); // only now: the first case would select it by its extension
     }
-    EXPECT_TRUE(exists(dir / "in/DEFC0007/DATAGRP.SUBMIT"));
+    EXPECT_TRUE(exists(m_dir / "in/DEFC0007/DATAGRP.SUBMIT"));
     EXPECT_FALSE(exists("/DEFC0007"));
 }
 
 TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
 {
-    settings.removeProcessedFiles = true;
+    m_settings.removeProcessedFiles = true;
     const std::string done = index("in/done.idx");
     const std::string growing = index("in/growing.idx");
     const std::string held = index("in/held.idx");
-    configFile = dir / "in/setup.tvr"; // the running configuration lies in the hot folder
-    writeFile(configFile, serializeConfig(settings));
-    settings.indexFiles = dir / "in/*.*";
-    during = [&] {
-        if (converted.back() == growing) {
+    m_configFile = m_dir / "in/setup.tvr"; // the running configuration lies in the hot folder
+    writeFile(m_configFile, serializeConfig(m_settings));
+    m_settings.indexFiles = m_dir / "in/*.*";
+    m_during = [&] {
+        if (m_converted.back() == growing) {
             std::ofstream more(growing, std::ios::app);
             more << "c,d\r\n";
         }
@@ -372,7 +373,7 @@ TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
     FileHeldElsewhere writer(held);
     const ConvertOutcome outcome = run();
     EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
-    EXPECT_EQ(converted, (Paths{done, growing})) << "neither the held file nor the configuration is converted";
+    EXPECT_EQ(m_converted, (Paths{done, growing})) << "neither the held file nor the configuration is converted";
     EXPECT_FALSE(exists(done));
     EXPECT_EQ(readFile(growing), "a,b\r\nc,d\r\n");
     EXPECT_TRUE(exists(held));
@@ -383,33 +384,33 @@ TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)
 // The image folder is read once for the whole command; what arrives in it between index files is found.
 TEST_F(ConvertCommand, ImagesWrittenBetweenIndexFilesAreStillPlaced)
 {
-    settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
-    settings.fieldTypes = "text|text|number";
-    settings.imageFolder = dir / "scans";
-    settings.maxDocuments = "1000";
+    m_settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+    m_settings.fieldTypes = "text|text|number";
+    m_settings.imageFolder = m_dir / "scans";
+    m_settings.maxDocuments = "1000";
     std::string first;
     for (int n = 1; n <= 40; ++n) { // enough lines for the folder to be listed
-        writeFile(dir / ("scans/B1/" + std::to_string(n) + ".TIF"), "image");
+        writeFile(m_dir / ("scans/B1/" + std::to_string(n) + ".TIF"), "image");
         first += "Name " + std::to_string(n) + ",\\B1\\" + std::to_string(n) + ".TIF,1\r\n";
     }
-    writeFile(dir / "in/first.idx", first);
-    writeFile(dir / "in/second.idx", "Late,\\B1\\late.TIF,1\r\n");
-    settings.indexFiles = dir / "in/*.idx";
+    writeFile(m_dir / "in/first.idx", first);
+    writeFile(m_dir / "in/second.idx", "Late,\\B1\\late.TIF,1\r\n");
+    m_settings.indexFiles = m_dir / "in/*.idx";
 
     const ConvertOutcome outcome = convertCommand(
-        ctx, [this](ConversionContext& conversion, const std::string& indexFile, const std::string& xmlFile,
-                    const std::string& rootName, const std::string& documentName) {
+        m_ctx, [this](ConversionContext& conversion, const std::string& indexFile, const std::string& xmlFile,
+                      const std::string& rootName, const std::string& documentName) {
             if (indexFile.ends_with("second.idx")) {
-                writeFile(dir / "scans/B1/late.TIF", "late image");
-                writeFile(dir / "scans/B1/late.txt", "late text");
+                writeFile(m_dir / "scans/B1/late.TIF", "late image");
+                writeFile(m_dir / "scans/B1/late.txt", "late text");
             }
             return convertIndexFile(conversion, indexFile, xmlFile, rootName, documentName);
         });
     ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
-        << (prompter.seen().empty() ? "" : prompter.seen().back().text);
-    EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.TIF"), "late image");
-    EXPECT_EQ(readFile(dir / "out/DEFC0007/B1/late.PVFULLTEXT"), "late text");
-    EXPECT_NE(readFile(xmlPath).find("DOCID=\"41\""), std::string::npos);
+        << (m_prompter.seen().empty() ? "" : m_prompter.seen().back().text);
+    EXPECT_EQ(readFile(m_dir / "out/DEFC0007/B1/late.TIF"), "late image");
+    EXPECT_EQ(readFile(m_dir / "out/DEFC0007/B1/late.PVFULLTEXT"), "late text");
+    EXPECT_NE(readFile(m_xmlPath).find("DOCID=\"41\""), std::string::npos);
 }
 
 TEST_F(ConvertCommand, TheMarkerLiesBesideDatagrpXmlWhateverTheFoldersAreCalled)
@@ -425,18 +426,18 @@ TEST_F(ConvertCommand, TheMarkerLiesBesideDatagrpXmlWhateverTheFoldersAreCalled)
         {"out/DATAGRP.XML", "ACME.XML", "out/ACME.XML0007"},
         {"a.Xml/b.XML/DATAGRP.XML", "x.xml", "a.Xml/b.XML/x.xml0007"},
     };
-    settings.maxDocuments = "0";
+    m_settings.maxDocuments = "0";
     for (const Case& c : cases) {
-        settings.xmlFilePath = dir / c.xmlLocation;
-        settings.companyId = c.companyId;
-        settings.datagroupNumber = "7";
-        xmlPath = dir / (c.datagroup + "/DATAGRP.XML");
-        settings.indexFiles = index("in/a.idx");
-        scripts["a.idx"].fillsDatagroup = true;
+        m_settings.xmlFilePath = m_dir / c.xmlLocation;
+        m_settings.companyId = c.companyId;
+        m_settings.datagroupNumber = "7";
+        m_xmlPath = m_dir / (c.datagroup + "/DATAGRP.XML");
+        m_settings.indexFiles = index("in/a.idx");
+        m_scripts["a.idx"].fillsDatagroup = true;
         const ConvertOutcome outcome = run();
         EXPECT_TRUE(outcome.ranToEnd) << c.datagroup;
-        EXPECT_TRUE(exists(dir / (c.datagroup + "/DATAGRP.SUBMIT"))) << c.datagroup;
-        EXPECT_EQ(settings.datagroupNumber, "8") << c.datagroup << ": a full datagroup advances";
+        EXPECT_TRUE(exists(m_dir / (c.datagroup + "/DATAGRP.SUBMIT"))) << c.datagroup;
+        EXPECT_EQ(m_settings.datagroupNumber, "8") << c.datagroup << ": a full datagroup advances";
     }
 }
 
@@ -444,7 +445,7 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
 {
     struct Guard
     {
-        ~Guard() { files::forceWriterCheckUnknown(false); }
+        ~Guard() { faults::forceWriterCheckUnknown(false); }
     } guard;
     const struct
     {
@@ -462,15 +463,15 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
                                 "index file is converted once its size and time stay still for a second";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        converted.clear();
+        m_converted.clear();
         const std::string held = index("in/held.idx");
         const std::string other = index("in/other.idx");
-        settings.indexFiles = dir / "in/*.idx";
-        files::forceWriterCheckUnknown(c.writersHidden);
+        m_settings.indexFiles = m_dir / "in/*.idx";
+        faults::forceWriterCheckUnknown(c.writersHidden);
         FileHeldElsewhere holder(held, c.openFlags);
         const ConvertOutcome outcome = run();
         EXPECT_TRUE(outcome.ranToEnd && outcome.allConverted);
-        EXPECT_EQ(converted, c.converted ? (Paths{held, other}) : (Paths{other}));
+        EXPECT_EQ(m_converted, c.converted ? (Paths{held, other}) : (Paths{other}));
         Paths notices;
         if (c.writersHidden)
             notices.push_back(unknown);
@@ -480,8 +481,8 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
     }
 
     // Where writers cannot be told, a file that still changes is left for the next run.
-    files::forceWriterCheckUnknown(true);
-    converted.clear();
+    faults::forceWriterCheckUnknown(true);
+    m_converted.clear();
     const std::string growing = index("in/held.idx");
     std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -490,6 +491,6 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
     });
     const ConvertOutcome outcome = run();
     writer.join();
-    EXPECT_EQ(converted, Paths{dir / "in/other.idx"});
+    EXPECT_EQ(m_converted, Paths{m_dir / "in/other.idx"});
     EXPECT_EQ(outcome.notices, (Paths{unknown, "Index file in use, left for the next run: " + growing}));
 }

@@ -14,7 +14,7 @@ using State = files::FolderLock::State;
 
 TEST_F(BatchTest, DatagroupInUseWaitsAfterYesUntilFreeAndClearsThePanelEitherWay)
 {
-    const std::string folder = dir / "ACME0001";
+    const std::string folder = m_dir / "ACME0001";
     files::createFolder(folder);
     struct Case
     {
@@ -27,14 +27,14 @@ TEST_F(BatchTest, DatagroupInUseWaitsAfterYesUntilFreeAndClearsThePanelEitherWay
          {Case{"Yes, then freed", MessageAnswer::Yes, false, true},
           Case{"Yes, then Cancel", MessageAnswer::Yes, true, false}, Case{"No", MessageAnswer::No, false, false}}) {
         SCOPED_TRACE(c.label);
-        prompter.clear();
-        prompter.waits.clear();
+        m_prompter.clear();
+        m_prompter.waits.clear();
         files::FolderLock other;
         ASSERT_EQ(other.tryAcquire(folder + "/.DATAGRP.LOCK"), State::Held);
         std::string panelWhileAsked;
-        prompter.whileShown = [&](const Message&) { panelWhileAsked = host.panel1; };
+        m_prompter.whileShown = [&](const Message&) { panelWhileAsked = m_host.panel1; };
         int polls = 0;
-        prompter.onWait = [&](const std::function<bool()>& ready) {
+        m_prompter.onWait = [&](const std::function<bool()>& ready) {
             if (c.userCancels)
                 return false;
             // Still busy on the first try; the other run then finishes.
@@ -44,24 +44,24 @@ TEST_F(BatchTest, DatagroupInUseWaitsAfterYesUntilFreeAndClearsThePanelEitherWay
             EXPECT_TRUE(ready());
             return true;
         };
-        prompter.expect("Datagroup in Use", c.answer);
+        m_prompter.expect("Datagroup in Use", c.answer);
 
         files::FolderLock mine;
         if (c.converts) {
-            takeDatagroupLock(ctx, mine, folder);
+            takeDatagroupLock(m_ctx, mine, folder);
             EXPECT_TRUE(mine.held());
             EXPECT_EQ(polls, 1);
         } else {
-            EXPECT_THROW(takeDatagroupLock(ctx, mine, folder), Failure);
+            EXPECT_THROW(takeDatagroupLock(m_ctx, mine, folder), Failure);
             EXPECT_FALSE(mine.held());
         }
         // Asked once: Yes waits instead of asking again.
-        EXPECT_EQ(prompter.seen().size(), 1u);
-        EXPECT_EQ(prompter.waits, c.answer == MessageAnswer::Yes
-                                      ? std::vector<std::string>{"Waiting for the conversion in " + folder + "\u2026"}
-                                      : std::vector<std::string>{});
+        EXPECT_EQ(m_prompter.seen().size(), 1u);
+        EXPECT_EQ(m_prompter.waits, c.answer == MessageAnswer::Yes
+                                        ? std::vector<std::string>{"Waiting for the conversion in " + folder + "\u2026"}
+                                        : std::vector<std::string>{});
         EXPECT_EQ(panelWhileAsked, "Waiting for another conversion into " + folder);
-        EXPECT_EQ(host.panel1, "");
+        EXPECT_EQ(m_host.panel1, "");
     }
 }
 

@@ -37,7 +37,7 @@ public:
     MessageAnswer show(const Message& message) override
     {
         seen.push_back(message);
-        return UnattendedAnswer(message);
+        return unattendedAnswer(message);
     }
     bool showWait(const std::string&, const std::function<bool()>&) override { return false; }
     std::vector<Message> seen;
@@ -343,7 +343,7 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         bool asked = false;
         std::vector<std::string> run;
         for (const Message& message : prompter.seen) {
-            asked = asked || IsQuestion(message) || message.icon == MessageIcon::Error ||
+            asked = asked || isQuestion(message) || message.icon == MessageIcon::Error ||
                     message.kind == MessageKind::CommandFailure;
             run.push_back(message.caption + ": " + message.text);
         }

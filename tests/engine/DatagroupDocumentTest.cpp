@@ -86,7 +86,7 @@ std::string between(const std::string& text, const std::string& from, const std:
     return text.substr(start, end + to.size() - start);
 }
 
-std::string L(int tabs)
+std::string layoutTabs(int tabs)
 {
     return "\r\n" + std::string(static_cast<size_t>(tabs), '\t');
 }
@@ -165,7 +165,7 @@ TEST(DatagroupDocument, WhitespaceValuesSurviveBeingExtended)
     ASSERT_EQ(extended.locateDocuments(), 0);
     extended.beginDocument("DOCUMENT", 1);
     extended.endDocument();
-    EXPECT_NE(extended.serialize().find("<DOCUMENTS>" + L(3) + "<DOCUMENT DOCID=\"1\">" + L(3) +
+    EXPECT_NE(extended.serialize().find("<DOCUMENTS>" + layoutTabs(3) + "<DOCUMENT DOCID=\"1\">" + layoutTabs(3) +
                                         "</DOCUMENT></DOCUMENTS></PROJECT></REZI_DATAGRP>"),
               std::string::npos)
         << extended.serialize();
@@ -177,18 +177,19 @@ TEST(DatagroupDocument, DeclaresOnlyFieldsThatAreNotReserved)
     buildSampleHeader(document, "Name|IMAGEPATH|PageCount|Scan Date|SKIP|BatchID|End|Due|skip",
                       "text|text|number|date|text|text|text|Date|text");
     const auto declaration = [](const std::string& name, const std::string& type, const std::string& format) {
-        return L(3) + "<DOCINDEXFIELD>" + L(4) + "<NAME>" + name + "</NAME>" + L(4) + "<TYPE>" + type + "</TYPE>" +
-               L(4) + format + L(4) + "<REQUIRED>0</REQUIRED>" + L(3) + "</DOCINDEXFIELD>";
+        return layoutTabs(3) + "<DOCINDEXFIELD>" + layoutTabs(4) + "<NAME>" + name + "</NAME>" + layoutTabs(4) +
+               "<TYPE>" + type + "</TYPE>" + layoutTabs(4) + format + layoutTabs(4) + "<REQUIRED>0</REQUIRED>" +
+               layoutTabs(3) + "</DOCINDEXFIELD>";
     };
     EXPECT_EQ(between(document.serialize(), "<DOCINDEXFIELDS>", "</DOCINDEXFIELDS>"),
               "<DOCINDEXFIELDS>" + declaration("Name", "text", "<FORMAT/>") +
                   declaration("Scan Date", "date", "<FORMAT>yyyy-mm-dd</FORMAT>") +
-                  declaration("Due", "Date", "<FORMAT>yyyy-mm-dd</FORMAT>") + L(2) + "</DOCINDEXFIELDS>");
+                  declaration("Due", "Date", "<FORMAT>yyyy-mm-dd</FORMAT>") + layoutTabs(2) + "</DOCINDEXFIELDS>");
 
     // End is only kept out of the declarations; in a document it is an ordinary field.
     document.beginDocument("DOCUMENT", 1);
     document.addIndexField("End", "e", true);
-    EXPECT_NE(document.serialize().find("<NAME>End</NAME>" + L(6) + "<VALUE>e</VALUE>"), std::string::npos);
+    EXPECT_NE(document.serialize().find("<NAME>End</NAME>" + layoutTabs(6) + "<VALUE>e</VALUE>"), std::string::npos);
 }
 
 TEST(DatagroupDocument, ObjectTypeFollowsTheExactExtension)
@@ -224,9 +225,9 @@ TEST(DatagroupDocument, ChangingTheImagePathRewritesFile1EvenAfterPages)
     document.setPages("1");
     document.setImagePath("\\img\\a.TIF");
     document.changeFile1("\\img\\a-0001.tif");
-    EXPECT_EQ(between(document.serialize(), "<OBJECT>", "</OBJTYPE>"), "<OBJECT>" + L(5) + "<PAGES>1</PAGES>" + L(4) +
-                                                                           "<FILE1>\\img\\a-0001.tif</FILE1>" + L(5) +
-                                                                           "<OBJTYPE>1</OBJTYPE>");
+    EXPECT_EQ(between(document.serialize(), "<OBJECT>", "</OBJTYPE>"),
+              "<OBJECT>" + layoutTabs(5) + "<PAGES>1</PAGES>" + layoutTabs(4) + "<FILE1>\\img\\a-0001.tif</FILE1>" +
+                  layoutTabs(5) + "<OBJTYPE>1</OBJTYPE>");
 }
 
 TEST(DatagroupDocument, LocateReadsTheLastDocId)
@@ -516,11 +517,12 @@ TEST(DatagroupDocument, ReopeningWhatWasSavedEqualsReadingTheFile)
             kept.save(path);
             const std::string saved = readFile(path);
             ASSERT_EQ(kept.serialize(), saved);
-            long reopenedLast = -1;
-            if (!kept.reopenSaved(reopenedLast)) {
+            const std::optional<long> reopened = kept.reopenSaved();
+            if (!reopened) {
                 EXPECT_EQ(std::string(c.name), "hand-edited file") << "only a file it cannot tell refuses";
                 break;
             }
+            const long reopenedLast = *reopened;
             // Another spelling of the declaration, so that the file goes through the parser's tree.
             DatagroupDocument read;
             read.parseExisting("<?xml version='1.0' encoding='windows-1252'?>" + saved.substr(saved.find("?>") + 2));
@@ -653,5 +655,6 @@ TEST(DatagroupDocument, MisuseFailsInsteadOfCorruptingTheTree)
     document.dropCurrentDocument();
     document.endDocument();
     document.changeFile1("b.TIF");
-    EXPECT_EQ(between(document.serialize(), "<DOCUMENTS>", "</DOCUMENTS>"), "<DOCUMENTS>" + L(3) + "</DOCUMENTS>");
+    EXPECT_EQ(between(document.serialize(), "<DOCUMENTS>", "</DOCUMENTS>"),
+              "<DOCUMENTS>" + layoutTabs(3) + "</DOCUMENTS>");
 }

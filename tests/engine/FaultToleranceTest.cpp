@@ -37,23 +37,23 @@ class ConversionFaults : public ::testing::Test
 protected:
     ConversionFaults()
     {
-        writeFile(seed / "scans/B1/0003.TIF", "old-3");
-        writeFile(seed / "scans/B0/0000.TIF", "old-0");
-        writeFile(seed / "in/batch.csv", "Old,\\B1\\0003.TIF,1,0\r\nOld,\\B0\\0000.TIF,1,0\r\n");
+        writeFile(m_seed / "scans/B1/0003.TIF", "old-3");
+        writeFile(m_seed / "scans/B0/0000.TIF", "old-0");
+        writeFile(m_seed / "in/batch.csv", "Old,\\B1\\0003.TIF,1,0\r\nOld,\\B0\\0000.TIF,1,0\r\n");
         KindPrompter quiet;
-        EXPECT_TRUE(run(seed.path(), quiet));
-        previous = readFile(seed / kDatagroup + "/DATAGRP.XML");
+        EXPECT_TRUE(run(m_seed.path(), quiet));
+        m_previous = readFile(m_seed / kDatagroup + "/DATAGRP.XML");
 
         std::string batch;
         for (int line = 1; line <= 20; ++line) {
             const std::string image = imagePath(line);
-            const std::string onDisk = seed / ("scans" + files::nativePath(image));
+            const std::string onDisk = m_seed / ("scans" + files::nativePath(image));
             writeFile(onDisk, "img-" + std::to_string(line));
             if (line % 4 == 0)
                 writeFile(onDisk.substr(0, onDisk.size() - 4) + ".txt", "text-" + std::to_string(line));
             batch += "Name " + std::to_string(line) + "," + image + ",1," + std::to_string(line) + "\r\n";
         }
-        writeFile(seed / "in/batch.csv", batch);
+        writeFile(m_seed / "in/batch.csv", batch);
     }
     ~ConversionFaults() override { faults::disarm(); }
 
@@ -66,7 +66,7 @@ protected:
         settings.allowDuplicates = true;
         RunFlags flags;
         FakeHost host;
-        ConversionContext context{settings, flags, services.fileTools, prompter, host};
+        ConversionContext context{settings, flags, m_services.fileTools, prompter, host};
         return convertIndexFile(context, root + "/in/batch.csv", root + "/" + kDatagroup + "/DATAGRP.XML",
                                 "REZI_DATAGRP", "DOCUMENT");
     }
@@ -74,8 +74,8 @@ protected:
     // A fresh copy of the seed, so that every run starts from the same disk.
     void resetWork()
     {
-        std::filesystem::remove_all(work.path());
-        std::filesystem::copy(seed.path(), work.path(), std::filesystem::copy_options::recursive);
+        std::filesystem::remove_all(m_work.path());
+        std::filesystem::copy(m_seed.path(), m_work.path(), std::filesystem::copy_options::recursive);
     }
 
     // Where each file's bytes may be after a run: at the seed's place or at the clean run's.
@@ -98,10 +98,10 @@ protected:
         return document.locateDocuments();
     }
 
-    TempDir seed;
-    TempDir work;
-    FakeServices services;
-    std::string previous;
+    TempDir m_seed;
+    TempDir m_work;
+    FakeServices m_services;
+    std::string m_previous;
 };
 
 bool isDatagroupXml(const std::string& path)
@@ -121,18 +121,18 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
 {
     // The clean run: how many operations it makes, what it writes and where every file ends up.
     resetWork();
-    const auto seedFiles = withoutXml(filesUnder(work.path()));
+    const auto seedFiles = withoutXml(filesUnder(m_work.path()));
     KindPrompter quiet;
     faults::arm({});
-    ASSERT_TRUE(run(work.path(), quiet));
+    ASSERT_TRUE(run(m_work.path(), quiet));
     const long operations = faults::operationsSinceArmed();
     faults::disarm();
     RecordProperty("operations", static_cast<int>(operations));
     ASSERT_TRUE(quiet.seen.empty());
-    const std::string converted = readFile(work / kDatagroup + "/DATAGRP.XML");
-    ASSERT_EQ(lastDocId(previous), 2);
+    const std::string converted = readFile(m_work / kDatagroup + "/DATAGRP.XML");
+    ASSERT_EQ(lastDocId(m_previous), 2);
     ASSERT_EQ(lastDocId(converted), 22);
-    const auto cleanFiles = withoutXml(filesUnder(work.path()));
+    const auto cleanFiles = withoutXml(filesUnder(m_work.path()));
     ASSERT_EQ(cleanFiles.count(std::string(kDatagroup) + "/B1/0003-0001.tif"), 1u) << "the duplicate was numbered";
     ASSERT_EQ(cleanFiles.count(std::string(kDatagroup) + "/B1/0004.PVFULLTEXT"), 1u);
     const auto places = placesByContent(seedFiles, cleanFiles);
@@ -159,7 +159,7 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
             prompter.answer(MessageKind::UndoOffer, pass.undo);
             prompter.answer(MessageKind::MovedFilesStay, MessageAnswer::Ok);
             faults::arm({k, pass.error, pass.persistent});
-            const bool ok = run(work.path(), prompter);
+            const bool ok = run(m_work.path(), prompter);
             faults::disarm();
 
             // Every operation of a clean run is needed: its failure fails the run, and says so.
@@ -177,14 +177,14 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
 
             // DATAGRP.XML is one whole version; so is every backup. An undo that went through leaves
             // the original in place (Yes) or in the backup (No).
-            const auto after = filesUnder(work.path());
+            const auto after = filesUnder(m_work.path());
             const std::string xml = after.at(std::string(kDatagroup) + "/DATAGRP.XML");
-            EXPECT_TRUE(xml == previous || xml == converted);
+            EXPECT_TRUE(xml == m_previous || xml == converted);
             int backups = 0;
             for (const auto& [path, bytes] : after) {
                 if (isDatagroupXml(path) && !path.ends_with("/DATAGRP.XML")) {
                     ++backups;
-                    EXPECT_TRUE(bytes == previous || bytes == converted) << path;
+                    EXPECT_TRUE(bytes == m_previous || bytes == converted) << path;
                 }
             }
             const bool undoAsked = prompter.count(MessageKind::UndoOffer) == 1;
@@ -193,7 +193,7 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
                 EXPECT_EQ(backups, 1);
                 const std::string& original =
                     pass.undo == MessageAnswer::Yes ? xml : after.at(std::string(kDatagroup) + "/DATAGRP-0001.XML");
-                EXPECT_EQ(original, previous);
+                EXPECT_EQ(original, m_previous);
             }
 
             // Every image and full-text file is in exactly one of its two places.
@@ -207,7 +207,7 @@ TEST_F(ConversionFaults, EveryFailingOperationIsReportedAndLosesNothing)
             EXPECT_EQ(seen.size(), places.size()) << "a file was lost";
             for (const auto& [bytes, count] : seen)
                 EXPECT_EQ(count, 1) << places.at(bytes).first;
-            EXPECT_EQ(leftoverTemporary(work.path()), "");
+            EXPECT_EQ(leftoverTemporary(m_work.path()), "");
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "engine/DatagroupDocument.h"
 #include "filetools/Beneath.h"
 #include "filetools/Failure.h"
+#include "filetools/FaultInjection.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
 #include "support/ShmDir.h"
@@ -36,7 +37,7 @@ fs::file_type typeAt(const std::string& path)
 
 struct ComponentWalkGuard
 {
-    ~ComponentWalkGuard() { files::forceComponentWalk(false); }
+    ~ComponentWalkGuard() { faults::forceComponentWalk(false); }
 };
 
 class ImagePlacementTest : public ::testing::Test
@@ -44,61 +45,61 @@ class ImagePlacementTest : public ::testing::Test
 protected:
     ImagePlacementTest()
     {
-        document.buildHeader("REZI_DATAGRP", DatagroupHeader{"1", "C", "DEFC", "1", "P"}, {"IMAGEPATH"}, {"text"});
+        m_document.buildHeader("REZI_DATAGRP", DatagroupHeader{"1", "C", "DEFC", "1", "P"}, {"IMAGEPATH"}, {"text"});
     }
 
     // One document holding `imagePath`, placed as the run would place it.
     PlacementOutcome placeOne(const std::string& imagePath, const std::string& indexFile = "")
     {
-        ImagePlacer placer(settings, services.fileTools, prompter, imageFolder,
-                           indexFile.empty() ? dir / "in/batch.csv" : indexFile, xmlFile);
-        document.beginDocument("DOCUMENT", ++docId);
-        document.beginObject();
-        document.setImagePath(imagePath);
-        PlacementOutcome outcome = placer.place(imagePath, document);
-        document.endDocument();
-        moved += placer.movedCount();
+        ImagePlacer placer(m_settings, m_services.fileTools, m_prompter, m_imageFolder,
+                           indexFile.empty() ? m_dir / "in/batch.csv" : indexFile, m_xmlFile);
+        m_document.beginDocument("DOCUMENT", ++m_docId);
+        m_document.beginObject();
+        m_document.setImagePath(imagePath);
+        PlacementOutcome outcome = placer.place(imagePath, m_document);
+        m_document.endDocument();
+        m_moved += placer.movedCount();
         return outcome;
     }
-    std::string datagroup() const { return dir / "out/DEFC0001"; }
-    std::string xmlText() const { return document.serialize(); }
+    std::string datagroup() const { return m_dir / "out/DEFC0001"; }
+    std::string xmlText() const { return m_document.serialize(); }
     bool hasFile1(const std::string& imagePath) const
     {
         return xmlText().find("<FILE1>" + imagePath + "</FILE1>") != std::string::npos;
     }
 
-    TempDir dir;
-    std::string imageFolder = dir / "scans";
-    std::string xmlFile = datagroup() + "/DATAGRP.XML";
-    ConversionSettings settings;
-    FakeServices services;
-    FakePrompter prompter;
-    DatagroupDocument document;
-    long docId = 0;
-    long moved = 0;
+    TempDir m_dir;
+    std::string m_imageFolder = m_dir / "scans";
+    std::string m_xmlFile = datagroup() + "/DATAGRP.XML";
+    ConversionSettings m_settings;
+    FakeServices m_services;
+    FakePrompter m_prompter;
+    DatagroupDocument m_document;
+    long m_docId = 0;
+    long m_moved = 0;
 };
 
 } // namespace
 
 TEST_F(ImagePlacementTest, ImageAndFullTextMoveUnderTheirRelativePath)
 {
-    writeFile(dir / "scans/B1/0001.TIF", "img");
-    writeFile(dir / "scans/B1/0001.txt", "text");
+    writeFile(m_dir / "scans/B1/0001.TIF", "img");
+    writeFile(m_dir / "scans/B1/0001.txt", "text");
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), "img");
     EXPECT_EQ(readFile(datagroup() + "/B1/0001.PVFULLTEXT"), "text");
-    EXPECT_FALSE(exists(dir / "scans/B1/0001.TIF"));
-    EXPECT_FALSE(exists(dir / "scans/B1/0001.txt"));
-    EXPECT_EQ(moved, 1);
+    EXPECT_FALSE(exists(m_dir / "scans/B1/0001.TIF"));
+    EXPECT_FALSE(exists(m_dir / "scans/B1/0001.txt"));
+    EXPECT_EQ(m_moved, 1);
 }
 
 TEST_F(ImagePlacementTest, DuplicatesTakeTheFirstFreeNumber)
 {
-    settings.allowDuplicates = true;
+    m_settings.allowDuplicates = true;
     writeFile(datagroup() + "/B1/0001.TIF", "old");
     writeFile(datagroup() + "/B1/0001-0001.tif", "older");
-    writeFile(dir / "scans/B1/0001.TIF", "new");
-    writeFile(dir / "scans/B1/0001.txt", "words");
+    writeFile(m_dir / "scans/B1/0001.TIF", "new");
+    writeFile(m_dir / "scans/B1/0001.txt", "words");
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0002.tif"), "new");
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0002.PVFULLTEXT"), "words");
@@ -119,13 +120,13 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
         {"\\a.tif.d\\b.TIF.TIF", "a.tif.d/b.TIF.txt", "\\a.tif.d\\b.TIF-0001.tif", "a.tif.d/b.TIF-0001.PVFULLTEXT"},
         {"/c.jpg/d.Jpg", "c.jpg/d.txt", "/c.jpg/d-0001.jpg", "c.jpg/d-0001.PVFULLTEXT"},
     };
-    settings.allowDuplicates = true;
+    m_settings.allowDuplicates = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.imagePath);
         const std::string below = files::relativeBelow(c.imagePath);
         writeFile(datagroup() + "/" + below, "old");
-        writeFile(imageFolder + "/" + below, "new");
-        writeFile(imageFolder + "/" + c.fullTextSource, "words");
+        writeFile(m_imageFolder + "/" + below, "new");
+        writeFile(m_imageFolder + "/" + c.fullTextSource, "words");
         EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
         EXPECT_TRUE(hasFile1(c.numbered)) << xmlText();
         EXPECT_EQ(readFile(datagroup() + "/" + files::relativeBelow(c.numbered)), "new");
@@ -136,9 +137,9 @@ TEST_F(ImagePlacementTest, OnlyTheFileNamesOwnExtensionIsReplaced)
 
 TEST_F(ImagePlacementTest, NameWithoutExtensionStillFindsAFreeDuplicate)
 {
-    settings.allowDuplicates = true;
+    m_settings.allowDuplicates = true;
     writeFile(datagroup() + "/B1/scan", "old");
-    writeFile(dir / "scans/B1/scan", "new");
+    writeFile(m_dir / "scans/B1/scan", "new");
     EXPECT_EQ(placeOne("/B1/scan"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/scan-0001"), "new");
 }
@@ -157,20 +158,20 @@ TEST_F(ImagePlacementTest, TakenDestinationAsksWhatToDo)
     };
     for (const auto& c : cases) {
         writeFile(datagroup() + "/B1/0001.TIF", "old");
-        writeFile(dir / "scans/B1/0001.TIF", "new");
-        prompter.expect("File Exists", c.answer);
+        writeFile(m_dir / "scans/B1/0001.TIF", "new");
+        m_prompter.expect("File Exists", c.answer);
         EXPECT_EQ(placeOne("\\B1\\0001.TIF"),
                   c.answer == A::Yes ? PlacementOutcome::Placed : PlacementOutcome::Dropped);
-        EXPECT_EQ(prompter.seen().back().text, "Image file already exists! " + datagroup() +
-                                                   "\\B1\\0001.TIF.  Do you want to replace this with the new file?");
-        EXPECT_EQ(prompter.seen().back().buttons, MessageButtons::YesNoCancel);
+        EXPECT_EQ(m_prompter.seen().back().text, "Image file already exists! " + datagroup() +
+                                                     "\\B1\\0001.TIF.  Do you want to replace this with the new file?");
+        EXPECT_EQ(m_prompter.seen().back().buttons, MessageButtons::YesNoCancel);
         EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), c.destinationAfter);
-        EXPECT_EQ(exists(dir / "scans/B1/0001.TIF"), c.sourceStays);
+        EXPECT_EQ(exists(m_dir / "scans/B1/0001.TIF"), c.sourceStays);
         EXPECT_EQ(xmlText().find("DOCID"), std::string::npos) << "the new document is dropped either way";
     }
 
-    writeFile(dir / "scans/B1/0001.TIF", "newest");
-    prompter.expect("File Exists", A::Cancel);
+    writeFile(m_dir / "scans/B1/0001.TIF", "newest");
+    m_prompter.expect("File Exists", A::Cancel);
     try {
         placeOne("\\B1\\0001.TIF");
         FAIL() << "Cancel stops the run";
@@ -179,17 +180,36 @@ TEST_F(ImagePlacementTest, TakenDestinationAsksWhatToDo)
         EXPECT_EQ(f.source(), "Copy Image File");
         EXPECT_EQ(f.description(), "Image file aleady exists.");
     }
-    EXPECT_EQ(readFile(dir / "scans/B1/0001.TIF"), "newest");
+    EXPECT_EQ(readFile(m_dir / "scans/B1/0001.TIF"), "newest");
+}
+
+// The old image's set-aside name is longer than it; where that is longer than a file name may be, the
+// replacement fails and leaves both images where they were.
+TEST_F(ImagePlacementTest, ReplacingAnImageWhoseSetAsideNameIsTooLongFails)
+{
+    const std::string name = std::string(250, 'n') + ".TIF";
+    writeFile(datagroup() + "/B1/" + name, "old");
+    writeFile(m_dir / ("scans/B1/" + name), "new");
+    m_prompter.expect("File Exists", A::Yes);
+    try {
+        placeOne("\\B1\\" + name);
+        FAIL() << "the old image cannot be set aside";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.source(), "Find File");
+        EXPECT_NE(f.subject().find(".set-aside"), std::string::npos) << f.subject();
+    }
+    EXPECT_EQ(readFile(datagroup() + "/B1/" + name), "old");
+    EXPECT_EQ(readFile(m_dir / ("scans/B1/" + name)), "new");
 }
 
 TEST_F(ImagePlacementTest, MissingSourceCanBeSkippedOrStopsTheRun)
 {
-    prompter.expect("Source File is Missing", A::Yes);
+    m_prompter.expect("Source File is Missing", A::Yes);
     EXPECT_EQ(placeOne("\\B1\\0009.TIF"), PlacementOutcome::Dropped);
     EXPECT_TRUE(exists(datagroup() + "/B1")) << "the folder is made before the source is looked at";
-    EXPECT_EQ(prompter.seen().back().icon, MessageIcon::Warning);
+    EXPECT_EQ(m_prompter.seen().back().icon, MessageIcon::Warning);
 
-    prompter.expect("Source File is Missing", A::No);
+    m_prompter.expect("Source File is Missing", A::No);
     try {
         placeOne("\\B1\\0009.TIF");
         FAIL();
@@ -206,28 +226,28 @@ TEST_F(ImagePlacementTest, NothingIsPlacedFromInsideTheDatagroupOrOutsideTheImag
     EXPECT_EQ(placeOne("\\B1\\0001.TIF", datagroup() + "/batch.csv"), PlacementOutcome::NothingToPlace);
     EXPECT_EQ(placeOne(""), PlacementOutcome::NothingToPlace);
 
-    writeFile(dir / "private.key", "secret");
+    writeFile(m_dir / "private.key", "secret");
     for (const char* hostile : {"\\..\\private.key", "/../private.key", "/B1/../../private.key", ".."}) {
         SCOPED_TRACE(hostile);
         EXPECT_THROW(placeOne(hostile), Failure);
     }
-    EXPECT_EQ(readFile(dir / "private.key"), "secret");
+    EXPECT_EQ(readFile(m_dir / "private.key"), "secret");
     EXPECT_FALSE(imagePathLeavesItsFolder("\\B1\\..x\\a..tif"));
-    EXPECT_EQ(moved, 0);
+    EXPECT_EQ(m_moved, 0);
 }
 
 TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
 {
     // What else an image path may name; none of it is opened or moved, and each gets the missing file's
     // question. A FIFO on another file system once hung the run.
-    fs::create_directories(dir / "scans/B1/folder.TIF");
-    writeFile(dir / "scans/B1/folder.TIF/inside.TIF", "kept");
-    ASSERT_EQ(::mkfifo((dir / "scans/B1/fifo.TIF").c_str(), 0600), 0);
+    fs::create_directories(m_dir / "scans/B1/folder.TIF");
+    writeFile(m_dir / "scans/B1/folder.TIF/inside.TIF", "kept");
+    ASSERT_EQ(::mkfifo((m_dir / "scans/B1/fifo.TIF").c_str(), 0600), 0);
     {
         const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        const std::string socketPath = dir / "scans/B1/socket.TIF";
+        const std::string socketPath = m_dir / "scans/B1/socket.TIF";
         ASSERT_LT(socketPath.size(), sizeof address.sun_path);
         socketPath.copy(address.sun_path, socketPath.size());
         ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
@@ -240,15 +260,15 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
         fs::file_type type;
     };
     std::vector<Case> cases = {
-        {dir / "scans", "\\B1\\folder.TIF", fs::file_type::directory},
-        {dir / "scans", "\\B1\\fifo.TIF", fs::file_type::fifo},
-        {dir / "scans", "\\B1\\socket.TIF", fs::file_type::socket},
-        {dir / "scans", "\\B1\\", fs::file_type::directory},
+        {m_dir / "scans", "\\B1\\folder.TIF", fs::file_type::directory},
+        {m_dir / "scans", "\\B1\\fifo.TIF", fs::file_type::fifo},
+        {m_dir / "scans", "\\B1\\socket.TIF", fs::file_type::socket},
+        {m_dir / "scans", "\\B1\\", fs::file_type::directory},
     };
-    if (::mknod((dir / "scans/B1/device.TIF").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
-        cases.push_back({dir / "scans", "\\B1\\device.TIF", fs::file_type::character});
+    if (::mknod((m_dir / "scans/B1/device.TIF").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        cases.push_back({m_dir / "scans", "\\B1\\device.TIF", fs::file_type::character});
     ShmDir shm;
-    if (shm.separateFrom(dir.path())) {
+    if (shm.separateFrom(m_dir.path())) {
         fs::create_directories(shm / "B1");
         ASSERT_EQ(::mkfifo((shm / "B1/fifo.TIF").c_str(), 0600), 0);
         cases.push_back({shm.path(), "\\B1\\fifo.TIF", fs::file_type::fifo});
@@ -256,19 +276,19 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder + c.path);
-        imageFolder = c.folder;
+        m_imageFolder = c.folder;
         const std::string below = files::relativeBelow(c.path);
-        prompter.expect("Source File is Missing", A::Yes);
+        m_prompter.expect("Source File is Missing", A::Yes);
         EXPECT_EQ(placeOne(c.path), PlacementOutcome::Dropped);
-        EXPECT_EQ(prompter.seen().back().text.rfind("Source File: " + c.folder + c.path + "\r", 0), 0u);
+        EXPECT_EQ(m_prompter.seen().back().text.rfind("Source File: " + c.folder + c.path + "\r", 0), 0u);
         EXPECT_EQ(typeAt(c.folder + "/" + below), c.type) << "left where it was";
         if (!below.ends_with('/')) {
             EXPECT_EQ(typeAt(datagroup() + "/" + below), fs::file_type::not_found);
         }
     }
-    EXPECT_EQ(readFile(dir / "scans/B1/folder.TIF/inside.TIF"), "kept");
-    imageFolder = dir / "scans";
-    prompter.expect("Source File is Missing", A::No);
+    EXPECT_EQ(readFile(m_dir / "scans/B1/folder.TIF/inside.TIF"), "kept");
+    m_imageFolder = m_dir / "scans";
+    m_prompter.expect("Source File is Missing", A::No);
     try {
         placeOne("\\B1\\fifo.TIF");
         FAIL() << "No stops the run";
@@ -277,31 +297,31 @@ TEST_F(ImagePlacementTest, OnlyRegularFilesArePlaced)
     }
 
     // A full-text "file" that is a FIFO stays where it is, unopened; the image moves alone.
-    writeFile(dir / "scans/B2/0001.TIF", "img");
-    ASSERT_EQ(::mkfifo((dir / "scans/B2/0001.txt").c_str(), 0600), 0);
+    writeFile(m_dir / "scans/B2/0001.TIF", "img");
+    ASSERT_EQ(::mkfifo((m_dir / "scans/B2/0001.txt").c_str(), 0600), 0);
     EXPECT_EQ(placeOne("\\B2\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B2/0001.TIF"), "img");
-    EXPECT_EQ(typeAt(dir / "scans/B2/0001.txt"), fs::file_type::fifo);
+    EXPECT_EQ(typeAt(m_dir / "scans/B2/0001.txt"), fs::file_type::fifo);
     EXPECT_EQ(typeAt(datagroup() + "/B2/0001.PVFULLTEXT"), fs::file_type::not_found);
-    EXPECT_EQ(moved, 1);
+    EXPECT_EQ(m_moved, 1);
 }
 
 TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
 {
-    writeFile(dir / "private/0001.TIF", "secret");
-    writeFile(dir / "private/0001.txt", "secret text");
-    fs::create_directories(dir / "scans/B1");
-    fs::create_directory_symlink(dir / "private", dir / "scans/Out");
-    fs::create_directory_symlink("../private", dir / "scans/Up");
-    fs::create_symlink(dir / "private/0001.TIF", dir / "scans/B1/away.TIF");
-    writeFile(dir / "scans/B1/0002.TIF", "img-2");
-    fs::create_symlink("0002.TIF", dir / "scans/B1/near.TIF");
-    writeFile(dir / "scans/B2/0001.TIF", "img-b2");
-    fs::create_symlink(dir / "private/0001.txt", dir / "scans/B2/0001.txt");
+    writeFile(m_dir / "private/0001.TIF", "secret");
+    writeFile(m_dir / "private/0001.txt", "secret text");
+    fs::create_directories(m_dir / "scans/B1");
+    fs::create_directory_symlink(m_dir / "private", m_dir / "scans/Out");
+    fs::create_directory_symlink("../private", m_dir / "scans/Up");
+    fs::create_symlink(m_dir / "private/0001.TIF", m_dir / "scans/B1/away.TIF");
+    writeFile(m_dir / "scans/B1/0002.TIF", "img-2");
+    fs::create_symlink("0002.TIF", m_dir / "scans/B1/near.TIF");
+    writeFile(m_dir / "scans/B2/0001.TIF", "img-b2");
+    fs::create_symlink(m_dir / "private/0001.txt", m_dir / "scans/B2/0001.txt");
     // A link that reached the datagroup earlier must not lead a later index file out of it.
-    writeFile(dir / "scans/Planted/0001.TIF", "img-planted");
+    writeFile(m_dir / "scans/Planted/0001.TIF", "img-planted");
     fs::create_directories(datagroup());
-    fs::create_directory_symlink(dir / "private", datagroup() + "/Planted");
+    fs::create_directory_symlink(m_dir / "private", datagroup() + "/Planted");
 
     const struct
     {
@@ -321,7 +341,7 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
     };
     ComponentWalkGuard guard;
     for (const bool walk : {false, true}) {
-        files::forceComponentWalk(walk);
+        faults::forceComponentWalk(walk);
         for (const auto& c : hostile) {
             SCOPED_TRACE(std::string(c.imagePath) + (walk ? " (component walk)" : " (kernel)"));
             try {
@@ -332,30 +352,30 @@ TEST_F(ImagePlacementTest, NoPathLeavesItsFoldersThroughLinksOrAbsoluteNames)
             }
         }
     }
-    EXPECT_TRUE(prompter.seen().empty());
-    EXPECT_EQ(moved, 0);
+    EXPECT_TRUE(m_prompter.seen().empty());
+    EXPECT_EQ(m_moved, 0);
     std::set<std::string> privateFiles;
-    for (const auto& entry : fs::directory_iterator(dir / "private"))
+    for (const auto& entry : fs::directory_iterator(m_dir / "private"))
         privateFiles.insert(entry.path().filename().string());
     EXPECT_EQ(privateFiles, (std::set<std::string>{"0001.TIF", "0001.txt"}));
-    EXPECT_EQ(readFile(dir / "private/0001.TIF"), "secret");
-    EXPECT_EQ(readFile(dir / "scans/B1/0002.TIF"), "img-2");
-    EXPECT_EQ(readFile(dir / "scans/B2/0001.TIF"), "img-b2");
-    EXPECT_EQ(readFile(dir / "scans/Planted/0001.TIF"), "img-planted");
-    EXPECT_EQ(typeAt(dir / "scans/B1/away.TIF"), fs::file_type::symlink);
-    for (const auto& entry : fs::directory_iterator(dir / "out"))
+    EXPECT_EQ(readFile(m_dir / "private/0001.TIF"), "secret");
+    EXPECT_EQ(readFile(m_dir / "scans/B1/0002.TIF"), "img-2");
+    EXPECT_EQ(readFile(m_dir / "scans/B2/0001.TIF"), "img-b2");
+    EXPECT_EQ(readFile(m_dir / "scans/Planted/0001.TIF"), "img-planted");
+    EXPECT_EQ(typeAt(m_dir / "scans/B1/away.TIF"), fs::file_type::symlink);
+    for (const auto& entry : fs::directory_iterator(m_dir / "out"))
         EXPECT_EQ(entry.path().filename(), "DEFC0001") << "nothing beside the datagroup";
 
     // Links that stay inside are followed, and both folders may themselves be reached through links.
-    fs::create_directory_symlink("B3", dir / "scans/Alias");
-    fs::create_directory_symlink(dir / "scans", dir / "scans-link");
-    fs::create_directory_symlink(dir / "out", dir / "out-link");
-    imageFolder = dir / "scans-link";
-    xmlFile = dir / "out-link/DEFC0001/DATAGRP.XML";
+    fs::create_directory_symlink("B3", m_dir / "scans/Alias");
+    fs::create_directory_symlink(m_dir / "scans", m_dir / "scans-link");
+    fs::create_directory_symlink(m_dir / "out", m_dir / "out-link");
+    m_imageFolder = m_dir / "scans-link";
+    m_xmlFile = m_dir / "out-link/DEFC0001/DATAGRP.XML";
     for (const bool walk : {false, true}) {
-        files::forceComponentWalk(walk);
+        faults::forceComponentWalk(walk);
         const std::string name = walk ? "0004.TIF" : "0003.TIF";
-        writeFile(dir / "scans/B3/" + name, name);
+        writeFile(m_dir / "scans/B3/" + name, name);
         EXPECT_EQ(placeOne("\\Alias\\" + name), PlacementOutcome::Placed);
         EXPECT_EQ(readFile(datagroup() + "/Alias/" + name), name);
     }
@@ -373,29 +393,29 @@ TEST_F(ImagePlacementTest, FolderAndImagePathJoinWithOneSeparator)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.folderEnd) + " + " + c.imagePath);
-        imageFolder = dir / "scans" + c.folderEnd;
+        m_imageFolder = m_dir / "scans" + c.folderEnd;
         const std::string below = files::relativeBelow(c.imagePath);
-        writeFile(dir / "scans/" + below, below);
+        writeFile(m_dir / "scans/" + below, below);
         EXPECT_EQ(placeOne(c.imagePath), PlacementOutcome::Placed);
         EXPECT_EQ(readFile(datagroup() + "/" + below), below);
         EXPECT_TRUE(hasFile1(c.imagePath)) << "FILE1 is written as the line wrote it";
     }
-    for (const auto& entry : fs::directory_iterator(dir / "out"))
+    for (const auto& entry : fs::directory_iterator(m_dir / "out"))
         EXPECT_EQ(entry.path().filename(), "DEFC0001") << "nothing beside the datagroup";
-    EXPECT_EQ(moved, 6);
+    EXPECT_EQ(m_moved, 6);
 
-    imageFolder = dir / "scans/";
-    prompter.expect("Source File is Missing", A::Yes);
+    m_imageFolder = m_dir / "scans/";
+    m_prompter.expect("Source File is Missing", A::Yes);
     placeOne("\\B1\\0009.TIF");
-    EXPECT_EQ(prompter.seen().back().text.rfind("Source File: " + dir / "scans/B1\\0009.TIF\r", 0), 0u);
+    EXPECT_EQ(m_prompter.seen().back().text.rfind("Source File: " + m_dir / "scans/B1\\0009.TIF\r", 0), 0u);
 }
 
 TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
 {
     ShmDir shm;
-    if (!shm.separateFrom(dir.path()))
+    if (!shm.separateFrom(m_dir.path()))
         GTEST_SKIP() << "no second file system here";
-    imageFolder = shm / "scans";
+    m_imageFolder = shm / "scans";
     const std::string image(3 << 20, 'i');
     writeFile(shm / "scans/B1/0001.TIF", image);
     writeFile(shm / "scans/B1/0001.txt", "words");
@@ -413,20 +433,20 @@ TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
     EXPECT_FALSE(exists(shm / "scans/B1/0001.txt"));
 
     // A taken name across file systems: the duplicate's number, and the user's replacement.
-    settings.allowDuplicates = true;
+    m_settings.allowDuplicates = true;
     writeFile(shm / "scans/B1/0001.TIF", "second");
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001-0001.tif"), "second");
     EXPECT_TRUE(hasFile1("\\B1\\0001-0001.tif"));
-    settings.allowDuplicates = false;
+    m_settings.allowDuplicates = false;
     writeFile(shm / "scans/B1/0001.TIF", "third");
-    prompter.expect("File Exists", A::Yes);
+    m_prompter.expect("File Exists", A::Yes);
     EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), "third");
     EXPECT_FALSE(exists(shm / "scans/B1/0001.TIF"));
     for (const auto& entry : fs::directory_iterator(datagroup() + "/B1"))
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
-    EXPECT_EQ(moved, 3);
+    EXPECT_EQ(m_moved, 3);
 }
 
 TEST_F(ImagePlacementTest, NamesInAnotherLetterCaseAreFoundWhenTheyAreTheOnlyOne)
@@ -469,11 +489,11 @@ TEST_F(ImagePlacementTest, NamesInAnotherLetterCaseAreFoundWhenTheyAreTheOnlyOne
     for (const auto& c : cases) {
         SCOPED_TRACE(c.imagePath);
         for (const char* source : c.sources)
-            writeFile(imageFolder + "/" + source, source);
+            writeFile(m_imageFolder + "/" + source, source);
         if (c.answer != A::Ok)
-            prompter.expect("Source File is Missing", c.answer);
+            m_prompter.expect("Source File is Missing", c.answer);
         EXPECT_EQ(placeOne(c.imagePath), c.outcome);
-        EXPECT_TRUE(prompter.scriptDone());
+        EXPECT_TRUE(m_prompter.scriptDone());
         if (std::string_view(c.imagePath).find('\xC3') == std::string_view::npos) { // saved in windows-1252
             EXPECT_EQ(hasFile1(c.imagePath), c.outcome == PlacementOutcome::Placed) << "FILE1 keeps the text as read";
         }
@@ -483,27 +503,27 @@ TEST_F(ImagePlacementTest, NamesInAnotherLetterCaseAreFoundWhenTheyAreTheOnlyOne
             continue;
         std::string expected = "\rFound only in other letter case:";
         for (const char* name : c.named) {
-            expected += "\r" + imageFolder + "/" + name;
-            EXPECT_TRUE(exists(imageFolder + "/" + name)) << "a doubtful name is left where it is";
+            expected += "\r" + m_imageFolder + "/" + name;
+            EXPECT_TRUE(exists(m_imageFolder + "/" + name)) << "a doubtful name is left where it is";
         }
-        EXPECT_NE(prompter.seen().back().text.find(expected + "\rIndex File: "), std::string::npos)
-            << prompter.seen().back().text;
+        EXPECT_NE(m_prompter.seen().back().text.find(expected + "\rIndex File: "), std::string::npos)
+            << m_prompter.seen().back().text;
     }
 
     // A batch long enough for its folder to be listed: the listing and the other-case names agree.
-    ImagePlacer placer(settings, services.fileTools, prompter, imageFolder, dir / "in/batch.csv", xmlFile);
+    ImagePlacer placer(m_settings, m_services.fileTools, m_prompter, m_imageFolder, m_dir / "in/batch.csv", m_xmlFile);
     for (int n = 1; n <= 40; ++n) {
         const std::string name = "B2/" + std::to_string(n);
-        writeFile(imageFolder + "/" + name + ".TIF", "image");
-        writeFile(imageFolder + "/" + name + (n % 2 ? ".TXT" : ".txt"), "text");
+        writeFile(m_imageFolder + "/" + name + ".TIF", "image");
+        writeFile(m_imageFolder + "/" + name + (n % 2 ? ".TXT" : ".txt"), "text");
     }
     for (int n = 1; n <= 40; ++n) {
         const std::string imagePath = "\\B2\\" + std::to_string(n) + ".TIF";
-        document.beginDocument("DOCUMENT", ++docId);
-        document.beginObject();
-        document.setImagePath(imagePath);
-        EXPECT_EQ(placer.place(imagePath, document), PlacementOutcome::Placed);
-        document.endDocument();
+        m_document.beginDocument("DOCUMENT", ++m_docId);
+        m_document.beginObject();
+        m_document.setImagePath(imagePath);
+        EXPECT_EQ(placer.place(imagePath, m_document), PlacementOutcome::Placed);
+        m_document.endDocument();
         EXPECT_EQ(readFile(datagroup() + "/B2/" + std::to_string(n) + ".PVFULLTEXT"), "text") << n;
     }
 }
