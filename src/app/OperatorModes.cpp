@@ -131,7 +131,7 @@ int runOperatorMode(const LongOptions& options, const std::string& argumentText)
     } else {
         // A check changes nothing: a signal may end it as it comes.
         if (stopRequested()) {
-            std::cerr << "tollavar: " << stoppedBeforeConvertingText() << std::endl;
+            std::cerr << "tollavar: " << noticeText(stoppedBeforeConverting()) << std::endl;
             return ExitStatus::ConversionFailed;
         }
         restoreDefaultStopSignals();
