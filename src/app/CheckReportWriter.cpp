@@ -1,4 +1,4 @@
-#include "batch/CheckReportWriter.h"
+#include "app/CheckReportWriter.h"
 
 #include "batch/CheckReport.h"
 
