@@ -43,6 +43,34 @@ std::string couldNotOpen(const std::string& what, const Prompt& prompt)
            "\r\rCheck that a program for it is installed, or open it yourself.";
 }
 
+std::string refusalText(const RecoveryFacts& facts)
+{
+    using Refusal = RecoveryFacts::Refusal;
+    switch (facts.refusal) {
+    case Refusal::OtherDatagroup:
+        return "it was written for the datagroup " + facts.named + ", not for " + facts.expected;
+    case Refusal::OtherXmlFile:
+        return "it names " + facts.named + " instead of " + facts.expected;
+    case Refusal::OtherImageFolder:
+        return "its image folder " + facts.named + " is not the configuration's";
+    case Refusal::OwnSetAsideName:
+        return "it sets aside " + facts.named + " under a name of its own";
+    case Refusal::OtherSaveTarget:
+        return "it names " + facts.named + " as the file DATAGRP.XML is saved to";
+    case Refusal::IndexFileChanged:
+        return "its index file " + facts.named + " is missing or has changed since";
+    case Refusal::IndexFileNotSelected:
+        return "its index file " + facts.named + " is not one the configuration converts";
+    case Refusal::OutsideFolder:
+        return facts.named + " lies outside " + facts.expected;
+    case Refusal::XmlChangedElsewhere:
+        return "DATAGRP.XML was changed by someone else since";
+    case Refusal::XmlNeitherBeforeNorSaved:
+        return "DATAGRP.XML is neither as it was nor as the run saved it";
+    }
+    return {};
+}
+
 std::string recoveryText(const RecoveryFacts& facts)
 {
     using Outcome = RecoveryFacts::Outcome;
@@ -53,7 +81,7 @@ std::string recoveryText(const RecoveryFacts& facts)
         break;
     case Outcome::NotActedOn:
         text = "The recovery journal " + facts.journalPath +
-               " of an earlier conversion was not acted on: " + facts.reason + ".  Nothing was changed.";
+               " of an earlier conversion was not acted on: " + refusalText(facts) + ".  Nothing was changed.";
         break;
     case Outcome::FailedRunPutBack:
         text = "The failed conversion of " + facts.indexFile + " (" + facts.failedOn + ") left " +

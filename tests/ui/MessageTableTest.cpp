@@ -113,6 +113,44 @@ TEST(MessageTable, ComposedMessagesKeepTheirWordsSpacingAndButtons)
     }
 }
 
+// Why recovery left a readable journal alone: the reason sits inside the sentence the operator reads.
+TEST(MessageTable, JournalsNotActedOnSayWhy)
+{
+    using R = RecoveryFacts::Refusal;
+    const struct
+    {
+        R refusal;
+        const char* named;
+        const char* expected;
+        std::string reason;
+    } cases[] = {
+        {R::OtherDatagroup, "/dg/B", "/dg/A", "it was written for the datagroup /dg/B, not for /dg/A"},
+        {R::OtherXmlFile, "/dg/B/DATAGRP.XML", "/dg/A/DATAGRP.XML",
+         "it names /dg/B/DATAGRP.XML instead of /dg/A/DATAGRP.XML"},
+        {R::OtherImageFolder, "/scans", "", "its image folder /scans is not the configuration's"},
+        {R::OwnSetAsideName, "/dg/A/1.TIF", "", "it sets aside /dg/A/1.TIF under a name of its own"},
+        {R::OtherSaveTarget, "/etc/passwd", "", "it names /etc/passwd as the file DATAGRP.XML is saved to"},
+        {R::IndexFileChanged, "/in/a.idx", "", "its index file /in/a.idx is missing or has changed since"},
+        {R::IndexFileNotSelected, "/in/a.idx", "", "its index file /in/a.idx is not one the configuration converts"},
+        {R::OutsideFolder, "/dg/A/../x", "/dg/A", "/dg/A/../x lies outside /dg/A"},
+        {R::XmlChangedElsewhere, "", "", "DATAGRP.XML was changed by someone else since"},
+        {R::XmlNeitherBeforeNorSaved, "", "", "DATAGRP.XML is neither as it was nor as the run saved it"},
+    };
+    for (const auto& c : cases) {
+        const Prompt p = recovery(RecoveryFacts::Outcome::NotActedOn, [&c](RecoveryFacts& f) {
+            f.journalPath = "/dg/A/.DATAGRP.JOURNAL";
+            f.refusal = c.refusal;
+            f.named = c.named;
+            f.expected = c.expected;
+            f.keptAs = "/dg/A/.DATAGRP.JOURNAL-1";
+        });
+        EXPECT_EQ(promptMessage(p).text,
+                  "The recovery journal /dg/A/.DATAGRP.JOURNAL of an earlier conversion was not "
+                  "acted on: " +
+                      c.reason + ".  Nothing was changed.  The journal was kept as /dg/A/.DATAGRP.JOURNAL-1.");
+    }
+}
+
 Notice notice(NoticeKind kind, std::string path = {}, long count = 0, const std::function<void(Notice&)>& set = {})
 {
     Notice n{kind, std::move(path)};
