@@ -125,9 +125,12 @@ void HotFolder::setUpInotify()
             if (!m_inotify.isOpen()) {
                 const int error = errno;
                 m_notices.push_back(limitNotice(error, folder.path));
-                for (WatchedFolder& other : m_folders)
-                    if (!other.polled)
-                        other.polled = true, other.how = polling(NoticeKind::PolledWithoutInotify, other.path);
+                for (WatchedFolder& other : m_folders) {
+                    if (!other.polled) {
+                        other.polled = true;
+                        other.how = polling(NoticeKind::PolledWithoutInotify, other.path);
+                    }
+                }
                 return;
             }
         }
@@ -360,8 +363,9 @@ bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify.get(), POLLIN, 0}};
         const int count = ::poll(fds, m_inotify.isOpen() ? 2 : 1, timeout);
         if (count < 0 && errno != EINTR) {
+            const int error = errno;
             Notice failed{NoticeKind::WaitingForFilesFailed};
-            failed.reason = std::strerror(errno);
+            failed.reason = std::strerror(error);
             m_notices.push_back(failed);
             return false;
         }

@@ -6,9 +6,8 @@
 
 namespace tollavar {
 
-// Which line of the program's own telling this is: a status text, a notice the run history keeps, a
-// line of the hot folder's log. The core hands over the kind and its values; the words are chosen
-// above it.
+// What the program tells without asking: a status text, a notice the run history keeps, a line of the
+// hot folder's log. The core hands over the kind and its values; the words are chosen above it.
 enum class NoticeKind
 {
     // The Convert command's notices: shown in the status panel and kept in the run history.
