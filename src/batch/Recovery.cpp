@@ -63,7 +63,7 @@ void deleteTemporaries(files::FileEffects& effects, const std::map<std::string, 
 // Raised when recovery must not act at all: the journal is set aside as it is.
 struct Unacted
 {
-    RecoveryFacts::Refusal why;
+    Refusal why;
     std::string named = {};
     std::string expected = {};
 };
