@@ -1,5 +1,6 @@
 #include "app/OperatorModes.h"
 
+#include "app/CheckReportWriter.h"
 #include "app/LongOptions.h"
 #include "app/QtFileDialog.h"
 #include "app/QtSettingsStore.h"
@@ -8,7 +9,6 @@
 #include "app/SystemdNotifier.h"
 #include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
-#include "batch/CheckReportWriter.h"
 #include "batch/CommandContext.h"
 #include "batch/DryRunCheck.h"
 #include "batch/RunHistory.h"
@@ -131,7 +131,7 @@ int runOperatorMode(const LongOptions& options, const std::string& argumentText)
     } else {
         // A check changes nothing: a signal may end it as it comes.
         if (stopRequested()) {
-            std::cerr << "tollavar: " << stoppedBeforeConvertingText() << std::endl;
+            std::cerr << "tollavar: " << noticeText(stoppedBeforeConverting()) << std::endl;
             return ExitStatus::ConversionFailed;
         }
         restoreDefaultStopSignals();

@@ -16,6 +16,7 @@
 #include "engine/StopRequest.h"
 #include "filetools/FileTools.h"
 #include "ui/MainWindow.h"
+#include "ui/MessageTable.h"
 
 #include <QApplication>
 
@@ -97,7 +98,7 @@ int main(int argc, char** argv)
     const StartupResult start = startUp(&window, window.commands(), arguments, [&](CommandContext& ctx) {
         if (stopRequested()) {
             ConvertOutcome stopped;
-            stopped.notices.push_back(stoppedBeforeConvertingText());
+            stopped.notices.push_back(noticeText(stoppedBeforeConverting()));
             return stopped;
         }
         SignalStopGuard stopOnSignal;
@@ -132,7 +133,7 @@ int main(int argc, char** argv)
         break;
     }
     if (stopRequested()) {
-        std::cerr << "Tollavar: " << stoppedBeforeConvertingText() << '\n';
+        std::cerr << "Tollavar: " << noticeText(stoppedBeforeConverting()) << '\n';
         return ExitStatus::ConversionFailed;
     }
     // An open window converts only when asked; until then a signal ends it as it would any program.

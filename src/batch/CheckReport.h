@@ -21,10 +21,21 @@ inline constexpr size_t kCheckKindCount = 5;
 // Shown per kind; the rest are counted.
 inline constexpr size_t kCheckExamples = 20;
 
+// One finding as it was met; the report words it.
 struct CheckExample
 {
+    enum class What
+    {
+        Message,      // the run showed `caption` and `text`; `answer` when it asked
+        NumberedName, // the place `path` is taken: the image would get a numbered name
+        FullTextFile, // the full-text file `path` travels with its image
+    };
     long line = 0; // line number in the index file, from 1; 0 when the run was not at a line
-    std::string text;
+    What what = What::Message;
+    std::string path = {};
+    std::string caption = {};
+    std::string text = {};   // as the message has it, line breaks and all
+    std::string answer = {}; // empty when the message asks nothing
 };
 
 struct CheckFindings
@@ -32,7 +43,7 @@ struct CheckFindings
     long count = 0;
     std::vector<CheckExample> examples;
 
-    void add(long line, std::string text);
+    void add(CheckExample example);
 };
 
 struct IndexFileCheck

@@ -187,8 +187,11 @@ public:
             if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
                 return;
         }
-        if (!m_selectedAny)
-            notice("No index file matched: " + s.indexFiles);
+        if (!m_selectedAny) {
+            Notice nothing{NoticeKind::NoIndexFileMatched};
+            nothing.text = s.indexFiles;
+            notice(nothing);
+        }
 
         // A kill from here on leaves the last file's journal saying that only the marker, the advance and
         // its own removal were left: its recovery does them and touches no image.
@@ -214,8 +217,10 @@ public:
             m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
         if (!m_stoppedAfter.empty()) {
-            notice("Stopped by " + stopRequestName() + " after converting " + m_stoppedAfter + "; " +
-                   std::to_string(m_leftForNextRun) + " selected index file(s) left for the next run");
+            Notice stopped{NoticeKind::StoppedBetweenFiles, m_stoppedAfter};
+            stopped.reason = stopRequestName();
+            stopped.count = m_leftForNextRun;
+            notice(stopped);
             m_outcome.stoppedBetweenFiles = true;
             m_outcome.allConverted = m_outcome.allConverted && m_leftForNextRun == 0;
         }
@@ -322,8 +327,9 @@ private:
         }
     }
 
-    void notice(std::string text)
+    void notice(const Notice& notice)
     {
+        std::string text = m_ctx.words.notice(notice);
         m_ctx.host.setStatusPanel(1, text);
         m_outcome.notices.push_back(std::move(text));
     }
@@ -341,8 +347,7 @@ private:
         }
         if (!m_saidWriterUnknown) {
             m_saidWriterUnknown = true;
-            notice("Which programs are writing index files cannot be asked here (no permission); an index file is "
-                   "converted once its size and time stay still for a second");
+            notice(Notice{NoticeKind::WritersUnknown});
         }
         return files::sizeAndTimeStayStill(file);
     }
@@ -354,12 +359,12 @@ private:
             return true;
         }
         if (!noWriterElsewhere(file)) {
-            notice("Index file in use, left for the next run: " + file);
+            notice(Notice{NoticeKind::IndexFileInUse, file});
             return true;
         }
         const CommandRecord::IndexFile described = CommandRecord::describe(file);
         if (std::find(m_finishedEarlier.begin(), m_finishedEarlier.end(), described) != m_finishedEarlier.end()) {
-            notice("Converted already by the interrupted command: " + file);
+            notice(Notice{NoticeKind::ConvertedByInterruptedCommand, file});
             return true;
         }
         const bool keepsRecords = m_ports.keepsRecords();
@@ -396,7 +401,7 @@ private:
                 if (stampOf(file) == before)
                     m_files.deleteFile(file);
                 else
-                    notice("Index file changed while it was converted, not removed: " + file);
+                    notice(Notice{NoticeKind::IndexFileChangedKept, file});
             }
             // Kept until the next file begins or the command has advanced the datagroup: a run killed
             // before then still finds what is left to do.

@@ -32,7 +32,7 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
                  const std::function<files::FolderLock::State()>& tryAgain)
 {
     if (state == files::FolderLock::State::Busy) {
-        ctx.host.setStatusPanel(1, "Waiting for another conversion into " + folder);
+        ctx.host.setStatusPanel(1, ctx.words.notice(Notice{NoticeKind::WaitingForDatagroup, folder}));
         // The panel names the wait only while it lasts, whichever way it ends.
         struct ClearPanel
         {

@@ -13,11 +13,11 @@
 
 namespace tollavar {
 
-void CheckFindings::add(long line, std::string text)
+void CheckFindings::add(CheckExample example)
 {
     ++count;
     if (examples.size() < kCheckExamples)
-        examples.push_back(CheckExample{line, std::move(text)});
+        examples.push_back(std::move(example));
 }
 
 long CheckReport::blockingCount() const
@@ -60,11 +60,6 @@ public:
     {
         CheckMessage met{message.caption, message.text, answerName(answer), isQuestion(message),
                          message.icon == MessageIcon::Error || message.kind == MessageKind::CommandFailure};
-        // The window shows a line break where the message has a CR; a report line keeps it readable.
-        std::string flat = message.text;
-        for (char& c : flat)
-            if (c == '\r' || c == '\n')
-                c = ' ';
         if (!m_current) {
             m_report.commandMessages.push_back(met);
         } else {
@@ -74,7 +69,10 @@ public:
             else if (message.kind == MessageKind::ImageExists)
                 kind = CheckKind::TakenDestination;
             if (met.question || met.stop)
-                (*m_current)[kind].add(line(), message.caption + ": " + flat + answered(met));
+                (*m_current)[kind].add(CheckExample{.line = line(),
+                                                    .caption = message.caption,
+                                                    .text = message.text,
+                                                    .answer = met.question ? met.answer : ""});
         }
         m_report.messages.push_back(std::move(met));
     }
@@ -84,14 +82,15 @@ public:
         // Without Allow Duplicates the question that follows is the finding; a full-text file's taken place
         // stops the run, and its error is the finding.
         if (m_current && m_settings.allowDuplicates && !destination.ends_with(".PVFULLTEXT"))
-            (*m_current)[CheckKind::TakenDestination].add(line(), destination +
-                                                                      " is taken; the image would get a numbered name");
+            (*m_current)[CheckKind::TakenDestination].add(
+                CheckExample{.line = line(), .what = CheckExample::What::NumberedName, .path = destination});
     }
     void fullText(const std::string& from)
     {
         // Moves are made in batches, after the lines that asked for them: no line to name.
         if (m_current)
-            (*m_current)[CheckKind::FullText].add(0, from);
+            (*m_current)[CheckKind::FullText].add(
+                CheckExample{.line = 0, .what = CheckExample::What::FullTextFile, .path = from});
     }
 
     bool wantsLineCount() const override { return m_progress && m_progress->wantsLineCount(); }
@@ -127,10 +126,6 @@ public:
 
 private:
     long line() const { return m_host.lines() + (m_skipsHeader && m_host.lines() > 0 ? 1 : 0); }
-    static std::string answered(const CheckMessage& met)
-    {
-        return met.question ? " [an unattended run answers " + met.answer + "]" : "";
-    }
 
     CheckReport& m_report;
     DryRunHost& m_host;

@@ -56,14 +56,15 @@ milliseconds ageOf(const struct stat& st)
     return milliseconds(std::max(0LL, ms));
 }
 
-std::string limitNotice(int error, const std::string& folder)
+Notice limitNotice(int error, const std::string& folder)
 {
     if (error == ENOSPC)
-        return "The inotify watch limit is reached (see fs.inotify.max_user_watches): polling " + folder + " instead";
+        return Notice{NoticeKind::InotifyWatchLimit, folder};
     if (error == EMFILE)
-        return "The inotify instance limit is reached (see fs.inotify.max_user_instances): polling every folder "
-               "instead";
-    return std::string("inotify is not available (") + std::strerror(error) + "): polling " + folder + " instead";
+        return Notice{NoticeKind::InotifyInstanceLimit, folder};
+    Notice unavailable{NoticeKind::InotifyUnavailable, folder};
+    unavailable.reason = std::strerror(error);
+    return unavailable;
 }
 
 } // namespace
@@ -75,9 +76,9 @@ std::string networkMountKind(const std::string& folder)
         return {};
     const unsigned long type = *found;
     if (type == kNfsMagic)
-        return "NFS mount";
+        return "NFS";
     if (type == kSmbMagic || type == kCifsMagic || type == kSmb2Magic)
-        return "SMB/CIFS mount";
+        return "SMB/CIFS";
     return {};
 }
 
@@ -86,15 +87,15 @@ HotFolder::HotFolder(const std::vector<std::string>& folders, milliseconds settl
     : m_settle(settle), m_pollInterval(poll.value_or(std::chrono::seconds(2)))
 {
     for (const std::string& path : folders) {
-        WatchedFolder folder{path, true, ""};
+        WatchedFolder folder{path, true, polling(NoticeKind::PolledOnRequest, path)};
         const std::string network = networkMountKind(path);
-        const std::string every = "polling every " + std::to_string(m_pollInterval.count() / 1000) + " s";
-        if (poll)
-            folder.how = every + " (--poll)";
-        else if (!network.empty())
-            folder.how = every + ": " + network + ", where the kernel sees no writes made elsewhere";
-        else
-            folder.polled = false, folder.how = "inotify";
+        if (!poll && !network.empty()) {
+            folder.how = polling(NoticeKind::PolledNetworkMount, path);
+            folder.how.text = network;
+        } else if (!poll) {
+            folder.polled = false;
+            folder.how = Notice{NoticeKind::WatchedByInotify, path};
+        }
         m_folders.push_back(folder);
     }
     m_watches.assign(m_folders.size(), -1);
@@ -105,6 +106,13 @@ HotFolder::HotFolder(const std::vector<std::string>& folders, milliseconds settl
 }
 
 HotFolder::~HotFolder() = default;
+
+Notice HotFolder::polling(NoticeKind why, const std::string& folder) const
+{
+    Notice how{why, folder};
+    how.count = static_cast<long>(m_pollInterval.count() / 1000);
+    return how;
+}
 
 void HotFolder::setUpInotify()
 {
@@ -117,10 +125,12 @@ void HotFolder::setUpInotify()
             if (!m_inotify.isOpen()) {
                 const int error = errno;
                 m_notices.push_back(limitNotice(error, folder.path));
-                for (WatchedFolder& other : m_folders)
-                    if (!other.polled)
-                        other.polled = true,
-                        other.how = "polling every " + std::to_string(m_pollInterval.count() / 1000) + " s: no inotify";
+                for (WatchedFolder& other : m_folders) {
+                    if (!other.polled) {
+                        other.polled = true;
+                        other.how = polling(NoticeKind::PolledWithoutInotify, other.path);
+                    }
+                }
                 return;
             }
         }
@@ -128,7 +138,7 @@ void HotFolder::setUpInotify()
         if (watch < 0) {
             m_notices.push_back(limitNotice(errno, folder.path));
             folder.polled = true;
-            folder.how = "polling every " + std::to_string(m_pollInterval.count() / 1000) + " s: no inotify watch";
+            folder.how = polling(NoticeKind::PolledWithoutWatch, folder.path);
             continue;
         }
         m_watches[i] = watch;
@@ -136,7 +146,7 @@ void HotFolder::setUpInotify()
     }
 }
 
-std::vector<std::string> HotFolder::takeNotices()
+std::vector<Notice> HotFolder::takeNotices()
 {
     return std::exchange(m_notices, {});
 }
@@ -205,8 +215,7 @@ void HotFolder::readEvents()
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             if (event->mask & IN_Q_OVERFLOW) {
-                m_notices.push_back("The inotify event queue overflowed (see fs.inotify.max_queued_events): looking "
-                                    "at every watched folder again");
+                m_notices.push_back(Notice{NoticeKind::EventQueueOverflowed});
                 for (size_t i = 0; i < m_folders.size(); ++i)
                     if (!m_folders[i].polled)
                         scanFolder(i, false);
@@ -218,9 +227,9 @@ void HotFolder::readEvents()
             WatchedFolder& watched = m_folders[folder->second];
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                 if (!watched.polled) {
-                    m_notices.push_back("The folder " + watched.path + " was removed or moved: polling its path");
+                    m_notices.push_back(Notice{NoticeKind::WatchedFolderGone, watched.path});
                     watched.polled = true;
-                    watched.how = "polling: the watched folder went away";
+                    watched.how = Notice{NoticeKind::PolledFolderGone, watched.path};
                     if (event->mask & IN_MOVE_SELF)
                         ::inotify_rm_watch(m_inotify.get(), event->wd);
                 }
@@ -352,7 +361,10 @@ bool HotFolder::waitForBurst(int wakeFd, std::vector<ReadyFile>& ready)
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {m_inotify.get(), POLLIN, 0}};
         const int count = ::poll(fds, m_inotify.isOpen() ? 2 : 1, timeout);
         if (count < 0 && errno != EINTR) {
-            m_notices.push_back(std::string("Waiting for files failed: ") + std::strerror(errno));
+            const int error = errno;
+            Notice failed{NoticeKind::WaitingForFilesFailed};
+            failed.reason = std::strerror(error);
+            m_notices.push_back(failed);
             return false;
         }
         if (count > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)))

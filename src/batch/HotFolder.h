@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Notice.h"
 #include "filetools/UniqueFd.h"
 
 #include <chrono>
@@ -37,7 +38,7 @@ public:
     {
         std::string path;
         bool polled = false;
-        std::string how; // "inotify", "polling every 5 s: NFS mount" ...
+        Notice how{NoticeKind::WatchedByInotify}; // inotify, or polling and why
     };
 
     // `folders` are existing folders, each as the Convert command lists it (absolute, no trailing "/").
@@ -51,7 +52,7 @@ public:
 
     // Things worth telling the operator since the last call: limits reached, events lost, a folder
     // gone. Each is one line.
-    std::vector<std::string> takeNotices();
+    std::vector<Notice> takeNotices();
 
     // Waits for a burst: files that are complete once no other arrival is still settling (or the
     // oldest complete file has waited a second settle time). False when `wakeFd` became readable
@@ -78,6 +79,8 @@ private:
         bool closed = true; // written and closed, or moved in; false while being written again
     };
 
+    // How a folder polled for `why` is watched: polled at the interval.
+    Notice polling(NoticeKind why, const std::string& folder) const;
     void setUpInotify();
     void addCandidate(const std::string& path, bool closed, bool present);
     void scanFolder(size_t folder, bool atStart);
@@ -106,13 +109,14 @@ private:
     std::map<std::string, LeftFile> m_leftAlone;
     std::vector<ReadyFile> m_ready; // complete, waiting for the burst to end
     std::chrono::steady_clock::time_point m_firstReadyAt;
-    std::vector<std::string> m_notices;
+    std::vector<Notice> m_notices;
     std::function<void()> m_heartbeat;
     std::chrono::milliseconds m_heartbeatEvery{0};
     std::chrono::steady_clock::time_point m_lastBeat;
 };
 
-// Why a folder must be polled: "NFS mount", "SMB/CIFS mount"; empty when the kernel sees its writes.
+// Why a folder must be polled: the network file system it is on, "NFS" or "SMB/CIFS"; empty when the
+// kernel sees its writes.
 std::string networkMountKind(const std::string& folder);
 
 } // namespace tollavar

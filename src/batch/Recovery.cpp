@@ -29,6 +29,8 @@ namespace {
 
 constexpr const char* kSource = "Recovery Journal";
 
+using Refusal = RecoveryFacts::Refusal;
+
 std::string nameOf(const std::string& path)
 {
     return path.substr(path.find_last_of('/') + 1);
@@ -61,7 +63,9 @@ void deleteTemporaries(files::FileEffects& effects, const std::map<std::string, 
 // Raised when recovery must not act at all: the journal is set aside as it is.
 struct Unacted
 {
-    std::string why;
+    Refusal why;
+    std::string named = {};
+    std::string expected = {};
 };
 
 // One file of a journal step, resolved the way placement resolves it: beneath its root folder, links
@@ -88,28 +92,28 @@ public:
         const auto here = identityOf(m_folder);
         const auto there = identityOf(resolve(m_journal.datagroupFolder));
         if (!here || !there || here->device != there->device || here->inode != there->inode)
-            throw Unacted{"it was written for the datagroup " + m_journal.datagroupFolder + ", not for " + m_folder};
+            throw Unacted{Refusal::OtherDatagroup, m_journal.datagroupFolder, m_folder};
         if (files::nativePath(m_journal.xmlFile) != m_xml)
-            throw Unacted{"it names " + m_journal.xmlFile + " instead of " + m_xml};
+            throw Unacted{Refusal::OtherXmlFile, m_journal.xmlFile, m_xml};
         const std::string index = m_journal.indexFile;
         const std::string expectedImages = files::nativePath(
             m_ctx.settings.imageFolder.empty() ? FileTools::folderPart(index) : m_ctx.settings.imageFolder);
         if (m_journal.imageFolder != expectedImages)
-            throw Unacted{"its image folder " + m_journal.imageFolder + " is not the configuration's"};
+            throw Unacted{Refusal::OtherImageFolder, m_journal.imageFolder};
         for (const JournalContents::Step& step : m_journal.steps) {
             if (step.setAside) {
                 beneath(step.from, m_folder);
                 beneath(step.to, m_folder);
                 if (files::folderOf(step.from) != files::folderOf(step.to) ||
                     !nameOf(step.to).starts_with("." + nameOf(step.from) + std::string(journal::kSetAsideMark)))
-                    throw Unacted{"it sets aside " + step.from + " under a name of its own"};
+                    throw Unacted{Refusal::OwnSetAsideName, step.from};
             } else {
                 beneath(step.from, m_journal.imageFolder);
                 beneath(step.to, m_folder);
             }
         }
         if (m_journal.saving && m_journal.saveTarget != files::saveTargetOf(m_xml))
-            throw Unacted{"it names " + m_journal.saveTarget + " as the file DATAGRP.XML is saved to"};
+            throw Unacted{Refusal::OtherSaveTarget, m_journal.saveTarget};
     }
 
     // The index file must be one the configuration selects now, and the very file the run converted.
@@ -117,7 +121,7 @@ public:
     {
         const std::string index = m_journal.indexFile;
         if (identityOf(index) != m_journal.indexIdentity)
-            throw Unacted{"its index file " + index + " is missing or has changed since"};
+            throw Unacted{Refusal::IndexFileChanged, index};
         bool selected = false;
         for (const std::string& item : splitBarList(m_ctx.settings.indexFiles)) {
             forEachSelectedIndexFile(m_ctx, item, [&](const std::string& file) {
@@ -127,7 +131,7 @@ public:
             if (selected)
                 return;
         }
-        throw Unacted{"its index file " + index + " is not one the configuration converts"};
+        throw Unacted{Refusal::IndexFileNotSelected, index};
     }
 
     // Whether DATAGRP.XML holds the run's save; a save cut short is undone first, from the original the
@@ -151,8 +155,7 @@ public:
                 return false;
             }
         }
-        throw Unacted{m_journal.saving ? "DATAGRP.XML is neither as it was nor as the run saved it"
-                                       : "DATAGRP.XML was changed by someone else since"};
+        throw Unacted{m_journal.saving ? Refusal::XmlNeitherBeforeNorSaved : Refusal::XmlChangedElsewhere};
     }
 
     // Every step undone, latest first, as far as the files allow.
@@ -221,7 +224,7 @@ private:
         const std::string prefix = withSlash(root);
         if (!path.starts_with(prefix) || path.size() == prefix.size() ||
             files::leavesByItsText(std::string_view(path).substr(prefix.size())))
-            throw Unacted{path + " lies outside " + root};
+            throw Unacted{Refusal::OutsideFolder, path, root};
     }
 
     Place place(files::RootFolder& root, const std::string& rootPath, const std::string& path, bool create)
@@ -461,7 +464,9 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     } catch (const Unacted& unacted) {
         RecoveryFacts facts;
         facts.outcome = RecoveryFacts::Outcome::NotActedOn;
-        facts.reason = unacted.why;
+        facts.refusal = unacted.why;
+        facts.named = unacted.named;
+        facts.expected = unacted.expected;
         setAsideAndReport(ctx, journalPath, std::move(facts), failedBefore);
         return "";
     }

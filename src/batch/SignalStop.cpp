@@ -60,15 +60,16 @@ void restoreDefaultStopSignals()
         ::signal(signal, SIG_DFL);
 }
 
-std::string stoppedBeforeConvertingText()
+Notice stoppedBeforeConverting()
 {
     const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
-    std::string name = "a stop request";
+    Notice stopped{NoticeKind::StoppedBeforeConverting};
+    stopped.reason = "a stop request";
     if (signal > 0) {
         const char* abbreviation = ::sigabbrev_np(signal);
-        name = abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+        stopped.reason = abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
     }
-    return "Stopped by " + name + " before converting anything";
+    return stopped;
 }
 
 SignalStopGuard::SignalStopGuard()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Notice.h"
+
 #include <csignal>
 #include <string>
 
@@ -30,7 +32,7 @@ void handleStopSignalsFromStart();
 // (a window that converts nothing, a check).
 void restoreDefaultStopSignals();
 
-// "Stopped by SIGTERM before converting anything", naming the signal that asked.
-std::string stoppedBeforeConvertingText();
+// That a stop came before anything was converted, naming the signal that asked ("SIGTERM").
+Notice stoppedBeforeConverting();
 
 } // namespace tollavar

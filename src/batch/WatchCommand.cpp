@@ -27,6 +27,35 @@ namespace tollavar {
 
 namespace {
 
+// The hot folder's log: one line per notice, worded by the table and marked with the program's name as
+// its other lines on stderr are.
+class WatchLog
+{
+public:
+    WatchLog(std::ostream& out, const MessageWords& words) : m_out(out), m_words(words) {}
+
+    void operator()(const Notice& notice) const { m_out << "tollavar: " << m_words.notice(notice) << std::endl; }
+    std::string words(const Notice& notice) const { return m_words.notice(notice); }
+
+private:
+    std::ostream& m_out;
+    const MessageWords& m_words;
+};
+
+Notice aboutFile(NoticeKind kind, const std::string& file, long retrySeconds)
+{
+    Notice notice{kind, file};
+    notice.count = retrySeconds;
+    return notice;
+}
+
+Notice convertedInto(NoticeKind kind, const std::string& file, const std::string& xmlFile)
+{
+    Notice notice{kind, file};
+    notice.folder = FileTools::folderPart(xmlFile);
+    return notice;
+}
+
 // The folder as the Convert command's listing names its files: absolute, without a trailing "/".
 std::string listedFolder(const std::string& folder)
 {
@@ -37,17 +66,15 @@ std::string listedFolder(const std::string& folder)
     return full;
 }
 
-std::vector<std::string> watchableFolders(const ConversionSettings& settings, std::ostream& log)
+std::vector<std::string> watchableFolders(const ConversionSettings& settings, const WatchLog& log)
 {
     std::vector<std::string> folders;
     for (const std::string& item : splitBarList(settings.indexFiles)) {
         const std::string folder = files::nativePath(FileTools::folderPart(item));
-        if (folder.empty()) {
-            log << "tollavar: the item \"" << item << "\" names no folder to watch" << std::endl;
-            continue;
-        }
-        if (!files::folderExists(folder)) {
-            log << "tollavar: the folder " << folder << " of the item \"" << item << "\" does not exist" << std::endl;
+        if (folder.empty() || !files::folderExists(folder)) {
+            Notice skipped{folder.empty() ? NoticeKind::ItemNamesNoFolder : NoticeKind::ItemFolderMissing, folder};
+            skipped.text = item;
+            log(skipped);
             continue;
         }
         const std::string full = listedFolder(folder);
@@ -60,7 +87,7 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, st
 class Watch
 {
 public:
-    Watch(CommandContext& ctx, WatchPrompter& prompter, const WatchOptions& options, std::ostream& log)
+    Watch(CommandContext& ctx, WatchPrompter& prompter, const WatchOptions& options, const WatchLog& log)
         : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log)
     {
         m_ctx.alwaysRemoveProcessed = true;
@@ -99,32 +126,36 @@ public:
                 return convertOne(conversion, file, xmlFile, rootName, documentName);
             });
         if (m_options.events)
-            m_options.events->status(statusLine(outcome.record));
-        if (!outcome.ranToEnd)
-            m_log << "tollavar: the Convert command stopped before its end (see above); watching goes on" << std::endl;
-        else if (m_ctx.flags.datagroupFull)
-            m_log << "tollavar: the datagroup is full; the next files go into datagroup number "
-                  << m_ctx.settings.datagroupNumber << std::endl;
+            m_options.events->status(m_log.words(statusLine(outcome.record)));
+        if (!outcome.ranToEnd) {
+            m_log(Notice{NoticeKind::CommandStoppedEarly});
+        } else if (m_ctx.flags.datagroupFull) {
+            Notice full{NoticeKind::DatagroupFull};
+            full.text = m_ctx.settings.datagroupNumber;
+            m_log(full);
+        }
         arrangeNextTurns(ready, outcome, hot);
     }
 
 private:
     // "converted a.idx: 300 documents into ACME0007"
-    static std::string statusLine(const RunRecord& record)
+    static Notice statusLine(const RunRecord& record)
     {
-        std::string names;
-        long documents = 0;
+        Notice line{NoticeKind::BurstConverted};
         bool allConverted = true;
         for (const IndexFileRecord& file : record.files) {
-            names += (names.empty() ? "" : ", ") + FileTools::namePart(file.path);
-            documents += file.facts.documentsAdded;
+            line.paths.push_back(FileTools::namePart(file.path));
+            line.count += file.facts.documentsAdded;
             allConverted &= file.converted;
         }
-        const std::string datagroup = FileTools::namePart(record.datagroupFolder);
-        if (record.files.empty())
-            return record.outcome + (datagroup.empty() ? "" : " in " + datagroup);
-        return std::string(allConverted && record.exitStatus == 0 ? "converted " : "failed ") + names + ": " +
-               std::to_string(documents) + " documents into " + datagroup;
+        line.folder = FileTools::namePart(record.datagroupFolder);
+        if (record.files.empty()) {
+            line.kind = NoticeKind::BurstWithoutFiles;
+            line.text = record.outcome;
+        } else if (!allConverted || record.exitStatus != 0) {
+            line.kind = NoticeKind::BurstFailed;
+        }
+        return line;
     }
 
     // A failing file never holds back the files after it: those the command did not reach are tried
@@ -143,16 +174,14 @@ private:
             } else if (m_attempted.count(file.path)) {
                 done.push_back(file);
             } else if (m_prompter.gaveUpWaiting() || !m_failed.empty()) {
-                m_log << "tollavar: " << file.path
-                      << (m_prompter.gaveUpWaiting() ? " waits for the datagroup to free" : " is tried again")
-                      << std::endl;
+                m_log(Notice{m_prompter.gaveUpWaiting() ? NoticeKind::WaitsForDatagroup : NoticeKind::TriedAgain,
+                             file.path});
                 hot.retryAfter(file, milliseconds(0));
             } else if (outcome.ranToEnd) {
                 // Passed over by the command (held open meanwhile): judged again after a pause.
                 hot.retryAfter(file, std::max<milliseconds>(m_options.settle, std::chrono::seconds(1)));
             } else {
-                m_log << "tollavar: " << file.path << " was not converted (see above); it is tried again when it "
-                      << "changes or in " << m_options.retry.count() << " s" << std::endl;
+                m_log(aboutFile(NoticeKind::NotConverted, file.path, retrySeconds()));
                 hot.retryAfter(file, m_options.retry);
             }
         }
@@ -171,23 +200,21 @@ private:
         if (!st)
             return false; // taken away meanwhile
         if (!unchangedSince(judged, *st) || files::openForWritingElsewhere(file) == files::WriterCheck::Writing) {
-            m_log << "tollavar: " << file << " is being written again; left for later" << std::endl;
+            m_log(Notice{NoticeKind::BeingWrittenAgain, file});
             m_attempted.erase(file);
             return false;
         }
         const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
         if (!converted) {
             m_failed.insert(file);
-            m_log << "tollavar: failed " << file << "; it stays where it is and is tried again when it changes or in "
-                  << m_options.retry.count() << " s (see above)" << std::endl;
+            m_log(aboutFile(NoticeKind::ConversionFailed, file, retrySeconds()));
             return false;
         }
         // Lines a station appended while the file was read are in no datagroup yet: a file that is not
         // exactly what was converted stays, and is converted again once it settles.
         const std::optional<struct stat> after = files::statusOf(file);
         if (!after || !unchangedSince(judged, *after)) {
-            m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile)
-                  << ", but it changed meanwhile: kept, to be converted again" << std::endl;
+            m_log(convertedInto(NoticeKind::ConvertedButChanged, file, xmlFile));
             return true;
         }
         // With the configuration's own switch on, the command removes the file itself (after the
@@ -196,14 +223,17 @@ private:
             try {
                 files::deleteFile(file);
             } catch (const Failure& failure) {
-                m_log << "tollavar: converted " << file << " but could not remove it: " << failure.description()
-                      << "; it is not converted again unless it changes" << std::endl;
+                Notice kept{NoticeKind::ConvertedNotRemoved, file};
+                kept.reason = failure.description();
+                m_log(kept);
                 return true;
             }
         }
-        m_log << "tollavar: converted " << file << " into " << FileTools::folderPart(xmlFile) << std::endl;
+        m_log(convertedInto(NoticeKind::Converted, file, xmlFile));
         return true;
     }
+
+    long retrySeconds() const { return static_cast<long>(m_options.retry.count()); }
 
     static bool unchangedSince(const ReadyFile& judged, const struct stat& st)
     {
@@ -214,31 +244,32 @@ private:
     CommandContext& m_ctx;
     WatchPrompter& m_prompter;
     const WatchOptions& m_options;
-    std::ostream& m_log;
+    const WatchLog& m_log;
     std::map<std::string, ReadyFile> m_ready;
     std::set<std::string> m_selected;
     std::set<std::string> m_attempted; // reached by the command, converted or failed
     std::set<std::string> m_failed;
 };
 
-void printNotices(HotFolder& hot, std::ostream& log)
+void printNotices(HotFolder& hot, const WatchLog& log)
 {
-    for (const std::string& notice : hot.takeNotices())
-        log << "tollavar: " << notice << std::endl;
+    for (const Notice& notice : hot.takeNotices())
+        log(notice);
 }
 
-void printFolders(HotFolder& hot, std::ostream& log)
+void printFolders(HotFolder& hot, const WatchLog& log)
 {
     for (const HotFolder::WatchedFolder& folder : hot.folders())
-        log << "tollavar: " << folder.path << ": " << folder.how << std::endl;
+        log(folder.how);
     printNotices(hot, log);
 }
 
 } // namespace
 
 int watchAndConvert(CommandContext& commands, const WatchOptions& options, WatchSignals& watchSignals,
-                    std::ostream& log)
+                    std::ostream& out)
 {
+    const WatchLog log(out, commands.words);
     // The hot folder's own context: its messages go through a prompter that reports a repeated
     // failure once.
     WatchPrompter prompter(commands.prompter, commands.words);
@@ -257,16 +288,14 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
 
     std::vector<std::string> folders = watchableFolders(ctx.settings, log);
     if (folders.empty()) {
-        log << "tollavar: no item of the configuration has a folder that can be watched" << std::endl;
+        log(Notice{NoticeKind::NothingToWatch});
         return 2;
     }
     auto hot = std::make_unique<HotFolder>(folders, options.settle, options.poll, ctx.fileTools);
-    log << "tollavar: watching for index files; a file is converted once it is closed, held open by no one and "
-           "unchanged for "
-        << options.settle.count() / 1000.0 << " s" << std::endl;
-    log << "tollavar: Remove Processed Files is on in this mode: every converted index file is removed, so that "
-           "none is converted twice"
-        << std::endl;
+    Notice watching{NoticeKind::WatchingStarted};
+    watching.count = static_cast<long>(options.settle.count());
+    log(watching);
+    log(Notice{NoticeKind::RemovingEveryConverted});
     printFolders(*hot, log);
     keepAlive(*hot);
     if (events)
@@ -281,7 +310,7 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
         if (watchSignals.takeReloadRequest()) {
             // Between conversions only: a hang-up never cuts one short.
             refreshFromConfigFile(ctx);
-            log << "tollavar: SIGHUP: the configuration " << ctx.configFile << " was read again" << std::endl;
+            log(Notice{NoticeKind::ConfigurationReadAgain, ctx.configFile});
             std::vector<std::string> now = watchableFolders(ctx.settings, log);
             if (!now.empty() && now != folders) {
                 folders = std::move(now);

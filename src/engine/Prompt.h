@@ -41,7 +41,7 @@ struct RecoveryFacts
     enum class Outcome
     {
         Damaged,           // the journal could not be read: `reason`
-        NotActedOn,        // the journal was read but not acted on: `reason`
+        NotActedOn,        // the journal was read but not acted on: `refusal`
         FailedRunPutBack,  // a run that had failed (on `failedOn`) left images: put back
         PutBack,           // a run cut short before its save: its moves put back
         FinishedAfterSave, // a run cut short after its save: its remaining steps done
@@ -53,11 +53,29 @@ struct RecoveryFacts
         Removed,
         KeptChanged, // to be removed, but it changed since the run read it
     };
+    // Why a journal that could be read was not acted on. `named` is what the journal names, `expected`
+    // what it should have named.
+    enum class Refusal
+    {
+        OtherDatagroup,           // written for the datagroup `named`, not for `expected`
+        OtherXmlFile,             // it names the file `named` instead of `expected`
+        OtherImageFolder,         // its image folder `named` is not the configuration's
+        OwnSetAsideName,          // it sets `named` aside under a name the program does not give
+        OtherSaveTarget,          // it saves DATAGRP.XML to `named`
+        IndexFileChanged,         // its index file `named` is missing or has changed since
+        IndexFileNotSelected,     // its index file `named` is not one the configuration converts
+        OutsideFolder,            // `named` lies outside `expected`
+        XmlChangedElsewhere,      // DATAGRP.XML was changed by someone else since
+        XmlNeitherBeforeNorSaved, // DATAGRP.XML is neither as it was nor as the run saved it
+    };
 
     Outcome outcome = Outcome::Damaged;
     std::string journalPath;
     std::string indexFile;
-    std::string reason;
+    std::string reason;                        // Damaged: why the journal could not be read, as the reader said
+    Refusal refusal = Refusal::OtherDatagroup; // NotActedOn
+    std::string named;
+    std::string expected;
     std::string failedOn;
     long filesPutBack = 0; // images for FailedRunPutBack, every moved file for PutBack
     bool saveUndone = false;

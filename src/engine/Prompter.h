@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/FailureReport.h"
+#include "engine/Notice.h"
 #include "engine/Prompt.h"
 
 #include <functional>
@@ -65,14 +66,16 @@ struct Message
     }
 };
 
-// The words of every message: its text, caption, icon and buttons. Chosen above the core and handed to
-// whatever in the core must record a message without showing it.
+// The words of every message (its text, caption, icon and buttons) and of every notice. Chosen above
+// the core and handed to whatever in the core must record a message without showing it, or put a notice
+// where the user reads it (a status panel, the run history, the hot folder's log).
 class MessageWords
 {
 public:
     virtual ~MessageWords() = default;
     virtual Message prompt(const Prompt& prompt) const = 0;
     virtual Message failure(const FailureReport& report) const = 0;
+    virtual std::string notice(const Notice& notice) const = 0;
 };
 
 // Every question or report to the user goes through here: a message box in the window, the terminal

@@ -1,5 +1,6 @@
 #include "ui/MessageTable.h"
 
+#include <sstream>
 #include <string>
 
 namespace tollavar {
@@ -42,6 +43,34 @@ std::string couldNotOpen(const std::string& what, const Prompt& prompt)
            "\r\rCheck that a program for it is installed, or open it yourself.";
 }
 
+std::string refusalText(const RecoveryFacts& facts)
+{
+    using Refusal = RecoveryFacts::Refusal;
+    switch (facts.refusal) {
+    case Refusal::OtherDatagroup:
+        return "it was written for the datagroup " + facts.named + ", not for " + facts.expected;
+    case Refusal::OtherXmlFile:
+        return "it names " + facts.named + " instead of " + facts.expected;
+    case Refusal::OtherImageFolder:
+        return "its image folder " + facts.named + " is not the configuration's";
+    case Refusal::OwnSetAsideName:
+        return "it sets aside " + facts.named + " under a name of its own";
+    case Refusal::OtherSaveTarget:
+        return "it names " + facts.named + " as the file DATAGRP.XML is saved to";
+    case Refusal::IndexFileChanged:
+        return "its index file " + facts.named + " is missing or has changed since";
+    case Refusal::IndexFileNotSelected:
+        return "its index file " + facts.named + " is not one the configuration converts";
+    case Refusal::OutsideFolder:
+        return facts.named + " lies outside " + facts.expected;
+    case Refusal::XmlChangedElsewhere:
+        return "DATAGRP.XML was changed by someone else since";
+    case Refusal::XmlNeitherBeforeNorSaved:
+        return "DATAGRP.XML is neither as it was nor as the run saved it";
+    }
+    return {};
+}
+
 std::string recoveryText(const RecoveryFacts& facts)
 {
     using Outcome = RecoveryFacts::Outcome;
@@ -52,7 +81,7 @@ std::string recoveryText(const RecoveryFacts& facts)
         break;
     case Outcome::NotActedOn:
         text = "The recovery journal " + facts.journalPath +
-               " of an earlier conversion was not acted on: " + facts.reason + ".  Nothing was changed.";
+               " of an earlier conversion was not acted on: " + refusalText(facts) + ".  Nothing was changed.";
         break;
     case Outcome::FailedRunPutBack:
         text = "The failed conversion of " + facts.indexFile + " (" + facts.failedOn + ") left " +
@@ -103,7 +132,21 @@ class Table : public MessageWords
 public:
     Message prompt(const Prompt& prompt) const override { return promptMessage(prompt); }
     Message failure(const FailureReport& report) const override { return failureMessage(report); }
+    std::string notice(const Notice& notice) const override { return noticeText(notice); }
 };
+
+std::string pollingEvery(const Notice& notice)
+{
+    return notice.path + ": polling every " + std::to_string(notice.count) + " s";
+}
+
+// As a stream writes a double by default: "2", "0.5", "1.25".
+std::string secondsOf(long milliseconds)
+{
+    std::ostringstream text;
+    text << milliseconds / 1000.0;
+    return text.str();
+}
 
 } // namespace
 
@@ -201,6 +244,107 @@ Message failureMessage(const FailureReport& report)
                        MessageKind::StartupFailure};
     }
     return Message{numbered(failure), kProgramTitle, MessageIcon::Error};
+}
+
+std::string noticeText(const Notice& notice)
+{
+    const std::string& path = notice.path;
+    const std::string retry = std::to_string(notice.count) + " s";
+    switch (notice.kind) {
+    case NoticeKind::NoIndexFileMatched:
+        return "No index file matched: " + notice.text;
+    case NoticeKind::StoppedBetweenFiles:
+        return "Stopped by " + notice.reason + " after converting " + path + "; " + std::to_string(notice.count) +
+               " selected index file(s) left for the next run";
+    case NoticeKind::StoppedBeforeConverting:
+        return "Stopped by " + notice.reason + " before converting anything";
+    case NoticeKind::WritersUnknown:
+        return "Which programs are writing index files cannot be asked here (no permission); an index file is "
+               "converted once its size and time stay still for a second";
+    case NoticeKind::IndexFileInUse:
+        return "Index file in use, left for the next run: " + path;
+    case NoticeKind::ConvertedByInterruptedCommand:
+        return "Converted already by the interrupted command: " + path;
+    case NoticeKind::IndexFileChangedKept:
+        return "Index file changed while it was converted, not removed: " + path;
+    case NoticeKind::WaitingForDatagroup:
+        return "Waiting for another conversion into " + path;
+
+    case NoticeKind::ItemNamesNoFolder:
+        return "the item \"" + notice.text + "\" names no folder to watch";
+    case NoticeKind::ItemFolderMissing:
+        return "the folder " + path + " of the item \"" + notice.text + "\" does not exist";
+    case NoticeKind::NothingToWatch:
+        return "no item of the configuration has a folder that can be watched";
+    case NoticeKind::WatchingStarted:
+        return "watching for index files; a file is converted once it is closed, held open by no one and unchanged "
+               "for " +
+               secondsOf(notice.count) + " s";
+    case NoticeKind::RemovingEveryConverted:
+        return "Remove Processed Files is on in this mode: every converted index file is removed, so that none is "
+               "converted twice";
+    case NoticeKind::ConfigurationReadAgain:
+        return "SIGHUP: the configuration " + path + " was read again";
+    case NoticeKind::CommandStoppedEarly:
+        return "the Convert command stopped before its end (see above); watching goes on";
+    case NoticeKind::DatagroupFull:
+        return "the datagroup is full; the next files go into datagroup number " + notice.text;
+    case NoticeKind::WaitsForDatagroup:
+        return path + " waits for the datagroup to free";
+    case NoticeKind::TriedAgain:
+        return path + " is tried again";
+    case NoticeKind::NotConverted:
+        return path + " was not converted (see above); it is tried again when it changes or in " + retry;
+    case NoticeKind::BeingWrittenAgain:
+        return path + " is being written again; left for later";
+    case NoticeKind::ConversionFailed:
+        return "failed " + path + "; it stays where it is and is tried again when it changes or in " + retry +
+               " (see above)";
+    case NoticeKind::Converted:
+        return "converted " + path + " into " + notice.folder;
+    case NoticeKind::ConvertedButChanged:
+        return "converted " + path + " into " + notice.folder +
+               ", but it changed meanwhile: kept, to be converted "
+               "again";
+    case NoticeKind::ConvertedNotRemoved:
+        return "converted " + path + " but could not remove it: " + notice.reason +
+               "; it is not converted again unless it changes";
+    case NoticeKind::BurstConverted:
+    case NoticeKind::BurstFailed:
+        return std::string(notice.kind == NoticeKind::BurstConverted ? "converted " : "failed ") +
+               joined(notice.paths, ", ") + ": " + std::to_string(notice.count) + " documents into " + notice.folder;
+    case NoticeKind::BurstWithoutFiles:
+        return notice.text + (notice.folder.empty() ? "" : " in " + notice.folder);
+
+    case NoticeKind::WatchedByInotify:
+        return path + ": inotify";
+    case NoticeKind::PolledOnRequest:
+        return pollingEvery(notice) + " (--poll)";
+    case NoticeKind::PolledNetworkMount:
+        return pollingEvery(notice) + ": " + notice.text + " mount, where the kernel sees no writes made elsewhere";
+    case NoticeKind::PolledWithoutInotify:
+        return pollingEvery(notice) + ": no inotify";
+    case NoticeKind::PolledWithoutWatch:
+        return pollingEvery(notice) + ": no inotify watch";
+    case NoticeKind::PolledFolderGone:
+        return path + ": polling: the watched folder went away";
+
+    case NoticeKind::InotifyWatchLimit:
+        return "The inotify watch limit is reached (see fs.inotify.max_user_watches): polling " + path + " instead";
+    case NoticeKind::InotifyInstanceLimit:
+        return "The inotify instance limit is reached (see fs.inotify.max_user_instances): polling every folder "
+               "instead";
+    case NoticeKind::InotifyUnavailable:
+        return "inotify is not available (" + notice.reason + "): polling " + path + " instead";
+    case NoticeKind::EventQueueOverflowed:
+        return "The inotify event queue overflowed (see fs.inotify.max_queued_events): looking at every watched "
+               "folder again";
+    case NoticeKind::WatchedFolderGone:
+        return "The folder " + path + " was removed or moved: polling its path";
+    case NoticeKind::WaitingForFilesFailed:
+        return "Waiting for files failed: " + notice.reason;
+    }
+    return {};
 }
 
 const MessageWords& messageTable()

@@ -10,6 +10,9 @@ namespace tollavar {
 // tests all show the same text.
 Message promptMessage(const Prompt& prompt);
 Message failureMessage(const FailureReport& report);
+// A status text, a notice the run history keeps, a line of the hot folder's log (without the program's
+// name in front).
+std::string noticeText(const Notice& notice);
 
 // The same table, for what in the core must record a message without showing it.
 const MessageWords& messageTable();

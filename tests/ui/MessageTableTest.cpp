@@ -113,5 +113,130 @@ TEST(MessageTable, ComposedMessagesKeepTheirWordsSpacingAndButtons)
     }
 }
 
+// Why recovery left a readable journal alone: the reason sits inside the sentence the operator reads.
+TEST(MessageTable, JournalsNotActedOnSayWhy)
+{
+    using R = RecoveryFacts::Refusal;
+    const struct
+    {
+        R refusal;
+        const char* named;
+        const char* expected;
+        std::string reason;
+    } cases[] = {
+        {R::OtherDatagroup, "/dg/B", "/dg/A", "it was written for the datagroup /dg/B, not for /dg/A"},
+        {R::OtherXmlFile, "/dg/B/DATAGRP.XML", "/dg/A/DATAGRP.XML",
+         "it names /dg/B/DATAGRP.XML instead of /dg/A/DATAGRP.XML"},
+        {R::OtherImageFolder, "/scans", "", "its image folder /scans is not the configuration's"},
+        {R::OwnSetAsideName, "/dg/A/1.TIF", "", "it sets aside /dg/A/1.TIF under a name of its own"},
+        {R::OtherSaveTarget, "/etc/passwd", "", "it names /etc/passwd as the file DATAGRP.XML is saved to"},
+        {R::IndexFileChanged, "/in/a.idx", "", "its index file /in/a.idx is missing or has changed since"},
+        {R::IndexFileNotSelected, "/in/a.idx", "", "its index file /in/a.idx is not one the configuration converts"},
+        {R::OutsideFolder, "/dg/A/../x", "/dg/A", "/dg/A/../x lies outside /dg/A"},
+        {R::XmlChangedElsewhere, "", "", "DATAGRP.XML was changed by someone else since"},
+        {R::XmlNeitherBeforeNorSaved, "", "", "DATAGRP.XML is neither as it was nor as the run saved it"},
+    };
+    for (const auto& c : cases) {
+        const Prompt p = recovery(RecoveryFacts::Outcome::NotActedOn, [&c](RecoveryFacts& f) {
+            f.journalPath = "/dg/A/.DATAGRP.JOURNAL";
+            f.refusal = c.refusal;
+            f.named = c.named;
+            f.expected = c.expected;
+            f.keptAs = "/dg/A/.DATAGRP.JOURNAL-1";
+        });
+        EXPECT_EQ(promptMessage(p).text,
+                  "The recovery journal /dg/A/.DATAGRP.JOURNAL of an earlier conversion was not "
+                  "acted on: " +
+                      c.reason + ".  Nothing was changed.  The journal was kept as /dg/A/.DATAGRP.JOURNAL-1.");
+    }
+}
+
+Notice notice(NoticeKind kind, std::string path = {}, long count = 0, const std::function<void(Notice&)>& set = {})
+{
+    Notice n{kind, std::move(path)};
+    n.count = count;
+    if (set)
+        set(n);
+    return n;
+}
+
+// The hot folder's log lines and the notices that scripts and operators read, where no run-through test
+// pins the whole line: a lost space, separator or unit would go unnoticed until someone's grep failed.
+TEST(MessageTable, NoticesKeepTheirWordsAndSpacing)
+{
+    using K = NoticeKind;
+    const auto reason = [](std::string why) { return [why](Notice& n) { n.reason = why; }; };
+    const auto text = [](std::string value) { return [value](Notice& n) { n.text = value; }; };
+    const auto into = [](std::string folder) { return [folder](Notice& n) { n.folder = folder; }; };
+    const auto files = [](std::vector<std::string> names, std::string folder) {
+        return [names, folder](Notice& n) {
+            n.paths = names;
+            n.folder = folder;
+        };
+    };
+    const struct
+    {
+        Notice notice;
+        std::string expected;
+    } cases[] = {
+        {notice(K::ConvertedByInterruptedCommand, "/in/a.idx"),
+         "Converted already by the interrupted command: /in/a.idx"},
+        {notice(K::ItemNamesNoFolder, "", 0, text("*.idx")), "the item \"*.idx\" names no folder to watch"},
+        {notice(K::ItemFolderMissing, "/in", 0, text("/in/*.idx")),
+         "the folder /in of the item \"/in/*.idx\" does not exist"},
+        {notice(K::NothingToWatch), "no item of the configuration has a folder that can be watched"},
+        {notice(K::WatchingStarted, "", 2000),
+         "watching for index files; a file is converted once it is closed, held open by no one and unchanged for 2 s"},
+        {notice(K::WatchingStarted, "", 500), "watching for index files; a file is converted once it is closed, held "
+                                              "open by no one and unchanged for 0.5 s"},
+        {notice(K::CommandStoppedEarly), "the Convert command stopped before its end (see above); watching goes on"},
+        {notice(K::DatagroupFull, "", 0, text("8")),
+         "the datagroup is full; the next files go into datagroup number 8"},
+        {notice(K::WaitsForDatagroup, "/in/a.idx"), "/in/a.idx waits for the datagroup to free"},
+        {notice(K::TriedAgain, "/in/a.idx"), "/in/a.idx is tried again"},
+        {notice(K::NotConverted, "/in/a.idx", 300),
+         "/in/a.idx was not converted (see above); it is tried again when it changes or in 300 s"},
+        {notice(K::BeingWrittenAgain, "/in/a.idx"), "/in/a.idx is being written again; left for later"},
+        {notice(K::ConversionFailed, "/in/a.idx", 300),
+         "failed /in/a.idx; it stays where it is and is tried again when it changes or in 300 s (see above)"},
+        {notice(K::Converted, "/in/a.idx", 0, into("/dg/EXMP0001")), "converted /in/a.idx into /dg/EXMP0001"},
+        {notice(K::ConvertedButChanged, "/in/a.idx", 0, into("/dg/EXMP0001")),
+         "converted /in/a.idx into /dg/EXMP0001, but it changed meanwhile: kept, to be converted again"},
+        {notice(K::ConvertedNotRemoved, "/in/a.idx", 0, reason("Permission denied")),
+         "converted /in/a.idx but could not remove it: Permission denied; it is not converted again unless it changes"},
+        {notice(K::BurstFailed, "", 3, files({"a.idx", "b.idx"}, "EXMP0001")),
+         "failed a.idx, b.idx: 3 documents into EXMP0001"},
+        {notice(K::BurstWithoutFiles, "", 0, [](Notice& n) { n.text = "nothing to convert"; }), "nothing to convert"},
+        {notice(K::BurstWithoutFiles, "", 0,
+                [](Notice& n) {
+                    n.text = "failed";
+                    n.folder = "EXMP0001";
+                }),
+         "failed in EXMP0001"},
+        {notice(K::WatchedByInotify, "/in"), "/in: inotify"},
+        {notice(K::PolledOnRequest, "/in", 5), "/in: polling every 5 s (--poll)"},
+        {notice(K::PolledNetworkMount, "/in", 2, text("SMB/CIFS")),
+         "/in: polling every 2 s: SMB/CIFS mount, where the kernel sees no writes made elsewhere"},
+        {notice(K::PolledWithoutInotify, "/in", 2), "/in: polling every 2 s: no inotify"},
+        {notice(K::PolledWithoutWatch, "/in", 2), "/in: polling every 2 s: no inotify watch"},
+        {notice(K::PolledFolderGone, "/in"), "/in: polling: the watched folder went away"},
+        {notice(K::InotifyWatchLimit, "/in"),
+         "The inotify watch limit is reached (see fs.inotify.max_user_watches): polling /in instead"},
+        {notice(K::InotifyInstanceLimit, "/in"),
+         "The inotify instance limit is reached (see fs.inotify.max_user_instances): polling every folder instead"},
+        {notice(K::InotifyUnavailable, "/in", 0, reason("Function not implemented")),
+         "inotify is not available (Function not implemented): polling /in instead"},
+        {notice(K::EventQueueOverflowed), "The inotify event queue overflowed (see fs.inotify.max_queued_events): "
+                                          "looking at every watched folder again"},
+        {notice(K::WatchedFolderGone, "/in"), "The folder /in was removed or moved: polling its path"},
+        {notice(K::WaitingForFilesFailed, "", 0, reason("Bad file descriptor")),
+         "Waiting for files failed: Bad file descriptor"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(noticeText(c.notice), c.expected);
+        EXPECT_EQ(messageTable().notice(c.notice), c.expected);
+    }
+}
+
 } // namespace
 } // namespace tollavar

@@ -1,4 +1,4 @@
-#include "batch/CheckReportWriter.h"
+#include "app/CheckReportWriter.h"
 
 #include "batch/CheckReport.h"
 
@@ -49,9 +49,28 @@ std::string oneLine(std::string text)
     return text;
 }
 
+// `answer` is empty for a message that asks nothing.
+std::string messageLine(const std::string& caption, const std::string& text, const std::string& answer)
+{
+    return caption + ": " + oneLine(text) + (answer.empty() ? "" : " [an unattended run answers " + answer + "]");
+}
+
 std::string messageLine(const CheckMessage& m)
 {
-    return m.caption + ": " + oneLine(m.text) + (m.question ? " [an unattended run answers " + m.answer + "]" : "");
+    return messageLine(m.caption, m.text, m.question ? m.answer : "");
+}
+
+std::string exampleText(const CheckExample& example)
+{
+    switch (example.what) {
+    case CheckExample::What::NumberedName:
+        return example.path + " is taken; the image would get a numbered name";
+    case CheckExample::What::FullTextFile:
+        return example.path;
+    case CheckExample::What::Message:
+        break;
+    }
+    return messageLine(example.caption, example.text, example.answer);
 }
 
 std::string changesLine(const CheckReport& r)
@@ -97,7 +116,7 @@ std::string checkReportText(const CheckReport& r)
             out += std::string("  ") + kKinds[kind].label + ": " + std::to_string(found.count) + "\n";
             for (const CheckExample& example : found.examples)
                 out += "    " + (example.line > 0 ? "line " + std::to_string(example.line) + ": " : std::string()) +
-                       example.text + "\n";
+                       exampleText(example) + "\n";
             if (found.count > static_cast<long>(found.examples.size()))
                 out +=
                     "    ... and " + std::to_string(found.count - static_cast<long>(found.examples.size())) + " more\n";
@@ -127,7 +146,7 @@ std::string checkReportJson(const CheckReport& r)
             const CheckFindings& found = f.findings[kind];
             Json examples = Json::array();
             for (const CheckExample& example : found.examples)
-                examples.push_back({{"line", example.line}, {"text", example.text}});
+                examples.push_back({{"line", example.line}, {"text", exampleText(example)}});
             file[kKinds[kind].key] = {{"count", found.count}, {"examples", std::move(examples)}};
         }
         files.push_back(std::move(file));
