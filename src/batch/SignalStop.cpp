@@ -62,13 +62,8 @@ void restoreDefaultStopSignals()
 
 Notice stoppedBeforeConverting()
 {
-    const int signal = stop_detail::g_signal.load(std::memory_order_relaxed);
     Notice stopped{NoticeKind::StoppedBeforeConverting};
-    stopped.reason = "a stop request";
-    if (signal > 0) {
-        const char* abbreviation = ::sigabbrev_np(signal);
-        stopped.reason = abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
-    }
+    stopped.reason = stopRequestName();
     return stopped;
 }
 

@@ -1,4 +1,5 @@
 #include "ui/AboutBox.h"
+#include "ui/MessageTable.h"
 
 #include "ui/Icons.h"
 #include "ui/Twips.h"
@@ -11,8 +12,6 @@
 namespace tollavar {
 
 namespace {
-
-constexpr const char* kProgramTitle = "Tollavar";
 
 void place(QWidget* widget, int left, int top, int width, int height)
 {

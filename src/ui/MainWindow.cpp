@@ -28,8 +28,6 @@ namespace tollavar {
 
 namespace {
 
-constexpr const char* kProgramTitle = "Tollavar";
-
 bool isEnterKey(const QEvent* event)
 {
     if (event->type() != QEvent::KeyPress)

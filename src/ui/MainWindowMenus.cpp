@@ -1,5 +1,6 @@
 // The menu tree and the commands behind it: File, Options and Help.
 #include "ui/MainWindow.h"
+#include "ui/MessageTable.h"
 
 #include "batch/ConfigFile.h"
 #include "batch/Defaults.h"
@@ -20,8 +21,6 @@
 namespace tollavar {
 
 namespace {
-
-constexpr const char* kProgramTitle = "Tollavar";
 
 // A menu caption shows "&" as an access-key marker; a name from the build settings means it literally.
 QString literalCaption(const char* text)

@@ -7,8 +7,6 @@ namespace tollavar {
 
 namespace {
 
-constexpr const char* kProgramTitle = "Tollavar";
-
 std::string numbered(const Failure& failure)
 {
     return std::to_string(failure.number()) + " - " + failure.description();

@@ -5,6 +5,9 @@
 
 namespace tollavar {
 
+// The program's name, as titles and messages show it.
+inline constexpr const char* kProgramTitle = "Tollavar";
+
 // The words of every message the program shows, for what the core asks or tells and for every failure:
 // the one place a value becomes a message. Kept free of Qt so that the terminal, the window and the
 // tests all show the same text.
