@@ -1,6 +1,9 @@
 #pragma once
 
+#include "engine/JournalReader.h"
+
 #include <string>
+#include <vector>
 
 namespace tollavar {
 
@@ -23,6 +26,9 @@ public:
     virtual DocumentStore* documents() { return nullptr; }
     // Told of the moves of a conversion that keeps no journal; null: none.
     virtual MoveRecorder* moves() { return nullptr; }
+    // The steps `moves` was told of since it was last asked: a conversion without a journal is put back
+    // from them.
+    virtual std::vector<JournalContents::Step> takeMoveSteps() { return {}; }
     virtual void takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
     // The command's record and the journals of its conversions, which let an interrupted run be put right.
     virtual bool keepsRecords() const { return true; }

@@ -35,6 +35,7 @@ public:
     // Recorded with the next change: a selection alone changes nothing a later command acts on.
     void select(const IndexFile& file) { m_selected.push_back(file); }
     void finish(const IndexFile& file);
+    bool holdsFinished() const { return !m_finished.empty(); }
     void remove();
 
 private:

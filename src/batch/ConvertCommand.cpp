@@ -15,6 +15,7 @@
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
+#include "engine/RunRollback.h"
 #include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FileEffects.h"
@@ -24,6 +25,7 @@
 #include "filetools/FolderListing.h"
 #include "filetools/FolderLock.h"
 #include "filetools/OpenForWriting.h"
+#include "filetools/PathParts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -120,6 +122,46 @@ FileStamp stampOf(const std::string& path)
     return FileStamp{st->st_dev, st->st_ino, st->st_size, st->st_mtim.tv_sec, st->st_mtim.tv_nsec};
 }
 
+// Puts a conversion that ended before its save back from the steps it recorded: its journal's or, in a
+// run that keeps no journal (a dry run), the ones its ports were told of.
+class ConversionRollback : public RunRollback
+{
+public:
+    ConversionRollback(CommandContext& ctx, RunJournal* journal, std::string indexFile, std::string datagroupFolder,
+                       std::string xmlPath)
+        : m_ctx(ctx), m_journal(journal), m_indexFile(std::move(indexFile)),
+          m_datagroupFolder(std::move(datagroupFolder)), m_xmlPath(std::move(xmlPath))
+    {
+    }
+
+    RollbackResult rollBack(const std::string& originalText) override
+    {
+        JournalContents recorded;
+        if (m_journal && m_journal->begun()) {
+            recorded = m_journal->contents();
+        } else {
+            const ConversionSettings& s = m_ctx.settings;
+            recorded.datagroupFolder = files::nativePath(m_datagroupFolder);
+            recorded.imageFolder =
+                files::nativePath(s.imageFolder.empty() ? FileTools::folderPart(m_indexFile) : s.imageFolder);
+            recorded.xmlFile = files::nativePath(m_xmlPath);
+            std::error_code error;
+            recorded.workingFolder = std::filesystem::current_path(error).string();
+            if (!originalText.empty())
+                recorded.original = fingerprintOf(originalText);
+            recorded.steps = portsOf(m_ctx).takeMoveSteps();
+        }
+        return rollBackConversion(m_ctx, recorded, m_datagroupFolder, m_xmlPath, originalText);
+    }
+
+private:
+    CommandContext& m_ctx;
+    RunJournal* m_journal;
+    const std::string m_indexFile;
+    const std::string m_datagroupFolder;
+    const std::string m_xmlPath;
+};
+
 class ConvertRun
 {
 public:
@@ -132,8 +174,35 @@ public:
 
     void run()
     {
-        ConversionSettings& s = m_ctx.settings;
         m_ctx.flags = RunFlags{};
+        // Folders the command made for a datagroup that got no DATAGRP.XML go again, once its lock is gone:
+        // a command that converted nothing leaves the disk as it found it.
+        struct MadeFoldersEnd
+        {
+            ConvertRun& run;
+            ~MadeFoldersEnd() { run.removeEmptyMadeFolders(); }
+        } madeFoldersEnd{*this};
+        // A datagroup found to hold the most documents one can is marked full and advanced, and the
+        // command goes on in the next one.
+        while (runInOneDatagroup()) {
+            Notice advanced{NoticeKind::DatagroupAtCapAdvanced, m_datagroupFolder};
+            advanced.text = m_ctx.settings.datagroupNumber;
+            notice(advanced);
+            m_ctx.flags = RunFlags{};
+            m_record.reset();
+            m_finishedJournal.reset();
+            m_finishedEarlier.clear();
+            m_finishedBeforeAdvance.clear();
+            m_previousDatagroup.clear();
+        }
+    }
+
+private:
+    // True when the command stopped at a datagroup that could take no more documents, after marking it
+    // and advancing the number: the rest goes into the next datagroup.
+    bool runInOneDatagroup()
+    {
+        ConversionSettings& s = m_ctx.settings;
         // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
         // two runs reading the same DATAGRP.XML would each save it without the other's documents.
         files::FolderLock lock;
@@ -175,7 +244,8 @@ public:
             bool keepsRecords;
             ~RecordEnd()
             {
-                if (record && keepsRecords && !stopRequested()) {
+                // A record that holds no finished file has nothing to tell the next command.
+                if (record && keepsRecords && (!stopRequested() || !record->holdsFinished())) {
                     try {
                         record->remove();
                     } catch (const Failure&) {
@@ -184,14 +254,25 @@ public:
             }
         } recordEnd{m_record, m_ports.keepsRecords()};
         for (const std::string& item : items) {
-            if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
-                return;
+            if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item)) {
+                if (!m_ctx.flags.datagroupAtCap)
+                    return false;
+                break;
+            }
         }
-        if (!m_selectedAny) {
+        const bool atCap = m_ctx.flags.datagroupAtCap;
+        if (atCap)
+            m_ctx.flags.datagroupFull = true;
+        if (!m_selectedAny && !atCap) {
             Notice nothing{NoticeKind::NoIndexFileMatched};
             nothing.text = s.indexFiles;
             notice(nothing);
         }
+        // Whether the datagroup is full is not known while the limit is not a number: it is not marked.
+        if (!atCap && !parseInt32(s.maxDocuments) && m_files.fileExists(files::nativePath(m_xmlPath)))
+            throw Failure(ErrorCode::TypeMismatch, kProgramName,
+                          "Type mismatch: maximum files per datagroup \"" + s.maxDocuments + "\" is not a number",
+                          s.maxDocuments);
 
         // A kill from here on leaves the last file's journal saying that only the marker, the advance and
         // its own removal were left: its recovery does them and touches no image.
@@ -216,6 +297,12 @@ public:
         } catch (const Failure& failure) {
             m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
+        if (atCap && advanced)
+            return true;
+        if (atCap) {
+            m_outcome.allConverted = false;
+            return false;
+        }
         if (!m_stoppedAfter.empty()) {
             Notice stopped{NoticeKind::StoppedBetweenFiles, m_stoppedAfter};
             stopped.reason = stopRequestName();
@@ -225,9 +312,9 @@ public:
             m_outcome.allConverted = m_outcome.allConverted && m_leftForNextRun == 0;
         }
         m_outcome.ranToEnd = true;
+        return false;
     }
 
-private:
     // Takes the writer lock of the datagroup the settings name. A run that waited may find the
     // configuration changed by the run it waited for (a full datagroup advanced, say): it goes on with
     // what the file holds now, and so into the datagroup that names.
@@ -237,8 +324,10 @@ private:
             if (m_ctx.settings.xmlFilePath.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
             const std::string folder = datagroupFolderPath(m_ctx.settings);
-            if (!m_files.folderExists(files::nativePath(folder)))
+            if (!m_files.folderExists(files::nativePath(folder))) {
+                noteFoldersToMake(files::nativePath(folder));
                 m_files.createFolder(m_ctx.fileTools, folder);
+            }
             m_ports.takeLock(m_ctx, lock, folder);
             if (!refreshFromConfigFile(m_ctx) || datagroupFolderPath(m_ctx.settings) == folder)
                 return folder;
@@ -246,6 +335,25 @@ private:
         }
     }
 
+    // The folders of `folder`'s path that are missing, deepest first.
+    void noteFoldersToMake(const std::string& folder)
+    {
+        for (std::string missing = folder; !missing.empty() && missing != "/" && !m_files.folderExists(missing);
+             missing = files::folderOf(missing))
+            m_madeFolders.push_back(missing);
+    }
+
+public:
+    void removeEmptyMadeFolders() noexcept
+    {
+        for (const std::string& folder : m_madeFolders) {
+            if (m_files.fileExists(folder + "/DATAGRP.XML") || !m_files.removeEmptyFolder(folder))
+                break;
+        }
+        m_madeFolders.clear();
+    }
+
+private:
     // False when the conversion run cancelled the batch.
     bool convertItem(const std::string& item)
     {
@@ -306,7 +414,15 @@ private:
         ConversionSettings previous = m_ctx.settings;
         previous.datagroupNumber = std::to_string(*number - 1);
         m_previousDatagroup = datagroupFolderPath(previous);
-        m_finishedBeforeAdvance = finishAdvancedDatagroup(m_ctx, m_previousDatagroup);
+        try {
+            m_finishedBeforeAdvance = finishAdvancedDatagroup(m_ctx, m_previousDatagroup);
+        } catch (const Failure& failure) {
+            // Not this datagroup's lock nor its journal: whatever stops the tidy-up there (a link, a FIFO or
+            // a folder where the lock file belongs) is said once, and the command goes on.
+            Notice left{NoticeKind::PreviousDatagroupLeft, m_previousDatagroup};
+            left.reason = failure.description();
+            notice(left);
+        }
     }
 
     // What an unfinished earlier command with this configuration finished is not converted again; each
@@ -363,6 +479,9 @@ private:
             return true;
         }
         const CommandRecord::IndexFile described = CommandRecord::describe(file);
+        // Converted into the datagroup before the one this command went on to.
+        if (std::find(m_convertedHere.begin(), m_convertedHere.end(), described) != m_convertedHere.end())
+            return true;
         if (std::find(m_finishedEarlier.begin(), m_finishedEarlier.end(), described) != m_finishedEarlier.end()) {
             notice(Notice{NoticeKind::ConvertedByInterruptedCommand, file});
             return true;
@@ -391,8 +510,14 @@ private:
         conversion.files = &m_files;
         conversion.documents = m_ports.documents();
         conversion.moves = m_ports.moves();
+        m_ports.takeMoveSteps(); // the earlier file's steps are done with
+        ConversionRollback rollback(m_ctx, journalOwner.get(), file, m_datagroupFolder, m_xmlPath);
+        conversion.rollback = &rollback;
         const bool converted = m_convert(conversion, file, files::nativePath(m_xmlPath), "REZI_DATAGRP", "DOCUMENT");
+        if (m_ctx.flags.datagroupAtCap)
+            return false; // converted into the next datagroup
         if (converted) {
+            m_convertedHere.push_back(described);
             refreshFromConfigFile(m_ctx);
             m_outcome.configSaveFailed |= !saveConfigIfChanged(m_ctx, m_ctx.configFile);
             rememberRunningConfig();
@@ -434,6 +559,10 @@ private:
     std::unique_ptr<RunJournal> m_finishedJournal;
     std::unique_ptr<CommandRecord> m_record;
     std::vector<CommandRecord::IndexFile> m_finishedEarlier;
+    // Folders the command made to hold a datagroup, deepest first.
+    std::vector<std::string> m_madeFolders;
+    // Every file this command converted, whichever datagroup it went into.
+    std::vector<CommandRecord::IndexFile> m_convertedHere;
     std::string m_previousDatagroup;
     std::vector<CommandRecord::IndexFile> m_finishedBeforeAdvance;
     std::string m_stoppedAfter;

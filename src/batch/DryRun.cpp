@@ -1,8 +1,25 @@
 #include "batch/DryRun.h"
 
 #include "batch/DatagroupLock.h"
+#include "filetools/FileSystem.h"
 
 namespace tollavar {
+
+void DryRunMoves::beforeMove(std::string_view from, std::string_view to)
+{
+    m_steps.push_back(JournalContents::Step{false, files::nativePath(from), files::nativePath(to)});
+}
+
+void DryRunMoves::moveNotMade()
+{
+    if (!m_steps.empty())
+        m_steps.pop_back();
+}
+
+void DryRunMoves::beforeSetAside(std::string_view path, std::string_view aside)
+{
+    m_steps.push_back(JournalContents::Step{true, files::nativePath(path), files::nativePath(aside)});
+}
 
 bool DryRunDocuments::save(ConversionContext&, const DatagroupDocument&, const std::string& nativeXml, long,
                            const std::string&)

@@ -5,11 +5,14 @@
 #include "batch/UnattendedAnswer.h"
 #include "engine/ConversionHost.h"
 #include "engine/DocumentStore.h"
+#include "engine/JournalReader.h"
 #include "engine/MoveRecorder.h"
 #include "engine/Prompter.h"
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tollavar {
 
@@ -26,14 +29,20 @@ private:
 };
 
 // Keeps no journal, but lets the placer batch its moves as it does for one, so that a dry run makes its
-// moves in the run's order: a failure leaves the batch unmade in both.
+// moves in the run's order: a failure leaves the batch unmade in both. The steps are kept as a journal
+// keeps them, so that a run that ends early is put back as the real one is.
 class DryRunMoves : public MoveRecorder
 {
 public:
-    void beforeMove(std::string_view, std::string_view) override {}
-    void moveNotMade() override {}
-    void beforeSetAside(std::string_view, std::string_view) override {}
+    void beforeMove(std::string_view from, std::string_view to) override;
+    void moveNotMade() override;
+    void beforeSetAside(std::string_view path, std::string_view aside) override;
     void makeDurable() override {}
+    // The steps of the index file being converted, and a fresh start for the next one.
+    std::vector<JournalContents::Step> takeSteps() { return std::exchange(m_steps, {}); }
+
+private:
+    std::vector<JournalContents::Step> m_steps;
 };
 
 // Records every message with the answer an unattended run would get, and goes on as that run would.
@@ -75,6 +84,7 @@ public:
     files::FileEffects& files() override { return m_files; }
     DocumentStore* documents() override { return &m_documents; }
     MoveRecorder* moves() override { return &m_moves; }
+    std::vector<JournalContents::Step> takeMoveSteps() override { return m_moves.takeSteps(); }
     void takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder) override;
     bool keepsRecords() const override { return false; }
 

@@ -79,9 +79,9 @@ public:
 
     void taken(const std::string& destination)
     {
-        // Without Allow Duplicates the question that follows is the finding; a full-text file's taken place
-        // stops the run, and its error is the finding.
-        if (m_current && m_settings.allowDuplicates && !destination.ends_with(".PVFULLTEXT"))
+        // Without Allow Duplicates the question that follows is the finding. An image and its full-text file
+        // are numbered together: each line is told once, by whichever place was taken.
+        if (m_current && m_settings.allowDuplicates)
             (*m_current)[CheckKind::TakenDestination].add(
                 CheckExample{.line = line(), .what = CheckExample::What::NumberedName, .path = destination});
     }

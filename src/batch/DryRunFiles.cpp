@@ -3,6 +3,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
+#include "filetools/JournalFile.h"
 #include "filetools/NameOrder.h"
 
 #include <algorithm>
@@ -224,8 +225,13 @@ void DryRunFiles::holdOpen(files::HeldFile&, const std::string& path)
     checkWritable(path, "Open File");
 }
 
-std::string DryRunFiles::setJournalAside(const std::string& path)
+std::string DryRunFiles::setJournalAside(const std::string& path, const std::string& folder, const std::string& name)
 {
+    // Where the run would put it; the record only notes that it leaves the datagroup.
+    if (!folder.empty()) {
+        set(path, State::Gone);
+        return files::freeNameIn(folder, name);
+    }
     for (int n = 1;; ++n) {
         const std::string aside = path + "-" + std::to_string(n);
         if (!fileExists(aside) && !files::pathExists(aside)) {

@@ -41,13 +41,20 @@ public:
     std::vector<std::string> listFiles(const std::string& folder) override;
     files::MoveOutcome move(const files::FileAt& from, const files::FileAt& to,
                             files::CopySteps* steps = nullptr) override;
+    void noteTaken(const std::string& shown) override
+    {
+        if (m_onTaken)
+            m_onTaken(shown);
+    }
     void deleteAt(const files::FileAt& file) override;
     void deleteFile(const std::string& path) override;
     void createFolder(const FileTools& fileTools, const std::string& folder) override;
+    // The folders a dry run would make are known to its record only: none is removed from the disk.
+    bool removeEmptyFolder(const std::string&) override { return false; }
     void writeWhole(const std::string& path, std::string_view bytes) override;
     void createEmptyFile(const std::string& path) override;
     void holdOpen(files::HeldFile& held, const std::string& path) override;
-    std::string setJournalAside(const std::string& path) override;
+    std::string setJournalAside(const std::string& path, const std::string& folder, const std::string& name) override;
 
 private:
     enum class State

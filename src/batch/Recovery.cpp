@@ -12,6 +12,7 @@
 #include "filetools/Beneath.h"
 #include "filetools/Failure.h"
 #include "filetools/FileEffects.h"
+#include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
 #include "filetools/FolderLock.h"
@@ -20,8 +21,13 @@
 #include "filetools/MoveAt.h"
 #include "filetools/PathParts.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <map>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tollavar {
 
@@ -169,6 +175,24 @@ public:
         }
         if (!m_journal.original && m_files.fileExists(m_xml) && files::readAll(m_xml).empty())
             m_files.deleteFile(m_xml); // the empty file the run began a new datagroup with
+        removeEmptiedFolders();
+    }
+
+    // A run that ends before its save: DATAGRP.XML goes back to the bytes it read, or goes when it had none.
+    void restoreOriginal(const std::string& originalText)
+    {
+        if (originalText.empty()) {
+            if (m_files.fileExists(m_xml))
+                m_files.deleteFile(m_xml);
+            return;
+        }
+        // A dry run's saves never reach the disk: there is nothing to bring back.
+        if (m_files.recording())
+            return;
+        if (!m_files.fileExists(m_xml) || files::readAll(m_xml) != originalText) {
+            m_files.writeWhole(m_xml, originalText);
+            m_saveUndone = true;
+        }
     }
 
     // What the save made final: the replaced files go, and a copy whose source was not yet removed.
@@ -206,6 +230,22 @@ public:
             if (m_files.fileExists(path))
                 m_files.deleteFile(path);
         }
+    }
+
+    // The folders below the datagroup that moves went into and that are empty once they went back: the
+    // run made them. The datagroup folder itself holds the lock and stays.
+    void removeEmptiedFolders()
+    {
+        std::set<std::string> folders;
+        const std::string root = withSlash(m_folder);
+        for (const JournalContents::Step& step : m_journal.steps) {
+            for (std::string folder = files::folderOf(step.to); folder.size() > root.size() && folder.starts_with(root);
+                 folder = files::folderOf(folder))
+                folders.insert(folder);
+        }
+        // The deepest first: a folder empties once the folders in it went.
+        for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+            m_files.removeEmptyFolder(*folder);
     }
 
     long putBackCount() const { return m_putBack; }
@@ -318,6 +358,29 @@ private:
     std::vector<std::string> m_unplaced;
 };
 
+// A journal set aside leaves the datagroup, which an importer may take whole once it is marked: it goes
+// to the program's state folder, $XDG_STATE_HOME/tollavar/set-aside (~/.local/state by default).
+std::string setAsideJournalFolder()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/')
+        return std::string(state) + "/tollavar/set-aside";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] != '\0')
+        return std::string(home) + "/.local/state/tollavar/set-aside";
+    return "";
+}
+
+std::string fileNameDate()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
 Failure stillRunning(const JournalContents* journal, const std::string& journalPath)
 {
     const std::string host = journal && !journal->writer.host.empty() ? journal->writer.host : "another computer";
@@ -339,7 +402,8 @@ Prompt interrupted(RecoveryFacts facts)
 void setAsideAndReport(CommandContext& ctx, const std::string& journalPath, RecoveryFacts facts, bool failedBefore)
 {
     facts.journalPath = journalPath;
-    facts.keptAs = portsOf(ctx).files().setJournalAside(journalPath);
+    facts.keptAs = portsOf(ctx).files().setJournalAside(
+        journalPath, setAsideJournalFolder(), nameOf(files::folderOf(journalPath)) + "-" + fileNameDate() + ".journal");
     const Prompt report = interrupted(std::move(facts));
     if (!failedBefore)
         throw Failure(ErrorCode::PathFileAccess, kSource, ctx.words.prompt(report).text);
@@ -373,8 +437,10 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     ctx.prompter.ask(interrupted(std::move(facts)));
 }
 
-// The journal's save is on disk and the command had ended: nothing in it is left to do.
-bool endedAndSaved(const std::string& folder, const std::string& journalPath)
+// The journal's save is on disk and the command (with the configuration `configFile`) had ended: nothing in
+// it is left to do. Another configuration's journal is left to that configuration's next run, which
+// finishes its marker and its advance.
+bool endedAndSaved(const std::string& folder, const std::string& journalPath, const std::string& configFile)
 {
     std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(journalPath);
     if (!opened || opened->lock == files::JournalLock::Busy)
@@ -388,11 +454,57 @@ bool endedAndSaved(const std::string& folder, const std::string& journalPath)
     if (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer))
         return false;
     const std::string xml = folder + "/DATAGRP.XML";
-    return journal.commandEnded && journal.saved && files::fileExists(xml) &&
+    return journal.commandEnded && journal.saved && journal.configFile == configFile && files::fileExists(xml) &&
            fingerprintOf(files::readAll(xml)) == *journal.saved;
 }
 
+// Another station's configuration left this journal (stations that each have their own configuration
+// write one datagroup series): it is put right with that configuration's folders and index files, read
+// from its file. A file that anyone but its owner (root or this user) may write could send recovery
+// anywhere: then the command stops, leaving the journal to that configuration's own next run. Nothing
+// when the configuration is gone or unreadable: the journal is then judged by this command's own.
+std::optional<std::string> recoverForItsConfiguration(CommandContext& ctx, const JournalContents& journal,
+                                                      const std::string& datagroupFolder, const std::string& xmlPath,
+                                                      const std::string& markerPath)
+{
+    const std::optional<struct stat> status = files::statusOf(journal.configFile);
+    if (!status || !S_ISREG(status->st_mode))
+        return std::nullopt;
+    const bool trusted =
+        (status->st_uid == 0 || status->st_uid == ::geteuid()) && (status->st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (!trusted)
+        throw Failure(ErrorCode::PermissionDenied, kSource,
+                      "An interrupted conversion by " + journal.configFile + " is pending in " +
+                          files::nativePath(datagroupFolder) + "; run that configuration to finish it.",
+                      journal.configFile);
+    ConversionSettings settings = ctx.settings;
+    try {
+        applyConfigText(files::readAll(journal.configFile), settings);
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
+    std::string configFile = journal.configFile;
+    RunFlags flags;
+    CommandContext theirs{settings, configFile, flags, ctx.fileTools, ctx.prompter, ctx.host, ctx.dialog, ctx.words};
+    theirs.ports = ctx.ports;
+    theirs.alwaysRemoveProcessed = journal.removeProcessed;
+    recoverInterruptedRun(theirs, datagroupFolder, xmlPath, markerPath);
+    return std::string(); // their index file, not one this command converted
+}
+
 } // namespace
+
+RollbackResult rollBackConversion(CommandContext& ctx, const JournalContents& journal,
+                                  const std::string& datagroupFolder, const std::string& xmlPath,
+                                  const std::string& originalText)
+{
+    const std::string folder = files::nativePath(datagroupFolder);
+    JournalRecovery recovery(ctx, journal, folder, files::nativePath(xmlPath), RunJournal::pathFor(folder));
+    recovery.restoreOriginal(originalText);
+    recovery.putBack();
+    recovery.deleteLeftovers();
+    return RollbackResult{recovery.putBackCount(), recovery.imagesPutBack(), recovery.unplaced()};
+}
 
 std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ctx, const std::string& previousFolder)
 {
@@ -410,7 +522,7 @@ std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ct
         return {};
     // Read again under the lock.
     finished = record.finishedEarlier(ctx.configFile);
-    if (files::pathExists(journalPath) && endedAndSaved(folder, journalPath)) {
+    if (files::pathExists(journalPath) && endedAndSaved(folder, journalPath, ctx.configFile)) {
         const std::string kept = RunJournal::keptOriginalPathFor(folder);
         for (const std::string& path : {kept, kept + std::string(journal::kStagingSuffix)}) {
             if (effects.fileExists(path))
@@ -451,6 +563,11 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
     if (opened->lock == files::JournalLock::Busy ||
         (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer)))
         throw stillRunning(&journal, journalPath);
+    if (!journal.configFile.empty() && journal.configFile != ctx.configFile) {
+        if (std::optional<std::string> recovered =
+                recoverForItsConfiguration(ctx, journal, datagroupFolder, xmlPath, markerPath))
+            return *recovered;
+    }
     const bool failedBefore = !journal.failedOn.empty();
     const std::string xml = files::nativePath(xmlPath);
 
@@ -491,7 +608,10 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         }
     } else {
         recovery.finishSaved();
-        facts.outcome = RecoveryFacts::Outcome::FinishedAfterSave;
+        // The user was told of the failure when it happened: it was no interruption.
+        facts.outcome =
+            failedBefore ? RecoveryFacts::Outcome::FailedAfterSave : RecoveryFacts::Outcome::FinishedAfterSave;
+        facts.failedOn = journal.failedOn;
         if (!ctx.configFile.empty() && journal.configFile == ctx.configFile) {
             saveConfig(ctx, ctx.configFile);
             facts.configSaved = true;
@@ -518,7 +638,9 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         return saved ? index : "";
     }
     portsOf(ctx).files().deleteFile(journalPath);
-    ctx.prompter.ask(interrupted(std::move(facts)));
+    // A failed run that had put everything back itself leaves nothing to tell.
+    if (!(facts.outcome == RecoveryFacts::Outcome::FailedRunPutBack && recovery.putBackCount() == 0))
+        ctx.prompter.ask(interrupted(std::move(facts)));
     return saved ? index : "";
 }
 

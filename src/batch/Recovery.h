@@ -1,6 +1,8 @@
 #pragma once
 
 #include "batch/CommandRecord.h"
+#include "engine/JournalReader.h"
+#include "engine/RunRollback.h"
 
 #include <functional>
 #include <string>
@@ -25,6 +27,14 @@ struct CommandContext;
 std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagroupFolder, const std::string& xmlPath,
                                   const std::string& markerPath,
                                   const std::function<void(const std::string& indexFile)>& noteFinished = {});
+
+// Puts back at once what a conversion into `datagroupFolder` did before its save, from the steps it
+// recorded (`journal`), the way recovery puts back a killed one: DATAGRP.XML as `originalText` ("": the
+// run created it, and it goes), every move and set-aside undone, latest first, and the folders the run
+// made and emptied removed.
+RollbackResult rollBackConversion(CommandContext& ctx, const JournalContents& journal,
+                                  const std::string& datagroupFolder, const std::string& xmlPath,
+                                  const std::string& originalText);
 
 // A command killed after it had advanced past `previousFolder` (the datagroup numbered one below the
 // configuration's) may have left there its last journal, whose work is done, its record and its lock file.

@@ -12,6 +12,7 @@ class RunJournal;
 class ConversionObserver;
 class DocumentStore;
 class MoveRecorder;
+class RunRollback;
 namespace files {
 class SharedFolderListings;
 class FileEffects;
@@ -40,6 +41,8 @@ struct ConversionContext
     DocumentStore* documents = nullptr;
     // Told of the moves when there is no journal to tell (a dry run keeps the run's order of moves).
     MoveRecorder* moves = nullptr;
+    // Puts everything back when the run ends before its save; none: only replaced files come back.
+    RunRollback* rollback = nullptr;
 };
 
 } // namespace tollavar

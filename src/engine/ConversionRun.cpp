@@ -10,9 +10,11 @@
 #include "engine/ImagePlacement.h"
 #include "engine/IndexFileReader.h"
 #include "engine/IndexLineParser.h"
+#include "engine/NameExtension.h"
 #include "engine/NumberText.h"
 #include "engine/Prompter.h"
 #include "engine/RunJournal.h"
+#include "engine/RunRollback.h"
 #include "engine/RunStage.h"
 #include "engine/StopRequest.h"
 #include "engine/XmlSave.h"
@@ -86,45 +88,78 @@ private:
     bool m_valid = false;
 };
 
+// DATAGRP.XML's backup beside it: the file name's own extension is numbered ("DATAGRP-0001.XML"), never
+// the same letters in a folder or company ID above it.
 std::string firstFreeBackupName(const std::string& xmlFile)
 {
-    const std::string ext = FileTools::extensionPart(xmlFile);
+    const std::string ext = FileTools::extensionPart(FileTools::namePart(xmlFile));
     for (long n = 1;; ++n) {
-        std::string candidate = replaceAll(xmlFile, "." + ext, "-" + FileTools::zeroPadded(n, 4) + "." + ext);
-        if (candidate == xmlFile) // no extension to number: number the end instead of searching for ever
-            candidate += "-" + FileTools::zeroPadded(n, 4);
+        const std::string number = "-" + FileTools::zeroPadded(n, 4);
+        // No extension to number: the end is numbered instead.
+        const std::string candidate = replaceNameExtension(xmlFile, number + "." + ext).value_or(xmlFile + number);
         if (!files::pathExists(files::nativePath(candidate)))
             return candidate;
     }
 }
 
-// Offers to put the XML file back as it was read. Every write here is atomic: DATAGRP.XML always holds
-// either the run's version or the original bytes, and the backup holds the other one. True when the
-// undo was taken.
-bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std::string& originalText,
-               ImagePlacer* placer)
+// The user's answer to the undo offer only chooses what the backup beside DATAGRP.XML holds: the run has
+// already put DATAGRP.XML back as it was read, whatever the answer.
+bool offerUndo(ConversionContext& context, const std::string& xmlFile, const std::string& originalText)
 {
-    const std::string backup = firstFreeBackupName(xmlFile);
     const std::string nativeXml = files::nativePath(xmlFile);
-    const std::string nativeBackup = files::nativePath(backup);
+    const std::string nativeBackup = files::nativePath(firstFreeBackupName(xmlFile));
     files::FileEffects& effects = context.files ? *context.files : files::diskEffects();
     if (context.prompter.ask(Prompt{MessageKind::UndoOffer}) == MessageAnswer::Yes) {
         // A copy, not a second name: a file with two names is restored in place, through both.
-        if (files::fileExists(nativeXml))
-            effects.writeWhole(nativeBackup, files::readAll(nativeXml));
-        effects.writeWhole(nativeXml, originalText);
-        // A replaced image is named by the documents just restored: it comes back to its place.
-        if (placer)
-            placer->restoreReplaced();
-        const long movedCount = placer ? placer->movedCount() : 0;
-        if (movedCount > 0) {
-            Prompt stay{MessageKind::MovedFilesStay};
-            stay.count = movedCount;
-            context.prompter.ask(stay);
-        }
+        const std::string current = files::fileExists(nativeXml) ? files::readAll(nativeXml) : std::string();
+        if (!current.empty())
+            effects.writeWhole(nativeBackup, current);
+        if (current != originalText)
+            effects.writeWhole(nativeXml, originalText);
         return true;
     }
     effects.writeWhole(nativeBackup, originalText);
+    return false;
+}
+
+// A run used on its own keeps no journal to put it back from: taking the undo brings back what it set
+// aside, and the user is told how many files it moved. True when the undo was taken.
+bool undoWithoutRollback(ConversionContext& context, ImagePlacer* placer, const std::string& xmlFile,
+                         const std::string& originalText)
+{
+    if (originalText.empty() || !offerUndo(context, xmlFile, originalText))
+        return false;
+    if (placer)
+        placer->restoreReplaced();
+    if (const long moved = placer ? placer->movedCount() : 0; moved > 0) {
+        Prompt stay{MessageKind::MovedFilesStay};
+        stay.count = moved;
+        context.prompter.ask(stay);
+    }
+    return true;
+}
+
+// A run that ends before its save leaves everything as it was before it began, whatever the answer to
+// the undo offer, which only chooses the backup written beside DATAGRP.XML. True when nothing is left for
+// the next run to put back; the files that could not go back are named to the user.
+bool putBackTheRun(ConversionContext& context, ImagePlacer* placer, const std::string& xmlFile,
+                   const std::string& originalText, IndexFileFacts& facts)
+{
+    if (!context.rollback)
+        return undoWithoutRollback(context, placer, xmlFile, originalText);
+    const RollbackResult rolledBack = context.rollback->rollBack(originalText);
+    if (placer)
+        placer->removeMadeFolders();
+    facts.imagesMoved -= rolledBack.imagesPutBack;
+    facts.fullTextsMoved -= rolledBack.filesPutBack - rolledBack.imagesPutBack;
+    if (!originalText.empty())
+        offerUndo(context, xmlFile, originalText);
+    if (rolledBack.notPutBack.empty())
+        return true;
+    Prompt stay{MessageKind::MovedFilesStay};
+    stay.count = static_cast<long>(rolledBack.notPutBack.size());
+    stay.paths = rolledBack.notPutBack;
+    context.prompter.ask(stay);
     return false;
 }
 
@@ -140,6 +175,9 @@ public:
     }
     FactsReport(const FactsReport&) = delete;
     FactsReport& operator=(const FactsReport&) = delete;
+
+    // The file was not taken on here (it goes into another datagroup): nothing to report.
+    void withdraw() { m_observer = nullptr; }
 
     IndexFileFacts facts;
     bool converted = false;
@@ -267,6 +305,17 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                                       names, types);
             }
 
+            // A datagroup that holds the most documents one can must be marked full before anything is
+            // added: the command advances the number and converts this file into the next one.
+            if (existing && lastDocId >= kHighestDocId) {
+                heldXml.close();
+                if (context.journal)
+                    context.journal->remove();
+                context.flags.datagroupAtCap = true;
+                report.withdraw();
+                return false;
+            }
+
             stage = RunStage::OpeningIndexFile;
             reader.emplace(files::nativePath(indexFile));
             if (observer) {
@@ -277,7 +326,8 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
             }
             stage = RunStage::ReadingFirstLine;
             long linesRead = 0;
-            if (settings.skipHeaderLine) {
+            // A file without even its header line holds no documents: it is converted as empty.
+            if (settings.skipHeaderLine && !reader->atEnd()) {
                 reader->skipLine();
                 ++report.facts.linesSkipped;
                 ++linesRead;
@@ -321,6 +371,8 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 document->endDocument();
             }
 
+            // The last batch's moves are the placement's, whatever the last line was.
+            stage = RunStage::PlacingImage;
             placer->finishMoves();
             if (!existing)
                 document->closeNewDocument();
@@ -348,7 +400,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 throw Failure(ErrorCode::TypeMismatch, "Tollavar",
                               "Type mismatch: maximum files per datagroup \"" + settings.maxDocuments +
                                   "\" is not a number");
-            if (lastDocId > *maxFiles)
+            if (lastDocId > *maxFiles || lastDocId >= kHighestDocId)
                 context.flags.datagroupFull = true;
             stage = RunStage::Succeeded;
             stage = RunStage::Leaving;
@@ -365,23 +417,21 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
     } catch (const Failure& failure) {
         countMoves();
         context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, failure, stage});
+        bool nothingLeft = !failureOffersUndo(stage); // past the save the journal finishes the bookkeeping
         if (failureOffersUndo(stage)) {
             heldXml.close();
-            if (!originalText.empty()) {
-                try {
-                    if (offerUndo(context, xmlFile, originalText, placer ? &*placer : nullptr)) {
-                        // The user has been told what stays moved; nothing is left to put right.
-                        if (context.journal)
-                            context.journal->remove();
-                    }
-                } catch (const Failure& undoFailure) {
-                    context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, undoFailure, stage});
-                }
+            try {
+                nothingLeft = putBackTheRun(context, placer ? &*placer : nullptr, xmlFile, originalText, report.facts);
+            } catch (const Failure& undoFailure) {
+                context.prompter.reportFailure(FailureReport{FailedWork::ConversionRun, undoFailure, stage});
             }
         }
-        if (context.journal) {
+        if (context.journal && context.journal->begun()) {
             try {
-                context.journal->markFailed();
+                if (nothingLeft && failureOffersUndo(stage))
+                    context.journal->remove();
+                else
+                    context.journal->markFailed();
             } catch (const Failure&) {
                 // Unmarked, the journal reads as an interruption: the next run puts the same files back.
             }

@@ -37,6 +37,9 @@ struct RunFlags
 {
     bool datagroupFull = false;
     bool batchCanceled = false;
+    // The datagroup already held the most documents a datagroup can: nothing was converted, and the
+    // command advances the number before it converts the file.
+    bool datagroupAtCap = false;
 };
 
 // Splits a bar list on every "|": nothing trimmed, "" is no item, a trailing bar adds an empty item.

@@ -88,6 +88,17 @@ void ImagePlacer::destinationInto(std::string_view below, std::string_view image
     const bool recording = m_files->recording();
     if (recording && m_unmadeFolders.find(folder) != m_unmadeFolders.end())
         return unmade();
+    if (!recording && !folder.empty() && m_knownFolders.find(folder) == m_knownFolders.end()) {
+        // Once a folder: the folders about to be made, parents first.
+        m_knownFolders.emplace(folder);
+        std::vector<std::string> missing;
+        for (std::string_view part = folder; !part.empty(); part = folderPart(part)) {
+            if (m_files->folderExists(m_destinationPrefix + std::string(part)))
+                break;
+            missing.emplace_back(part);
+        }
+        m_madeFolders.insert(m_madeFolders.end(), missing.rbegin(), missing.rend());
+    }
     files::RootFolder::Folder found = m_destinations.open(folder, !recording);
     if (found.reach == files::Reach::Missing && !m_files->folderExists(nativePath(m_datagroupFolder))) {
         // The datagroup folder itself is the user's to name, links and all: it is made as named.
@@ -242,7 +253,32 @@ std::optional<files::FileAt> ImagePlacer::fullTextBeside(const std::string& belo
     throw Failure(ErrorCode::SourceFileMissing, "Missing Source File", "Source file not found.", doubtful.path);
 }
 
-std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document)
+// Whether a file lies at `below` in the datagroup (a failure to tell is raised).
+bool ImagePlacer::destinationTaken(const std::string& below, std::string_view shownPath)
+{
+    const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
+    if (found.reach == files::Reach::Leaves)
+        throw leavesItsFolder(shownPath);
+    const files::EntryLook taken = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
+                                                        namePart(below), m_destinationPrefix + below);
+    if (taken.kind == files::EntryKind::Failed)
+        throw systemFailure(taken.error, "Find File", m_destinationPrefix + below);
+    return taken.kind != files::EntryKind::Missing;
+}
+
+// The image path's full-text name (as the image path is written) when a file already lies at its place in
+// the datagroup.
+std::optional<std::string> ImagePlacer::fullTextPlaceTaken(const std::string& below, std::string_view imagePath)
+{
+    const std::optional<std::string> textBelow = replaceNameExtension(below, ".PVFULLTEXT");
+    if (!textBelow || !destinationTaken(*textBelow, imagePath))
+        return std::nullopt;
+    return replaceNameExtension(imagePath, ".PVFULLTEXT");
+}
+
+// The first numbered name free for the image and, `withFullText`, for its full-text file as well: the two
+// keep one number.
+std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocument& document, bool withFullText)
 {
     const std::string imageExt = FileTools::extensionPart(imagePath);
     for (long n = 1;; ++n) {
@@ -251,17 +287,10 @@ std::string ImagePlacer::duplicateName(std::string_view imagePath, DatagroupDocu
         const std::string newPath = replaceNameExtension(imagePath, number + "." + asciiLower(imageExt))
                                         .value_or(std::string(imagePath) + number);
         const std::string below = files::relativeBelow(newPath);
-        const files::RootFolder::Folder found = m_destinations.open(folderPart(below));
-        if (found.reach == files::Reach::Leaves)
-            throw leavesItsFolder(newPath);
-        const files::EntryLook taken = m_files->kindOfEntry(found.reach == files::Reach::Inside ? found.fd : -1,
-                                                            namePart(below), m_destinationPrefix + below);
-        if (taken.kind == files::EntryKind::Failed)
-            throw systemFailure(taken.error, "Find File", m_destinationPrefix + below);
-        if (taken.kind == files::EntryKind::Missing) {
-            document.changeFile1(newPath);
-            return newPath;
-        }
+        if (destinationTaken(below, newPath) || (withFullText && fullTextPlaceTaken(below, newPath)))
+            continue;
+        document.changeFile1(newPath);
+        return newPath;
     }
 }
 
@@ -295,37 +324,47 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
     const files::FileAt& from = *image.file;
 
+    // An image and its full-text file travel together: a taken place for either is asked about before
+    // either moves.
+    const std::optional<std::string> textTaken = fullText ? fullTextPlaceTaken(below, imagePath) : std::nullopt;
+
     // The usual line has its image and a free destination: one rename settles it. Otherwise nothing
     // moved, and the questions below are asked in their order.
-    if (m_recorder) {
-        m_recorder->beforeMove(from.shown, to.shown);
-        m_recorder->makeDurable();
-    }
-    switch (m_files->move(from, to, m_recorder)) {
-    case files::MoveOutcome::Moved:
-        ++m_movedCount;
-        if (m_recorder)
-            m_takenDestinations.insert(below);
-        moveFullText(fullText, below, imagePath);
-        return PlacementOutcome::Placed;
-    case files::MoveOutcome::SourceMissing:
-        if (m_recorder)
-            m_recorder->moveNotMade();
-        return missingSource(imagePath, document, {});
-    case files::MoveOutcome::DestinationTaken:
-        if (m_recorder)
-            m_recorder->moveNotMade();
-        break;
+    bool imageTaken = true;
+    if (!textTaken) {
+        if (m_recorder) {
+            m_recorder->beforeMove(from.shown, to.shown);
+            m_recorder->makeDurable();
+        }
+        switch (m_files->move(from, to, m_recorder)) {
+        case files::MoveOutcome::Moved:
+            ++m_movedCount;
+            if (m_recorder)
+                m_takenDestinations.insert(below);
+            moveFullText(fullText, below, imagePath);
+            return PlacementOutcome::Placed;
+        case files::MoveOutcome::SourceMissing:
+            if (m_recorder)
+                m_recorder->moveNotMade();
+            return missingSource(imagePath, document, {});
+        case files::MoveOutcome::DestinationTaken:
+            if (m_recorder)
+                m_recorder->moveNotMade();
+            break;
+        }
+    } else {
+        imageTaken = m_files->kindOfEntry(to.folder, to.name, to.shown).kind != files::EntryKind::Missing;
+        m_files->noteTaken(m_destinationPrefix + files::relativeBelow(*textTaken));
     }
 
     std::string placedBelow = below;
     if (m_settings.allowDuplicates) {
-        const std::string placedPath = duplicateName(imagePath, document);
+        const std::string placedPath = duplicateName(imagePath, document, fullText.has_value());
         placedBelow = files::relativeBelow(placedPath);
         to = destinationAt(placedBelow, placedPath);
     } else {
         Prompt exists{MessageKind::ImageExists};
-        exists.path = files::joinBelow(m_datagroupFolder, imagePath);
+        exists.path = files::joinBelow(m_datagroupFolder, imageTaken ? std::string(imagePath) : *textTaken);
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
             document.dropCurrentDocument();
@@ -340,8 +379,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
             document.dropCurrentDocument();
             return PlacementOutcome::Dropped;
         default:
-            throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.",
-                          files::joinBelow(m_datagroupFolder, imagePath));
+            throw Failure(ErrorCode::ImageFileExists, "Copy Image File", "Image file aleady exists.", exists.path);
         }
     }
 
@@ -413,7 +451,8 @@ bool ImagePlacer::deferMove(const std::string& below, const files::FileAt& from,
     if (fullText) {
         textToBelow = replaceNameExtension(below, ".PVFULLTEXT");
         textFromBelow = std::string_view(fullText->shown).substr(m_sourcePrefix.size());
-        if (textToBelow && m_pendingSources.contains(textFromBelow))
+        if (textToBelow && (m_pendingSources.contains(textFromBelow) ||
+                            !destinationFree(*textToBelow, destinationAt(*textToBelow, imagePath))))
             return false;
     }
     PendingMove pending;
@@ -552,6 +591,13 @@ void ImagePlacer::restoreReplaced()
         m_files->move(files::FileAt{folder.fd, it->asideName, current.shown}, current);
     }
     m_replaced.clear();
+}
+
+void ImagePlacer::removeMadeFolders()
+{
+    for (auto folder = m_madeFolders.rbegin(); folder != m_madeFolders.rend(); ++folder)
+        m_files->removeEmptyFolder(m_destinationPrefix + *folder);
+    m_madeFolders.clear();
 }
 
 void ImagePlacer::moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,

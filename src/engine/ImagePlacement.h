@@ -59,6 +59,9 @@ public:
     void shareListings(files::FolderListings& listings) { m_sourceListings = &listings; }
     // The index file's line count: each line asks for an image, so its folder may well be read whole.
     void expectLines(long lines) { m_sourceListings->expectNames(lines > 0 ? static_cast<unsigned long>(lines) : 0); }
+    // The folders below the datagroup that this placer made, removed where they are empty again: a run
+    // that ends early takes back the folders it made with the files it moved.
+    void removeMadeFolders();
     // Where moves and the folders they need go (by default the disk).
     void setFileEffects(files::FileEffects& effects) { m_files = &effects; }
 
@@ -83,7 +86,9 @@ private:
                                                 const SourceLookup& image, bool imageListed);
     void moveFullText(const std::optional<files::FileAt>& fullText, const std::string& placedBelow,
                       std::string_view imagePath);
-    std::string duplicateName(std::string_view imagePath, DatagroupDocument& document);
+    bool destinationTaken(const std::string& below, std::string_view shownPath);
+    std::optional<std::string> fullTextPlaceTaken(const std::string& below, std::string_view imagePath);
+    std::string duplicateName(std::string_view imagePath, DatagroupDocument& document, bool withFullText);
     bool deferMove(const std::string& below, const files::FileAt& from, const files::FileAt& to,
                    const std::optional<files::FileAt>& fullText, std::string_view imagePath);
     bool destinationFree(const std::string& below, const files::FileAt& to);
@@ -112,6 +117,9 @@ private:
     files::FileEffects* m_files = &files::diskEffects();
     // Destination folders a dry run would have made: not on the disk, so not worth looking for again.
     std::set<std::string, std::less<>> m_unmadeFolders;
+    // Destination folders looked at once, and those of them that were made (parents first).
+    std::set<std::string, std::less<>> m_knownFolders;
+    std::vector<std::string> m_madeFolders;
 
     // Moves whose records are written but not yet durable, by their paths below the two folders (a
     // folder descriptor may be closed by the time the batch is made), kept in one text that each batch

@@ -50,12 +50,15 @@ enum class NoticeKind
     PolledFolderGone,
 
     // What the hot folder met while watching.
-    InotifyWatchLimit,     // no watch for `path`: polled instead
-    InotifyInstanceLimit,  // no inotify at all: every folder polled
-    InotifyUnavailable,    // no inotify for `reason`: `path` polled instead
-    EventQueueOverflowed,  // events were lost: every folder looked at again
-    WatchedFolderGone,     // the folder `path` was removed or moved: its path polled
-    WaitingForFilesFailed, // for `reason`
+    InotifyWatchLimit,      // no watch for `path`: polled instead
+    InotifyInstanceLimit,   // no inotify at all: every folder polled
+    InotifyUnavailable,     // no inotify for `reason`: `path` polled instead
+    EventQueueOverflowed,   // events were lost: every folder looked at again
+    WatchedFolderGone,      // the folder `path` was removed or moved: its path polled
+    WaitingForFilesFailed,  // for `reason`
+                            // The Convert command's notices, added since.
+    DatagroupAtCapAdvanced, // the datagroup `path` held the most documents: marked, number advanced to `text`
+    PreviousDatagroupLeft,  // the tidy-up of the datagroup `path` below this one stopped, for `reason`
 };
 
 struct Notice

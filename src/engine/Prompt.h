@@ -46,6 +46,7 @@ struct RecoveryFacts
         PutBack,           // a run cut short before its save: its moves put back
         FinishedAfterSave, // a run cut short after its save: its remaining steps done
         FinishedCommand,   // a command cut short after its last file: its remaining steps done
+        FailedAfterSave,   // a run that had failed (on `failedOn`) after its save: its remaining steps done
     };
     enum class IndexFileFate
     {

@@ -263,6 +263,11 @@ void RunJournal::markCommandEnded()
     makeDurable();
 }
 
+JournalContents RunJournal::contents() const
+{
+    return parseRunJournal(std::string_view(m_map, m_used), m_path);
+}
+
 void RunJournal::remove()
 {
     if (!m_file.isOpen())

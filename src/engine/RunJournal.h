@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/JournalFormat.h"
+#include "engine/JournalReader.h"
 #include "engine/MoveRecorder.h"
 #include "filetools/JournalFile.h"
 
@@ -39,6 +40,8 @@ public:
     void begin(const std::string& indexFile, const std::string& xmlFile, const std::string& imageFolder,
                std::string_view originalText);
     bool begun() const { return m_file.isOpen(); }
+    // What the journal says so far, as the next run would read it back.
+    JournalContents contents() const;
 
     void beforeMove(std::string_view from, std::string_view to) override;
     void moveNotMade() override;

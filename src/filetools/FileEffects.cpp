@@ -46,6 +46,11 @@ void FileEffects::createFolder(const FileTools& fileTools, const std::string& fo
     fileTools.createFolderPath(folder);
 }
 
+bool FileEffects::removeEmptyFolder(const std::string& path)
+{
+    return files::removeEmptyFolder(path);
+}
+
 void FileEffects::writeWhole(const std::string& path, std::string_view bytes)
 {
     writeFileAtomic(path, bytes);
@@ -61,9 +66,9 @@ void FileEffects::holdOpen(HeldFile& held, const std::string& path)
     held.openForAppend(path);
 }
 
-std::string FileEffects::setJournalAside(const std::string& path)
+std::string FileEffects::setJournalAside(const std::string& path, const std::string& folder, const std::string& name)
 {
-    return moveJournalAside(path);
+    return moveJournalInto(path, folder, name);
 }
 
 FileEffects& diskEffects()

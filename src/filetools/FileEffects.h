@@ -32,17 +32,22 @@ public:
     virtual bool folderExists(const std::string& path);
     virtual std::vector<std::string> listFiles(const std::string& folder);
 
+    // A place found taken by a look rather than by a move (a full-text file's, asked about with its image).
+    virtual void noteTaken(const std::string& /*shown*/) {}
     // `steps` is told of the two steps of a move that has to copy (a dry run copies nothing).
     virtual MoveOutcome move(const FileAt& from, const FileAt& to, CopySteps* steps = nullptr);
     virtual void deleteAt(const FileAt& file);
     virtual void deleteFile(const std::string& path);
     virtual void createFolder(const FileTools& fileTools, const std::string& folder);
+    // A folder a run made and emptied again goes; anything else stays. False when it stays.
+    virtual bool removeEmptyFolder(const std::string& path);
     virtual void writeWhole(const std::string& path, std::string_view bytes);
     virtual void createEmptyFile(const std::string& path);
     // The conversion holds DATAGRP.XML open for appending (creating it) while it works.
     virtual void holdOpen(HeldFile& held, const std::string& path);
-    // Renames a journal to the first free "-n" name beside it; returns that name.
-    virtual std::string setJournalAside(const std::string& path);
+    // Moves a journal out of the datagroup into `folder` as `name` (numbered when taken), or, without a
+    // folder, renames it to the first free "-n" name beside it; returns where it went.
+    virtual std::string setJournalAside(const std::string& path, const std::string& folder, const std::string& name);
 };
 
 // The disk itself.

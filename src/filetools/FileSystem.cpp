@@ -141,6 +141,11 @@ void deleteFile(const std::string& path)
         fail("Delete File", path);
 }
 
+bool removeEmptyFolder(const std::string& path)
+{
+    return ::rmdir(path.c_str()) == 0;
+}
+
 void moveFile(const std::string& from, const std::string& to)
 {
     UniqueFd fromFolder;

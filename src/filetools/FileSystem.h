@@ -38,6 +38,10 @@ void createEmptyFile(const std::string& path);
 // Deletes a file even when it is read-only.
 void deleteFile(const std::string& path);
 
+// Removes a folder when it is empty; false when it is not, is missing or cannot be removed. A tidy-up:
+// what it cannot remove stays, and no failure is raised.
+bool removeEmptyFolder(const std::string& path);
+
 // Moves a file; a taken destination is an error, never overwritten. Across file systems, and to drives
 // without hard links, the file is copied, synced and only then removed from its source.
 void moveFile(const std::string& from, const std::string& to);

@@ -1,6 +1,7 @@
 #include "filetools/JournalFile.h"
 
 #include "filetools/Failure.h"
+#include "filetools/FileSystem.h"
 #include "filetools/PathParts.h"
 #include "filetools/PosixFile.h"
 #include "filetools/RegularFileOpen.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
@@ -221,6 +223,40 @@ std::string moveJournalAside(const std::string& path)
             fail("Rename File", aside);
         posix::syncFolder(folderOf(path));
         return aside;
+    }
+}
+
+std::string moveJournalInto(const std::string& path, const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return moveJournalAside(path);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return moveJournalAside(path);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, error);
+    for (;;) {
+        const std::string target = freeNameIn(folder, name);
+        try {
+            moveFile(path, target);
+            return target;
+        } catch (const Failure&) {
+            // Taken meanwhile: the next free name.
+            if (!pathExists(target) || !pathExists(path))
+                throw;
+        }
+    }
+}
+
+std::string freeNameIn(const std::string& folder, const std::string& name)
+{
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    for (int n = 0;; ++n) {
+        const std::string target = folder + "/" + stem + (n == 0 ? "" : "-" + std::to_string(n)) + extension;
+        if (!pathExists(target))
+            return target;
     }
 }
 

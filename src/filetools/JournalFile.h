@@ -69,6 +69,12 @@ std::optional<OpenedJournal> openJournalForRecovery(const std::string& path);
 
 // Renames the journal to the first free "<path>-<n>" and returns that name.
 std::string moveJournalAside(const std::string& path);
+// Moves the journal out of its datagroup into `folder` (made when missing, for its owner only) as
+// `name`, numbered "-<n>" before its extension when taken, and returns where it went. Without a folder to
+// take it, it is renamed beside itself as moveJournalAside does.
+std::string moveJournalInto(const std::string& path, const std::string& folder, const std::string& name);
+// The first name of `folder` free for `name` as moveJournalInto numbers it.
+std::string freeNameIn(const std::string& folder, const std::string& name);
 
 // Writes `bytes` to `staging`, syncs it and gives it the name `path`, replacing a file of that name, so
 // that `path` holds either its old contents or all of the new.

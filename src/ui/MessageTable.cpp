@@ -94,9 +94,13 @@ std::string recoveryText(const RecoveryFacts& facts)
         text += "; the index file can be converted again.";
         break;
     case Outcome::FinishedAfterSave:
-        text = "The conversion of " + facts.indexFile +
-               " into this datagroup was interrupted after DATAGRP.XML was saved with its documents.  Its "
-               "remaining steps were done:";
+    case Outcome::FailedAfterSave:
+        text = facts.outcome == Outcome::FailedAfterSave
+                   ? "The conversion of " + facts.indexFile + " failed (" + facts.failedOn +
+                         ") after DATAGRP.XML was saved with its documents.  Its remaining steps were done:"
+                   : "The conversion of " + facts.indexFile +
+                         " into this datagroup was interrupted after DATAGRP.XML was saved with its documents.  Its "
+                         "remaining steps were done:";
         text += facts.configSaved ? " the configuration was saved," : "";
         switch (facts.indexFileFate) {
         case RecoveryFacts::IndexFileFate::Removed:
@@ -159,7 +163,10 @@ Message promptMessage(const Prompt& prompt)
     case MessageKind::MovedFilesStay:
         return notice(std::to_string(prompt.count) +
                           " files have been moved and will not appear in DATAGRP.XML file.  These files should be "
-                          "moved back before reprocessing.",
+                          "moved back before reprocessing." +
+                          (prompt.paths.empty() ? std::string()
+                                                : "\rThey could not be put back: " + joined(prompt.paths, ", ") +
+                                                      ".  The next run tries again."),
                       "Canceled Batch", MessageIcon::None, kind);
     case MessageKind::FieldListsDiffer:
         return notice("Different number of field names and types.  Conversion canceled.", "Error converting file",
@@ -341,6 +348,14 @@ std::string noticeText(const Notice& notice)
         return "The folder " + path + " was removed or moved: polling its path";
     case NoticeKind::WaitingForFilesFailed:
         return "Waiting for files failed: " + notice.reason;
+
+    case NoticeKind::DatagroupAtCapAdvanced:
+        return "The datagroup " + path +
+               " holds 32,767 documents, the most a datagroup can hold: it was marked full and the datagroup number "
+               "advanced to " +
+               notice.text;
+    case NoticeKind::PreviousDatagroupLeft:
+        return "The datagroup below this one, " + path + ", was left as it is: " + notice.reason;
     }
     return {};
 }

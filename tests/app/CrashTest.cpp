@@ -244,12 +244,14 @@ TEST_F(CrashTest, ASignalStopsTheRunCleanlyAndTheNextRunConvertsEverything)
     EXPECT_NE(said.find("User interrupt occurred: stopped by SIGTERM"), std::string::npos) << said;
     EXPECT_EQ(leftoverTemporary(m_work.path()), "");
     EXPECT_TRUE(exists(m_work / "in/batch.csv"));
-    // A new datagroup: DATAGRP.XML is the empty file the run began it with, or no file.
-    EXPECT_TRUE(!exists(m_datagroup + "/DATAGRP.XML") || readFile(m_datagroup + "/DATAGRP.XML").empty());
+    // A new datagroup: the stopped run put every image back and took its DATAGRP.XML away.
+    EXPECT_FALSE(exists(m_datagroup + "/DATAGRP.XML"));
     EXPECT_FALSE(exists(m_datagroup + "/DATAGRP.SUBMIT"));
+    EXPECT_EQ(namesIn(m_work / "images/B1").size(), size_t(kLines));
+    EXPECT_EQ(said.find("will not appear in DATAGRP.XML"), std::string::npos) << said;
 
     EXPECT_EQ(runAgain(), 0) << readFile(m_work / "stderr.txt");
-    EXPECT_NE(readFile(m_work / "stderr.txt").find("Interrupted Conversion"), std::string::npos);
+    EXPECT_EQ(readFile(m_work / "stderr.txt").find("Interrupted Conversion"), std::string::npos);
     DatagroupDocument document;
     document.parseExisting(readFile(m_datagroup + "/DATAGRP.XML"));
     EXPECT_EQ(document.locateDocuments(), kLines);

@@ -432,7 +432,7 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
         s.skipHeaderLine = true;
         s.datagroupNumber = "2";
         writeFile(m_config, serializeConfig(s));
-        writeFile(m_dir / "in/a.csv", "");
+        writeFile(m_dir / "in/a.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nA,\\B1\\never.TIF,1,9\r\n");
         writeFile(m_dir / "in/b.csv", "Name,IMAGEPATH,PAGECOUNT,ID\r\nB,\\B1\\3.TIF,1,3\r\n");
         OperatorProcess watch(m_dir, {"--watch", "--settle=0", "--retry=1", m_config});
         ASSERT_TRUE(waitFor([&] { return !exists(m_dir / "in/b.csv"); }, 15s)) << watch.err();

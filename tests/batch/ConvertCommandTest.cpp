@@ -322,7 +322,7 @@ TEST_F(ConvertCommand, NothingMatchedIsSaidAndNothingIsSubmitted)
     EXPECT_EQ(outcome.notices, Paths{"No index file matched: " + items});
     EXPECT_EQ(m_host.panel1, "No index file matched: " + items);
     EXPECT_TRUE(m_converted.empty());
-    EXPECT_TRUE(std::filesystem::is_directory(m_dir / "out/DEFC0007"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out/DEFC0007")) << "the folder made for the lock goes again";
     EXPECT_FALSE(exists(m_marker)) << "a datagroup without DATAGRP.XML has nothing to submit";
 
     writeFile(m_xmlPath, "<REZI_DATAGRP/>");

@@ -355,8 +355,12 @@ TEST(DryRunComparison, TheCheckMeetsWhatTheUnattendedRunMeets)
         long numbered = 0;
         for (const IndexFileCheck& file : report.files)
             numbered += settings.allowDuplicates ? file[CheckKind::TakenDestination].count : 0;
-        EXPECT_EQ(numbered, numberedImages(dir / "out/EXMP0001") - numberedBefore)
-            << "images the check says would get a numbered name";
+        // A file that fails puts its numbered images back with the rest: only a run that converted every
+        // file keeps them.
+        if (outcome.ranToEnd && outcome.allConverted) {
+            EXPECT_EQ(numbered, numberedImages(dir / "out/EXMP0001") - numberedBefore)
+                << "images the check says would get a numbered name";
+        }
         EXPECT_EQ(report.fullTextsMoved, moves.fullTexts);
         long documents = 0;
         for (const IndexFileCheck& file : report.files)

@@ -6,6 +6,7 @@
 #include "engine/ConversionSettings.h"
 #include "engine/RunJournal.h"
 #include "engine/StopRequest.h"
+#include "filetools/FaultInjection.h"
 #include "support/FakeDialog.h"
 #include "support/FakeHost.h"
 #include "support/FakeServices.h"
@@ -16,8 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +49,8 @@ struct Station
         settings.removeProcessedFiles = true;
         configFile = root + "/setup.tvr";
         writeFile(configFile, serializeConfig(settings));
+        // Journals set aside go to the state folder: the station's own.
+        ::setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
         for (MessageKind kind :
              {MessageKind::ConversionFailure, MessageKind::MovedFilesStay, MessageKind::InterruptedRun})
             prompter.answer(kind, MessageAnswer::Ok);
@@ -74,8 +82,9 @@ struct Station
 
 } // namespace
 
-// A replace that a later line's failure cuts short: the replaced image and its full-text file come back
-// to the datagroup, by the undo at once or by the next run, and its replacement goes back to its source.
+// A replace that a later line's failure cuts short: whatever the answer to the undo offer, the replaced
+// image and its full-text file come back to the datagroup at once, its replacement goes back to its
+// source, and the next run converts with nothing left to recover.
 TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
 {
     const struct
@@ -110,28 +119,20 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         failing.prompter.answer(MessageKind::UndoOffer, c.undo);
         EXPECT_FALSE(convertCommand(failing.ctx).ranToEnd);
         EXPECT_EQ(readFile(failing.datagroup("DATAGRP.XML")), xmlBefore);
-
-        if (c.undo == MessageAnswer::Yes) {
-            EXPECT_EQ(readFile(failing.datagroup("B1/0001.TIF")), "old-img");
-            EXPECT_EQ(readFile(failing.scans("B1/0001.TIF")), "new-img");
-            if (c.fullText) {
-                EXPECT_EQ(readFile(failing.datagroup("B1/0001.PVFULLTEXT")), "old-text");
-                EXPECT_EQ(readFile(failing.scans("B1/0001.txt")), "new-text");
-            }
-            EXPECT_FALSE(exists(failing.datagroup(".DATAGRP.JOURNAL"))) << "the journal ends with the run";
-            continue;
+        EXPECT_EQ(readFile(failing.datagroup("B1/0001.TIF")), "old-img");
+        EXPECT_EQ(readFile(failing.scans("B1/0001.TIF")), "new-img");
+        if (c.fullText) {
+            EXPECT_EQ(readFile(failing.datagroup("B1/0001.PVFULLTEXT")), "old-text");
+            EXPECT_EQ(readFile(failing.scans("B1/0001.txt")), "new-text");
         }
-        EXPECT_TRUE(exists(failing.datagroup(".DATAGRP.JOURNAL")));
+        EXPECT_FALSE(exists(failing.datagroup(".DATAGRP.JOURNAL"))) << "the journal ends with the run";
+        EXPECT_EQ(failing.prompter.count(MessageKind::MovedFilesStay), 0u) << "everything went back";
 
-        // The next run puts everything back first, says so, and converts.
         writeFile(failing.scans("B1/0009.TIF"), "img-9");
         Station next(work);
         next.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
         ASSERT_TRUE(convertCommand(next.ctx).ranToEnd);
-        const Message said = next.last(MessageKind::InterruptedRun);
-        EXPECT_TRUE(said.text.starts_with("The failed conversion of " + work / "in/second.idx" + " (")) << said.text;
-        EXPECT_TRUE(said.text.ends_with(") left 1 images in the datagroup; they were put back.")) << said.text;
-        EXPECT_EQ(said.icon, MessageIcon::Information);
+        EXPECT_EQ(next.prompter.count(MessageKind::InterruptedRun), 0u);
         EXPECT_EQ(readFile(next.datagroup("B1/0001.TIF")), "new-img");
         EXPECT_EQ(readFile(next.datagroup("B1/0009.TIF")), "img-9");
         if (c.fullText) {
@@ -142,9 +143,8 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
     }
 }
 
-// After a reported failure the operator moved one image back by hand and deleted another to rescan it:
-// the next run puts back what it can, sets the journal aside naming the lost file, and goes on; the run
-// after it converts as usual.
+// A failure puts every moved image back at once: an operator who then moves or deletes files by hand
+// meets no journal, and the next run converts as usual.
 TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
 {
     TempDir work;
@@ -157,28 +157,19 @@ TEST(Recovery, ATouchedFileAfterAFailureBlocksOnlyOneRun)
     writeFile(failing.datagroup("B1/0009.TIF"), "earlier img-9");
     failing.prompter.answer(MessageKind::ImageExists, MessageAnswer::Cancel);
     EXPECT_FALSE(convertCommand(failing.ctx).ranToEnd);
-    std::filesystem::rename(failing.datagroup("B1/0002.TIF"), failing.scans("B1/0002.TIF"));
-    std::filesystem::remove(failing.datagroup("B1/0003.TIF"));
+    for (const char* name : {"0001", "0002", "0003"})
+        EXPECT_TRUE(exists(failing.scans(std::string("B1/") + name + ".TIF"))) << name;
+    EXPECT_FALSE(exists(failing.datagroup(".DATAGRP.JOURNAL")));
+    std::filesystem::remove(failing.scans("B1/0003.TIF"));
 
     Station next(work);
     next.prompter.answer(MessageKind::SourceMissing, MessageAnswer::Yes);
     next.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
     EXPECT_TRUE(convertCommand(next.ctx).ranToEnd);
-    const Message said = next.last(MessageKind::InterruptedRun);
-    EXPECT_NE(said.text.find("could not be put back: " + failing.scans("B1/0003.TIF")), std::string::npos) << said.text;
-    EXPECT_NE(said.text.find(".DATAGRP.JOURNAL-1"), std::string::npos) << said.text;
-    EXPECT_TRUE(exists(next.datagroup(".DATAGRP.JOURNAL-1")));
-    EXPECT_FALSE(exists(next.datagroup(".DATAGRP.JOURNAL")));
+    EXPECT_EQ(next.prompter.count(MessageKind::InterruptedRun), 0u);
     EXPECT_EQ(next.prompter.count(MessageKind::SourceMissing), 1u) << "only the deleted image is asked for";
     for (const char* name : {"0001", "0002", "0009"})
         EXPECT_TRUE(exists(next.datagroup(std::string("B1/") + name + ".TIF"))) << name;
-
-    writeFile(work / "in/more.idx", "E,\\B1\\0001.TIF,1\r\n");
-    writeFile(next.scans("B1/0001.TIF"), "img-1 again");
-    Station after(work);
-    after.prompter.answer(MessageKind::ImageExists, MessageAnswer::No);
-    EXPECT_TRUE(convertCommand(after.ctx).ranToEnd);
-    EXPECT_EQ(after.prompter.count(MessageKind::InterruptedRun), 0u);
 }
 
 // A journal written by hand into a datagroup, naming files outside the image folder or the datagroup,
@@ -220,7 +211,13 @@ TEST(Recovery, AForgedJournalIsSetAsideAndNothingMoves)
         EXPECT_FALSE(convertCommand(station.ctx).ranToEnd);
         EXPECT_NE(station.last(MessageKind::CommandFailure).text.find("was not acted on"), std::string::npos);
         auto after = filesUnder(work.path());
-        after.erase("out/DEFC0001/.DATAGRP.JOURNAL-1");
+        EXPECT_EQ(std::erase_if(after,
+                                [](const auto& entry) {
+                                    return entry.first.starts_with("state/tollavar/set-aside/DEFC0001-") &&
+                                           entry.first.ends_with(".journal");
+                                }),
+                  1u)
+            << "the journal leaves the datagroup for the state folder";
         EXPECT_EQ(after, before);
 
         Station next(work);
@@ -477,7 +474,8 @@ TEST(Recovery, AnImageCopiedButNotYetRemovedEndsInOnePlace)
         } else {
             EXPECT_EQ(readFile(images + "/B1/0001.TIF"), "rescan");
             EXPECT_EQ(readFile(station.datagroup("B1/0001.TIF")), "img-1");
-            EXPECT_TRUE(exists(station.datagroup(".DATAGRP.JOURNAL-1")));
+            EXPECT_EQ(filesUnder(work / "state/tollavar/set-aside").size(), 1u);
+            EXPECT_EQ(station.hidden(), std::vector<std::string>{});
             EXPECT_NE(station.last(MessageKind::CommandFailure).text.find(images + "/B1/0001.TIF"), std::string::npos)
                 << station.last(MessageKind::CommandFailure).text;
         }
@@ -553,5 +551,212 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         EXPECT_EQ(filesUnder(again.datagroup()), filesUnder(clean.datagroup()));
         EXPECT_EQ(filesUnder(work / "in"), filesUnder(reference / "in"));
         EXPECT_TRUE(filesUnder(work / "scans").empty());
+    }
+}
+
+namespace {
+
+// Every entry under `root` (a folder with a trailing "/") with a file's bytes, `root` in them written as
+// "@", but for the undo's backups, whose names the answer to the undo offer chooses.
+std::map<std::string, std::string> treeUnder(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string path = std::filesystem::relative(entry.path(), root).string();
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("DATAGRP-") && name.ends_with(".XML"))
+            continue;
+        std::string bytes = entry.is_regular_file() ? readFile(entry.path()) : "";
+        for (size_t at = bytes.find(root); at != std::string::npos; at = bytes.find(root, at + 1))
+            bytes.replace(at, root.size(), "@");
+        tree[entry.is_directory() ? path + "/" : path] = std::move(bytes);
+    }
+    return tree;
+}
+
+// The entries that differ between two trees, named.
+std::string differences(const std::map<std::string, std::string>& got, const std::map<std::string, std::string>& want)
+{
+    std::string said;
+    for (const auto& [path, bytes] : got) {
+        const auto other = want.find(path);
+        if (other == want.end())
+            said += " +" + path;
+        else if (other->second != bytes)
+            said += " ~" + path;
+    }
+    for (const auto& [path, bytes] : want) {
+        if (!got.count(path))
+            said += " -" + path;
+    }
+    return said;
+}
+
+std::string batchLines(long lines)
+{
+    std::string text;
+    for (long n = 1; n <= lines; ++n) {
+        const std::string name = std::to_string(10000 + n).substr(1);
+        text += "Doc" + name + ",\\B1\\" + name + ".TIF,1\r\n";
+    }
+    return text;
+}
+
+std::string imageName(long n)
+{
+    return "B1/" + std::to_string(10000 + n).substr(1) + ".TIF";
+}
+
+} // namespace
+
+// However a conversion ends before its save (an answer that stops it, a signal, a full disk, the DOCID
+// cap), the datagroup and the image folder are as they were before the index file, whatever the answer
+// to the undo offer; a failure past the save leaves them as the save made them. Once the cause is fixed,
+// the next run gives what an uninterrupted one gives.
+TEST(Recovery, AConversionThatEndsEarlyLeavesEverythingAsItWas)
+{
+    using Arrange = std::function<void(Station&)>;
+    const Arrange nothing = [](Station&) {};
+    const auto stopAtLine = [](long line) {
+        return [line](Station& s) {
+            s.host.onEvents = [line](int round) {
+                if (round == line)
+                    requestStop(SIGTERM);
+            };
+        };
+    };
+    const struct
+    {
+        const char* name;
+        long lines;
+        Arrange breakIt; // on the disk, before the run that ends early
+        Arrange during;  // what ends that run
+        Arrange fixIt;   // on the disk and in the answers, before the run that follows
+        bool existingOnly = false;
+        bool pastSave = false;
+    } rows[] = {
+        {"no to a missing image at line 1", 6, [](Station& s) { std::filesystem::remove(s.scans(imageName(1))); },
+         [](Station& s) { s.prompter.answer(MessageKind::SourceMissing, MessageAnswer::No); },
+         [](Station& s) { writeFile(s.scans(imageName(1)), "img-1"); }},
+        {"no to a missing image at line 4,097", 4100,
+         [](Station& s) { std::filesystem::remove(s.scans(imageName(4097))); },
+         [](Station& s) { s.prompter.answer(MessageKind::SourceMissing, MessageAnswer::No); },
+         [](Station& s) { writeFile(s.scans(imageName(4097)), "img-4097"); }},
+        {"no to a missing image at the last line", 6,
+         [](Station& s) { std::filesystem::remove(s.scans(imageName(6))); },
+         [](Station& s) { s.prompter.answer(MessageKind::SourceMissing, MessageAnswer::No); },
+         [](Station& s) { writeFile(s.scans(imageName(6)), "img-6"); }},
+        {"cancel to a taken image place", 6, [](Station& s) { writeFile(s.datagroup(imageName(3)), "earlier"); },
+         [](Station& s) { s.prompter.answer(MessageKind::ImageExists, MessageAnswer::Cancel); },
+         [](Station& s) { s.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes); }},
+        {"a taken full-text place", 6,
+         [](Station& s) {
+             writeFile(s.scans("B1/0003.txt"), "text-3");
+             writeFile(s.datagroup("B1/0003.PVFULLTEXT"), "earlier text");
+         },
+         [](Station& s) { s.prompter.answer(MessageKind::ImageExists, MessageAnswer::Cancel); },
+         [](Station& s) { s.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes); }},
+        {"SIGTERM in the per-line loop", 6, nothing, stopAtLine(4), nothing},
+        {"SIGTERM between two journal batches", 4100, nothing, stopAtLine(4098), nothing},
+        {"a full disk at the save", 6, nothing,
+         [](Station& s) {
+             s.host.onEvents = [](int round) {
+                 if (round == 6)
+                     faults::arm({1, ENOSPC, false, "Write File"});
+             };
+         },
+         nothing},
+        {"the DOCID cap", 6,
+         [](Station& s) {
+             std::string xml = readFile(s.datagroup("DATAGRP.XML"));
+             const size_t at = xml.rfind("DOCID=\"2\"");
+             xml.replace(at, 9, "DOCID=\"32764\"");
+             writeFile(s.datagroup("DATAGRP.XML"), xml);
+         },
+         nothing, [](Station& s) { writeFile(s.root + "/in/batch.idx", batchLines(3)); }, true},
+        {"a limit that is not a number", 6,
+         [](Station& s) {
+             s.settings.maxDocuments = "lots";
+             writeFile(s.configFile, serializeConfig(s.settings));
+         },
+         nothing,
+         [](Station& s) {
+             s.settings.maxDocuments = "100";
+             writeFile(s.configFile, serializeConfig(s.settings));
+         },
+         false, true},
+    };
+    for (const auto& row : rows) {
+        for (const bool existing : {false, true}) {
+            for (const bool remove : {true, false}) {
+                for (const MessageAnswer undo : {MessageAnswer::Yes, MessageAnswer::No}) {
+                    if ((row.existingOnly && !existing) || (!existing && undo == MessageAnswer::No))
+                        continue; // a new datagroup has nothing to undo
+                    SCOPED_TRACE(std::string(row.name) + (existing ? ", existing datagroup" : ", new datagroup") +
+                                 (remove ? ", remove" : ", keep") + (undo == MessageAnswer::Yes ? ", undo" : ""));
+                    // A station writes its configuration as it starts: with the row's settings.
+                    const auto station = [&](const TempDir& work) {
+                        ConversionSettings written;
+                        if (exists(work / "setup.tvr"))
+                            applyConfigText(readFile(work / "setup.tvr"), written);
+                        auto s = std::make_unique<Station>(work);
+                        s->settings.removeProcessedFiles = remove;
+                        if (!written.maxDocuments.empty())
+                            s->settings.maxDocuments = written.maxDocuments;
+                        writeFile(s->configFile, serializeConfig(s->settings));
+                        return s;
+                    };
+                    // The datagroup and the batch as they are before the index file.
+                    const auto prepare = [&](TempDir& work, Station& s) {
+                        s.settings.removeProcessedFiles = remove;
+                        writeFile(s.configFile, serializeConfig(s.settings));
+                        if (existing) {
+                            writeFile(s.scans("E/0001.TIF"), "e-1");
+                            writeFile(s.scans("E/0002.TIF"), "e-2");
+                            writeFile(work / "in/earlier.idx", "E1,\\E\\0001.TIF,1\r\nE2,\\E\\0002.TIF,1\r\n");
+                            ASSERT_TRUE(convertCommand(station(work)->ctx).ranToEnd);
+                            std::filesystem::remove(work / "in/earlier.idx");
+                        }
+                        for (long n = 1; n <= row.lines; ++n)
+                            writeFile(s.scans(imageName(n)), "img-" + std::to_string(n));
+                        writeFile(work / "in/batch.idx", batchLines(row.lines));
+                        row.breakIt(s);
+                    };
+                    TempDir uninterrupted;
+                    {
+                        Station s(uninterrupted);
+                        prepare(uninterrupted, s);
+                        const auto run = station(uninterrupted);
+                        row.fixIt(*run);
+                        ASSERT_TRUE(convertCommand(run->ctx).allConverted);
+                    }
+                    TempDir work;
+                    Station s(work);
+                    prepare(work, s);
+                    const auto before = treeUnder(work.path());
+                    const auto ending = station(work);
+                    ending->prompter.answer(MessageKind::UndoOffer, undo);
+                    row.during(*ending);
+                    const ConvertOutcome ended = convertCommand(ending->ctx);
+                    clearStopRequest();
+                    faults::disarm();
+                    EXPECT_FALSE(ended.allConverted);
+                    if (row.pastSave) {
+                        EXPECT_EQ(readFile(s.datagroup("DATAGRP.XML")),
+                                  readFile(uninterrupted / "out/DEFC0001/DATAGRP.XML"));
+                        EXPECT_EQ(filesUnder(work / "scans"), filesUnder(uninterrupted / "scans"));
+                        EXPECT_EQ(exists(s.datagroup("DATAGRP.SUBMIT")), existing) << "no marker of its own";
+                    } else {
+                        EXPECT_EQ(differences(treeUnder(work.path()), before), "");
+                        EXPECT_EQ(ending->prompter.count(MessageKind::MovedFilesStay), 0u);
+                    }
+                    const auto rerun = station(work);
+                    row.fixIt(*rerun);
+                    EXPECT_TRUE(convertCommand(rerun->ctx).allConverted);
+                    EXPECT_EQ(rerun->prompter.count(MessageKind::InterruptedRun), row.pastSave ? 1u : 0u);
+                    EXPECT_EQ(differences(treeUnder(work.path()), treeUnder(uninterrupted.path())), "");
+                }
+            }
+        }
     }
 }

@@ -165,8 +165,6 @@ TEST_F(ConversionRunTest, FailuresReportTheirStep)
         {"a character windows-1252 cannot write where it stands",
          [](ConversionRunTest& t) { writeFile(t.xml(), "<?note\xEF\xBB\xBF?><R><P><DOCUMENTS/></P></R>"); },
          "\rLine # 9"},
-        {"skip header on an empty index file", [](ConversionRunTest& t) { t.settings.skipHeaderLine = true; },
-         "\rLine # 11"},
         {"missing index file", [](ConversionRunTest& t) { std::filesystem::remove(t.index()); }, "\rLine # 10"},
         {"maximum that is not a number", [](ConversionRunTest& t) { t.settings.maxDocuments = "lots"; }, "\rLine # 20"},
     };
@@ -371,7 +369,7 @@ TEST_F(ConversionRunTest, NoDocumentIsNumberedAbove32767)
         {32765, 2, true},
         {32766, 1, true},
         {32766, 2, false}, // the second line would need 32768
-        {32767, 1, false},
+        {32767, 1, false}, // full already: nothing is added, and the command advances first
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.lastDocIdBefore) + " + " + std::to_string(c.lines));
@@ -390,15 +388,23 @@ TEST_F(ConversionRunTest, NoDocumentIsNumberedAbove32767)
         for (int i = 0; i < c.lines; ++i)
             lines += "next,,1," + std::to_string(i) + "\r\n";
         writeFile(index(), lines);
-        if (!c.converts) {
+        const bool atCap = c.lastDocIdBefore == 32767;
+        if (!c.converts && !atCap) {
             prompter.expect("Conversion Error", A::Ok);
             prompter.expect("Undo Changes?", A::Yes);
         }
         EXPECT_EQ(run(index()), c.converts);
         EXPECT_TRUE(prompter.scriptDone());
+        EXPECT_EQ(flags.datagroupAtCap, atCap);
         const std::vector<std::string> ids = docIds(readFile(xml()));
         if (c.converts) {
             EXPECT_EQ(ids.back(), std::to_string(c.lastDocIdBefore + c.lines));
+            EXPECT_EQ(flags.datagroupFull, c.lastDocIdBefore + c.lines == 32767) << "a datagroup at the cap is full";
+            continue;
+        }
+        if (atCap) {
+            EXPECT_TRUE(prompter.seen().empty());
+            EXPECT_EQ(readFile(xml()), original);
             continue;
         }
         EXPECT_EQ(prompter.seen().front().text, "6 - Overflow: a datagroup holds at most 32,767 documents; split the "
