@@ -184,7 +184,9 @@ public:
             }
         } recordEnd{m_record, m_ports.keepsRecords()};
         for (const std::string& item : items) {
-            if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item))
+            if (stopRequested() && m_stoppedAfter.empty() && !stopBetweenItems())
+                return;
+            if (!convertItem(item))
                 return;
         }
         if (!m_selectedAny) {
@@ -244,6 +246,20 @@ private:
                 return folder;
             lock.release();
         }
+    }
+
+    // A stop heard between items: before the first file it ends the command with a word, as a stop before
+    // the command would; after a converted file it is honoured as one heard at the end of that file.
+    bool stopBetweenItems()
+    {
+        if (m_lastConverted.empty()) {
+            Notice stopped{NoticeKind::StoppedBeforeConverting};
+            stopped.reason = stopRequestName();
+            notice(stopped);
+            return false;
+        }
+        m_stoppedAfter = m_lastConverted;
+        return true;
     }
 
     // False when the conversion run cancelled the batch.
@@ -408,6 +424,7 @@ private:
             m_finishedJournal = std::move(journalOwner);
             if (keepsRecords)
                 m_record->finish(described);
+            m_lastConverted = file;
             // A stop that came once the save had begun has let this file finish; the command ends here,
             // counting what it leaves, and still marks and advances the datagroup.
             if (stopRequested() && !m_ctx.flags.batchCanceled)
@@ -437,6 +454,7 @@ private:
     std::string m_previousDatagroup;
     std::vector<CommandRecord::IndexFile> m_finishedBeforeAdvance;
     std::string m_stoppedAfter;
+    std::string m_lastConverted;
     long m_leftForNextRun = 0;
 };
 

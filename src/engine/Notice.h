@@ -56,6 +56,15 @@ enum class NoticeKind
     EventQueueOverflowed,  // events were lost: every folder looked at again
     WatchedFolderGone,     // the folder `path` was removed or moved: its path polled
     WaitingForFilesFailed, // for `reason`
+
+    // What the operator's own files met.
+    RunHistoryUnwritable, // the run history `path` cannot be written, for `reason` (no `path`: no place for it)
+    NotifySocketDropped,  // systemd's notify socket `path` took a message not at once, for `reason`: dropped
+
+    // The hot folder's log, continued.
+    StillFailing,                // `path` failed as the last time, with `reason` first; since `text`, `count` tries
+    ConfigFileKeptInMemory,      // the configuration `path` does not read as one: not written until it does
+    DatagroupNumberKeptInMemory, // the datagroup advanced to number `text`, which `path` could not be given
 };
 
 struct Notice
