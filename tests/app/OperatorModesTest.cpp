@@ -446,7 +446,7 @@ TEST_F(WatchModeTest, TheWatcherKeepsEveryLineConvertsLinksRetriesAndHearsSignal
             count(log, "failed " + m_dir / "in/a.csv") + count(log, "still failing: " + m_dir / "in/a.csv");
         EXPECT_GE(tries, 2) << log;
         EXPECT_LE(tries, 6) << log;
-        EXPECT_EQ(count(log, "Error"), 1) << log;
+        EXPECT_EQ(count(log, "\nConversion Error"), 1) << log;
     }
 
     {
