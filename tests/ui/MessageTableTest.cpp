@@ -231,21 +231,6 @@ TEST(MessageTable, NoticesKeepTheirWordsAndSpacing)
         {notice(K::WatchedFolderGone, "/in"), "The folder /in was removed or moved: polling its path"},
         {notice(K::WaitingForFilesFailed, "", 0, reason("Bad file descriptor")),
          "Waiting for files failed: Bad file descriptor"},
-        {notice(K::RunHistoryUnwritable),
-         "warning: the run history cannot be written: neither XDG_STATE_HOME nor HOME is set (name a file with "
-         "--log=FILE)"},
-        {notice(K::NotifySocketDropped, "/run/notify", 0, reason("Resource temporarily unavailable")),
-         "warning: systemd's notify socket /run/notify cannot take a message now (Resource temporarily unavailable): "
-         "messages to it are dropped while it cannot"},
-        {notice(K::StillFailing, "/in/a.idx", 3,
-                [](Notice& n) {
-                    n.reason = "Conversion Error: 62 - Input past end of file: /in/a.idx";
-                    n.text = "2026-03-04 05:06:07";
-                }),
-         "still failing: /in/a.idx: Conversion Error: 62 - Input past end of file: /in/a.idx (since 2026-03-04 "
-         "05:06:07, 3 tries)"},
-        {notice(K::DatagroupNumberKeptInMemory, "/jobs/a.tvr", 0, text("8")),
-         "note: the datagroup number is now 8; the configuration file /jobs/a.tvr does not hold it yet"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(noticeText(c.notice), c.expected);
