@@ -34,17 +34,16 @@ UniqueFd openOwnFolder(const std::string& path, std::string_view operation)
     UniqueFd current(::open(absolute ? "/" : ".", kFolderFlags));
     if (!current.isOpen())
         throw systemFailure(errno, operation, path);
-    std::string reached = absolute ? "" : ".";
     size_t start = 0;
     while (start < path.size()) {
         size_t end = path.find('/', start);
         if (end == std::string::npos)
             end = path.size();
         const std::string part = path.substr(start, end - start);
+        const std::string reached = path.substr(0, end); // as failures name it
         start = end + 1;
         if (part.empty() || part == ".")
             continue;
-        reached += "/" + part;
         int fd = ::openat(current.get(), part.c_str(), kFolderFlags | O_NOFOLLOW);
         if (fd < 0 && errno == ENOENT) {
             if (sys::mkdirat(operation, current.get(), part.c_str(), 0777) != 0 && errno != EEXIST)
