@@ -244,7 +244,6 @@ private:
             return false;
         m_attempted.insert(file);
         const ReadyFile& judged = m_ready.at(file);
-        m_prompter.aboutFile(file);
         const std::optional<struct stat> st = files::statusOf(file);
         if (!st)
             return false; // taken away meanwhile
@@ -253,6 +252,7 @@ private:
             m_attempted.erase(file);
             return false;
         }
+        m_prompter.aboutFile(file);
         const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
         m_prompter.aboutFile("");
         if (!converted) {
