@@ -96,7 +96,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
     RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";
-    SystemdNotifier systemd;
+    SystemdNotifier systemd(std::cerr);
     if (systemd.active()) {
         watch.events = &systemd;
         // A long conversion must not look like a hang to the watchdog.

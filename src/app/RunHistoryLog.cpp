@@ -3,6 +3,7 @@
 #include "batch/RunHistory.h"
 #include "filetools/Failure.h"
 #include "filetools/LineLog.h"
+#include "ui/MessageTable.h"
 
 #include <ostream>
 
@@ -14,22 +15,20 @@ RunHistoryLog::RunHistoryLog(std::string path, std::ostream& warnings) : m_path(
 
 void RunHistoryLog::recordRun(const RunRecord& record)
 {
-    std::string why;
-    if (m_path.empty()) {
-        why = "neither XDG_STATE_HOME nor HOME is set (name a file with --log=FILE)";
-    } else {
+    Notice unwritable{NoticeKind::RunHistoryUnwritable, m_path};
+    if (!m_path.empty()) {
         try {
             files::appendWholeLine(m_path, runRecordJson(record));
             return;
         } catch (const Failure& failure) {
-            why = failure.description();
+            unwritable.reason = failure.description();
         } catch (const std::exception& error) {
-            why = error.what();
+            unwritable.reason = error.what();
         }
     }
     // A hot folder records every burst: one warning says it all.
     if (!m_warned)
-        m_warnings << "tollavar: warning: the run history cannot be written: " << why << std::endl;
+        m_warnings << "tollavar: " << noticeText(unwritable) << std::endl;
     m_warned = true;
 }
 

@@ -6,8 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace tollavar {
+
+// The progress line `name` + `rest` within `width` columns (0: not known), the name elided in its middle
+// when the line would not fit: a line wider than the terminal wraps, and each redraw then leaves a row
+// of old text behind.
+std::string fitProgressLine(std::string_view name, std::string_view rest, size_t width);
 
 // One line on a terminal kept up to date during a conversion: the index file, lines done of total,
 // documents per second and the time left. Redrawn at most ten times a second and cleared at the end

@@ -40,6 +40,9 @@ struct CommandContext
     std::string runMode = "window";
     // What the command acts through; none: the disk and the datagroup's real lock.
     CommandPorts* ports = nullptr;
+    // A hot folder keeps its settings in memory while its configuration file does not read as one (an
+    // operator emptied, cut short or removed it): saving over it would undo the operator's work.
+    bool sparesUnreadableConfigFile = false;
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

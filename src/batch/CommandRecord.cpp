@@ -51,8 +51,8 @@ CommandRecord::CommandRecord(const std::string& datagroupFolder)
 
 CommandRecord::IndexFile CommandRecord::describe(const std::string& path)
 {
-    const std::string native = files::nativePath(path);
-    return IndexFile{path, identityOf(native), fingerprintOf(files::readAll(native))};
+    // Native, as the folder listing named it: a backslash there belongs to the name.
+    return IndexFile{path, identityOf(path), fingerprintOf(files::readAll(path))};
 }
 
 std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::string& configFile) const

@@ -12,6 +12,7 @@
 #include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
 #include "filetools/FileTools.h"
+#include "filetools/RegularFileOpen.h"
 #include "filetools/TextReplace.h"
 #include "filetools/Windows1252.h"
 
@@ -222,6 +223,20 @@ void applyConfigText(std::string_view bytes, ConversionSettings& s)
         s.skipHeaderLine = false;
 }
 
+bool readsAsConfiguration(const std::string& path)
+{
+    const std::optional<std::string> bytes = files::peekRegularFile(files::nativePath(path));
+    if (!bytes)
+        return false;
+    ConversionSettings scratch;
+    try {
+        applyConfigText(*bytes, scratch);
+        return true;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
 bool saveConfig(CommandContext& ctx, const std::string& configPath)
 {
     // A copy: callers pass configFile itself, which the dialog may change.
@@ -234,6 +249,11 @@ bool saveConfig(CommandContext& ctx, const std::string& configPath)
                 throw Failure(ErrorCode::DialogCancelled, "SaveConfig", kDialogCancelledDescription);
             path = *chosen;
             ctx.configFile = path;
+        }
+        if (ctx.sparesUnreadableConfigFile) {
+            ctx.configFileState.unreadableOnDisk = !readsAsConfiguration(path);
+            if (ctx.configFileState.unreadableOnDisk)
+                return true;
         }
         std::string bytes = serializeConfig(ctx.settings);
         files::FileEffects& effects = portsOf(ctx).files();

@@ -17,6 +17,9 @@ inline constexpr const char* kConfigFileFilter = "Tollavar Files (*.tvr)|*.tvr|A
 // unattended run can end with the status that says so.
 bool saveConfig(CommandContext& ctx, const std::string& configPath);
 
+// Whether the file at `path` is there and reads as a configuration.
+bool readsAsConfiguration(const std::string& path);
+
 // saveConfig, but a file that we may write and that already holds exactly these bytes is left alone: a
 // command that saves after every index file does not rewrite and sync an unchanged file each time.
 bool saveConfigIfChanged(CommandContext& ctx, const std::string& configPath);

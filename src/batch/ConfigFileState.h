@@ -15,6 +15,8 @@ struct ConfigFileState
     std::string bytes;
     dev_t device = 0;
     ino_t inode = 0;
+    // The last save was passed over because the file did not read as a configuration.
+    bool unreadableOnDisk = false;
 };
 
 // Notes that the settings and the file at `path` now agree on `bytes`.

@@ -254,7 +254,9 @@ private:
             }
         } recordEnd{m_record, m_ports.keepsRecords()};
         for (const std::string& item : items) {
-            if ((stopRequested() && m_stoppedAfter.empty()) || !convertItem(item)) {
+            if (stopRequested() && m_stoppedAfter.empty() && !stopBetweenItems())
+                return false;
+            if (!convertItem(item)) {
                 if (!m_ctx.flags.datagroupAtCap)
                     return false;
                 break;
@@ -354,6 +356,20 @@ public:
     }
 
 private:
+    // A stop heard between items: before the first file it ends the command with a word, as a stop before
+    // the command would; after a converted file it is honoured as one heard at the end of that file.
+    bool stopBetweenItems()
+    {
+        if (m_lastConverted.empty()) {
+            Notice stopped{NoticeKind::StoppedBeforeConverting};
+            stopped.reason = stopRequestName();
+            notice(stopped);
+            return false;
+        }
+        m_stoppedAfter = m_lastConverted;
+        return true;
+    }
+
     // False when the conversion run cancelled the batch.
     bool convertItem(const std::string& item)
     {
@@ -533,6 +549,7 @@ private:
             m_finishedJournal = std::move(journalOwner);
             if (keepsRecords)
                 m_record->finish(described);
+            m_lastConverted = file;
             // A stop that came once the save had begun has let this file finish; the command ends here,
             // counting what it leaves, and still marks and advances the datagroup.
             if (stopRequested() && !m_ctx.flags.batchCanceled)
@@ -566,6 +583,7 @@ private:
     std::string m_previousDatagroup;
     std::vector<CommandRecord::IndexFile> m_finishedBeforeAdvance;
     std::string m_stoppedAfter;
+    std::string m_lastConverted;
     long m_leftForNextRun = 0;
 };
 

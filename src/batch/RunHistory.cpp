@@ -1,7 +1,9 @@
 #include "batch/RunHistory.h"
 
+#include "batch/Base64.h"
 #include "filetools/FileSystem.h"
 #include "filetools/LineLog.h"
+#include "filetools/Windows1252.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,23 +18,58 @@ using Json = nlohmann::ordered_json;
 // How many rotated files --history looks into; appendWholeLine keeps this many by default.
 constexpr int kRotatedFiles = 3;
 
+// A name that is no UTF-8 is read as windows-1252, as the index files' text is: two such names stay
+// apart, and the history shows them as they were meant.
+std::string readable(const std::string& text)
+{
+    return utf8::isValid(text) ? text : cp1252::decode(text);
+}
+
+// A path the record must give back exactly: readable under `key`, and its bytes under `key` + "Bytes"
+// when they are no UTF-8.
+void putPath(Json& object, const std::string& key, const std::string& path)
+{
+    object[key] = readable(path);
+    if (!utf8::isValid(path))
+        object[key + "Bytes"] = base64Encode(path);
+}
+
+std::string pathField(const Json& object, const std::string& key)
+{
+    if (const auto bytes = object.find(key + "Bytes"); bytes != object.end() && bytes->is_string())
+        if (std::optional<std::string> raw = base64Decode(bytes->get<std::string>()))
+            return *raw;
+    const auto found = object.find(key);
+    return found == object.end() || found->is_null() ? std::string() : found->get<std::string>();
+}
+
+std::vector<std::string> readable(const std::vector<std::string>& texts)
+{
+    std::vector<std::string> out;
+    for (const std::string& text : texts)
+        out.push_back(readable(text));
+    return out;
+}
+
 Json factsJson(const IndexFileRecord& file)
 {
     const IndexFileFacts& f = file.facts;
     Json questions = Json::array();
     for (const AnsweredQuestion& q : file.questions)
-        questions.push_back({{"caption", q.caption}, {"text", q.text}, {"answer", q.answer}});
-    return {{"path", file.path},
-            {"size", f.bytes},
-            {"fingerprint", f.fingerprint.empty() ? Json(nullptr) : Json("xxh3:" + f.fingerprint)},
-            {"converted", file.converted},
-            {"documents", f.documentsAdded},
-            {"firstDocId", f.documentsAdded > 0 ? Json(f.firstDocId) : Json(nullptr)},
-            {"lastDocId", f.documentsAdded > 0 ? Json(f.lastDocId) : Json(nullptr)},
-            {"imagesMoved", f.imagesMoved},
-            {"fullTextsMoved", f.fullTextsMoved},
-            {"linesSkipped", f.linesSkipped},
-            {"questions", std::move(questions)}};
+        questions.push_back({{"caption", q.caption}, {"text", readable(q.text)}, {"answer", q.answer}});
+    Json facts = Json::object();
+    putPath(facts, "path", file.path);
+    facts.update(Json{{"size", f.bytes},
+                      {"fingerprint", f.fingerprint.empty() ? Json(nullptr) : Json("xxh3:" + f.fingerprint)},
+                      {"converted", file.converted},
+                      {"documents", f.documentsAdded},
+                      {"firstDocId", f.documentsAdded > 0 ? Json(f.firstDocId) : Json(nullptr)},
+                      {"lastDocId", f.documentsAdded > 0 ? Json(f.lastDocId) : Json(nullptr)},
+                      {"imagesMoved", f.imagesMoved},
+                      {"fullTextsMoved", f.fullTextsMoved},
+                      {"linesSkipped", f.linesSkipped},
+                      {"questions", std::move(questions)}});
+    return facts;
 }
 
 template <typename T> T field(const Json& object, const char* name, T fallback)
@@ -76,22 +113,18 @@ std::string runRecordJson(const RunRecord& r)
     Json files = Json::array();
     for (const IndexFileRecord& file : r.files)
         files.push_back(factsJson(file));
-    const Json record = {{"started", r.started},
-                         {"ended", r.ended},
-                         {"user", r.user},
-                         {"host", r.host},
-                         {"mode", r.mode},
-                         {"configFile", r.configFile},
-                         {"datagroupFolder", r.datagroupFolder},
-                         {"datagroupFull", r.datagroupFull},
-                         {"recoveryRan", r.recoveryRan},
-                         {"files", std::move(files)},
-                         {"documents", r.documentsAdded()},
-                         {"outcome", r.outcome},
-                         {"exitStatus", r.exitStatus},
-                         {"seconds", r.seconds},
-                         {"notices", r.notices},
-                         {"failure", r.failure}};
+    Json record = {{"started", r.started}, {"ended", r.ended}, {"user", r.user}, {"host", r.host}, {"mode", r.mode}};
+    putPath(record, "configFile", r.configFile);
+    putPath(record, "datagroupFolder", r.datagroupFolder);
+    record.update(Json{{"datagroupFull", r.datagroupFull},
+                       {"recoveryRan", r.recoveryRan},
+                       {"files", std::move(files)},
+                       {"documents", r.documentsAdded()},
+                       {"outcome", r.outcome},
+                       {"exitStatus", r.exitStatus},
+                       {"seconds", r.seconds},
+                       {"notices", readable(r.notices)},
+                       {"failure", readable(r.failure)}});
     return record.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -107,8 +140,8 @@ std::optional<RunRecord> runRecordFromJson(std::string_view line)
         r.user = field<std::string>(json, "user", "");
         r.host = field<std::string>(json, "host", "");
         r.mode = field<std::string>(json, "mode", "");
-        r.configFile = field<std::string>(json, "configFile", "");
-        r.datagroupFolder = field<std::string>(json, "datagroupFolder", "");
+        r.configFile = pathField(json, "configFile");
+        r.datagroupFolder = pathField(json, "datagroupFolder");
         r.datagroupFull = field<bool>(json, "datagroupFull", false);
         r.recoveryRan = field<bool>(json, "recoveryRan", false);
         r.outcome = field<std::string>(json, "outcome", "");
@@ -118,7 +151,7 @@ std::optional<RunRecord> runRecordFromJson(std::string_view line)
         r.notices = field<std::vector<std::string>>(json, "notices", {});
         for (const Json& f : json.value("files", Json::array())) {
             IndexFileRecord file;
-            file.path = field<std::string>(f, "path", "");
+            file.path = pathField(f, "path");
             file.converted = field<bool>(f, "converted", false);
             file.facts.bytes = field<long long>(f, "size", -1);
             file.facts.fingerprint = field<std::string>(f, "fingerprint", "");
@@ -182,8 +215,8 @@ std::string runHistoryTable(const std::vector<RunRecord>& records)
             outcome += ", recovered first";
         std::string files = std::to_string(r.files.size());
         std::string documents = std::to_string(r.documentsAdded());
-        out += fit(r.started, 25) + " " + fit(r.configFile, 28) + " " + fit(files, 5) + " " + fit(documents, 9) + " " +
-               fit(r.datagroupFolder, 28) + " " + outcome + "\n";
+        out += fit(r.started, 25) + " " + fit(readable(r.configFile), 28) + " " + fit(files, 5) + " " +
+               fit(documents, 9) + " " + fit(readable(r.datagroupFolder), 28) + " " + outcome + "\n";
     }
     return out;
 }

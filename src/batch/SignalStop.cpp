@@ -49,6 +49,9 @@ void handleStopSignalsFromStart()
     for (int signal : kSignals)
         ::sigaction(signal, &action, nullptr);
     ::signal(SIGXFSZ, SIG_IGN);
+    // A reader that closed its end of standard output (`| head`) has lost a message, not ended the
+    // conversion: the write fails with EPIPE and the exit status stays the conversion's.
+    ::signal(SIGPIPE, SIG_IGN);
     // A parent may start us with them blocked (the mask survives exec): a stop that is never seen
     // would leave systemd or the operator nothing but SIGKILL.
     ::sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);

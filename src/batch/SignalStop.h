@@ -25,7 +25,8 @@ private:
 // From the first instruction of main: SIGTERM, SIGINT and SIGHUP only ask for a stop, which the
 // program answers at its next safe point (before converting, or at a line boundary), and SIGXFSZ is
 // ignored, so that a write past the file-size limit fails with EFBIG and is reported like a full disk
-// instead of ending the program without a word.
+// instead of ending the program without a word; so is SIGPIPE, so that a closed standard output loses
+// only what was written to it.
 void handleStopSignalsFromStart();
 
 // Gives SIGTERM, SIGINT and SIGHUP back their default action, for work that is safe to end anywhere

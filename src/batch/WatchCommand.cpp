@@ -1,6 +1,7 @@
 #include "batch/WatchCommand.h"
 
 #include "batch/CommandContext.h"
+#include "batch/ConfigFile.h"
 #include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
 #include "batch/HotFolder.h"
@@ -17,6 +18,7 @@
 #include "filetools/OpenForWriting.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -41,6 +43,20 @@ private:
     std::ostream& m_out;
     const MessageWords& m_words;
 };
+
+// As many failing files as a station could leave behind; past it, each tells its whole account once more.
+constexpr size_t kFailuresRemembered = 1000;
+
+// "2026-03-04 05:06:07", the local time.
+std::string localTimeNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
 
 Notice aboutFile(NoticeKind kind, const std::string& file, long retrySeconds)
 {
@@ -91,6 +107,7 @@ public:
         : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log)
     {
         m_ctx.alwaysRemoveProcessed = true;
+        m_ctx.sparesUnreadableConfigFile = true;
     }
 
     // One Convert command over the files of the burst that an item selects; the rest wait. Each file
@@ -119,22 +136,53 @@ public:
             return;
         }
 
-        m_prompter.beginCommand();
+        // A file that failed before is tried again: what the command shows waits until it is known whether
+        // it failed the same way.
+        const bool retrying = std::any_of(ready.begin(), ready.end(), [this](const ReadyFile& file) {
+            return m_failing.count(file.path) && m_selected.count(file.path);
+        });
+        m_repeated.clear();
+        m_prompter.beginCommand(retrying);
         const ConvertOutcome outcome = convertCommand(
             m_ctx, [this](ConversionContext& conversion, const std::string& file, const std::string& xmlFile,
                           const std::string& rootName, const std::string& documentName) {
                 return convertOne(conversion, file, xmlFile, rootName, documentName);
             });
+        m_prompter.release(m_repeated);
         if (m_options.events)
             m_options.events->status(m_log.words(statusLine(outcome.record)));
-        if (!outcome.ranToEnd) {
+        tellOfConfigFile();
+        const bool onlyRepeats = !m_failed.empty() && m_repeated.size() == m_failed.size();
+        if (!outcome.ranToEnd && !onlyRepeats) {
             m_log(Notice{NoticeKind::CommandStoppedEarly});
         } else if (m_ctx.flags.datagroupFull) {
             Notice full{NoticeKind::DatagroupFull};
             full.text = m_ctx.settings.datagroupNumber;
             m_log(full);
+            if (m_ctx.configFileState.unreadableOnDisk) {
+                Notice kept{NoticeKind::DatagroupNumberKeptInMemory, m_ctx.configFile};
+                kept.text = m_ctx.settings.datagroupNumber;
+                m_log(kept);
+            }
         }
         arrangeNextTurns(ready, outcome, hot);
+    }
+
+    // Once each time the configuration file stops reading as one; said again after it has read again.
+    void tellOfConfigFile()
+    {
+        const bool unreadable = m_ctx.configFileState.unreadableOnDisk;
+        if (unreadable && !m_saidConfigUnreadable)
+            m_log(Notice{NoticeKind::ConfigFileKeptInMemory, m_ctx.configFile});
+        m_saidConfigUnreadable = unreadable;
+    }
+
+    // After SIGHUP: a file that does not read as a configuration leaves the settings as they are.
+    bool configFileReads()
+    {
+        m_ctx.configFileState.unreadableOnDisk = !readsAsConfiguration(m_ctx.configFile);
+        tellOfConfigFile();
+        return !m_ctx.configFileState.unreadableOnDisk;
     }
 
 private:
@@ -200,21 +248,24 @@ private:
         if (!st)
             return false; // taken away meanwhile
         if (!unchangedSince(judged, *st) || files::openForWritingElsewhere(file) == files::WriterCheck::Writing) {
-            m_log(Notice{NoticeKind::BeingWrittenAgain, file});
+            say(file, Notice{NoticeKind::BeingWrittenAgain, file});
             m_attempted.erase(file);
             return false;
         }
+        m_prompter.aboutFile(file);
         const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
+        m_prompter.aboutFile("");
         if (!converted) {
             m_failed.insert(file);
-            m_log(aboutFile(NoticeKind::ConversionFailed, file, retrySeconds()));
+            noteFailure(file);
             return false;
         }
+        m_failing.erase(file);
         // Lines a station appended while the file was read are in no datagroup yet: a file that is not
         // exactly what was converted stays, and is converted again once it settles.
         const std::optional<struct stat> after = files::statusOf(file);
         if (!after || !unchangedSince(judged, *after)) {
-            m_log(convertedInto(NoticeKind::ConvertedButChanged, file, xmlFile));
+            say(file, convertedInto(NoticeKind::ConvertedButChanged, file, xmlFile));
             return true;
         }
         // With the configuration's own switch on, the command removes the file itself (after the
@@ -225,12 +276,39 @@ private:
             } catch (const Failure& failure) {
                 Notice kept{NoticeKind::ConvertedNotRemoved, file};
                 kept.reason = failure.description();
-                m_log(kept);
+                say(file, kept);
                 return true;
             }
         }
-        m_log(convertedInto(NoticeKind::Converted, file, xmlFile));
+        say(file, convertedInto(NoticeKind::Converted, file, xmlFile));
         return true;
+    }
+
+    // A log line in its turn among the messages the command shows.
+    void say(const std::string& file, const Notice& notice)
+    {
+        m_prompter.showInTurn(file, [this, notice] { m_log(notice); });
+    }
+
+    // The full account the first time and whenever the failure changes; one line while it stays the same.
+    void noteFailure(const std::string& file)
+    {
+        const std::vector<std::string>& words = m_prompter.wordsAbout(file);
+        const auto known = m_failing.find(file);
+        if (known != m_failing.end() && known->second.words == words) {
+            ++known->second.tries;
+            m_repeated.insert(file);
+            Notice still{NoticeKind::StillFailing, file};
+            still.reason = words.empty() ? std::string() : words.front().substr(0, words.front().find('\r'));
+            still.text = known->second.since;
+            still.count = known->second.tries;
+            say("", still);
+            return;
+        }
+        if (m_failing.size() >= kFailuresRemembered)
+            m_failing.clear();
+        m_failing[file] = Failing{words, localTimeNow(), 1};
+        say(file, aboutFile(NoticeKind::ConversionFailed, file, retrySeconds()));
     }
 
     long retrySeconds() const { return static_cast<long>(m_options.retry.count()); }
@@ -249,6 +327,16 @@ private:
     std::set<std::string> m_selected;
     std::set<std::string> m_attempted; // reached by the command, converted or failed
     std::set<std::string> m_failed;
+    // Files that failed, with what their last failure showed; gone once a file converts.
+    struct Failing
+    {
+        std::vector<std::string> words;
+        std::string since;
+        long tries = 0;
+    };
+    std::map<std::string, Failing> m_failing;
+    std::set<std::string> m_repeated; // this command's files that failed as they did the last time
+    bool m_saidConfigUnreadable = false;
 };
 
 void printNotices(HotFolder& hot, const WatchLog& log)
@@ -309,6 +397,8 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
             break;
         if (watchSignals.takeReloadRequest()) {
             // Between conversions only: a hang-up never cuts one short.
+            if (!watch.configFileReads())
+                continue;
             refreshFromConfigFile(ctx);
             log(Notice{NoticeKind::ConfigurationReadAgain, ctx.configFile});
             std::vector<std::string> now = watchableFolders(ctx.settings, log);

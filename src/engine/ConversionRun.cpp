@@ -219,8 +219,11 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
         context.prompter.ask(Prompt{MessageKind::FieldListsDiffer});
         return false;
     }
-    const std::string imageFolder =
-        settings.imageFolder.empty() ? FileTools::folderPart(indexFile) : settings.imageFolder;
+    // The index file's path is native, as its folder listing named it: a backslash there is part of a name.
+    const size_t slash = indexFile.rfind('/');
+    const std::string imageFolder = !settings.imageFolder.empty() ? settings.imageFolder
+                                    : slash == std::string::npos  ? std::string()
+                                                                  : indexFile.substr(0, slash);
     IndexLineParser parser(names);
     if (parser.reserved().imagePath < 0) {
         context.prompter.ask(Prompt{MessageKind::ImagePathMissing});
@@ -317,7 +320,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
             }
 
             stage = RunStage::OpeningIndexFile;
-            reader.emplace(files::nativePath(indexFile));
+            reader.emplace(indexFile);
             if (observer) {
                 report.facts.bytes = static_cast<long long>(reader->bytes().size());
                 report.facts.fingerprint = files::contentFingerprint(reader->bytes());

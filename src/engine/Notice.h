@@ -50,13 +50,23 @@ enum class NoticeKind
     PolledFolderGone,
 
     // What the hot folder met while watching.
-    InotifyWatchLimit,      // no watch for `path`: polled instead
-    InotifyInstanceLimit,   // no inotify at all: every folder polled
-    InotifyUnavailable,     // no inotify for `reason`: `path` polled instead
-    EventQueueOverflowed,   // events were lost: every folder looked at again
-    WatchedFolderGone,      // the folder `path` was removed or moved: its path polled
-    WaitingForFilesFailed,  // for `reason`
-                            // The Convert command's notices, added since.
+    InotifyWatchLimit,     // no watch for `path`: polled instead
+    InotifyInstanceLimit,  // no inotify at all: every folder polled
+    InotifyUnavailable,    // no inotify for `reason`: `path` polled instead
+    EventQueueOverflowed,  // events were lost: every folder looked at again
+    WatchedFolderGone,     // the folder `path` was removed or moved: its path polled
+    WaitingForFilesFailed, // for `reason`
+
+    // What the operator's own files met.
+    RunHistoryUnwritable, // the run history `path` cannot be written, for `reason` (no `path`: no place for it)
+    NotifySocketDropped,  // systemd's notify socket `path` took a message not at once, for `reason`: dropped
+
+    // The hot folder's log, continued.
+    StillFailing,                // `path` failed as the last time, with `reason` first; since `text`, `count` tries
+    ConfigFileKeptInMemory,      // the configuration `path` does not read as one: not written until it does
+    DatagroupNumberKeptInMemory, // the datagroup advanced to number `text`, which `path` could not be given
+
+    // The Convert command's notices, continued.
     DatagroupAtCapAdvanced, // the datagroup `path` held the most documents: marked, number advanced to `text`
     PreviousDatagroupLeft,  // the tidy-up of the datagroup `path` below this one stopped, for `reason`
 };

@@ -92,7 +92,7 @@ void RunJournal::begin(const std::string& indexFile, const std::string& xmlFile,
 
     std::error_code error;
     const std::string cwd = std::filesystem::current_path(error).string();
-    const std::string index = files::nativePath(indexFile);
+    const std::string& index = indexFile; // native, as listed: a backslash there belongs to the name
     std::string head(kMagic);
     const auto field = [&head](std::string_view name, std::string_view value) {
         head += name;

@@ -17,7 +17,9 @@ struct LineLogRotation
 // Appends `line` (a newline is added) to the log at `path` as one write on a descriptor opened with
 // O_APPEND, under an exclusive lock, so that several processes (on several machines, on a share) never
 // interleave within a line and never rotate the same file twice. Creates missing folders above the log.
-// Throws Failure when the line cannot be written whole.
+// The log and its folder are reached as openOwnFolder allows and never through a link at the log's own
+// name; a pipe, device or folder there is refused without waiting, and so is a lock another process
+// holds for more than a few seconds. Throws Failure when the line cannot be written whole.
 void appendWholeLine(const std::string& path, std::string_view line, const LineLogRotation& rotation = {});
 
 // The rotated file `number` (1 the newest) of the log at `path`.

@@ -37,10 +37,16 @@ Failure notAFile(std::string_view operation, const std::string& path, const char
 
 UniqueFd openRegularFile(const std::string& path, int flags, LinkRule links, std::string_view operation, mode_t mode)
 {
+    return openRegularFileAt(AT_FDCWD, path, path, flags, links, operation, mode);
+}
+
+UniqueFd openRegularFileAt(int folderFd, const std::string& name, const std::string& path, int flags, LinkRule links,
+                           std::string_view operation, mode_t mode)
+{
     int openFlags = flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     if (links == LinkRule::Refuse)
         openFlags |= O_NOFOLLOW;
-    UniqueFd fd(sys::open(operation, path.c_str(), openFlags, mode));
+    UniqueFd fd(sys::openat(operation, folderFd, name.c_str(), openFlags, mode));
     if (fd.get() < 0) {
         const int error = errno;
         struct stat there
@@ -49,7 +55,7 @@ UniqueFd openRegularFile(const std::string& path, int flags, LinkRule links, std
         // What stands at the name says more than the errno: ELOOP for a refused link, EISDIR or ENXIO
         // for a folder or a pipe without a reader.
         if ((error == ELOOP || error == EISDIR || error == ENXIO || error == EMLINK) &&
-            ::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode))
+            ::fstatat(folderFd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(there.st_mode))
             throw notAFile(operation, path, kindOf(there.st_mode));
         throw systemFailure(error, operation, path);
     }

@@ -24,6 +24,10 @@ enum class LinkRule
 UniqueFd openRegularFile(const std::string& path, int flags, LinkRule links, std::string_view operation,
                          mode_t mode = 0666);
 
+// The same for the file `name` in the folder open at `folderFd`; `shown` is its path as failures name it.
+UniqueFd openRegularFileAt(int folderFd, const std::string& name, const std::string& shown, int flags, LinkRule links,
+                           std::string_view operation, mode_t mode = 0666);
+
 // The bytes of the regular file at `path` (a link followed), or nothing when there is none or it cannot
 // be read. Only for looking whether a file changed: the look is no operation a fault plan counts, and
 // what goes wrong is the business of the operation that follows.

@@ -349,6 +349,24 @@ std::string noticeText(const Notice& notice)
     case NoticeKind::WaitingForFilesFailed:
         return "Waiting for files failed: " + notice.reason;
 
+    case NoticeKind::RunHistoryUnwritable:
+        return "warning: the run history cannot be written: " +
+               (path.empty() ? std::string("neither XDG_STATE_HOME nor HOME is set (name a file with --log=FILE)")
+                             : notice.reason);
+    case NoticeKind::NotifySocketDropped:
+        return "warning: systemd's notify socket " + path + " cannot take a message now (" + notice.reason +
+               "): messages to it are dropped while it cannot";
+
+    case NoticeKind::StillFailing:
+        return "still failing: " + path + ": " + notice.reason + " (since " + notice.text + ", " +
+               std::to_string(notice.count) + " tries)";
+    case NoticeKind::ConfigFileKeptInMemory:
+        return "the configuration file " + path +
+               " cannot be read; its settings are kept in memory and it is not written until it reads again";
+    case NoticeKind::DatagroupNumberKeptInMemory:
+        return "note: the datagroup number is now " + notice.text + "; the configuration file " + path +
+               " does not hold it yet";
+
     case NoticeKind::DatagroupAtCapAdvanced:
         return "The datagroup " + path +
                " holds 32,767 documents, the most a datagroup can hold: it was marked full and the datagroup number "

@@ -8,11 +8,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -164,6 +167,68 @@ TEST(OperatorOutput, TheHotFolderSpeaksSystemdsNotifyProtocolAndTheJournalsPrior
     }
     EXPECT_GT(lines, 3u);
     EXPECT_TRUE(exists(dir / "out/EXMP0001/DATAGRP.SUBMIT"));
+}
+
+// A notify socket whose queue is full and that nobody reads: the watcher neither stops converting nor
+// stops hearing SIGTERM, and says once that its messages are dropped.
+TEST(OperatorOutput, ANotifySocketNobodyReadsNeitherHoldsUpTheWatcherNorItsStop)
+{
+    TempDir dir;
+    for (const char* name : {"a", "b", "c"})
+        writeFile(dir / (std::string("images/B1/") + name + ".TIF"), "II*");
+    std::filesystem::create_directories(dir / "in");
+    const std::string config = dir / "batch.tvr";
+    writeFile(config, serializeConfig(testing::exampleBatchSettings(dir, "in/*.csv")));
+
+    const std::string socketPath = dir / "notify.sock";
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, socketPath.size());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const int filler = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int queued = 0;
+    while (queued < 100000 &&
+           ::sendto(filler, "X", 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 1)
+        ++queued;
+    ASSERT_EQ(errno, EAGAIN) << "the socket's queue never filled";
+    ::close(filler);
+
+    const pid_t pid = testing::startProgram({"--watch", "--settle=0", config}, dir / "home", dir / "stderr.txt", {},
+                                            {"NOTIFY_SOCKET=" + socketPath, "WATCHDOG_USEC=200000"});
+    ASSERT_GT(pid, 0);
+    const auto err = [&] { return exists(dir / "stderr.txt") ? readFile(dir / "stderr.txt") : std::string(); };
+    const auto within = [](std::chrono::milliseconds limit, const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        return done();
+    };
+    EXPECT_TRUE(within(10s, [&] { return err().find(dir / "in: ") != std::string::npos; })) << err();
+    for (const char* name : {"a", "b", "c"}) {
+        writeFile(dir / (std::string("in/") + name + ".csv"), std::string(name) + ",\\B1\\" + name + ".TIF,1,1\r\n");
+        EXPECT_TRUE(within(10s, [&] { return !exists(dir / (std::string("in/") + name + ".csv")); }))
+            << name << " was not converted:\n"
+            << err();
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    bool reaped = false;
+    const bool ended = within(2s, [&] { return reaped = reaped || ::waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(listener);
+    ASSERT_TRUE(ended) << "SIGTERM did not end the watcher within 2 s:\n" << err();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err();
+    const std::string log = err();
+    const size_t said = log.find("notify socket");
+    EXPECT_NE(said, std::string::npos) << log;
+    EXPECT_EQ(log.find("notify socket", said + 1), std::string::npos) << log;
+    for (const char* name : {"a", "b", "c"})
+        EXPECT_TRUE(exists(dir / (std::string("out/EXMP0001/B1/") + name + ".TIF"))) << name;
 }
 
 } // namespace

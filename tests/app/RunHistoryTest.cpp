@@ -146,5 +146,42 @@ TEST(RunHistory, RecordsEachIndexFileAndHistoryPrintsItSkippingDamagedLines)
     EXPECT_EQ(warnings.str().find('\n'), warnings.str().size() - 1) << warnings.str();
 }
 
+// Names that are no UTF-8 stay apart in a record and come back byte for byte; the history shows them as
+// windows-1252, as the index files' text is read.
+TEST(RunHistory, NamesThatAreNoUtf8StayApartAndComeBackWhole)
+{
+    RunRecord r;
+    r.started = "2026-01-02T03:04:05+00:00";
+    r.outcome = "converted";
+    r.configFile = "/jobs/caf\xE9.tvr";
+    r.datagroupFolder = "/out/EXMP0001";
+    for (const char* name : {"/in/caf\xE9.idx", "/in/caf\xE8.idx", "/in/plain.idx"}) {
+        IndexFileRecord file;
+        file.path = name;
+        file.converted = true;
+        r.files.push_back(file);
+    }
+    r.notices.push_back("Index file in use, left for the next run: /in/caf\xE9.idx");
+
+    const std::string line = runRecordJson(r);
+    EXPECT_NE(line.find("\"path\":\"/in/caf\u00e9.idx\",\"pathBytes\":\"L2luL2NhZukuaWR4\""), std::string::npos)
+        << line;
+    EXPECT_NE(line.find("\"path\":\"/in/caf\u00e8.idx\",\"pathBytes\":"), std::string::npos) << line;
+    EXPECT_NE(line.find("\"path\":\"/in/plain.idx\",\"size\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"configFileBytes\":"), std::string::npos) << line;
+    EXPECT_EQ(line.find("datagroupFolderBytes"), std::string::npos) << line;
+    EXPECT_NE(line.find("left for the next run: /in/caf\u00e9.idx"), std::string::npos) << line;
+    EXPECT_EQ(line.find("\xEF\xBF\xBD"), std::string::npos) << "a name was replaced: " << line;
+
+    const std::optional<RunRecord> back = runRecordFromJson(line);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->files.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(back->files[i].path, r.files[i].path);
+    EXPECT_EQ(back->configFile, r.configFile);
+    EXPECT_EQ(runRecordJson(*back), line);
+    EXPECT_NE(runHistoryTable({*back}).find("/jobs/caf\u00e9.tvr"), std::string::npos) << runHistoryTable({*back});
+}
+
 } // namespace
 } // namespace tollavar

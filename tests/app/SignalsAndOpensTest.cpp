@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,6 +157,125 @@ TEST_F(SignalsAndOpensTest, APlantedNameNeitherHangsTheRunNorLeadsItElsewhere)
         if (std::string_view(c.name) == "DATAGRP.XML" && c.planted == Planted::Link) {
             EXPECT_TRUE(fs::is_symlink(at));
             EXPECT_NE(readFile(target).find("<DOCUMENT"), std::string::npos);
+        }
+    }
+}
+
+// Something planted at the run history's name, or in place of its folder, by anyone who may write to
+// the shared folder it is in: an unattended run and a watcher stopped afterwards neither hang nor write
+// through it, end as they would with a history that works, and say once that it cannot be written.
+TEST_F(SignalsAndOpensTest, APlantedHistoryNeitherHangsTheRunNorTakesTheRecordElsewhere)
+{
+    enum class Planted
+    {
+        Nothing,
+        LinkToMissing,
+        LinkToExisting,
+        Pipe,
+        WrongKind, // a folder where the file belongs, a file where the folder belongs
+        LinkToDevice,
+    };
+    // The files the program writes on the operator's behalf; a metrics file of the hot folder belongs here
+    // too, with its own switch.
+    struct Place
+    {
+        const char* what;
+        std::string at; // where the planted thing stands
+        std::vector<std::string> switches;
+        bool folder; // the history's folder rather than the history itself
+    };
+    const std::string share = m_dir / "share";
+    const Place places[] = {
+        {"the default history", m_dir / "home/tollavar/runs.jsonl", {}, false},
+        {"the history --log names", share + "/runs.jsonl", {"--log=" + share + "/runs.jsonl"}, false},
+        {"the folder of the history --log names", share + "/logs", {"--log=" + share + "/logs/runs.jsonl"}, true},
+    };
+    const auto count = [](const std::string& text, const std::string& part) {
+        long n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    for (const bool watching : {false, true}) {
+        for (const Place& place : places) {
+            for (const Planted planted : {Planted::Nothing, Planted::LinkToMissing, Planted::LinkToExisting,
+                                          Planted::Pipe, Planted::WrongKind, Planted::LinkToDevice}) {
+                SCOPED_TRACE(std::string(watching ? "watcher, " : "unattended, ") + place.what + ", planted " +
+                             std::to_string(static_cast<int>(planted)));
+                for (const char* folder : {"out", "in", "images", "elsewhere", "share", "home"})
+                    fs::remove_all(m_dir / folder);
+                writeFile(m_dir / "images/B1/1.TIF", "II*1");
+                fs::create_directories(m_dir / "in");
+                writeConfig("1");
+                writeFile(m_dir / "elsewhere/victim", "keep");
+                fs::create_directories(fs::path(place.at).parent_path());
+                // A share that several stations write to.
+                fs::create_directories(share);
+                fs::permissions(share, fs::perms::all);
+                const std::string missing = m_dir / "elsewhere/missing";
+                const std::string existing = place.folder ? m_dir / "elsewhere" : m_dir / "elsewhere/victim";
+                switch (planted) {
+                case Planted::Nothing:
+                    break;
+                case Planted::LinkToMissing:
+                    ASSERT_EQ(::symlink(missing.c_str(), place.at.c_str()), 0);
+                    break;
+                case Planted::LinkToExisting:
+                    ASSERT_EQ(::symlink(existing.c_str(), place.at.c_str()), 0);
+                    break;
+                case Planted::Pipe:
+                    ASSERT_EQ(::mkfifo(place.at.c_str(), 0666), 0);
+                    break;
+                case Planted::WrongKind:
+                    if (place.folder)
+                        writeFile(place.at, "keep");
+                    else
+                        fs::create_directories(place.at);
+                    break;
+                case Planted::LinkToDevice:
+                    ASSERT_EQ(::symlink("/dev/null", place.at.c_str()), 0);
+                    break;
+                }
+
+                std::vector<std::string> arguments = place.switches;
+                if (watching)
+                    arguments.insert(arguments.end(), {"--watch", "--settle=0"});
+                arguments.push_back(m_config);
+                const std::string index = m_dir / "in/a.csv";
+                if (!watching)
+                    writeFile(index, "A,\\B1\\1.TIF,1,1\r\n");
+                const pid_t pid = start(arguments);
+                if (watching) {
+                    const auto waitUntil = [](const std::function<bool()>& done) {
+                        const auto deadline = std::chrono::steady_clock::now() + 10s;
+                        while (!done() && std::chrono::steady_clock::now() < deadline)
+                            std::this_thread::sleep_for(10ms);
+                    };
+                    waitUntil([&] { return err().find(m_dir / "in: ") != std::string::npos; });
+                    writeFile(index, "A,\\B1\\1.TIF,1,1\r\n");
+                    waitUntil([&] { return !exists(index); });
+                    // The record is written as the command ends, before the file's own line.
+                    std::this_thread::sleep_for(200ms);
+                    ::kill(pid, SIGTERM);
+                }
+                const int status = statusWithin(pid, 10s);
+                ASSERT_NE(status, -1) << "the program hung:\n" << err();
+                EXPECT_EQ(status, 0) << err();
+                EXPECT_TRUE(exists(m_datagroup + "/B1/1.TIF")) << err();
+                EXPECT_EQ(count(err(), "the run history cannot be written"), planted == Planted::Nothing ? 0 : 1)
+                    << err();
+                EXPECT_FALSE(exists(missing));
+                EXPECT_EQ(readFile(m_dir / "elsewhere/victim"), "keep");
+                EXPECT_FALSE(exists(m_dir / "elsewhere/runs.jsonl"));
+                if (planted == Planted::Nothing) {
+                    const std::string history = readFile(place.folder ? place.at + "/runs.jsonl" : place.at);
+                    EXPECT_NE(history.find("\"outcome\":\"converted\""), std::string::npos) << history;
+                } else if (planted == Planted::Pipe) {
+                    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(place.at)));
+                } else if (planted == Planted::WrongKind) {
+                    EXPECT_TRUE(place.folder ? readFile(place.at) == "keep" : fs::is_empty(place.at));
+                }
+            }
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "app/TerminalPrompter.h"
+#include "app/TerminalProgress.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,32 @@ TEST(TerminalPrompter, TheInUseWaitPausesEachTimeAndSaysSoOnce)
     const std::string said = out.str();
     EXPECT_NE(said.find(kInUse.text), std::string::npos);
     EXPECT_EQ(said.find(kInUse.text), said.rfind(kInUse.text)) << said;
+}
+
+// A progress line wider than the terminal wraps, and each redraw leaves a row of old text behind: the
+// line keeps within the width but its last column, the name elided in its middle.
+TEST(TerminalProgress, TheLineFitsTheTerminalWithTheNameElidedInItsMiddle)
+{
+    const std::string rest = ": 1200 of 30000 lines, 950 documents/s, 0:30 left";
+    struct Case
+    {
+        std::string name;
+        size_t width;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"short.idx", 0, "short.idx" + rest},  // width unknown: as it is
+        {"short.idx", 80, "short.idx" + rest}, // fits
+        {"a-very-long-index-file-name-from-the-station.idx", 70,
+         "a-very-lo...tion.idx" + rest}, // the name's middle goes
+        {"caf\u00e9-\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9.idx", 62,
+         "caf\u00e9-....idx" + rest},             // by characters, not bytes
+        {"short.idx", 20, "short.idx: 1200 of "}, // even the counts do not fit: cut at the edge
+    };
+    for (const Case& c : cases) {
+        const std::string line = fitProgressLine(c.name, rest, c.width);
+        EXPECT_EQ(line, c.expected) << c.width;
+    }
 }
 
 } // namespace

@@ -45,13 +45,16 @@ protected:
         writeFile(m_config, serializeConfig(testing::exampleBatchSettings(m_dir, "in/batch.csv")));
     }
 
-    int run(const std::string& arguments)
+    // With `reader`, standard output goes through a pipe to that command, and the status is the program's.
+    int run(const std::string& arguments, const std::string& reader = "")
     {
-        const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + m_environment +
-                                    " XDG_CONFIG_HOME=" + shellQuoted(m_dir / "home") +
-                                    " XDG_STATE_HOME=" + shellQuoted(m_dir / "home") + " timeout 300 " + m_asUser +
-                                    shellQuoted(std::string(TOLLAVAR_BINARY_DIR) + "/tollavar") + " " + arguments +
-                                    " </dev/null 2>" + shellQuoted(m_dir / "stderr.txt");
+        std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + m_environment +
+                              " XDG_CONFIG_HOME=" + shellQuoted(m_dir / "home") +
+                              " XDG_STATE_HOME=" + shellQuoted(m_dir / "home") + " timeout 300 " + m_asUser +
+                              shellQuoted(std::string(TOLLAVAR_BINARY_DIR) + "/tollavar") + " " + arguments +
+                              " </dev/null 2>" + shellQuoted(m_dir / "stderr.txt");
+        if (!reader.empty())
+            command = "bash -c " + shellQuoted("set -o pipefail; " + command + " | " + reader);
         const int status = std::system(command.c_str());
         m_stderrText = exists(m_dir / "stderr.txt") ? readFile(m_dir / "stderr.txt") : "";
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -134,6 +137,15 @@ TEST_F(UnattendedRunTest, ExitStatusTellsAFailedSaveAndNothingRunsOnAnUnreadable
         << m_stderrText;
     EXPECT_TRUE(exists(m_datagroup + "/DATAGRP.SUBMIT"));
     EXPECT_EQ(readFile(m_config), good);
+}
+
+// A reader that wants none of the record (`| head -c0`) loses the record, not the run: the conversion
+// and its history stand, and the exit status is the conversion's.
+TEST_F(UnattendedRunTest, AClosedPipeOnStandardOutputLeavesTheExitStatusTheConversions)
+{
+    ASSERT_EQ(run("--json " + shellQuoted(m_config), "head -c0"), 0) << m_stderrText;
+    EXPECT_TRUE(exists(m_datagroup + "/DATAGRP.SUBMIT"));
+    EXPECT_NE(readFile(m_dir / "home/tollavar/runs.jsonl").find("\"outcome\":\"converted\""), std::string::npos);
 }
 
 TEST_F(UnattendedRunTest, AnUnreachableDisplayCountsAsNone)

@@ -4,6 +4,7 @@
 
 #include "batch/ConfigFile.h"
 #include "engine/ConversionRun.h"
+#include "engine/StopRequest.h"
 #include "filetools/Failure.h"
 #include "filetools/FaultInjection.h"
 #include "filetools/OpenForWriting.h"
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -493,4 +495,44 @@ TEST_F(ConvertCommand, OnlyIndexFilesOpenForWritingElsewhereAreLeft)
     writer.join();
     EXPECT_EQ(m_converted, Paths{m_dir / "in/other.idx"});
     EXPECT_EQ(outcome.notices, (Paths{unknown, "Index file in use, left for the next run: " + growing}));
+}
+
+// A name a folder listing gave is used as listed: a backslash in it (legal on Linux) is no separator, so
+// neither that file nor the ones after it are kept from converting.
+TEST_F(ConvertCommand, AListedNameIsNeverSplitAgain)
+{
+    m_settings.fieldNames = "Name|IMAGEPATH|PAGECOUNT";
+    m_settings.fieldTypes = "text|text|number";
+    m_settings.imageFolder = m_dir / "scans";
+    m_settings.removeProcessedFiles = true;
+    writeFile(m_dir / "scans/B1/0001.TIF", "image");
+    writeFile(m_dir / "scans/B1/0002.TIF", "image");
+    writeFile(m_dir / "in/a\\odd.idx", "Smith,\\B1\\0001.TIF,3\r\n");
+    writeFile(m_dir / "in/b.idx", "Jones,\\B1\\0002.TIF,1\r\n");
+    m_settings.indexFiles = m_dir / "in/*.idx";
+
+    const ConvertOutcome outcome = runCommand(m_ctx);
+    ASSERT_TRUE(outcome.ranToEnd && outcome.allConverted)
+        << (m_prompter.seen().empty() ? "" : m_prompter.seen().back().text);
+    EXPECT_TRUE(exists(m_dir / "out/DEFC0007/B1/0001.TIF") && exists(m_dir / "out/DEFC0007/B1/0002.TIF"));
+    EXPECT_FALSE(exists(m_dir / "in/a\\odd.idx") || exists(m_dir / "in/b.idx"));
+    ASSERT_EQ(outcome.record.files.size(), 2u);
+    EXPECT_EQ(outcome.record.files[0].path, m_dir / "in/a\\odd.idx");
+}
+
+// A stop that comes once the command holds the datagroup, before its first index file, says so as a
+// stop before the command does; nothing is converted.
+TEST_F(ConvertCommand, AStopBeforeTheFirstFileSaysSo)
+{
+    index("in/a.idx");
+    m_settings.indexFiles = m_dir / "in/*.idx";
+    requestStop(SIGTERM);
+    const ConvertOutcome outcome = run();
+    clearStopRequest();
+    EXPECT_TRUE(m_converted.empty());
+    EXPECT_FALSE(outcome.ranToEnd);
+    EXPECT_EQ(outcome.notices, Paths{"Stopped by SIGTERM before converting anything"});
+    EXPECT_EQ(outcome.record.outcome, "stopped");
+    EXPECT_NE(outcome.record.exitStatus, 0);
+    EXPECT_FALSE(exists(m_marker));
 }

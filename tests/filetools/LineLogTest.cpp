@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -103,4 +105,25 @@ TEST(LineLog, RotationKeepsTheNewestFilesAndAnUnwritableLogFails)
     writeFile(dir / "plain", "a file, not a folder");
     EXPECT_THROW(files::appendWholeLine(dir / "plain/runs.jsonl", "x"), Failure);
     EXPECT_EQ(files::contentFingerprint("abc"), "78af5f94892f3950"); // as xxhsum -H3 prints it
+}
+
+// A log's folder may be reached through a link only where nobody else could have planted it; a pipe at
+// the log's own name is refused at once instead of waiting for a reader.
+TEST(LineLog, FollowsOnlyLinksNobodyElseCouldHavePlanted)
+{
+    TempDir dir; // only its owner may write it
+    std::filesystem::create_directories(dir / "real");
+    std::filesystem::create_directory_symlink(dir / "real", dir / "state");
+    files::appendWholeLine(dir / "state/tollavar/runs.jsonl", "kept");
+    EXPECT_EQ(linesOf(dir / "real/tollavar/runs.jsonl"), std::vector<std::string>{"kept"});
+
+    std::filesystem::create_directories(dir / "shared");
+    std::filesystem::permissions(dir / "shared", std::filesystem::perms::all);
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "shared/logs");
+    EXPECT_THROW(files::appendWholeLine(dir / "shared/logs/runs.jsonl", "planted"), Failure);
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "elsewhere"));
+
+    ASSERT_EQ(::mkfifo((dir / "shared/pipe.jsonl").c_str(), 0666), 0);
+    EXPECT_THROW(files::appendWholeLine(dir / "shared/pipe.jsonl", "blocked"), Failure);
 }
