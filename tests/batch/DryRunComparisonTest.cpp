@@ -382,6 +382,9 @@ void changeOwnerBelow(const std::string& root, uid_t uid, gid_t gid)
         ::lchown(entry.path().c_str(), uid, gid);
 }
 
+// Why a read-only mount cannot be made here is told once per test program.
+bool g_toldNoMount = false;
+
 // Lays the restriction on the batch below `dir` and lifts it again when it goes, so that the folder can
 // be removed. `owner` is the account the batch belongs to (the one that runs it).
 class Restricted
@@ -457,9 +460,6 @@ public:
     Restricted(const Restricted&) = delete;
     Restricted& operator=(const Restricted&) = delete;
 
-    // Why a read-only mount could not be made here, once per test program.
-    static inline bool s_toldNoMount = false;
-
 private:
     bool mountReadOnly(const Scratch& dir, const Nobody* owner)
     {
@@ -469,10 +469,10 @@ private:
         fs::rename(m_mountPoint, held);
         fs::create_directories(m_mountPoint);
         if (::mount("tmpfs", m_mountPoint.c_str(), "tmpfs", 0, "size=4m,mode=0755") != 0) {
-            if (!s_toldNoMount)
+            if (!g_toldNoMount)
                 std::cout << "read-only mount cases skipped: cannot mount a tmpfs here: " << std::strerror(errno)
                           << std::endl;
-            s_toldNoMount = true;
+            g_toldNoMount = true;
             fs::remove(m_mountPoint);
             fs::rename(held, m_mountPoint);
             return false;
