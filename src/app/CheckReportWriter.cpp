@@ -109,12 +109,17 @@ std::string examplesText(const CheckFindings& found, const std::string& indent, 
     return out;
 }
 
-std::string stopText(const CheckStop& stop)
+std::string stopMessage(const CheckStop& stop)
 {
-    std::string where = stop.indexFile.empty() ? std::string("before converting") : stop.indexFile;
-    if (stop.line > 0)
-        where += ", line " + std::to_string(stop.line);
-    return where + ": " + stop.caption + ": " + oneLine(stop.text);
+    return stop.caption + ": " + oneLine(stop.text);
+}
+
+// Where the run stops, for the report's closing lines.
+std::string stopPlace(const CheckStop& stop)
+{
+    if (stop.indexFile.empty())
+        return "outside the index files";
+    return (stop.line > 0 ? "at line " + std::to_string(stop.line) + " of " : std::string("in ")) + stop.indexFile;
 }
 
 bool stopsIn(const CheckReport& r, const IndexFileCheck& f)
@@ -171,7 +176,9 @@ std::string checkReportText(const CheckReport& r)
             }
         }
         if (stopsIn(r, f))
-            out += "  The run stops here: " + stopText(*r.stop) + "\n";
+            out += "  The run stops here: " +
+                   (r.stop->line > 0 ? "line " + std::to_string(r.stop->line) + ": " : std::string()) +
+                   stopMessage(*r.stop) + "\n";
         long past = 0;
         for (const CheckFindings& found : f.pastStop)
             past += found.count;
@@ -193,7 +200,7 @@ std::string checkReportText(const CheckReport& r)
     }
     out += "\n" + changesLine(r);
     if (r.stop)
-        out += "The run stops at " + stopText(*r.stop) + "\n";
+        out += "The run stops " + stopPlace(*r.stop) + ": " + stopMessage(*r.stop) + "\n";
     const long blocking = r.blockingCount();
     out += blocking == 0 ? "Result: the conversion would run without a question or error.\n"
                          : "Result: the conversion would meet " + std::to_string(blocking) +

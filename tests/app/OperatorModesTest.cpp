@@ -194,7 +194,7 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
                 "  Errors that stop the conversion: 1\n"
                 "    line 2: Conversion Error: 23 - Source file not found. Line # 17\n"
                 "  Full-text files that travel with their images: 0\n"
-                "  The run stops here: <dir>/in/a.csv, line 2: Source File is Missing: Source File: "
+                "  The run stops here: line 2: Source File is Missing: Source File: "
                 "<dir>/images\\B1\\0009.TIF Index File: <dir>/in/a.csv Skip file and continue processing?\n"
                 "  Found past the stop: fix these too: 6\n"
                 "    Images missing: 2\n"
@@ -212,7 +212,7 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
                 "\n"
                 "Changes it would make (none made): images moved 22, full-text files moved 22, folders created 1, "
                 "files removed 0, files written 3\n"
-                "The run stops at <dir>/in/a.csv, line 2: Source File is Missing: Source File: "
+                "The run stops at line 2 of <dir>/in/a.csv: Source File is Missing: Source File: "
                 "<dir>/images\\B1\\0009.TIF Index File: <dir>/in/a.csv Skip file and continue processing?\n"
                 "Result: the conversion would meet 3 questions or errors; past its stop the check found 6 more "
                 "problems.\n";
