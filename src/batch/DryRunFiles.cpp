@@ -285,6 +285,11 @@ void DryRunFiles::checkWritable(const std::string& path, const std::string& targ
 
 void DryRunFiles::checkLockFile(const std::string& lockFile)
 {
+    // The run opens a lock file that is there for reading and writing both.
+    if (files::statusOf(lockFile)) {
+        if (const int error = files::readRefusal(lockFile))
+            refuse(error, "Lock File", lockFile);
+    }
     checkWritable(lockFile, lockFile, "Lock File", "Lock File");
 }
 
