@@ -49,6 +49,12 @@ struct CommandPlace
     auto operator<=>(const CommandPlace&) const = default;
 };
 
+// A configuration that cannot be saved is told, and the command goes on: never where it stops.
+bool goesOnAfter(const Message& message)
+{
+    return message.kind == MessageKind::ConfigSaveFailure;
+}
+
 // What follows a failure, not a problem of its own.
 bool followsFailure(const Message& message)
 {
@@ -128,7 +134,7 @@ public:
             met.waitSeconds = m_waitSeconds;
         if (prompt && message.kind == MessageKind::InterruptedRun)
             met.recovery = prompt->recovery;
-        if ((question || stop) && !m_stopCandidate)
+        if ((question || stop) && !m_stopCandidate && !goesOnAfter(message))
             m_stopCandidate =
                 CheckStop{m_current ? m_current->path : "", m_current ? line() : 0, message.caption, message.text};
         if (!m_current) {
@@ -268,7 +274,7 @@ private:
 
     MessageAnswer messagePastStop(const Message& message, bool question, bool stop)
     {
-        if (followsFailure(message) || (!question && !stop))
+        if (followsFailure(message) || (!question && !stop) || (goesOnAfter(message) && !m_pastStop))
             return unattendedAnswer(message);
         switch (role()) {
         case Role::BeforeStop:

@@ -657,9 +657,10 @@ std::vector<std::string> compareWithRun(const Scratch& dir, ConversionSettings s
     // The stop: the first question or error of the stretch (an index file, or the command between them)
     // in which the run ended.
     std::string runStop;
+    // A configuration that cannot be saved is told, and the command goes on.
     const auto firstBlocking = [&](size_t from, size_t to) {
         for (size_t i = from; i < to; ++i)
-            if (blocking(prompter.seen[i]))
+            if (blocking(prompter.seen[i]) && prompter.seen[i].kind != MessageKind::ConfigSaveFailure)
                 return said(prompter.seen[i]);
         return std::string();
     };
