@@ -1,6 +1,7 @@
 #include "app/CheckReportWriter.h"
 
 #include "batch/CheckReport.h"
+#include "ui/MessageTable.h"
 
 #include <nlohmann/json.hpp>
 
@@ -49,15 +50,31 @@ std::string oneLine(std::string text)
     return text;
 }
 
-// `answer` is empty for a message that asks nothing.
-std::string messageLine(const std::string& caption, const std::string& text, const std::string& answer)
+// What the run waits for before it asks.
+std::string waitLine(MessageKind kind, long waitSeconds)
 {
-    return caption + ": " + oneLine(text) + (answer.empty() ? "" : " [an unattended run answers " + answer + "]");
+    const std::string waited = kind == MessageKind::XmlInUseWait ? "the other program to close DATAGRP.XML"
+                                                                 : "the other conversion into the datagroup to finish";
+    return "the run would wait up to " + std::to_string(waitSeconds) + " s for " + waited + ", then ask: ";
+}
+
+// `answer` is empty for a message that asks nothing.
+std::string messageLine(const std::string& caption, const std::string& text, const std::string& answer,
+                        MessageKind kind = MessageKind::Plain, long waitSeconds = 0)
+{
+    return (waitSeconds > 0 ? waitLine(kind, waitSeconds) : std::string()) + caption + ": " + oneLine(text) +
+           (answer.empty() ? "" : " [an unattended run answers " + answer + "]");
+}
+
+// Recovery's findings are told as what it would do: the check did none of it.
+std::string shownText(const CheckMessage& m)
+{
+    return m.recovery ? foreseenRecoveryText(*m.recovery) : m.text;
 }
 
 std::string messageLine(const CheckMessage& m)
 {
-    return messageLine(m.caption, m.text, m.question ? m.answer : "");
+    return messageLine(m.caption, shownText(m), m.question ? m.answer : "", m.kind, m.waitSeconds);
 }
 
 std::string exampleText(const CheckExample& example)
@@ -70,7 +87,44 @@ std::string exampleText(const CheckExample& example)
     case CheckExample::What::Message:
         break;
     }
-    return messageLine(example.caption, example.text, example.answer);
+    return messageLine(example.caption, example.text, example.answer, example.kind, example.waitSeconds);
+}
+
+// Past the stop the check answered so as to go on: its answer is not the unattended run's.
+std::string pastExampleText(const CheckExample& example)
+{
+    return (example.waitSeconds > 0 ? waitLine(example.kind, example.waitSeconds) : std::string()) + example.caption +
+           ": " + oneLine(example.text) +
+           (example.answer.empty() ? "" : " [the check went on with " + example.answer + "]");
+}
+
+std::string examplesText(const CheckFindings& found, const std::string& indent, bool pastStop)
+{
+    std::string out;
+    for (const CheckExample& example : found.examples)
+        out += indent + (example.line > 0 ? "line " + std::to_string(example.line) + ": " : std::string()) +
+               (pastStop ? pastExampleText(example) : exampleText(example)) + "\n";
+    if (found.count > static_cast<long>(found.examples.size()))
+        out += indent + "... and " + std::to_string(found.count - static_cast<long>(found.examples.size())) + " more\n";
+    return out;
+}
+
+std::string stopMessage(const CheckStop& stop)
+{
+    return stop.caption + ": " + oneLine(stop.text);
+}
+
+// Where the run stops, for the report's closing lines.
+std::string stopPlace(const CheckStop& stop)
+{
+    if (stop.indexFile.empty())
+        return "outside the index files";
+    return (stop.line > 0 ? "at line " + std::to_string(stop.line) + " of " : std::string("in ")) + stop.indexFile;
+}
+
+bool stopsIn(const CheckReport& r, const IndexFileCheck& f)
+{
+    return r.stop && !r.stop->indexFile.empty() && r.stop->indexFile == f.path && f.reached && !f.converted;
 }
 
 std::string changesLine(const CheckReport& r)
@@ -107,26 +161,56 @@ std::string checkReportText(const CheckReport& r)
         const IndexFileCheck& f = r.files[i];
         out += "\nIndex file " + std::to_string(i + 1) + " of " + std::to_string(r.files.size()) + ": " + f.path + "\n";
         out += "  Lines: " + std::to_string(f.lines) + ", documents: " + std::to_string(f.documents);
-        if (f.documents > 0)
+        if (f.documents > 0 && f.converted)
             out += " (DOCID " + std::to_string(f.firstDocId) + " to " + std::to_string(f.lastDocId) + ")";
         out += ", encoding: " + (f.encoding.empty() ? std::string("unknown") : f.encoding) +
-               (f.converted ? "" : "; not converted") + "\n";
-        for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
-            const CheckFindings& found = f.findings[kind];
-            out += std::string("  ") + kKinds[kind].label + ": " + std::to_string(found.count) + "\n";
-            for (const CheckExample& example : found.examples)
-                out += "    " + (example.line > 0 ? "line " + std::to_string(example.line) + ": " : std::string()) +
-                       exampleText(example) + "\n";
-            if (found.count > static_cast<long>(found.examples.size()))
-                out +=
-                    "    ... and " + std::to_string(found.count - static_cast<long>(found.examples.size())) + " more\n";
+               (f.converted ? ""
+                : f.reached ? "; not converted"
+                            : "; not reached: the run stops before it") +
+               "\n";
+        if (f.reached) {
+            for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
+                const CheckFindings& found = f.findings[kind];
+                out += std::string("  ") + kKinds[kind].label + ": " + std::to_string(found.count) + "\n";
+                out += examplesText(found, "    ", false);
+            }
+        }
+        if (stopsIn(r, f))
+            out += "  The run stops here: " +
+                   (r.stop->line > 0 ? "line " + std::to_string(r.stop->line) + ": " : std::string()) +
+                   stopMessage(*r.stop) + "\n";
+        long past = 0;
+        for (const CheckFindings& found : f.pastStop)
+            past += found.count;
+        if (past > 0) {
+            out += "  Found past the stop: fix these too: " + std::to_string(past) + "\n";
+            for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
+                const CheckFindings& found = f.pastStop[kind];
+                if (found.count == 0)
+                    continue;
+                out += std::string("    ") + kKinds[kind].label + ": " + std::to_string(found.count) + "\n";
+                out += examplesText(found, "      ", true);
+            }
         }
     }
+    if (r.commandPastStop.count > 0) {
+        out += "\nFound past the stop, outside the index files: fix these too: " +
+               std::to_string(r.commandPastStop.count) + "\n";
+        out += examplesText(r.commandPastStop, "  ", true);
+    }
     out += "\n" + changesLine(r);
+    if (r.stop)
+        out += "The run stops " + stopPlace(*r.stop) + ": " + stopMessage(*r.stop) + "\n";
     const long blocking = r.blockingCount();
     out += blocking == 0 ? "Result: the conversion would run without a question or error.\n"
                          : "Result: the conversion would meet " + std::to_string(blocking) +
-                               (blocking == 1 ? " question or error.\n" : " questions or errors.\n");
+                               (blocking == 1 ? " question or error" : " questions or errors");
+    if (blocking > 0) {
+        const long past = r.pastStopCount();
+        out += past == 0 ? std::string(".\n")
+                         : "; past its stop the check found " + std::to_string(past) +
+                               (past == 1 ? " more problem.\n" : " more problems.\n");
+    }
     return out;
 }
 
@@ -134,21 +218,33 @@ std::string checkReportJson(const CheckReport& r)
 {
     using Json = nlohmann::ordered_json;
     const auto messageJson = [](const CheckMessage& m) {
-        return Json{
-            {"caption", m.caption}, {"text", m.text}, {"answer", m.answer}, {"question", m.question}, {"stop", m.stop}};
+        Json message{{"caption", m.caption},
+                     {"text", shownText(m)},
+                     {"answer", m.answer},
+                     {"question", m.question},
+                     {"stop", m.stop}};
+        if (m.waitSeconds > 0)
+            message["waitSeconds"] = m.waitSeconds;
+        return message;
+    };
+    const auto findingsJson = [](const CheckFindings& found, bool pastStop) {
+        Json examples = Json::array();
+        for (const CheckExample& example : found.examples)
+            examples.push_back(
+                {{"line", example.line}, {"text", pastStop ? pastExampleText(example) : exampleText(example)}});
+        return Json{{"count", found.count}, {"examples", std::move(examples)}};
     };
     Json files = Json::array();
     for (const IndexFileCheck& f : r.files) {
         Json file = {{"path", f.path},           {"encoding", f.encoding},     {"lines", f.lines},
                      {"documents", f.documents}, {"firstDocId", f.firstDocId}, {"lastDocId", f.lastDocId},
-                     {"converted", f.converted}};
+                     {"converted", f.converted}, {"reached", f.reached}};
+        Json pastStop = Json::object();
         for (size_t kind = 0; kind < kCheckKindCount; ++kind) {
-            const CheckFindings& found = f.findings[kind];
-            Json examples = Json::array();
-            for (const CheckExample& example : found.examples)
-                examples.push_back({{"line", example.line}, {"text", exampleText(example)}});
-            file[kKinds[kind].key] = {{"count", found.count}, {"examples", std::move(examples)}};
+            file[kKinds[kind].key] = findingsJson(f.findings[kind], false);
+            pastStop[kKinds[kind].key] = findingsJson(f.pastStop[kind], true);
         }
+        file["pastStop"] = std::move(pastStop);
         files.push_back(std::move(file));
     }
     Json commandMessages = Json::array();
@@ -173,6 +269,13 @@ std::string checkReportJson(const CheckReport& r)
                            {"filesRemoved", r.filesDeleted},
                            {"filesWritten", r.filesWritten}}},
                          {"files", std::move(files)},
+                         {"stop", r.stop ? Json{{"indexFile", r.stop->indexFile},
+                                                {"line", r.stop->line},
+                                                {"caption", r.stop->caption},
+                                                {"text", r.stop->text}}
+                                         : Json(nullptr)},
+                         {"commandPastStop", findingsJson(r.commandPastStop, true)},
+                         {"pastStop", r.pastStopCount()},
                          {"blocking", r.blockingCount()},
                          {"wouldRunClean", r.blockingCount() == 0}};
     // Names read as windows-1252 are UTF-8 by now; a byte that still is not becomes U+FFFD.

@@ -162,7 +162,7 @@ int runOperatorMode(const LongOptions& options, const std::string& argumentText)
             TerminalProgress progress(STDERR_FILENO);
             if (TerminalProgress::wanted(STDERR_FILENO, options.quiet))
                 ctx.progress = &progress;
-            const CheckReport report = checkBatch(ctx);
+            const CheckReport report = checkBatch(ctx, options.waitSeconds.value_or(600));
             ctx.progress = nullptr;
             std::cout << (options.json ? checkReportJson(report) : checkReportText(report)) << std::flush;
             status = report.exitStatus() == 0 ? ExitStatus::Success : ExitStatus::ConversionFailed;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Prompt.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -36,6 +38,8 @@ struct CheckExample
     std::string caption = {};
     std::string text = {};   // as the message has it, line breaks and all
     std::string answer = {}; // empty when the message asks nothing
+    long waitSeconds = 0;    // the run waits up to this long before it asks (a busy file or datagroup)
+    MessageKind kind = MessageKind::Plain;
 };
 
 struct CheckFindings
@@ -55,10 +59,25 @@ struct IndexFileCheck
     long firstDocId = 0; // the DOCIDs its documents would take (none when documents is 0)
     long lastDocId = 0;
     bool converted = false;
+    // The run comes to this file; false for one it would reach only had it not stopped before.
+    bool reached = true;
+    // What the run meets in it up to its stop, and what the check found beyond.
     std::array<CheckFindings, kCheckKindCount> findings;
+    std::array<CheckFindings, kCheckKindCount> pastStop;
 
     const CheckFindings& operator[](CheckKind kind) const { return findings[static_cast<size_t>(kind)]; }
     CheckFindings& operator[](CheckKind kind) { return findings[static_cast<size_t>(kind)]; }
+    const CheckFindings& past(CheckKind kind) const { return pastStop[static_cast<size_t>(kind)]; }
+    CheckFindings& past(CheckKind kind) { return pastStop[static_cast<size_t>(kind)]; }
+};
+
+// Where the unattended run stops: the message it stops with, and where it meets it.
+struct CheckStop
+{
+    std::string indexFile; // empty: outside any index file's conversion
+    long line = 0;         // 0: not at a line
+    std::string caption;
+    std::string text;
 };
 
 // One message of the run, as the unattended run would have met it.
@@ -69,6 +88,10 @@ struct CheckMessage
     std::string answer;
     bool question = false; // it asks (or waits); an unattended run ends with status 1 after it
     bool stop = false;     // an error message
+    long waitSeconds = 0;  // the run waits up to this long before it asks (a busy file or datagroup)
+    MessageKind kind = MessageKind::Plain;
+    // What recovery would do, for the report to tell as not yet done.
+    std::optional<RecoveryFacts> recovery = {};
 };
 
 struct CheckReport
@@ -96,6 +119,10 @@ struct CheckReport
     long filesDeleted = 0;
     std::vector<std::string> filesWritten;
     std::vector<IndexFileCheck> files;
+    // Where the run stops, if it does; the check goes on past it, to the end of every selected file.
+    std::optional<CheckStop> stop;
+    // Found past the stop outside any index file (a marker or a removal refused).
+    CheckFindings commandPastStop;
     // Every message, in order, wherever it was met.
     std::vector<CheckMessage> messages;
     // The run would end with status 0: to its end, every file converted, every save made.
@@ -104,6 +131,8 @@ struct CheckReport
     // Questions and stops the conversion would meet, plus one for a run that would not succeed without
     // any; 0 means it would run through unattended.
     long blockingCount() const;
+    // Problems the check found past the stop: the run would meet them once the stop is mended.
+    long pastStopCount() const;
     int exitStatus() const { return blockingCount() == 0 ? 0 : 1; }
 };
 

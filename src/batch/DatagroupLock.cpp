@@ -22,12 +22,6 @@ namespace {
 // Where a wait given up for a busy datagroup comes from: the caption of the question the user gave up.
 constexpr const char* kGaveUpSource = "Datagroup in Use";
 
-// Hidden, and removed by its holder: the datagroup keeps only what the import expects.
-std::string lockFileOf(const std::string& folder)
-{
-    return folder + "/.DATAGRP.LOCK";
-}
-
 void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLock::State state,
                  const std::function<files::FolderLock::State()>& tryAgain)
 {
@@ -72,14 +66,14 @@ void waitForLock(CommandContext& ctx, const std::string& folder, files::FolderLo
 void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
     const std::string folder = files::nativePath(datagroupFolder);
-    const std::string lockFile = lockFileOf(folder);
+    const std::string lockFile = datagroupLockFile(folder);
     waitForLock(ctx, folder, lock.tryAcquire(lockFile), [&] { return lock.tryAcquire(lockFile); });
 }
 
 bool takeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
     const std::string folder = files::nativePath(datagroupFolder);
-    const std::string lockFile = lockFileOf(folder);
+    const std::string lockFile = datagroupLockFile(folder);
     std::optional<files::FolderLock::State> state = lock.tryAcquireExisting(lockFile);
     if (!state)
         return false;
@@ -88,6 +82,12 @@ bool takeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, con
         return state.value_or(files::FolderLock::State::Held);
     });
     return state.has_value();
+}
+
+std::string datagroupLockFile(const std::string& datagroupFolder)
+{
+    // Hidden, and removed by its holder: the datagroup keeps only what the import expects.
+    return files::nativePath(datagroupFolder) + "/.DATAGRP.LOCK";
 }
 
 } // namespace tollavar

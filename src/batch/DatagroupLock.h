@@ -17,4 +17,7 @@ void takeDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::
 // only, and left in place). False when there is none: the caller goes on without the lock.
 bool takeExistingDatagroupLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder);
 
+// The lock file of a datagroup folder.
+std::string datagroupLockFile(const std::string& datagroupFolder);
+
 } // namespace tollavar

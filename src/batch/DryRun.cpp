@@ -31,25 +31,21 @@ bool DryRunDocuments::save(ConversionContext&, const DatagroupDocument&, const s
 Message DryRunPrompter::reportFailure(const FailureReport& report)
 {
     Message message = m_words.failure(report);
-    record(message);
+    if (m_listener)
+        m_listener(message, nullptr);
     return message;
 }
 
 MessageAnswer DryRunPrompter::ask(const Prompt& prompt)
 {
-    return record(m_words.prompt(prompt));
-}
-
-MessageAnswer DryRunPrompter::record(const Message& message)
-{
-    const MessageAnswer answer = unattendedAnswer(message);
-    if (m_listener)
-        m_listener(message, answer);
-    return answer;
+    const Message message = m_words.prompt(prompt);
+    return m_listener ? m_listener(message, &prompt) : unattendedAnswer(message);
 }
 
 void DryRunPorts::takeLock(CommandContext& ctx, files::FolderLock& lock, const std::string& datagroupFolder)
 {
+    // The run creates the lock file, or opens the one there for writing, before it waits on the lock.
+    m_files.checkLockFile(datagroupLockFile(datagroupFolder));
     m_readUnlocked = !takeExistingDatagroupLock(ctx, lock, datagroupFolder);
 }
 

@@ -45,19 +45,19 @@ private:
     std::vector<JournalContents::Step> m_steps;
 };
 
-// Records every message with the answer an unattended run would get, and goes on as that run would.
+// Hands every message, worded as the run would show it, to a listener that records it and chooses its
+// answer: the unattended run's, or past the point where that run stops, the one that lets it go on.
 class DryRunPrompter : public Prompter
 {
 public:
-    using Listener = std::function<void(const Message&, MessageAnswer)>;
+    // `prompt` is null for a failure's report.
+    using Listener = std::function<MessageAnswer(const Message&, const Prompt* prompt)>;
     DryRunPrompter(Listener listener, const MessageWords& words) : m_listener(std::move(listener)), m_words(words) {}
     MessageAnswer ask(const Prompt& prompt) override;
     Message reportFailure(const FailureReport& report) override;
     bool waitUntil(const Prompt&, const std::function<bool()>&) override { return false; }
 
 private:
-    MessageAnswer record(const Message& message);
-
     Listener m_listener;
     const MessageWords& m_words;
 };

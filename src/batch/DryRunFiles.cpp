@@ -3,6 +3,7 @@
 #include "filetools/Failure.h"
 #include "filetools/FileStatus.h"
 #include "filetools/FileSystem.h"
+#include "filetools/IdentityKeepingSave.h"
 #include "filetools/JournalFile.h"
 #include "filetools/NameOrder.h"
 
@@ -156,6 +157,17 @@ files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::Fil
     if (const auto known = m_changed.find(source.path); known != m_changed.end() && known->second == State::Gone)
         return files::MoveOutcome::SourceMissing;
     const PathKey destination = keyOf(to.shown);
+    const files::FolderAccess& fromFolder = accessOf(source.folder, from.folder, from.shown);
+    const files::FolderAccess& toFolder = accessOf(destination.folder, to.folder, to.shown);
+    // Between file systems the move is a copy: the source is read, a temporary made beside the
+    // destination, the source removed. Within one, a rename meets a read-only mount before any name.
+    const bool copied = fromFolder.device != toFolder.device;
+    if (!copied && fromFolder.entriesRefusal == EROFS)
+        refuse(EROFS, "Move File", from.shown);
+    if (copied && from.folder >= 0) {
+        if (const int error = files::readRefusalAt(from.folder, from.name))
+            refuse(error, "Open File", from.shown);
+    }
     const auto known = m_changed.find(destination.path);
     const bool taken = known != m_changed.end()
                            ? known->second == State::Present
@@ -165,6 +177,15 @@ files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::Fil
             m_onTaken(to.shown);
         return files::MoveOutcome::DestinationTaken;
     }
+    // A folder this run makes is its own to fill.
+    const int intoRefusal = toFolder.exists ? toFolder.entriesRefusal : 0;
+    const int outOfRefusal = files::removalRefusal(fromFolder, from.folder, from.name);
+    if (!copied && (outOfRefusal != 0 || intoRefusal != 0))
+        refuse(outOfRefusal != 0 ? outOfRefusal : intoRefusal, "Move File", from.shown);
+    if (copied && intoRefusal != 0)
+        refuse(intoRefusal, "Create File", to.shown);
+    if (copied && outOfRefusal != 0)
+        refuse(outOfRefusal, "Delete File", from.shown);
     set(source, from.shown, State::Gone);
     set(destination, to.shown, State::Present);
     if (m_onFullText && to.shown.ends_with(".PVFULLTEXT"))
@@ -174,11 +195,22 @@ files::MoveOutcome DryRunFiles::move(const files::FileAt& from, const files::Fil
 
 void DryRunFiles::deleteAt(const files::FileAt& file)
 {
-    deleteFile(file.shown);
+    if (!stateOf(file.shown)) {
+        const files::FolderAccess& folder = accessOf(keyOf(file.shown).folder, file.folder, file.shown);
+        if (const int error = files::removalRefusal(folder, file.folder, file.name))
+            refuse(error, "Delete File", file.shown);
+    }
+    set(file.shown, State::Gone);
+    ++m_counts.filesDeleted;
 }
 
 void DryRunFiles::deleteFile(const std::string& path)
 {
+    if (!stateOf(path)) {
+        const files::FolderAccess& folder = accessOf(keyOf(path).folder, -1, path);
+        if (const int error = files::removalRefusal(folder, files::nativePath(path)))
+            refuse(error, "Delete File", path);
+    }
     set(path, State::Gone);
     ++m_counts.filesDeleted;
 }
@@ -186,49 +218,107 @@ void DryRunFiles::deleteFile(const std::string& path)
 void DryRunFiles::createFolder(const FileTools&, const std::string& folder)
 {
     std::string spelling = spellingOf(folder);
-    // Its parents too, as createFolderPath makes them.
+    // Its parents too, as createFolderPath makes them; the first one missing is made in a folder on the
+    // disk, which must let this process add to it.
+    std::string first;
     while (spelling.size() > 1 && !m_folders.contains(keyOf(spelling).path) && !files::folderExists(spelling)) {
+        first = spelling;
+        spelling = splitSpelling(spelling).first;
+    }
+    if (first.empty())
+        return;
+    if (!m_folders.contains(keyOf(spelling).path)) {
+        if (const int error = files::folderAccess(spelling).entriesRefusal)
+            refuse(error, "Create Folder", first);
+    }
+    for (spelling = spellingOf(folder); spelling.size() >= first.size(); spelling = splitSpelling(spelling).first) {
         m_folders.insert(keyOf(spelling).path);
         ++m_counts.foldersCreated;
-        spelling = splitSpelling(spelling).first;
+        if (spelling.size() == first.size())
+            break;
     }
 }
 
-void DryRunFiles::checkWritable(const std::string& path, const char* operation) const
+void DryRunFiles::refuse(int error, const char* operation, const std::string& subject)
+{
+    const Failure refusal = systemFailure(error, operation, subject);
+    if (!m_onRefusal || m_onRefusal(refusal))
+        throw refusal;
+}
+
+const files::FolderAccess& DryRunFiles::accessOf(uint64_t folderKey, int folderFd, std::string_view shownPath)
+{
+    if (const auto known = m_access.find(folderKey); known != m_access.end())
+        return known->second;
+    files::FolderAccess access;
+    if (folderFd >= 0) {
+        access = files::folderAccessAt(folderFd);
+    } else {
+        const size_t slash = shownPath.find_last_of("/\\");
+        const std::string folder = spellingOf(slash == std::string_view::npos ? "." : shownPath.substr(0, slash));
+        // One this run would make is reached through the record only.
+        access = files::folderAccess(folder);
+    }
+    return m_access.emplace(folderKey, access).first->second;
+}
+
+void DryRunFiles::checkWritable(const std::string& path, const std::string& target, const char* existingOperation,
+                                const char* newOperation)
 {
     if (stateOf(path))
         return;
-    if (const std::optional<struct stat> st = files::statusOf(files::nativePath(path))) {
+    if (const std::optional<struct stat> st = files::statusOf(target)) {
         if (S_ISDIR(st->st_mode))
-            throw systemFailure(EISDIR, operation, path);
+            refuse(EISDIR, existingOperation, path);
+        else if (const int error = files::writeRefusal(target))
+            refuse(error, existingOperation, path);
         return;
     }
-    const std::string folder = splitSpelling(spellingOf(path)).first;
-    if (!m_folders.contains(keyOf(folder).path) && !files::folderExists(folder))
-        throw systemFailure(ENOENT, operation, path);
+    const std::string folder = splitSpelling(spellingOf(target)).first;
+    if (m_folders.contains(keyOf(folder).path))
+        return;
+    const files::FolderAccess access = files::folderAccess(folder);
+    if (!access.exists)
+        refuse(ENOENT, newOperation, path);
+    else if (access.entriesRefusal != 0)
+        refuse(access.entriesRefusal, newOperation, path);
+}
+
+void DryRunFiles::checkLockFile(const std::string& lockFile)
+{
+    // The run opens a lock file that is there for reading and writing both.
+    if (files::statusOf(lockFile)) {
+        if (const int error = files::readRefusal(lockFile))
+            refuse(error, "Lock File", lockFile);
+    }
+    checkWritable(lockFile, lockFile, "Lock File", "Lock File");
 }
 
 void DryRunFiles::writeWhole(const std::string& path, std::string_view)
 {
-    checkWritable(path, "Save File");
+    // A save lands on a link's target, its temporary beside that; a file there is opened for writing first.
+    std::string target = files::nativePath(path);
+    if (!stateOf(path))
+        target = files::saveTargetOf(target);
+    checkWritable(path, target, "Open File", "Create File");
     markWritten(path);
 }
 
 void DryRunFiles::createEmptyFile(const std::string& path)
 {
-    checkWritable(path, "Create File");
+    checkWritable(path, files::nativePath(path), "Create File", "Create File");
     markWritten(path);
 }
 
 void DryRunFiles::holdOpen(files::HeldFile&, const std::string& path)
 {
-    checkWritable(path, "Open File");
+    checkWritable(path, files::nativePath(path), "Open File", "Open File");
 }
 
 std::string DryRunFiles::setJournalAside(const std::string& path, const std::string& folder, const std::string& name)
 {
     // Where the run would put it; the record only notes that it leaves the datagroup.
-    if (!folder.empty()) {
+    if (files::folderCanTakeJournals(folder)) {
         set(path, State::Gone);
         return files::freeNameIn(folder, name);
     }

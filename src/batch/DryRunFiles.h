@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filetools/AccessCheck.h"
 #include "filetools/FileEffects.h"
 
 #include <cstdint>
@@ -11,9 +12,13 @@
 
 namespace tollavar {
 
+class Failure;
+
 // The file changes of a dry run, recorded instead of made. Every later read of the same command goes
 // through this record first: a moved image is gone from its source and occupies its destination from
 // then on, a removed index file no longer matches a pattern, a created folder is there.
+// Each change is first asked of the kernel as this process would meet it (a folder it may not write, a
+// read-only mount, another user's file in a sticky folder): a refusal is raised as the run raises it.
 class DryRunFiles : public files::FileEffects
 {
 public:
@@ -27,7 +32,14 @@ public:
     using TakenListener = std::function<void(const std::string& destination)>;
     using MoveListener = std::function<void(const std::string& from, const std::string& to)>;
 
+    // Told of each refusal; true raises it as the run would, false records the change as made, so that
+    // the check can go on past the point where the run stops.
+    using RefusalListener = std::function<bool(const Failure& refusal)>;
+
     void onTaken(TakenListener listener) { m_onTaken = std::move(listener); }
+    void onRefusal(RefusalListener listener) { m_onRefusal = std::move(listener); }
+    // The lock file the run creates (or opens for writing) in the datagroup folder.
+    void checkLockFile(const std::string& lockFile);
     void onFullTextMove(MoveListener listener) { m_onFullText = std::move(listener); }
     const Counts& counts() const { return m_counts; }
     // The files it would write, in order (DATAGRP.XML, the configuration, the marker, backups).
@@ -72,8 +84,13 @@ private:
     const State* stateOf(std::string_view path) const;
     void set(std::string_view path, State state);
     void set(const PathKey& key, std::string_view path, State state);
-    // A file the run would create or replace at `path`: the failures the disk would give, raised alike.
-    void checkWritable(const std::string& path, const char* operation) const;
+    // A file the run would create, replace or open for writing at `path`: the failures the disk would
+    // give, raised alike. `target` is where the write lands (a link's target for a save).
+    void checkWritable(const std::string& path, const std::string& target, const char* existingOperation,
+                       const char* newOperation);
+    void refuse(int error, const char* operation, const std::string& subject);
+    // Folders answer once each: a batch moves many images out of and into few folders.
+    const files::FolderAccess& accessOf(uint64_t folderKey, int folderFd, std::string_view shownPath);
 
     // A dry run of a large batch records a move per line: keys are hashes, so that a lookup costs no
     // allocation.
@@ -85,7 +102,9 @@ private:
     std::unordered_set<uint64_t> m_folders;
     std::vector<std::string> m_written;
     Counts m_counts;
+    std::unordered_map<uint64_t, files::FolderAccess> m_access;
     TakenListener m_onTaken;
+    RefusalListener m_onRefusal;
     MoveListener m_onFullText;
 };
 

@@ -21,4 +21,17 @@ MessageAnswer unattendedAnswer(const Message& message)
     return message.buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::No;
 }
 
+MessageAnswer goOnAnswer(const Message& message)
+{
+    switch (message.kind) {
+    case MessageKind::SourceMissing:
+    case MessageKind::CorruptXml:
+        return MessageAnswer::Yes;
+    case MessageKind::ImageExists:
+        return MessageAnswer::No;
+    default:
+        return unattendedAnswer(message);
+    }
+}
+
 } // namespace tollavar

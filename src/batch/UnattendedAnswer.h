@@ -8,6 +8,10 @@ namespace tollavar {
 // offered; Yes to undoing DATAGRP.XML's changes); a wait is given up.
 MessageAnswer unattendedAnswer(const Message& message);
 
+// The answer that lets a run go on where the unattended one would stop it, as a check does past that
+// stop: a missing image skipped, a taken place left to its file, an empty DATAGRP.XML started afresh.
+MessageAnswer goOnAnswer(const Message& message);
+
 // Whether a message asks (or makes the run wait) rather than tells.
 bool isQuestion(const Message& message);
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "engine/RunStage.h"
+
 namespace tollavar {
 
+class LineFailureSkipper;
 struct ConversionSettings;
 struct RunFlags;
 class FileTools;
@@ -43,6 +46,19 @@ struct ConversionContext
     MoveRecorder* moves = nullptr;
     // Puts everything back when the run ends before its save; none: only replaced files come back.
     RunRollback* rollback = nullptr;
+    // Asked whether a line that fails may be left out instead of ending the run: only a check that has
+    // passed the point where the run stops goes on, to find what the later lines hold. Null: never.
+    LineFailureSkipper* lineFailures = nullptr;
+};
+
+class Failure;
+
+class LineFailureSkipper
+{
+public:
+    virtual ~LineFailureSkipper() = default;
+    // True: the line is dropped and the run goes on with the next one.
+    virtual bool skipsLine(const Failure& failure, RunStage stage) = 0;
 };
 
 } // namespace tollavar

@@ -365,9 +365,18 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 ++lastDocId;
                 document->beginDocument(documentName, lastDocId);
                 sink.startLine();
-                parser.parseLine(line, delimiter.current(), sink, stage);
-                stage = RunStage::PlacingImage;
-                if (placer->place(sink.imagePath(), *document) == PlacementOutcome::Dropped) {
+                PlacementOutcome placed = PlacementOutcome::NothingToPlace;
+                try {
+                    parser.parseLine(line, delimiter.current(), sink, stage);
+                    stage = RunStage::PlacingImage;
+                    placed = placer->place(sink.imagePath(), *document);
+                } catch (const Failure& failure) {
+                    if (!context.lineFailures || !context.lineFailures->skipsLine(failure, stage))
+                        throw;
+                    document->dropCurrentDocument();
+                    placed = PlacementOutcome::Dropped;
+                }
+                if (placed == PlacementOutcome::Dropped) {
                     ++report.facts.linesSkipped;
                     ++dropped;
                 }

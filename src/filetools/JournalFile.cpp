@@ -228,7 +228,7 @@ std::string moveJournalAside(const std::string& path)
 
 std::string moveJournalInto(const std::string& path, const std::string& folder, const std::string& name)
 {
-    if (folder.empty())
+    if (!folderCanTakeJournals(folder))
         return moveJournalAside(path);
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -246,6 +246,14 @@ std::string moveJournalInto(const std::string& path, const std::string& folder, 
                 throw;
         }
     }
+}
+
+bool folderCanTakeJournals(const std::string& folder)
+{
+    std::string there = folder;
+    while (!there.empty() && !pathExists(there))
+        there = folderOf(there);
+    return !there.empty() && folderExists(there) && ::faccessat(AT_FDCWD, there.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 std::string freeNameIn(const std::string& folder, const std::string& name)

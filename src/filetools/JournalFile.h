@@ -75,6 +75,9 @@ std::string moveJournalAside(const std::string& path);
 std::string moveJournalInto(const std::string& path, const std::string& folder, const std::string& name);
 // The first name of `folder` free for `name` as moveJournalInto numbers it.
 std::string freeNameIn(const std::string& folder, const std::string& name);
+// Whether moveJournalInto can take a journal into `folder`: it is there, or its nearest folder that is
+// there may be written by this process.
+bool folderCanTakeJournals(const std::string& folder);
 
 // Writes `bytes` to `staging`, syncs it and gives it the name `path`, replacing a file of that name, so
 // that `path` holds either its old contents or all of the new.

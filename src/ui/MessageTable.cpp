@@ -384,4 +384,66 @@ const MessageWords& messageTable()
     return table;
 }
 
+std::string foreseenRecoveryText(const RecoveryFacts& facts)
+{
+    using Outcome = RecoveryFacts::Outcome;
+    std::string text;
+    switch (facts.outcome) {
+    case Outcome::Damaged:
+        text = facts.reason + "; nothing would be changed.";
+        break;
+    case Outcome::NotActedOn:
+        text = "The recovery journal " + facts.journalPath +
+               " of an earlier conversion would not be acted on: " + refusalText(facts) +
+               ".  Nothing would be changed.";
+        break;
+    case Outcome::FailedRunPutBack:
+        text = "The failed conversion of " + facts.indexFile + " (" + facts.failedOn + ") left " +
+               std::to_string(facts.filesPutBack) + " images in the datagroup; the run would put back " +
+               std::to_string(facts.filesPutBack) + " images.";
+        break;
+    case Outcome::PutBack:
+        text = "The conversion of " + facts.indexFile +
+               " into this datagroup was interrupted before DATAGRP.XML was saved.  The run would put back " +
+               std::to_string(facts.filesPutBack) +
+               " moved file(s) where they came from and leave DATAGRP.XML as it was before";
+        text += facts.saveUndone ? " (undoing its save, cut short)" : "";
+        text += "; the index file could then be converted again.";
+        break;
+    case Outcome::FinishedAfterSave:
+    case Outcome::FailedAfterSave:
+        text = facts.outcome == Outcome::FailedAfterSave
+                   ? "The conversion of " + facts.indexFile + " failed (" + facts.failedOn +
+                         ") after DATAGRP.XML was saved with its documents.  The run would do its remaining steps:"
+                   : "The conversion of " + facts.indexFile +
+                         " into this datagroup was interrupted after DATAGRP.XML was saved with its documents.  The "
+                         "run would do its remaining steps:";
+        text += facts.configSaved ? " save the configuration," : "";
+        switch (facts.indexFileFate) {
+        case RecoveryFacts::IndexFileFate::Removed:
+            text += " remove the index file,";
+            break;
+        case RecoveryFacts::IndexFileFate::KeptChanged:
+            text += " keep the index file because it has changed since,";
+            break;
+        case RecoveryFacts::IndexFileFate::Untouched:
+            break;
+        }
+        text += " and delete the files it replaced.";
+        break;
+    case Outcome::FinishedCommand:
+        text = "The conversion command that converted " + facts.indexFile +
+               " last was interrupted after its last file.  The run would do its remaining steps: mark the "
+               "datagroup for import";
+        text += facts.advancedTo.empty() ? "" : " and advance its number to " + facts.advancedTo;
+        text += ".";
+        break;
+    }
+    if (!facts.notPutBack.empty())
+        text += "  These files would not be put back: " + joined(facts.notPutBack, ", ") + ".";
+    if (!facts.keptAs.empty())
+        text += "  The run would set aside the journal as " + facts.keptAs + ".";
+    return text;
+}
+
 } // namespace tollavar

@@ -20,4 +20,7 @@ std::string noticeText(const Notice& notice);
 // The same table, for what in the core must record a message without showing it.
 const MessageWords& messageTable();
 
+// What recovery would do with an earlier run's journal, told before anything is done (a check).
+std::string foreseenRecoveryText(const RecoveryFacts& facts);
+
 } // namespace tollavar

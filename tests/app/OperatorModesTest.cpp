@@ -183,7 +183,7 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     expected += "    ... and 2 more\n"
                 "\n"
                 "Index file 2 of 2: <dir>/in/a.csv\n"
-                "  Lines: 2, documents: 0, encoding: windows-1252; not converted\n"
+                "  Lines: 9, documents: 2, encoding: windows-1252; not converted\n"
                 "  Images missing: 1\n"
                 "    line 2: Source File is Missing: Source File: <dir>/images\\B1\\0009.TIF Index File: "
                 "<dir>/in/a.csv Skip file and continue processing? [an unattended run answers No]\n"
@@ -194,10 +194,28 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
                 "  Errors that stop the conversion: 1\n"
                 "    line 2: Conversion Error: 23 - Source file not found. Line # 17\n"
                 "  Full-text files that travel with their images: 0\n"
+                "  The run stops here: line 2: Source File is Missing: Source File: "
+                "<dir>/images\\B1\\0009.TIF Index File: <dir>/in/a.csv Skip file and continue processing?\n"
+                "  Found past the stop: fix these too: 6\n"
+                "    Images missing: 2\n"
+                "      line 8: Source File is Missing: Source File: <dir>/images\\B1\\folder.TIF Index File: "
+                "<dir>/in/a.csv Skip file and continue processing? [the check went on with Yes]\n"
+                "      line 9: Source File is Missing: Source File: <dir>/images\\B1\\0001.TIF Index File: "
+                "<dir>/in/a.csv Skip file and continue processing? [the check went on with Yes]\n"
+                "    Images whose place in the datagroup is taken: 1\n"
+                "      line 4: File Exists: Image file already exists! <dir>/out/EXMP0001\\B1\\0002.TIF.  Do you want "
+                "to replace this with the new file? [the check went on with No]\n"
+                "    Errors that stop the conversion: 3\n"
+                "      line 3: Conversion Error: 75 - Image path leaves its folder: ..\\..\\secret.TIF Line # 17\n"
+                "      line 6: Conversion Error: 5 - Field 'ID' holds a character XML cannot carry Line # 16\n"
+                "      line 7: Conversion Error: 75 - Image path leaves its folder: \\B2\\0005.TIF Line # 17\n"
                 "\n"
                 "Changes it would make (none made): images moved 22, full-text files moved 22, folders created 1, "
                 "files removed 0, files written 3\n"
-                "Result: the conversion would meet 3 questions or errors.\n";
+                "The run stops at line 2 of <dir>/in/a.csv: Source File is Missing: Source File: "
+                "<dir>/images\\B1\\0009.TIF Index File: <dir>/in/a.csv Skip file and continue processing?\n"
+                "Result: the conversion would meet 3 questions or errors; past its stop the check found 6 more "
+                "problems.\n";
     EXPECT_EQ(replaceAll(text.out(), dir.path(), "<dir>"), expected);
 
     OperatorProcess json(dir, {"--check", "--json", dir / "batch.tvr"});
@@ -223,6 +241,9 @@ TEST(CheckModeTest, ReportsEveryKindOfProblemAndChangesNothing)
     }
     EXPECT_EQ(files[0].toObject()["fullTextFiles"].toObject()["examples"].toArray().size(), 20);
     EXPECT_EQ(files[1].toObject()["encoding"].toString(), "windows-1252");
+    EXPECT_EQ(report["stop"].toObject()["line"].toInt(), 2);
+    EXPECT_EQ(files[1].toObject()["pastStop"].toObject()["missingImages"].toObject()["count"].toInt(), 2);
+    EXPECT_EQ(report["pastStop"].toInt(), 6);
 
     EXPECT_EQ(snapshot(dir.path()), before) << "the check changed the file tree";
     EXPECT_FALSE(exists(dir / "home"));
