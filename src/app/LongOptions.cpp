@@ -74,6 +74,14 @@ LongOptionsResult readLongOptions(int argc, const char* const* argv)
                 return result;
             }
             o.logFile = std::string(value);
+        } else if (name == "metrics") {
+            if (value.empty()) {
+                result.error = "option --metrics needs a file, as in "
+                               "--metrics=/var/lib/prometheus/node-exporter/tollavar.prom";
+                result.firstArgument = i + 1;
+                return result;
+            }
+            o.metricsFile = std::string(value);
         } else if (name == "wait" || name == "settle" || name == "poll" || name == "retry") {
             std::optional<int>& target = name == "wait"     ? o.waitSeconds
                                          : name == "settle" ? o.settleSeconds
@@ -108,6 +116,8 @@ LongOptionsResult readLongOptions(int argc, const char* const* argv)
     else if ((result.options.settleSeconds || result.options.pollSeconds || result.options.retrySeconds) &&
              !result.options.watch)
         result.error = "--settle, --poll and --retry go with --watch";
+    else if (result.options.metricsFile && (result.options.check || result.options.history))
+        result.error = "--metrics goes with --watch or an unattended run, not with --check or --history";
     return result;
 }
 
@@ -136,6 +146,8 @@ std::string usageText()
            "  --poll=SECONDS    with --watch: poll the folders instead of waiting for the kernel's word\n"
            "  --retry=SECONDS   with --watch: try a file that failed again after this long, or as soon\n"
            "                    as it changes (default 300)\n"
+           "  --metrics=FILE    with --watch or an unattended run: keep figures for monitoring in FILE\n"
+           "                    (Prometheus text format), rewritten after each Convert command\n"
            "\n"
            "Switches (after the configuration file; each replaces one setting):\n"
            "  /c:FILE   configuration file        /f:ITEMS  index files, \"|\"-separated, \"*\" allowed\n"

@@ -12,6 +12,7 @@
 #include "batch/CommandContext.h"
 #include "batch/DryRunCheck.h"
 #include "batch/RunHistory.h"
+#include "batch/RunMetrics.h"
 #include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
 #include "batch/WatchSignals.h"
@@ -96,6 +97,11 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
     RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";
+    std::optional<RunMetrics> metrics;
+    if (options.metricsFile) {
+        metrics.emplace(*options.metricsFile, ctx.settings, ctx.configFile);
+        watch.metrics = &*metrics;
+    }
     SystemdNotifier systemd;
     if (systemd.active()) {
         watch.events = &systemd;

@@ -12,6 +12,7 @@ class FileDialog;
 class RunRecordSink;
 class ConversionObserver;
 class CommandPorts;
+class LocalLockWarnings;
 
 // What the window's commands (Convert, Open, Save, Save As, New) work on. The window owns every
 // piece for the program's life; tests build one from fakes.
@@ -40,6 +41,9 @@ struct CommandContext
     std::string runMode = "window";
     // What the command acts through; none: the disk and the datagroup's real lock.
     CommandPorts* ports = nullptr;
+    // What has been said about mounts whose locks keep out only this machine's runs; none: each
+    // command says it once itself.
+    LocalLockWarnings* localLocks = nullptr;
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

@@ -4,6 +4,8 @@
 #include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
 #include "batch/HotFolder.h"
+#include "batch/LocalLockWarnings.h"
+#include "batch/RunMetrics.h"
 #include "batch/WatchEvents.h"
 #include "batch/WatchPrompter.h"
 #include "batch/WatchSignals.h"
@@ -82,6 +84,22 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, co
             folders.push_back(full);
     }
     return folders;
+}
+
+// Two watchers on two machines would both take each index file, and two runs write one datagroup:
+// said once per mount for the watch's life.
+void sayWhereLocksStayLocal(const ConversionSettings& settings, const std::vector<std::string>& folders,
+                            LocalLockWarnings& warnings, const WatchLog& log)
+{
+    std::vector<std::string> checked = folders;
+    try {
+        checked.push_back(datagroupFolderPath(settings));
+    } catch (const Failure&) {
+        // The Convert command reports a datagroup number that is none.
+    }
+    for (const std::string& folder : checked)
+        if (const std::optional<Notice> local = warnings.check(folder))
+            log(*local);
 }
 
 class Watch
@@ -251,6 +269,48 @@ private:
     std::set<std::string> m_failed;
 };
 
+// The figures a site's monitoring reads, written whole. A write that fails is said once for each
+// cause, and watching goes on.
+class MetricsWriter
+{
+public:
+    static constexpr std::chrono::seconds kEvery{30};
+
+    MetricsWriter(RunMetrics* metrics, const WatchLog& log) : m_metrics(metrics), m_log(log) {}
+
+    void write(const HotFolder& hot)
+    {
+        if (!m_metrics)
+            return;
+        const HotFolder::Waiting waiting = hot.waiting();
+        m_metrics->waiting(waiting.files, waiting.oldest);
+        m_lastWrite = std::chrono::steady_clock::now();
+        try {
+            m_metrics->write();
+            m_lastProblem.clear();
+        } catch (const Failure& failure) {
+            if (failure.description() == m_lastProblem)
+                return;
+            m_lastProblem = failure.description();
+            Notice notWritten{NoticeKind::MetricsNotWritten, m_metrics->path()};
+            notWritten.reason = failure.description();
+            m_log(notWritten);
+        }
+    }
+    void writeWhenDue(const HotFolder& hot)
+    {
+        if (m_metrics && std::chrono::steady_clock::now() - m_lastWrite >= kEvery)
+            write(hot);
+    }
+    bool active() const { return m_metrics != nullptr; }
+
+private:
+    RunMetrics* m_metrics;
+    const WatchLog& m_log;
+    std::chrono::steady_clock::time_point m_lastWrite{};
+    std::string m_lastProblem;
+};
+
 void printNotices(HotFolder& hot, const WatchLog& log)
 {
     for (const Notice& notice : hot.takeNotices())
@@ -279,11 +339,27 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
     ctx.runRecords = commands.runRecords;
     ctx.progress = commands.progress;
     ctx.runMode = commands.runMode;
+    LocalLockWarnings localLocks;
+    ctx.localLocks = &localLocks;
+    if (options.metrics) {
+        options.metrics->forwardTo(ctx.runRecords);
+        ctx.runRecords = options.metrics;
+    }
+    MetricsWriter metrics(options.metrics, log);
     WatchEvents* const events = options.events;
-    // A hot folder made anew (after SIGHUP) keeps giving signs of life.
-    const auto keepAlive = [events](HotFolder& folder) {
-        if (events && events->heartbeatEvery().count() > 0)
-            folder.setHeartbeat(events->heartbeatEvery(), [events] { events->alive(); });
+    // A hot folder made anew (after SIGHUP) keeps giving signs of life, and its figures.
+    const auto keepAlive = [events, &metrics](HotFolder& folder) {
+        const std::chrono::milliseconds beat = events ? events->heartbeatEvery() : std::chrono::milliseconds(0);
+        std::chrono::milliseconds every = beat;
+        if (metrics.active())
+            every = beat.count() > 0 ? std::min<std::chrono::milliseconds>(beat, MetricsWriter::kEvery)
+                                     : MetricsWriter::kEvery;
+        if (every.count() > 0)
+            folder.setHeartbeat(every, [events, beat, &metrics, &folder] {
+                if (beat.count() > 0)
+                    events->alive();
+                metrics.writeWhenDue(folder);
+            });
     };
 
     std::vector<std::string> folders = watchableFolders(ctx.settings, log);
@@ -297,7 +373,9 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
     log(watching);
     log(Notice{NoticeKind::RemovingEveryConverted});
     printFolders(*hot, log);
+    sayWhereLocksStayLocal(ctx.settings, folders, localLocks, log);
     keepAlive(*hot);
+    metrics.write(*hot);
     if (events)
         events->watching();
 
@@ -318,6 +396,7 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
                 keepAlive(*hot);
                 printFolders(*hot, log);
             }
+            sayWhereLocksStayLocal(ctx.settings, folders, localLocks, log);
             continue;
         }
         if (!hot->waitForBurst(watchSignals.fd(), ready)) {
@@ -327,7 +406,10 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
             continue;
         }
         printNotices(*hot, log);
+        // A full datagroup advanced: the next may lie elsewhere.
+        sayWhereLocksStayLocal(ctx.settings, {}, localLocks, log);
         watch.convertBurst(ready, *hot);
+        metrics.write(*hot);
     }
     if (events)
         events->stopping();

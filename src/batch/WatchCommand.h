@@ -7,6 +7,7 @@
 namespace tollavar {
 
 struct CommandContext;
+class RunMetrics;
 class WatchEvents;
 class WatchSignals;
 
@@ -16,6 +17,7 @@ struct WatchOptions
     std::optional<std::chrono::seconds> poll; // poll every folder at this interval instead of inotify
     WatchEvents* events = nullptr;            // told when watching starts and stops and what was done
     std::chrono::seconds retry{300};          // a file that failed is tried again after this, or when it changes
+    RunMetrics* metrics = nullptr;            // written after each Convert command and every 30 s
 };
 
 // The hot folder: watches the folders of the settings' items and runs one Convert command for each

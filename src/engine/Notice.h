@@ -56,6 +56,11 @@ enum class NoticeKind
     EventQueueOverflowed,  // events were lost: every folder looked at again
     WatchedFolderGone,     // the folder `path` was removed or moved: its path polled
     WaitingForFilesFailed, // for `reason`
+
+    // A datagroup or hot folder on the mount `path`, whose locks keep out only this machine's runs.
+    LocksLocalOnly,
+    // The metrics file `path` could not be written, for `reason`.
+    MetricsNotWritten,
 };
 
 struct Notice

@@ -341,6 +341,12 @@ std::string noticeText(const Notice& notice)
         return "The folder " + path + " was removed or moved: polling its path";
     case NoticeKind::WaitingForFilesFailed:
         return "Waiting for files failed: " + notice.reason;
+
+    case NoticeKind::LocksLocalOnly:
+        return "Locks on " + path +
+               " keep out only this machine's runs: a conversion on another machine can write the same datagroup";
+    case NoticeKind::MetricsNotWritten:
+        return "The metrics file " + path + " cannot be written: " + notice.reason;
     }
     return {};
 }
