@@ -105,7 +105,7 @@ RunMetrics::RunMetrics(std::string path, const ConversionSettings& settings, con
     prometheus::Registry& r = *m_registry;
     m_lastSuccess = &BuildGauge()
                          .Name(kLastSuccess)
-                         .Help("When a Convert command last ended with every index file converted (Unix time)")
+                         .Help("When a Convert command last ended with status 0 (Unix time)")
                          .Register(r);
     m_commands = &BuildCounter().Name(kCommands).Help("Convert commands run, by their outcome").Register(r);
     m_documents = &BuildCounter().Name(kDocuments).Help("Documents added to datagroups").Register(r);
