@@ -94,6 +94,8 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
     watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
+    if (options.groupWaitSeconds)
+        watch.groupWait = std::chrono::seconds(*options.groupWaitSeconds);
     RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";

@@ -3,6 +3,7 @@
 #include "batch/CommandContext.h"
 #include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
+#include "batch/GroupedArrival.h"
 #include "batch/HotFolder.h"
 #include "batch/LocalLockWarnings.h"
 #include "batch/RunMetrics.h"
@@ -106,7 +107,8 @@ class Watch
 {
 public:
     Watch(CommandContext& ctx, WatchPrompter& prompter, const WatchOptions& options, const WatchLog& log)
-        : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log)
+        : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log),
+          m_grouped(options.settle, options.groupWait.value_or(options.retry))
     {
         m_ctx.alwaysRemoveProcessed = true;
     }
@@ -132,8 +134,9 @@ public:
                 // The Convert command meets the same failure and reports it.
             }
         }
+        holdThoseWaitingForImages();
         if (m_selected.empty()) {
-            hot.handled(ready);
+            arrangeNextTurns(ready, ConvertOutcome{}, hot);
             return;
         }
 
@@ -156,6 +159,20 @@ public:
     }
 
 private:
+    // An index file whose images are still arriving is no part of this command.
+    void holdThoseWaitingForImages()
+    {
+        m_held.clear();
+        if (!m_grouped.active() || m_selected.empty())
+            return;
+        std::vector<Notice> notices;
+        m_held = m_grouped.toHold(m_ctx, {m_selected.begin(), m_selected.end()}, notices);
+        for (const Notice& notice : notices)
+            m_log(notice);
+        for (const std::string& file : m_held)
+            m_selected.erase(file);
+    }
+
     // "converted a.idx: 300 documents into ACME0007"
     static Notice statusLine(const RunRecord& record)
     {
@@ -185,7 +202,9 @@ private:
         using std::chrono::milliseconds;
         std::vector<ReadyFile> done;
         for (const ReadyFile& file : ready) {
-            if (!m_selected.count(file.path) || stopRequested()) {
+            if (m_held.count(file.path) && !stopRequested()) {
+                hot.retryAfter(file, m_grouped.lookAgainIn());
+            } else if (!m_selected.count(file.path) || stopRequested()) {
                 done.push_back(file);
             } else if (m_failed.count(file.path)) {
                 hot.retryAfter(file, m_options.retry);
@@ -267,6 +286,8 @@ private:
     std::set<std::string> m_selected;
     std::set<std::string> m_attempted; // reached by the command, converted or failed
     std::set<std::string> m_failed;
+    GroupedArrival m_grouped;
+    std::set<std::string> m_held; // waiting for the images they name
 };
 
 // The figures a site's monitoring reads, written whole. A write that fails is said once for each

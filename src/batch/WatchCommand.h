@@ -18,6 +18,9 @@ struct WatchOptions
     WatchEvents* events = nullptr;            // told when watching starts and stops and what was done
     std::chrono::seconds retry{300};          // a file that failed is tried again after this, or when it changes
     RunMetrics* metrics = nullptr;            // written after each Convert command and every 30 s
+    // How long an index file waits for the images it names while new ones keep arriving; none: `retry`,
+    // zero: it does not wait for them.
+    std::optional<std::chrono::seconds> groupWait;
 };
 
 // The hot folder: watches the folders of the settings' items and runs one Convert command for each

@@ -61,6 +61,10 @@ enum class NoticeKind
     LocksLocalOnly,
     // The metrics file `path` could not be written, for `reason`.
     MetricsNotWritten,
+    // The index file `path` waits for `count` images and full-text files it names, the first `text`.
+    WaitingForNamedFiles,
+    // Nothing new arrived for the index file `path` in the group wait: converted with `count` missing.
+    GroupWaitOver,
 };
 
 struct Notice

@@ -347,6 +347,12 @@ std::string noticeText(const Notice& notice)
                " keep out only this machine's runs: a conversion on another machine can write the same datagroup";
     case NoticeKind::MetricsNotWritten:
         return "The metrics file " + path + " cannot be written: " + notice.reason;
+    case NoticeKind::WaitingForNamedFiles:
+        return "waiting for " + std::to_string(notice.count) + " images named by " + path + " (first: " + notice.text +
+               ")";
+    case NoticeKind::GroupWaitOver:
+        return "nothing new arrived for " + path + ": converting it with " + std::to_string(notice.count) +
+               " images still missing or unsettled";
     }
     return {};
 }
