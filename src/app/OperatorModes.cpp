@@ -11,6 +11,7 @@
 #include "app/TerminalPrompter.h"
 #include "batch/CommandContext.h"
 #include "batch/DryRunCheck.h"
+#include "batch/GrownFiles.h"
 #include "batch/RunHistory.h"
 #include "batch/RunMetrics.h"
 #include "batch/SignalStop.h"
@@ -96,6 +97,7 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
     watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
     if (options.groupWaitSeconds)
         watch.groupWait = std::chrono::seconds(*options.groupWaitSeconds);
+    watch.stateFolder = defaultWatchStateFolder();
     RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";

@@ -5,6 +5,7 @@
 #include "batch/ConvertCommand.h"
 #include "batch/DryRun.h"
 #include "batch/DryRunFiles.h"
+#include "batch/GrownFiles.h"
 #include "batch/UnattendedAnswer.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
@@ -91,8 +92,9 @@ bool settled(const std::string& path, milliseconds settle)
 
 } // namespace
 
-std::map<std::string, std::vector<std::string>>
-namedFilesNotReady(CommandContext& ctx, const std::vector<std::string>& indexFiles, milliseconds settle)
+std::map<std::string, std::vector<std::string>> namedFilesNotReady(CommandContext& ctx,
+                                                                   const std::vector<std::string>& indexFiles,
+                                                                   milliseconds settle, GrownFiles* grown)
 {
     // The command works on copies: it reads the configuration again, and would advance the number.
     ConversionSettings settings = ctx.settings;
@@ -116,9 +118,13 @@ namedFilesNotReady(CommandContext& ctx, const std::vector<std::string>& indexFil
                                         const std::string& documentName) {
         if (!wanted.count(file))
             return false;
+        const std::optional<std::string> appended = grown ? grown->appendedPartToLook(file) : std::nullopt;
+        if (appended && appended->empty())
+            return true; // converted whole already
         prompter.current = &missing[file];
         ports.recorded().current = &sources[file];
-        const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
+        const bool converted = appended ? convertAppendedPart(conversion, *appended, xmlFile, rootName, documentName)
+                                        : convertIndexFile(conversion, file, xmlFile, rootName, documentName);
         prompter.current = nullptr;
         ports.recorded().current = nullptr;
         return converted;
@@ -148,7 +154,7 @@ milliseconds GroupedArrival::lookAgainIn() const
 }
 
 std::set<std::string> GroupedArrival::toHold(CommandContext& ctx, const std::vector<std::string>& indexFiles,
-                                             std::vector<Notice>& notices)
+                                             std::vector<Notice>& notices, GrownFiles* grown)
 {
     std::set<std::string> hold;
     if (!active() || indexFiles.empty())
@@ -158,7 +164,7 @@ std::set<std::string> GroupedArrival::toHold(CommandContext& ctx, const std::vec
     for (const std::string& file : indexFiles)
         if (file.find_first_of("|*") == std::string::npos)
             looked.push_back(file);
-    std::map<std::string, std::vector<std::string>> notReady = namedFilesNotReady(ctx, looked, m_settle);
+    std::map<std::string, std::vector<std::string>> notReady = namedFilesNotReady(ctx, looked, m_settle, grown);
     const auto now = std::chrono::steady_clock::now();
     for (const std::string& file : looked) {
         const auto found = notReady.find(file);

@@ -11,6 +11,7 @@
 namespace tollavar {
 
 struct CommandContext;
+class GrownFiles;
 
 // What each of some index files still waits for: the images and full-text files its lines name that
 // are not there, or are there but not settled (written within the settle time, or held open for
@@ -33,7 +34,7 @@ public:
 
     // Of `indexFiles`, those to hold now; what the log is told goes to `notices`.
     std::set<std::string> toHold(CommandContext& ctx, const std::vector<std::string>& indexFiles,
-                                 std::vector<Notice>& notices);
+                                 std::vector<Notice>& notices, GrownFiles* grown = nullptr);
 
 private:
     struct Waiting

@@ -4,6 +4,7 @@
 #include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
 #include "batch/GroupedArrival.h"
+#include "batch/GrownFiles.h"
 #include "batch/HotFolder.h"
 #include "batch/LocalLockWarnings.h"
 #include "batch/RunMetrics.h"
@@ -108,7 +109,7 @@ class Watch
 public:
     Watch(CommandContext& ctx, WatchPrompter& prompter, const WatchOptions& options, const WatchLog& log)
         : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log),
-          m_grouped(options.settle, options.groupWait.value_or(options.retry))
+          m_grouped(options.settle, options.groupWait.value_or(options.retry)), m_grown(options.stateFolder)
     {
         m_ctx.alwaysRemoveProcessed = true;
     }
@@ -166,7 +167,7 @@ private:
         if (!m_grouped.active() || m_selected.empty())
             return;
         std::vector<Notice> notices;
-        m_held = m_grouped.toHold(m_ctx, {m_selected.begin(), m_selected.end()}, notices);
+        m_held = m_grouped.toHold(m_ctx, {m_selected.begin(), m_selected.end()}, notices, &m_grown);
         for (const Notice& notice : notices)
             m_log(notice);
         for (const std::string& file : m_held)
@@ -241,7 +242,10 @@ private:
             m_attempted.erase(file);
             return false;
         }
-        const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
+        std::vector<Notice> notices;
+        const bool converted = m_grown.convert(conversion, file, xmlFile, rootName, documentName, notices);
+        for (const Notice& notice : notices)
+            m_log(notice);
         if (!converted) {
             m_failed.insert(file);
             m_log(aboutFile(NoticeKind::ConversionFailed, file, retrySeconds()));
@@ -254,6 +258,7 @@ private:
             m_log(convertedInto(NoticeKind::ConvertedButChanged, file, xmlFile));
             return true;
         }
+        m_grown.forget(file);
         // With the configuration's own switch on, the command removes the file itself (after the
         // same check).
         if (!m_ctx.settings.removeProcessedFiles) {
@@ -288,6 +293,7 @@ private:
     std::set<std::string> m_failed;
     GroupedArrival m_grouped;
     std::set<std::string> m_held; // waiting for the images they name
+    GrownFiles m_grown;
 };
 
 // The figures a site's monitoring reads, written whole. A write that fails is said once for each

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 namespace tollavar {
 
@@ -21,6 +22,9 @@ struct WatchOptions
     // How long an index file waits for the images it names while new ones keep arriving; none: `retry`,
     // zero: it does not wait for them.
     std::optional<std::chrono::seconds> groupWait;
+    // Where what was converted of a file that grew meanwhile is kept; empty: nowhere, and such a file is
+    // converted whole again.
+    std::string stateFolder;
 };
 
 // The hot folder: watches the folders of the settings' items and runs one Convert command for each

@@ -65,6 +65,10 @@ enum class NoticeKind
     WaitingForNamedFiles,
     // Nothing new arrived for the index file `path` in the group wait: converted with `count` missing.
     GroupWaitOver,
+    // The index file `path` changed before the part of it converted earlier ended: converted whole.
+    RewrittenConvertedWhole,
+    // Only the lines appended to the index file `path` after its first `count` bytes are converted.
+    ConvertingAppendedLines,
 };
 
 struct Notice

@@ -353,6 +353,11 @@ std::string noticeText(const Notice& notice)
     case NoticeKind::GroupWaitOver:
         return "nothing new arrived for " + path + ": converting it with " + std::to_string(notice.count) +
                " images still missing or unsettled";
+    case NoticeKind::RewrittenConvertedWhole:
+        return path + " was rewritten since part of it was converted: converted whole, as a new file";
+    case NoticeKind::ConvertingAppendedLines:
+        return "converting the lines appended to " + path + " after its first " + std::to_string(notice.count) +
+               " bytes, which were converted before";
     }
     return {};
 }
