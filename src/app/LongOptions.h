@@ -23,6 +23,7 @@ struct LongOptions
     std::optional<int> settleSeconds;       // --watch: how long a file must stay unchanged
     std::optional<int> pollSeconds;         // --watch: poll at this interval instead of inotify
     std::optional<int> retrySeconds;        // --watch: when a file that failed is tried again
+    std::optional<int> groupWaitSeconds;    // --watch: how long an index file waits for its images; 0: not
     std::optional<std::string> metricsFile; // figures for monitoring, rewritten after each Convert command
 };
 
