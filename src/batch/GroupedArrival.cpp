@@ -159,6 +159,8 @@ std::set<std::string> GroupedArrival::toHold(CommandContext& ctx, const std::vec
     std::set<std::string> hold;
     if (!active() || indexFiles.empty())
         return hold;
+    // Files taken away while they waited need no memory.
+    std::erase_if(m_waiting, [](const auto& waiting) { return !files::statusOf(waiting.first); });
     // Names a bar list cannot carry are converted as they come.
     std::vector<std::string> looked;
     for (const std::string& file : indexFiles)
