@@ -15,7 +15,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The run-time libraries come from what the program links (dpkg-shlibdeps), not from a hand-kept list:
-# Qt, libxml2, libsystemd0 (the hot folder's word to systemd) and libxxhash0 (index file fingerprints).
+# Qt, libxml2, libsystemd0 (the hot folder's word to systemd), libxxhash0 (index file fingerprints) and
+# libprometheus-cpp-core (the metrics file).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, shared-mime-info")
 set(CPACK_STRIP_FILES ON)

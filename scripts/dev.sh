@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 packages=(g++ cmake ninja-build pkg-config libxml2-dev qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev clang clang-format-14 clang-tidy-14
+          libbenchmark-dev nlohmann-json3-dev libsystemd-dev libxxhash-dev prometheus-cpp-dev prometheus
+          clang clang-format-14 clang-tidy-14
           libclang-rt-14-dev xvfb xauth openbox x11-utils
           dpkg-dev file desktop-file-utils appstream)
 

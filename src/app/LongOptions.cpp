@@ -74,11 +74,20 @@ LongOptionsResult readLongOptions(int argc, const char* const* argv)
                 return result;
             }
             o.logFile = std::string(value);
-        } else if (name == "wait" || name == "settle" || name == "poll" || name == "retry") {
-            std::optional<int>& target = name == "wait"     ? o.waitSeconds
-                                         : name == "settle" ? o.settleSeconds
-                                         : name == "poll"   ? o.pollSeconds
-                                                            : o.retrySeconds;
+        } else if (name == "metrics") {
+            if (value.empty()) {
+                result.error = "option --metrics needs a file, as in "
+                               "--metrics=/var/lib/prometheus/node-exporter/tollavar.prom";
+                result.firstArgument = i + 1;
+                return result;
+            }
+            o.metricsFile = std::string(value);
+        } else if (name == "wait" || name == "settle" || name == "poll" || name == "retry" || name == "group-wait") {
+            std::optional<int>& target = name == "wait"         ? o.waitSeconds
+                                         : name == "settle"     ? o.settleSeconds
+                                         : name == "poll"       ? o.pollSeconds
+                                         : name == "group-wait" ? o.groupWaitSeconds
+                                                                : o.retrySeconds;
             const bool fromOne = name == "poll" || name == "retry";
             target = readSeconds(value, fromOne ? 1 : 0);
             if (!target) {
@@ -105,9 +114,12 @@ LongOptionsResult readLongOptions(int argc, const char* const* argv)
         result.error = "--history cannot be used with --check or --watch";
     else if (result.options.json && result.options.watch)
         result.error = "--json does not go with --watch";
-    else if ((result.options.settleSeconds || result.options.pollSeconds || result.options.retrySeconds) &&
+    else if ((result.options.settleSeconds || result.options.pollSeconds || result.options.retrySeconds ||
+              result.options.groupWaitSeconds) &&
              !result.options.watch)
-        result.error = "--settle, --poll and --retry go with --watch";
+        result.error = "--settle, --poll, --retry and --group-wait go with --watch";
+    else if (result.options.metricsFile && (result.options.check || result.options.history))
+        result.error = "--metrics goes with --watch or an unattended run, not with --check or --history";
     return result;
 }
 
@@ -136,6 +148,11 @@ std::string usageText()
            "  --poll=SECONDS    with --watch: poll the folders instead of waiting for the kernel's word\n"
            "  --retry=SECONDS   with --watch: try a file that failed again after this long, or as soon\n"
            "                    as it changes (default 300)\n"
+           "  --group-wait=SECONDS\n"
+           "                    with --watch: how long an index file waits for the images it names\n"
+           "                    once nothing new arrives (default: the --retry value; 0: no wait)\n"
+           "  --metrics=FILE    with --watch or an unattended run: keep figures for monitoring in FILE\n"
+           "                    (Prometheus text format), rewritten after each Convert command\n"
            "\n"
            "Switches (after the configuration file; each replaces one setting):\n"
            "  /c:FILE   configuration file        /f:ITEMS  index files, \"|\"-separated, \"*\" allowed\n"

@@ -13,16 +13,18 @@ struct LongOptions
 {
     bool help = false;
     bool version = false;
-    bool check = false;                 // report what a conversion would do, change nothing
-    bool watch = false;                 // convert index files as they arrive, until a signal
-    bool json = false;                  // --check's report, a run's record or the history as JSON
-    bool quiet = false;                 // no progress line on a terminal
-    bool history = false;               // print the last commands of the run history
-    std::optional<std::string> logFile; // the run history's file instead of the default
-    std::optional<int> waitSeconds;     // how long an unattended run waits for a datagroup held by another
-    std::optional<int> settleSeconds;   // --watch: how long a file must stay unchanged
-    std::optional<int> pollSeconds;     // --watch: poll at this interval instead of inotify
-    std::optional<int> retrySeconds;    // --watch: when a file that failed is tried again
+    bool check = false;                     // report what a conversion would do, change nothing
+    bool watch = false;                     // convert index files as they arrive, until a signal
+    bool json = false;                      // --check's report, a run's record or the history as JSON
+    bool quiet = false;                     // no progress line on a terminal
+    bool history = false;                   // print the last commands of the run history
+    std::optional<std::string> logFile;     // the run history's file instead of the default
+    std::optional<int> waitSeconds;         // how long an unattended run waits for a datagroup held by another
+    std::optional<int> settleSeconds;       // --watch: how long a file must stay unchanged
+    std::optional<int> pollSeconds;         // --watch: poll at this interval instead of inotify
+    std::optional<int> retrySeconds;        // --watch: when a file that failed is tried again
+    std::optional<int> groupWaitSeconds;    // --watch: how long an index file waits for its images; 0: not
+    std::optional<std::string> metricsFile; // figures for monitoring, rewritten after each Convert command
 };
 
 struct LongOptionsResult

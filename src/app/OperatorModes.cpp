@@ -11,7 +11,9 @@
 #include "app/TerminalPrompter.h"
 #include "batch/CommandContext.h"
 #include "batch/DryRunCheck.h"
+#include "batch/GrownFiles.h"
 #include "batch/RunHistory.h"
+#include "batch/RunMetrics.h"
 #include "batch/SignalStop.h"
 #include "batch/WatchCommand.h"
 #include "batch/WatchSignals.h"
@@ -93,9 +95,17 @@ int runWatch(CommandContext& ctx, const LongOptions& options, WatchSignals& watc
     if (options.pollSeconds)
         watch.poll = std::chrono::seconds(*options.pollSeconds);
     watch.retry = std::chrono::seconds(options.retrySeconds.value_or(300));
+    if (options.groupWaitSeconds)
+        watch.groupWait = std::chrono::seconds(*options.groupWaitSeconds);
+    watch.stateFolder = defaultWatchStateFolder();
     RunHistoryLog history(options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     ctx.runRecords = &history;
     ctx.runMode = "watch";
+    std::optional<RunMetrics> metrics;
+    if (options.metricsFile) {
+        metrics.emplace(*options.metricsFile, ctx.settings, ctx.configFile);
+        watch.metrics = &*metrics;
+    }
     SystemdNotifier systemd(std::cerr);
     if (systemd.active()) {
         watch.events = &systemd;

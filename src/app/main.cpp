@@ -12,8 +12,11 @@
 #include "app/TerminalProgress.h"
 #include "app/TerminalPrompter.h"
 #include "batch/RunHistory.h"
+#include "batch/RunMetrics.h"
 #include "batch/SignalStop.h"
+#include "engine/Notice.h"
 #include "engine/StopRequest.h"
+#include "filetools/Failure.h"
 #include "filetools/FileTools.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageTable.h"
@@ -31,6 +34,25 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig.so\n";
 }
 #endif
+
+namespace {
+
+// Figures for the site's monitoring after an unattended run; a file that cannot be written is said, and
+// changes nothing about the run's own status.
+void writeUnattendedMetrics(tollavar::RunMetrics& metrics, const tollavar::RunRecord& record)
+{
+    using namespace tollavar;
+    metrics.waitingAfter(record);
+    try {
+        metrics.write();
+    } catch (const Failure& failure) {
+        Notice notWritten{NoticeKind::MetricsNotWritten, metrics.path()};
+        notWritten.reason = failure.description();
+        std::cerr << "Tollavar: " << noticeText(notWritten) << '\n';
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -105,9 +127,19 @@ int main(int argc, char** argv)
         ctx.runMode = "unattended";
         if (showProgress)
             ctx.progress = &progress;
+        std::optional<RunMetrics> metrics;
+        RunRecordSink* const records = ctx.runRecords;
+        if (longOptions.options.metricsFile) {
+            metrics.emplace(*longOptions.options.metricsFile, ctx.settings, ctx.configFile);
+            metrics->forwardTo(records);
+            ctx.runRecords = &*metrics;
+        }
         ConvertOutcome outcome = convertCommand(ctx);
         ctx.progress = nullptr;
+        ctx.runRecords = records;
         unattendedRecord = outcome.record;
+        if (metrics)
+            writeUnattendedMetrics(*metrics, outcome.record);
         return outcome;
     });
     switch (start.road) {

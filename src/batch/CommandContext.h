@@ -12,6 +12,7 @@ class FileDialog;
 class RunRecordSink;
 class ConversionObserver;
 class CommandPorts;
+class LocalLockWarnings;
 
 // What the window's commands (Convert, Open, Save, Save As, New) work on. The window owns every
 // piece for the program's life; tests build one from fakes.
@@ -43,6 +44,9 @@ struct CommandContext
     // A hot folder keeps its settings in memory while its configuration file does not read as one (an
     // operator emptied, cut short or removed it): saving over it would undo the operator's work.
     bool sparesUnreadableConfigFile = false;
+    // What has been said about mounts whose locks keep out only this machine's runs; none: each
+    // command says it once itself.
+    LocalLockWarnings* localLocks = nullptr;
 
     ConversionContext conversion() const { return ConversionContext{settings, flags, fileTools, prompter, host}; }
 };

@@ -5,6 +5,7 @@
 #include "batch/ConfigFile.h"
 #include "batch/ConfigFileState.h"
 #include "batch/DatagroupLock.h"
+#include "batch/LocalLockWarnings.h"
 #include "batch/Recovery.h"
 #include "batch/RunRecorder.h"
 #include "batch/Wildcard.h"
@@ -232,6 +233,7 @@ private:
             lock.release();
         }
         const std::vector<std::string> items = splitBarList(s.indexFiles);
+        warnOfLocalOnlyLock(datagroupFolder);
 
         rememberRunningConfig();
         if (!m_record)
@@ -420,6 +422,14 @@ public:
     }
 
 private:
+    void warnOfLocalOnlyLock(const std::string& datagroupFolder)
+    {
+        LocalLockWarnings own;
+        LocalLockWarnings& warnings = m_ctx.localLocks ? *m_ctx.localLocks : own;
+        if (const std::optional<Notice> local = warnings.check(datagroupFolder))
+            notice(*local);
+    }
+
     // A command killed after it had advanced past the datagroup below this one may have left its last
     // journal and its record there.
     void finishPreviousDatagroup()

@@ -400,6 +400,27 @@ void HotFolder::handled(const std::vector<ReadyFile>& files)
 
 namespace tollavar {
 
+HotFolder::Waiting HotFolder::waiting() const
+{
+    Waiting waiting;
+    const auto count = [&](const timespec& modified) {
+        struct stat st
+        {
+        };
+        st.st_mtim = modified;
+        ++waiting.files;
+        waiting.oldest = std::max(waiting.oldest, std::chrono::duration_cast<std::chrono::seconds>(ageOf(st)));
+    };
+    for (const auto& [path, candidate] : m_candidates)
+        count(candidate.seen.st_mtim);
+    for (const ReadyFile& file : m_ready)
+        count(file.modified);
+    for (const auto& [path, left] : m_leftAlone)
+        if (left.retryAt)
+            count(left.file.modified);
+    return waiting;
+}
+
 void HotFolder::retryAfter(const ReadyFile& file, milliseconds delay)
 {
     // Changed already: its events bring it back.

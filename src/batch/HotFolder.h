@@ -63,6 +63,15 @@ public:
     // waits from one that hangs.
     void setHeartbeat(std::chrono::milliseconds every, std::function<void()> beat);
 
+    // Files seen and not yet converted (settling, complete, or failed and waiting for their next try), and
+    // how long ago the one written longest ago was last written.
+    struct Waiting
+    {
+        long files = 0;
+        std::chrono::seconds oldest{0};
+    };
+    Waiting waiting() const;
+
     // Files after their turn: those still there unchanged (selected by no item, or converted and not
     // removable) are left alone until they change.
     void handled(const std::vector<ReadyFile>& files);

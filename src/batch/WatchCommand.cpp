@@ -4,7 +4,11 @@
 #include "batch/ConfigFile.h"
 #include "batch/ConfigFileState.h"
 #include "batch/ConvertCommand.h"
+#include "batch/GroupedArrival.h"
+#include "batch/GrownFiles.h"
 #include "batch/HotFolder.h"
+#include "batch/LocalLockWarnings.h"
+#include "batch/RunMetrics.h"
 #include "batch/WatchEvents.h"
 #include "batch/WatchPrompter.h"
 #include "batch/WatchSignals.h"
@@ -100,11 +104,28 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, co
     return folders;
 }
 
+// Two watchers on two machines would both take each index file, and two runs write one datagroup:
+// said once per mount for the watch's life.
+void sayWhereLocksStayLocal(const ConversionSettings& settings, const std::vector<std::string>& folders,
+                            LocalLockWarnings& warnings, const WatchLog& log)
+{
+    std::vector<std::string> checked = folders;
+    try {
+        checked.push_back(datagroupFolderPath(settings));
+    } catch (const Failure&) {
+        // The Convert command reports a datagroup number that is none.
+    }
+    for (const std::string& folder : checked)
+        if (const std::optional<Notice> local = warnings.check(folder))
+            log(*local);
+}
+
 class Watch
 {
 public:
     Watch(CommandContext& ctx, WatchPrompter& prompter, const WatchOptions& options, const WatchLog& log)
-        : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log)
+        : m_ctx(ctx), m_prompter(prompter), m_options(options), m_log(log),
+          m_grouped(options.settle, options.groupWait.value_or(options.retry)), m_grown(options.stateFolder)
     {
         m_ctx.alwaysRemoveProcessed = true;
         m_ctx.sparesUnreadableConfigFile = true;
@@ -131,8 +152,9 @@ public:
                 // The Convert command meets the same failure and reports it.
             }
         }
+        holdThoseWaitingForImages();
         if (m_selected.empty()) {
-            hot.handled(ready);
+            arrangeNextTurns(ready, ConvertOutcome{}, hot);
             return;
         }
 
@@ -186,6 +208,20 @@ public:
     }
 
 private:
+    // An index file whose images are still arriving is no part of this command.
+    void holdThoseWaitingForImages()
+    {
+        m_held.clear();
+        if (!m_grouped.active() || m_selected.empty())
+            return;
+        std::vector<Notice> notices;
+        m_held = m_grouped.toHold(m_ctx, {m_selected.begin(), m_selected.end()}, notices, &m_grown);
+        for (const Notice& notice : notices)
+            m_log(notice);
+        for (const std::string& file : m_held)
+            m_selected.erase(file);
+    }
+
     // "converted a.idx: 300 documents into ACME0007"
     static Notice statusLine(const RunRecord& record)
     {
@@ -215,7 +251,9 @@ private:
         using std::chrono::milliseconds;
         std::vector<ReadyFile> done;
         for (const ReadyFile& file : ready) {
-            if (!m_selected.count(file.path) || stopRequested()) {
+            if (m_held.count(file.path) && !stopRequested()) {
+                hot.retryAfter(file, m_grouped.lookAgainIn());
+            } else if (!m_selected.count(file.path) || stopRequested()) {
                 done.push_back(file);
             } else if (m_failed.count(file.path)) {
                 hot.retryAfter(file, m_options.retry);
@@ -252,9 +290,12 @@ private:
             m_attempted.erase(file);
             return false;
         }
+        std::vector<Notice> notices;
         m_prompter.aboutFile(file);
-        const bool converted = convertIndexFile(conversion, file, xmlFile, rootName, documentName);
+        const bool converted = m_grown.convert(conversion, file, xmlFile, rootName, documentName, notices);
         m_prompter.aboutFile("");
+        for (const Notice& notice : notices)
+            m_log(notice);
         if (!converted) {
             m_failed.insert(file);
             noteFailure(file);
@@ -268,6 +309,7 @@ private:
             say(file, convertedInto(NoticeKind::ConvertedButChanged, file, xmlFile));
             return true;
         }
+        m_grown.forget(file);
         // With the configuration's own switch on, the command removes the file itself (after the
         // same check).
         if (!m_ctx.settings.removeProcessedFiles) {
@@ -337,6 +379,51 @@ private:
     std::map<std::string, Failing> m_failing;
     std::set<std::string> m_repeated; // this command's files that failed as they did the last time
     bool m_saidConfigUnreadable = false;
+    GroupedArrival m_grouped;
+    std::set<std::string> m_held; // waiting for the images they name
+    GrownFiles m_grown;
+};
+
+// The figures a site's monitoring reads, written whole. A write that fails is said once for each
+// cause, and watching goes on.
+class MetricsWriter
+{
+public:
+    static constexpr std::chrono::seconds kEvery{30};
+
+    MetricsWriter(RunMetrics* metrics, const WatchLog& log) : m_metrics(metrics), m_log(log) {}
+
+    void write(const HotFolder& hot)
+    {
+        if (!m_metrics)
+            return;
+        const HotFolder::Waiting waiting = hot.waiting();
+        m_metrics->waiting(waiting.files, waiting.oldest);
+        m_lastWrite = std::chrono::steady_clock::now();
+        try {
+            m_metrics->write();
+            m_lastProblem.clear();
+        } catch (const Failure& failure) {
+            if (failure.description() == m_lastProblem)
+                return;
+            m_lastProblem = failure.description();
+            Notice notWritten{NoticeKind::MetricsNotWritten, m_metrics->path()};
+            notWritten.reason = failure.description();
+            m_log(notWritten);
+        }
+    }
+    void writeWhenDue(const HotFolder& hot)
+    {
+        if (m_metrics && std::chrono::steady_clock::now() - m_lastWrite >= kEvery)
+            write(hot);
+    }
+    bool active() const { return m_metrics != nullptr; }
+
+private:
+    RunMetrics* m_metrics;
+    const WatchLog& m_log;
+    std::chrono::steady_clock::time_point m_lastWrite{};
+    std::string m_lastProblem;
 };
 
 void printNotices(HotFolder& hot, const WatchLog& log)
@@ -367,11 +454,27 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
     ctx.runRecords = commands.runRecords;
     ctx.progress = commands.progress;
     ctx.runMode = commands.runMode;
+    LocalLockWarnings localLocks;
+    ctx.localLocks = &localLocks;
+    if (options.metrics) {
+        options.metrics->forwardTo(ctx.runRecords);
+        ctx.runRecords = options.metrics;
+    }
+    MetricsWriter metrics(options.metrics, log);
     WatchEvents* const events = options.events;
-    // A hot folder made anew (after SIGHUP) keeps giving signs of life.
-    const auto keepAlive = [events](HotFolder& folder) {
-        if (events && events->heartbeatEvery().count() > 0)
-            folder.setHeartbeat(events->heartbeatEvery(), [events] { events->alive(); });
+    // A hot folder made anew (after SIGHUP) keeps giving signs of life, and its figures.
+    const auto keepAlive = [events, &metrics](HotFolder& folder) {
+        const std::chrono::milliseconds beat = events ? events->heartbeatEvery() : std::chrono::milliseconds(0);
+        std::chrono::milliseconds every = beat;
+        if (metrics.active())
+            every = beat.count() > 0 ? std::min<std::chrono::milliseconds>(beat, MetricsWriter::kEvery)
+                                     : MetricsWriter::kEvery;
+        if (every.count() > 0)
+            folder.setHeartbeat(every, [events, beat, &metrics, &folder] {
+                if (beat.count() > 0)
+                    events->alive();
+                metrics.writeWhenDue(folder);
+            });
     };
 
     std::vector<std::string> folders = watchableFolders(ctx.settings, log);
@@ -385,7 +488,9 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
     log(watching);
     log(Notice{NoticeKind::RemovingEveryConverted});
     printFolders(*hot, log);
+    sayWhereLocksStayLocal(ctx.settings, folders, localLocks, log);
     keepAlive(*hot);
+    metrics.write(*hot);
     if (events)
         events->watching();
 
@@ -408,6 +513,7 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
                 keepAlive(*hot);
                 printFolders(*hot, log);
             }
+            sayWhereLocksStayLocal(ctx.settings, folders, localLocks, log);
             continue;
         }
         if (!hot->waitForBurst(watchSignals.fd(), ready)) {
@@ -417,7 +523,10 @@ int watchAndConvert(CommandContext& commands, const WatchOptions& options, Watch
             continue;
         }
         printNotices(*hot, log);
+        // A full datagroup advanced: the next may lie elsewhere.
+        sayWhereLocksStayLocal(ctx.settings, {}, localLocks, log);
         watch.convertBurst(ready, *hot);
+        metrics.write(*hot);
     }
     if (events)
         events->stopping();

@@ -3,10 +3,12 @@
 #include <chrono>
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 namespace tollavar {
 
 struct CommandContext;
+class RunMetrics;
 class WatchEvents;
 class WatchSignals;
 
@@ -16,6 +18,13 @@ struct WatchOptions
     std::optional<std::chrono::seconds> poll; // poll every folder at this interval instead of inotify
     WatchEvents* events = nullptr;            // told when watching starts and stops and what was done
     std::chrono::seconds retry{300};          // a file that failed is tried again after this, or when it changes
+    RunMetrics* metrics = nullptr;            // written after each Convert command and every 30 s
+    // How long an index file waits for the images it names while new ones keep arriving; none: `retry`,
+    // zero: it does not wait for them.
+    std::optional<std::chrono::seconds> groupWait;
+    // Where what was converted of a file that grew meanwhile is kept; empty: nowhere, and such a file is
+    // converted whole again.
+    std::string stateFolder;
 };
 
 // The hot folder: watches the folders of the settings' items and runs one Convert command for each

@@ -69,6 +69,19 @@ enum class NoticeKind
     // The Convert command's notices, continued.
     DatagroupAtCapAdvanced, // the datagroup `path` held the most documents: marked, number advanced to `text`
     PreviousDatagroupLeft,  // the tidy-up of the datagroup `path` below this one stopped, for `reason`
+                           // A datagroup or hot folder on the mount `path`, whose locks keep out only this machine's
+                           // runs.
+    LocksLocalOnly,
+    // The metrics file `path` could not be written, for `reason`.
+    MetricsNotWritten,
+    // The index file `path` waits for `count` images and full-text files it names, the first `text`.
+    WaitingForNamedFiles,
+    // Nothing new arrived for the index file `path` in the group wait: converted with `count` missing.
+    GroupWaitOver,
+    // The index file `path` changed before the part of it converted earlier ended: converted whole.
+    RewrittenConvertedWhole,
+    // Only the lines appended to the index file `path` after its first `count` bytes are converted.
+    ConvertingAppendedLines,
 };
 
 struct Notice

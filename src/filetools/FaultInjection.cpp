@@ -31,6 +31,12 @@ ArmedPlan& armed()
 std::atomic<bool> g_componentWalk{false};
 std::atomic<bool> g_writerCheckUnknown{false};
 
+std::string& mountTablePath()
+{
+    static std::string path;
+    return path;
+}
+
 } // namespace
 
 void arm(const Plan& plan)
@@ -88,6 +94,16 @@ void forceWriterCheckUnknown(bool on)
 bool writerCheckForcedUnknown()
 {
     return g_writerCheckUnknown.load(std::memory_order_relaxed);
+}
+
+void replaceMountTable(std::string_view path)
+{
+    mountTablePath().assign(path);
+}
+
+std::string_view mountTableReplacement()
+{
+    return mountTablePath();
 }
 
 } // namespace tollavar::faults

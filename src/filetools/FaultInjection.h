@@ -28,12 +28,16 @@ long operationsSinceArmed();
 // as for a user without the rights to.
 void forceComponentWalk(bool on);
 void forceWriterCheckUnknown(bool on);
+// Reads the mount table from `path` instead of the kernel's (empty: the kernel's again), so that a
+// test can put a folder on a network mount.
+void replaceMountTable(std::string_view path);
 
 #ifdef TOLLAVAR_FAULT_HOOKS
 // Counts the operation; the planned errno when the plan fails it, else 0.
 int injectedError(std::string_view operation);
 bool componentWalkForced();
 bool writerCheckForcedUnknown();
+std::string_view mountTableReplacement();
 #else
 constexpr int injectedError(std::string_view)
 {
@@ -46,6 +50,10 @@ constexpr bool componentWalkForced()
 constexpr bool writerCheckForcedUnknown()
 {
     return false;
+}
+constexpr std::string_view mountTableReplacement()
+{
+    return {};
 }
 #endif
 

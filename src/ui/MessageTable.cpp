@@ -374,6 +374,22 @@ std::string noticeText(const Notice& notice)
                notice.text;
     case NoticeKind::PreviousDatagroupLeft:
         return "The datagroup below this one, " + path + ", was left as it is: " + notice.reason;
+    case NoticeKind::LocksLocalOnly:
+        return "Locks on " + path +
+               " keep out only this machine's runs: a conversion on another machine can write the same datagroup";
+    case NoticeKind::MetricsNotWritten:
+        return "The metrics file " + path + " cannot be written: " + notice.reason;
+    case NoticeKind::WaitingForNamedFiles:
+        return "waiting for " + std::to_string(notice.count) + " images named by " + path + " (first: " + notice.text +
+               ")";
+    case NoticeKind::GroupWaitOver:
+        return "nothing new arrived for " + path + ": converting it with " + std::to_string(notice.count) +
+               " images still missing or unsettled";
+    case NoticeKind::RewrittenConvertedWhole:
+        return path + " was rewritten since part of it was converted: converted whole, as a new file";
+    case NoticeKind::ConvertingAppendedLines:
+        return "converting the lines appended to " + path + " after its first " + std::to_string(notice.count) +
+               " bytes, which were converted before";
     }
     return {};
 }

@@ -33,10 +33,14 @@ TEST(readLongOptions, StopsAtTheFirstArgumentThatIsNoOptionSoSwitchesKeepTheirMe
         EXPECT_EQ(result.error, "");
         EXPECT_EQ(result.firstArgument, c.firstArgument);
     }
-    const LongOptionsResult watch = read({"--watch", "--settle=0", "--poll=5", "x.tvr"});
+    const LongOptionsResult watch =
+        read({"--watch", "--settle=0", "--poll=5", "--group-wait=0", "--metrics=/srv/m.prom", "x.tvr"});
     EXPECT_TRUE(watch.options.watch);
     EXPECT_EQ(watch.options.settleSeconds, 0);
     EXPECT_EQ(watch.options.pollSeconds, 5);
+    EXPECT_EQ(watch.options.groupWaitSeconds, 0);
+    EXPECT_EQ(watch.options.metricsFile, "/srv/m.prom");
+    EXPECT_EQ(read({"--metrics=m.prom", "a.tvr"}).error, "") << "an unattended run keeps figures too";
     EXPECT_EQ(read({"--wait=600"}).options.waitSeconds, 600);
 
     // The short forms are the long ones; after the configuration file they are its switches' business.
@@ -74,6 +78,10 @@ TEST(readLongOptions, RefusesWhatItCannotReadInsteadOfGuessing)
         {"--log="},
         {"--quiet=1"},
         {"--history", "--check"},
+        {"--group-wait=30", "a"},
+        {"--group-wait=-1", "--watch"},
+        {"--metrics=", "--watch"},
+        {"--metrics=m.prom", "--check"},
     };
     for (const auto& arguments : refused)
         EXPECT_NE(read(arguments).error, "") << arguments.front();

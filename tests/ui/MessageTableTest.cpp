@@ -231,6 +231,16 @@ TEST(MessageTable, NoticesKeepTheirWordsAndSpacing)
         {notice(K::WatchedFolderGone, "/in"), "The folder /in was removed or moved: polling its path"},
         {notice(K::WaitingForFilesFailed, "", 0, reason("Bad file descriptor")),
          "Waiting for files failed: Bad file descriptor"},
+        {notice(K::WaitingForNamedFiles, "/in/a.csv", 3, text("/img/B1/7.TIF")),
+         "waiting for 3 images named by /in/a.csv (first: /img/B1/7.TIF)"},
+        {notice(K::GroupWaitOver, "/in/a.csv", 1),
+         "nothing new arrived for /in/a.csv: converting it with 1 images still missing or unsettled"},
+        {notice(K::RewrittenConvertedWhole, "/in/a.csv"),
+         "/in/a.csv was rewritten since part of it was converted: converted whole, as a new file"},
+        {notice(K::ConvertingAppendedLines, "/in/a.csv", 2105),
+         "converting the lines appended to /in/a.csv after its first 2105 bytes, which were converted before"},
+        {notice(K::MetricsNotWritten, "/m/t.prom", 0, reason("Permission denied")),
+         "The metrics file /m/t.prom cannot be written: Permission denied"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(noticeText(c.notice), c.expected);
