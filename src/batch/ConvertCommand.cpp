@@ -134,6 +134,7 @@ public:
     {
         ConversionSettings& s = m_ctx.settings;
         m_ctx.flags = RunFlags{};
+        followConfigFolder(m_ctx);
         // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
         // two runs reading the same DATAGRP.XML would each save it without the other's documents.
         files::FolderLock lock;
@@ -236,6 +237,9 @@ private:
         for (;;) {
             if (m_ctx.settings.xmlFilePath.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
+            // Nothing to convert: a datagroup folder made for it would only be an empty one to clear away.
+            if (m_ctx.settings.indexFiles.empty())
+                throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing index file setting");
             const std::string folder = datagroupFolderPath(m_ctx.settings);
             if (!m_files.folderExists(files::nativePath(folder)))
                 m_files.createFolder(m_ctx.fileTools, folder);
@@ -254,8 +258,9 @@ private:
 
 public:
     // The item's index files in the order the command takes them; stops when `visit` returns false.
-    bool forEachSelected(const std::string& item, const SelectedFileVisitor& visit)
+    bool forEachSelected(const std::string& itemAsWritten, const SelectedFileVisitor& visit)
     {
+        const std::string item = settingPath(m_ctx.settings, itemAsWritten);
         const bool wildcard = item.find('*') != std::string::npos;
         const std::string folder = files::nativePath(folderToList(item));
         const std::vector<std::string> names = m_files.listFiles(folder);
@@ -447,7 +452,7 @@ std::string datagroupFolderPath(const ConversionSettings& s)
     const auto number = parseInt16(s.datagroupNumber);
     if (!number)
         throw numberFailure(s.datagroupNumber);
-    const std::string xmlFolder = folderToList(s.xmlFilePath);
+    const std::string xmlFolder = folderToList(settingPath(s, s.xmlFilePath));
     return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.companyId + FileTools::zeroPadded(*number, 4);
 }
 

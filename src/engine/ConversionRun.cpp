@@ -182,7 +182,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
         return false;
     }
     const std::string imageFolder =
-        settings.imageFolder.empty() ? FileTools::folderPart(indexFile) : settings.imageFolder;
+        settings.imageFolder.empty() ? FileTools::folderPart(indexFile) : settingPath(settings, settings.imageFolder);
     IndexLineParser parser(names);
     if (parser.reserved().imagePath < 0) {
         context.prompter.ask(Prompt{MessageKind::ImagePathMissing});
