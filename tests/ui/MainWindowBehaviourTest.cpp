@@ -70,7 +70,6 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
     const std::string idxFilter =
         "Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*";
     const std::string xmlFilter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
-    const std::string allFilter = "All Files (*.*)|*.*";
     using K = FileDialogRequest::Kind;
     auto idx = [](MainWindow& w) { w.browseForIndexFiles(); };
     auto xml = [](MainWindow& w) { w.browseForXmlFilePath(); };
@@ -127,8 +126,8 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
          "/scan/batch1.csv",
          "",
          "/img",
-         "/pics/x.tif",
-         {K::Open, "Select Input Folder", allFilter, 1, "/img/Select Folder"},
+         "/pics",
+         {K::Folder, "Select Input Folder", "", 1, "/img"},
          "txtImageFolder",
          "/pics"},
         {"image folder cancelled keeps its folder",
@@ -137,7 +136,7 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
          "",
          "/img",
          std::nullopt,
-         {K::Open, "Select Input Folder", allFilter, 1, "/img/Select Folder"},
+         {K::Folder, "Select Input Folder", "", 1, "/img"},
          "txtImageFolder",
          "/img"},
         {"empty image folder cancelled takes the index folder",
@@ -146,7 +145,7 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
          "",
          "",
          std::nullopt,
-         {K::Open, "Select Input Folder", allFilter, 1, "/scan/Select Folder"},
+         {K::Folder, "Select Input Folder", "", 1, "/scan"},
          "txtImageFolder",
          "/scan"},
     };
