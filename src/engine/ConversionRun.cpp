@@ -314,9 +314,18 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                 sink.startLine();
                 parser.parseLine(line, delimiter.current(), sink, stage);
                 stage = RunStage::PlacingImage;
-                if (placer->place(sink.imagePath(), *document) == PlacementOutcome::Dropped) {
+                switch (placer->place(sink.imagePath(), *document)) {
+                case PlacementOutcome::Dropped:
                     ++report.facts.linesSkipped;
                     ++dropped;
+                    break;
+                case PlacementOutcome::ReplacedEarlier:
+                    // The line went into an earlier document: its DOCID is the next line's.
+                    ++report.facts.linesSkipped;
+                    --lastDocId;
+                    break;
+                default:
+                    break;
                 }
                 document->endDocument();
             }
