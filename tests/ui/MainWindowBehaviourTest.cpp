@@ -320,19 +320,24 @@ TEST(MainWindowBehaviour, WaitingForTheDatagroupShowsAProgressDialogUntilFreeOrC
                      f.window.get(), text, []() -> bool { throw std::runtime_error("lock file"); }, 5),
                  std::runtime_error);
 
-    // The panel keeps the sentence whole and gives up the start of the path.
-    const QString waiting = "Waiting for another conversion into /srv/scans/very/long/folder/names/ACME0001";
+    // The panel keeps the sentence whole and gives up the middle of the path, relative or full.
     const QFontMetrics metrics(QApplication::font());
     const QString sentence = "Waiting for another conversion into ";
-    const int narrow = metrics.horizontalAdvance(sentence + "\u2026/names/ACME0001");
-    const QString fitted = StatusPanel::fittedText(waiting, metrics, narrow + 2);
-    EXPECT_TRUE(fitted.startsWith(sentence + "\u2026") && fitted.endsWith("/names/ACME0001")) << fitted.toStdString();
+    const int narrow = metrics.horizontalAdvance(sentence + "/srv/\u2026/names/ACME0001");
+    for (const QString path :
+         {"/srv/scans/very/long/folder/names/ACME0001", "srv/scans/very/long/folder/names/ACME0001"}) {
+        SCOPED_TRACE(path.toStdString());
+        const QString fitted = StatusPanel::fittedText(sentence + path, metrics, narrow + 2);
+        EXPECT_TRUE(fitted.startsWith(sentence + path.left(3)) && fitted.endsWith("\u2026/ACME0001"))
+            << fitted.toStdString();
+    }
+    const QString waiting = sentence + "/srv/scans/very/long/folder/names/ACME0001";
     EXPECT_EQ(StatusPanel::fittedText(waiting, metrics, 10000), waiting);
     const QString tiny = StatusPanel::fittedText(waiting, metrics, metrics.horizontalAdvance("Waiting f"));
     EXPECT_TRUE(tiny.startsWith("Wait")) << tiny.toStdString();
-    EXPECT_TRUE(
-        StatusPanel::fittedText("/a/b/c/d/e/f/0001.TIF", metrics, metrics.horizontalAdvance("\u2026e/f/0001.TIF"))
-            .endsWith("0001.TIF"));
+    const QString alone = StatusPanel::fittedText("/a/b/c/d/e/f/0001.TIF", metrics,
+                                                  metrics.horizontalAdvance("/a/\u2026/f/0001.TIF") + 2);
+    EXPECT_TRUE(alone.startsWith("/a") && alone.endsWith("0001.TIF")) << alone.toStdString();
     f.window->setStatusPanel(1, waiting.toStdString());
     EXPECT_EQ(f.window->panelText(1), waiting);
 }

@@ -42,7 +42,8 @@ TEST(MessageTable, ComposedMessagesKeepTheirWordsSpacingAndButtons)
         Message expected;
     } cases[] = {
         {prompt(MessageKind::DatagroupBusyWait, "/dg/EXMP0001"),
-         {"Another conversion is writing to the datagroup /dg/EXMP0001.  Wait for it to finish?\r(Yes tries again; "
+         {"Another conversion is writing to the datagroup /dg/EXMP0001.  Wait for it to finish?\r(Yes waits until it "
+          "is free; "
           "No gives up and converts nothing.)",
           "Datagroup in Use", MessageIcon::Question, MessageButtons::YesNo}},
         {prompt(MessageKind::DatagroupBusyWaiting, "/dg/EXMP0001"),
