@@ -76,9 +76,11 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
         return chosen.toStdString();
     }
     QFileDialog dialog(m_parent);
-    if (!request.title.empty())
-        dialog.setWindowTitle(QString::fromStdString(request.title));
     const bool save = request.kind == FileDialogRequest::Kind::Save;
+    // Qt's own dialog names itself; a platform's (GTK's) shows an empty title bar unless told.
+    dialog.setWindowTitle(!request.title.empty() ? QString::fromStdString(request.title)
+                          : save                 ? QFileDialog::tr("Save As")
+                                                 : QFileDialog::tr("Open"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (save)

@@ -74,7 +74,7 @@ void MainWindow::buildMenus()
     m_promptWhenFinishedAction =
         addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::promptWhenFinished);
     // Shown but never changed by the user: only defaults and configuration files set it.
-    m_autoCreateSubfoldersAction = mOptions->addAction(tr("&Auto-Create Subfolders"));
+    m_autoCreateSubfoldersAction = mOptions->addAction(tr("Auto-&Create Subfolders"));
     m_autoCreateSubfoldersAction->setObjectName("mAutoSub");
     m_autoCreateSubfoldersAction->setCheckable(true);
     m_autoCreateSubfoldersAction->setEnabled(false);
@@ -184,6 +184,8 @@ void MainWindow::convertCommand()
     if (m_converting)
         return;
     ConvertOutcome outcome;
+    // The last run's image is no part of this one, even when this one converts nothing.
+    setStatusPanel(2, "");
     {
         QScopedValueRollback<bool> running(m_converting, true);
         SignalStopGuard stopOnSignal;

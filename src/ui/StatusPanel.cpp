@@ -21,6 +21,8 @@ void StatusPanel::setText(const QString& text)
         return;
     m_text = text;
     setToolTip(m_text);
+    // Drawn by hand, the text reaches a screen reader only this way.
+    setAccessibleDescription(m_text);
     if (!m_sinceRepaint.isValid() || m_sinceRepaint.elapsed() >= kRepaintInterval)
         update();
     else if (!m_pending.isActive())
