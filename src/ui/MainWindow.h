@@ -146,6 +146,8 @@ private:
     void showFinishedSummary(const RunRecord& record);
     // The client size the layout needs: the drawn client area below the menu bar.
     QSize designClientSize() const;
+    // How much thicker the frame, title bar and menu bar are than those the layout was drawn for.
+    QSize chromeExcess() const;
     // The outer size last restored, while the window still has the size it took for it.
     std::optional<QSize> keptOuterTwips() const;
     static int keptEdge(const std::optional<int>& kept, int framePixels);

@@ -177,6 +177,49 @@ TEST(WindowUnderAWindowManager, TextAtTheDesktopSizeAndEveryControlWholeAndClear
     EXPECT_EQ(small.windowHeight(), 4000);
 }
 
+// Shown, framed by the window manager, and settled.
+void showFramed(MainWindow& window)
+{
+    window.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (window.frameGeometry().size() == window.geometry().size() && clock.elapsed() < 10000)
+        settle(50);
+    settle(500);
+}
+
+// Each start restores what the last one stored on closing: a size the user chose stays that size.
+TEST(WindowUnderAWindowManager, AResizedWindowKeepsItsSizeOverRestarts)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run this under a display (run-under-openbox.sh)";
+    FakeServices services;
+    FakePrompter prompter;
+    FakeDialog dialog;
+    int stored[4] = {105, 105, 5835, 7170};
+    QSize chosen;
+    for (int start = 0; start < 4; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        MainWindow window(services.fileTools, prompter, dialog, services.store);
+        window.setWindowLeft(stored[0]);
+        window.setWindowTop(stored[1]);
+        window.setWindowWidth(stored[2]);
+        window.setWindowHeight(stored[3]);
+        showFramed(window);
+        if (start == 0) {
+            window.resize(window.size() + QSize(40, 60)); // the user drags the corner
+            settle(500);
+            chosen = window.frameGeometry().size();
+        } else {
+            EXPECT_NEAR(window.frameGeometry().width(), chosen.width(), 1);
+            EXPECT_NEAR(window.frameGeometry().height(), chosen.height(), 1);
+        }
+        stored[0] = window.windowLeft();
+        stored[1] = window.windowTop();
+        stored[2] = window.windowWidth();
+        stored[3] = window.windowHeight();
+    }
+}
+
 } // namespace
 } // namespace tollavar::testing
 
