@@ -1,26 +1,32 @@
 // The main window as a window manager frames it, at the default stored size and at a smaller one.
 // Run by run-under-openbox.sh on its own Xvfb display with openbox, once per scale and desktop font size.
+#include "app/QtFileDialog.h"
 #include "support/FakeDialog.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
+#include "support/TempDir.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramFont.h"
 #include "ui/Twips.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -218,6 +224,39 @@ TEST(WindowUnderAWindowManager, AResizedWindowKeepsItsSizeOverRestarts)
         stored[2] = window.windowWidth();
         stored[3] = window.windowHeight();
     }
+}
+
+// The image folder's Browse as the user meets it: the chooser opens where the box points, and a
+// folder that holds only folders can be chosen.
+TEST(WindowUnderAWindowManager, TheFolderChooserReturnsAFolder)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run this under a display (run-under-openbox.sh)";
+    TempDir dir;
+    std::filesystem::create_directories(dir / "scans/B1");
+    std::filesystem::create_directories(dir / "start");
+    FakeServices services;
+    FakePrompter prompter;
+    QtFileDialog chooser;
+    MainWindow window(services.fileTools, prompter, chooser, services.store);
+    chooser.setParentWidget(&window);
+    showFramed(window);
+    window.settings.imageFolder = dir / "start";
+    window.showSettings();
+    QString title;
+    QString started;
+    QTimer::singleShot(500, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr) << "no folder chooser came up";
+        title = dialog->windowTitle();
+        started = dialog->directory().absolutePath();
+        dialog->setDirectory(QString::fromStdString(dir / "scans"));
+        QMetaObject::invokeMethod(dialog, "accept"); // a slot, as the Choose button calls it
+    });
+    window.browseForImageFolder();
+    EXPECT_EQ(title, "Select Input Folder");
+    EXPECT_EQ(started.toStdString(), dir / "start");
+    EXPECT_EQ(window.settings.imageFolder, dir / "scans");
+    EXPECT_EQ(window.findChild<QLineEdit*>("txtImageFolder")->text().toStdString(), dir / "scans");
 }
 
 } // namespace
