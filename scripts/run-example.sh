@@ -10,9 +10,9 @@ mkdir -p "$scratch"
 cp -R examples/batch/. "$scratch/"
 build=$(cd "$build" && pwd)
 
-# The configuration names its files relative to the folder it is run from, as a user who copied it does.
+# The configuration names its files relative to its own folder, so it runs from anywhere.
 echo "Converting $scratch/batch.csv with $scratch/example.tvr"
-(cd "$scratch" && env -u DISPLAY -u WAYLAND_DISPLAY "$build/tollavar" example.tvr </dev/null)
+env -u DISPLAY -u WAYLAND_DISPLAY "$build/tollavar" "$scratch/example.tvr" </dev/null
 status=$?
 echo "Exit status: $status"
 for dg in "$scratch"/out/*/; do

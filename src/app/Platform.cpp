@@ -119,6 +119,15 @@ bool waylandDisplayAnswers(const std::string& name)
     return runtime && *runtime && unixSocketAnswers(std::string(runtime) + "/" + name, false);
 }
 
+// A folder only this user can enter, as a runtime folder must be.
+bool isPrivateFolder(const char* path)
+{
+    struct stat st
+    {
+    };
+    return ::lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0777) == 0700;
+}
+
 bool platformDrawsNowhere(std::string_view name)
 {
     return name.starts_with("offscreen") || name.starts_with("minimal");
@@ -163,15 +172,20 @@ void preferReachableDisplay()
 void prepareHeadlessEnvironment()
 {
     qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-    if (isSet("XDG_RUNTIME_DIR"))
+    if (isSet("XDG_RUNTIME_DIR") && isPrivateFolder(std::getenv("XDG_RUNTIME_DIR")))
         return;
-    const std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
+    // Qt would warn about a missing or unfit folder and make its own under a name of its choosing. The
+    // usual one is taken when it is ours and private; else a fresh one, which nobody else can have prepared.
+    std::string folder = "/tmp/runtime-" + std::to_string(::getuid());
     ::mkdir(folder.c_str(), 0700);
-    struct stat st
-    {
-    };
-    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
-        (st.st_mode & 0777) == 0700)
+    if (!isPrivateFolder(folder.c_str())) {
+        static std::string freshFolder = "/tmp/tollavar-runtime-XXXXXX";
+        folder = ::mkdtemp(freshFolder.data()) ? freshFolder : "";
+        // Gone with the run unless something was left in it: a run from cron must not fill /tmp.
+        if (!folder.empty())
+            std::atexit([] { ::rmdir(freshFolder.c_str()); });
+    }
+    if (!folder.empty())
         qputenv("XDG_RUNTIME_DIR", QByteArray(folder.c_str()));
 }
 

@@ -19,6 +19,31 @@ struct Verdict
     bool opened = false;
 };
 
+// Whether the desktop has a program for addresses of this scheme. With none, Debian's xdg-open still
+// exits 0 for a web address, so its verdict cannot say it; xdg-mime's default, $BROWSER and the
+// alternatives xdg-open falls back on can. Where nothing can be asked, an opener is assumed.
+bool hasHandlerFor(const QString& scheme)
+{
+    const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (mime.isEmpty() || !qEnvironmentVariableIsEmpty("BROWSER"))
+        return true;
+    for (const char* browser : {"x-www-browser", "www-browser"}) {
+        if (!QStandardPaths::findExecutable(QString::fromLatin1(browser)).isEmpty())
+            return true;
+    }
+    QProcess query;
+    query.setStandardInputFile(QProcess::nullDevice());
+    query.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    query.start(mime,
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/") + scheme});
+    if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit) {
+        query.kill();
+        query.waitForFinished(1000);
+        return true;
+    }
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
 } // namespace
 
 bool QtDocumentOpener::open(const std::string& documentOrAddress)
@@ -33,6 +58,8 @@ bool QtDocumentOpener::open(const std::string& documentOrAddress)
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (opener.isEmpty())
         return QDesktopServices::openUrl(url);
+    if (isAddress && !hasHandlerFor(url.scheme()))
+        return false;
 
     // Not owned by anything: if the opener is still running (it may be the viewer's parent until the
     // viewer closes) it must neither be killed by a destructor nor block the window.

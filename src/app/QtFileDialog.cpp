@@ -64,10 +64,23 @@ void QtFileDialog::setParentWidget(QWidget* parent)
 
 std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
 {
+    // A file dialog cannot pick a folder everywhere: the GTK one has no name box and keeps Open greyed
+    // in a folder of folders. The folder chooser is served by every platform theme and portal.
+    if (request.kind == FileDialogRequest::Kind::Folder) {
+        const std::string start = files::nativePath(request.initialFileName);
+        const QString chosen =
+            QFileDialog::getExistingDirectory(m_parent, QString::fromStdString(request.title),
+                                              files::folderExists(start) ? QString::fromStdString(start) : QString());
+        if (chosen.isEmpty())
+            return std::nullopt;
+        return chosen.toStdString();
+    }
     QFileDialog dialog(m_parent);
-    if (!request.title.empty())
-        dialog.setWindowTitle(QString::fromStdString(request.title));
     const bool save = request.kind == FileDialogRequest::Kind::Save;
+    // Qt's own dialog names itself; a platform's (GTK's) shows an empty title bar unless told.
+    dialog.setWindowTitle(!request.title.empty() ? QString::fromStdString(request.title)
+                          : save                 ? QFileDialog::tr("Save As")
+                                                 : QFileDialog::tr("Open"));
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (save)
@@ -80,8 +93,7 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
             dialog.selectNameFilter(filters[request.filterIndex - 1]);
     }
 
-    // The initial name may be a folder, a file, a dummy name in a folder ("Select Folder"), or a
-    // pattern that only says which folder to open.
+    // The initial name may be a folder, a file, or a pattern that only says which folder to open.
     const std::string initial = files::nativePath(request.initialFileName);
     if (!initial.empty()) {
         if (files::folderExists(initial)) {

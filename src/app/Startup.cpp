@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "batch/ConfigFile.h"
+#include "batch/ConfigFileState.h"
 #include "batch/Defaults.h"
 #include "engine/ConversionSettings.h"
 #include "engine/NumberText.h"
@@ -175,6 +176,7 @@ StartupResult loadAndRoute(StartupWindow* window, CommandContext& ctx, std::stri
         return {StartRoad::Interactive, ExitStatus::Success};
     }
     ctx.configFile = state.configToRun;
+    followConfigFolder(ctx);
     if (state.manualStart)
         return {StartRoad::Manual, ExitStatus::Success};
 

@@ -22,6 +22,8 @@
 #include "ui/MessageTable.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
 
 #include <iostream>
 #include <optional>
@@ -115,6 +117,15 @@ int main(int argc, char** argv)
     RunHistoryLog history(longOptions.options.logFile.value_or(defaultRunHistoryPath()), std::cerr);
     window.commands().runRecords = &history;
 
+    // A signal while the start-up Open dialog waits for the user ends the dialog, so that one signal
+    // ends the program, as it would before the dialog. Question boxes are left alone: a conversion
+    // answers a stop at its next line, once the question is answered.
+    QTimer stopDuringStart;
+    QObject::connect(&stopDuringStart, &QTimer::timeout, [] {
+        if (auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); open && stopRequested())
+            open->reject();
+    });
+    stopDuringStart.start(100);
     // A signal stops an unattended conversion through its failure path; the run then counts as failed.
     std::optional<RunRecord> unattendedRecord;
     const StartupResult start = startUp(&window, window.commands(), arguments, [&](CommandContext& ctx) {
@@ -142,6 +153,7 @@ int main(int argc, char** argv)
             writeUnattendedMetrics(*metrics, outcome.record);
         return outcome;
     });
+    stopDuringStart.stop();
     switch (start.road) {
     case StartRoad::Unattended:
         for (const std::string& notice : start.notices)

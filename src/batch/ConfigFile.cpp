@@ -293,6 +293,7 @@ OpenConfigResult openConfig(CommandContext& ctx, const std::string& configPath)
                 return OpenConfigResult::Cancelled;
             path = *chosen;
             ctx.configFile = path;
+            followConfigFolder(ctx);
         }
         if (!files::fileExists(path)) {
             Prompt missing{MessageKind::ConfigMissing};

@@ -8,6 +8,7 @@
 #include "filetools/FileSystem.h"
 #include "filetools/RegularFileOpen.h"
 
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace tollavar {
@@ -55,6 +56,22 @@ bool mergeSettings(ConversionSettings& ours, const ConversionSettings& base, con
 }
 
 } // namespace
+
+void followConfigFolder(CommandContext& ctx)
+{
+    std::string& base = ctx.settings.pathBase;
+    base.clear();
+    if (ctx.configFile.empty())
+        return;
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::absolute(files::nativePath(ctx.configFile), error);
+    // Without a current folder a relative file has no folder either; its paths stay as they are.
+    if (error)
+        return;
+    base = file.parent_path().lexically_normal().string();
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+}
 
 void rememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes)
 {

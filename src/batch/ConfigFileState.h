@@ -22,6 +22,10 @@ struct ConfigFileState
 // Notes that the settings and the file at `path` now agree on `bytes`.
 void rememberConfigFile(CommandContext& ctx, const std::string& path, std::string bytes);
 
+// Points the settings' relative paths at the configuration file's folder, or at the current folder when
+// there is no file; wherever the program was started, a file names the same files.
+void followConfigFolder(CommandContext& ctx);
+
 // Reads the configuration file again when it is no longer what the settings last saw, and takes over
 // every value that changed there and that nobody changed here (a command-line switch, an edit in the
 // window): so a run that waited for another one continues from what the other one left, an operator's

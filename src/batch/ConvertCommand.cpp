@@ -204,6 +204,7 @@ private:
     bool runInOneDatagroup()
     {
         ConversionSettings& s = m_ctx.settings;
+        followConfigFolder(m_ctx);
         // One writer per datagroup, from before DATAGRP.XML is read until the marker and the advance:
         // two runs reading the same DATAGRP.XML would each save it without the other's documents.
         files::FolderLock lock;
@@ -327,6 +328,9 @@ private:
         for (;;) {
             if (m_ctx.settings.xmlFilePath.empty())
                 throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing XML file setting");
+            // Nothing to convert: a datagroup folder made for it would only be an empty one to clear away.
+            if (m_ctx.settings.indexFiles.empty())
+                throw Failure(ErrorCode::InvalidCall, "Reading Configuration", "Missing index file setting");
             const std::string folder = datagroupFolderPath(m_ctx.settings);
             if (!m_files.folderExists(files::nativePath(folder))) {
                 noteFoldersToMake(files::nativePath(folder));
@@ -380,8 +384,9 @@ private:
 
 public:
     // The item's index files in the order the command takes them; stops when `visit` returns false.
-    bool forEachSelected(const std::string& item, const SelectedFileVisitor& visit)
+    bool forEachSelected(const std::string& itemAsWritten, const SelectedFileVisitor& visit)
     {
+        const std::string item = settingPath(m_ctx.settings, itemAsWritten);
         const bool wildcard = item.find('*') != std::string::npos;
         const std::string folder = files::nativePath(folderToList(item));
         const std::vector<std::string> names = m_files.listFiles(folder);
@@ -604,7 +609,7 @@ std::string datagroupFolderPath(const ConversionSettings& s)
     const auto number = parseInt16(s.datagroupNumber);
     if (!number)
         throw numberFailure(s.datagroupNumber);
-    const std::string xmlFolder = folderToList(s.xmlFilePath);
+    const std::string xmlFolder = folderToList(settingPath(s, s.xmlFilePath));
     return (xmlFolder == "/" ? "" : xmlFolder) + "/" + s.companyId + FileTools::zeroPadded(*number, 4);
 }
 

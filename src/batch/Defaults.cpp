@@ -21,6 +21,7 @@ void loadDefaults(ConversionSettings& s)
     s.delimiter = ",";
     s.promptWhenFinished = false;
     s.skipHeaderLine = false;
+    s.pathBase = "";
 }
 
 void newCommand(ConversionSettings& settings, std::string& configFile)

@@ -12,12 +12,13 @@ struct FileDialogRequest
     {
         Open,
         Save,
+        Folder, // a folder chooser: the answer is the folder itself; filter unused
     };
     Kind kind = Kind::Open;
     std::string title;           // "" leaves the dialog's own caption
     std::string filter;          // description|pattern pairs, every item separated by "|"
     int filterIndex = 1;         // 1-based
-    std::string initialFileName; // may hold a folder, "Select Folder" or a "*.tvr" pattern
+    std::string initialFileName; // may hold a folder, a file or a "*.tvr" pattern; a Folder request's start
 
     bool operator==(const FileDialogRequest&) const = default;
 };

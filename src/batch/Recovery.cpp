@@ -103,7 +103,8 @@ public:
             throw Unacted{Refusal::OtherXmlFile, m_journal.xmlFile, m_xml};
         const std::string index = m_journal.indexFile;
         const std::string expectedImages = files::nativePath(
-            m_ctx.settings.imageFolder.empty() ? FileTools::folderPart(index) : m_ctx.settings.imageFolder);
+            m_ctx.settings.imageFolder.empty() ? FileTools::folderPart(index)
+                                               : settingPath(m_ctx.settings, m_ctx.settings.imageFolder));
         if (m_journal.imageFolder != expectedImages)
             throw Unacted{Refusal::OtherImageFolder, m_journal.imageFolder};
         for (const JournalContents::Step& step : m_journal.steps) {

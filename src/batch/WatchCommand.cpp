@@ -90,7 +90,7 @@ std::vector<std::string> watchableFolders(const ConversionSettings& settings, co
 {
     std::vector<std::string> folders;
     for (const std::string& item : splitBarList(settings.indexFiles)) {
-        const std::string folder = files::nativePath(FileTools::folderPart(item));
+        const std::string folder = files::nativePath(FileTools::folderPart(settingPath(settings, item)));
         if (folder.empty() || !files::folderExists(folder)) {
             Notice skipped{folder.empty() ? NoticeKind::ItemNamesNoFolder : NoticeKind::ItemFolderMissing, folder};
             skipped.text = item;

@@ -221,7 +221,7 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
     }
     // The index file's path is native, as its folder listing named it: a backslash there is part of a name.
     const size_t slash = indexFile.rfind('/');
-    const std::string imageFolder = !settings.imageFolder.empty() ? settings.imageFolder
+    const std::string imageFolder = !settings.imageFolder.empty() ? settingPath(settings, settings.imageFolder)
                                     : slash == std::string::npos  ? std::string()
                                                                   : indexFile.substr(0, slash);
     IndexLineParser parser(names);
@@ -376,9 +376,18 @@ bool convertIndexFile(ConversionContext& context, const std::string& indexFile, 
                     document->dropCurrentDocument();
                     placed = PlacementOutcome::Dropped;
                 }
-                if (placed == PlacementOutcome::Dropped) {
+                switch (placed) {
+                case PlacementOutcome::Dropped:
                     ++report.facts.linesSkipped;
                     ++dropped;
+                    break;
+                case PlacementOutcome::ReplacedEarlier:
+                    // The line went into an earlier document: its DOCID is the next line's.
+                    ++report.facts.linesSkipped;
+                    --lastDocId;
+                    break;
+                default:
+                    break;
                 }
                 document->endDocument();
             }

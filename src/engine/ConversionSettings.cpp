@@ -1,6 +1,15 @@
 #include "engine/ConversionSettings.h"
 
+#include "filetools/FileSystem.h"
+
 namespace tollavar {
+
+std::string settingPath(const ConversionSettings& settings, std::string_view path)
+{
+    if (path.empty() || settings.pathBase.empty() || files::nativePath(path).starts_with('/'))
+        return std::string(path);
+    return settings.pathBase + (settings.pathBase == "/" ? "" : "/") + std::string(path);
+}
 
 std::vector<std::string> splitBarList(std::string_view text)
 {

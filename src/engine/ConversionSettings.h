@@ -28,6 +28,9 @@ struct ConversionSettings
     bool skipHeaderLine = false;
     bool promptWhenFinished = false;
     bool autoCreateSubfolders = true;
+    // The folder a relative path above is read against: the configuration file's, so that a file opened
+    // from anywhere finds what it names; empty for the current folder. Follows the file, never saved in it.
+    std::string pathBase;
 
     bool operator==(const ConversionSettings&) const = default;
 };
@@ -41,6 +44,9 @@ struct RunFlags
     // command advances the number before it converts the file.
     bool datagroupAtCap = false;
 };
+
+// `path` read against the settings' pathBase when it is relative; otherwise, and when empty, as it is.
+std::string settingPath(const ConversionSettings& settings, std::string_view path);
 
 // Splits a bar list on every "|": nothing trimmed, "" is no item, a trailing bar adds an empty item.
 std::vector<std::string> splitBarList(std::string_view text);

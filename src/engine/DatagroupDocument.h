@@ -84,6 +84,11 @@ public:
     void dropCurrentDocument();
     // The current document's image was placed under another name.
     void changeFile1(std::string_view newPath);
+    // The current document's image replaced the file that an earlier document names in FILE1: that
+    // document (the last such) takes the current one's values, OBJECT and pages, keeping its DOCID, and
+    // the current one goes, leaving its DOCID unused. False, and nothing changed, when no earlier
+    // document names `imagePath`.
+    bool replaceEarlierDocument(std::string_view imagePath);
 
     // The closing layout of a new document; an extended one gets none.
     void closeNewDocument();

@@ -188,6 +188,83 @@ void DatagroupDocument::changeFile1(std::string_view newPath)
     open.file1Length = element.size();
 }
 
+namespace {
+
+// The bytes as reading them back would keep them: every raw CR starts layout (a CR in a value is
+// written "&#13;"), and layout runs over line breaks and tabs.
+std::string withoutLayout(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t at = 0; at < bytes.size();) {
+        if (bytes[at] != '\r') {
+            out += bytes[at++];
+            continue;
+        }
+        while (at < bytes.size() && (bytes[at] == '\r' || bytes[at] == '\n' || bytes[at] == '\t'))
+            ++at;
+    }
+    return out;
+}
+
+} // namespace
+
+bool DatagroupDocument::replaceEarlierDocument(std::string_view imagePath)
+{
+    Open& open = requireObject("An earlier document was replaced");
+    // FILE1 is written one way only and holds no markup, so its element alone finds the document: an
+    // index value that looks like it has its "<" escaped. The header holds no FILE1.
+    std::string file1;
+    appendTextElement(file1, "FILE1", imagePath);
+    const std::string_view bytes = m_bytes->view();
+    const size_t named = bytes.rfind(file1);
+    if (named == std::string_view::npos)
+        return false;
+    // The document element around it; "<DOCUMENTS" is no match.
+    const std::string startTag = "<" + m_documentTag;
+    size_t start = bytes.rfind(startTag, named);
+    while (start != std::string_view::npos) {
+        const char after = bytes[start + startTag.size()];
+        if (after == ' ' || after == '>')
+            break;
+        start = start == 0 ? std::string_view::npos : bytes.rfind(startTag, start - 1);
+    }
+    const std::string endTag = "</" + m_documentTag + ">";
+    const size_t innerStart = start == std::string_view::npos ? start : bytes.find('>', start);
+    const size_t end = bytes.find(endTag, named);
+    if (start == std::string_view::npos || innerStart == std::string_view::npos || innerStart > named ||
+        end == std::string_view::npos)
+        return false;
+    const size_t oldEnd = end + endTag.size();
+
+    // The current document as it would be written, from the end of its start tag on; in the part that
+    // was read back (an existing file, or saved by an earlier index file) without its layout, as the
+    // rest of that part is.
+    endDocument();
+    Bytes written;
+    appendOpen(written);
+    const std::string_view current = written.view();
+    std::string inner(current.substr(current.find('>') + 1));
+    if (start < m_strippedTo)
+        inner = withoutLayout(inner);
+    // The layout written for the current document goes with it: it leaves no empty line.
+    std::string_view rest = bytes.substr(oldEnd);
+    if (rest.ends_with(std::string_view(kLayoutTexts[3], 5)))
+        rest.remove_suffix(5);
+    const std::string after(rest);
+    const auto shifted = [&](size_t& at) {
+        if (at >= oldEnd)
+            at = at - (oldEnd - innerStart - 1) + inner.size();
+    };
+    shifted(m_contentStart);
+    shifted(m_strippedTo);
+    m_bytes->truncate(innerStart + 1);
+    m_bytes->append(inner);
+    m_bytes->append(after);
+    open.live = false;
+    return true;
+}
+
 void DatagroupDocument::closeNewDocument()
 {
     if (!m_frozen || m_parsed)

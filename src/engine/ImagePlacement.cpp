@@ -358,6 +358,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     }
 
     std::string placedBelow = below;
+    bool replacedEarlier = false;
     if (m_settings.allowDuplicates) {
         const std::string placedPath = duplicateName(imagePath, document, fullText.has_value());
         placedBelow = files::relativeBelow(placedPath);
@@ -367,7 +368,9 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
         exists.path = files::joinBelow(m_datagroupFolder, imageTaken ? std::string(imagePath) : *textTaken);
         switch (m_prompter.ask(exists)) {
         case MessageAnswer::Yes:
-            document.dropCurrentDocument();
+            // The earlier document that names the file describes the new scan from now on. A file
+            // that no document names gets the new one.
+            replacedEarlier = document.replaceEarlierDocument(imagePath);
             // The old image (and its full-text file) stays recoverable until DATAGRP.XML is saved: the
             // documents that name it are only replaced then.
             setAside(below, imagePath, sourceBelowOf(from), true);
@@ -386,7 +389,7 @@ PlacementOutcome ImagePlacer::place(std::string_view imagePath, DatagroupDocumen
     recordedMove(from, to);
     ++m_movedCount;
     moveFullText(fullText, placedBelow, imagePath);
-    return PlacementOutcome::Placed;
+    return replacedEarlier ? PlacementOutcome::ReplacedEarlier : PlacementOutcome::Placed;
 }
 
 void ImagePlacer::recordedMove(const files::FileAt& from, const files::FileAt& to)

@@ -28,6 +28,7 @@ enum class PlacementOutcome
     NothingToPlace,
     Placed,
     Dropped,
+    ReplacedEarlier, // placed over an earlier document's image, which that document now describes
 };
 
 // Moves each document's image (and its full-text file) from the image folder into the datagroup

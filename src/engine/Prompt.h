@@ -33,6 +33,7 @@ enum class MessageKind
     ManualNotFound,         // looked for in each of `paths`
     ManualNotOpened,        // `path` could not be opened, for `reason`
     WebSiteNotOpened,       // `path` could not be opened, for `reason`
+    ConvertFinished,        // the window's summary: `paths` converted, `count` documents into `path`, `full`
 };
 
 // What recovery did with the journal an earlier run left in the datagroup, or why it did nothing.
@@ -100,6 +101,7 @@ struct Prompt
     std::vector<std::string> paths; // further places: names found in other letter case, folders looked in
     long count = 0;
     RecoveryFacts recovery; // InterruptedRun only
+    bool full = false;      // ConvertFinished: the datagroup was marked full
 };
 
 } // namespace tollavar

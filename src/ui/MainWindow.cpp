@@ -184,6 +184,31 @@ void MainWindow::buildControls()
     sb->addWidget(strip, 1);
     setPanelWidths(computeResizeLayout(kClientWidth + 120, 120).panelWidth);
 
+    // What a screen reader says for each control: its caption, the Browse buttons told apart by the box
+    // they fill, and the status panels by what they show.
+    const std::pair<QWidget*, QString> spoken[] = {
+        {m_indexFilesEdit, tr("Index File")},
+        {m_browseIndexFilesButton, tr("Browse for Index File")},
+        {m_xmlFilePathEdit, tr("XML Datagroup File")},
+        {m_browseXmlFilePathButton, tr("Browse for XML Datagroup File")},
+        {m_imageFolderEdit, tr("Image Folder")},
+        {m_browseImageFolderButton, tr("Browse for Image Folder")},
+        {m_datagroupNumberEdit, tr("Datagroup Number")},
+        {m_maxDocumentsEdit, tr("Max Files per Datagroup")},
+        {m_runButton, tr("Run")},
+        {m_companyNameEdit, tr("Datagroup Company Name")},
+        {m_companyIdEdit, tr("Datagroup Company ID")},
+        {m_projectNameEdit, tr("Project Name")},
+        {m_projectIdEdit, tr("Project ID")},
+        {m_delimiterBox, tr("Delimiter")},
+        {m_fieldNamesEdit, tr("Field Names")},
+        {m_fieldTypesEdit, tr("Field Types")},
+        {m_panels[0], tr("Status")},
+        {m_panels[1], tr("Current Image")},
+    };
+    for (const auto& [control, name] : spoken)
+        control->setAccessibleName(name);
+
     connect(m_browseIndexFilesButton, &QPushButton::clicked, this, &MainWindow::browseForIndexFiles);
     connect(m_browseXmlFilePathButton, &QPushButton::clicked, this, &MainWindow::browseForXmlFilePath);
     connect(m_browseImageFolderButton, &QPushButton::clicked, this, &MainWindow::browseForImageFolder);

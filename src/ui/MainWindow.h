@@ -142,8 +142,12 @@ private:
     // Opens a document in its own program; `notOpened` says which when it cannot be opened.
     void startDocument(const std::string& target, MessageKind notOpened);
     void applyOuterSize();
+    // What a Convert command did, for the operator who switched on Prompt When Finished.
+    void showFinishedSummary(const RunRecord& record);
     // The client size the layout needs: the drawn client area below the menu bar.
     QSize designClientSize() const;
+    // How much thicker the frame, title bar and menu bar are than those the layout was drawn for.
+    QSize chromeExcess() const;
     // The outer size last restored, while the window still has the size it took for it.
     std::optional<QSize> keptOuterTwips() const;
     static int keptEdge(const std::optional<int>& kept, int framePixels);

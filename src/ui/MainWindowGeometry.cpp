@@ -194,13 +194,19 @@ void MainWindow::applyOuterSize()
     // drawn for; under thicker ones the status bar would cover the last row. The window grows by that
     // excess alone, so a smaller stored window stays smaller, and keeps reporting the stored size
     // until the user resizes it, so that closing does not write the grown size back.
-    const int chromeHeight = frame.height() + menuBar()->sizeHint().height();
-    const QSize excess(std::max(0, frame.width() - twipsToPixels(kDesignFrameWidth)),
-                       std::max(0, chromeHeight - twipsToPixels(kDesignFrameHeight)));
+    const QSize excess = chromeExcess();
     const QSize inner(std::max(1, twipsToPixels(m_requestedOuter->width()) - frame.width() + excess.width()),
                       std::max(1, twipsToPixels(m_requestedOuter->height()) - frame.height() + excess.height()));
     resize(inner);
     m_keptOuter = KeptOuter{*m_requestedOuter, inner + frame};
+}
+
+QSize MainWindow::chromeExcess() const
+{
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const int chromeHeight = frame.height() + menuBar()->sizeHint().height();
+    return {std::max(0, frame.width() - twipsToPixels(kDesignFrameWidth)),
+            std::max(0, chromeHeight - twipsToPixels(kDesignFrameHeight))};
 }
 
 QSize MainWindow::designClientSize() const
@@ -245,16 +251,18 @@ int MainWindow::windowTop() const
     return keptEdge(m_keptTop, frameGeometry().y());
 }
 
+// A size the user chose is stored as the next start restores it: without the chrome that start adds
+// again, or the window would grow by it at every start.
 int MainWindow::windowWidth() const
 {
     const std::optional<QSize> kept = keptOuterTwips();
-    return kept ? kept->width() : pixelsToTwips(frameGeometry().width());
+    return kept ? kept->width() : pixelsToTwips(frameGeometry().width() - chromeExcess().width());
 }
 
 int MainWindow::windowHeight() const
 {
     const std::optional<QSize> kept = keptOuterTwips();
-    return kept ? kept->height() : pixelsToTwips(frameGeometry().height());
+    return kept ? kept->height() : pixelsToTwips(frameGeometry().height() - chromeExcess().height());
 }
 
 bool MainWindow::isNormalState() const

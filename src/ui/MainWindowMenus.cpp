@@ -74,7 +74,7 @@ void MainWindow::buildMenus()
     m_promptWhenFinishedAction =
         addSwitch(mOptions, "mPrompt", tr("&Prompt When Finished"), &ConversionSettings::promptWhenFinished);
     // Shown but never changed by the user: only defaults and configuration files set it.
-    m_autoCreateSubfoldersAction = mOptions->addAction(tr("&Auto-Create Subfolders"));
+    m_autoCreateSubfoldersAction = mOptions->addAction(tr("Auto-&Create Subfolders"));
     m_autoCreateSubfoldersAction->setObjectName("mAutoSub");
     m_autoCreateSubfoldersAction->setCheckable(true);
     m_autoCreateSubfoldersAction->setEnabled(false);
@@ -183,14 +183,14 @@ void MainWindow::convertCommand()
     // The window keeps taking input during a run; a second start would run inside the first.
     if (m_converting)
         return;
+    ConvertOutcome outcome;
+    // The last run's image is no part of this one, even when this one converts nothing.
+    setStatusPanel(2, "");
     {
         QScopedValueRollback<bool> running(m_converting, true);
         SignalStopGuard stopOnSignal;
         try {
-            if (m_convertCommand)
-                m_convertCommand(m_commands);
-            else
-                tollavar::convertCommand(m_commands);
+            outcome = m_convertCommand ? m_convertCommand(m_commands) : tollavar::convertCommand(m_commands);
         } catch (const std::exception& error) {
             // Whatever escaped the command (its record, say) is shown as the command's own failures are.
             m_prompter.reportFailure(FailureReport{FailedWork::ConvertCommand,
@@ -199,9 +199,25 @@ void MainWindow::convertCommand()
     }
     // A full datagroup advanced the number.
     showSettings();
+    // The operator who asked to hear when a batch is done; unattended runs and the watch never ask.
+    if (settings.promptWhenFinished && outcome.ranToEnd && !stopRequested())
+        showFinishedSummary(outcome.record);
     // A stop asked by a signal ends the program once the run has taken its failure path.
     if (stopRequested())
         QCoreApplication::exit(1);
+}
+
+void MainWindow::showFinishedSummary(const RunRecord& record)
+{
+    Prompt summary{MessageKind::ConvertFinished};
+    for (const IndexFileRecord& file : record.files) {
+        if (file.converted)
+            summary.paths.push_back(file.path);
+    }
+    summary.count = record.documentsAdded();
+    summary.path = record.datagroupFolder;
+    summary.full = record.datagroupFull;
+    m_prompter.ask(summary);
 }
 
 void MainWindow::exitCommand()

@@ -98,16 +98,14 @@ void MainWindow::browseForXmlFilePath()
 
 void MainWindow::browseForImageFolder()
 {
+    const std::string start =
+        !settings.imageFolder.empty() ? settings.imageFolder : FileTools::folderPart(settings.indexFiles);
     FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Open;
-    request.filter = "All Files (*.*)|*.*";
-    request.filterIndex = 1;
-    request.initialFileName = !settings.imageFolder.empty()
-                                  ? settings.imageFolder + "/Select Folder"
-                                  : FileTools::folderPart(settings.indexFiles) + "/Select Folder";
+    request.kind = FileDialogRequest::Kind::Folder;
     request.title = "Select Input Folder";
-    // Only the folder of the answer counts: the dialog serves as a folder picker.
-    settings.imageFolder = FileTools::folderPart(m_dialog.show(request).value_or(request.initialFileName));
+    request.initialFileName = settingPath(settings, start);
+    // A cancel writes the folder the chooser started from, as typed.
+    settings.imageFolder = m_dialog.show(request).value_or(start);
     showSettings();
 }
 

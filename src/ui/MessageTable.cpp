@@ -35,6 +35,21 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
     return text;
 }
 
+std::string finishedText(const Prompt& prompt)
+{
+    constexpr size_t kNamesShown = 5;
+    std::string text = "Index files converted: " + std::to_string(prompt.paths.size());
+    for (size_t i = 0; i < prompt.paths.size() && i < kNamesShown; ++i)
+        text += "\r    " + prompt.paths[i];
+    if (prompt.paths.size() > kNamesShown)
+        text += "\r    and " + std::to_string(prompt.paths.size() - kNamesShown) + " more";
+    text += "\rDocuments added: " + std::to_string(prompt.count);
+    text += "\rDatagroup: " + prompt.path;
+    text += prompt.full ? "\rThe datagroup is full: the next conversion starts the next one."
+                        : "\rThe datagroup is not full.";
+    return text;
+}
+
 std::string couldNotOpen(const std::string& what, const Prompt& prompt)
 {
     return "Tollavar could not open " + what + ":\r" + prompt.path + "\r\r" + prompt.reason +
@@ -188,7 +203,7 @@ Message promptMessage(const Prompt& prompt)
                        "File Exists", MessageIcon::Question, MessageButtons::YesNoCancel, kind};
     case MessageKind::DatagroupBusyWait:
         return Message{"Another conversion is writing to the datagroup " + prompt.path +
-                           ".  Wait for it to finish?\r(Yes tries again; No gives up and converts nothing.)",
+                           ".  Wait for it to finish?\r(Yes waits until it is free; No gives up and converts nothing.)",
                        "Datagroup in Use", MessageIcon::Question, MessageButtons::YesNo, kind};
     case MessageKind::DatagroupBusyWaiting:
         return notice("Waiting for the conversion in " + prompt.path + "\u2026", "Datagroup in Use", MessageIcon::None,
@@ -216,6 +231,8 @@ Message promptMessage(const Prompt& prompt)
         return notice(couldNotOpen("the user manual", prompt), kProgramTitle, MessageIcon::Warning, kind);
     case MessageKind::WebSiteNotOpened:
         return notice(couldNotOpen("the web site", prompt), kProgramTitle, MessageIcon::Warning, kind);
+    case MessageKind::ConvertFinished:
+        return notice(finishedText(prompt), "Conversion Finished", MessageIcon::Information, kind);
     case MessageKind::Plain:
     case MessageKind::ConversionFailure:
     case MessageKind::CommandFailure:

@@ -21,6 +21,8 @@ void StatusPanel::setText(const QString& text)
         return;
     m_text = text;
     setToolTip(m_text);
+    // Drawn by hand, the text reaches a screen reader only this way.
+    setAccessibleDescription(m_text);
     if (!m_sinceRepaint.isValid() || m_sinceRepaint.elapsed() >= kRepaintInterval)
         update();
     else if (!m_pending.isActive())
@@ -49,24 +51,38 @@ void StatusPanel::paintEvent(QPaintEvent*)
     painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
 }
 
+// The middle goes: the start says where the folder lies, the last name which one it is, and that name
+// stays whole as long as it fits at all.
+static QString elidedPath(const QString& path, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(path) <= width)
+        return path;
+    const qsizetype last = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    const QString name = path.mid(last);
+    const int room = width - metrics.horizontalAdvance(name);
+    if (last <= 0 || room <= metrics.horizontalAdvance(QStringLiteral("\u2026")))
+        return metrics.elidedText(path, Qt::ElideLeft, width);
+    return metrics.elidedText(path.left(last), Qt::ElideRight, room) + name;
+}
+
 QString StatusPanel::fittedText(const QString& text, const QFontMetrics& metrics, int width)
 {
     if (metrics.horizontalAdvance(text) <= width)
         return text;
-    // A path starts at a separator that opens the text or follows a space.
+    // A path is the first word that holds a separator, relative or full, and runs to the end.
     qsizetype pathStart = -1;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const bool separator = text[i] == QLatin1Char('/') || text[i] == QLatin1Char('\\');
-        if (separator && (i == 0 || text[i - 1] == QLatin1Char(' '))) {
-            pathStart = i;
-            break;
-        }
+    qsizetype wordStart = 0;
+    for (qsizetype i = 0; i < text.size() && pathStart < 0; ++i) {
+        if (text[i] == QLatin1Char(' '))
+            wordStart = i + 1;
+        else if (text[i] == QLatin1Char('/') || text[i] == QLatin1Char('\\'))
+            pathStart = wordStart;
     }
     if (pathStart < 0)
         return metrics.elidedText(text, Qt::ElideMiddle, width);
     const QString words = text.left(pathStart);
     const int room = width - metrics.horizontalAdvance(words);
-    const QString path = metrics.elidedText(text.mid(pathStart), Qt::ElideLeft, std::max(0, room));
+    const QString path = elidedPath(text.mid(pathStart), metrics, std::max(0, room));
     // Too narrow for the words and an ellipsis: the end of the sentence goes.
     if (room <= 0 || path.isEmpty())
         return metrics.elidedText(text, Qt::ElideRight, width);

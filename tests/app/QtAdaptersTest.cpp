@@ -67,6 +67,22 @@ TEST(QtDocumentOpener, ReportsWhatTheDesktopsOpenerSaysAboutTheDocument)
     }
     QtDocumentOpener opener(1000);
     EXPECT_TRUE(opener.open("https://example.org/tollavar"));
+
+    // A web address with no program for it: xdg-open would still exit 0.
+    const std::string mime = bin / "xdg-mime";
+    testing::writeFile(bin / "xdg-open", "#!/bin/sh\nexit 0\n");
+    std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+    qputenv("PATH", QByteArray::fromStdString(bin.path()));
+    const QByteArray oldBrowser = qgetenv("BROWSER");
+    qunsetenv("BROWSER");
+    for (const auto& [handler, opened] : {std::pair{"", false}, std::pair{"firefox.desktop", true}}) {
+        SCOPED_TRACE(handler);
+        testing::writeFile(mime, std::string("#!/bin/sh\necho '") + handler + "'\n");
+        std::filesystem::permissions(mime, std::filesystem::perms::owner_all);
+        EXPECT_EQ(opener.open("https://example.org/tollavar"), opened);
+    }
+    if (!oldBrowser.isEmpty())
+        qputenv("BROWSER", oldBrowser);
     qputenv("PATH", oldPath);
     // The "viewers" left running end, and their openers are let go of, before the test ends.
     QElapsedTimer settle;

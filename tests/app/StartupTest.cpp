@@ -60,6 +60,7 @@ TEST_F(StartupTest, AConfigurationNamedFirstIsConvertedUnattendedWithOrWithoutQu
         ASSERT_EQ(m_converted.size(), 1u) << argument;
         EXPECT_EQ(m_converted[0].configFile, m_configPath);
         EXPECT_EQ(m_converted[0].settings.datagroupNumber, "7");
+        EXPECT_EQ(m_converted[0].settings.pathBase, m_dir / "my configs") << "relative paths lie beside the file";
         EXPECT_TRUE(fresh.dialog.requests.empty());
         EXPECT_TRUE(fresh.prompter.seen().empty());
         // The rectangle is restored (defaults here) before the run.

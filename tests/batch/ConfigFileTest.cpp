@@ -224,6 +224,8 @@ TEST_F(ConfigCommands, SaveAsSaveAndOpenThroughTheDialogs)
     m_settings = ConversionSettings{};
     m_dialog.choose(typed);
     openCommand(m_ctx);
+    EXPECT_EQ(m_settings.pathBase, m_dir.path()) << "relative paths are read beside the file opened";
+    m_settings.pathBase = "";
     EXPECT_EQ(m_settings, saved);
     EXPECT_EQ(m_dialog.requests.at(1).initialFileName, typed) << "a full ConfigFile presets the Open dialog";
     EXPECT_TRUE(m_prompter.seen().empty());
@@ -253,6 +255,8 @@ TEST_F(ConfigCommands, OpeningAMissingFileNamesItAndTheNextSaveWritesThere)
     openCommand(m_ctx);
     EXPECT_EQ(onlyMessage(),
               (Message{"Config file does not exist!\n" + typed, "Tollavar", MessageIcon::None, MessageButtons::Ok}));
+    EXPECT_EQ(m_settings.pathBase, m_dir.path()) << "the file named decides, though it is not there yet";
+    m_settings.pathBase = "";
     EXPECT_EQ(m_settings, ConversionSettings{});
     EXPECT_EQ(m_configFile, typed);
     saveCommand(m_ctx);

@@ -100,10 +100,6 @@ protected:
 
 TEST_F(ConvertCommand, ConvertsEachSelectedFileIntoOneDatagroup)
 {
-    EXPECT_TRUE(run().ranToEnd) << "an empty list converts nothing";
-    EXPECT_FALSE(exists(m_marker)) << "nothing to submit without a DATAGRP.XML";
-    EXPECT_FALSE(exists(m_configFile));
-
     const std::string b = index("two/b.idx");
     const std::string a = index("one/a.idx");
     m_settings.indexFiles = b + "|" + a;
@@ -127,6 +123,7 @@ TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
     };
     const std::pair<std::string, Message> cases[] = {
         {"7", warning("Missing XML file setting", "Reading Configuration")},
+        {"", warning("Missing index file setting", "Reading Configuration")},
         {"32768", warning("Overflow", "Tollavar")},
         {"-32769", warning("Overflow", "Tollavar")},
         {"7x", warning("Type mismatch", "Tollavar")},
@@ -134,11 +131,13 @@ TEST_F(ConvertCommand, FailuresBeforeAnythingIsCreated)
     m_settings.indexFiles = index("in/a.idx");
     for (const auto& [number, message] : cases) {
         m_settings.xmlFilePath = number == "7" ? "" : xml;
-        m_settings.datagroupNumber = number;
+        m_settings.indexFiles = number.empty() ? "" : index("in/a.idx");
+        m_settings.datagroupNumber = number.empty() ? "7" : number;
         m_flags = RunFlags{true, true};
         m_prompter.expect(message.caption, MessageAnswer::Ok);
         EXPECT_FALSE(run().ranToEnd) << number;
         EXPECT_EQ(m_prompter.seen().back(), message) << number;
+        EXPECT_TRUE(m_host.panel1.empty()) << number << ": no notice beside the message";
         EXPECT_FALSE(m_flags.datagroupFull || m_flags.batchCanceled) << "the flags are cleared first";
     }
     EXPECT_TRUE(m_converted.empty());
@@ -150,17 +149,18 @@ TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
     for (const char* name : {"in/a1.idx", "in/a2.IDX", "in/b.idx", "in/notes.txt", "in/README"})
         index(name);
     std::filesystem::create_directories(m_dir / "in/sub.idx");
-    CurrentFolder here(m_dir.path());
-    const std::string cwd = std::filesystem::current_path().string();
+    // The program may have been started anywhere: a file manager starts it in the home folder.
+    const std::string elsewhere = index("elsewhere/in/a1.idx");
+    CurrentFolder here(m_dir / "elsewhere");
     const std::pair<std::string, Paths> cases[] = {
         {m_dir / "in/A*.idx", {"a1.idx", "b.idx"}}, // the pattern ignores case, the extension does not
         {m_dir / "in/A*.IDX", {"a2.IDX"}},
         {m_dir / "in/*.*", {"a1.idx", "a2.IDX", "b.idx", "notes.txt", "README"}}, // in order without regard to case
-        {"in/*.idx", {"a1.idx", "b.idx"}}, // a relative pattern lists the current folder
+        {"in/*.idx", {"a1.idx", "b.idx"}}, // a relative item lies beside the configuration file
         {m_dir / "in/q*.idx", {}},
         {m_dir / "in/A1.idx", {}}, // exact items keep their case
         {m_dir / "in/a?.idx", {}}, // without "*" an item is an exact path
-        {"in/a1.idx", {}},         // listed files carry full paths
+        {"in/a1.idx", {"a1.idx"}},
     };
     for (const auto& [item, names] : cases) {
         m_converted.clear();
@@ -168,8 +168,21 @@ TEST_F(ConvertCommand, ItemsSelectExactPathsAndPatternsByExtension)
         EXPECT_TRUE(run().ranToEnd) << item;
         Paths expected;
         for (const std::string& name : names)
-            expected.push_back((item[0] == '/' ? m_dir.path() : cwd) + "/in/" + name);
+            expected.push_back(m_dir / "in/" + name);
         EXPECT_EQ(m_converted, expected) << item;
+    }
+
+    // Typed with no configuration file behind it, a path is read against the current folder; an exact
+    // relative item then selects nothing, since listed files carry full paths.
+    for (const std::string item : {"in/*.idx", "in/a1.idx"}) {
+        m_converted.clear();
+        m_configFile = "";
+        m_dialog.choose(m_dir / "elsewhere/chosen.tvr");
+        m_settings.indexFiles = item;
+        m_settings.xmlFilePath = "out/DATAGRP.XML";
+        m_xmlPath = "out/DEFC0007/DATAGRP.XML";
+        EXPECT_TRUE(run().ranToEnd) << item;
+        EXPECT_EQ(m_converted, item.find('*') == std::string::npos ? Paths{} : Paths{elsewhere}) << item;
     }
 }
 
@@ -332,13 +345,14 @@ TEST_F(ConvertCommand, NothingMatchedIsSaidAndNothingIsSubmitted)
     EXPECT_EQ(readFile(m_marker), "") << "an earlier run's datagroup is submitted again";
 }
 
-TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredInEveryScript)
+TEST_F(ConvertCommand, PathsWithoutAFolderLieBesideTheConfigurationAndCaseIsIgnoredInEveryScript)
 {
     const std::string accented = index("in/\xC3\x89t\xC3\xA9.idx"); // "Été.idx"
     const std::string plain = m_dir / "in/ete.idx";
-    CurrentFolder here(m_dir / "in");
+    CurrentFolder here(m_dir.path());
+    m_configFile = m_dir / "in/setup.tvr";
     m_settings.xmlFilePath = "DATAGRP.XML";
-    m_xmlPath = "./DEFC0007/DATAGRP.XML";
+    m_xmlPath = m_dir / "in/DEFC0007/DATAGRP.XML";
     const std::pair<std::string, Paths> cases[] = {
         {"\xC3\xA9*.idx", {accented}}, // "é*.idx"
         {"*.idx", {plain, accented}},
@@ -354,7 +368,7 @@ TEST_F(ConvertCommand, PathsWithoutAFolderLieInTheCurrentFolderAndCaseIsIgnoredI
         index("in/ete.idx"); // only now: the first case would select it by its extension
     }
     EXPECT_TRUE(exists(m_dir / "in/DEFC0007/DATAGRP.SUBMIT"));
-    EXPECT_FALSE(exists("/DEFC0007"));
+    EXPECT_FALSE(exists("/DEFC0007") || exists(m_dir / "DEFC0007"));
 }
 
 TEST_F(ConvertCommand, IndexFilesStillBeingWrittenAreLeftAlone)

@@ -131,7 +131,20 @@ TEST(Recovery, AReplacedImageComesBackAfterAFailureWithOrWithoutItsFullText)
         writeFile(failing.scans("B1/0009.TIF"), "img-9");
         Station next(work);
         next.prompter.answer(MessageKind::ImageExists, MessageAnswer::Yes);
-        ASSERT_TRUE(convertCommand(next.ctx).ranToEnd);
+        const ConvertOutcome converted = convertCommand(next.ctx);
+        ASSERT_TRUE(converted.ranToEnd);
+        // The replaced scan's document now describes the new one under its own DOCID; the line that
+        // replaced it adds no document, and the next line takes the next DOCID.
+        const std::string xml = readFile(next.datagroup("DATAGRP.XML"));
+        EXPECT_NE(xml.find("<DOCUMENT DOCID=\"1\">"), std::string::npos) << xml;
+        EXPECT_NE(xml.find("<VALUE>New</VALUE>"), std::string::npos) << xml;
+        EXPECT_EQ(xml.find("<VALUE>Old</VALUE>"), std::string::npos) << xml;
+        EXPECT_EQ(xml.find("DOCID=\"3\""), std::string::npos) << xml;
+        ASSERT_EQ(converted.record.files.size(), 1u);
+        const IndexFileFacts& facts = converted.record.files[0].facts;
+        EXPECT_EQ(facts.linesSkipped, 1);
+        EXPECT_EQ(facts.documentsAdded, 1);
+        EXPECT_EQ(facts.firstDocId, 2);
         EXPECT_EQ(next.prompter.count(MessageKind::InterruptedRun), 0u);
         EXPECT_EQ(readFile(next.datagroup("B1/0001.TIF")), "new-img");
         EXPECT_EQ(readFile(next.datagroup("B1/0009.TIF")), "img-9");

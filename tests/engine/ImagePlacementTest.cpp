@@ -146,29 +146,60 @@ TEST_F(ImagePlacementTest, NameWithoutExtensionStillFindsAFreeDuplicate)
 
 TEST_F(ImagePlacementTest, TakenDestinationAsksWhatToDo)
 {
+    // A line with a name and a page count, placed as the run places it.
+    const auto placeLine = [&](const std::string& name, const std::string& pages) {
+        ImagePlacer placer(m_settings, m_services.fileTools, m_prompter, m_imageFolder, m_dir / "in/batch.csv",
+                           m_xmlFile);
+        m_document.beginDocument("DOCUMENT", ++m_docId);
+        m_document.beginObject();
+        m_document.setImagePath("\\B1\\0001.TIF");
+        m_document.setPages(pages);
+        m_document.addIndexField("Name", name, true);
+        const PlacementOutcome outcome = placer.place("\\B1\\0001.TIF", m_document);
+        m_document.endDocument();
+        return outcome;
+    };
+    const auto docIdShown = [&](long docId) {
+        return xmlText().find("DOCID=\"" + std::to_string(docId) + "\"") != std::string::npos;
+    };
     const struct
     {
         A answer;
         const char* destinationAfter;
         bool sourceStays;
+        PlacementOutcome outcome;
         bool documentKept;
     } cases[] = {
-        {A::Yes, "new", false, false},
-        {A::No, "old", true, false},
+        {A::No, "old", true, PlacementOutcome::Dropped, false},
+        // No document names the file yet: the new one does.
+        {A::Yes, "new", false, PlacementOutcome::Placed, true},
+        // The document that names the file now describes the new scan; the line adds none.
+        {A::Yes, "new", false, PlacementOutcome::ReplacedEarlier, false},
     };
+    int line = 0;
     for (const auto& c : cases) {
+        const std::string number = std::to_string(++line);
+        SCOPED_TRACE(number);
         writeFile(datagroup() + "/B1/0001.TIF", "old");
         writeFile(m_dir / "scans/B1/0001.TIF", "new");
         m_prompter.expect("File Exists", c.answer);
-        EXPECT_EQ(placeOne("\\B1\\0001.TIF"),
-                  c.answer == A::Yes ? PlacementOutcome::Placed : PlacementOutcome::Dropped);
+        EXPECT_EQ(placeLine("Line " + number, number), c.outcome);
         EXPECT_EQ(m_prompter.seen().back().text, "Image file already exists! " + datagroup() +
                                                      "\\B1\\0001.TIF.  Do you want to replace this with the new file?");
         EXPECT_EQ(m_prompter.seen().back().buttons, MessageButtons::YesNoCancel);
         EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), c.destinationAfter);
         EXPECT_EQ(exists(m_dir / "scans/B1/0001.TIF"), c.sourceStays);
-        EXPECT_EQ(xmlText().find("DOCID"), std::string::npos) << "the new document is dropped either way";
+        EXPECT_EQ(docIdShown(m_docId), c.documentKept) << xmlText();
     }
+    const std::string xml = xmlText();
+    EXPECT_TRUE(docIdShown(2)) << "the earlier document keeps its DOCID";
+    EXPECT_NE(xml.find("<VALUE>Line 3</VALUE>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<PAGES>3</PAGES>"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("Line 2"), std::string::npos) << "the replaced scan's values go with it";
+    EXPECT_EQ(xml.find("<FILE1>"), xml.rfind("<FILE1>")) << "one document names the image";
+    DatagroupDocument reread;
+    reread.parseExisting(xml);
+    EXPECT_EQ(reread.locateDocuments(), 2) << "the file reads back";
 
     writeFile(m_dir / "scans/B1/0001.TIF", "newest");
     m_prompter.expect("File Exists", A::Cancel);
@@ -441,7 +472,7 @@ TEST_F(ImagePlacementTest, ImagesMoveAcrossFileSystems)
     m_settings.allowDuplicates = false;
     writeFile(shm / "scans/B1/0001.TIF", "third");
     m_prompter.expect("File Exists", A::Yes);
-    EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::Placed);
+    EXPECT_EQ(placeOne("\\B1\\0001.TIF"), PlacementOutcome::ReplacedEarlier);
     EXPECT_EQ(readFile(datagroup() + "/B1/0001.TIF"), "third");
     EXPECT_FALSE(exists(shm / "scans/B1/0001.TIF"));
     for (const auto& entry : fs::directory_iterator(datagroup() + "/B1"))

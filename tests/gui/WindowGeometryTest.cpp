@@ -1,26 +1,32 @@
 // The main window as a window manager frames it, at the default stored size and at a smaller one.
 // Run by run-under-openbox.sh on its own Xvfb display with openbox, once per scale and desktop font size.
+#include "app/QtFileDialog.h"
 #include "support/FakeDialog.h"
 #include "support/FakePrompter.h"
 #include "support/FakeServices.h"
+#include "support/TempDir.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramFont.h"
 #include "ui/Twips.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -175,6 +181,82 @@ TEST(WindowUnderAWindowManager, TextAtTheDesktopSizeAndEveryControlWholeAndClear
     EXPECT_LT(small.frameGeometry().height(), window.frameGeometry().height());
     EXPECT_EQ(small.windowWidth(), 3000);
     EXPECT_EQ(small.windowHeight(), 4000);
+}
+
+// Shown, framed by the window manager, and settled.
+void showFramed(MainWindow& window)
+{
+    window.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (window.frameGeometry().size() == window.geometry().size() && clock.elapsed() < 10000)
+        settle(50);
+    settle(500);
+}
+
+// Each start restores what the last one stored on closing: a size the user chose stays that size.
+TEST(WindowUnderAWindowManager, AResizedWindowKeepsItsSizeOverRestarts)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run this under a display (run-under-openbox.sh)";
+    FakeServices services;
+    FakePrompter prompter;
+    FakeDialog dialog;
+    int stored[4] = {105, 105, 5835, 7170};
+    QSize chosen;
+    for (int start = 0; start < 4; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        MainWindow window(services.fileTools, prompter, dialog, services.store);
+        window.setWindowLeft(stored[0]);
+        window.setWindowTop(stored[1]);
+        window.setWindowWidth(stored[2]);
+        window.setWindowHeight(stored[3]);
+        showFramed(window);
+        if (start == 0) {
+            window.resize(window.size() + QSize(40, 60)); // the user drags the corner
+            settle(500);
+            chosen = window.frameGeometry().size();
+        } else {
+            EXPECT_NEAR(window.frameGeometry().width(), chosen.width(), 1);
+            EXPECT_NEAR(window.frameGeometry().height(), chosen.height(), 1);
+        }
+        stored[0] = window.windowLeft();
+        stored[1] = window.windowTop();
+        stored[2] = window.windowWidth();
+        stored[3] = window.windowHeight();
+    }
+}
+
+// The image folder's Browse as the user meets it: the chooser opens where the box points, and a
+// folder that holds only folders can be chosen.
+TEST(WindowUnderAWindowManager, TheFolderChooserReturnsAFolder)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run this under a display (run-under-openbox.sh)";
+    TempDir dir;
+    std::filesystem::create_directories(dir / "scans/B1");
+    std::filesystem::create_directories(dir / "start");
+    FakeServices services;
+    FakePrompter prompter;
+    QtFileDialog chooser;
+    MainWindow window(services.fileTools, prompter, chooser, services.store);
+    chooser.setParentWidget(&window);
+    showFramed(window);
+    window.settings.imageFolder = dir / "start";
+    window.showSettings();
+    QString title;
+    QString started;
+    QTimer::singleShot(500, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr) << "no folder chooser came up";
+        title = dialog->windowTitle();
+        started = dialog->directory().absolutePath();
+        dialog->setDirectory(QString::fromStdString(dir / "scans"));
+        QMetaObject::invokeMethod(dialog, "accept"); // a slot, as the Choose button calls it
+    });
+    window.browseForImageFolder();
+    EXPECT_EQ(title, "Select Input Folder");
+    EXPECT_EQ(started.toStdString(), dir / "start");
+    EXPECT_EQ(window.settings.imageFolder, dir / "scans");
+    EXPECT_EQ(window.findChild<QLineEdit*>("txtImageFolder")->text().toStdString(), dir / "scans");
 }
 
 } // namespace

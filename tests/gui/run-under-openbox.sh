@@ -58,6 +58,10 @@ for case in "96 1 9" "96 1 10" "96 1 11" "120 1.25 10" "144 1.5 9" "144 1.5 10" 
     set -- $case
     xprop -root -format RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t%s\n' "$1")"
     echo "== Xft.dpi $1 (scale $2), desktop font $3 pt"
-    QT_QPA_PLATFORM=xcb TOLLAVAR_EXPECTED_SCALE=$2 TOLLAVAR_DESKTOP_FONT_POINTS=$3 "$program" || status=1
+    QT_QPA_PLATFORM=xcb TOLLAVAR_EXPECTED_SCALE=$2 TOLLAVAR_DESKTOP_FONT_POINTS=$3 "$program" \
+        --gtest_filter='*TextAtTheDesktopSize*' || status=1
 done
+xprop -root -format RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t96\n')"
+echo "== the window over restarts and its folder chooser, at scale 1"
+QT_QPA_PLATFORM=xcb "$program" --gtest_filter='*OverRestarts*:*FolderChooser*' || status=1
 exit $status

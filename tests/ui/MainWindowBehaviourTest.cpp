@@ -1,6 +1,8 @@
 #include "UiTestSupport.h"
 
+#include "batch/ConfigFile.h"
 #include "engine/NumberText.h"
+#include "support/ExampleBatchSettings.h"
 #include "support/TempDir.h"
 #include "ui/StatusPanel.h"
 #include "ui/WaitDialog.h"
@@ -15,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -70,7 +74,6 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
     const std::string idxFilter =
         "Quenbrook Index File (*.idx)|*.idx|Text Files (*.txt)|*.txt|CSV Files (*.csv)|*.csv| All Files (*.*)|*.*";
     const std::string xmlFilter = "XML Files (*.xml)|*.xml|All Files (*.*)|*.*";
-    const std::string allFilter = "All Files (*.*)|*.*";
     using K = FileDialogRequest::Kind;
     auto idx = [](MainWindow& w) { w.browseForIndexFiles(); };
     auto xml = [](MainWindow& w) { w.browseForXmlFilePath(); };
@@ -127,8 +130,8 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
          "/scan/batch1.csv",
          "",
          "/img",
-         "/pics/x.tif",
-         {K::Open, "Select Input Folder", allFilter, 1, "/img/Select Folder"},
+         "/pics",
+         {K::Folder, "Select Input Folder", "", 1, "/img"},
          "txtImageFolder",
          "/pics"},
         {"image folder cancelled keeps its folder",
@@ -137,7 +140,7 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
          "",
          "/img",
          std::nullopt,
-         {K::Open, "Select Input Folder", allFilter, 1, "/img/Select Folder"},
+         {K::Folder, "Select Input Folder", "", 1, "/img"},
          "txtImageFolder",
          "/img"},
         {"empty image folder cancelled takes the index folder",
@@ -146,7 +149,7 @@ TEST(MainWindowBehaviour, BrowseCommandsAskAndWriteBack)
          "",
          "",
          std::nullopt,
-         {K::Open, "Select Input Folder", allFilter, 1, "/scan/Select Folder"},
+         {K::Folder, "Select Input Folder", "", 1, "/scan"},
          "txtImageFolder",
          "/scan"},
     };
@@ -321,19 +324,24 @@ TEST(MainWindowBehaviour, WaitingForTheDatagroupShowsAProgressDialogUntilFreeOrC
                      f.window.get(), text, []() -> bool { throw std::runtime_error("lock file"); }, 5),
                  std::runtime_error);
 
-    // The panel keeps the sentence whole and gives up the start of the path.
-    const QString waiting = "Waiting for another conversion into /srv/scans/very/long/folder/names/ACME0001";
+    // The panel keeps the sentence whole and gives up the middle of the path, relative or full.
     const QFontMetrics metrics(QApplication::font());
     const QString sentence = "Waiting for another conversion into ";
-    const int narrow = metrics.horizontalAdvance(sentence + "\u2026/names/ACME0001");
-    const QString fitted = StatusPanel::fittedText(waiting, metrics, narrow + 2);
-    EXPECT_TRUE(fitted.startsWith(sentence + "\u2026") && fitted.endsWith("/names/ACME0001")) << fitted.toStdString();
+    const int narrow = metrics.horizontalAdvance(sentence + "/srv/\u2026/names/ACME0001");
+    for (const QString path :
+         {"/srv/scans/very/long/folder/names/ACME0001", "srv/scans/very/long/folder/names/ACME0001"}) {
+        SCOPED_TRACE(path.toStdString());
+        const QString fitted = StatusPanel::fittedText(sentence + path, metrics, narrow + 2);
+        EXPECT_TRUE(fitted.startsWith(sentence + path.left(3)) && fitted.endsWith("\u2026/ACME0001"))
+            << fitted.toStdString();
+    }
+    const QString waiting = sentence + "/srv/scans/very/long/folder/names/ACME0001";
     EXPECT_EQ(StatusPanel::fittedText(waiting, metrics, 10000), waiting);
     const QString tiny = StatusPanel::fittedText(waiting, metrics, metrics.horizontalAdvance("Waiting f"));
     EXPECT_TRUE(tiny.startsWith("Wait")) << tiny.toStdString();
-    EXPECT_TRUE(
-        StatusPanel::fittedText("/a/b/c/d/e/f/0001.TIF", metrics, metrics.horizontalAdvance("\u2026e/f/0001.TIF"))
-            .endsWith("0001.TIF"));
+    const QString alone = StatusPanel::fittedText("/a/b/c/d/e/f/0001.TIF", metrics,
+                                                  metrics.horizontalAdvance("/a/\u2026/f/0001.TIF") + 2);
+    EXPECT_TRUE(alone.startsWith("/a") && alone.endsWith("0001.TIF")) << alone.toStdString();
     f.window->setStatusPanel(1, waiting.toStdString());
     EXPECT_EQ(f.window->panelText(1), waiting);
 }
@@ -478,6 +486,79 @@ TEST(MainWindowBehaviour, HelpCommandsOpenTheManualAndSiteAndReportFailures)
     EXPECT_NE(f.prompter.seen()[1].text.find(TOLLAVAR_WEBSITE_URL), std::string::npos);
     EXPECT_NE(f.prompter.seen()[2].text.find("TLManual.pdf"), std::string::npos);
     EXPECT_EQ(f.services.opener.opened.size(), 5u);
+}
+
+} // namespace
+} // namespace tollavar::testing
+
+namespace tollavar::testing {
+namespace {
+
+// What a first-time operator meets: a configuration opened from wherever the program started, an
+// empty Index File, the summary of Prompt When Finished, and a screen reader's names for the controls.
+TEST(MainWindowBehaviour, ANewOperatorsFirstRuns)
+{
+    TempDir dir;
+    writeFile(dir / "batch/images/B1/0001.TIF", "img");
+    writeFile(dir / "batch/in/scan.csv", "Smith,\\B1\\0001.TIF,3,1001\r\n");
+    ConversionSettings relative = exampleBatchSettings(dir, "");
+    relative.indexFiles = "in/*.csv";
+    relative.xmlFilePath = "out/DATAGRP.XML";
+    relative.imageFolder = "images";
+    relative.promptWhenFinished = true;
+    writeFile(dir / "batch/batch.tvr", serializeConfig(relative));
+    std::filesystem::create_directories(dir / "home");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir / "home");
+    struct Restore
+    {
+        std::filesystem::path folder;
+        ~Restore() { std::filesystem::current_path(folder); }
+    } restore{before};
+
+    WindowFixture f;
+    f.dialog.choose(dir / "batch/batch.tvr");
+    f.window->openCommand();
+    f.prompter.expect("Conversion Finished", MessageAnswer::Ok);
+    f.window->convertCommand();
+    EXPECT_TRUE(exists(dir / "batch/out/EXMP0001/B1/0001.TIF"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "home/out"));
+    ASSERT_FALSE(f.prompter.seen().empty());
+    const Message summary = f.prompter.seen().back();
+    EXPECT_EQ(summary.icon, MessageIcon::Information);
+    EXPECT_EQ(summary.text, "Index files converted: 1\r    " + dir / "batch/in/scan.csv" +
+                                "\rDocuments added: 1\rDatagroup: " + dir / "batch/out/EXMP0001" +
+                                "\rThe datagroup is not full.");
+    EXPECT_EQ(readFile(dir / "batch/batch.tvr").substr(0, 9), "in/*.csv\r") << "saved as written";
+
+    // An empty Index File is named, and nothing is made for it.
+    f.prompter.clear();
+    f.window->settings.indexFiles = "";
+    f.window->settings.datagroupNumber = "2";
+    f.prompter.expect("Error in Convert - Reading Configuration", MessageAnswer::Ok);
+    f.window->convertCommand();
+    EXPECT_EQ(f.prompter.seen().size(), 1u) << "no summary after a failed command";
+    EXPECT_EQ(f.prompter.seen().back().text, "Missing index file setting");
+    EXPECT_FALSE(std::filesystem::exists(dir / "batch/out/EXMP0002"));
+    EXPECT_FALSE(f.window->panelText(1).startsWith("No index file matched"));
+
+    // Every control a screen reader reaches has a name of its own.
+    std::set<QString> names;
+    int controls = 0;
+    for (QWidget* control : f.window->findChildren<QWidget*>()) {
+        if (qobject_cast<QLineEdit*>(control) && control->parent() == f.control("cboDelimiter"))
+            continue; // the delimiter box's own editor is spoken as the box
+        if (!qobject_cast<QLineEdit*>(control) && !qobject_cast<QPushButton*>(control) &&
+            !qobject_cast<QComboBox*>(control) && !qobject_cast<StatusPanel*>(control))
+            continue;
+        ++controls;
+        EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+        names.insert(control->accessibleName());
+    }
+    EXPECT_EQ(controls, 18);
+    EXPECT_EQ(names.size(), static_cast<size_t>(controls));
+    f.window->setStatusPanel(1, "Converting scan.csv");
+    EXPECT_EQ(f.control("sbPanel1")->accessibleDescription(), "Converting scan.csv");
 }
 
 } // namespace

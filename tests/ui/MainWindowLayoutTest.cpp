@@ -228,7 +228,7 @@ TEST(MainWindowLayout, MenuTreeHasEveryItemInOrder)
           {"mSkipHeader", "&Skip Header Row", true, false, true},
           {"mPrompt", "&Prompt When Finished", true, false, true},
           // Checked and out of the user's reach.
-          {"mAutoSub", "&Auto-Create Subfolders", true, true, false}}},
+          {"mAutoSub", "Auto-&Create Subfolders", true, true, false}}},
         {"&Help",
          {{"mViewManual", "View &Manual", false, false, true},
           {"mQuenbrook", "&Visit " TOLLAVAR_WEBSITE_NAME, false, false, true},

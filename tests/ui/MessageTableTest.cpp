@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,7 +44,8 @@ TEST(MessageTable, ComposedMessagesKeepTheirWordsSpacingAndButtons)
         Message expected;
     } cases[] = {
         {prompt(MessageKind::DatagroupBusyWait, "/dg/EXMP0001"),
-         {"Another conversion is writing to the datagroup /dg/EXMP0001.  Wait for it to finish?\r(Yes tries again; "
+         {"Another conversion is writing to the datagroup /dg/EXMP0001.  Wait for it to finish?\r(Yes waits until it "
+          "is free; "
           "No gives up and converts nothing.)",
           "Datagroup in Use", MessageIcon::Question, MessageButtons::YesNo}},
         {prompt(MessageKind::DatagroupBusyWaiting, "/dg/EXMP0001"),
@@ -245,6 +248,66 @@ TEST(MessageTable, NoticesKeepTheirWordsAndSpacing)
     for (const auto& c : cases) {
         EXPECT_EQ(noticeText(c.notice), c.expected);
         EXPECT_EQ(messageTable().notice(c.notice), c.expected);
+    }
+}
+
+} // namespace
+} // namespace tollavar
+
+namespace tollavar {
+namespace {
+
+// The rows of the manual's table of messages, "| text (caption) | meaning |".
+std::vector<std::string> manualMessageRows()
+{
+    std::ifstream file(std::string(TOLLAVAR_TEST_DATA_DIR) + "/../../docs/manual.md");
+    std::vector<std::string> rows;
+    bool inSection = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line.starts_with("## "))
+            inSection = line.find("Messages and what to do") != std::string::npos;
+        else if (inSection && line.starts_with("| "))
+            rows.push_back(line);
+    }
+    return rows;
+}
+
+// Every message the program can show is in the manual's table, by its caption and the words it opens
+// with, so that a new message cannot be added without telling the user what to do about it.
+TEST(MessageTable, TheManualListsEveryMessage)
+{
+    const std::vector<std::string> rows = manualMessageRows();
+    ASSERT_GT(rows.size(), 10u) << "the manual's table of messages was not found";
+    std::vector<Message> messages;
+    // Every kind, the ones added later included; a kind that comes as a failure words nothing here.
+    for (int kind = 0; kind < 100; ++kind) {
+        Prompt p{static_cast<MessageKind>(kind)};
+        p.path = "PATH";
+        Message said = messageTable().prompt(p);
+        if (!said.text.empty())
+            messages.push_back(std::move(said));
+    }
+    for (FailedWork work : {FailedWork::ConversionRun, FailedWork::ConvertCommand, FailedWork::OpeningConfig,
+                            FailedWork::SavingConfig, FailedWork::StartingUp})
+        messages.push_back(messageTable().failure(FailureReport{work, Failure(ErrorCode::InvalidCall, "Source", "")}));
+    for (const Message& message : messages) {
+        // The words before the first value, a line break or a number the failure gives.
+        std::string opening = message.text.substr(0, message.text.find_first_of("\r\n"));
+        opening = opening.substr(0, std::min(opening.find("PATH"), size_t{24}));
+        if (message.kind == MessageKind::CommandFailure || opening.starts_with("5 - "))
+            opening.clear();
+        // A count or a list's separator before the words; the manual writes one space where the box has two.
+        opening.erase(0, opening.find_first_not_of("0123456789;, "));
+        opening = opening.substr(0, opening.find_first_of("0123456789"));
+        for (size_t twice; (twice = opening.find("  ")) != std::string::npos;)
+            opening.erase(twice, 1);
+        std::string caption = message.caption;
+        if (caption.starts_with("Error in Convert - "))
+            caption = "Error in Convert - ";
+        const bool listed = std::any_of(rows.begin(), rows.end(), [&](const std::string& row) {
+            return row.find(caption) != std::string::npos && row.find(opening) != std::string::npos;
+        });
+        EXPECT_TRUE(listed) << "not in the manual: \"" << opening << "...\" (" << message.caption << ")";
     }
 }
 
