@@ -44,8 +44,9 @@ std::optional<CommandRecord::IndexFile> parseFile(const std::vector<std::string>
 
 } // namespace
 
-CommandRecord::CommandRecord(const std::string& datagroupFolder)
-    : m_path(files::nativePath(datagroupFolder) + "/.DATAGRP.COMMAND")
+CommandRecord::CommandRecord(const std::string& datagroupFolder, const std::string& configFile)
+    : m_path(files::nativePath(datagroupFolder) + "/.DATAGRP.COMMAND-" + hex(fingerprintOf(configFile).hash, 16)),
+      m_sharedPath(files::nativePath(datagroupFolder) + "/.DATAGRP.COMMAND"), m_configFile(configFile)
 {
 }
 
@@ -57,15 +58,24 @@ CommandRecord::IndexFile CommandRecord::describe(const std::string& path)
 
 std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::string& configFile) const
 {
-    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(m_path);
+    if (std::optional<std::vector<IndexFile>> own = readFinished(m_path, configFile))
+        return *own;
+    return readFinished(m_sharedPath, configFile).value_or(std::vector<IndexFile>{});
+}
+
+// Nothing when there is no record at `path`, or it is another configuration's.
+std::optional<std::vector<CommandRecord::IndexFile>> CommandRecord::readFinished(const std::string& path,
+                                                                                 const std::string& configFile) const
+{
+    std::optional<files::OpenedJournal> opened = files::openJournalForRecovery(path);
     if (!opened)
-        return {};
+        return std::nullopt;
     const std::string& bytes = opened->bytes;
     const size_t sumAt = bytes.rfind("sum\t");
     // Written whole, so only a hand-made or damaged record fails this: it is then no record at all.
     if (!bytes.starts_with(kMagicLine) || sumAt == std::string::npos ||
         bytes.substr(sumAt) != "sum\t" + hex(checksum(bytes.data(), sumAt), 8) + "\n")
-        return {};
+        return std::nullopt;
     std::vector<IndexFile> finished;
     std::string config;
     std::istringstream lines(bytes.substr(kMagicLine.size(), sumAt - kMagicLine.size()));
@@ -81,7 +91,9 @@ std::vector<CommandRecord::IndexFile> CommandRecord::finishedEarlier(const std::
                 finished.push_back(*file);
         }
     }
-    return config == configFile ? finished : std::vector<IndexFile>{};
+    if (config != configFile)
+        return std::nullopt;
+    return finished;
 }
 
 void CommandRecord::start(const std::string& configFile, std::vector<IndexFile> finished)
@@ -105,6 +117,8 @@ void CommandRecord::remove()
 {
     if (files::pathExists(m_path))
         files::deleteFile(m_path);
+    if (files::pathExists(m_sharedPath) && readFinished(m_sharedPath, m_configFile))
+        files::deleteFile(m_sharedPath);
     m_started = false;
 }
 

@@ -279,21 +279,19 @@ private:
                           "Type mismatch: maximum files per datagroup \"" + s.maxDocuments + "\" is not a number",
                           s.maxDocuments);
 
-        // A kill from here on leaves the last file's journal saying that only the marker, the advance and
-        // its own removal were left: its recovery does them and touches no image.
+        // A kill from here on leaves the last file's journal saying that only the advance, its own removal
+        // and the marker were left: its recovery does them and touches no image.
         if (m_finishedJournal)
             m_finishedJournal->markCommandEnded();
-        // The importer takes a marked datagroup as finished: no lock file may be left in it, so the lock
-        // goes first (the finished file's journal still guards the advance).
+        // The importer takes a marked datagroup as finished: nothing of ours may be left in it, so the lock,
+        // the journal and the record go first, and the marker comes last. A kill before it leaves the
+        // datagroup unmarked: its next command marks it, or, once the number has advanced, the next
+        // command into the datagroup above.
         lock.release();
-        // A datagroup without its DATAGRP.XML has nothing to submit.
-        if (m_files.fileExists(files::nativePath(m_xmlPath)))
-            m_files.createEmptyFile(files::nativePath(markerPath));
         const bool advanced = !m_ctx.flags.datagroupFull || advanceDatagroupNumber(m_ctx);
         m_outcome.configSaveFailed |= !advanced;
-        // The datagroup is marked and advanced: a journal that stays is only an empty promise. One whose
-        // advance failed stays, so that the next run advances. The command's record stays while files are
-        // left for the next run.
+        // One whose advance failed stays, so that the next run advances. The command's record stays while
+        // files are left for the next run.
         try {
             if (m_finishedJournal && advanced)
                 m_finishedJournal->remove();
@@ -302,6 +300,9 @@ private:
         } catch (const Failure& failure) {
             m_ctx.prompter.reportFailure(FailureReport{FailedWork::ConvertCommand, failure});
         }
+        // A datagroup without its DATAGRP.XML has nothing to submit.
+        if (m_files.fileExists(files::nativePath(m_xmlPath)))
+            m_files.createEmptyFile(files::nativePath(markerPath));
         if (atCap && advanced)
             return true;
         if (atCap) {
@@ -460,7 +461,7 @@ private:
     // file this command selects is recorded as it comes to it.
     void startRecord(const std::string& recovered)
     {
-        m_record = std::make_unique<CommandRecord>(m_datagroupFolder);
+        m_record = std::make_unique<CommandRecord>(m_datagroupFolder, m_ctx.configFile);
         m_finishedEarlier = m_record->finishedEarlier(m_ctx.configFile);
         m_finishedEarlier.insert(m_finishedEarlier.end(), m_finishedBeforeAdvance.begin(),
                                  m_finishedBeforeAdvance.end());
@@ -470,7 +471,7 @@ private:
             m_record->start(m_ctx.configFile, m_finishedEarlier);
             // This command's record holds them now.
             if (!m_finishedBeforeAdvance.empty())
-                CommandRecord(m_previousDatagroup).remove();
+                CommandRecord(m_previousDatagroup, m_ctx.configFile).remove();
         }
     }
 

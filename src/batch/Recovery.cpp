@@ -419,8 +419,6 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
 {
     files::FileEffects& effects = portsOf(ctx).files();
     recovery.deleteLeftovers();
-    if (effects.fileExists(xml) && !effects.fileExists(marker))
-        effects.createEmptyFile(marker);
     RecoveryFacts facts;
     facts.outcome = RecoveryFacts::Outcome::FinishedCommand;
     facts.indexFile = journal.indexFile;
@@ -435,6 +433,9 @@ void finishEndedCommand(CommandContext& ctx, const JournalContents& journal, Jou
     if (noteFinished)
         noteFinished(journal.indexFile);
     effects.deleteFile(journalPath);
+    // Last, as at the command's end: nothing of ours is left beside the marker.
+    if (effects.fileExists(xml) && !effects.fileExists(marker))
+        effects.createEmptyFile(marker);
     ctx.prompter.ask(interrupted(std::move(facts)));
 }
 
@@ -513,9 +514,12 @@ std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ct
     const std::string folder = files::nativePath(previousFolder);
     const std::string journalPath = RunJournal::pathFor(folder);
     const std::string lockPath = folder + "/.DATAGRP.LOCK";
-    CommandRecord record(folder);
+    const std::string xml = folder + "/DATAGRP.XML";
+    const std::string marker = folder + "/DATAGRP.SUBMIT";
+    CommandRecord record(folder, ctx.configFile);
     std::vector<CommandRecord::IndexFile> finished = record.finishedEarlier(ctx.configFile);
-    if (!files::pathExists(journalPath) && !files::pathExists(lockPath) && finished.empty())
+    const bool unmarked = files::fileExists(xml) && !files::pathExists(marker);
+    if (!files::pathExists(journalPath) && !files::pathExists(lockPath) && finished.empty() && !unmarked)
         return {};
     // A run that changes nothing takes no lock: it only reads.
     files::FolderLock lock;
@@ -531,6 +535,12 @@ std::vector<CommandRecord::IndexFile> finishAdvancedDatagroup(CommandContext& ct
         }
         effects.deleteFile(journalPath);
     }
+    // A command killed between its advance and its marker left the datagroup it had finished unmarked;
+    // once nothing of a run is left there, it is marked, after the lock is gone.
+    const bool markNow = !files::pathExists(journalPath) && files::fileExists(xml) && !files::pathExists(marker);
+    lock.release();
+    if (markNow)
+        effects.createEmptyFile(marker);
     return finished;
 }
 
@@ -565,6 +575,8 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         (opened->lock == files::JournalLock::Unsupported && files::mayStillRun(journal.writer)))
         throw stillRunning(&journal, journalPath);
     if (!journal.configFile.empty() && journal.configFile != ctx.configFile) {
+        // Its recovery opens and locks the journal anew; the datagroup's lock keeps other runs out meanwhile.
+        opened.reset();
         if (std::optional<std::string> recovered =
                 recoverForItsConfiguration(ctx, journal, datagroupFolder, xmlPath, markerPath))
             return *recovered;

@@ -88,16 +88,18 @@ void ImagePlacer::destinationInto(std::string_view below, std::string_view image
     const bool recording = m_files->recording();
     if (recording && m_unmadeFolders.find(folder) != m_unmadeFolders.end())
         return unmade();
-    if (!recording && !folder.empty() && m_knownFolders.find(folder) == m_knownFolders.end()) {
-        // Once a folder: the folders about to be made, parents first.
-        m_knownFolders.emplace(folder);
-        std::vector<std::string> missing;
-        for (std::string_view part = folder; !part.empty(); part = folderPart(part)) {
-            if (m_files->folderExists(m_destinationPrefix + std::string(part)))
-                break;
-            missing.emplace_back(part);
+    // Once a folder (most lines share the previous line's): the folders about to be made, parents first.
+    if (!recording && !folder.empty() && folder != m_lastFolderSeen) {
+        if (m_knownFolders.emplace(folder).second) {
+            std::vector<std::string> missing;
+            for (std::string_view part = folder; !part.empty(); part = folderPart(part)) {
+                if (m_files->folderExists(m_destinationPrefix + std::string(part)))
+                    break;
+                missing.emplace_back(part);
+            }
+            m_madeFolders.insert(m_madeFolders.end(), missing.rbegin(), missing.rend());
         }
-        m_madeFolders.insert(m_madeFolders.end(), missing.rbegin(), missing.rend());
+        m_lastFolderSeen.assign(folder);
     }
     files::RootFolder::Folder found = m_destinations.open(folder, !recording);
     if (found.reach == files::Reach::Missing && !m_files->folderExists(nativePath(m_datagroupFolder))) {

@@ -120,6 +120,7 @@ private:
     std::set<std::string, std::less<>> m_unmadeFolders;
     // Destination folders looked at once, and those of them that were made (parents first).
     std::set<std::string, std::less<>> m_knownFolders;
+    std::string m_lastFolderSeen;
     std::vector<std::string> m_madeFolders;
 
     // Moves whose records are written but not yet durable, by their paths below the two folders (a

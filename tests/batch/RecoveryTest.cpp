@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -307,8 +308,9 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         EXPECT_TRUE(exists(station.datagroup("DATAGRP.SUBMIT")));
         EXPECT_EQ(station.settings.datagroupNumber, "2");
         EXPECT_NE(readFile(station.configFile).find("\r\n2\r\n"), std::string::npos);
-        EXPECT_EQ(station.hidden(),
-                  c.left == 0 ? std::vector<std::string>{} : std::vector<std::string>{".DATAGRP.COMMAND"})
+        const std::vector<std::string> hidden = station.hidden();
+        EXPECT_EQ(hidden.size(), c.left == 0 ? 0u : 1u);
+        EXPECT_TRUE(hidden.empty() || hidden.front().starts_with(".DATAGRP.COMMAND-"))
             << "no lock file in a marked datagroup, only the record of what is left";
     }
 
@@ -346,7 +348,7 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
             killed.markSaving(2, fingerprintOf(saved), xml);
             killed.markCommandEnded();
         }
-        CommandRecord record(first.datagroup());
+        CommandRecord record(first.datagroup(), first.configFile);
         record.start(first.configFile, {});
         record.select(CommandRecord::describe(work / "in/a.idx"));
         record.finish(CommandRecord::describe(work / "in/a.idx"));
@@ -367,7 +369,8 @@ TEST(Recovery, AStopDuringASaveFinishesThatFileAndTheDatagroup)
         const std::string following = readFile(work / "out/DEFC0002/DATAGRP.XML");
         EXPECT_NE(following.find("0003.TIF"), std::string::npos);
         EXPECT_EQ(following.find("0001.TIF"), std::string::npos) << "a file the killed command finished came again";
-        EXPECT_FALSE(exists(work / "out/DEFC0002/.DATAGRP.COMMAND"));
+        for (const auto& [path, bytes] : filesUnder(work / "out/DEFC0002"))
+            EXPECT_FALSE(path.starts_with(".DATAGRP.COMMAND")) << path;
         if (!k.advanced) {
             EXPECT_NE(next.last(MessageKind::InterruptedRun).text.find("its number advanced to 2"), std::string::npos)
                 << next.last(MessageKind::InterruptedRun).text;
@@ -532,7 +535,7 @@ TEST(Recovery, AKilledCommandResumesWhereItStopped)
         Station clean(reference);
         clean.settings.removeProcessedFiles = c.remove;
         ASSERT_TRUE(convertCommand(clean.ctx).ranToEnd);
-        EXPECT_FALSE(exists(clean.datagroup(".DATAGRP.COMMAND")));
+        EXPECT_EQ(clean.hidden(), std::vector<std::string>{});
 
         TempDir work;
         prepare(work, c.remove);
@@ -771,5 +774,84 @@ TEST(Recovery, AConversionThatEndsEarlyLeavesEverythingAsItWas)
                 }
             }
         }
+    }
+}
+
+// Two stations, each with its own configuration, write one datagroup series. Station A is killed between
+// its two index files or in the middle of one, and the stations then run in either order: the datagroup
+// ends with both commands' documents, each once, every image placed, nothing of either left behind.
+TEST(Recovery, TwoStationsSharingADatagroupSeriesRecoverEachOther)
+{
+    const auto configure = [](Station& s, const char* name, bool remove) {
+        s.settings.indexFiles = s.root + "/in" + name + "/*.idx";
+        s.settings.imageFolder = s.root + "/scans" + name;
+        s.settings.removeProcessedFiles = remove;
+        s.configFile = s.root + "/setup" + name + ".tvr";
+        writeFile(s.configFile, serializeConfig(s.settings));
+        ::chmod(s.configFile.c_str(), 0644);
+    };
+    const struct
+    {
+        const char* name;
+        bool betweenFiles;
+        bool aFirst;
+    } cases[] = {{"A killed between files, then B, then A", true, false},
+                 {"A killed between files, then A, then B", true, true},
+                 {"A killed in a file, then B, then A", false, false},
+                 {"A killed in a file, then A, then B", false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        std::vector<std::string> values;
+        for (const char* file : {"A/a1", "A/a2", "B/b1"}) {
+            std::string lines;
+            const std::string station(1, file[0]);
+            for (int n = 1; n <= 3; ++n) {
+                const std::string name = std::string(file).substr(2) + "-" + std::to_string(n);
+                writeFile(work / ("scans" + station + "/" + name + ".TIF"), "img " + name);
+                lines += "V" + name + ",\\" + name + ".TIF,1\r\n";
+                values.push_back("V" + name);
+            }
+            writeFile(work / ("in" + station + "/" + std::string(file).substr(2) + ".idx"), lines);
+        }
+
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Station a(work);
+            configure(a, "A", false);
+            const IndexFileConverter killed = [&](ConversionContext& context, const std::string& index,
+                                                  const std::string& xml, const std::string& root,
+                                                  const std::string& document) {
+                if (c.betweenFiles && index.ends_with("a2.idx"))
+                    ::_exit(9);
+                if (!c.betweenFiles)
+                    a.host.onEvents = [](int round) {
+                        if (round == 5)
+                            ::_exit(9);
+                    };
+                return convertIndexFile(context, index, xml, root, document);
+            };
+            convertCommand(a.ctx, killed);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << "station A was not cut short";
+
+        for (const bool runA : {c.aFirst, !c.aFirst}) {
+            Station s(work);
+            configure(s, runA ? "A" : "B", !runA);
+            EXPECT_TRUE(convertCommand(s.ctx).allConverted) << (runA ? "A" : "B");
+        }
+        const std::string xml = readFile(work / "out/DEFC0001/DATAGRP.XML");
+        for (const std::string& value : values) {
+            const size_t at = xml.find("<VALUE>" + value + "</VALUE>");
+            EXPECT_NE(at, std::string::npos) << value;
+            EXPECT_EQ(xml.find("<VALUE>" + value + "</VALUE>", at + 1), std::string::npos) << value << " twice";
+        }
+        EXPECT_TRUE(filesUnder(work / "scansA").empty());
+        EXPECT_TRUE(filesUnder(work / "scansB").empty());
+        Station look(work);
+        EXPECT_EQ(look.hidden(), std::vector<std::string>{});
     }
 }
