@@ -69,8 +69,8 @@ enum class NoticeKind
     // The Convert command's notices, continued.
     DatagroupAtCapAdvanced, // the datagroup `path` held the most documents: marked, number advanced to `text`
     PreviousDatagroupLeft,  // the tidy-up of the datagroup `path` below this one stopped, for `reason`
-                           // A datagroup or hot folder on the mount `path`, whose locks keep out only this machine's
-                           // runs.
+                            // A datagroup or hot folder on the mount `path`, whose locks keep out only this machine's
+                            // runs.
     LocksLocalOnly,
     // The metrics file `path` could not be written, for `reason`.
     MetricsNotWritten,
