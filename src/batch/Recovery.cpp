@@ -597,6 +597,12 @@ std::string recoverInterruptedRun(CommandContext& ctx, const std::string& datagr
         facts.refusal = unacted.why;
         facts.named = unacted.named;
         facts.expected = unacted.expected;
+        // The empty DATAGRP.XML its run began a new datagroup with holds nothing: left, every later run would
+        // stop on it as a corrupt file.
+        files::FileEffects& effects = portsOf(ctx).files();
+        if (unacted.why != Refusal::OtherDatagroup && unacted.why != Refusal::OtherXmlFile && !journal.original &&
+            effects.fileExists(xml) && files::readAll(xml).empty())
+            effects.deleteFile(xml);
         setAsideAndReport(ctx, journalPath, std::move(facts), failedBefore);
         return "";
     }
