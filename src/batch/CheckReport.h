@@ -3,6 +3,7 @@
 #include "engine/Prompt.h"
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,7 +92,7 @@ struct CheckMessage
     long waitSeconds = 0;  // the run waits up to this long before it asks (a busy file or datagroup)
     MessageKind kind = MessageKind::Plain;
     // What recovery would do, for the report to tell as not yet done.
-    std::optional<RecoveryFacts> recovery = {};
+    std::shared_ptr<const RecoveryFacts> recovery = nullptr;
 };
 
 struct CheckReport

@@ -133,7 +133,7 @@ public:
         if (isWait(message))
             met.waitSeconds = m_waitSeconds;
         if (prompt && message.kind == MessageKind::InterruptedRun)
-            met.recovery = prompt->recovery;
+            met.recovery = std::make_shared<const RecoveryFacts>(prompt->recovery);
         if ((question || stop) && !m_stopCandidate && !goesOnAfter(message))
             m_stopCandidate =
                 CheckStop{m_current ? m_current->path : "", m_current ? line() : 0, message.caption, message.text};
