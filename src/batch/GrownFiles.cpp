@@ -1,5 +1,6 @@
 #include "batch/GrownFiles.h"
 
+#include "batch/StateFolder.h"
 #include "engine/ConversionObserver.h"
 #include "engine/ConversionRun.h"
 #include "engine/ConversionSettings.h"
@@ -9,7 +10,6 @@
 #include "filetools/FileTools.h"
 #include "filetools/LineLog.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -56,13 +56,7 @@ std::string hexOfPath(const std::string& path)
 
 std::string defaultWatchStateFolder()
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/')
-        return std::string(state) + "/tollavar/watch";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] != '\0')
-        return std::string(home) + "/.local/state/tollavar/watch";
-    return "";
+    return inStateFolder("watch");
 }
 
 GrownFiles::GrownFiles(std::string stateFolder) : m_folder(std::move(stateFolder))

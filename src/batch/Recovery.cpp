@@ -4,6 +4,7 @@
 #include "batch/CommandPorts.h"
 #include "batch/ConfigFile.h"
 #include "batch/ConvertCommand.h"
+#include "batch/StateFolder.h"
 #include "engine/ConversionSettings.h"
 #include "engine/JournalReader.h"
 #include "engine/NumberText.h"
@@ -21,7 +22,6 @@
 #include "filetools/MoveAt.h"
 #include "filetools/PathParts.h"
 
-#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -360,16 +360,10 @@ private:
 };
 
 // A journal set aside leaves the datagroup, which an importer may take whole once it is marked: it goes
-// to the program's state folder, $XDG_STATE_HOME/tollavar/set-aside (~/.local/state by default).
+// to the program's state folder.
 std::string setAsideJournalFolder()
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/')
-        return std::string(state) + "/tollavar/set-aside";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] != '\0')
-        return std::string(home) + "/.local/state/tollavar/set-aside";
-    return "";
+    return inStateFolder("set-aside");
 }
 
 std::string fileNameDate()

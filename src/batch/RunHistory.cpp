@@ -1,12 +1,12 @@
 #include "batch/RunHistory.h"
 
 #include "batch/Base64.h"
+#include "batch/StateFolder.h"
 #include "filetools/FileSystem.h"
 #include "filetools/LineLog.h"
 #include "filetools/Windows1252.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 namespace tollavar {
@@ -177,13 +177,7 @@ std::optional<RunRecord> runRecordFromJson(std::string_view line)
 
 std::string defaultRunHistoryPath()
 {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/')
-        return std::string(state) + "/tollavar/runs.jsonl";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] != '\0')
-        return std::string(home) + "/.local/state/tollavar/runs.jsonl";
-    return "";
+    return inStateFolder("runs.jsonl");
 }
 
 RunHistoryTail readRunHistory(const std::string& path, size_t count)

@@ -16,18 +16,6 @@ using namespace tollavar::testing;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-long occurrences(const std::string& text, const std::string& part)
-{
-    long n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
-} // namespace
-
 // A station that writes the index file first and its images after.
 class GroupedArrivalTest : public BatchTest
 {

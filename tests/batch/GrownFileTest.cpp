@@ -17,14 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-long occurrences(const std::string& text, const std::string& part)
-{
-    long n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 std::string lines(int from, int to)
 {
     std::string text;

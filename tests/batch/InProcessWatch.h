@@ -16,6 +16,15 @@
 
 namespace tollavar::testing {
 
+// How many times `part` stands in `text` (a log line said once, or once per retry).
+inline long occurrences(const std::string& text, const std::string& part)
+{
+    long n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 // Waits for `done`, up to `limit`; false when it never came.
 inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {

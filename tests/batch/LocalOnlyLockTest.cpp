@@ -16,18 +16,6 @@ using namespace tollavar;
 using namespace tollavar::testing;
 using namespace std::chrono_literals;
 
-namespace {
-
-long occurrences(const std::string& text, const std::string& part)
-{
-    long n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
-} // namespace
-
 // The batch's folders lie on an NFS mount, as a mount table read from a file says.
 class LocalOnlyLockTest : public BatchTest
 {
